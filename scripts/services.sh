@@ -5,7 +5,7 @@ start_services() {
   Xvfb "$QD_DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/tmp/qd-xvfb.log 2>&1 &
   QD_XVFB_PID=$!
   export DISPLAY=$QD_DISPLAY
-  export JACK_NO_AUDIO_RESERVATION=1
+  export JACK_NO_AUDIO_RESERVATION=1 JACK_NO_START_SERVER=1
   jackd --no-realtime -d dummy -r 44100 -p 256 >/tmp/qd-jackd.log 2>&1 &
   QD_JACKD_PID=$!
   for _ in $(seq 1 50); do
