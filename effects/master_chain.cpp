@@ -1,0 +1,34 @@
+// Master effect chain state and the routing switch. The chain itself is run
+// by master_callback on the mixer thread.
+#include "effects/master_chain.h"
+
+std::atomic<int> plug_bits{16};
+std::atomic<int> plug_rate{44100};
+std::atomic<int> plug_channels{2};
+std::atomic<float> block_factor{1.0f};
+
+std::atomic<int> peak_hold{1};
+std::atomic<int> frames_since_analysis{0};
+std::atomic<double> analysis_ref_time{0.0};
+std::atomic<double> analysis_now_time{0.0};
+std::atomic<float> env_level{0.8f};
+std::atomic<float> hold_level{0.8f};
+std::atomic<float> auto_gain{1.0f};
+
+std::atomic<float> target_level{1.7f};
+std::atomic<float> voice_divisor{152.4f};
+std::atomic<float> voice_divisor_ref{152.4f};
+
+void restart_level_analysis(double now) {
+  peak_hold.store(1);
+  analysis_ref_time.store(now + 1.2);
+  analysis_now_time.store(now);
+  frames_since_analysis.store(99999);
+}
+
+void restart_autovol_state(double now) {
+  auto_gain.store(1.0f);
+  env_level.store(0.8f);
+  hold_level.store(0.8f);
+  restart_level_analysis(now);
+}

@@ -1,0 +1,41 @@
+// Master effect chain run on every mixed block (automatic volume, reverb,
+// equalizer, master level) and the switch that routes blocks through it.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+// Output format, read once after the engine has started. Written by the main
+// thread before the callback is installed, read by the mixer thread.
+extern std::atomic<int> plug_bits;
+extern std::atomic<int> plug_rate;
+extern std::atomic<int> plug_channels;
+// 1024 / (frames per engine buffer clamped to 64..4096).
+extern std::atomic<float> block_factor;
+
+// Level analysis state. Written by the mixer thread while it runs and by the
+// main thread when it restarts the analysis (start-up, [A], autovolmidi).
+extern std::atomic<int> peak_hold;               // largest |value| since the last analysis
+extern std::atomic<int> frames_since_analysis;   // 99999 forces an analysis on the next block
+extern std::atomic<double> analysis_ref_time;    // seconds of the program clock
+extern std::atomic<double> analysis_now_time;
+extern std::atomic<float> env_level;
+extern std::atomic<float> hold_level;
+extern std::atomic<float> auto_gain;
+
+// Written by the MIDI thread on every channel-volume controller, read by the
+// voices and the mixer thread. 152.4 = 127 x 1.2 at start.
+extern std::atomic<float> target_level;
+extern std::atomic<float> voice_divisor;
+extern std::atomic<float> voice_divisor_ref;
+
+// Restarts the level analysis: peak_hold 1, reference time now + 1.2 s,
+// frames_since_analysis 99999. Main thread.
+void restart_level_analysis(double now);
+// Restarts the automatic-volume state when [A] switches it on (mode 1).
+// Main thread.
+void restart_autovol_state(double now);
+
+// Switches the engine's call of master_callback on when any effect is on, and
+// sets the engine's master volume (1.0 under automatic volume, else 0.95).
+// Main thread, after every change of autovol_mode, reverb_mode, equalizer_on.
+void update_effect_routing();
