@@ -1,0 +1,89 @@
+// Piano sample sets: how the nine sample files of a set are named and found,
+// which sets are complete, stepping through them, loading a set into engine
+// waves, and the two per-set tables read at note-on (speed and velocity).
+#pragma once
+#include <atomic>
+#include <string>
+
+constexpr int kSetCount = 15;        // sets 0..14 can sit side by side in sounds/
+constexpr int kSamplesPerSet = 9;    // one sample per octave, notes 12, 24, ..., 108
+constexpr int kSpeedTableSize = 128; // keys 0..126 - type_offset, type_offset >= -1
+constexpr int kVelocityCount = 128;  // velocities 0..127
+
+// The folder the program reads its sets from (relative to its own folder).
+#define QD_SOUNDS_FOLDER "sounds/"
+
+// Playback speed of each key number relative to its sample, 2^((k - m) / 12).
+// Written by the main thread (set load, I and O keys), read by the MIDI thread.
+extern std::atomic<float> speed_table[kSpeedTableSize];
+
+// Velocity factor 0..1 of each velocity, curve[0] = 0, curve[127] = 1.
+// Written by the main thread (set load, V key), read by the MIDI thread.
+extern std::atomic<float> velocity_curve[kVelocityCount];
+
+// Sample number (the key that plays it at its own speed) of wave w = 0..8.
+inline int sample_number(int w) { return 12 * (w + 1); }
+
+// "piano" for set 0, "piano" + set number otherwise. Sets outside 0..14 are
+// clamped into that range.
+std::string sample_set_prefix(int set);
+
+// File names of sample number n of a set. MP3 form: folder + prefix + "_" + n
+// + ".mp3"; WAV form the same with ".wav", except set 0: folder + "piano" + n
+// + ".wav" (no underscore). `folder` ends in "/".
+std::string sample_mp3_name(int set, int n, const std::string& folder = QD_SOUNDS_FOLDER);
+std::string sample_wav_name(int set, int n, const std::string& folder = QD_SOUNDS_FOLDER);
+
+// 1 when every sample of the set exists in at least one form, else 0. Set 0
+// is always complete (a missing file of it shows at load time); sets outside
+// 0..14 never are.
+int sample_set_complete(int set, const std::string& folder = QD_SOUNDS_FOLDER);
+
+// The next complete set after `set`, wrapping to 0 after the last (N key).
+int next_sample_set(int set, const std::string& folder = QD_SOUNDS_FOLDER);
+
+// The nearest complete set below `set`, wrapping from 0 to the highest
+// complete set; 1 always goes to 0 (B key).
+int previous_sample_set(int set, const std::string& folder = QD_SOUNDS_FOLDER);
+
+// Digit key d: set d when complete, else the nearest complete set below it,
+// else 0 (previous_sample_set(d + 1)).
+int digit_sample_set(int digit, const std::string& folder = QD_SOUNDS_FOLDER);
+
+// Loads the nine samples of `set` into waves[0..8] with the engine's MP3 and
+// WAV loaders (MP3 form preferred). Returns an empty text on success, or the
+// fatal text "error loading mp3 " / "error loading wav " followed by the file
+// name; the caller shows it and ends the program. On failure the waves loaded
+// so far are destroyed and every handle is -1. Main thread only; the engine
+// must be running (FBS_INIT).
+std::string load_sample_set(int set, int waves[kSamplesPerSet],
+                            const std::string& folder = QD_SOUNDS_FOLDER);
+
+// Wave index 0..8 that plays key number k, or -1 when the key is silent
+// (outside 12 - type_offset < k < 116 - type_offset).
+int key_sample(int key, int type_offset);
+
+// Fills speed_table for k = 0..126 - type_offset (type_offset is clamped to
+// -1..13). Main thread.
+void build_speed_table(int type_offset);
+
+// Curve constant of a set prefix: "piano" 0.71, "piano1" 0.72, "piano2" 0.7,
+// "piano3" 0.74, "piano4" 0.75, "piano5" 0.79, "piano6" 0.7, "piano7" 0.5,
+// any other 0.79.
+float velocity_constant(const std::string& prefix);
+
+// Fills velocity_curve for the loaded set and velo_mode (0 linear, 1 half
+// the set's constant, 2 the constant, 3 full square law). Main thread.
+void build_velocity_curve(int loaded_set, int velo_mode);
+
+// Set prompt helpers. The listing line of set s: " 0 -> piano" for set 0,
+// " s -> pianos" for a complete set, " s ->" for an incomplete one.
+std::string set_prompt_line(int set, const std::string& folder = QD_SOUNDS_FOLDER);
+
+// Applies the answer typed at the set prompt. An empty answer changes nothing
+// (returns 0). Otherwise the value is rounded and clamped to 0..14; when it
+// names a complete set other than *piano_sound, *piano_sound becomes that set
+// + 1 and the result is 1: the caller queues the B key, whose previous-set
+// step then lands on the chosen set and reloads.
+int set_prompt_answer(const char* answer, int* piano_sound,
+                      const std::string& folder = QD_SOUNDS_FOLDER);
