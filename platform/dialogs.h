@@ -1,0 +1,63 @@
+// The program's dialogs: the notice box, the OK/Cancel box, the file dialog,
+// and the console line input that the value prompts read from the window.
+//
+// Notice and confirm use SDL message boxes over the window; the file dialog
+// runs zenity, or, without zenity, asks for the file name in the window.
+// With no display at all a notice goes to standard error and a confirm
+// answers "no". Under the headless window back end the answers come from
+// dialog_script_answer() and nothing is shown.
+//
+// Threads: main thread only.
+#pragma once
+#include <string>
+#include <vector>
+
+// A message box with an OK button. Every notice of the program uses the
+// title "notice".
+void notice(const std::string& text, const std::string& title = "notice");
+
+// A message box with OK and Cancel: "yes" for OK, "no" otherwise.
+std::string confirm(const std::string& text, const std::string& title);
+
+// Open or save dialog (save when the title contains "save"). The pattern is
+// "folder/mask list" (either slash works): the masks are "pattern,description"
+// items separated by ";". Returns the chosen path, or "" when cancelled.
+std::string file_dialog(const std::string& title, const std::string& pattern);
+
+// The pieces file_dialog() builds from a pattern: the start folder (with its
+// trailing slash, "" for the current folder) and the filter list as
+// (description, pattern) pairs, the last being ("All  (*.*)", "*.*").
+// Returns false when the list is longer than the dialog accepts (200
+// characters), in which case file_dialog() answers "".
+struct FileFilter {
+  std::string description;
+  std::string pattern;
+};
+bool file_dialog_parse(const std::string& pattern, std::string* folder, std::vector<FileFilter>* filters);
+
+// Reads one line from the window's keyboard at the text cursor, echoing it:
+// printable characters are added, Backspace removes the last one, Enter (or
+// the close button) ends it; the cursor then moves to the next line. Without
+// an open window the line is read from standard input.
+std::string console_read_line();
+// Reads a line and gives its whole number: 0 for an empty or non-numeric
+// line; a number with decimals is rounded to nearest.
+int console_read_int();
+// The numeric value at the start of a text (leading blanks skipped, sign,
+// digits, decimals, exponent), 0 when there is none.
+double console_number_value(const std::string& text);
+
+// Headless back end: the next answer of confirm() ("yes"/"no") or
+// file_dialog() (a path, "" for cancel), first in first out. Without a
+// scripted answer confirm() gives "no" and file_dialog() "".
+void dialog_script_answer(const std::string& answer);
+// Headless back end: what the dialogs were asked, for tests.
+struct DialogRecord {
+  std::string kind;   // "notice", "confirm" or "file"
+  std::string title;
+  std::string text;   // notice/confirm text, or the file dialog's start folder
+  bool save;          // file dialog: save rather than open
+  std::vector<FileFilter> filters;
+};
+const std::vector<DialogRecord>& dialog_history();
+void dialog_clear_history();

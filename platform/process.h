@@ -1,0 +1,15 @@
+// Process set-up: working folder, priority and the display check.
+// Threads: main thread, at start-up.
+#pragma once
+
+// Changes the current folder to the folder of the executable, so "sounds/",
+// "bmp/" and "save/" are found wherever the program is started from.
+// Returns false when the folder could not be found or entered.
+bool process_enter_exe_folder();
+
+// Asks for a higher scheduling priority (nice -10); refusal is ignored.
+void process_raise_priority();
+
+// True when a graphical display can be used: $DISPLAY or $WAYLAND_DISPLAY is
+// set and the SDL video subsystem starts.
+bool has_display();
