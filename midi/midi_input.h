@@ -1,0 +1,57 @@
+// MIDI input from up to three ports, the thru port with its loop detection,
+// and the handler that turns incoming messages into voice operations.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+// Program clock in seconds (steady clock). Replaceable so that tests can step
+// time; every timed rule of the MIDI input and the voices reads it.
+extern double (*midi_clock)();
+double steady_seconds();
+
+// Last controller-7 value of each channel (index 0..15 = channels 1..16).
+// Written by the MIDI thread (and the main thread at start), read by the voices.
+extern std::atomic<int> channel_volume[16];
+// Factor from the largest channel volume to voice_divisor (1.2, set at start).
+extern std::atomic<float> voice_divisor_factor;
+// Sustain pedal, 1 while controller 64 is at 127. Written by the MIDI thread.
+extern std::atomic<int> pedal_down;
+
+// Handler timing, all in seconds of midi_clock. Written by the MIDI thread;
+// probe_time by the main thread when it sends the loop probe.
+extern std::atomic<double> rate_gate_time;   // earliest time the next message passes
+extern std::atomic<double> thru_credit_time; // thru budget clock
+extern std::atomic<double> probe_time;       // when the loop probe was last sent
+// The handler's guard flags (serialise overlapping calls from several inputs).
+extern std::atomic<int> handler_waiting;
+extern std::atomic<int> handler_busy;
+
+// Open handles (0 when not open). Written by the main thread, the thru handle
+// also by the MIDI thread when it closes the port on a loop.
+extern std::atomic<int> midi_in_handle[3];
+extern std::atomic<int> thru_handle;
+
+// Number of input / output devices (at most 30) found by the last open.
+extern std::atomic<int> midi_input_devices;
+extern std::atomic<int> midi_output_devices;
+// Device names of the last open, 1-based port numbers (entry d + 1 is device
+// d); "" when unknown. Safe from any thread.
+std::string input_name(int port);
+std::string output_name(int port);
+
+// Main thread, port cycle: sets all channel volumes to 127, channel 10 to 0,
+// voice_divisor_factor to 1.2 and the divisors to 152.4 (start-up).
+void reset_channel_volumes();
+// Main thread: opens up to three inputs from midi_in_port, midi_in2_port,
+// midi_in3_port (clamping them) and shows a notice for every failure.
+void open_midi_inputs();
+// Main thread, right after the inputs: opens thru_port (clamped) and sends
+// the loop probe (program change 127 on channel 10, 200 ms, then program 0).
+void open_thru_port();
+// Main thread: stops and closes every open input, then closes the thru port.
+void close_midi_ports();
+
+// The input handler registered for every input.
+void midi_input_handler(int handle, uint32_t kind, uintptr_t instance,
+                        uintptr_t param1, uintptr_t param2);

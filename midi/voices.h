@@ -1,0 +1,102 @@
+// Voices: which engine sound plays a key, how loud, the delayed release of
+// notes through the note-off queue, the sustain pedal and bulk silencing.
+//
+// Every operation below takes voice_mutex for its whole run; the MIDI thread
+// and the main thread both call them. Nothing here runs on the audio thread.
+#pragma once
+#include <atomic>
+#include <mutex>
+
+constexpr int kSampleWaves = 9;        // one wave per octave, w = 0..8
+constexpr int kSoundsPerSample = 24;   // sounds made from each wave, j = 1..24
+constexpr int kNoteOffQueueSize = 1000;
+constexpr int kKeyListSize = 128;      // keys_down / keys_up capacity
+constexpr int kMaxVoices = 127;        // note-on is ignored at this many voices
+
+// The one lock of the voice state: tables, queue, registers, key lists.
+extern std::mutex voice_mutex;
+
+// The sound table, indexed [w][j] with w = 0..8, j = 1..24 (dimensioned
+// 0..10 by 0..24; the other entries stay 0). The main loop fills sound,
+// sound_start and sound_end when it makes the sounds (FBS_CREATE_SOUND,
+// FBS_GET_SOUNDPOINTERS) and sets voice_key and voice_channel to -1, all
+// while the MIDI inputs are closed; it then calls free_all_voices().
+extern int sound[11][25];
+extern void* sound_start[11][25];
+extern void* sound_end[11][25];
+// Key and channel a sound plays; -1 when free (a sound is free when its key
+// is below 1). Under voice_mutex.
+extern int voice_key[11][25];
+extern int voice_channel[11][25];
+
+// Sounds started and not yet released ("nbsounds="). Written under
+// voice_mutex, read by the main loop without it.
+extern std::atomic<int> voice_count;
+
+// Voice registers: every voice operation takes its key, channel and velocity
+// from here. Under voice_mutex; the locked entry points below load them.
+extern int current_channel;
+extern int current_key;
+extern int current_velocity;
+
+// Per key and channel, under voice_mutex.
+extern int note_count[128][16];      // note-ons not yet matched by note-offs
+extern int held_by_pedal[128][16];   // release held back by the sustain pedal
+extern double note_on_time[128][16]; // time of the last note-on
+
+// Note-off queue: a ring over entries 0..999 (entry 1000 only takes part in
+// the clock-reset rewrite). Under voice_mutex.
+extern int queue_key[kNoteOffQueueSize + 1];
+extern int queue_channel[kNoteOffQueueSize + 1];
+extern double queue_time[kNoteOffQueueSize + 1];
+extern int queue_write;
+extern int queue_read;
+// When the queue service should run next (program clock seconds). Written by
+// the service, read by the main loop for its sleep.
+extern std::atomic<double> next_due_time;
+
+// Velocity average of the autovolmidi normalisation. Under voice_mutex.
+extern float velocity_average;
+extern int note_counter;
+extern int note_counter_mark;
+
+// Key display lists, under voice_mutex: keys that went down / up since the
+// displays last drained them, and whether all marks are to be cleared. They
+// are filled whatever is on the screen; each holds at most 128 keys.
+extern int keys_down[kKeyListSize];
+extern int keys_down_count;
+extern int keys_up[kKeyListSize];
+extern int keys_up_count;
+extern int clear_marks;
+
+// ---- operations (each takes voice_mutex) ----
+// Marks every sound free and sets voice_count to 0; clears the per-key tables
+// and the queue. Main thread, after making the sounds.
+void free_all_voices();
+// Note-on of `key` (after transposition) on channel 0..15, velocity 1..127.
+void voice_note_on(int channel, int key, int velocity);
+// Note-off: queued for note_off_delay, or ended at once while input_active.
+void voice_note_off(int channel, int key);
+// Ends one voice now unless the pedal holds it.
+void voice_note_end(int key, int channel);
+// Pedal went up: releases every voice the pedal held.
+void voice_pedal_release();
+// Releases (or marks as held while the pedal is down) every voice of a channel.
+void voice_all_notes_off(int channel);
+// All notes off on channels 0..15 in turn.
+void silence_all_voices();
+// Main thread: releases the queued notes whose delay has passed and sets
+// next_due_time.
+void serve_note_off_queue();
+// Main loop sleep before the next service, in ms: (next_due_time - now) x
+// 1000 clamped to 5..20, rounded down.
+int note_off_sleep_ms(double now);
+// The velocity average restarts (note_counter_mark = note_counter).
+void restart_velocity_average();
+// Both note counters to 0 (engine cycle start).
+void clear_note_counters();
+
+// Drains the key display lists into the caller's arrays (up to 128 keys each);
+// returns the counts through the pointers and whether clear_marks was set
+// (which empties both lists, so only the clear is to be drawn).
+int take_key_marks(int* down, int* down_count, int* up, int* up_count);

@@ -1,0 +1,106 @@
+// MIDI ports of the host, shaped like the classic multimedia MIDI calls: count
+// the devices, name them, open an input with a handler, open an output and
+// send short messages to it. Two back ends behind the same calls:
+//  - system: RtMidi, on the ALSA sequencer when the machine has one, else JACK;
+//  - loopback: in-process virtual devices for tests, with a wire that feeds
+//    what an output sends back into an input.
+// Device d (0-based) is port d of the selected back end. Handles are positive
+// integers; 0 means "not open". Every call returns 1 for success, 0 for failure.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Message kind of a short message delivered to an input handler (one to three
+// bytes packed into param1: byte 0 status, byte 1 and 2 the data bytes).
+constexpr uint32_t kMidiShortMessage = 0x3C3;
+// The most devices of each direction the program lists.
+constexpr int kMaxMidiDevices = 30;
+
+// Input handler: handle of the input, message kind, the instance value given
+// at open, param1 (the packed message) and param2 (milliseconds since start).
+// Runs on the back end's delivery thread; calls for one input never overlap,
+// calls for different inputs may.
+typedef void (*MidiInHandler)(int handle, uint32_t kind, uintptr_t instance,
+                              uintptr_t param1, uintptr_t param2);
+
+enum MidiBackend { MIDI_BACKEND_SYSTEM = 0, MIDI_BACKEND_LOOPBACK = 1 };
+
+// Selects the back end for the calls that follow. Only while no port is open;
+// returns 0 otherwise. The system back end is the default.
+int midi_io_select_backend(int backend);
+int midi_io_backend();
+// Name of the RtMidi interface the system back end uses ("alsa", "jack", or
+// "" before the first call needed one).
+std::string midi_io_system_api();
+
+int midi_in_count();
+int midi_out_count();
+// Device name with blanks trimmed at both ends; 0 when the device is unknown.
+int midi_in_name(int device, std::string* name);
+int midi_out_name(int device, std::string* name);
+
+// Opens input `device`; messages reach `handler` only between start and stop.
+int midi_in_open(int* handle, int device, MidiInHandler handler, uintptr_t instance);
+int midi_in_start(int handle);
+// After stop returns no handler call for this input is running or will run.
+int midi_in_stop(int handle);
+int midi_in_close(int handle);
+
+int midi_out_open(int* handle, int device);
+// Sends the packed short message (status in byte 0). The number of bytes sent
+// follows from the status; a message with a data byte in the status place or
+// a system-exclusive status is not sent (returns 0).
+int midi_out_short_msg(int handle, uint32_t message);
+// Safe to call from the input handler (the thru port is closed there on a loop).
+int midi_out_close(int handle);
+
+// Opens an output port that other programs connect to (keyboard tools and
+// system tests); on JACK the port is "client_name:port_name". Returns 1 with
+// the handle, which midi_out_short_msg and midi_out_close take.
+int midi_out_open_virtual(int* handle, const char* client_name, const char* port_name);
+// Sends raw bytes (any message, system exclusive included) on an output.
+int midi_out_send_bytes(int handle, const uint8_t* bytes, size_t count);
+
+// Byte stream to short messages, as a driver does it: running status for
+// channel messages, real-time bytes (0xF8..0xFF) delivered at once even inside
+// another message, system exclusive skipped to its end, a status byte cutting
+// short an unfinished message, stray data bytes dropped.
+struct MidiParser {
+  uint8_t running_status;  // last channel status, 0 when none
+  uint8_t bytes[3];        // message being collected
+  int count;               // bytes collected, 0 when none
+  int needed;              // bytes the message has in all
+  int in_sysex;            // 1 inside a system-exclusive message
+};
+void midi_parser_reset(MidiParser* parser);
+// Feeds bytes; calls emit(packed, user) for every complete short message.
+void midi_parser_feed(MidiParser* parser, const uint8_t* bytes, size_t count,
+                      void (*emit)(uint32_t packed, void* user), void* user);
+// Data bytes that follow a status byte (0..2); -1 for 0xF0 and 0xF7.
+int midi_data_length(uint8_t status);
+
+// ---- loopback back end (tests) ----
+// Removes every loopback device (closing what is open) and starts afresh.
+void midi_loop_reset();
+// Adds a device; returns its device number.
+int midi_loop_add_input(const char* name);
+int midi_loop_add_output(const char* name);
+// What output `out_device` sends is fed into input `in_device` (-1 unwires).
+void midi_loop_wire(int out_device, int in_device);
+// Queues raw bytes as arriving on input `device`; they are parsed and handed
+// to the handler on that input's delivery thread while it is started.
+void midi_loop_send(int device, const uint8_t* bytes, size_t count);
+void midi_loop_send_short(int device, uint32_t packed);
+// The device disappears: queued bytes are dropped, nothing more is delivered,
+// opening it fails; open handles stay closable.
+void midi_loop_unplug(int device);
+// Waits until every queued byte has been delivered (or `timeout_s` passed).
+// Returns 1 when everything was delivered.
+int midi_loop_flush(double timeout_s);
+// Number of short messages output `device` has sent since the reset, and the
+// message number `index` of them (0 when out of range).
+int midi_loop_sent_count(int device);
+uint32_t midi_loop_sent(int device, int index);
+// 1 while output `device` is open.
+int midi_loop_output_open(int device);
