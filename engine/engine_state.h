@@ -1,0 +1,167 @@
+// Internal state of the sound engine, shared by its files (lifecycle, sounds,
+// mixer, waves, MP3 and stream). Not part of the public interface.
+//
+// Threads: the lifecycle and wave calls run on the main thread; sound calls
+// on the main and MIDI threads; fbs_fill on the plug-in's thread. Every field
+// the mixer reads while another thread may write it is an atomic. Tables
+// have a fixed capacity so they never move while the mixer reads them.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "engine/fbs.h"
+
+// ---- Engine globals (lifecycle.cpp) ----
+
+// Plug-in table. Grown only while plug-ins load (inside FBS_INIT, before any
+// PLUG_INIT), so a selected record keeps its address until PLUG_EXIT.
+// Written and read by the main thread.
+extern FbsPlugRecord* fbs_plugs;
+extern int32_t fbs_numofplugouts;
+// Index of the selected plug-in, -1 for none. Written by the main thread.
+extern std::atomic<int32_t> fbs_current_plug;
+// The running flag (PLUG_START's result) and the initialised flag. Written by
+// the main thread, read by any.
+extern std::atomic<int32_t> fbs_running;
+extern std::atomic<int32_t> fbs_initialised;
+// Master volume 0.0 or 0.001..2.0, channel limit 1..256: written by the
+// caller's thread, read by the mixer.
+extern std::atomic<float> fbs_master_volume;
+extern std::atomic<int32_t> fbs_max_channels;
+// Written by the mixer only, read by any thread. Played bytes wrap past
+// 2^31 - 1 to negative values like the 32-bit counter they model.
+extern std::atomic<int32_t> fbs_played_bytes;
+extern std::atomic<int32_t> fbs_playing_sounds;
+extern std::atomic<int32_t> fbs_playing_streams;
+// Master callback and its enabled flag: written by the main thread, read
+// by the mixer.
+extern std::atomic<FbsBlockCallback> fbs_master_callback;
+extern std::atomic<int32_t> fbs_master_callback_on;
+
+// The selected record, or null when no plug-in is selected.
+FbsPlugRecord* fbs_record(void);
+// Output format of the selected record; 0 when none is selected.
+int32_t fbs_out_rate(void);
+int32_t fbs_out_channels(void);
+int32_t fbs_out_bits(void);
+int32_t fbs_out_framesize(void);
+int32_t fbs_out_buffersize(void);
+
+// ---- Waves (table in sounds.cpp; entry points in the wave files) ----
+
+// Capacity of the wave table; the system uses 9 waves per sample set.
+constexpr int32_t kFbsMaxWaves = 1024;
+
+// One wave: data is a malloc'ed block of sample bytes in the output format
+// (null when the slot is free), size its byte count. Written by the main
+// thread, read by sound calls on other threads.
+struct FbsWave {
+  std::atomic<uint8_t*> data;
+  std::atomic<uint32_t> size;
+};
+extern FbsWave fbs_waves[kFbsMaxWaves];
+// Slots in use so far (the table never shrinks until FBS_EXIT sets it to 0).
+extern std::atomic<int32_t> fbs_wave_count;
+
+// 1 when the engine is initialised and wave is a slot with data and size > 0.
+int fbs_wave_valid(int32_t wave);
+// Puts a malloc'ed block into a wave slot (the first free one, else a new
+// one) and returns the handle; -1 (data not taken) when the table is full.
+// Main thread only. The engine frees the data with free().
+int32_t fbs_wave_store(uint8_t* data, uint32_t size);
+// Copies bytes of raw sample data into a new wave (tests and tools).
+int32_t fbs_wave_store_copy(const void* samples, uint32_t bytes);
+
+// ---- Sounds (sounds.cpp) ----
+
+// Capacity of the sound table: 24 sounds for each of 9 waves, plus sounds
+// started by FBS_PLAY_WAVE, with ample room.
+constexpr int32_t kFbsMaxSounds = 4096;
+// Bytes a mix buffer has beyond the block: room for a kernel's last step.
+constexpr int32_t kFbsMixSlack = 512;
+
+struct FbsSound {
+  std::atomic<FbsBlockCallback> callback;  // stored, never called by the mixer
+  std::atomic<int32_t> callback_enabled;
+  std::atomic<int32_t*> owner;             // caller's handle variable, or null
+  std::atomic<uint8_t*> wave_begin;        // null: the slot is free
+  std::atomic<uint8_t*> play;              // current read position
+  std::atomic<uint8_t*> wave_end;          // one past the wave's last byte
+  std::atomic<uint8_t*> start;             // loop start
+  std::atomic<uint8_t*> end;               // loop end
+  std::atomic<uint8_t*> mix_alloc;         // the allocation holding the mix buffer
+  std::atomic<uint8_t*> mix;               // this sound's block
+  std::atomic<int32_t> loops;              // passes left; 0 = not playing
+  std::atomic<float> speed;
+  std::atomic<float> volume;
+  std::atomic<float> pan;
+  std::atomic<float> left_gain;
+  std::atomic<float> right_gain;
+  std::atomic<int32_t> keep;    // 0: the mixer frees the slot when the sound ends
+  std::atomic<int32_t> muted;
+  std::atomic<int32_t> paused;
+  // Owned from slot choice until the slot is freed; claimed by compare-and-
+  // swap so two threads creating sounds never take the same slot.
+  std::atomic<int32_t> claimed;
+  // Bytes of the mix buffer; the mixer renders only blocks that fit.
+  std::atomic<int32_t> mix_capacity;
+  // Bumped by every call that moves play or loops; the mixer keeps its own
+  // position update only when no call did so while it rendered the block.
+  std::atomic<uint32_t> moved;
+};
+extern FbsSound fbs_sounds[kFbsMaxSounds];
+extern std::atomic<int32_t> fbs_sound_count;
+
+// 1 when the handle may be used by the sound entry points.
+int fbs_sound_valid(int32_t sound);
+// Stops a sound and frees its slot in the safe order (paused, loops 0, wave
+// begin cleared, mix buffer detached, then released once no fill uses it).
+// Used by FBS_DESTROY_SOUND, FBS_DESTROY_WAVE and FBS_EXIT. Returns 1 when
+// the slot's mix buffer was its own allocation (and is released), else 0.
+int fbs_sound_free(int32_t sound);
+// Gives every slot in use a mix buffer of at least the current block size
+// plus slack (after FBS_INIT changed the block size). Main thread, with
+// output stopped.
+void fbs_sounds_fit_buffers(void);
+
+// ---- Mixer (mixer.cpp) ----
+
+// Returns once no fill call that was running when it was called still runs.
+// Call it after detaching memory from the tables and before freeing it.
+// Never call it from the plug-in's thread.
+void fbs_fill_quiesce(void);
+
+// ---- Stream (the MP3 stream file; weak defaults in mixer.cpp/lifecycle.cpp) ----
+
+// Step 3 of fbs_fill for a block of size bytes: returns 1 when the stream
+// counts as playing (its ring holds bytes), else 0; sets *block to the
+// stream's block when it contributes one, else null. Plug-in thread only;
+// never allocates, locks or waits.
+int fbs_stream_fill_step(int32_t size, uint8_t** block);
+// Ends the stream if one exists and releases its buffers (FBS_EXIT, after
+// output has stopped). Main thread.
+void fbs_stream_release(void);
+
+// State of the one MP3 stream, for the stream file. Fields the decoder
+// thread and the mixer share are atomics.
+struct FbsStream {
+  std::atomic<int32_t> exists;
+  std::atomic<int32_t> running;
+  std::atomic<float> volume, pan, left_gain, right_gain;
+  std::atomic<FbsBlockCallback> callback;
+  std::atomic<int32_t> callback_enabled;
+  uint8_t* input;          // 8192 bytes of MP3 data + 8 zero guard bytes
+  uint8_t* conversion;     // one converted frame
+  uint8_t* ring_start;     // 3 x buffersize bytes
+  uint8_t* ring_end;
+  std::atomic<uint8_t*> write_pos;
+  std::atomic<uint8_t*> read_pos;
+  std::atomic<int32_t> available;  // bytes written and not yet read
+  uint8_t* block;          // buffersize + 512 zeroed bytes listed by fbs_fill
+};
+
+// ---- Keyboard (lifecycle.cpp) ----
+
+// Waits for a key through the installed key source, then ends the process
+// with status 1 (out of memory for a mix buffer). Ends at once without one.
+[[noreturn]] void fbs_fatal_wait_key(void);

@@ -1,0 +1,118 @@
+// Public interface of the sound engine: a flat set of exported C entry
+// points over the engine's own tables of waves, sounds and one MP3 stream.
+// Every entry returns 1 for success and 0 for failure unless noted; handles
+// are 0-based indices, written as -1 when a create or load fails.
+// Threads: lifecycle calls (FBS_INIT, FBS_STOP, FBS_EXIT) from the main
+// thread; wave calls from the main thread; sound calls from any thread;
+// fbs_fill only from the output plug-in's thread.
+#pragma once
+#include <cstdint>
+
+#include "engine/plug_record.h"
+
+extern "C" {
+
+// Block callback: (block of frames x channels 16-bit samples, channels,
+// frames). Used for the master callback, the stream callback and the stored
+// per-sound callback. Runs on the plug-in's thread; may change the block.
+typedef void(FBS_CALL* FbsBlockCallback)(int16_t* block, int32_t channels, int32_t frames);
+
+// ---- Lifecycle and plug-ins ----
+FBS_EXPORT int32_t FBS_CALL FBS_INIT(int32_t rate, int32_t channels, int32_t buffers,
+                                     int32_t frames, int32_t device);
+FBS_EXPORT int32_t FBS_CALL FBS_START(void);
+FBS_EXPORT int32_t FBS_CALL FBS_STOP(void);
+FBS_EXPORT int32_t FBS_CALL FBS_EXIT(void);
+FBS_EXPORT const char* FBS_CALL FBS_GET_PLUGPATH(void);
+FBS_EXPORT int32_t FBS_CALL FBS_SET_PLUGPATH(const char* path);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_NUMOFPLUGOUTS(void);
+FBS_EXPORT const char* FBS_CALL FBS_GET_PLUGERROR(void);
+FBS_EXPORT const char* FBS_CALL FBS_GET_PLUGNAME(void);
+FBS_EXPORT const char* FBS_CALL FBS_GET_PLUGDEVICE(void);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_PLUGBUFFERSIZE(void);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_PLUGBUFFERS(void);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_PLUGFRAMESIZE(void);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_PLUGFRAMES(void);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_PLUGRATE(void);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_PLUGBITS(void);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_PLUGCHANNELS(void);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_PLUGSIGNED(void);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_PLUGRUNNING(void);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_MAXCHANNELS(int32_t* n);
+FBS_EXPORT int32_t FBS_CALL FBS_SET_MAXCHANNELS(int32_t n);
+FBS_EXPORT int32_t FBS_CALL FBS_SET_MASTERVOLUME(float v);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_MASTERVOLUME(float* v);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_PLAYINGSOUNDS(void);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_PLAYINGSTREAMS(void);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_PLAYEDBYTES(void);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_PLAYEDSAMPLES(void);
+FBS_EXPORT double FBS_CALL FBS_GET_PLAYTIME(void);
+// 0 when no key waits; the character code; 256 + second code for an
+// extended key (255 followed by a scan code). Reads the key source below.
+FBS_EXPORT int32_t FBS_CALL FBS_GET_KEYCODE(void);
+
+// The application's keyboard: a function returning the next waiting
+// character (0 when none). Installed by the shell; null removes it.
+FBS_EXPORT void fbs_set_key_source(int (*next_key)(void));
+
+// The fill function handed to plug-ins in the record (plug-in thread only).
+FBS_EXPORT void FBS_CALL fbs_fill(FbsPlugRecord* record);
+
+// ---- Sounds and the master callback ----
+FBS_EXPORT int32_t FBS_CALL FBS_CREATE_SOUND(int32_t wave, int32_t* sound);
+FBS_EXPORT int32_t FBS_CALL FBS_PLAY_WAVE(int32_t wave, int32_t loops, float speed, float volume,
+                                          float pan, int32_t* sound);
+FBS_EXPORT int32_t FBS_CALL FBS_PLAY_SOUND(int32_t sound, int32_t loops);
+FBS_EXPORT int32_t FBS_CALL FBS_DESTROY_SOUND(int32_t* sound);
+FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDSPEED(int32_t sound, float speed);
+FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDVOLUME(int32_t sound, float volume);
+FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDPAN(int32_t sound, float pan);
+FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDLOOPS(int32_t sound, int32_t loops);
+FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDMUTED(int32_t sound, int32_t muted);
+FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDPAUSED(int32_t sound, int32_t paused);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_SOUNDSPEED(int32_t sound, float* speed);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_SOUNDVOLUME(int32_t sound, float* volume);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_SOUNDPAN(int32_t sound, float* pan);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_SOUNDLOOPS(int32_t sound, int32_t* loops);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_SOUNDMUTED(int32_t sound, int32_t* muted);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_SOUNDPAUSED(int32_t sound, int32_t* paused);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_SOUNDPOINTERS(int32_t sound, void** start, void** play,
+                                                  void** end);
+FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDPOINTERS(int32_t sound, void* start, void* play,
+                                                  void* end);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_SOUNDLENGTH(int32_t sound, int32_t* milliseconds);
+FBS_EXPORT int32_t FBS_CALL FBS_SET_MASTERCALLBACK(FbsBlockCallback callback);
+FBS_EXPORT int32_t FBS_CALL FBS_ENABLE_MASTERCALLBACK(void);
+FBS_EXPORT int32_t FBS_CALL FBS_DISABLE_MASTERCALLBACK(void);
+FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDCALLBACK(int32_t sound, FbsBlockCallback callback);
+FBS_EXPORT int32_t FBS_CALL FBS_ENABLE_SOUNDCALLBACK(int32_t sound);
+FBS_EXPORT int32_t FBS_CALL FBS_DISABLE_SOUNDCALLBACK(int32_t sound);
+
+// ---- Waves and WAV loading ----
+FBS_EXPORT int32_t FBS_CALL FBS_CREATE_WAVE(int32_t frames, int32_t* wave, void** data);
+FBS_EXPORT int32_t FBS_CALL FBS_LOAD_WAVFILE(const char* file_name, int32_t* wave);
+FBS_EXPORT int32_t FBS_CALL FBS_LOAD_WAVFILE_SHORT(void* image, int32_t* wave);
+FBS_EXPORT int32_t FBS_CALL FBS_DESTROY_WAVE(int32_t* wave);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_WAVEPOINTERS(int32_t wave, void** begin, void** end,
+                                                 int32_t* channels);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_WAVELENGTH(int32_t wave, int32_t* milliseconds);
+
+// ---- MP3 loading and the stream ----
+FBS_EXPORT int32_t FBS_CALL FBS_LOAD_MP3FILE(const char* file_name, int32_t* wave,
+                                             const char* temp_name);
+// size is read as an unsigned 32-bit count of bytes.
+FBS_EXPORT int32_t FBS_CALL FBS_LOAD_MP3FILE_SHORT(const char* file_name, int32_t* wave,
+                                                   uint32_t size, int32_t verbose);
+FBS_EXPORT int32_t FBS_CALL FBS_CREATE_MP3STREAM(const char* file_name);
+FBS_EXPORT int32_t FBS_CALL FBS_PLAY_MP3STREAM(float volume, float pan);
+FBS_EXPORT int32_t FBS_CALL FBS_END_MP3STREAM(void);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_STREAMBUFFER(void** block, int32_t* channels, int32_t* frames);
+FBS_EXPORT int32_t FBS_CALL FBS_SET_STREAMVOLUME(float volume);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_STREAMVOLUME(float* volume);
+FBS_EXPORT int32_t FBS_CALL FBS_SET_STREAMPAN(float pan);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_STREAMPAN(float* pan);
+FBS_EXPORT int32_t FBS_CALL FBS_SET_STREAMCALLBACK(FbsBlockCallback callback);
+FBS_EXPORT int32_t FBS_CALL FBS_ENABLE_STREAMCALLBACK(void);
+FBS_EXPORT int32_t FBS_CALL FBS_DISABLE_STREAMCALLBACK(void);
+
+}  // extern "C"

@@ -1,0 +1,79 @@
+// The record an output plug-in shares with the engine, and the entries each
+// side calls. One header for the engine and every plug-in, so both agree on
+// the layout: integers are int32_t, addresses are pointer-sized, and on a
+// 32-bit build the record is the classic 212-byte layout.
+#pragma once
+#include <cstdint>
+
+// Calling convention of every exported engine and plug-in function: the
+// callee-cleans convention on 32-bit Windows, the platform default elsewhere.
+#ifndef FBS_CALL
+#if defined(_WIN32) && !defined(_WIN64)
+#define FBS_CALL __stdcall
+#else
+#define FBS_CALL
+#endif
+#endif
+
+// Exported from the executable, the engine library and the plug-ins.
+#ifndef FBS_EXPORT
+#define FBS_EXPORT __attribute__((visibility("default")))
+#endif
+
+struct FbsPlugRecord;
+
+extern "C" {
+// The engine's fill function: the plug-in calls it once per block, after
+// setting `buffer`; it fills exactly `buffersize` bytes there.
+typedef void(FBS_CALL* FbsFillFn)(FbsPlugRecord* record);
+
+// PLUG_ISANY: 1 when the plug-in can offer an output device.
+typedef int32_t(FBS_CALL* PlugIsAnyFn)(FbsPlugRecord* record);
+// PLUG_INIT: 1 when the device is open in the record's format; the plug-in
+// then has filled framesize, buffersize, name, device, signed, and left the
+// frames and buffers it really uses.
+typedef int32_t(FBS_CALL* PlugInitFn)(FbsPlugRecord* record);
+// PLUG_START: nonzero when output runs. PLUG_STOP: 1 when output stopped.
+typedef int32_t(FBS_CALL* PlugStartFn)(void);
+typedef int32_t(FBS_CALL* PlugStopFn)(void);
+// PLUG_EXIT: closes the device; its result is ignored.
+typedef int32_t(FBS_CALL* PlugExitFn)(void);
+// PLUG_ERROR: zero-terminated text describing the last error (never null).
+typedef const char*(FBS_CALL* PlugErrorFn)(void);
+}
+
+struct FbsPlugRecord {
+  void* module;             // engine: handle of the loaded library
+  PlugErrorFn plug_error;   // engine: entry PLUG_ERROR
+  PlugIsAnyFn plug_isany;   // engine: entry PLUG_ISANY
+  PlugInitFn plug_init;     // engine: entry PLUG_INIT
+  PlugStartFn plug_start;   // engine: entry PLUG_START
+  PlugStopFn plug_stop;     // engine: entry PLUG_STOP
+  PlugExitFn plug_exit;     // engine: entry PLUG_EXIT
+  int32_t reserved1[2];     // nobody: zero
+  FbsFillFn fill;           // engine: address of fbs_fill
+  char name[64];            // plug-in: its name, zero-terminated
+  char device[64];          // plug-in: the opened device, zero-terminated
+  int32_t framesize;        // plug-in: bytes per frame (4 stereo, 2 mono)
+  int32_t frames;           // engine asks, plug-in leaves the value in use
+  int32_t buffers;          // engine asks, plug-in leaves the value in use
+  int32_t buffersize;       // plug-in: bytes per block, filled by every call
+  void* buffer;             // plug-in: the block to fill, set before each call
+  int32_t reserved2;        // nobody
+  int32_t rate;             // engine: Hz
+  int32_t bits;             // engine: always 16
+  int32_t channels;         // engine: 1 mono, 2 stereo interleaved L, R
+  int32_t is_signed;        // plug-in: nonzero when the device takes signed samples
+  int32_t device_index;     // engine: device asked for by the caller of FBS_INIT
+};
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+#include <cstddef>
+static_assert(sizeof(FbsPlugRecord) == 212, "FbsPlugRecord must be 212 bytes on 32-bit");
+static_assert(offsetof(FbsPlugRecord, fill) == 36, "fill must be at offset 36");
+static_assert(offsetof(FbsPlugRecord, name) == 40, "name must be at offset 40");
+static_assert(offsetof(FbsPlugRecord, framesize) == 168, "framesize must be at offset 168");
+static_assert(offsetof(FbsPlugRecord, buffer) == 184, "buffer must be at offset 184");
+static_assert(offsetof(FbsPlugRecord, rate) == 192, "rate must be at offset 192");
+static_assert(offsetof(FbsPlugRecord, device_index) == 208, "device_index must be at offset 208");
+#endif
