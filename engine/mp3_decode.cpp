@@ -1,0 +1,182 @@
+// libmad's synchronous decoder driven over a whole MP3 file in memory, each
+// decoded frame converted to the output channel count and appended to a WAV
+// file or an in-memory WAV image whose header grows with every frame.
+#include "engine/mp3_decode.h"
+
+#include <mad.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/wav_read.h"
+#include "engine/wav_text.h"
+
+// One converted frame: up to 1152 samples x 2 channels x 2 bytes, with room.
+static const size_t kConvertBytes = 18432;
+
+struct DecodeContext {
+  const uint8_t* mp3;
+  size_t length;
+  int handed;  // the file image goes to libmad exactly once
+  Mp3Output* out;
+  uint8_t header[kWavHeaderBytes];
+  uint32_t riff_size;
+  uint32_t data_size;
+  int write_failed;
+  uint8_t* convert;
+};
+
+static void put_u32(uint8_t* p, uint32_t v) {
+  p[0] = (uint8_t)v;
+  p[1] = (uint8_t)(v >> 8);
+  p[2] = (uint8_t)(v >> 16);
+  p[3] = (uint8_t)(v >> 24);
+}
+
+static void put_u16(uint8_t* p, uint16_t v) {
+  p[0] = (uint8_t)v;
+  p[1] = (uint8_t)(v >> 8);
+}
+
+static uint32_t get_u32(const uint8_t* p) {
+  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) |
+         ((uint32_t)p[3] << 24);
+}
+
+// Canonical 44-byte header for the output format at the MP3's own rate.
+static void build_header(DecodeContext* c, uint32_t rate) {
+  uint8_t* h = c->header;
+  int32_t bytes_per_sample = c->out->bits / 8;
+  memcpy(h, "RIFF", 4);
+  put_u32(h + 4, c->riff_size);
+  memcpy(h + 8, "WAVE", 4);
+  memcpy(h + 12, "fmt ", 4);
+  put_u32(h + 16, 16);
+  put_u16(h + 20, 1);
+  put_u16(h + 22, (uint16_t)c->out->channels);
+  put_u32(h + 24, rate);
+  put_u32(h + 28, (uint32_t)bytes_per_sample * rate * (uint32_t)c->out->channels);
+  put_u16(h + 32, (uint16_t)(bytes_per_sample * c->out->channels));
+  put_u16(h + 34, (uint16_t)c->out->bits);
+  memcpy(h + 36, "data", 4);
+  put_u32(h + 40, c->data_size);
+}
+
+static void update_sizes(DecodeContext* c) {
+  put_u32(c->header + 4, c->riff_size);
+  put_u32(c->header + 40, c->data_size);
+}
+
+uint32_t mp3_convert_frame(const Mp3Output* out, void* dst, int32_t channels,
+                           const int32_t* left, const int32_t* right, int32_t length) {
+  if (channels >= 2)
+    out->stereo_frame(dst, left, right, length);
+  else
+    out->mono_frame(dst, left, length);
+  uint32_t block_align = (uint32_t)(out->bits / 8 * out->channels);
+  return ((uint32_t)length * block_align) & 0xFFFFu;
+}
+
+static enum mad_flow on_input(void* data, struct mad_stream* stream) {
+  DecodeContext* c = (DecodeContext*)data;
+  if (c->handed) return MAD_FLOW_STOP;
+  c->handed = 1;
+  mad_stream_buffer(stream, c->mp3, c->length);
+  return MAD_FLOW_CONTINUE;
+}
+
+static enum mad_flow on_error(void*, struct mad_stream* stream, struct mad_frame*) {
+  if (MAD_RECOVERABLE(stream->error) || stream->error == MAD_ERROR_BUFLEN)
+    return MAD_FLOW_CONTINUE;
+  return MAD_FLOW_BREAK;
+}
+
+static enum mad_flow on_output(void* data, struct mad_header const*, struct mad_pcm* pcm) {
+  DecodeContext* c = (DecodeContext*)data;
+  Mp3Output* out = c->out;
+  uint32_t bytes = mp3_convert_frame(out, c->convert, pcm->channels, pcm->samples[0],
+                                     pcm->samples[1], pcm->length);
+  if (out->file != nullptr) {
+    if (c->data_size == 0) {
+      build_header(c, pcm->samplerate);
+      if (fseek(out->file, 0, SEEK_SET) != 0 ||
+          fwrite(c->header, 1, kWavHeaderBytes, out->file) != kWavHeaderBytes ||
+          fseek(out->file, 0, SEEK_END) != 0) {
+        c->write_failed = 1;
+        return MAD_FLOW_BREAK;
+      }
+    }
+    c->riff_size += bytes;
+    c->data_size += bytes;
+    if (fwrite(c->convert, 1, bytes, out->file) != bytes) {
+      c->write_failed = 1;  // a full disk must not pass for a short sample
+      return MAD_FLOW_BREAK;
+    }
+    return MAD_FLOW_CONTINUE;
+  }
+
+  uint8_t* image = out->image;
+  uint32_t end = get_u32(image + 4);
+  if (c->data_size == 0) {
+    build_header(c, pcm->samplerate);
+    memcpy(image + kWavImageHeaderOffset, c->header, kWavHeaderBytes);
+    put_u32(image, kWavImageSamplesOffset);
+  }
+  c->riff_size += bytes;
+  c->data_size += bytes;
+  uint32_t write = get_u32(image);
+  // A full image keeps the frames that fitted and drops this one and all later.
+  if ((uint64_t)write + bytes < end) {
+    memcpy(image + write, c->convert, bytes);
+    put_u32(image, write + bytes);
+  } else {
+    put_u32(image, end);
+  }
+  return MAD_FLOW_CONTINUE;
+}
+
+int mp3_decode_whole(const uint8_t* mp3, size_t length, Mp3Output* out) {
+  if (mp3 == nullptr || out == nullptr || out->stereo_frame == nullptr ||
+      out->mono_frame == nullptr || (out->file == nullptr && out->image == nullptr))
+    return 0;
+  DecodeContext c = {};
+  c.mp3 = mp3;
+  // libmad decodes a frame only with MAD_BUFFER_GUARD bytes behind it; the
+  // zero guard lets the last frame of the file through.
+  c.length = length + MAD_BUFFER_GUARD;
+  c.out = out;
+  c.riff_size = 36;
+  c.convert = (uint8_t*)calloc(kConvertBytes, 1);
+  if (c.convert == nullptr) return 0;
+
+  struct mad_decoder decoder;
+  mad_decoder_init(&decoder, &c, on_input, nullptr, nullptr, on_output, on_error, nullptr);
+  int result = mad_decoder_run(&decoder, MAD_DECODER_MODE_SYNC);
+  mad_decoder_finish(&decoder);
+  free(c.convert);
+
+  // The final header, with the sizes of every frame, goes to the start again.
+  update_sizes(&c);
+  if (out->file != nullptr) {
+    if (fseek(out->file, 0, SEEK_SET) != 0 ||
+        fwrite(c.header, 1, kWavHeaderBytes, out->file) != kWavHeaderBytes)
+      c.write_failed = 1;
+  } else {
+    memcpy(out->image + kWavImageHeaderOffset, c.header, kWavHeaderBytes);
+  }
+  return result == 0 && !c.write_failed;
+}
+
+int mp3_read_file(const char* path, uint8_t** bytes, size_t* length) {
+  uint8_t* buf = nullptr;
+  size_t len = 0;
+  // MAD_BUFFER_GUARD zero bytes behind the data let libmad decode the last frame.
+  if (!wav_read_whole_file(path, MAD_BUFFER_GUARD, &buf, &len)) return 0;
+  if (len == 0) {
+    free(buf);
+    return 0;
+  }
+  *bytes = buf;
+  *length = len;
+  return 1;
+}

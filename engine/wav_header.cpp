@@ -1,0 +1,105 @@
+// Finding the format and the samples of a WAV file or in-memory WAV image.
+#include "engine/wav_read.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+static uint32_t read_u32(const uint8_t* p) {
+  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) |
+         ((uint32_t)p[3] << 24);
+}
+
+static uint16_t read_u16(const uint8_t* p) {
+  return (uint16_t)(p[0] | (p[1] << 8));
+}
+
+// Looks for a 4-byte tag one byte at a time, from pos on, ignoring chunk sizes
+// (so a longer "fmt " chunk or a "LIST" chunk before "data" is passed over).
+// Returns the position just behind the tag, or 0 when the file ends first.
+static size_t scan_tag(const uint8_t* bytes, size_t length, size_t pos,
+                       const char* tag) {
+  for (; pos + 4 <= length; ++pos)
+    if (memcmp(bytes + pos, tag, 4) == 0) return pos + 4;
+  return 0;
+}
+
+int wav_scan_file(const uint8_t* bytes, size_t length, WavSource* src) {
+  if (bytes == nullptr || src == nullptr || length <= kWavHeaderBytes) return 0;
+  if (memcmp(bytes, "RIFF", 4) != 0 || memcmp(bytes + 8, "WAVE", 4) != 0) return 0;
+
+  size_t pos = scan_tag(bytes, length, 12, "fmt ");
+  // fmt size, format tag, channels, rate, byte rate, block align, bits: 20 bytes.
+  if (pos == 0 || pos + 20 > length) return 0;
+  if ((int32_t)read_u32(bytes + pos) < 16) return 0;
+  if (read_u16(bytes + pos + 4) != 1) return 0;
+  WavSource s = {};
+  s.channels = read_u16(bytes + pos + 6);
+  s.rate = (int32_t)read_u32(bytes + pos + 8);
+  s.block_align = read_u16(bytes + pos + 16);
+  s.bits = read_u16(bytes + pos + 18);
+
+  pos = scan_tag(bytes, length, pos + 20, "data");
+  if (pos == 0 || pos + 4 > length) return 0;
+  uint32_t data_size = read_u32(bytes + pos);
+  pos += 4;
+  if (data_size == 0 || pos >= length) return 0;
+  // A size field larger than the file (a cut-off download, a streaming
+  // writer's 0xFFFFFFFF) would read past the samples: keep what is there.
+  if (data_size > length - pos) data_size = (uint32_t)(length - pos);
+  s.data_size = data_size;
+  s.data_offset = pos;
+  *src = s;
+  return 1;
+}
+
+int wav_scan_image(const uint8_t* image, WavSource* src) {
+  if (image == nullptr || src == nullptr) return 0;
+  uint32_t end = read_u32(image + 4);
+  if (end <= kWavImageSamplesOffset) return 0;
+  const uint8_t* h = image + kWavImageHeaderOffset;
+  WavSource s = {};
+  s.channels = read_u16(h + 22);
+  s.rate = (int32_t)read_u32(h + 24);
+  s.block_align = read_u16(h + 32);
+  s.bits = read_u16(h + 34);
+  uint32_t data_size = read_u32(h + 40);
+  // The image ends at its end offset; a header that counts more (frames that
+  // no longer fitted into a full image) is limited to the bytes present.
+  uint32_t present = end - kWavImageSamplesOffset;
+  if (data_size > present) data_size = present;
+  if (data_size == 0) return 0;
+  s.data_size = data_size;
+  s.data_offset = kWavImageSamplesOffset;
+  *src = s;
+  return 1;
+}
+
+int wav_read_whole_file(const char* path, size_t guard, uint8_t** bytes,
+                        size_t* length) {
+  if (path == nullptr || bytes == nullptr || length == nullptr) return 0;
+  FILE* f = fopen(path, "rb");
+  if (f == nullptr) return 0;
+  long len = -1;
+  if (fseek(f, 0, SEEK_END) == 0) len = ftell(f);
+  // Sizes inside the engine are 32-bit.
+  if (len < 0 || len > 0x7FFFFFFFL || fseek(f, 0, SEEK_SET) != 0) {
+    fclose(f);
+    return 0;
+  }
+  uint8_t* buf = (uint8_t*)malloc((size_t)len + guard + 1);
+  if (buf == nullptr) {
+    fclose(f);
+    return 0;
+  }
+  size_t got = fread(buf, 1, (size_t)len, f);
+  fclose(f);
+  if (got != (size_t)len) {
+    free(buf);
+    return 0;
+  }
+  memset(buf + len, 0, guard + 1);
+  *bytes = buf;
+  *length = (size_t)len;
+  return 1;
+}

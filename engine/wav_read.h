@@ -1,0 +1,45 @@
+// WAV input for the engine: the byte-wise header scan of a WAV file, the
+// header of an in-memory WAV image, and the conversion of the source samples
+// to the output format (16-bit, output channels, output rate).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// What the loaders need to know about a WAV source. data_size is already
+// limited to the sample bytes that are really there.
+struct WavSource {
+  int32_t channels;     // 2 = stereo; any other value is one sample per frame
+  int32_t rate;         // Hz
+  int32_t block_align;  // bytes per source frame
+  int32_t bits;         // 8 = unsigned 8-bit; any other value is signed 16-bit
+  uint32_t data_size;   // bytes of samples
+  size_t data_offset;   // where the samples begin in the file bytes
+};
+
+// In-memory WAV image: a 32-bit write offset, a 32-bit end offset (both from
+// the image start; the end offset is the image size), the canonical 44-byte
+// header, then the samples.
+constexpr uint32_t kWavImageHeaderOffset = 8;
+constexpr uint32_t kWavImageSamplesOffset = 52;
+constexpr uint32_t kWavHeaderBytes = 44;
+
+// Scans the header of a whole WAV file held in memory: "RIFF", "WAVE", then
+// "fmt " and "data" found one byte at a time. Returns 1 and fills src, or 0
+// when a requirement is not met.
+int wav_scan_file(const uint8_t* bytes, size_t length, WavSource* src);
+
+// Reads the header of an in-memory WAV image without checking its tags.
+// Returns 0 when the image cannot hold a header or has no samples.
+int wav_scan_image(const uint8_t* image, WavSource* src);
+
+// Converts data_size bytes at samples into a new zeroed malloc'ed block in the
+// output format. Returns 1 with *data and *size set, or 0 (nothing allocated)
+// when the source cannot be converted or memory runs out.
+int wav_convert(const WavSource* src, const uint8_t* samples, int32_t out_rate,
+                int32_t out_channels, uint8_t** data, uint32_t* size);
+
+// Reads a whole file into a malloc'ed buffer followed by `guard` zero bytes.
+// Returns 1 with *bytes and *length set, or 0 (nothing allocated) when the
+// file does not open, cannot be read, or is larger than 2 GiB.
+int wav_read_whole_file(const char* path, size_t guard, uint8_t** bytes,
+                        size_t* length);

@@ -1,0 +1,116 @@
+// Wave entry points: empty waves, WAV files and in-memory WAV images loaded
+// into the output format, wave destruction (stopping its sounds first) and
+// the wave queries. Main thread; the wave table itself lives in sounds.cpp.
+#include <cstdlib>
+
+#include "engine/engine_state.h"
+#include "engine/fbs.h"
+#include "engine/wav_read.h"
+#include "engine/wav_text.h"
+
+// Converts a WAV source into a new wave; returns the handle or -1.
+static int32_t store_converted(const WavSource* src, const uint8_t* samples) {
+  uint8_t* data = nullptr;
+  uint32_t size = 0;
+  if (!wav_convert(src, samples, fbs_out_rate(), fbs_out_channels(), &data, &size))
+    return -1;
+  int32_t handle = fbs_wave_store(data, size);
+  if (handle < 0) free(data);
+  return handle;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_CREATE_WAVE(int32_t frames, int32_t* wave,
+                                                      void** data) {
+  if (wave == nullptr || data == nullptr) return 0;
+  *wave = -1;
+  if (fbs_record() == nullptr || frames < 1) return 0;
+  uint64_t bytes = (uint64_t)(fbs_out_bits() / 8) * (uint64_t)frames *
+                   (uint64_t)fbs_out_channels();
+  // A wave's byte count is a 32-bit value.
+  if (bytes == 0 || bytes > 0x7FFFFFFFu) return 0;
+  uint8_t* block = (uint8_t*)calloc((size_t)bytes, 1);
+  if (block == nullptr) return 0;
+  int32_t handle = fbs_wave_store(block, (uint32_t)bytes);
+  if (handle < 0) {
+    free(block);
+    return 0;
+  }
+  *data = block;
+  *wave = handle;
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_WAVFILE(const char* file_name, int32_t* wave) {
+  if (wave == nullptr) return 0;
+  *wave = -1;
+  if (!fbs_initialised.load() || fbs_record() == nullptr || file_name == nullptr) return 0;
+  uint8_t* bytes = nullptr;
+  size_t length = 0;
+  if (!wav_read_whole_file(file_name, 0, &bytes, &length)) return 0;
+  WavSource src;
+  int32_t handle = -1;
+  if (wav_scan_file(bytes, length, &src))
+    handle = store_converted(&src, bytes + src.data_offset);
+  free(bytes);
+  if (handle < 0) return 0;
+  *wave = handle;
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_WAVFILE_SHORT(void* image, int32_t* wave) {
+  if (wave == nullptr) return 0;
+  *wave = -1;
+  if (!fbs_initialised.load() || fbs_record() == nullptr || image == nullptr) return 0;
+  WavSource src;
+  if (!wav_scan_image((const uint8_t*)image, &src)) return 0;
+  int32_t handle = store_converted(&src, (const uint8_t*)image + src.data_offset);
+  if (handle < 0) return 0;
+  *wave = handle;
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_DESTROY_WAVE(int32_t* wave) {
+  if (wave == nullptr || !fbs_wave_valid(*wave)) return 0;
+  FbsWave& w = fbs_waves[*wave];
+  uint8_t* data = w.data.load();
+  // Every sound on this wave stops before its buffer and the data go.
+  int32_t count = fbs_sound_count.load();
+  for (int32_t i = 0; i < count; ++i) {
+    if (!fbs_sound_valid(i)) continue;
+    FbsSound& s = fbs_sounds[i];
+    if (s.wave_begin.load() != data) continue;
+    if (s.loops.load() > 0 && s.paused.load() == 0) {
+      s.paused.store(1);
+      s.loops.store(0);
+    }
+    if (!fbs_sound_free(i)) fbs_print_line("!!! pointer value are corrupt !!!");
+  }
+  w.data.store(nullptr);
+  w.size.store(0);
+  // A fill call that started before the sounds stopped may still read the data.
+  fbs_fill_quiesce();
+  free(data);
+  *wave = -1;
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_GET_WAVEPOINTERS(int32_t wave, void** begin,
+                                                           void** end, int32_t* channels) {
+  if (!fbs_wave_valid(wave)) return 0;
+  uint8_t* data = fbs_waves[wave].data.load();
+  uint32_t size = fbs_waves[wave].size.load();
+  if (begin != nullptr) *begin = data;
+  if (end != nullptr) *end = data + size;
+  if (channels != nullptr) *channels = fbs_out_channels();
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_GET_WAVELENGTH(int32_t wave, int32_t* milliseconds) {
+  if (milliseconds == nullptr || !fbs_wave_valid(wave)) return 0;
+  int32_t framesize = fbs_out_framesize();
+  int32_t rate = fbs_out_rate();
+  if (framesize <= 0 || rate <= 0) return 0;
+  int64_t frames = fbs_waves[wave].size.load() / (uint32_t)framesize;
+  *milliseconds = (int32_t)(frames * 1000 / rate);
+  return 1;
+}
