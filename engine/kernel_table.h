@@ -1,0 +1,49 @@
+// The kernel variants behind the exported routines of kernels.h: one table of
+// unchecked implementations per instruction set, the one in force chosen once
+// at process start. Internal to the engine, its tests and benchmarks.
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+// Unchecked implementations: pointers are non-null, counts are > 0, blocks may
+// sit at any byte address. count is in 16-bit samples, bytes in bytes.
+struct KernelTable {
+  const char* name;  // "plain", "sse2", "avx2"
+  void (*zero)(void* block, size_t bytes);
+  void (*copy)(void* dest, const void* src, size_t bytes);
+  void (*mix16)(void* dest, const void* a, const void* b, size_t count);
+  // factor is the 16.16 fixed-point factor nearest(65536 x gain).
+  void (*scale16)(void* dest, const void* src, int32_t factor, size_t count);
+  // Scales every second sample from the first (first = 0: left, 1: right)
+  // and copies the others; count samples in all.
+  void (*pan16)(void* dest, const void* src, int32_t factor, int first, size_t count);
+};
+
+// Variant levels, in order of preference.
+enum KernelLevel { kKernelsPlain = 0, kKernelsSse2 = 1, kKernelsAvx2 = 2 };
+
+// The table in force. Constant-initialised to the plain set, so calls made
+// before start-up selection are correct too. Written by kernels_select() and
+// kernels_use(), read by every thread that calls a kernel.
+extern std::atomic<const KernelTable*> g_kernels;
+
+inline const KernelTable* kernels(void) { return g_kernels.load(std::memory_order_relaxed); }
+
+// Installs the fastest set the processor supports. Runs once (also from a
+// static initialiser at process start); later calls do nothing. Thread-safe.
+void kernels_select(void);
+// Forces a set (tests and benchmarks): installs the level asked for, or the
+// best supported level below it. Returns the level installed.
+int kernels_use(int level);
+// The best level this processor supports, and the level in force.
+int kernels_best_level(void);
+int kernels_level(void);
+// A variant table by level (null when it is not built in or not supported),
+// for comparing variants directly.
+const KernelTable* kernels_table(int level);
+
+// The variant tables themselves. The fast ones are null on other processors.
+extern const KernelTable kKernelTablePlain;
+const KernelTable* kernels_table_sse2(void);
+const KernelTable* kernels_table_avx2(void);
