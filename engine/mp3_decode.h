@@ -38,3 +38,7 @@ int mp3_read_file(const char* path, uint8_t** bytes, size_t* length);
 // (length x 2 x output channels, kept below 65536).
 uint32_t mp3_convert_frame(const Mp3Output* out, void* dst, int32_t channels,
                            const int32_t* left, const int32_t* right, int32_t length);
+
+// Fills out for the engine's output format (channels, bits and the frame
+// routines for that channel count), with no destination yet.
+void mp3_output_for_engine(Mp3Output* out);

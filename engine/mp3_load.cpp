@@ -1,0 +1,116 @@
+// MP3 files into waves: decoded whole, either through a temporary WAV file
+// read back by FBS_LOAD_WAVFILE, or through a WAV image in memory read by
+// FBS_LOAD_WAVFILE_SHORT. The WAV conversion then brings the MP3's rate to
+// the output rate. Main thread.
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "engine/engine_state.h"
+#include "engine/fbs.h"
+#include "engine/kernels.h"
+#include "engine/mp3_decode.h"
+#include "engine/wav_read.h"
+#include "engine/wav_text.h"
+
+// Numbers the generated temporary file names; main thread.
+static std::atomic<int32_t> g_tmpfile_counter{0};
+
+// Image sizes for FBS_LOAD_MP3FILE_SHORT.
+static const uint32_t kImageMin = 100000;
+static const uint32_t kImageMax = 100000000;
+
+// The frame routines for the output channel count.
+void mp3_output_for_engine(Mp3Output* out) {
+  memset(out, 0, sizeof *out);
+  out->channels = fbs_out_channels() == 1 ? 1 : 2;
+  out->bits = fbs_out_bits();
+  out->stereo_frame = out->channels == 1 ? SCALEMP3FRAME_21_16 : SCALEMP3FRAME_22_16;
+  out->mono_frame = out->channels == 1 ? SCALEMP3FRAME_11_16 : SCALEMP3FRAME_12_16;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_MP3FILE(const char* file_name, int32_t* wave,
+                                                       const char* temp_name) {
+  if (wave == nullptr) return 0;
+  *wave = -1;
+  if (!fbs_initialised.load() || fbs_record() == nullptr) return 0;
+  uint8_t* mp3 = nullptr;
+  size_t length = 0;
+  if (!mp3_read_file(file_name, &mp3, &length)) return 0;
+
+  int32_t counter = g_tmpfile_counter.fetch_add(1) + 1;
+  std::string tmp;
+  if (temp_name != nullptr && temp_name[0] != '\0') {
+    tmp = temp_name;
+  } else {
+    tmp = "tmpfilemp3" + std::to_string(counter) + ".wav";
+    remove(tmp.c_str());
+  }
+  FILE* f = fopen(tmp.c_str(), "w+b");
+  if (f == nullptr) {
+    free(mp3);
+    return 0;
+  }
+  Mp3Output out;
+  mp3_output_for_engine(&out);
+  out.file = f;
+  int decoded = mp3_decode_whole(mp3, length, &out);
+  free(mp3);
+  if (fclose(f) != 0) decoded = 0;
+  int32_t loaded = decoded ? FBS_LOAD_WAVFILE(tmp.c_str(), wave) : 0;
+  remove(tmp.c_str());
+  if (loaded != 1) {
+    *wave = -1;
+    return 0;
+  }
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_MP3FILE_SHORT(const char* file_name,
+                                                             int32_t* wave, uint32_t size,
+                                                             int32_t verbose) {
+  if (wave == nullptr) return 0;
+  *wave = -1;
+  if (!fbs_initialised.load() || fbs_record() == nullptr) return 0;
+  uint8_t* mp3 = nullptr;
+  size_t length = 0;
+  if (!mp3_read_file(file_name, &mp3, &length)) return 0;
+
+  if (size > kImageMax) size = kImageMax;
+  if (size < kImageMin) size = kImageMin;
+  uint8_t* image = (uint8_t*)calloc(size, 1);
+  if (image == nullptr) {
+    free(mp3);
+    return 0;
+  }
+  // Write and end positions are offsets from the image start.
+  const uint32_t write0 = kWavImageHeaderOffset;
+  memcpy(image, &write0, 4);
+  memcpy(image + 4, &size, 4);
+
+  Mp3Output out;
+  mp3_output_for_engine(&out);
+  out.image = image;
+  int decoded = mp3_decode_whole(mp3, length, &out);
+  free(mp3);
+
+  uint32_t used = 0;
+  memcpy(&used, image, 4);
+  if (verbose != 0) {
+    std::string line = "mp3short wav size=" + std::to_string(used) + "  " + file_name;
+    fbs_print_line(line.c_str());
+  }
+  if (used >= size) {
+    std::string line = std::string("warning mp3 file truncated :") + file_name;
+    fbs_print_line(line.c_str());
+  }
+  int32_t loaded = decoded ? FBS_LOAD_WAVFILE_SHORT(image, wave) : 0;
+  free(image);
+  if (loaded != 1) {
+    *wave = -1;
+    return 0;
+  }
+  return 1;
+}
