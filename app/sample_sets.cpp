@@ -1,0 +1,153 @@
+// Piano sample sets: naming, completeness, stepping, loading and the two
+// note-on tables that depend on the loaded set.
+#include "app/sample_sets.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "engine/fbs.h"
+
+std::atomic<float> speed_table[kSpeedTableSize];
+std::atomic<float> velocity_curve[kVelocityCount];
+
+static int clamp_int(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+// A sample file "exists" when it is a regular file: a folder of the same name
+// would only make the loader fail.
+static bool file_exists(const std::string& name) {
+  struct stat st;
+  return stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string sample_set_prefix(int set) {
+  set = clamp_int(set, 0, kSetCount - 1);
+  if (set == 0) return "piano";
+  return "piano" + std::to_string(set);
+}
+
+std::string sample_mp3_name(int set, int n, const std::string& folder) {
+  return folder + sample_set_prefix(set) + "_" + std::to_string(n) + ".mp3";
+}
+
+std::string sample_wav_name(int set, int n, const std::string& folder) {
+  // Set 0's WAV files carry no underscore between prefix and number.
+  if (clamp_int(set, 0, kSetCount - 1) == 0) return folder + "piano" + std::to_string(n) + ".wav";
+  return folder + sample_set_prefix(set) + "_" + std::to_string(n) + ".wav";
+}
+
+int sample_set_complete(int set, const std::string& folder) {
+  if (set == 0) return 1;
+  if (set < 0 || set >= kSetCount) return 0;
+  for (int w = 0; w < kSamplesPerSet; w++) {
+    int n = sample_number(w);
+    if (!file_exists(sample_mp3_name(set, n, folder)) && !file_exists(sample_wav_name(set, n, folder)))
+      return 0;
+  }
+  return 1;
+}
+
+int next_sample_set(int set, const std::string& folder) {
+  if (set >= kSetCount - 1) return 0;
+  for (int s = set + 1; s <= kSetCount - 1; s++)
+    if (sample_set_complete(s, folder)) return s;
+  return 0;
+}
+
+int previous_sample_set(int set, const std::string& folder) {
+  if (set == 1) return 0;
+  int start = set <= 0 ? kSetCount - 1 : (set - 1 < kSetCount - 1 ? set - 1 : kSetCount - 1);
+  for (int s = start; s >= 1; s--)
+    if (sample_set_complete(s, folder)) return s;
+  return 0;
+}
+
+int digit_sample_set(int digit, const std::string& folder) {
+  return previous_sample_set(digit + 1, folder);
+}
+
+std::string load_sample_set(int set, int waves[kSamplesPerSet], const std::string& folder) {
+  for (int w = 0; w < kSamplesPerSet; w++) waves[w] = -1;
+  std::string failure;
+  for (int w = 0; w < kSamplesPerSet && failure.empty(); w++) {
+    int n = sample_number(w);
+    std::string mp3 = sample_mp3_name(set, n, folder);
+    if (file_exists(mp3)) {
+      if (FBS_LOAD_MP3FILE(mp3.c_str(), &waves[w], "") != 1) failure = "error loading mp3 " + mp3;
+    } else {
+      std::string wav = sample_wav_name(set, n, folder);
+      if (FBS_LOAD_WAVFILE(wav.c_str(), &waves[w]) != 1) failure = "error loading wav " + wav;
+    }
+  }
+  if (!failure.empty()) {
+    // Leave nothing half loaded behind: the caller ends the program, but a
+    // test or a later retry must not see stale handles.
+    for (int w = 0; w < kSamplesPerSet; w++) {
+      if (waves[w] >= 0) FBS_DESTROY_WAVE(&waves[w]);
+      waves[w] = -1;
+    }
+  }
+  return failure;
+}
+
+int key_sample(int key, int type_offset) {
+  if (!(12 - type_offset < key && key < 116 - type_offset)) return -1;
+  return (key + type_offset) / 12 - 1;  // both terms positive here: plain division floors
+}
+
+void build_speed_table(int type_offset) {
+  type_offset = clamp_int(type_offset, -1, 13);
+  for (int k = 0; k <= 126 - type_offset && k < kSpeedTableSize; k++) {
+    int octave = (k + type_offset) / 12;  // k + type_offset >= -1, and -1 / 12 is 0 as floor is
+    if (octave < 1) octave = 1;
+    int m = 12 * octave;
+    speed_table[k].store((float)std::pow(2.0, (k - m) / 12.0), std::memory_order_relaxed);
+  }
+}
+
+float velocity_constant(const std::string& prefix) {
+  static const struct { const char* prefix; float g; } table[] = {
+      {"piano", 0.71f},  {"piano1", 0.72f}, {"piano2", 0.7f}, {"piano3", 0.74f},
+      {"piano4", 0.75f}, {"piano5", 0.79f}, {"piano6", 0.7f}, {"piano7", 0.5f},
+  };
+  for (const auto& e : table)
+    if (prefix == e.prefix) return e.g;
+  return 0.79f;
+}
+
+void build_velocity_curve(int loaded_set, int velo_mode) {
+  double g = velocity_constant(sample_set_prefix(loaded_set));
+  switch (velo_mode) {
+    case 0: g = 0; break;
+    case 1: g = g / 2; break;
+    case 3: g = 1; break;
+    default: break;
+  }
+  // Worked in double and stored as float, so both ends come out exactly 0
+  // and 1 whatever the constant.
+  for (int v = 0; v < kVelocityCount; v++) {
+    double x = v / 127.0;
+    double c = g * (1 - (1 - x) * (1 - x)) + (1 - g) * x;
+    velocity_curve[v].store((float)c, std::memory_order_relaxed);
+  }
+}
+
+std::string set_prompt_line(int set, const std::string& folder) {
+  if (set == 0) return " 0 -> piano";
+  std::string s = std::to_string(set);
+  if (sample_set_complete(set, folder)) return " " + s + " -> piano" + s;
+  return " " + s + " ->";
+}
+
+int set_prompt_answer(const char* answer, int* piano_sound, const std::string& folder) {
+  if (answer == nullptr || piano_sound == nullptr || answer[0] == 0) return 0;
+  double value = std::strtod(answer, nullptr);
+  if (!(value == value)) value = 0;  // "nan" typed in reads as 0
+  if (value < 0) value = 0;
+  if (value > kSetCount - 1) value = kSetCount - 1;
+  int v = (int)std::nearbyint(value);
+  if (v == *piano_sound || !sample_set_complete(v, folder)) return 0;
+  *piano_sound = v + 1;
+  return 1;
+}
