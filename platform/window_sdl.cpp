@@ -1,0 +1,223 @@
+// SDL2 back end of the window layer. Implements: the real window with a
+// streaming texture that shows the framebuffer, the window title and
+// position, desktop information, key codes from keyboard and text events
+// (extended keys as 255 + PC set-1 scan code), key-down states by scan code,
+// and the mouse. Threads: main thread only.
+#include <SDL.h>
+
+#include "platform/window_backend.h"
+
+namespace {
+
+SDL_Window* window = nullptr;      // owned by the main thread
+SDL_Renderer* renderer = nullptr;
+SDL_Texture* texture = nullptr;
+int texture_w = 0, texture_h = 0;
+
+bool video_ready() {
+  if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
+  return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+}
+
+// PC set-1 scan codes of the SDL scancodes; keys without one are absent.
+struct ScanPair {
+  SDL_Scancode sdl;
+  int set1;
+};
+const ScanPair kScanTable[] = {
+    {SDL_SCANCODE_ESCAPE, 1},     {SDL_SCANCODE_1, 2},          {SDL_SCANCODE_2, 3},
+    {SDL_SCANCODE_3, 4},          {SDL_SCANCODE_4, 5},          {SDL_SCANCODE_5, 6},
+    {SDL_SCANCODE_6, 7},          {SDL_SCANCODE_7, 8},          {SDL_SCANCODE_8, 9},
+    {SDL_SCANCODE_9, 10},         {SDL_SCANCODE_0, 11},         {SDL_SCANCODE_MINUS, 12},
+    {SDL_SCANCODE_EQUALS, 13},    {SDL_SCANCODE_BACKSPACE, 14}, {SDL_SCANCODE_TAB, 15},
+    {SDL_SCANCODE_Q, 16},         {SDL_SCANCODE_W, 17},         {SDL_SCANCODE_E, 18},
+    {SDL_SCANCODE_R, 19},         {SDL_SCANCODE_T, 20},         {SDL_SCANCODE_Y, 21},
+    {SDL_SCANCODE_U, 22},         {SDL_SCANCODE_I, 23},         {SDL_SCANCODE_O, 24},
+    {SDL_SCANCODE_P, 25},         {SDL_SCANCODE_LEFTBRACKET, 26}, {SDL_SCANCODE_RIGHTBRACKET, 27},
+    {SDL_SCANCODE_RETURN, 28},    {SDL_SCANCODE_KP_ENTER, 28},  {SDL_SCANCODE_LCTRL, 29},
+    {SDL_SCANCODE_RCTRL, 29},     {SDL_SCANCODE_A, 30},         {SDL_SCANCODE_S, 31},
+    {SDL_SCANCODE_D, 32},         {SDL_SCANCODE_F, 33},         {SDL_SCANCODE_G, 34},
+    {SDL_SCANCODE_H, 35},         {SDL_SCANCODE_J, 36},         {SDL_SCANCODE_K, 37},
+    {SDL_SCANCODE_L, 38},         {SDL_SCANCODE_SEMICOLON, 39}, {SDL_SCANCODE_APOSTROPHE, 40},
+    {SDL_SCANCODE_GRAVE, 41},     {SDL_SCANCODE_LSHIFT, 42},    {SDL_SCANCODE_BACKSLASH, 43},
+    {SDL_SCANCODE_Z, 44},         {SDL_SCANCODE_X, 45},         {SDL_SCANCODE_C, 46},
+    {SDL_SCANCODE_V, 47},         {SDL_SCANCODE_B, 48},         {SDL_SCANCODE_N, 49},
+    {SDL_SCANCODE_M, 50},         {SDL_SCANCODE_COMMA, 51},     {SDL_SCANCODE_PERIOD, 52},
+    {SDL_SCANCODE_SLASH, 53},     {SDL_SCANCODE_RSHIFT, 54},    {SDL_SCANCODE_KP_MULTIPLY, 55},
+    {SDL_SCANCODE_LALT, 56},      {SDL_SCANCODE_RALT, 56},      {SDL_SCANCODE_SPACE, 57},
+    {SDL_SCANCODE_CAPSLOCK, 58},  {SDL_SCANCODE_F1, 59},        {SDL_SCANCODE_F2, 60},
+    {SDL_SCANCODE_F3, 61},        {SDL_SCANCODE_F4, 62},        {SDL_SCANCODE_F5, 63},
+    {SDL_SCANCODE_F6, 64},        {SDL_SCANCODE_F7, 65},        {SDL_SCANCODE_F8, 66},
+    {SDL_SCANCODE_F9, 67},        {SDL_SCANCODE_F10, 68},       {SDL_SCANCODE_NUMLOCKCLEAR, 69},
+    {SDL_SCANCODE_SCROLLLOCK, 70}, {SDL_SCANCODE_HOME, 71},     {SDL_SCANCODE_KP_7, 71},
+    {SDL_SCANCODE_UP, 72},        {SDL_SCANCODE_KP_8, 72},      {SDL_SCANCODE_PAGEUP, 73},
+    {SDL_SCANCODE_KP_9, 73},      {SDL_SCANCODE_KP_MINUS, 74},  {SDL_SCANCODE_LEFT, 75},
+    {SDL_SCANCODE_KP_4, 75},      {SDL_SCANCODE_KP_5, 76},      {SDL_SCANCODE_RIGHT, 77},
+    {SDL_SCANCODE_KP_6, 77},      {SDL_SCANCODE_KP_PLUS, 78},   {SDL_SCANCODE_END, 79},
+    {SDL_SCANCODE_KP_1, 79},      {SDL_SCANCODE_DOWN, 80},      {SDL_SCANCODE_KP_2, 80},
+    {SDL_SCANCODE_PAGEDOWN, 81},  {SDL_SCANCODE_KP_3, 81},      {SDL_SCANCODE_INSERT, 82},
+    {SDL_SCANCODE_KP_0, 82},      {SDL_SCANCODE_DELETE, 83},    {SDL_SCANCODE_KP_PERIOD, 83},
+    {SDL_SCANCODE_F11, 87},       {SDL_SCANCODE_F12, 88},
+};
+
+// Keys that arrive as 255 + scan code (keypad keys come as text instead).
+const SDL_Scancode kExtendedKeys[] = {
+    SDL_SCANCODE_F1, SDL_SCANCODE_F2, SDL_SCANCODE_F3, SDL_SCANCODE_F4, SDL_SCANCODE_F5,
+    SDL_SCANCODE_F6, SDL_SCANCODE_F7, SDL_SCANCODE_F8, SDL_SCANCODE_F9, SDL_SCANCODE_F10,
+    SDL_SCANCODE_F11, SDL_SCANCODE_F12, SDL_SCANCODE_UP, SDL_SCANCODE_DOWN, SDL_SCANCODE_LEFT,
+    SDL_SCANCODE_RIGHT, SDL_SCANCODE_HOME, SDL_SCANCODE_END, SDL_SCANCODE_PAGEUP,
+    SDL_SCANCODE_PAGEDOWN, SDL_SCANCODE_INSERT, SDL_SCANCODE_DELETE,
+};
+
+std::string extended(int scan) { return std::string(1, (char)255) + (char)scan; }
+
+// One character from UTF-8 text: ASCII and Latin-1 map to their code; 255
+// is kept for the extended-key prefix, so it and anything wider are dropped.
+std::string text_to_key(const char* text) {
+  const unsigned char* s = (const unsigned char*)text;
+  if (s[0] >= 32 && s[0] < 0x80) return std::string(1, (char)s[0]);
+  if ((s[0] & 0xE0) == 0xC0 && (s[1] & 0xC0) == 0x80) {
+    int cp = ((s[0] & 0x1F) << 6) | (s[1] & 0x3F);
+    if (cp >= 0xA0 && cp < 255) return std::string(1, (char)cp);
+  }
+  return "";
+}
+
+}  // namespace
+
+int sdl_scancode_to_set1(int sdl_scancode) {
+  for (const ScanPair& p : kScanTable) if (p.sdl == sdl_scancode) return p.set1;
+  return 0;
+}
+
+std::string sdl_event_key_code(const SDL_Event* e) {
+  switch (e->type) {
+    case SDL_QUIT:
+      // The close button of the only window (and Ctrl+C in the terminal):
+      // the main loop treats it as a request to quit.
+      return extended(107);
+    case SDL_TEXTINPUT:
+      return text_to_key(e->text.text);
+    case SDL_KEYDOWN: {
+      SDL_Keycode sym = e->key.keysym.sym;
+      SDL_Scancode sc = e->key.keysym.scancode;
+      if (sym == SDLK_RETURN || sym == SDLK_KP_ENTER) return "\r";
+      if (sym == SDLK_ESCAPE) return "\x1b";
+      if (sym == SDLK_BACKSPACE) return "\b";
+      if (sym == SDLK_TAB) return "\t";
+      if ((e->key.keysym.mod & KMOD_CTRL) && sym >= SDLK_a && sym <= SDLK_z) {
+        return std::string(1, (char)(sym - SDLK_a + 1));
+      }
+      for (SDL_Scancode x : kExtendedKeys) if (x == sc) return extended(sdl_scancode_to_set1(sc));
+      return "";
+    }
+    default:
+      return "";
+  }
+}
+
+bool sdl_desktop_info(int* width, int* height, int* depth) {
+  if (!video_ready()) return false;
+  SDL_DisplayMode mode;
+  if (SDL_GetDesktopDisplayMode(0, &mode) != 0) return false;
+  *width = mode.w;
+  *height = mode.h;
+  *depth = SDL_BITSPERPIXEL(mode.format);
+  return true;
+}
+
+bool sdl_window_open(int width, int height, const char* title) {
+  if (!video_ready()) return false;
+  if (!window) {
+    window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height, SDL_WINDOW_SHOWN);
+    if (!window) return false;
+    renderer = SDL_CreateRenderer(window, -1, 0);
+    if (!renderer) renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
+    if (!renderer) { sdl_window_close(); return false; }
+    SDL_StartTextInput();
+  } else {
+    SDL_SetWindowSize(window, width, height);
+  }
+  if (!texture || texture_w != width || texture_h != height) {
+    if (texture) SDL_DestroyTexture(texture);
+    // RGB888 is 0x00RRGGBB in a 32-bit word: the framebuffer's own layout.
+    texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
+    if (!texture) { sdl_window_close(); return false; }
+    texture_w = width;
+    texture_h = height;
+  }
+  return true;
+}
+
+void sdl_window_close() {
+  if (texture) SDL_DestroyTexture(texture);
+  if (renderer) SDL_DestroyRenderer(renderer);
+  if (window) SDL_DestroyWindow(window);
+  texture = nullptr;
+  renderer = nullptr;
+  window = nullptr;
+  texture_w = texture_h = 0;
+}
+
+bool sdl_window_is_open() { return window != nullptr; }
+
+void sdl_window_present(const uint32_t* pixels, int width, int height) {
+  if (!texture || width != texture_w || height != texture_h) return;
+  SDL_UpdateTexture(texture, nullptr, pixels, width * 4);
+  SDL_Rect dst{0, 0, width, height};
+  SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
+  SDL_RenderClear(renderer);
+  SDL_RenderCopy(renderer, texture, nullptr, &dst);
+  SDL_RenderPresent(renderer);
+}
+
+void sdl_window_set_title(const char* title) {
+  if (window) SDL_SetWindowTitle(window, title);
+}
+
+bool sdl_window_get_position(int* x, int* y) {
+  if (!window) return false;
+  SDL_GetWindowPosition(window, x, y);
+  return true;
+}
+
+void sdl_window_set_position(int x, int y) {
+  if (window) SDL_SetWindowPosition(window, x, y);
+}
+
+void* sdl_window_handle() { return window; }
+
+bool sdl_window_pump(std::deque<std::string>* keys, int* wheel) {
+  bool redraw = false;
+  SDL_Event e;
+  while (SDL_PollEvent(&e)) {
+    if (e.type == SDL_MOUSEWHEEL) {
+      *wheel += e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+      continue;
+    }
+    if (e.type == SDL_WINDOWEVENT &&
+        (e.window.event == SDL_WINDOWEVENT_EXPOSED || e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)) {
+      redraw = true;
+      continue;
+    }
+    std::string code = sdl_event_key_code(&e);
+    if (!code.empty()) keys->push_back(code);
+  }
+  return redraw;
+}
+
+bool sdl_window_key_down(int scan_code) {
+  int count = 0;
+  const Uint8* state = SDL_GetKeyboardState(&count);
+  for (const ScanPair& p : kScanTable) {
+    if (p.set1 == scan_code && p.sdl < count && state[p.sdl]) return true;
+  }
+  return false;
+}
+
+bool sdl_window_mouse(int* x, int* y, int* buttons) {
+  if (!window || SDL_GetMouseFocus() != window) return false;
+  Uint32 b = SDL_GetMouseState(x, y);
+  *buttons = ((b & SDL_BUTTON_LMASK) ? 1 : 0) | ((b & SDL_BUTTON_RMASK) ? 2 : 0) | ((b & SDL_BUTTON_MMASK) ? 4 : 0);
+  return true;
+}
