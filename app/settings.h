@@ -155,16 +155,17 @@ int check_preset_name(const std::string& chosen, std::string& out);
 
 // Save: write_settings(path); on success `preset_name` becomes the file name.
 bool save_preset_file(const char* path);
-// Load: if the file exists, read it as settings but keep `full_view`,
+// Load: if the file exists (a regular file), read it as settings but keep `full_view`,
 // `midi_in_port`, `buffer_size`, `midi_in2_port`, `midi_in3_port`,
 // `thru_port` and `transpose`; `preset_name` becomes the file name. Returns
 // false (changing nothing) when the file does not exist. The caller then asks
 // the main loop to reload ("reload") and sets the window title.
 bool load_preset_file(const char* path);
 
-// Thumbnail presets: bank 0 factory ("bmp/" + granpiano, granpiano1,
-// granpiano2, upright, epiano), bank 1 user ("save/user/" + user1..user5);
-// slot 0..4. Returns program_dir + folder + name + ".preset", or empty for a
-// bad bank or slot. program_dir should end in "/" (or be empty).
+// Thumbnail presets: bank 0 factory (granpiano, granpiano1, granpiano2,
+// upright, epiano under "bmp/"), bank 1 user (user1..user5 under
+// "save/user/"); slot 0..4. preset_slot_name gives the bare name (null for a
+// bad bank or slot); thumbnail_preset_path gives program_dir + folder + name
+// + ".preset" (empty for a bad bank or slot). program_dir ends in "/" or is empty.
 const char* preset_slot_name(int bank, int slot);
 std::string thumbnail_preset_path(const std::string& program_dir, int bank, int slot);

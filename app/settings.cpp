@@ -1,0 +1,612 @@
+// The settings, their defaults, and the reader and writer of the 2096-line
+// settings format (settings file, backup and presets).
+#include "app/settings.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// ---- The settings, holding their defaults from program start ----------------------
+
+std::atomic<int> piano_sound{0};
+int window_x = 400;
+int window_y = 300;
+int velo_mode = 2;
+std::atomic<int> keyvol_on{0};
+std::atomic<float> keyvol_table[kKeyvolRows][kKeyvolKeys];
+std::atomic<double> note_off_delay{0.08};
+std::atomic<int> autovol_mode{0};
+std::atomic<int> reverb_mode{0};
+ReverbParams reverb3_params = {0.55f, 0.34f, 225.0f, 300.0f};
+ReverbParams reverb2_params = {0.45f, 0.3f, 225.0f, 300.0f};
+std::atomic<int> equalizer_on{0};
+ToneBands eq_bands;
+int keytone_mode = 0;
+ToneBands keytone_bands;
+int keyrev_on = 0;
+ReverbParams keyrev_params = {0.55f, 0.34f, 225.0f, 300.0f};
+std::atomic<float> master_level{1.0f};
+std::atomic<int> full_view{1};
+int midi_in_port = 1;
+int buffer_size = 1024;
+std::atomic<int> type_offset{6};
+std::atomic<int> thru_port{0};
+std::atomic<int> transpose{0};
+int midi_in2_port = 0;
+int midi_in3_port = 0;
+std::atomic<int> autovolmidi{0};
+std::string preset_name;
+int preset_bank = 0;
+
+int preset_factory_mark = 0;
+int preset_user_mark = 0;
+
+// 127 is the unchanged level of a key.
+constexpr float kKeyvolDefault = 127.0f;
+
+static void set_default_keyvol()
+{
+  for (auto& row : keyvol_table)
+    for (auto& entry : row) entry.store(kKeyvolDefault, std::memory_order_relaxed);
+}
+
+// The table has no constant initialiser; fill it before main so the program
+// image holds the defaults like every other setting.
+static const bool keyvol_defaults_ready = (set_default_keyvol(), true);
+
+ToneBands& ToneBands::operator=(const ToneBands& other)
+{
+  lowf.store(other.lowf.load());
+  highf.store(other.highf.load());
+  lowg.store(other.lowg.load());
+  midg.store(other.midg.load());
+  highg.store(other.highg.load());
+  order.store(other.order.load());
+  return *this;
+}
+
+static void set_default_bands(ToneBands& b)
+{
+  b.lowf = 200;
+  b.highf = 8000;
+  b.lowg = 2.0f;
+  b.midg = 1.0f;
+  b.highg = 1.2f;
+  b.order = 1;
+}
+
+void set_default_settings()
+{
+  (void)keyvol_defaults_ready;
+  piano_sound = 0;
+  window_x = 400;
+  window_y = 300;
+  velo_mode = 2;
+  keyvol_on = 0;
+  set_default_keyvol();
+  note_off_delay = 0.08;
+  autovol_mode = 0;
+  reverb_mode = 0;
+  reverb3_params = {0.55f, 0.34f, 225.0f, 300.0f};
+  reverb2_params = {0.45f, 0.3f, 225.0f, 300.0f};
+  equalizer_on = 0;
+  set_default_bands(eq_bands);
+  keytone_mode = 0;
+  set_default_bands(keytone_bands);
+  keyrev_on = 0;
+  keyrev_params = {0.55f, 0.34f, 225.0f, 300.0f};
+  master_level = 1.0f;
+  full_view = 1;
+  midi_in_port = 1;
+  buffer_size = 1024;
+  type_offset = 6;
+  thru_port = 0;
+  transpose = 0;
+  midi_in2_port = 0;
+  midi_in3_port = 0;
+  autovolmidi = 0;
+  preset_name.clear();
+  preset_bank = 0;
+}
+
+// ---- Reading lines ------------------------------------------------------------------
+
+// Bytes of a line that are kept; the rest of a longer line is skipped, so a
+// huge file without line ends cannot exhaust memory. Far more than any value needs.
+constexpr size_t kLineKeep = 4096;
+
+// Lines from a file (read in chunks) or from text in memory.
+struct LineReader {
+  FILE* file;          // null when reading from memory
+  const char* data;    // current chunk (or the whole text)
+  size_t size;
+  size_t pos;
+  char chunk[16384];
+};
+
+// True when bytes remain; refills the chunk from the file when needed.
+static bool has_bytes(LineReader& r)
+{
+  if (r.pos < r.size) return true;
+  if (!r.file) return false;
+  size_t n = fread(r.chunk, 1, sizeof r.chunk, r.file);
+  r.data = r.chunk;
+  r.size = n;
+  r.pos = 0;
+  return n > 0;
+}
+
+// The next line without its LF or CR LF ending (the last line may lack one).
+static void read_line(LineReader& r, std::string& line)
+{
+  line.clear();
+  while (has_bytes(r)) {
+    const char* p = r.data + r.pos;
+    size_t avail = r.size - r.pos;
+    const char* lf = static_cast<const char*>(memchr(p, '\n', avail));
+    size_t take = lf ? static_cast<size_t>(lf - p) : avail;
+    if (line.size() < kLineKeep) line.append(p, std::min(take, kLineKeep - line.size()));
+    r.pos += take;
+    if (lf) {
+      r.pos++;
+      break;
+    }
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+}
+
+// The leading number of a line: blanks skipped, an optional sign, digits with
+// an optional point and exponent; the conversion stops at the first character
+// that cannot continue the number, and a line without one gives 0. Never
+// inf or NaN except an exponent too large, which gives ±inf (callers clamp).
+static double leading_number(const std::string& line)
+{
+  const char* s = line.data();
+  size_t n = line.size();
+  size_t i = 0;
+  while (i < n && (s[i] == ' ' || s[i] == '\t')) i++;
+  bool negative = false;
+  if (i < n && (s[i] == '+' || s[i] == '-')) {
+    negative = s[i] == '-';
+    i++;
+  }
+  size_t start = i;
+  int digits = 0;
+  while (i < n && isdigit(static_cast<unsigned char>(s[i]))) i++, digits++;
+  if (i < n && s[i] == '.') {
+    i++;
+    while (i < n && isdigit(static_cast<unsigned char>(s[i]))) i++, digits++;
+  }
+  if (digits == 0) return 0.0;
+  size_t end = i;
+  if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+    size_t j = i + 1;
+    if (j < n && (s[j] == '+' || s[j] == '-')) j++;
+    if (j < n && isdigit(static_cast<unsigned char>(s[j]))) {
+      while (j < n && isdigit(static_cast<unsigned char>(s[j]))) j++;
+      end = j;
+    }
+  }
+  double value = 0.0;
+  auto result = std::from_chars(s + start, s + end, value, std::chars_format::general);
+  if (result.ec == std::errc::result_out_of_range) {
+    // Too large or too small for a double: strtod gives ±HUGE_VAL or a tiny value.
+    std::string digits_only(s + start, end - start);
+    value = strtod(digits_only.c_str(), nullptr);
+  } else if (result.ec != std::errc()) {
+    value = 0.0;
+  }
+  return negative ? -value : value;
+}
+
+// Whole numbers are bounded well inside the int range so that later
+// arithmetic on them (a step up or down, a sum of two) cannot overflow.
+constexpr double kIntLimit = 1e9;
+
+static int to_int(double v)
+{
+  if (!(v >= -kIntLimit)) v = -kIntLimit;
+  if (v > kIntLimit) v = kIntLimit;
+  return static_cast<int>(std::nearbyint(v));   // halves to even
+}
+
+static float to_single(double v)
+{
+  if (!(v >= -FLT_MAX)) v = -FLT_MAX;
+  if (v > FLT_MAX) v = FLT_MAX;
+  return static_cast<float>(v);
+}
+
+// Reads the next line when one is available. Returns false at the end of
+// the file, leaving the setting at its default.
+static bool next_value(LineReader& r, std::string& line, double& value)
+{
+  if (!has_bytes(r)) return false;
+  read_line(r, line);
+  value = leading_number(line);
+  return true;
+}
+
+static void read_int(LineReader& r, std::string& line, int& setting)
+{
+  double v;
+  if (next_value(r, line, v)) setting = to_int(v);
+}
+
+static void read_int(LineReader& r, std::string& line, std::atomic<int>& setting)
+{
+  double v;
+  if (next_value(r, line, v)) setting = to_int(v);
+}
+
+static void read_single(LineReader& r, std::string& line, float& setting)
+{
+  double v;
+  if (next_value(r, line, v)) setting = to_single(v);
+}
+
+static void read_single(LineReader& r, std::string& line, std::atomic<float>& setting)
+{
+  double v;
+  if (next_value(r, line, v)) setting = to_single(v);
+}
+
+static void read_reverb(LineReader& r, std::string& line, ReverbParams& p)
+{
+  read_single(r, line, p.kreverb1);
+  read_single(r, line, p.kreverb2);
+  read_single(r, line, p.Treverb1);
+  read_single(r, line, p.Treverb2);
+}
+
+static void read_bands(LineReader& r, std::string& line, ToneBands& b)
+{
+  read_int(r, line, b.lowf);
+  read_int(r, line, b.highf);
+  read_single(r, line, b.lowg);
+  read_single(r, line, b.midg);
+  read_single(r, line, b.highg);
+  read_int(r, line, b.order);
+}
+
+// The key volume map: rows of 128 lines until the end mark. Rows beyond the
+// sixteenth all land in the last row; an end mark inside a row leaves the rest
+// of that row as it was; a file that ends inside a row repeats its last value
+// to the end of the row. `line` holds the last line read before the map.
+static void read_keyvol(LineReader& r, std::string& line)
+{
+  int row = -1;
+  while (has_bytes(r) && line != "finlist") {
+    if (row < kKeyvolRows - 1) row++;
+    for (int key = 0; key < kKeyvolKeys; key++) {
+      if (has_bytes(r) && line != "finlist") read_line(r, line);
+      if (line != "finlist")
+        keyvol_table[row][key].store(to_single(leading_number(line)), std::memory_order_relaxed);
+    }
+  }
+  line.clear();
+}
+
+static std::string trim_blanks(const std::string& s)
+{
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) b++;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) e--;
+  return s.substr(b, e - b);
+}
+
+static void read_all(LineReader& r)
+{
+  // Every setting starts at its default; each available line then replaces one.
+  set_default_settings();
+  std::string line;
+  double v;
+
+  read_int(r, line, piano_sound);
+  // Only sets 0..14 exist; the row of the key volume map must stay in range.
+  if (piano_sound < 0 || piano_sound > 14) piano_sound = 0;
+  read_int(r, line, window_x);
+  read_int(r, line, window_y);
+  read_int(r, line, velo_mode);
+  read_int(r, line, keyvol_on);
+
+  read_keyvol(r, line);
+
+  if (next_value(r, line, v)) note_off_delay = std::clamp(v, 0.05, 1.0);
+  read_int(r, line, autovol_mode);
+  read_int(r, line, reverb_mode);
+  read_reverb(r, line, reverb3_params);
+  read_reverb(r, line, reverb2_params);
+  read_int(r, line, equalizer_on);
+  read_bands(r, line, eq_bands);
+  read_int(r, line, keytone_mode);
+  read_bands(r, line, keytone_bands);
+  read_int(r, line, keyrev_on);
+  read_reverb(r, line, keyrev_params);
+  if (next_value(r, line, v)) master_level = std::clamp(to_single(v), 0.01f, 1.0f);
+  read_int(r, line, full_view);
+  read_int(r, line, midi_in_port);
+  read_int(r, line, buffer_size);
+  read_int(r, line, type_offset);
+  // Keys are shifted by these two before they index the per-key tables.
+  type_offset = std::clamp(type_offset.load(), -1, 13);
+  read_int(r, line, thru_port);
+  read_int(r, line, transpose);
+  transpose = std::clamp(transpose.load(), -12, 12);
+  read_int(r, line, midi_in2_port);
+  read_int(r, line, midi_in3_port);
+  read_int(r, line, autovolmidi);
+  preset_name.clear();
+  if (has_bytes(r)) {
+    read_line(r, line);
+    preset_name = trim_blanks(line).substr(0, kPresetNameMax);
+  }
+  read_int(r, line, preset_bank);
+  // The bank selects one of two thumbnail rows.
+  preset_bank = std::clamp(preset_bank, 0, 1);
+}
+
+static void read_settings_file(FILE* f)
+{
+  LineReader r;
+  r.file = f;
+  r.data = r.chunk;
+  r.size = 0;
+  r.pos = 0;
+  read_all(r);
+}
+
+void read_settings(const char* path)
+{
+  FILE* f = path ? fopen(path, "rb") : nullptr;
+  if (!f) {
+    set_default_settings();
+    return;
+  }
+  read_settings_file(f);
+  fclose(f);
+}
+
+void read_settings_from_text(const char* text, size_t size)
+{
+  LineReader r;
+  r.file = nullptr;
+  r.data = text ? text : "";
+  r.size = text ? size : 0;
+  r.pos = 0;
+  read_all(r);
+}
+
+// ---- Writing ----------------------------------------------------------------------------
+
+// Whole numbers: a blank before a non-negative number, a minus sign before a negative one.
+static void put_int(std::string& out, int v)
+{
+  char b[24];
+  snprintf(b, sizeof b, v >= 0 ? " %d\r\n" : "%d\r\n", v);
+  out += b;
+}
+
+// The split frequencies and the order of a filter set have no leading blank.
+static void put_bare_int(std::string& out, int v)
+{
+  char b[24];
+  snprintf(b, sizeof b, "%d\r\n", v);
+  out += b;
+}
+
+// A number in the given %g form, a trailing decimal point removed.
+static void put_real(std::string& out, const char* form, double v)
+{
+  char b[40];
+  snprintf(b, sizeof b, form, v);
+  size_t n = strlen(b);
+  if (n > 0 && b[n - 1] == '.') b[n - 1] = 0;
+  out += b;
+  out += "\r\n";
+}
+
+static void put_single(std::string& out, float v) { put_real(out, "%.7g", v); }
+
+static void put_reverb(std::string& out, const ReverbParams& p)
+{
+  put_single(out, p.kreverb1);
+  put_single(out, p.kreverb2);
+  put_single(out, p.Treverb1);
+  put_single(out, p.Treverb2);
+}
+
+static void put_bands(std::string& out, const ToneBands& b)
+{
+  put_bare_int(out, b.lowf);
+  put_bare_int(out, b.highf);
+  put_single(out, b.lowg);
+  put_single(out, b.midg);
+  put_single(out, b.highg);
+  put_bare_int(out, b.order);
+}
+
+std::string format_settings()
+{
+  preset_bank = std::clamp(preset_bank, 0, 1);
+  if (preset_factory_mark != 0) preset_bank = 0;
+  if (preset_user_mark != 0) preset_bank = 1;
+
+  std::string out;
+  out.reserve(kSettingsLines * 8);
+  put_int(out, piano_sound);
+  put_int(out, window_x);
+  put_int(out, window_y);
+  put_int(out, velo_mode);
+  put_int(out, keyvol_on);
+  for (auto& row : keyvol_table)
+    for (auto& entry : row) put_single(out, entry.load(std::memory_order_relaxed));
+  out += "finlist\r\n";
+  put_real(out, "%.16g", note_off_delay);
+  put_int(out, autovol_mode);
+  put_int(out, reverb_mode);
+  put_reverb(out, reverb3_params);
+  put_reverb(out, reverb2_params);
+  put_int(out, equalizer_on);
+  put_bands(out, eq_bands);
+  put_int(out, keytone_mode);
+  put_bands(out, keytone_bands);
+  put_int(out, keyrev_on);
+  put_reverb(out, keyrev_params);
+  put_single(out, master_level);
+  put_int(out, full_view);
+  put_int(out, midi_in_port);
+  put_int(out, buffer_size);
+  put_int(out, type_offset);
+  put_int(out, thru_port);
+  put_int(out, transpose);
+  put_int(out, midi_in2_port);
+  put_int(out, midi_in3_port);
+  put_int(out, autovolmidi);
+  // A line break inside the name would shift every later line.
+  std::string name = preset_name;
+  std::replace(name.begin(), name.end(), '\r', ' ');
+  std::replace(name.begin(), name.end(), '\n', ' ');
+  out += name;
+  out += "\r\n";
+  put_int(out, preset_bank);
+  return out;
+}
+
+static bool write_all(int fd, const std::string& text)
+{
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    ssize_t n = write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Makes the rename itself durable; a failure here leaves a complete file
+// either way, so it is not reported.
+static void sync_folder_of(const std::string& path)
+{
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+}
+
+bool write_settings(const char* path)
+{
+  if (!path || !*path) return false;
+  std::string text = format_settings();
+  std::string target = path;
+  std::string temp = target + ".tmp" + std::to_string(static_cast<long>(getpid()));
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = write_all(fd, text) && fsync(fd) == 0;
+  if (close(fd) != 0) ok = false;
+  if (ok && rename(temp.c_str(), target.c_str()) != 0) ok = false;
+  if (!ok) {
+    unlink(temp.c_str());
+    return false;
+  }
+  sync_folder_of(target);
+  return true;
+}
+
+// ---- Preset files ---------------------------------------------------------------------
+
+std::string preset_file_name(const std::string& path)
+{
+  size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+int check_preset_name(const std::string& chosen, std::string& out)
+{
+  out = trim_blanks(chosen);
+  if (out.empty()) return 0;
+  // Only the file name counts: a folder with a point in its name must not
+  // stop ".preset" from being added.
+  if (preset_file_name(out).find('.') == std::string::npos) out += ".preset";
+  static const char kExt[] = ".preset";
+  const size_t ext_len = sizeof kExt - 1;
+  if (out.size() < ext_len) return -1;
+  for (size_t i = 0; i < ext_len; i++) {
+    char c = static_cast<char>(tolower(static_cast<unsigned char>(out[out.size() - ext_len + i])));
+    if (c != kExt[i]) return -1;
+  }
+  return 1;
+}
+
+bool save_preset_file(const char* path)
+{
+  if (!write_settings(path)) return false;
+  preset_name = preset_file_name(path);
+  return true;
+}
+
+bool load_preset_file(const char* path)
+{
+  FILE* f = path ? fopen(path, "rb") : nullptr;
+  if (!f) return false;
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+    fclose(f);
+    return false;
+  }
+  // A preset carries the sound, not the machine's ports, buffer or view.
+  int keep_full_view = full_view;
+  int keep_in_port = midi_in_port;
+  int keep_buffer_size = buffer_size;
+  int keep_in2_port = midi_in2_port;
+  int keep_in3_port = midi_in3_port;
+  int keep_thru_port = thru_port;
+  int keep_transpose = transpose;
+  read_settings_file(f);
+  fclose(f);
+  full_view = keep_full_view;
+  midi_in_port = keep_in_port;
+  buffer_size = keep_buffer_size;
+  midi_in2_port = keep_in2_port;
+  midi_in3_port = keep_in3_port;
+  thru_port = keep_thru_port;
+  transpose = keep_transpose;
+  preset_name = preset_file_name(path);
+  return true;
+}
+
+static const char* const kFactoryPresets[5] = {"granpiano", "granpiano1", "granpiano2", "upright", "epiano"};
+static const char* const kUserPresets[5] = {"user1", "user2", "user3", "user4", "user5"};
+
+const char* preset_slot_name(int bank, int slot)
+{
+  if (slot < 0 || slot > 4) return nullptr;
+  if (bank == 0) return kFactoryPresets[slot];
+  if (bank == 1) return kUserPresets[slot];
+  return nullptr;
+}
+
+std::string thumbnail_preset_path(const std::string& program_dir, int bank, int slot)
+{
+  const char* name = preset_slot_name(bank, slot);
+  if (!name) return std::string();
+  return program_dir + (bank == 0 ? "bmp/" : "save/user/") + name + ".preset";
+}
