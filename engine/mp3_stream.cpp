@@ -1,0 +1,393 @@
+// The engine's one MP3 stream: a decoder thread reads the file in 8 KiB
+// pieces, decodes frame by frame with libmad's low-level calls and writes
+// 16-bit frames in the output format into a ring of three blocks; fbs_fill
+// takes one block from the ring per call (fbs_stream_fill_step).
+//
+// Threads: the entry points run on the main thread; the decoder thread owns
+// the file and the libmad state while it runs; the plug-in's thread reads the
+// ring. The two share the ring through `available`: the decoder adds what it
+// wrote, the mixer subtracts what it read, so neither touches bytes the other
+// still owns. The mixer never allocates, locks or waits.
+#include <mad.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "engine/engine_state.h"
+#include "engine/fbs.h"
+#include "engine/kernels.h"
+#include "engine/mp3_decode.h"
+
+// MP3 bytes read per refill, and libmad's zero guard behind the last piece.
+static const size_t kInputBytes = 8192;
+static const size_t kInputGuard = 8;
+// One converted frame: 4608 frames of up to 2 channels x 2 bytes.
+static const size_t kConversionBytes = 4608 * 2 * 2;
+// Room beyond a block in the stream's own block, as for a sound's mix buffer.
+static const int32_t kBlockSlack = 512;
+// Pans of this size or less are not applied.
+static const float kPanEpsilon = 0.0001f;
+
+static FbsStream g_stream;
+
+// Main thread, and the decoder thread while it runs.
+static FILE* g_file = nullptr;
+static long g_bytes_left = 0;
+static int32_t g_frames = 0;
+static struct mad_stream g_mad_stream;
+static struct mad_frame g_mad_frame;
+static struct mad_synth g_mad_synth;
+static Mp3Output g_output;
+static int32_t g_rate = 0;        // output rate at creation
+static int32_t g_buffersize = 0;  // output block size at creation
+static int32_t g_ring_bytes = 0;  // ring size in use: 3 blocks
+// Allocated sizes, so a larger block size after a new FBS_INIT grows them.
+static int32_t g_ring_alloc = 0;
+static int32_t g_block_alloc = 0;
+
+// Main thread only.
+static std::thread g_thread;
+static int g_mad_ready = 0;  // libmad state and file await a decoder thread
+static int32_t g_input_alloc = 0;
+static int32_t g_conversion_alloc = 0;
+// Set once by the decoder thread when it starts, and when it has finished.
+static std::atomic<int32_t> g_started{0};
+static std::atomic<int32_t> g_decoded{0};
+
+static void sleep_1ms() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+
+static void finish_mad_and_file() {
+  mad_synth_finish(&g_mad_synth);
+  mad_frame_finish(&g_mad_frame);
+  mad_stream_finish(&g_mad_stream);
+  if (g_file != nullptr) fclose(g_file);
+  g_file = nullptr;
+}
+
+// Waits (1 ms at a time) until the ring has room for bytes more, or the
+// stream is being ended. Returns 1 when there is room and it still runs.
+static int wait_for_room(int32_t bytes) {
+  while (g_ring_bytes < bytes + g_stream.available.load() && g_stream.running.load() == 1)
+    sleep_1ms();
+  return g_stream.running.load() == 1;
+}
+
+// Converts the synthesised frame and writes it into the ring.
+static void write_frame() {
+  struct mad_pcm* pcm = &g_mad_synth.pcm;
+  int32_t bytes = (int32_t)mp3_convert_frame(&g_output, g_stream.conversion, pcm->channels,
+                                             pcm->samples[0], pcm->samples[1], pcm->length);
+  if (bytes <= 0) return;
+  uint8_t* pos = g_stream.write_pos.load();
+  if ((int32_t)pcm->samplerate == g_rate) {
+    if (!wait_for_room(bytes)) return;
+    COPYMP3FRAME(g_stream.ring_start, &pos, g_stream.ring_end, g_stream.conversion, bytes);
+  } else {
+    float ratio = (float)pcm->samplerate / (float)g_rate;
+    int32_t unit = g_output.channels == 1 ? 2 : 4;
+    // Whole frames only: the copy moves whole units, and available must
+    // count exactly what it wrote.
+    bytes = (int32_t)std::nearbyint(bytes * (1.0 / ratio));
+    bytes -= bytes % unit;
+    if (bytes <= 0 || !wait_for_room(bytes)) return;
+    if (unit == 4)
+      COPYSLICEMP3FRAME32(g_stream.ring_start, &pos, g_stream.ring_end, g_stream.conversion,
+                          ratio, bytes);
+    else
+      COPYSLICEMP3FRAME16(g_stream.ring_start, &pos, g_stream.ring_end, g_stream.conversion,
+                          ratio, bytes);
+  }
+  g_stream.write_pos.store(pos);
+  g_stream.available.fetch_add(bytes);
+}
+
+// Keeps the undecoded tail and appends up to 8 KiB from the file. Returns 0
+// when nothing new could be read: the decoder can make no more progress.
+static int refill_input() {
+  size_t keep = 0;
+  if (g_mad_stream.buffer != nullptr && g_mad_stream.next_frame != nullptr) {
+    keep = (size_t)(g_mad_stream.bufend - g_mad_stream.next_frame);
+    if (keep > kInputBytes) keep = kInputBytes;
+    memmove(g_stream.input, g_mad_stream.next_frame, keep);
+  }
+  size_t want = kInputBytes - keep;
+  if ((long)want > g_bytes_left) want = (size_t)g_bytes_left;
+  size_t got = want > 0 ? fread(g_stream.input + keep, 1, want, g_file) : 0;
+  // A read error counts as the end of the file.
+  if (got < want) g_bytes_left = 0;
+  else g_bytes_left -= (long)got;
+  if (got == 0) return 0;
+  size_t length = keep + got;
+  if (g_bytes_left == 0) {
+    memset(g_stream.input + length, 0, kInputGuard);
+    length += kInputGuard;
+  }
+  mad_stream_buffer(&g_mad_stream, g_stream.input, length);
+  g_mad_stream.error = MAD_ERROR_NONE;
+  return 1;
+}
+
+static void decoder_main() {
+  if (g_stream.exists.load() == 0) {
+    g_started.store(1);
+    g_decoded.store(1);
+    return;
+  }
+  g_stream.running.store(1);
+  g_started.store(1);
+  while (g_stream.running.load() == 1) {
+    if (g_mad_stream.buffer == nullptr || g_mad_stream.error == MAD_ERROR_BUFLEN) {
+      if (!refill_input()) break;
+    }
+    if (mad_frame_decode(&g_mad_frame, &g_mad_stream) == 0) {
+      ++g_frames;
+      mad_synth_frame(&g_mad_synth, &g_mad_frame);
+      write_frame();
+    } else if (!MAD_RECOVERABLE(g_mad_stream.error) && g_mad_stream.error != MAD_ERROR_BUFLEN) {
+      break;
+    }
+  }
+  // The mixer takes whole blocks only: complete the last one with zeros.
+  int32_t available = g_stream.available.load();
+  if (available > 0 && available % g_buffersize != 0) {
+    int32_t pad = g_buffersize - available % g_buffersize;
+    if (wait_for_room(pad)) {
+      uint8_t* pos = g_stream.write_pos.load();
+      ZEROBUFFER(g_stream.ring_start, &pos, g_stream.ring_end, pad);
+      g_stream.write_pos.store(pos);
+      g_stream.available.fetch_add(pad);
+    }
+  }
+  g_stream.running.store(0);
+  finish_mad_and_file();
+  g_decoded.store(1);
+}
+
+// Joins a decoder thread that has finished or was told to end.
+static void join_decoder() {
+  if (g_thread.joinable()) g_thread.join();
+}
+
+static int grow(uint8_t** buffer, int32_t* allocated, int32_t bytes) {
+  if (*buffer != nullptr && *allocated >= bytes) return 1;
+  uint8_t* fresh = (uint8_t*)calloc((size_t)bytes, 1);
+  if (fresh == nullptr) return 0;
+  free(*buffer);
+  *buffer = fresh;
+  *allocated = bytes;
+  return 1;
+}
+
+// ---- Mixer side (plug-in thread) ----
+
+int fbs_stream_fill_step(int32_t size, uint8_t** block) {
+  *block = nullptr;
+  if (g_stream.exists.load() == 0) return 0;
+  int32_t available = g_stream.available.load();
+  int playing = available > 0;
+  uint8_t* rp = g_stream.read_pos.load();
+  if (available >= size && size <= g_block_alloc - kBlockSlack &&
+      rp + size <= g_stream.ring_end) {
+    float volume = g_stream.volume.load();
+    if (volume == 0.0f) {
+      ZERO(g_stream.block, size);
+    } else {
+      if (volume != 1.0f) SCALE16(rp, rp, volume, size);
+      if (fbs_out_channels() == 2 && std::fabs(g_stream.pan.load()) > kPanEpsilon)
+        PAN16(g_stream.block, rp, g_stream.left_gain.load(), g_stream.right_gain.load(), size);
+      else
+        COPY(g_stream.block, rp, size);
+    }
+    available = g_stream.available.fetch_sub(size) - size;
+    *block = g_stream.block;
+    FbsBlockCallback callback = g_stream.callback.load();
+    if (callback != nullptr && g_stream.callback_enabled.load() == 1) {
+      int32_t channels = fbs_out_channels();
+      callback((int16_t*)g_stream.block, channels, size >> channels);
+    }
+    rp += size;
+    if (rp >= g_stream.ring_end) rp = g_stream.ring_start;
+    g_stream.read_pos.store(rp);
+  }
+  // Drained after the decoder finished: the stream ends by itself. Checked on
+  // every call, so a decoder that finishes after the last block still ends it.
+  if (available == 0 && g_decoded.load() == 1 && g_stream.running.load() == 0)
+    g_stream.exists.store(0);
+  return playing;
+}
+
+// ---- Entry points (main thread) ----
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_CREATE_MP3STREAM(const char* file_name) {
+  if (!fbs_initialised.load() || fbs_record() == nullptr || file_name == nullptr) return 0;
+  if (g_stream.exists.load() != 0) return 0;
+  // A stream that ended by itself leaves a finished thread to collect.
+  join_decoder();
+  if (g_mad_ready) finish_mad_and_file();
+  g_mad_ready = 0;
+  FILE* f = fopen(file_name, "rb");
+  if (f == nullptr) return 0;
+  long length = -1;
+  if (fseek(f, 0, SEEK_END) == 0) length = ftell(f);
+  if (length < 0 || fseek(f, 0, SEEK_SET) != 0) {
+    fclose(f);
+    return 0;
+  }
+  int32_t buffersize = fbs_out_buffersize();
+  if (buffersize < 4) {
+    fclose(f);
+    return 0;
+  }
+  // No fill call may still use a buffer that is about to be replaced.
+  fbs_fill_quiesce();
+  if (!grow(&g_stream.input, &g_input_alloc, (int32_t)(kInputBytes + kInputGuard)) ||
+      !grow(&g_stream.conversion, &g_conversion_alloc, (int32_t)kConversionBytes) ||
+      !grow(&g_stream.ring_start, &g_ring_alloc, 3 * buffersize) ||
+      !grow(&g_stream.block, &g_block_alloc, buffersize + kBlockSlack)) {
+    fclose(f);
+    return 0;
+  }
+  g_file = f;
+  g_bytes_left = length;
+  g_frames = 0;
+  g_rate = fbs_out_rate();
+  g_buffersize = buffersize;
+  g_ring_bytes = 3 * buffersize;
+  mp3_output_for_engine(&g_output);
+  g_stream.ring_end = g_stream.ring_start + g_ring_bytes;
+  g_stream.read_pos.store(g_stream.ring_start);
+  g_stream.write_pos.store(g_stream.ring_start);
+  g_stream.available.store(0);
+  g_stream.running.store(0);
+  g_stream.volume.store(1.0f);
+  g_stream.pan.store(0.0f);
+  g_stream.left_gain.store(1.0f);
+  g_stream.right_gain.store(1.0f);
+  mad_stream_init(&g_mad_stream);
+  mad_frame_init(&g_mad_frame);
+  mad_synth_init(&g_mad_synth);
+  g_mad_ready = 1;
+  g_started.store(0);
+  g_decoded.store(0);
+  g_stream.exists.store(1);
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_SET_STREAMVOLUME(float volume) {
+  if (g_stream.exists.load() == 0) return 0;
+  if (volume > 2.0f) volume = 2.0f;
+  if (volume < 0.0001f) volume = 0.0f;
+  g_stream.volume.store(volume);
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_GET_STREAMVOLUME(float* volume) {
+  if (g_stream.exists.load() == 0 || volume == nullptr) return 0;
+  *volume = g_stream.volume.load();
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_SET_STREAMPAN(float pan) {
+  if (g_stream.exists.load() == 0) return 0;
+  if (pan < -1.0f) pan = -1.0f;
+  if (pan > 1.0f) pan = 1.0f;
+  g_stream.right_gain.store(pan >= 0.0f ? 1.0f : 1.0f + pan);
+  g_stream.left_gain.store(pan > 0.0f ? 1.0f - pan : 1.0f);
+  g_stream.pan.store(pan);
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_GET_STREAMPAN(float* pan) {
+  if (g_stream.exists.load() == 0 || pan == nullptr) return 0;
+  *pan = g_stream.pan.load();
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_PLAY_MP3STREAM(float volume, float pan) {
+  if (g_stream.exists.load() == 0) return 0;
+  // The decoder runs once per stream: a started one owns the file and the
+  // ring positions, and a finished one has closed the file.
+  if (!g_mad_ready || g_thread.joinable()) return 0;
+  FBS_SET_STREAMVOLUME(volume);
+  FBS_SET_STREAMPAN(pan);
+  g_stream.read_pos.store(g_stream.ring_start);
+  g_stream.write_pos.store(g_stream.ring_start);
+  try {
+    g_thread = std::thread(decoder_main);
+  } catch (const std::system_error&) {
+    return 0;
+  }
+  g_mad_ready = 0;  // the file and the libmad state belong to the thread now
+  // g_started, not running: a short file may be decoded before we look.
+  while (g_started.load() == 0) sleep_1ms();
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_END_MP3STREAM(void) {
+  if (g_stream.exists.load() == 0) {
+    join_decoder();
+    return 1;
+  }
+  g_stream.running.store(0);
+  join_decoder();
+  // Created but never played: the file and the libmad state are still ours.
+  if (g_mad_ready) finish_mad_and_file();
+  g_mad_ready = 0;
+  g_stream.exists.store(0);
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_GET_STREAMBUFFER(void** block, int32_t* channels,
+                                                           int32_t* frames) {
+  if (g_stream.exists.load() == 0) return 0;
+  int32_t ch = fbs_out_channels();
+  if (block != nullptr) *block = g_stream.read_pos.load();
+  if (channels != nullptr) *channels = ch;
+  if (frames != nullptr) *frames = g_buffersize >> ch;
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_SET_STREAMCALLBACK(FbsBlockCallback callback) {
+  if (g_stream.exists.load() == 0) return 0;
+  g_stream.callback_enabled.store(0);
+  g_stream.callback.store(callback);
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_ENABLE_STREAMCALLBACK(void) {
+  if (g_stream.exists.load() == 0 || g_stream.callback.load() == nullptr) return 0;
+  g_stream.callback_enabled.store(1);
+  return 1;
+}
+
+extern "C" FBS_EXPORT int32_t FBS_CALL FBS_DISABLE_STREAMCALLBACK(void) {
+  if (g_stream.exists.load() == 0 || g_stream.callback.load() == nullptr) return 0;
+  g_stream.callback_enabled.store(0);
+  return 1;
+}
+
+// FBS_EXIT, after output has stopped: end the stream and release its buffers.
+void fbs_stream_release(void) {
+  FBS_END_MP3STREAM();
+  fbs_fill_quiesce();
+  free(g_stream.input);
+  free(g_stream.conversion);
+  free(g_stream.ring_start);
+  free(g_stream.block);
+  g_stream.input = nullptr;
+  g_stream.conversion = nullptr;
+  g_stream.ring_start = nullptr;
+  g_stream.ring_end = nullptr;
+  g_stream.block = nullptr;
+  g_stream.read_pos.store(nullptr);
+  g_stream.write_pos.store(nullptr);
+  g_ring_alloc = 0;
+  g_block_alloc = 0;
+  g_input_alloc = 0;
+  g_conversion_alloc = 0;
+}
