@@ -55,6 +55,10 @@ FBS_EXPORT int32_t FBS_CALL FBS_GET_KEYCODE(void);
 // character (0 when none). Installed by the shell; null removes it.
 FBS_EXPORT void fbs_set_key_source(int (*next_key)(void));
 
+// The application's line printer for the engine's own text (MP3 loader
+// notes, a corrupt sound slot). Null restores standard output.
+FBS_EXPORT void fbs_set_text_sink(void (*print_line)(const char* line));
+
 // The fill function handed to plug-ins in the record (plug-in thread only).
 FBS_EXPORT void FBS_CALL fbs_fill(FbsPlugRecord* record);
 
