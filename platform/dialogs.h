@@ -60,4 +60,5 @@ struct DialogRecord {
   std::vector<FileFilter> filters;
 };
 const std::vector<DialogRecord>& dialog_history();
+// Forgets the history and any answers not yet taken.
 void dialog_clear_history();

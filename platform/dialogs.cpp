@@ -1,0 +1,301 @@
+// The program's dialogs: notice and confirm boxes (SDL message boxes), the
+// file dialog (zenity, or a file-name prompt in the window), and the console
+// line input of the value prompts. Threads: main thread only.
+#include "platform/dialogs.h"
+
+#include <SDL.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <iostream>
+
+#include "platform/process.h"
+#include "platform/window.h"
+
+namespace {
+
+// Headless answers and what was asked; owned by the main thread.
+std::deque<std::string> scripted_answers;
+std::vector<DialogRecord> history;
+
+constexpr size_t kFilterListMax = 200;  // longest filter list the dialog takes
+constexpr size_t kTitleMax = 32;        // longest file dialog title
+constexpr size_t kLineMax = 255;        // longest console line
+
+std::string next_answer(const std::string& fallback) {
+  if (scripted_answers.empty()) return fallback;
+  std::string a = scripted_answers.front();
+  scripted_answers.pop_front();
+  return a;
+}
+
+bool display_usable() { return !win_is_headless() && has_display(); }
+
+// Shows an SDL message box; returns the id of the pressed button, or -1 when
+// no box could be shown.
+int message_box(const std::string& text, const std::string& title, bool with_cancel) {
+  SDL_MessageBoxButtonData buttons[2] = {
+      {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, 1, "OK"},
+      {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "Cancel"},
+  };
+  if (!with_cancel) buttons[0].flags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
+  SDL_MessageBoxData data{};
+  data.flags = SDL_MESSAGEBOX_INFORMATION;
+  data.window = (SDL_Window*)win_native_handle();
+  data.title = title.c_str();
+  data.message = text.c_str();
+  data.numbuttons = with_cancel ? 2 : 1;
+  data.buttons = buttons;
+  int pressed = -1;
+  if (SDL_ShowMessageBox(&data, &pressed) != 0) return -1;
+  return pressed;
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string find_in_path(const char* program) {
+  const char* path = std::getenv("PATH");
+  std::string all = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= all.size()) {
+    size_t end = all.find(':', start);
+    if (end == std::string::npos) end = all.size();
+    std::string dir = all.substr(start, end - start);
+    if (dir.empty()) dir = ".";
+    std::string candidate = dir + "/" + program;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return "";
+}
+
+// Runs a program with the given arguments (no shell, so names and patterns
+// pass unchanged) and gives its standard output; *status is its exit status,
+// -1 when it could not be run.
+std::string run_capture(const std::string& program, const std::vector<std::string>& args, int* status) {
+  *status = -1;
+  int fds[2];
+  if (pipe(fds) != 0) return "";
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) { close(fds[0]); close(fds[1]); return ""; }
+  if (pid == 0) {
+    dup2(fds[1], 1);
+    close(fds[0]);
+    close(fds[1]);
+    int devnull = open("/dev/null", O_WRONLY);
+    if (devnull >= 0) dup2(devnull, 2);  // toolkit warnings are not ours to show
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string out;
+  char buf[4096];
+  for (;;) {
+    ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n > 0) { out.append(buf, (size_t)n); continue; }
+    if (n < 0 && errno == EINTR) continue;
+    break;
+  }
+  close(fds[0]);
+  int wstatus = 0;
+  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {}
+  if (WIFEXITED(wstatus)) *status = WEXITSTATUS(wstatus);
+  return out;
+}
+
+std::string zenity_file_dialog(const std::string& zenity, const std::string& title, bool save,
+                               const std::string& folder, const std::vector<FileFilter>& filters) {
+  std::vector<std::string> args = {"--file-selection", "--title=" + title};
+  if (save) args.push_back("--save");
+  std::string start = folder;
+  if (start.empty()) {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd)) start = std::string(cwd) + "/";
+  }
+  if (!start.empty()) args.push_back("--filename=" + start);
+  for (const FileFilter& f : filters) {
+    std::string description = f.description;
+    for (char& c : description) if (c == '|') c = '/';  // '|' separates zenity's fields
+    std::string pattern = f.pattern == "*.*" ? "*" : f.pattern;  // "*.*" means every file
+    args.push_back("--file-filter=" + description + " | " + pattern);
+  }
+  int status = -1;
+  std::string out = run_capture(zenity, args, &status);
+  if (status != 0) return "";
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+// Without zenity: ask for the file name on the window's text screen.
+std::string prompt_file_dialog(const std::string& title, bool save, const std::string& folder) {
+  if (!win_is_open()) return "";
+  if (win_cursor_column() > 1) win_print("", true);
+  win_print(title, true);
+  win_print("file name: ");
+  std::string name = console_read_line();
+  size_t a = name.find_first_not_of(' ');
+  if (a == std::string::npos) return "";
+  name = name.substr(a, name.find_last_not_of(' ') - a + 1);
+  std::string path = name[0] == '/' ? name : folder + name;
+  if (!save && !file_exists(path)) return "";
+  return path;
+}
+
+}  // namespace
+
+void notice(const std::string& text, const std::string& title) {
+  if (win_is_headless()) {
+    history.push_back(DialogRecord{"notice", title, text, false, {}});
+    return;
+  }
+  if (display_usable() && message_box(text, title, false) >= 0) return;
+  std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+}
+
+std::string confirm(const std::string& text, const std::string& title) {
+  if (win_is_headless()) {
+    history.push_back(DialogRecord{"confirm", title, text, false, {}});
+    return next_answer("no") == "yes" ? "yes" : "no";
+  }
+  if (!display_usable()) return "no";
+  return message_box(text, title, true) == 1 ? "yes" : "no";
+}
+
+bool file_dialog_parse(const std::string& pattern, std::string* folder, std::vector<FileFilter>* filters) {
+  std::string p = pattern;
+  for (char& c : p) if (c == '\\') c = '/';
+  size_t slash = p.rfind('/');
+  std::string masks = slash == std::string::npos ? p : p.substr(slash + 1);
+  *folder = slash == std::string::npos ? "" : p.substr(0, slash + 1);
+  filters->clear();
+  size_t length = 0;
+  size_t start = 0;
+  while (start <= masks.size()) {
+    size_t end = masks.find(';', start);
+    if (end == std::string::npos) end = masks.size();
+    std::string item = masks.substr(start, end - start);
+    if (!item.empty()) {
+      size_t comma = item.find(',');
+      std::string pat = item.substr(0, comma);
+      std::string desc = comma == std::string::npos ? "" : item.substr(comma + 1);
+      filters->push_back(FileFilter{desc + " (" + pat + ")", pat});
+    }
+    start = end + 1;
+  }
+  filters->push_back(FileFilter{"All  (*.*)", "*.*"});
+  // The list as the dialog takes it: each text and pattern ends in a zero.
+  for (const FileFilter& f : *filters) length += f.description.size() + 1 + f.pattern.size() + 1;
+  return length <= kFilterListMax;
+}
+
+std::string file_dialog(const std::string& title, const std::string& pattern) {
+  std::string folder;
+  std::vector<FileFilter> filters;
+  bool fits = file_dialog_parse(pattern, &folder, &filters);
+  bool save = title.find("save") != std::string::npos;
+  std::string shown_title = title.substr(0, kTitleMax);
+  if (win_is_headless()) {
+    history.push_back(DialogRecord{"file", shown_title, folder, save, filters});
+    return fits ? next_answer("") : "";
+  }
+  if (!fits) return "";
+  std::string zenity = display_usable() ? find_in_path("zenity") : "";
+  if (!zenity.empty()) return zenity_file_dialog(zenity, shown_title, save, folder, filters);
+  return prompt_file_dialog(shown_title, save, folder);
+}
+
+std::string console_read_line() {
+  if (!win_is_open()) {
+    std::string line;
+    if (!std::getline(std::cin, line)) return "";
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  }
+  std::string line;
+  for (;;) {
+    std::string key = win_poll_key();
+    if (key.empty()) {
+      // Nobody types into the headless window: an empty queue ends the line.
+      if (win_is_headless()) break;
+      win_sleep_ms(10);
+      continue;
+    }
+    if (key == "\r") break;
+    if (key.size() == 2 && (unsigned char)key[0] == 255) {
+      if (key[1] == 107) break;  // close button: give up the line
+      continue;
+    }
+    unsigned char c = (unsigned char)key[0];
+    if (c == 8) {
+      if (line.empty()) continue;
+      line.pop_back();
+      int row = win_cursor_row(), column = win_cursor_column() - 1;
+      if (column < 1 && row > 1) { row--; column = win_text_columns(); }
+      if (column < 1) column = 1;
+      win_locate(row, column);
+      win_print(" ");
+      win_locate(row, column);
+      continue;
+    }
+    if (c < 32 || c == 127 || line.size() >= kLineMax) continue;
+    line += (char)c;
+    win_print(std::string(1, (char)c));
+    win_present();
+  }
+  win_print("", true);
+  return line;
+}
+
+double console_number_value(const std::string& text) {
+  size_t i = text.find_first_not_of(" \t");
+  if (i == std::string::npos) return 0;
+  size_t start = i;
+  if (text[i] == '+' || text[i] == '-') i++;
+  size_t digits = 0;
+  while (i < text.size() && std::isdigit((unsigned char)text[i])) { i++; digits++; }
+  if (i < text.size() && text[i] == '.') {
+    i++;
+    while (i < text.size() && std::isdigit((unsigned char)text[i])) { i++; digits++; }
+  }
+  if (digits == 0) return 0;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    size_t j = i + 1;
+    if (j < text.size() && (text[j] == '+' || text[j] == '-')) j++;
+    if (j < text.size() && std::isdigit((unsigned char)text[j])) {
+      while (j < text.size() && std::isdigit((unsigned char)text[j])) j++;
+      i = j;
+    }
+  }
+  double v = std::strtod(text.substr(start, i - start).c_str(), nullptr);
+  return std::isfinite(v) ? v : 0;
+}
+
+int console_read_int() {
+  double v = std::nearbyint(console_number_value(console_read_line()));
+  if (v > 2147483647.0) return 2147483647;
+  if (v < -2147483648.0) return -2147483647 - 1;
+  return (int)v;
+}
+
+void dialog_script_answer(const std::string& answer) { scripted_answers.push_back(answer); }
+const std::vector<DialogRecord>& dialog_history() { return history; }
+void dialog_clear_history() {
+  history.clear();
+  scripted_answers.clear();
+}

@@ -1,0 +1,35 @@
+// Process set-up: the working folder, the scheduling priority and the check
+// for a usable display. Threads: main thread, at start-up.
+#include "platform/process.h"
+
+#include <SDL.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+bool process_enter_exe_folder() {
+  char path[4096];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return false;
+  path[n] = 0;
+  std::string folder(path);
+  size_t slash = folder.rfind('/');
+  if (slash == std::string::npos) return false;
+  folder.resize(slash == 0 ? 1 : slash);
+  return chdir(folder.c_str()) == 0;
+}
+
+void process_raise_priority() {
+  // Only privileged users may lower the nice value; others keep theirs.
+  (void)setpriority(PRIO_PROCESS, 0, -10);
+}
+
+bool has_display() {
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if ((!x11 || !*x11) && (!wayland || !*wayland)) return false;
+  if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
+  return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+}
