@@ -96,7 +96,8 @@ void restart_velocity_average();
 // Both note counters to 0 (engine cycle start).
 void clear_note_counters();
 
-// Drains the key display lists into the caller's arrays (up to 128 keys each);
-// returns the counts through the pointers and whether clear_marks was set
-// (which empties both lists, so only the clear is to be drawn).
+// Drains the key display lists into the caller's arrays (up to 128 keys each)
+// and returns whether clear_marks was set. Keys down are always handed out
+// (drawn first); when the marks are cleared the keys up are dropped and the
+// caller redraws the clean piano instead.
 int take_key_marks(int* down, int* down_count, int* up, int* up_count);

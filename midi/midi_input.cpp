@@ -1,0 +1,312 @@
+// MIDI input: opening the ports, the thru port and its loop detection, and
+// midi_input_handler, which runs on the MIDI driver's thread.
+#include "midi/midi_input.h"
+
+#include <algorithm>
+#include <cmath>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "effects/master_chain.h"
+#include "midi/voices.h"
+#include "platform/dialogs.h"
+#include "platform/midi_io.h"
+#include "platform/window.h"
+
+double steady_seconds() { return win_timer(); }
+double (*midi_clock)() = steady_seconds;
+
+// 127 everywhere but the drum channel until the first controller 7.
+std::atomic<int> channel_volume[16] = {127, 127, 127, 127, 127, 127, 127, 127,
+                                       127, 0,   127, 127, 127, 127, 127, 127};
+std::atomic<float> voice_divisor_factor{1.2f};
+std::atomic<int> pedal_down{0};
+
+std::atomic<double> rate_gate_time{0.0};
+std::atomic<double> thru_credit_time{0.0};
+// The program clock starts near 0, so "never sent" must lie far in the past:
+// otherwise a program change 127 in the first 4 s would count as a probe.
+std::atomic<double> probe_time{-1.0e9};
+std::atomic<int> handler_waiting{0};
+std::atomic<int> handler_busy{0};
+
+std::atomic<int> midi_in_handle[3];
+std::atomic<int> thru_handle{0};
+std::atomic<int> midi_input_devices{0};
+std::atomic<int> midi_output_devices{0};
+
+namespace {
+
+// Device names, 1-based. Written by the main thread when the ports open,
+// read by the MIDI thread for its loop messages.
+std::mutex names_mutex;
+std::string input_names[kMaxMidiDevices + 1];
+std::string output_names[kMaxMidiDevices + 1];
+
+// Probe sent on the thru port: program change on channel 10 to program 127,
+// then back to program 0. Its return on an input means a MIDI loop.
+constexpr uint32_t kProbeMessage = 0x7FC9;
+constexpr uint32_t kProbeEndMessage = 0x00C9;
+
+void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void add_auxvar() {
+  double value = auxvar.load();
+  while (!auxvar.compare_exchange_weak(value, value + 1.0)) {
+  }
+}
+
+int clamp_int(int value, int lo, int hi) { return value < lo ? lo : (value > hi ? hi : value); }
+
+// Opens and starts one input; shows the notice of its failure.
+void open_input(int slot, int port, const std::string& open_error, const std::string& start_error) {
+  int handle = 0;
+  if (!midi_in_open(&handle, port - 1, midi_input_handler, 0)) {
+    notice(open_error);
+    return;
+  }
+  if (!midi_in_start(handle)) {
+    midi_in_close(handle);
+    notice(start_error + "\r" + input_name(port));
+    return;
+  }
+  midi_in_handle[slot].store(handle);
+}
+
+// The thru port is closed from the MIDI thread when a loop shows; whoever
+// takes the handle first closes it.
+void close_thru() {
+  int handle = thru_handle.exchange(0);
+  if (handle) midi_out_close(handle);
+}
+
+void post_loop_message(const char* first_line) {
+  std::string text = first_line;
+  text += "\r" + output_name(thru_port.load()) + " closed";
+  post_pending_message(text.c_str());
+}
+
+// Key number after transposition, folded once each way into 1..125.
+int transposed_key(int data1) {
+  int k = data1 + transpose.load();
+  if (k < 1) k += 12;
+  if (k > 125) k -= 12;
+  return k;
+}
+
+void channel_volume_changed(int channel, int value) {
+  channel_volume[channel].store(value);
+  channel_volume[9].store(0);  // the drum channel never counts
+  float v = 10.0f;
+  for (int i = 0; i < 16; i++) v = std::max(v, (float)channel_volume[i].load());
+  target_level.store(v * 1.7f / 127.0f);
+  float divisor = v * voice_divisor_factor.load();
+  voice_divisor.store(divisor);
+  voice_divisor_ref.store(divisor);
+}
+
+void short_message(uint32_t message, double now) {
+  // Thru, with the loop suspicion: a sustained 500 messages a second for
+  // about a second means the output feeds an input.
+  if (thru_port.load() > 0) {
+    int handle = thru_handle.load();
+    if (handle) {
+      double credit = std::max(now - 1.0, std::min(now + 5.0, thru_credit_time.load() + 0.002));
+      thru_credit_time.store(credit);
+      if (now > credit) {
+        midi_out_short_msg(handle, message);
+      } else {
+        close_thru();
+        post_loop_message("midiout loop suspected");
+      }
+    }
+  }
+
+  int status = message & 0xFF;
+  int data1 = (message >> 8) & 0xFF;
+  int data2 = (message >> 16) & 0xFF;
+  if (status < 0x80 || ((data1 | data2) & 0x80)) return;  // not a well-formed message
+  int channel = status & 0x0F;
+  switch (status >> 4) {
+    case 0x8:
+      voice_note_off(channel, transposed_key(data1));
+      break;
+    case 0x9:
+      if (data2 == 0)
+        voice_note_off(channel, transposed_key(data1));
+      else
+        voice_note_on(channel, transposed_key(data1), data2);
+      break;
+    case 0xB:
+      if (data1 == 64) {
+        if (data2 == 127)
+          pedal_down.store(1);
+        else
+          voice_pedal_release();
+      }
+      if (data1 == 123 && data2 == 0) voice_all_notes_off(channel);
+      if (data1 == 7) channel_volume_changed(channel, data2);
+      if (data1 == 14 && channel == 15) post_pending_key("i");
+      if (data1 == 15 && channel == 15) post_pending_key("o");
+      break;
+    case 0xC:
+      // Our own probe came back: the thru port is wired to an input. Only
+      // while a thru port is chosen (with none, no probe was ever sent).
+      if (data1 == 127 && thru_port.load() > 0 && std::abs(now - probe_time.load()) < 4.0) {
+        thru_credit_time.store(now + 5.0);
+        close_thru();
+        post_loop_message("warning midiout loop detected");
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+std::string input_name(int port) {
+  std::lock_guard<std::mutex> lock(names_mutex);
+  if (port < 1 || port > kMaxMidiDevices) return std::string();
+  return input_names[port];
+}
+
+std::string output_name(int port) {
+  std::lock_guard<std::mutex> lock(names_mutex);
+  if (port < 1 || port > kMaxMidiDevices) return std::string();
+  return output_names[port];
+}
+
+void reset_channel_volumes() {
+  for (int i = 0; i < 16; i++) channel_volume[i].store(127);
+  channel_volume[9].store(0);
+  voice_divisor_factor.store(1.2f);
+  voice_divisor.store(127.0f * 1.2f);
+  voice_divisor_ref.store(127.0f * 1.2f);
+}
+
+void open_midi_inputs() {
+  int n = midi_in_count();
+  if (n == 0) {
+    midi_input_devices.store(0);
+    notice("error: sorry no MIDI input on this system!");
+    return;
+  }
+  n = std::min(kMaxMidiDevices, n);
+  midi_input_devices.store(n);
+  for (int d = 0; d < n; d++) {
+    std::string name;
+    if (midi_in_name(d, &name)) {
+      std::lock_guard<std::mutex> lock(names_mutex);
+      input_names[d + 1] = name;
+    }
+  }
+
+  midi_in_port = clamp_int(midi_in_port, 0, n);
+  if (midi_in_port >= 1) {
+    std::string port = std::to_string(midi_in_port);
+    open_input(0, midi_in_port, "error can't open MIDI input " + port + " !",
+               "error can't start MIDI input " + port + " !");
+  }
+
+  midi_in2_port = clamp_int(midi_in2_port, 0, n);
+  if (midi_in2_port == midi_in_port) midi_in2_port = 0;
+  if (midi_in2_port >= 1) {
+    std::string port = std::to_string(midi_in2_port);
+    open_input(1, midi_in2_port, "error can't open MIDI input2 " + port + " !",
+               "error can't start MIDI input2 " + port + " !");
+  }
+
+  if (midi_in3_port == midi_in_port || midi_in3_port == midi_in2_port || midi_in3_port < 0 ||
+      midi_in3_port > n)
+    midi_in3_port = 0;
+  if (midi_in3_port >= 1) {
+    std::string port = std::to_string(midi_in3_port);
+    open_input(2, midi_in3_port, "error can't open MIDI input3 (" + port + ") !",
+               "error can't start MIDI input3 (" + port + ") !");
+  }
+}
+
+void open_thru_port() {
+  int m = midi_out_count();
+  if (m == 0) {
+    midi_output_devices.store(0);
+    notice("error: sorry no MIDI output on this system!");
+    return;
+  }
+  m = std::min(kMaxMidiDevices, m);
+  midi_output_devices.store(m);
+  for (int d = 0; d < m; d++) {
+    std::string name;
+    if (midi_out_name(d, &name)) {
+      std::lock_guard<std::mutex> lock(names_mutex);
+      output_names[d + 1] = name;
+    }
+  }
+
+  int port = clamp_int(thru_port.load(), 0, m);
+  thru_port.store(port);
+  if (port == 0) return;
+  int handle = 0;
+  if (!midi_out_open(&handle, port - 1)) {
+    notice("error can't open MIDI output " + std::to_string(port) + " !\r" + output_name(port));
+    return;
+  }
+  thru_handle.store(handle);
+
+  probe_time.store(midi_clock());
+  midi_out_short_msg(handle, kProbeMessage);
+  sleep_ms(200);
+  // The probe's return may have closed the port meanwhile.
+  handle = thru_handle.load();
+  if (handle) midi_out_short_msg(handle, kProbeEndMessage);
+}
+
+void close_midi_ports() {
+  for (int i = 0; i < 3; i++) {
+    int handle = midi_in_handle[i].exchange(0);
+    if (handle) {
+      midi_in_stop(handle);
+      midi_in_close(handle);
+    }
+  }
+  close_thru();
+}
+
+void midi_input_handler(int, uint32_t kind, uintptr_t, uintptr_t param1, uintptr_t) {
+  double now = midi_clock();
+
+  // Rate gate: a burst of about 50 messages passes, then on average one per
+  // 2 ms for all inputs together. A dropped message lets the next one pass.
+  double gate = rate_gate_time.load();
+  if (now < gate) {
+    rate_gate_time.store(now - 0.00001);
+    return;
+  }
+  rate_gate_time.store(std::max(gate + 0.002, now - 0.1));
+
+  // Guard: overlapping calls from several inputs wait for each other, but
+  // never longer than 12 x 3 ms per flag; a flag that stays set is stale.
+  if (handler_waiting.load()) {
+    for (int i = 0; i < 12 && handler_waiting.load(); i++) sleep_ms(3);
+    if (handler_waiting.load()) add_auxvar();
+  }
+  handler_waiting.store(1);
+  if (handler_busy.load()) {
+    for (int i = 0; i < 12 && handler_busy.load(); i++) sleep_ms(3);
+  }
+  handler_waiting.store(0);
+  if (handler_busy.load()) {
+    add_auxvar();
+    handler_busy.store(0);
+    return;
+  }
+  handler_busy.store(1);
+
+  if (kind == kMidiShortMessage) short_message((uint32_t)param1, now);
+  handler_busy.store(0);
+}

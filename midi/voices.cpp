@@ -1,0 +1,348 @@
+// Voices: note-on with its level, the note-off queue, the sustain pedal and
+// bulk silencing. Every entry point holds voice_mutex for its whole run; the
+// *_locked helpers expect it held and read the voice registers.
+#include "midi/voices.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/sample_sets.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "effects/master_chain.h"
+#include "engine/fbs.h"
+#include "midi/midi_input.h"
+
+std::mutex voice_mutex;
+
+int sound[11][25];
+void* sound_start[11][25];
+void* sound_end[11][25];
+int voice_key[11][25];
+int voice_channel[11][25];
+std::atomic<int> voice_count{0};
+
+int current_channel = 0;
+int current_key = 0;
+int current_velocity = 0;
+
+int note_count[128][16];
+int held_by_pedal[128][16];
+double note_on_time[128][16];
+
+int queue_key[kNoteOffQueueSize + 1];
+int queue_channel[kNoteOffQueueSize + 1];
+double queue_time[kNoteOffQueueSize + 1];
+int queue_write = 0;
+int queue_read = 0;
+std::atomic<double> next_due_time{0.0};
+
+float velocity_average = 0.0f;
+int note_counter = 0;
+int note_counter_mark = 0;
+
+int keys_down[kKeyListSize];
+int keys_down_count = 0;
+int keys_up[kKeyListSize];
+int keys_up_count = 0;
+int clear_marks = 0;
+
+namespace {
+
+typedef std::lock_guard<std::mutex> VoiceLock;
+
+// Key k sounds only when 12 - type_offset < k < 116 - type_offset; sample w
+// = floor((k + type_offset) / 12) - 1 plays it.
+bool key_playable(int key, int offset) { return 12 - offset < key && key < 116 - offset; }
+int key_wave(int key, int offset) { return (key + offset) / 12 - 1; }
+
+int next_queue_index(int i) { return i + 1 >= kNoteOffQueueSize ? 0 : i + 1; }
+
+// Release of one sounding voice: its play position jumps to its end pointer,
+// so the mixer ends it at the next block.
+void release_voice(int w, int j) {
+  int k = voice_key[w][j];
+  int ch = voice_channel[w][j];
+  if (voice_count.load() > 0) voice_count.store(voice_count.load() - 1);
+  FBS_SET_SOUNDPOINTERS(sound[w][j], nullptr, sound_end[w][j], nullptr);
+  if (k >= 0 && k < 128 && ch >= 0 && ch < 16) {
+    note_count[k][ch] = 0;
+    held_by_pedal[k][ch] = 0;
+  }
+  voice_key[w][j] = -1;
+  voice_channel[w][j] = -1;
+}
+
+// After the last voice went silent the level analysis restarts its quiet
+// period; `restart_average` also restarts the velocity average.
+void after_release(bool restart_average) {
+  if (voice_count.load() > 0) return;
+  analysis_ref_time.store(analysis_now_time.load() + 1.2);
+  if (restart_average)
+    note_counter_mark = note_counter;
+  else
+    voice_divisor.store(voice_divisor_ref.load());
+}
+
+void note_end_locked(int k, int ch) {
+  int offset = type_offset.load();
+  if (!key_playable(k, offset) || ch == 9 || ch < 0 || ch > 15) return;
+  int w = key_wave(k, offset);
+  for (int j = 1; j <= kSoundsPerSample; j++) {
+    if (voice_key[w][j] == k && voice_channel[w][j] == ch) {
+      if (pedal_down.load())
+        held_by_pedal[k][ch] = 1;
+      else
+        release_voice(w, j);
+      break;
+    }
+  }
+  after_release(false);
+}
+
+void note_on_locked() {
+  int ch = current_channel;
+  int k = current_key;
+  int v = current_velocity;
+  if (ch == 9 || ch < 0 || ch > 15 || v < 1 || v > 127) return;
+  int offset = type_offset.load();
+  if (voice_count.load() >= kMaxVoices || !key_playable(k, offset)) return;
+  int w = key_wave(k, offset);
+
+  // The same key still sounding on this channel restarts; else a free sound;
+  // else the note is dropped (no stealing).
+  int j = 1;
+  bool restart = false;
+  for (; j <= kSoundsPerSample; j++)
+    if (voice_key[w][j] == k && voice_channel[w][j] == ch) break;
+  if (j <= kSoundsPerSample) {
+    restart = true;
+  } else {
+    for (j = 1; j <= kSoundsPerSample; j++)
+      if (voice_key[w][j] < 1) break;
+    if (j > kSoundsPerSample) return;
+    voice_count.store(voice_count.load() + 1);
+  }
+
+  float curve = velocity_curve[v].load();
+  float volume = (float)channel_volume[ch].load();
+  float level;
+  if (autovol_mode.load() >= 1)
+    level = volume / voice_divisor.load() * curve;
+  else
+    level = volume / 127.0f * curve;
+  if (keyvol_on.load() == 1) {
+    int row = std::min(std::max(piano_sound.load(), 0), kKeyvolRows - 1);
+    level = keyvol_table[row][k].load() / 127.0f * level;
+  }
+  int target = autovolmidi.load();
+  if (target >= 1) {
+    // Velocity normalisation: the 19 notes after a restart adapt the average
+    // fast, later ones slowly; a note far above the average lifts it at once.
+    float x = 127.0f * level;
+    note_counter++;
+    if (note_counter < note_counter_mark + 20)
+      velocity_average = (velocity_average * 5.0f + x) / 6.0f;
+    else
+      velocity_average = (velocity_average * 170.0f + x) / 171.0f;
+    float floor_average = 0.9f * x + 0.01f;
+    if (!(velocity_average > floor_average)) velocity_average = floor_average;
+    float r = std::floor(x * (float)target / velocity_average + 1.0f);
+    r = std::min(127.0f, r);
+    level = r / 127.0f;
+  }
+  level = std::min(level, 2.0f);
+  FBS_SET_SOUNDVOLUME(sound[w][j], level);
+
+  if (restart) {
+    FBS_SET_SOUNDPOINTERS(sound[w][j], nullptr, sound_start[w][j], nullptr);
+  } else {
+    FBS_SET_SOUNDSPEED(sound[w][j], speed_table[k].load());
+  }
+  FBS_PLAY_SOUND(sound[w][j], 1);
+
+  note_count[k][ch] += 1;
+  held_by_pedal[k][ch] = 0;
+  voice_key[w][j] = k;
+  voice_channel[w][j] = ch;
+  note_on_time[k][ch] = midi_clock();
+  if (keys_down_count < kKeyListSize) keys_down[keys_down_count++] = k;
+}
+
+void note_off_locked() {
+  int ch = current_channel;
+  int k = current_key;
+  if (!(7 < k && k < 110) || ch == 9 || ch < 0 || ch > 15) return;
+  if (keys_up_count < kKeyListSize) keys_up[keys_up_count++] = k;
+  if (input_active.load() == 1) {
+    // The main thread is held by a prompt and does not serve the queue.
+    note_end_locked(k, ch);
+    return;
+  }
+  int next = next_queue_index(queue_write);
+  if (next == queue_read) {
+    // Full ring: the oldest note-off is served now rather than overwritten,
+    // which would empty the ring and leave its notes sounding.
+    int oldest = next_queue_index(queue_read);
+    queue_read = oldest;
+    if (queue_time[oldest] > note_on_time[queue_key[oldest]][queue_channel[oldest]])
+      note_end_locked(queue_key[oldest], queue_channel[oldest]);
+  }
+  queue_write = next;
+  queue_time[queue_write] = midi_clock();
+  queue_key[queue_write] = k;
+  queue_channel[queue_write] = ch;
+  note_count[k][ch] -= 1;
+  if (note_count[k][ch] <= 0) {
+    note_count[k][ch] = 0;
+    // Later than a note-on stamped in the same clock tick.
+    queue_time[queue_write] += 0.000001;
+  }
+}
+
+void all_notes_off_locked() {
+  int ch = current_channel;
+  if (ch == 9 || ch < 0 || ch > 15) return;
+  for (int w = 0; w < kSampleWaves; w++) {
+    for (int j = 1; j <= kSoundsPerSample; j++) {
+      int k = voice_key[w][j];
+      if (k > 0 && voice_channel[w][j] == ch) {
+        if (pedal_down.load())
+          held_by_pedal[k][ch] = 1;
+        else
+          release_voice(w, j);
+      }
+    }
+  }
+  after_release(true);
+  clear_marks = 1;
+}
+
+}  // namespace
+
+void free_all_voices() {
+  VoiceLock lock(voice_mutex);
+  for (int w = 0; w < kSampleWaves; w++) {
+    for (int j = 1; j <= kSoundsPerSample; j++) {
+      voice_key[w][j] = -1;
+      voice_channel[w][j] = -1;
+    }
+  }
+  for (int k = 0; k < 128; k++) {
+    for (int ch = 0; ch < 16; ch++) {
+      note_count[k][ch] = 0;
+      held_by_pedal[k][ch] = 0;
+    }
+  }
+  voice_count.store(0);
+}
+
+void voice_note_on(int channel, int key, int velocity) {
+  VoiceLock lock(voice_mutex);
+  current_channel = channel;
+  current_key = key;
+  current_velocity = velocity;
+  note_on_locked();
+}
+
+void voice_note_off(int channel, int key) {
+  VoiceLock lock(voice_mutex);
+  current_channel = channel;
+  current_key = key;
+  note_off_locked();
+}
+
+void voice_note_end(int key, int channel) {
+  VoiceLock lock(voice_mutex);
+  note_end_locked(key, channel);
+}
+
+void voice_pedal_release() {
+  VoiceLock lock(voice_mutex);
+  pedal_down.store(0);
+  for (int w = 0; w < kSampleWaves; w++) {
+    for (int j = 1; j <= kSoundsPerSample; j++) {
+      int k = voice_key[w][j];
+      int ch = voice_channel[w][j];
+      if (k > 0 && k < 128 && ch >= 0 && ch < 16 && held_by_pedal[k][ch] == 1) release_voice(w, j);
+    }
+  }
+  after_release(true);
+}
+
+void voice_all_notes_off(int channel) {
+  VoiceLock lock(voice_mutex);
+  current_channel = channel;
+  all_notes_off_locked();
+}
+
+void silence_all_voices() {
+  VoiceLock lock(voice_mutex);
+  for (int ch = 0; ch < 16; ch++) {
+    current_channel = ch;
+    all_notes_off_locked();
+  }
+}
+
+void serve_note_off_queue() {
+  VoiceLock lock(voice_mutex);
+  double now = midi_clock();
+  double delay = note_off_delay.load();
+  double next_due = now + 0.04;
+  int i = queue_read;
+  while (i != queue_write) {
+    i = next_queue_index(i);
+    if (now < queue_time[i] - 99.0) {
+      // The clock went back: everything waiting is due and ends no note.
+      for (int e = 0; e <= kNoteOffQueueSize; e++) queue_time[e] = now - delay;
+      for (int k = 0; k < 128; k++)
+        for (int ch = 0; ch < 16; ch++) note_on_time[k][ch] = now - delay;
+    }
+    double due = queue_time[i] + delay;
+    if (now < due) {
+      next_due = due;
+      break;
+    }
+    queue_read = i;
+    int k = queue_key[i];
+    int ch = queue_channel[i];
+    if (queue_time[i] > note_on_time[k][ch]) note_end_locked(k, ch);
+  }
+  next_due_time.store(next_due);
+}
+
+int note_off_sleep_ms(double now) {
+  double ms = (next_due_time.load() - now) * 1000.0;
+  ms = std::min(20.0, std::max(5.0, ms));
+  return (int)std::floor(ms);
+}
+
+void restart_velocity_average() {
+  VoiceLock lock(voice_mutex);
+  note_counter_mark = note_counter;
+}
+
+void clear_note_counters() {
+  VoiceLock lock(voice_mutex);
+  note_counter = 0;
+  note_counter_mark = 0;
+}
+
+int take_key_marks(int* down, int* down_count, int* up, int* up_count) {
+  VoiceLock lock(voice_mutex);
+  int cleared = clear_marks;
+  if (cleared) {
+    clear_marks = 0;
+    keys_up_count = 0;
+  }
+  int nd = 0, nu = 0;
+  for (int i = 0; i < keys_down_count; i++)
+    if (down) down[nd++] = keys_down[i];
+  for (int i = 0; i < keys_up_count; i++)
+    if (up) up[nu++] = keys_up[i];
+  keys_down_count = 0;
+  keys_up_count = 0;
+  if (down_count) *down_count = nd;
+  if (up_count) *up_count = nu;
+  return cleared;
+}
