@@ -1,0 +1,179 @@
+// The mixer: fbs_fill renders one output block on the plug-in's thread. It
+// takes the stream's block, renders every playing sound into its own mix
+// buffer, sums the blocks with saturation, applies the master volume and
+// hands the block to the master callback. It never allocates, locks or waits.
+#include <cmath>
+#include <thread>
+
+#include "engine/engine_state.h"
+#include "engine/kernels.h"
+
+// Blocks one fill may sum: the stream's plus one per channel at the highest
+// channel limit (256).
+constexpr int kBlockListSize = 257;
+// Pans of this magnitude or less are not applied.
+constexpr float kPanThreshold = 0.0001f;
+
+// Block routines for the output channel count, installed by FBS_INIT while
+// output is stopped and read by the mixer.
+static std::atomic<FbsCopyRightFn> copy_right{COPYRIGHT32};
+static std::atomic<FbsMoveRightFn> move_right{MOVERIGHT32};
+static std::atomic<FbsCopySliceFn> copy_slice_right{COPYSLICERIGHT32};
+static std::atomic<FbsMoveSliceFn> move_slice_right{MOVESLICERIGHT32};
+static std::atomic<FbsCopySliceFn> copy_slice_left{COPYSLICELEFT32};
+static std::atomic<FbsMoveSliceFn> move_slice_left{MOVESLICELEFT32};
+static std::atomic<int32_t> pan_on{1};  // mono output skips panning
+
+// Fill calls begun plus fill calls ended: odd while a fill runs. Lets other
+// threads wait until memory they detached is no longer in use.
+static std::atomic<uint32_t> fill_seq{0};
+
+void fbs_install_routines(int32_t channels) {
+  bool mono = channels == 1;
+  copy_right.store(mono ? COPYRIGHT16 : COPYRIGHT32);
+  move_right.store(mono ? MOVERIGHT16 : MOVERIGHT32);
+  copy_slice_right.store(mono ? COPYSLICERIGHT16 : COPYSLICERIGHT32);
+  move_slice_right.store(mono ? MOVESLICERIGHT16 : MOVESLICERIGHT32);
+  copy_slice_left.store(mono ? COPYSLICELEFT16 : COPYSLICELEFT32);
+  move_slice_left.store(mono ? MOVESLICELEFT16 : MOVESLICELEFT32);
+  pan_on.store(mono ? 0 : 1);
+}
+
+void fbs_fill_quiesce(void) {
+  uint32_t seq = fill_seq.load();
+  if ((seq & 1u) == 0) return;
+  while (fill_seq.load() == seq) std::this_thread::yield();
+}
+
+// The stream file replaces this when it is linked in: no stream, no block.
+__attribute__((weak)) int fbs_stream_fill_step(int32_t size, uint8_t** block) {
+  (void)size;
+  *block = nullptr;
+  return 0;
+}
+
+static bool slot_playing(const FbsSound& s) {
+  return s.loops.load(std::memory_order_relaxed) >= 1 &&
+         s.wave_begin.load(std::memory_order_relaxed) != nullptr &&
+         s.mix.load(std::memory_order_relaxed) != nullptr &&
+         s.paused.load(std::memory_order_relaxed) == 0;
+}
+
+// Renders (or, muted, only advances) one playing slot; returns its mix
+// buffer when it adds a block, else null. Works on a consistent copy of the
+// position fields and writes the new position back only when no entry point
+// moved the sound meanwhile (see the guard in sounds.cpp).
+static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels) {
+  uint32_t seen = s.moved.load(std::memory_order_acquire);
+  if (seen & 1u) return nullptr;  // being written right now: skip one block
+  uint8_t* play = s.play.load(std::memory_order_acquire);
+  int32_t loops = s.loops.load(std::memory_order_acquire);
+  uint8_t* start = s.start.load(std::memory_order_acquire);
+  uint8_t* end = s.end.load(std::memory_order_acquire);
+  if (s.moved.load(std::memory_order_acquire) != seen) return nullptr;
+  uint8_t* begin = s.wave_begin.load(std::memory_order_acquire);
+  uint8_t* wave_end = s.wave_end.load(std::memory_order_acquire);
+  uint8_t* mix = s.mix.load(std::memory_order_acquire);
+  int32_t capacity = s.mix_capacity.load(std::memory_order_acquire);
+  float speed = s.speed.load(std::memory_order_relaxed);
+  bool muted = s.muted.load(std::memory_order_relaxed) != 0;
+  // Pointers outside the wave (a sound torn down meanwhile) are never read.
+  if (!begin || !mix || loops < 1 || start < begin || end > wave_end || start >= end ||
+      play < begin || play > wave_end)
+    return nullptr;
+  // A forward position at or past the loop end has finished its pass; the
+  // routine would read the sample at `end` first, which may lie past the wave.
+  if (speed > 0.0f && play >= end) {
+    play = start;
+    loops--;
+  }
+  uint8_t* block = nullptr;
+  if (loops >= 1) {
+    if (!muted) {
+      if (capacity < size) return nullptr;
+      if (speed == 1.0f) copy_right.load(std::memory_order_relaxed)(mix, start, &play, end, &loops, size);
+      else if (speed > 0.0f)
+        copy_slice_right.load(std::memory_order_relaxed)(mix, start, &play, end, &loops, speed, size);
+      else
+        copy_slice_left.load(std::memory_order_relaxed)(mix, start, &play, end, &loops, speed, size);
+      float volume = s.volume.load(std::memory_order_relaxed);
+      if (volume != 1.0f) SCALE16(mix, mix, volume, size);
+      float pan = s.pan.load(std::memory_order_relaxed);
+      if (channels == 2 && pan_on.load(std::memory_order_relaxed) && std::fabs(pan) > kPanThreshold)
+        PAN16(mix, mix, s.left_gain.load(std::memory_order_relaxed),
+              s.right_gain.load(std::memory_order_relaxed), size);
+      block = mix;
+    } else {
+      if (speed == 1.0f) move_right.load(std::memory_order_relaxed)(start, &play, end, &loops, size);
+      else if (speed > 0.0f)
+        move_slice_right.load(std::memory_order_relaxed)(start, &play, end, &loops, speed, size);
+      else
+        move_slice_left.load(std::memory_order_relaxed)(start, &play, end, &loops, speed, size);
+    }
+  }
+  if (s.moved.compare_exchange_strong(seen, seen + 1u, std::memory_order_acquire)) {
+    s.play.store(play, std::memory_order_relaxed);
+    s.loops.store(loops, std::memory_order_relaxed);
+    s.moved.store(seen + 2u, std::memory_order_release);
+  }
+  return block;
+}
+
+extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
+  if (!record || !record->buffer || record->buffersize < 4) return;
+  fill_seq.fetch_add(1u);
+  uint8_t* out = static_cast<uint8_t*>(record->buffer);
+  int32_t size = record->buffersize;
+  int32_t channels = record->channels;
+  fbs_played_bytes.fetch_add(size, std::memory_order_relaxed);
+
+  uint8_t* blocks[kBlockListSize];
+  int count = 0;
+  uint8_t* stream_block = nullptr;
+  int32_t streams = fbs_stream_fill_step(size, &stream_block);
+  if (stream_block) blocks[count++] = stream_block;
+
+  int32_t slots = fbs_sound_count.load();
+  int32_t playing = 0;
+  if (fbs_wave_count.load() > 0 && slots > 0) {
+    for (int32_t i = 0; i < slots; i++)
+      if (slot_playing(fbs_sounds[i])) playing++;
+  }
+  fbs_playing_sounds.store(playing, std::memory_order_relaxed);
+  fbs_playing_streams.store(streams, std::memory_order_relaxed);
+
+  if (playing > 0) {
+    int32_t limit = fbs_max_channels.load(std::memory_order_relaxed);
+    if (limit < 1) limit = 1;
+    if (limit > kBlockListSize - 1) limit = kBlockListSize - 1;
+    for (int32_t i = 0; i < slots; i++) {
+      FbsSound& s = fbs_sounds[i];
+      if (slot_playing(s)) {
+        uint8_t* block = render_slot(s, size, channels);
+        if (block) blocks[count++] = block;
+      }
+      // An unkept sound that has ended gives its slot back (its mix buffer
+      // stays for the next sound placed there).
+      if (s.keep.load() == 0 && s.loops.load() < 1 && s.wave_begin.load() != nullptr) {
+        s.wave_begin.store(nullptr);
+        s.claimed.store(0);
+      }
+      if (count >= limit) break;
+    }
+  }
+
+  if (count == 0) {
+    ZERO(out, size);
+  } else if (count == 1) {
+    COPY(out, blocks[0], size);
+  } else {
+    MIX16(out, blocks[0], blocks[1], size);
+    for (int k = 2; k < count; k++) MIX16(out, out, blocks[k], size);
+  }
+  float master = fbs_master_volume.load(std::memory_order_relaxed);
+  if (master != 1.0f) SCALE16(out, out, master, size);
+  FbsBlockCallback callback = fbs_master_callback.load();
+  if (callback && fbs_master_callback_on.load())
+    callback(reinterpret_cast<int16_t*>(out), channels, size >> channels);
+  fill_seq.fetch_add(1u);
+}

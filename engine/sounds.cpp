@@ -1,0 +1,462 @@
+// Sounds: playing instances that point into a wave, with position, loops,
+// speed, volume, pan and flags; the entry points that create, play, change
+// and destroy them, and the wave and sound tables they live in.
+//
+// Threads: the entry points run on the main and MIDI threads while the mixer
+// reads the same slots on the plug-in's thread. Position and loops are
+// written under the slot's write-back guard (below); every other field is a
+// single atomic store.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "engine/engine_state.h"
+
+FbsWave fbs_waves[kFbsMaxWaves];
+std::atomic<int32_t> fbs_wave_count{0};
+FbsSound fbs_sounds[kFbsMaxSounds];
+std::atomic<int32_t> fbs_sound_count{0};
+
+// Marks a sound's position and loops as being written; an odd `moved` value
+// means someone is writing them. The mixer never waits for it: it skips a
+// slot being written and drops its own write-back when the value changed
+// while it rendered, so a restart or stop from another thread is never lost.
+// Entry points wait only for the mixer's two stores.
+static void guard_enter(FbsSound& s) {
+  uint32_t m = s.moved.load(std::memory_order_relaxed);
+  for (;;) {
+    if (m & 1u) {
+      std::this_thread::yield();
+      m = s.moved.load(std::memory_order_relaxed);
+      continue;
+    }
+    if (s.moved.compare_exchange_weak(m, m + 1u, std::memory_order_acquire)) return;
+  }
+}
+
+static void guard_leave(FbsSound& s) { s.moved.fetch_add(1u, std::memory_order_release); }
+
+// ---- Waves ----
+
+int fbs_wave_valid(int32_t wave) {
+  if (!fbs_initialised.load()) return 0;
+  int32_t count = fbs_wave_count.load();
+  if (count <= 0 || wave < 0 || wave >= count) return 0;
+  return fbs_waves[wave].data.load() != nullptr && fbs_waves[wave].size.load() > 0;
+}
+
+int32_t fbs_wave_store(uint8_t* data, uint32_t size) {
+  int32_t count = fbs_wave_count.load();
+  for (int32_t w = 0; w < kFbsMaxWaves; w++) {
+    if (w < count && fbs_waves[w].data.load() != nullptr) continue;
+    fbs_waves[w].size.store(size);
+    fbs_waves[w].data.store(data);
+    if (w >= count) fbs_wave_count.store(w + 1);
+    return w;
+  }
+  return -1;
+}
+
+int32_t fbs_wave_store_copy(const void* samples, uint32_t bytes) {
+  if (!samples || bytes == 0) return -1;
+  uint8_t* data = static_cast<uint8_t*>(std::malloc(bytes));
+  if (!data) return -1;
+  std::memcpy(data, samples, bytes);
+  int32_t w = fbs_wave_store(data, bytes);
+  if (w < 0) std::free(data);
+  return w;
+}
+
+// ---- Slots ----
+
+int fbs_sound_valid(int32_t sound) {
+  if (!fbs_initialised.load() || fbs_wave_count.load() <= 0) return 0;
+  if (sound < 0 || sound >= fbs_sound_count.load()) return 0;
+  const FbsSound& s = fbs_sounds[sound];
+  return s.wave_begin.load() != nullptr && s.mix.load() != nullptr;
+}
+
+// Bytes a mix buffer needs for the current block size.
+static int32_t mix_bytes_needed(void) {
+  int32_t size = fbs_out_buffersize();
+  return (size > 0 ? size : 0) + kFbsMixSlack;
+}
+
+// Gives a slot a zeroed mix buffer of at least `need` bytes. Returns 0 when
+// memory runs out.
+static int fit_mix_buffer(FbsSound& s, int32_t need) {
+  if (s.mix_alloc.load() != nullptr && s.mix_capacity.load() >= need) return 1;
+  uint8_t* fresh = static_cast<uint8_t*>(std::calloc(1, static_cast<size_t>(need)));
+  if (!fresh) return 0;
+  uint8_t* old = s.mix_alloc.load();
+  s.mix_capacity.store(0);
+  s.mix.store(nullptr);
+  s.mix_alloc.store(fresh);
+  s.mix.store(fresh);
+  s.mix_capacity.store(need);
+  if (old) {
+    fbs_fill_quiesce();  // a fill that listed the old buffer may still sum it
+    std::free(old);
+  }
+  return 1;
+}
+
+void fbs_sounds_fit_buffers(void) {
+  int32_t need = mix_bytes_needed();
+  int32_t count = fbs_sound_count.load();
+  for (int32_t i = 0; i < count; i++) {
+    FbsSound& s = fbs_sounds[i];
+    if (s.mix_alloc.load() != nullptr) fit_mix_buffer(s, need);
+  }
+}
+
+// Takes the first free slot, else the next one after the table's end, by
+// compare-and-swap on `claimed`. -1 when the table is full.
+static int32_t claim_slot(void) {
+  for (int32_t i = 0; i < kFbsMaxSounds; i++) {
+    FbsSound& s = fbs_sounds[i];
+    if (s.claimed.load(std::memory_order_relaxed) != 0) continue;
+    int32_t expected = 0;
+    if (!s.claimed.compare_exchange_strong(expected, 1)) continue;
+    int32_t count = fbs_sound_count.load();
+    while (count < i + 1 && !fbs_sound_count.compare_exchange_weak(count, i + 1)) {
+    }
+    return i;
+  }
+  return -1;
+}
+
+int fbs_sound_free(int32_t sound) {
+  FbsSound& s = fbs_sounds[sound];
+  guard_enter(s);
+  if (s.loops.load() > 0) s.paused.store(1);
+  s.loops.store(0);
+  guard_leave(s);
+  s.wave_begin.store(nullptr);
+  uint8_t* alloc = s.mix_alloc.load();
+  int own = alloc != nullptr && alloc == s.mix.load();
+  if (own) {
+    s.mix_capacity.store(0);
+    s.mix.store(nullptr);
+    s.mix_alloc.store(nullptr);
+    fbs_fill_quiesce();
+    std::free(alloc);
+  }
+  s.claimed.store(0);
+  return own;
+}
+
+static float limit_pan(float pan) {
+  if (!(pan >= -1.0f)) pan = -1.0f;  // NaN lands at the left edge
+  if (pan > 1.0f) pan = 1.0f;
+  return pan;
+}
+
+static void store_pan(FbsSound& s, float pan) {
+  pan = limit_pan(pan);
+  s.pan.store(pan);
+  s.right_gain.store(pan >= 0.0f ? 1.0f : 1.0f + pan);
+  s.left_gain.store(pan > 0.0f ? 1.0f - pan : 1.0f);
+}
+
+// Speed limits: a speed too small to step flips its sign (so it still moves
+// by one sample per call), |speed| is capped where the 16.16 step still fits.
+static float limit_speed(float speed) {
+  const float kSmallest = 1.5258e-06f;
+  const float kLargest = 16383.0f;
+  if (std::isnan(speed)) return 1.0f;
+  if (speed > 0.0f) {
+    if (speed < kSmallest) speed = -kSmallest;
+    else if (speed > kLargest) speed = kLargest;
+  }
+  if (speed < 0.0f) {
+    if (speed > -kSmallest) speed = kSmallest;
+    else if (speed < -kLargest) speed = -kLargest;
+  }
+  if (speed == 0.0f) speed = 1.0f;
+  return speed;
+}
+
+static float limit_volume(float volume) {
+  if (volume > 2.0f) volume = 2.0f;
+  if (!(volume >= 0.0001f)) volume = 0.0f;  // also silences NaN
+  return volume;
+}
+
+// Sets up a claimed slot on a wave. The slot stays kept and not playing
+// until the caller has set everything, so the mixer neither plays nor frees
+// it half-made.
+static int setup_slot(int32_t slot, int32_t wave) {
+  FbsSound& s = fbs_sounds[slot];
+  s.keep.store(1);
+  guard_enter(s);
+  s.loops.store(0);
+  guard_leave(s);
+  if (!fit_mix_buffer(s, mix_bytes_needed())) return 0;
+  uint8_t* data = fbs_waves[wave].data.load();
+  uint8_t* data_end = data + fbs_waves[wave].size.load();
+  guard_enter(s);
+  s.play.store(data);
+  s.start.store(data);
+  s.end.store(data_end);
+  s.wave_end.store(data_end);
+  guard_leave(s);
+  s.callback.store(nullptr);
+  s.callback_enabled.store(0);
+  s.speed.store(1.0f);
+  s.volume.store(1.0f);
+  s.paused.store(0);
+  s.muted.store(0);
+  store_pan(s, 0.0f);
+  s.wave_begin.store(data);
+  return 1;
+}
+
+// ---- Entry points ----
+
+extern "C" int32_t FBS_CALL FBS_CREATE_SOUND(int32_t wave, int32_t* sound) {
+  if (!sound || !fbs_wave_valid(wave)) return 0;
+  int32_t slot = claim_slot();
+  if (slot < 0) return 0;
+  if (!setup_slot(slot, wave)) fbs_fatal_wait_key();
+  FbsSound& s = fbs_sounds[slot];
+  s.owner.store(sound);
+  *sound = slot;
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_PLAY_WAVE(int32_t wave, int32_t loops, float speed, float volume,
+                                          float pan, int32_t* sound) {
+  if (!fbs_wave_valid(wave)) return 0;
+  int32_t slot = claim_slot();
+  if (slot < 0) return 0;
+  if (!setup_slot(slot, wave)) fbs_fatal_wait_key();
+  FbsSound& s = fbs_sounds[slot];
+  s.speed.store(limit_speed(speed));
+  s.volume.store(std::isnan(volume) ? 0.0f : volume);
+  store_pan(s, pan);
+  s.owner.store(sound);
+  if (sound) *sound = slot;
+  guard_enter(s);
+  s.loops.store(loops < 1 ? 2147483647 : loops);
+  guard_leave(s);
+  // Last, after loops: the mixer frees an unkept slot once loops is 0.
+  if (!sound) s.keep.store(0);
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_PLAY_SOUND(int32_t sound, int32_t loops) {
+  if (!fbs_sound_valid(sound)) return 0;
+  FbsSound& s = fbs_sounds[sound];
+  guard_enter(s);
+  s.play.store(s.wave_begin.load());
+  s.loops.store(loops < 1 ? 2147483647 : loops);
+  guard_leave(s);
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_DESTROY_SOUND(int32_t* sound) {
+  if (!sound || !fbs_sound_valid(*sound)) return 0;
+  fbs_sound_free(*sound);
+  *sound = -1;
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_SET_SOUNDSPEED(int32_t sound, float speed) {
+  if (!fbs_sound_valid(sound)) return 0;
+  fbs_sounds[sound].speed.store(limit_speed(speed));
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_SET_SOUNDVOLUME(int32_t sound, float volume) {
+  if (!fbs_sound_valid(sound)) return 0;
+  fbs_sounds[sound].volume.store(limit_volume(volume));
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_SET_SOUNDPAN(int32_t sound, float pan) {
+  if (!fbs_sound_valid(sound)) return 0;
+  store_pan(fbs_sounds[sound], pan);
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_SET_SOUNDLOOPS(int32_t sound, int32_t loops) {
+  if (!fbs_sound_valid(sound)) return 0;
+  FbsSound& s = fbs_sounds[sound];
+  guard_enter(s);
+  s.loops.store(loops < 0 ? 2147483647 : loops);
+  guard_leave(s);
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_SET_SOUNDMUTED(int32_t sound, int32_t muted) {
+  if (!fbs_sound_valid(sound)) return 0;
+  fbs_sounds[sound].muted.store(muted);
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_SET_SOUNDPAUSED(int32_t sound, int32_t paused) {
+  if (!fbs_sound_valid(sound)) return 0;
+  fbs_sounds[sound].paused.store(paused);
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_GET_SOUNDSPEED(int32_t sound, float* speed) {
+  if (!speed || !fbs_sound_valid(sound)) return 0;
+  *speed = fbs_sounds[sound].speed.load();
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_GET_SOUNDVOLUME(int32_t sound, float* volume) {
+  if (!volume || !fbs_sound_valid(sound)) return 0;
+  *volume = fbs_sounds[sound].volume.load();
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_GET_SOUNDPAN(int32_t sound, float* pan) {
+  if (!pan || !fbs_sound_valid(sound)) return 0;
+  *pan = fbs_sounds[sound].pan.load();
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_GET_SOUNDLOOPS(int32_t sound, int32_t* loops) {
+  if (!loops || !fbs_sound_valid(sound)) return 0;
+  *loops = fbs_sounds[sound].loops.load();
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_GET_SOUNDMUTED(int32_t sound, int32_t* muted) {
+  if (!muted || !fbs_sound_valid(sound)) return 0;
+  *muted = fbs_sounds[sound].muted.load();
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_GET_SOUNDPAUSED(int32_t sound, int32_t* paused) {
+  if (!paused || !fbs_sound_valid(sound)) return 0;
+  *paused = fbs_sounds[sound].paused.load();
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_GET_SOUNDPOINTERS(int32_t sound, void** start, void** play,
+                                                  void** end) {
+  if (!fbs_sound_valid(sound)) return 0;
+  const FbsSound& s = fbs_sounds[sound];
+  if (start) *start = s.start.load();
+  if (play) *play = s.play.load();
+  if (end) *end = s.end.load();
+  return 1;
+}
+
+// Keeps start and end inside the wave with 4 bytes between the edges. A wave
+// shorter than 8 bytes cannot give those margins; its pointers are then
+// held to the wave's own bounds so no kernel ever reads outside it.
+extern "C" int32_t FBS_CALL FBS_SET_SOUNDPOINTERS(int32_t sound, void* start, void* play,
+                                                  void* end) {
+  if (!fbs_sound_valid(sound)) return 0;
+  FbsSound& s = fbs_sounds[sound];
+  uint8_t* begin = s.wave_begin.load();
+  uint8_t* wave_end = s.wave_end.load();
+  uint8_t* sp = static_cast<uint8_t*>(start);
+  uint8_t* pp = static_cast<uint8_t*>(play);
+  uint8_t* ep = static_cast<uint8_t*>(end);
+  guard_enter(s);
+  uint8_t* new_start = s.start.load();
+  uint8_t* new_end = s.end.load();
+  uint8_t* new_play = s.play.load();
+  if (sp) {
+    if (sp < begin) new_start = begin;
+    else if (sp >= wave_end) new_start = wave_end - 4;
+    else new_start = sp;
+    if (new_start < begin) new_start = begin;
+  }
+  if (ep) {
+    if (ep <= begin) new_end = begin + 4;
+    else if (ep > wave_end) new_end = wave_end;
+    else new_end = ep;
+    if (new_end > wave_end) new_end = wave_end;
+  }
+  if (new_start > new_end) {
+    uint8_t* t = new_start;
+    new_start = new_end;
+    new_end = t;
+  }
+  if (pp) {
+    if (pp <= new_start) new_play = new_start;
+    else if (pp > new_end) new_play = new_end;
+    else new_play = pp;
+  } else if (new_play >= new_end) {
+    new_play = new_start;
+  }
+  s.start.store(new_start);
+  s.end.store(new_end);
+  s.play.store(new_play);
+  guard_leave(s);
+  return 1;
+}
+
+// Milliseconds left in the loop region at the sound's speed, times the loops
+// when more than one. A speed too small to give a whole frame per second
+// reports the longest length, as does a product beyond 32 bits.
+extern "C" int32_t FBS_CALL FBS_GET_SOUNDLENGTH(int32_t sound, int32_t* milliseconds) {
+  if (!milliseconds || !fbs_sound_valid(sound)) return 0;
+  const FbsSound& s = fbs_sounds[sound];
+  int32_t framesize = fbs_out_framesize();
+  int32_t rate = fbs_out_rate();
+  if (framesize <= 0) return 0;
+  int64_t frames = (s.end.load() - s.start.load()) / framesize;
+  int64_t divisor = static_cast<int64_t>(std::floor(static_cast<double>(s.speed.load()) * rate));
+  int64_t ms = divisor == 0 ? INT32_MAX : frames * 1000 / divisor;
+  int32_t loops = s.loops.load();
+  if (loops > 1) ms *= loops;
+  if (ms > INT32_MAX) ms = INT32_MAX;
+  if (ms < INT32_MIN) ms = INT32_MIN;
+  *milliseconds = static_cast<int32_t>(ms);
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_SET_SOUNDCALLBACK(int32_t sound, FbsBlockCallback callback) {
+  if (!fbs_sound_valid(sound)) return 0;
+  FbsSound& s = fbs_sounds[sound];
+  s.callback_enabled.store(0);
+  s.callback.store(callback);
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_ENABLE_SOUNDCALLBACK(int32_t sound) {
+  if (!fbs_sound_valid(sound) || !fbs_sounds[sound].callback.load()) return 0;
+  fbs_sounds[sound].callback_enabled.store(1);
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_DISABLE_SOUNDCALLBACK(int32_t sound) {
+  if (!fbs_sound_valid(sound) || !fbs_sounds[sound].callback.load()) return 0;
+  fbs_sounds[sound].callback_enabled.store(0);
+  return 1;
+}
+
+// ---- Master callback ----
+
+std::atomic<FbsBlockCallback> fbs_master_callback{nullptr};
+std::atomic<int32_t> fbs_master_callback_on{0};
+
+extern "C" int32_t FBS_CALL FBS_SET_MASTERCALLBACK(FbsBlockCallback callback) {
+  if (!fbs_initialised.load()) return 0;
+  fbs_master_callback_on.store(0);
+  fbs_master_callback.store(callback);
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_ENABLE_MASTERCALLBACK(void) {
+  if (!fbs_initialised.load()) {
+    fbs_master_callback_on.store(0);
+    return 0;
+  }
+  fbs_master_callback_on.store(1);
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_DISABLE_MASTERCALLBACK(void) {
+  fbs_master_callback_on.store(0);
+  return fbs_initialised.load() && fbs_master_callback.load() != nullptr ? 1 : 0;
+}
