@@ -2,6 +2,8 @@
 // by master_callback on the mixer thread.
 #include "effects/master_chain.h"
 
+#include "app/settings.h"
+
 std::atomic<int> plug_bits{16};
 std::atomic<int> plug_rate{44100};
 std::atomic<int> plug_channels{2};
@@ -32,3 +34,16 @@ void restart_autovol_state(double now) {
   hold_level.store(0.8f);
   restart_level_analysis(now);
 }
+
+void update_effect_routing() {
+  if (autovol_mode >= 1 || reverb_mode >= 1 || equalizer_on >= 1) {
+    FBS_ENABLE_MASTERCALLBACK();
+  } else {
+    FBS_DISABLE_MASTERCALLBACK();
+  }
+  FBS_SET_MASTERVOLUME(autovol_mode >= 1 ? 1.0f : 0.95f);
+}
+
+// Not built yet: automatic volume, reverb, equalizer and the master level are
+// not applied; the block goes to the device as mixed.
+extern "C" void FBS_CALL master_callback(int16_t*, int32_t, int32_t) {}

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "engine/fbs.h"
+
 // Output format, read once after the engine has started. Written by the main
 // thread before the callback is installed, read by the mixer thread.
 extern std::atomic<int> plug_bits;
@@ -39,3 +41,8 @@ void restart_autovol_state(double now);
 // sets the engine's master volume (1.0 under automatic volume, else 0.95).
 // Main thread, after every change of autovol_mode, reverb_mode, equalizer_on.
 void update_effect_routing();
+
+// The chain run on every mixed block, in place (block of frames x channels
+// 16-bit values). Registered with FBS_SET_MASTERCALLBACK at every sample
+// cycle. Mixer thread.
+extern "C" void FBS_CALL master_callback(int16_t* block, int32_t channels, int32_t frames);

@@ -1,0 +1,714 @@
+// Start-up, the engine / sample / port restart cycles, the key loop with its
+// command table and prompts, and shutdown.
+#include "app/main_loop.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "app/sample_sets.h"
+#include "app/screen.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "effects/equalizer.h"
+#include "effects/keyrev.h"
+#include "effects/keytone.h"
+#include "effects/master_chain.h"
+#include "effects/reverb.h"
+#include "engine/fbs.h"
+#include "engine/wav_text.h"
+#include "midi/keyvol.h"
+#include "midi/midi_input.h"
+#include "midi/voices.h"
+#include "platform/dialogs.h"
+#include "platform/process.h"
+#include "platform/window.h"
+
+extern char** environ;
+
+int loaded_sound = -1;
+int reload_request = 0;
+std::string key_text;
+int last_key_code = 0;
+int wave[9] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
+std::string base_title;
+MidiValues applied_midi = {0, 0, 0, 0, 0, 0};
+int applied_buffer_size = 0;
+
+int white_key_number[kWhiteKeys];
+int white_key_index[kWhiteKeyIndexSize];
+
+WinImage* marker_white = nullptr;
+WinImage* marker_black = nullptr;
+WinImage* marker_red = nullptr;
+WinImage* marker_green = nullptr;
+WinImage* key_marker[128];
+
+// Key codes of the key loop (FBS_GET_KEYCODE).
+enum : int {
+  kKeySpace = 32,
+  kKeyEsc = 27,
+  kKeyClose = 256 + 107,  // the window's close button
+};
+
+bool operator==(const MidiValues& a, const MidiValues& b) {
+  return a.midi_in_port == b.midi_in_port && a.midi_in2_port == b.midi_in2_port &&
+         a.thru_port == b.thru_port && a.transpose == b.transpose &&
+         a.midi_in3_port == b.midi_in3_port && a.autovolmidi == b.autovolmidi;
+}
+
+namespace {
+
+int clamp_int(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+MidiValues current_midi_values() {
+  return {midi_in_port, midi_in2_port, thru_port.load(), transpose.load(), midi_in3_port,
+          autovolmidi.load()};
+}
+
+std::string trim_blanks(const std::string& text) {
+  size_t a = text.find_first_not_of(' ');
+  if (a == std::string::npos) return "";
+  size_t b = text.find_last_not_of(' ');
+  return text.substr(a, b - a + 1);
+}
+
+// ---- Keyboard as the engine's key source ----
+
+// The rest of the last window key code: an extended key is handed out as 255
+// and then its scan code.
+std::string key_source_rest;
+
+int window_key_source() {
+  if (key_source_rest.empty()) key_source_rest = win_poll_key();
+  if (key_source_rest.empty()) return 0;
+  unsigned char c = static_cast<unsigned char>(key_source_rest[0]);
+  key_source_rest.erase(0, 1);
+  return c;
+}
+
+void engine_text_line(const char* line) { print_line(line ? line : ""); }
+
+// Reads and discards every key still waiting.
+void discard_waiting_keys() {
+  while (FBS_GET_KEYCODE() != 0) {
+  }
+}
+
+// A fatal start-up error: the text on a line of its own, then one waiting key
+// is discarded and the keyboard polled every 100 ms until a key arrives.
+int fatal_start_up_error(const std::string& text, const std::string& second_line = "") {
+  print_line(text);
+  if (!second_line.empty()) print_line(second_line);
+  win_present();
+  FBS_GET_KEYCODE();
+  while (FBS_GET_KEYCODE() == 0) win_sleep_ms(100);
+  return 1;
+}
+
+// ---- Help ----
+
+void open_help() {
+  // The help viewer is the desktop's own: readme.txt sits in the program's
+  // folder, which is the current folder. The shell returns at once.
+  const char* argv[] = {"sh", "-c", "xdg-open readme.txt >/dev/null 2>&1 &", nullptr};
+  pid_t pid;
+  if (posix_spawnp(&pid, "sh", nullptr, nullptr, const_cast<char* const*>(argv), environ) == 0) {
+    waitpid(pid, nullptr, 0);
+  }
+}
+
+// ---- The cycles ----
+
+// Engine cycle, steps 8..12. Returns 0, or 1 after a fatal error.
+int engine_cycle() {
+  applied_midi = current_midi_values();
+  clear_note_counters();
+  win_clear();
+  buffer_size = clamp_buffer_size(buffer_size);
+  applied_buffer_size = buffer_size;
+  if (!FBS_INIT(44100, 2, 12, buffer_size, 0) && !FBS_INIT(44100, 2, 3, 1024, 0) &&
+      !FBS_INIT(44100, 2, 3, 2048, -1)) {
+    const char* error = FBS_GET_PLUGERROR();
+    return fatal_start_up_error("No free playback driver found!", error ? error : "");
+  }
+  const char* name = FBS_GET_PLUGNAME();
+  const char* device = FBS_GET_PLUGDEVICE();
+  print_line(std::string("plugout=") + (name ? name : "") + " /" + (device ? device : "") + " / " +
+             win_format_int(FBS_GET_PLUGRATE()) + " " + win_format_int(FBS_GET_PLUGBUFFERS()) +
+             "*" + win_format_int(FBS_GET_PLUGFRAMES()));
+  block_factor = 1024.0f / clamp_int(FBS_GET_PLUGFRAMES(), 64, 4096);
+  return 0;
+}
+
+void stop_engine() {
+  FBS_DISABLE_MASTERCALLBACK();
+  FBS_STOP();
+  FBS_EXIT();
+}
+
+void clamp_reverb_params(ReverbParams* p) {
+  auto k = [](float v) { return v < 0.0f ? 0.0f : (v > 0.7f ? 0.7f : v); };
+  auto t = [](float v) {
+    float r = std::nearbyint(v);
+    return r < 10.0f ? 10.0f : (r > 1000.0f ? 1000.0f : r);
+  };
+  p->kreverb1 = k(p->kreverb1);
+  p->kreverb2 = k(p->kreverb2);
+  p->Treverb1 = t(p->Treverb1);
+  p->Treverb2 = t(p->Treverb2);
+}
+
+void clamp_equalizer_settings() {
+  eq_bands.lowf = clamp_int(eq_bands.lowf, 20, 20000);
+  eq_bands.highf = clamp_int(eq_bands.highf, 20, 20000);
+  auto g = [](float v) { return v < 0.0f ? 0.0f : (v > 10.0f ? 10.0f : v); };
+  eq_bands.lowg = g(eq_bands.lowg);
+  eq_bands.midg = g(eq_bands.midg);
+  eq_bands.highg = g(eq_bands.highg);
+  eq_bands.order = clamp_int(eq_bands.order, 1, 4);
+}
+
+bool markers_made = false;
+
+// Sample cycle, steps 13..18. Returns 0, or 1 after a fatal error.
+int sample_cycle() {
+  if (!sample_set_complete(piano_sound)) piano_sound = 0;
+  if (piano_sound != loaded_sound) {
+    loaded_sound = piano_sound;
+    print_line("loading sound files...");
+    win_present();
+    std::string failure = load_sample_set(loaded_sound, wave);
+    if (!failure.empty()) {
+      int status = fatal_start_up_error(failure);
+      stop_engine();
+      return status;
+    }
+    take_unfiltered_copy(wave);
+  }
+  run_keytone_pass(wave);
+
+  for (int w = 0; w < kSampleWaves; w++) {
+    for (int j = 1; j <= kSoundsPerSample; j++) {
+      if (!FBS_CREATE_SOUND(wave[w], &sound[w][j])) {
+        int status = fatal_start_up_error("error create sound " + win_format_int(w) + "," +
+                                          win_format_int(j));
+        stop_engine();
+        return status;
+      }
+      void* play = nullptr;
+      FBS_GET_SOUNDPOINTERS(sound[w][j], &sound_start[w][j], &play, &sound_end[w][j]);
+      voice_key[w][j] = -1;
+      voice_channel[w][j] = -1;
+    }
+  }
+  free_all_voices();
+
+  build_speed_table(type_offset);
+  build_velocity_curve(loaded_sound, velo_mode);
+  plug_bits = FBS_GET_PLUGBITS();
+  plug_rate = FBS_GET_PLUGRATE();
+  plug_channels = FBS_GET_PLUGCHANNELS();
+  restart_level_analysis(win_timer());
+  clamp_reverb_params(&reverb2_params);
+  clamp_reverb_params(&reverb3_params);
+  clamp_reverb_params(&keyrev_params);
+  setup_reverb();
+  clamp_equalizer_settings();
+  compute_equalizer_coefficients();
+  FBS_SET_MASTERCALLBACK(master_callback);
+  update_effect_routing();
+
+  if (!markers_made) {
+    make_key_markers();
+    markers_made = true;
+  }
+  reset_keyvol_undo();
+  return 0;
+}
+
+// Port cycle, steps 19..22.
+void port_cycle() {
+  open_midi_inputs();
+  open_thru_port();
+  fill_white_key_tables();
+  load_key_picture_and_geometry();
+  if (base_title.empty()) {
+    base_title = trim_blanks(win_get_title());
+    if (base_title.size() > 100) base_title.resize(100);
+  }
+  draw_status_screen();
+  key_text.clear();
+  last_key_code = 0;
+}
+
+// One pass of the key loop (steps 1..8).
+void key_loop_pass() {
+  static int mouse_x = -1, mouse_y = -1;
+  static double meter_time = 0.0;
+
+  last_key_code = FBS_GET_KEYCODE();
+  double deadline = win_timer() + 1.0;
+  for (;;) {
+    double now = win_timer();
+    if (!(now < deadline && now > deadline - 99.0 && last_key_code == 0)) break;
+    last_key_code = FBS_GET_KEYCODE();
+    display_keys_down();
+    now = win_timer();
+    if (now >= meter_time + 0.1 || now < meter_time - 99.0) {
+      draw_level_meter();
+      meter_time = now;
+    }
+    win_sleep_ms(note_off_sleep_ms(win_timer()));
+    std::string message = take_pending_message();
+    if (!message.empty()) notice(message, "notice");
+    serve_note_off_queue();
+
+    int x = -1, y = -1, wheel = 0, buttons = 0;
+    if (!win_mouse(&x, &y, &wheel, &buttons)) {
+      buttons = 0;
+      x = -1;
+    }
+    if (x != mouse_x || y != mouse_y || buttons == 1) {
+      mouse_x = x;
+      mouse_y = y;
+      mouse_handler(x, y, buttons, &deadline);
+    }
+    if (buttons == 1) master_level_slider(x, y, buttons);
+    if (full_view_shown) mouse_keyboard(x, y, buttons);
+    if (buttons == 2) {
+      full_view = 1 - full_view.load();
+      build_window();
+      draw_status_screen();
+      win_sleep_ms(500);
+      mouse_x = mouse_y = -1;  // forget the state: the next pass sees a change
+    }
+    function_key_notes(&last_key_code);
+    display_keys_up();
+  }
+  display_keys_down();
+  function_key_notes(&last_key_code);
+  draw_level_meter();
+  display_keys_up();
+
+  key_text = key_text_for_code(last_key_code);
+  double aux = auxvar.load();
+  if (std::fabs(aux) > 0.00001) {
+    win_locate(4, win_cursor_column());
+    win_print("auxvar=" + win_format_double(aux) + " ", true);
+  }
+  if (key_text.empty()) key_text = take_pending_key();
+  if (!key_text.empty()) {
+    run_command();
+    discard_waiting_keys();
+  }
+  if (voice_count.load() > 60 && FBS_GET_PLAYINGSOUNDS() == 0) silence_all_voices();
+  win_color(kTextForeground, kTextBackground);
+  win_locate(5, 11);
+  win_print("nbsounds=" + win_format_int(voice_count.load()) + "  ");
+}
+
+// Tears the sounds down before a set change, an engine restart or the end.
+void tear_down_sounds() {
+  FBS_DISABLE_MASTERCALLBACK();
+  silence_all_voices();
+  win_sleep_ms(700);
+  for (int w = 0; w < kSampleWaves; w++)
+    for (int j = 1; j <= kSoundsPerSample; j++) FBS_DESTROY_SOUND(&sound[w][j]);
+  if (!(reload_request && piano_sound == loaded_sound)) {
+    for (int w = 0; w < kSampleWaves; w++) FBS_DESTROY_WAVE(&wave[w]);
+    // Without waves the next sample cycle must load, even when it falls back
+    // to the set that was loaded (an incomplete set from a preset becomes 0).
+    loaded_sound = -1;
+  }
+}
+
+int program_end() {
+  int x = 0, y = 0;
+  win_get_position(&x, &y);
+  window_x = full_view_shown ? x - kTextAreaWidth / 2 + kFullWidth / 2 : x;
+  window_y = y;
+  write_settings("quillon_darvo.ini");
+  win_sleep_ms(100);
+  write_settings("quillon_darvo_backup.ini");
+  destroy_pictures();
+  for (WinImage** image : {&marker_white, &marker_black, &marker_red, &marker_green}) {
+    win_image_destroy(*image);
+    *image = nullptr;
+  }
+  return 0;
+}
+
+}  // namespace
+
+// ---- Pieces ----
+
+std::string key_text_for_code(int code) {
+  if (code == 0 || code == kKeyClose) return "";
+  char c = static_cast<char>(code & 0xFF);
+  if (c == '\0') return "";
+  return std::string(1, c);
+}
+
+bool key_ends_key_loop(int code, const std::string& text) {
+  if (text == "reload") return true;
+  switch (code) {
+    case kKeySpace: case kKeyEsc: case kKeyClose:
+    case 'b': case 'B': case 'n': case 'N': case 'm': case 'M':
+      return true;
+    default:
+      return code >= '0' && code <= '9';
+  }
+}
+
+int clamp_buffer_size(int frames) { return clamp_int(frames, 100, 2048); }
+
+double note_off_delay_answer(int n, double old_delay) {
+  if (n == 0) return old_delay;
+  double d = n / 1000.0;
+  return d < 0.05 ? 0.05 : (d > 1.0 ? 1.0 : d);
+}
+
+int prompt_whole_answer(int n, int last, int lo, int hi) {
+  if (n == 0) return last;
+  if (hi < lo) return lo;
+  return clamp_int(n, lo, hi);
+}
+
+int prompt_line_answer(const std::string& line, int last, int lo, int hi) {
+  if (line.empty()) return last;
+  if (hi < lo) return lo;
+  double v = console_number_value(line);
+  if (std::isnan(v)) v = 0.0;
+  v = std::nearbyint(v);  // halves to even
+  if (v < lo) return lo;
+  if (v > hi) return hi;
+  return static_cast<int>(v);
+}
+
+void fill_white_key_tables() {
+  static const int kSteps[7] = {2, 1, 2, 2, 1, 2, 2};  // 9, 11, 12, 14, 16, 17, 19, 21, ...
+  for (int k = 0; k < kWhiteKeyIndexSize; k++) white_key_index[k] = -1;
+  int key = 9;
+  for (int b = 0; b < kWhiteKeys; b++) {
+    white_key_number[b] = key;
+    if (key < kWhiteKeyIndexSize) white_key_index[key] = b;
+    key += kSteps[b % 7];
+  }
+}
+
+void make_key_markers() {
+  auto make = [](uint32_t color) {
+    WinImage* image = win_image_create(kKeyMarkerWidth, kKeyMarkerHeight);
+    if (image != nullptr) win_image_line(image, 0, 0, kKeyMarkerWidth - 1, kKeyMarkerHeight - 1, color, kWinFilledBox);
+    return image;
+  };
+  marker_white = make(0xFFFFFF);
+  marker_black = make(0x000000);
+  marker_red = make(0xFF0000);
+  marker_green = make(0x00FF00);
+  for (int n = 0; n < 128; n++) {
+    int m = n % 12;
+    bool black = m == 1 || m == 3 || m == 6 || m == 8 || m == 10;
+    key_marker[n] = black ? marker_black : marker_white;
+  }
+}
+
+void install_key_source() { fbs_set_key_source(window_key_source); }
+
+void run_command() {
+  if (key_text.size() != 1) return;
+  char c = key_text[0];
+  if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  switch (c) {
+    case 'p':
+      presets_menu();
+      if (key_text != "reload") key_text.clear();
+      build_window();
+      draw_status_screen();
+      break;
+    case 'i':
+      type_offset = std::min(13, type_offset.load() + 1);
+      build_speed_table(type_offset);
+      silence_all_voices();
+      draw_status_screen();
+      break;
+    case 'o':
+      type_offset = std::max(-1, type_offset.load() - 1);
+      build_speed_table(type_offset);
+      silence_all_voices();
+      draw_status_screen();
+      break;
+    case 'k':
+      keyvol_on = keyvol_on.load() == 1 ? 0 : 1;
+      key_text.clear();
+      draw_status_screen();
+      break;
+    case 'x':
+      keytone_mode = (keytone_mode + 1) % 3;
+      win_locate(9, 21);
+      win_print("[X]...      ");
+      win_present();
+      run_keytone_pass(wave);
+      key_text.clear();
+      draw_status_screen();
+      break;
+    case 'y':
+      keyrev_on = keyrev_on == 1 ? 0 : 1;
+      win_locate(8, 1);
+      win_print("[Y]...      ");
+      win_present();
+      run_keyrev_pass(wave);
+      key_text.clear();
+      draw_status_screen();
+      break;
+    case 'e':
+      if (keyvol_on.load() == 1) {
+        keyvol_editor();
+        draw_status_screen();
+      }
+      key_text.clear();
+      break;
+    case 's':
+      if (keytone_mode >= 1) {
+        keytone_editor();
+        draw_status_screen();
+      }
+      key_text.clear();
+      break;
+    case 'z':
+      if (keyrev_on == 1) {
+        keyrev_editor();
+        draw_status_screen();
+      }
+      key_text.clear();
+      break;
+    case 'd':
+      note_off_delay_prompt();
+      draw_status_screen();
+      key_text.clear();
+      break;
+    case 'a':
+      autovol_mode = (autovol_mode.load() + 1) % 6;
+      if (autovol_mode.load() == 1) {
+        restart_autovol_state(win_timer());
+        restart_velocity_average();
+      }
+      update_effect_routing();
+      draw_status_screen();
+      key_text.clear();
+      break;
+    case 'r':
+      reverb_mode = (reverb_mode.load() + 1) % 4;
+      setup_reverb();
+      update_effect_routing();
+      draw_status_screen();
+      key_text.clear();
+      break;
+    case 't':
+      if (reverb_mode.load() == 3 || reverb_mode.load() == 2) {
+        reverb_editor(reverb_mode.load());
+        setup_reverb();
+        draw_status_screen();
+      }
+      key_text.clear();
+      break;
+    case 'g':
+      equalizer_on = (equalizer_on.load() + 1) % 2;
+      update_effect_routing();
+      draw_status_screen();
+      key_text.clear();
+      break;
+    case 'f':
+      if (equalizer_on.load() == 1) {
+        equalizer_editor();
+        draw_status_screen();
+      }
+      key_text.clear();
+      break;
+    case 'v':
+      velo_mode = (velo_mode + 1) % 4;
+      build_velocity_curve(loaded_sound, velo_mode);
+      draw_status_screen();
+      key_text.clear();
+      break;
+    case 'm':
+      midi_settings_prompt();
+      break;
+    case 'h':
+      open_help();
+      key_text.clear();
+      break;
+    default:
+      break;
+  }
+}
+
+void note_off_delay_prompt() {
+  win_clear();
+  win_locate(2, 1);
+  win_print("delay on noteoff: enter a value (50..1000)", true);
+  win_print("     initial=80   last=" + win_format_double(note_off_delay.load() * 1000.0) + " ms", true);
+  input_active = 1;
+  int n = console_read_int();
+  input_active = 0;
+  note_off_delay = note_off_delay_answer(n, note_off_delay.load());
+}
+
+void midi_settings_prompt() {
+  input_active = 1;
+  open_prompt_window();
+  win_locate(2, 1);
+  const char* status = FBS_GET_PLUGERROR();
+  win_print(status ? status : "", true);
+
+  int inputs = midi_input_devices.load();
+  for (int i = 1; i <= inputs; i++) win_print(win_format_int(i) + "." + input_name(i), true);
+  win_print("midi input port : enter a value (1.." + win_format_int(inputs) + ")", true);
+  win_print("     initial=1   last=" + win_format_int(midi_in_port), true);
+  win_print("", true);
+  midi_in_port = prompt_whole_answer(console_read_int(), midi_in_port, 1, inputs);
+  win_print("", true);
+
+  win_print("midi input2 port : enter a value (0.." + win_format_int(inputs) + ")", true);
+  win_print("     0=none   last=" + win_format_int(midi_in2_port), true);
+  win_print("", true);
+  midi_in2_port = prompt_line_answer(console_read_line(), midi_in2_port, 0, inputs);
+  win_print("", true);
+
+  win_print("midi input3 port : enter a value (0.." + win_format_int(inputs) + ")", true);
+  win_print("     0=none   last=" + win_format_int(midi_in3_port), true);
+  win_print("", true);
+  midi_in3_port = prompt_line_answer(console_read_line(), midi_in3_port, 0, inputs);
+  win_print("", true);
+
+  int outputs = midi_output_devices.load();
+  for (int i = 1; i <= outputs; i++) win_print(win_format_int(i) + "." + output_name(i), true);
+  win_print("midiout(thru) port : enter a value (0.." + win_format_int(outputs) + ")", true);
+  win_print("     0=none   last=" + win_format_int(thru_port.load()), true);
+  win_print("", true);
+  thru_port = prompt_line_answer(console_read_line(), thru_port.load(), 0, outputs);
+  win_print("", true);
+  win_print("", true);
+
+  win_print("buffer size : enter a value (" + win_format_int(100) + "..2048)", true);
+  win_print("     initial=1024   last=" + win_format_int(buffer_size), true);
+  win_print("", true);
+  buffer_size = prompt_whole_answer(console_read_int(), buffer_size, 100, 2048);
+  win_print("", true);
+  win_print("", true);
+
+  win_print("transpose : enter a value (-12..+12)", true);
+  win_print("     initial=0   last=" + win_format_int(transpose.load()), true);
+  win_print("", true);
+  transpose = prompt_line_answer(console_read_line(), transpose.load(), -12, 12);
+  win_print("", true);
+  win_print("", true);
+
+  win_print("autovolmidi : enter a value (0..127)", true);
+  win_print("     0=none   last=" + win_format_int(autovolmidi.load()), true);
+  win_print("", true);
+  std::string line = console_read_line();
+  if (!line.empty()) {
+    autovolmidi = prompt_line_answer(line, autovolmidi.load(), 0, 127);
+    double now = win_timer();
+    analysis_ref_time = now + 1.2;
+    analysis_now_time = now;
+    restart_velocity_average();
+  }
+
+  build_window();
+  draw_status_screen();
+  input_active = 0;
+}
+
+void select_set_after_key_loop(int code, const std::string& text) {
+  if (code == 'b' || code == 'B') {
+    piano_sound = previous_sample_set(piano_sound);
+    reload_request = 1;
+  } else if (code == 'n' || code == 'N') {
+    piano_sound = next_sample_set(piano_sound);
+    reload_request = 1;
+  } else if (code >= '0' && code <= '9') {
+    piano_sound = digit_sample_set(code - '0');
+    reload_request = 1;
+  } else if (text == "reload") {
+    reload_request = 1;
+  }
+}
+
+NextCycle plan_after_midi_prompt(const MidiValues& current, MidiValues* applied, int buffer_size_now,
+                                 int* applied_buffer) {
+  if (current == *applied) {
+    // Confirming every prompt unchanged asks for a fresh engine.
+    *applied_buffer = -1;
+  } else {
+    *applied = current;
+  }
+  return buffer_size_now == *applied_buffer ? kPortCycle : kEngineCycle;
+}
+
+NextCycle plan_after_teardown(bool reload, bool key_was_m, int buffer_size_now, int applied_buffer) {
+  if (reload) return kSampleCycle;
+  if (key_was_m && buffer_size_now != applied_buffer) return kEngineCycle;
+  return kProgramEnd;
+}
+
+// ---- The program ----
+
+int run_main_loop() {
+  set_default_settings();  // also the equalizer and key tone defaults
+  process_raise_priority();
+  read_settings("quillon_darvo.ini");
+  read_desktop_size();
+  install_key_source();
+  fbs_set_text_sink(engine_text_line);
+  build_window();
+  reset_channel_volumes();
+
+  NextCycle next = kEngineCycle;
+  for (;;) {
+    if (next == kEngineCycle) {
+      if (engine_cycle() != 0) return 1;
+      next = kSampleCycle;
+    }
+    if (next == kSampleCycle) {
+      if (sample_cycle() != 0) return 1;
+    }
+    port_cycle();
+    while (!key_ends_key_loop(last_key_code, key_text)) key_loop_pass();
+
+    int code = last_key_code;
+    bool key_was_m = code == 'm' || code == 'M';
+    select_set_after_key_loop(code, key_text);
+    close_midi_ports();
+    if (key_was_m &&
+        plan_after_midi_prompt(current_midi_values(), &applied_midi, buffer_size, &applied_buffer_size) ==
+            kPortCycle) {
+      win_sleep_ms(1000);
+      next = kPortCycle;
+      continue;
+    }
+    tear_down_sounds();
+    next = plan_after_teardown(reload_request != 0, key_was_m, buffer_size, applied_buffer_size);
+    if (next == kSampleCycle) {
+      reload_request = 0;
+      win_sleep_ms(400);
+      continue;
+    }
+    win_sleep_ms(100);
+    FBS_STOP();
+    FBS_EXIT();
+    if (next == kEngineCycle) {
+      win_clear();
+      win_locate(1, 1);
+      applied_buffer_size = buffer_size;
+      loaded_sound = -1;
+      win_sleep_ms(1000);
+      continue;
+    }
+    return program_end();
+  }
+}
