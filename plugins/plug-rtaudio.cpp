@@ -1,0 +1,191 @@
+// Output plug-in over RtAudio: the default output device of the first audio
+// system that offers one, in the order JACK (when a server runs), PulseAudio,
+// ALSA. The device thread calls the engine's fill once per block.
+// Implements: PLUG_ISANY, PLUG_INIT, PLUG_START, PLUG_STOP, PLUG_EXIT,
+// PLUG_ERROR.
+#include <rtaudio/RtAudio.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/plug_record.h"
+
+// Audio systems in order of preference.
+static const RtAudio::Api kApis[] = {RtAudio::UNIX_JACK, RtAudio::LINUX_PULSE,
+                                     RtAudio::LINUX_ALSA};
+
+// Plug-in state: written by the engine's main thread in PLUG_INIT / PLUG_EXIT
+// while no stream runs; read by the device thread in the callback. Plain
+// pointers, so nothing here is destroyed behind the engine's back at exit.
+static RtAudio* audio = nullptr;
+static FbsPlugRecord* record = nullptr;
+static char error_text[256] = "";
+
+static void set_error(const char* what, const char* detail) {
+  std::snprintf(error_text, sizeof(error_text), "%s%s%s", what, detail ? ": " : "",
+                detail ? detail : "");
+}
+
+static const char* api_label(RtAudio::Api api) {
+  switch (api) {
+    case RtAudio::UNIX_JACK: return "JACK";
+    case RtAudio::LINUX_PULSE: return "PulseAudio";
+    case RtAudio::LINUX_ALSA: return "ALSA";
+    default: return "audio";
+  }
+}
+
+static bool api_compiled(RtAudio::Api api) {
+  std::vector<RtAudio::Api> apis;
+  RtAudio::getCompiledApi(apis);
+  for (RtAudio::Api a : apis)
+    if (a == api) return true;
+  return false;
+}
+
+// Opens an RtAudio of one system; null when it has no output device.
+static RtAudio* open_api(RtAudio::Api api) {
+  if (!api_compiled(api)) return nullptr;
+  try {
+    RtAudio* a = new RtAudio(api);
+    a->showWarnings(false);
+    unsigned int n = a->getDeviceCount();
+    for (unsigned int i = 0; i < n; i++) {
+      RtAudio::DeviceInfo info = a->getDeviceInfo(i);
+      if (info.probed && info.outputChannels > 0) return a;
+    }
+    delete a;
+  } catch (const RtAudioError& e) {
+    set_error("no output device", e.what());
+  }
+  return nullptr;
+}
+
+static int on_block(void* output, void* input, unsigned int frames, double time,
+                    RtAudioStreamStatus status, void* user) {
+  (void)input;
+  (void)time;
+  (void)status;
+  FbsPlugRecord* r = static_cast<FbsPlugRecord*>(user);
+  int32_t bytes = static_cast<int32_t>(frames) * r->framesize;
+  if (bytes == r->buffersize && r->fill) {
+    r->buffer = output;
+    r->fill(r);
+  } else {
+    // A device that changed its block size mid-run gets silence rather than
+    // a block the engine did not size.
+    std::memset(output, 0, static_cast<size_t>(bytes));
+  }
+  return 0;
+}
+
+static void close_audio(void) {
+  if (!audio) return;
+  try {
+    if (audio->isStreamRunning()) audio->stopStream();
+    if (audio->isStreamOpen()) audio->closeStream();
+  } catch (const RtAudioError&) {
+  }
+  delete audio;
+  audio = nullptr;
+  record = nullptr;
+}
+
+extern "C" {
+
+FBS_EXPORT int32_t FBS_CALL PLUG_ISANY(FbsPlugRecord* rec) {
+  (void)rec;
+  for (RtAudio::Api api : kApis) {
+    RtAudio* a = open_api(api);
+    if (a) {
+      delete a;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+// device_index 0 or below: the system's default output; n above 0: its
+// device number n.
+FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
+  close_audio();
+  error_text[0] = 0;
+  if (!rec || rec->bits != 16 || rec->channels < 1 || rec->rate <= 0 || rec->frames <= 0) {
+    set_error("unsupported output format", nullptr);
+    return 0;
+  }
+  for (RtAudio::Api api : kApis) {
+    RtAudio* a = open_api(api);
+    if (!a) continue;
+    try {
+      unsigned int device =
+          rec->device_index > 0 ? static_cast<unsigned int>(rec->device_index)
+                                : a->getDefaultOutputDevice();
+      RtAudio::DeviceInfo info = a->getDeviceInfo(device);
+      RtAudio::StreamParameters params;
+      params.deviceId = device;
+      params.nChannels = static_cast<unsigned int>(rec->channels);
+      params.firstChannel = 0;
+      RtAudio::StreamOptions options;
+      options.flags = RTAUDIO_SCHEDULE_REALTIME;
+      options.numberOfBuffers = rec->buffers > 0 ? static_cast<unsigned int>(rec->buffers) : 0;
+      options.streamName = "quillon_darvo";
+      options.priority = 80;
+      unsigned int frames = static_cast<unsigned int>(rec->frames);
+      rec->framesize = 2 * rec->channels;
+      // fill reads the record from the device thread as soon as it starts.
+      rec->buffersize = static_cast<int32_t>(frames) * rec->framesize;
+      a->openStream(&params, nullptr, RTAUDIO_SINT16, static_cast<unsigned int>(rec->rate),
+                    &frames, on_block, rec, &options);
+      rec->frames = static_cast<int32_t>(frames);
+      rec->buffers = static_cast<int32_t>(options.numberOfBuffers);
+      rec->buffersize = rec->frames * rec->framesize;
+      rec->is_signed = 1;
+      std::snprintf(rec->name, sizeof(rec->name), "RtAudio output (%s)", api_label(api));
+      std::snprintf(rec->device, sizeof(rec->device), "%s", info.name.c_str());
+      audio = a;
+      record = rec;
+      return 1;
+    } catch (const RtAudioError& e) {
+      set_error(api_label(api), e.what());
+      delete a;
+    }
+  }
+  if (!error_text[0]) set_error("no output device", nullptr);
+  return 0;
+}
+
+FBS_EXPORT int32_t FBS_CALL PLUG_START(void) {
+  if (!audio || !audio->isStreamOpen()) {
+    set_error("start: no device is open", nullptr);
+    return 0;
+  }
+  try {
+    if (!audio->isStreamRunning()) audio->startStream();
+  } catch (const RtAudioError& e) {
+    set_error("start", e.what());
+    return 0;
+  }
+  return 1;
+}
+
+FBS_EXPORT int32_t FBS_CALL PLUG_STOP(void) {
+  if (!audio || !audio->isStreamOpen()) return 1;
+  try {
+    // Returns once the device thread has left its last fill call.
+    if (audio->isStreamRunning()) audio->stopStream();
+  } catch (const RtAudioError& e) {
+    set_error("stop", e.what());
+    return 0;
+  }
+  return 1;
+}
+
+FBS_EXPORT int32_t FBS_CALL PLUG_EXIT(void) {
+  close_audio();
+  return 1;
+}
+
+FBS_EXPORT const char* FBS_CALL PLUG_ERROR(void) { return error_text; }
+
+}  // extern "C"
