@@ -43,6 +43,10 @@ int kernels_level(void);
 // for comparing variants directly.
 const KernelTable* kernels_table(int level);
 
+// The 16.16 fixed-point factor nearest(65536 x gain), ties to even; NaN
+// gives 0 and values beyond the 32-bit range are held at its limits.
+int32_t kernel_fixed_factor(float gain);
+
 // The variant tables themselves. The fast ones are null on other processors.
 extern const KernelTable kKernelTablePlain;
 const KernelTable* kernels_table_sse2(void);

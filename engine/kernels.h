@@ -124,11 +124,11 @@ FBS_EXPORT void FBS_CALL COPYSLICEMP3FRAME32(uint8_t* ring_start, uint8_t** posi
 // PCM: above 0x0FFFFFFF gives 32767, below -0x10000000 gives -32768, else
 // x >> 13. Names read: source channels, destination channels, 16-bit output.
 // count samples per channel; dest receives count x destination channels.
-FBS_EXPORT void FBS_CALL SCALEMP3FRAME_22_16(void* dest, const int32_t* left,
-                                             const int32_t* right, int32_t count);
+FBS_EXPORT void FBS_CALL SCALEMP3FRAME_22_16(void* dest, const int32_t* left, const int32_t* right,
+                                             int32_t count);
 // Mono output of a stereo frame: (conv(left) + conv(right)) >> 2.
-FBS_EXPORT void FBS_CALL SCALEMP3FRAME_21_16(void* dest, const int32_t* left,
-                                             const int32_t* right, int32_t count);
+FBS_EXPORT void FBS_CALL SCALEMP3FRAME_21_16(void* dest, const int32_t* left, const int32_t* right,
+                                             int32_t count);
 FBS_EXPORT void FBS_CALL SCALEMP3FRAME_12_16(void* dest, const int32_t* samples, int32_t count);
 FBS_EXPORT void FBS_CALL SCALEMP3FRAME_11_16(void* dest, const int32_t* samples, int32_t count);
 
