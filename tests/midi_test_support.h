@@ -1,0 +1,94 @@
+// Shared set-up of the MIDI tests: a clock the test steps, the loopback port
+// back end, the headless dialogs, and the MIDI and voice state put back to
+// its start values.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "app/sample_sets.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "effects/master_chain.h"
+#include "midi/midi_input.h"
+#include "midi/voices.h"
+#include "platform/dialogs.h"
+#include "platform/midi_io.h"
+#include "platform/window.h"
+
+namespace midi_test {
+
+inline std::atomic<double> fake_now{1000.0};
+inline double fake_clock() { return fake_now.load(); }
+
+// Packs a short message the way a driver hands it over.
+inline uint32_t msg(int status, int data1 = 0, int data2 = 0) {
+  return (uint32_t)status | ((uint32_t)data1 << 8) | ((uint32_t)data2 << 16);
+}
+
+// Calls the handler as the driver would, at the fake time t.
+inline void deliver_at(double t, uint32_t message) {
+  fake_now.store(t);
+  midi_input_handler(1, kMidiShortMessage, 0, message, 0);
+}
+
+inline void reset_midi_state() {
+  midi_clock = fake_clock;
+  fake_now.store(1000.0);
+  rate_gate_time.store(0.0);
+  thru_credit_time.store(0.0);
+  probe_time.store(-1.0e9);
+  handler_waiting.store(0);
+  handler_busy.store(0);
+  auxvar.store(0.0);
+  pedal_down.store(0);
+  transpose.store(0);
+  thru_port.store(0);
+  type_offset.store(6);
+  autovol_mode.store(0);
+  autovolmidi.store(0);
+  keyvol_on.store(0);
+  note_off_delay.store(0.08);
+  input_active.store(0);
+  reset_channel_volumes();
+  build_speed_table(6);
+  build_velocity_curve(0, 2);
+  free_all_voices();
+  {
+    std::lock_guard<std::mutex> lock(voice_mutex);
+    queue_read = queue_write = 0;
+    for (int k = 0; k < 128; k++)
+      for (int ch = 0; ch < 16; ch++) note_on_time[k][ch] = 0.0;
+    velocity_average = 0.0f;
+    note_counter = note_counter_mark = 0;
+    keys_down_count = keys_up_count = 0;
+    clear_marks = 0;
+  }
+  take_pending_key();
+  take_pending_message();
+  win_use_headless(true);
+  dialog_clear_history();
+}
+
+// Number of voices of key k on channel ch (0 or 1 in a sane state).
+inline int voices_of(int key, int channel) {
+  std::lock_guard<std::mutex> lock(voice_mutex);
+  int n = 0;
+  for (int w = 0; w < kSampleWaves; w++)
+    for (int j = 1; j <= kSoundsPerSample; j++)
+      if (voice_key[w][j] == key && voice_channel[w][j] == channel) n++;
+  return n;
+}
+
+inline int queued_note_offs() {
+  std::lock_guard<std::mutex> lock(voice_mutex);
+  int n = queue_write - queue_read;
+  return n < 0 ? n + kNoteOffQueueSize : n;
+}
+
+inline int register_key() {
+  std::lock_guard<std::mutex> lock(voice_mutex);
+  return current_key;
+}
+
+}  // namespace midi_test
