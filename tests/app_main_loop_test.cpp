@@ -1,0 +1,370 @@
+// Main loop pieces that run without a real window or audio device: key codes
+// and command texts, when the key loop ends, set selection by key, the D and
+// M prompts, the restart decisions, and the tables made at start-up.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "app/main_loop.h"
+#include "app/screen.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "engine/fbs.h"
+#include "midi/midi_input.h"
+#include "midi/voices.h"
+#include "platform/window.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class MainLoop : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    win_use_headless(true);
+    win_open(kTextAreaWidth, kTextAreaHeight);
+    while (!win_poll_key().empty()) {
+    }
+    set_default_settings();
+    key_text.clear();
+    last_key_code = 0;
+    reload_request = 0;
+    full_view_shown = 0;
+  }
+  void TearDown() override { win_close(); }
+
+  void type(const std::string& keys) {
+    for (char c : keys) win_push_key(std::string(1, c));
+  }
+};
+
+// A folder with sounds/ in which the listed sets are complete (empty files
+// are enough for the completeness test); the test works inside it.
+class SetFolder {
+ public:
+  explicit SetFolder(std::initializer_list<int> sets) {
+    dir_ = fs::temp_directory_path() / ("qd_main_loop_" + std::to_string(getpid()));
+    fs::create_directories(dir_ / "sounds");
+    for (int s : sets)
+      for (int n = 12; n <= 108; n += 12)
+        std::fclose(std::fopen((dir_ / "sounds" / ("piano" + std::to_string(s) + "_" +
+                                                     std::to_string(n) + ".wav")).c_str(), "w"));
+    old_ = fs::current_path();
+    fs::current_path(dir_);
+  }
+  ~SetFolder() {
+    fs::current_path(old_);
+    fs::remove_all(dir_);
+  }
+
+ private:
+  fs::path dir_, old_;
+};
+
+}  // namespace
+
+TEST_F(MainLoop, KeyTextIsTheLowByteOfTheCode) {
+  EXPECT_EQ(key_text_for_code(0), "");
+  EXPECT_EQ(key_text_for_code(363), "");  // close button
+  EXPECT_EQ(key_text_for_code('a'), "a");
+  EXPECT_EQ(key_text_for_code('A'), "A");
+  EXPECT_EQ(key_text_for_code(256 + 72), "H");  // Up arrow stands for H
+  EXPECT_EQ(key_text_for_code(256 + 0), "");
+}
+
+TEST_F(MainLoop, ExtendedKeyReachesTheLoopAs256PlusScanCode) {
+  install_key_source();
+  win_push_key(std::string("\xff") + char(72));
+  win_push_key("k");
+  EXPECT_EQ(FBS_GET_KEYCODE(), 256 + 72);
+  EXPECT_EQ(FBS_GET_KEYCODE(), 'k');
+  EXPECT_EQ(FBS_GET_KEYCODE(), 0);
+  win_push_key(std::string("\xff") + char(kScanClose));
+  EXPECT_EQ(FBS_GET_KEYCODE(), 363);
+}
+
+TEST_F(MainLoop, KeysThatEndTheKeyLoop) {
+  for (int code : std::initializer_list<int>{32, 27, 363, 'b', 'B', 'n', 'N', 'm', 'M', '0', '5', '9'})
+    EXPECT_TRUE(key_ends_key_loop(code, key_text_for_code(code))) << code;
+  for (int code : std::initializer_list<int>{0, 'a', 'h', 'x', '/', ':', 256 + 'b', 256 + 'M', 256 + '0'})
+    EXPECT_FALSE(key_ends_key_loop(code, key_text_for_code(code))) << code;
+  EXPECT_TRUE(key_ends_key_loop(0, "reload"));
+}
+
+TEST_F(MainLoop, CommandsTakeBothCases) {
+  keyvol_on = 0;
+  key_text = "k";
+  run_command();
+  EXPECT_EQ(keyvol_on.load(), 1);
+  EXPECT_EQ(key_text, "");
+  key_text = "K";
+  run_command();
+  EXPECT_EQ(keyvol_on.load(), 0);
+
+  velo_mode = 3;
+  key_text = "V";
+  run_command();
+  EXPECT_EQ(velo_mode, 0);
+}
+
+TEST_F(MainLoop, TypeOffsetStaysWithinItsRange) {
+  type_offset = 12;
+  for (int i = 0; i < 3; i++) {
+    key_text = "i";
+    run_command();
+  }
+  EXPECT_EQ(type_offset.load(), 13);
+  type_offset = 0;
+  for (int i = 0; i < 3; i++) {
+    key_text = "O";
+    run_command();
+  }
+  EXPECT_EQ(type_offset.load(), -1);
+}
+
+TEST_F(MainLoop, FeatureKeysCycleAndTheStatusScreenFollows) {
+  key_text = "a";
+  run_command();
+  EXPECT_EQ(autovol_mode.load(), 1);
+  for (int i = 0; i < 5; i++) {
+    key_text = "A";
+    run_command();
+  }
+  EXPECT_EQ(autovol_mode.load(), 0);
+  key_text = "r";
+  run_command();
+  key_text = "r";
+  run_command();
+  key_text = "g";
+  run_command();
+  EXPECT_EQ(reverb_mode.load(), 2);
+  EXPECT_EQ(equalizer_on.load(), 1);
+  std::string screen = status_screen_text();
+  EXPECT_NE(screen.find("[R]reverb2  [T]edit"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("[G]equal  [F]edit"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("[A]noautovol"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("[P]presets  [M]midi"), std::string::npos) << screen;
+  key_text = "g";
+  run_command();
+  key_text = "r";
+  run_command();
+  key_text = "r";
+  run_command();
+  EXPECT_EQ(reverb_mode.load(), 0);
+  EXPECT_EQ(equalizer_on.load(), 0);
+}
+
+TEST_F(MainLoop, HeldFunctionKeyIsANoteNotACommand) {
+  int code = 256 + 65;  // F7, whose scan code is the letter A
+  win_headless_set_key_down(65, true);
+  function_key_notes(&code);
+  EXPECT_EQ(code, 0);
+  win_headless_set_key_down(65, false);
+  code = 256 + 65;
+  function_key_notes(&code);
+  EXPECT_EQ(code, 256 + 65);
+}
+
+TEST_F(MainLoop, DigitsBAndNSelectCompleteSets) {
+  SetFolder folder({3, 4});
+  select_set_after_key_loop('5', "5");
+  EXPECT_EQ(piano_sound.load(), 4);
+  EXPECT_EQ(reload_request, 1);
+  select_set_after_key_loop('3', "3");
+  EXPECT_EQ(piano_sound.load(), 3);
+  select_set_after_key_loop('2', "2");
+  EXPECT_EQ(piano_sound.load(), 0);
+  select_set_after_key_loop('0', "0");
+  EXPECT_EQ(piano_sound.load(), 0);
+  select_set_after_key_loop('b', "b");  // from 0 back to the highest
+  EXPECT_EQ(piano_sound.load(), 4);
+  select_set_after_key_loop('N', "N");  // past the last, round to 0
+  EXPECT_EQ(piano_sound.load(), 0);
+  select_set_after_key_loop('n', "n");
+  EXPECT_EQ(piano_sound.load(), 3);
+
+  reload_request = 0;
+  piano_sound = 3;
+  select_set_after_key_loop(0, "reload");
+  EXPECT_EQ(reload_request, 1);
+  EXPECT_EQ(piano_sound.load(), 3);
+  reload_request = 0;
+  select_set_after_key_loop(27, "");
+  EXPECT_EQ(reload_request, 0);
+}
+
+TEST_F(MainLoop, WithOnlySetZeroEveryKeySelectsIt) {
+  SetFolder folder({});
+  for (int code : std::initializer_list<int>{'b', 'N', '0', '5', '9'}) {
+    piano_sound = 0;
+    select_set_after_key_loop(code, key_text_for_code(code));
+    EXPECT_EQ(piano_sound.load(), 0) << char(code);
+  }
+}
+
+TEST_F(MainLoop, NoteOffDelayPromptClampsAndKeeps) {
+  note_off_delay = 0.08;
+  type("2000\r");
+  note_off_delay_prompt();
+  EXPECT_DOUBLE_EQ(note_off_delay.load(), 1.0);
+  EXPECT_EQ(win_row_text(2).rfind("delay on noteoff: enter a value (50..1000)", 0), 0u);
+  EXPECT_EQ(win_row_text(3).rfind("     initial=80   last=80 ms", 0), 0u) << win_row_text(3);
+
+  type("30\r");
+  note_off_delay_prompt();
+  EXPECT_DOUBLE_EQ(note_off_delay.load(), 0.05);
+  type("250\r");
+  note_off_delay_prompt();
+  EXPECT_DOUBLE_EQ(note_off_delay.load(), 0.25);
+  type("\r");
+  note_off_delay_prompt();
+  EXPECT_DOUBLE_EQ(note_off_delay.load(), 0.25);
+  type("abc\r");
+  note_off_delay_prompt();
+  EXPECT_DOUBLE_EQ(note_off_delay.load(), 0.25);
+}
+
+TEST_F(MainLoop, BufferSizeIsClampedToTheEngineRange) {
+  EXPECT_EQ(clamp_buffer_size(50), 100);
+  EXPECT_EQ(clamp_buffer_size(5000), 2048);
+  EXPECT_EQ(clamp_buffer_size(512), 512);
+  EXPECT_EQ(clamp_buffer_size(-3), 100);
+}
+
+TEST_F(MainLoop, PromptAnswers) {
+  EXPECT_EQ(prompt_whole_answer(0, 7, 1, 4), 7);
+  EXPECT_EQ(prompt_whole_answer(9, 1, 1, 4), 4);
+  EXPECT_EQ(prompt_whole_answer(-2, 3, 1, 4), 1);
+  EXPECT_EQ(prompt_whole_answer(3, 1, 1, 0), 1);  // no device: never above the range's start
+  EXPECT_EQ(prompt_line_answer("", -5, -12, 12), -5);
+  EXPECT_EQ(prompt_line_answer("0", 3, 0, 5), 0);  // a line of 0 switches off
+  EXPECT_EQ(prompt_line_answer("2.5", 0, 0, 5), 2);  // halves to even
+  EXPECT_EQ(prompt_line_answer("3.5", 0, 0, 5), 4);
+  EXPECT_EQ(prompt_line_answer("-20", 0, -12, 12), -12);
+  EXPECT_EQ(prompt_line_answer("1e30", 0, -12, 12), 12);
+  EXPECT_EQ(prompt_line_answer("x", 4, 0, 5), 0);
+}
+
+TEST_F(MainLoop, MidiPromptWithEnterEverywhereChangesNothing) {
+  midi_input_devices = 2;
+  midi_output_devices = 1;
+  midi_in_port = 2;
+  midi_in2_port = 1;
+  midi_in3_port = 0;
+  thru_port = 1;
+  buffer_size = 512;
+  transpose = -3;
+  autovolmidi = 40;
+  type("\r\r\r\r\r\r\r");
+  midi_settings_prompt();
+  EXPECT_EQ(midi_in_port, 2);
+  EXPECT_EQ(midi_in2_port, 1);
+  EXPECT_EQ(midi_in3_port, 0);
+  EXPECT_EQ(thru_port.load(), 1);
+  EXPECT_EQ(buffer_size, 512);
+  EXPECT_EQ(transpose.load(), -3);
+  EXPECT_EQ(autovolmidi.load(), 40);
+  EXPECT_EQ(input_active.load(), 0);
+}
+
+TEST_F(MainLoop, MidiPromptClampsEveryAnswer) {
+  midi_input_devices = 2;
+  midi_output_devices = 1;
+  type("9\r7\r0\r5\r50\r+20\r300\r");
+  midi_settings_prompt();
+  EXPECT_EQ(midi_in_port, 2);
+  EXPECT_EQ(midi_in2_port, 2);
+  EXPECT_EQ(midi_in3_port, 0);
+  EXPECT_EQ(thru_port.load(), 1);
+  EXPECT_EQ(buffer_size, 100);
+  EXPECT_EQ(transpose.load(), 12);
+  EXPECT_EQ(autovolmidi.load(), 127);
+
+  type("\r\r\r\r5000\r\r\r");
+  midi_settings_prompt();
+  EXPECT_EQ(buffer_size, 2048);
+}
+
+TEST_F(MainLoop, MidiPromptRestartsTheEngineOrReopensThePorts) {
+  MidiValues applied = {1, 0, 0, 0, 0, 0};
+  int applied_buffer = 1024;
+
+  // Every prompt confirmed unchanged: a fresh engine (and a sample reload).
+  EXPECT_EQ(plan_after_midi_prompt(applied, &applied, 1024, &applied_buffer), kEngineCycle);
+  EXPECT_EQ(plan_after_teardown(false, true, 1024, applied_buffer), kEngineCycle);
+
+  // Only the thru port changed: the ports are reopened, the engine stays.
+  applied_buffer = 1024;
+  MidiValues thru = applied;
+  thru.thru_port = 2;
+  EXPECT_EQ(plan_after_midi_prompt(thru, &applied, 1024, &applied_buffer), kPortCycle);
+  EXPECT_TRUE(applied == thru);
+  EXPECT_EQ(applied_buffer, 1024);
+
+  // A new buffer size: the engine restarts.
+  MidiValues same = applied;
+  EXPECT_EQ(plan_after_midi_prompt(same, &applied, 256, &applied_buffer), kEngineCycle);
+  MidiValues transposed = applied;
+  transposed.transpose = 5;
+  applied_buffer = 1024;
+  EXPECT_EQ(plan_after_midi_prompt(transposed, &applied, 256, &applied_buffer), kEngineCycle);
+  EXPECT_EQ(plan_after_teardown(false, true, 256, applied_buffer), kEngineCycle);
+}
+
+TEST_F(MainLoop, AfterTeardownReloadOrEnd) {
+  EXPECT_EQ(plan_after_teardown(true, false, 1024, 1024), kSampleCycle);
+  EXPECT_EQ(plan_after_teardown(false, false, 1024, 1024), kProgramEnd);
+  EXPECT_EQ(plan_after_teardown(false, false, 512, 1024), kProgramEnd);  // only M restarts
+}
+
+TEST_F(MainLoop, WhiteKeyTables) {
+  fill_white_key_tables();
+  const int first[8] = {9, 11, 12, 14, 16, 17, 19, 21};
+  for (int b = 0; b < 8; b++) EXPECT_EQ(white_key_number[b], first[b]);
+  EXPECT_EQ(white_key_number[51], 96);   // the 88-key piano ends on key 96
+  EXPECT_EQ(white_key_number[69], 127);  // 70 entries in all
+  int whites = 0;
+  for (int k = 0; k < kWhiteKeyIndexSize; k++) {
+    if (white_key_index[k] >= 0) {
+      EXPECT_EQ(white_key_number[white_key_index[k]], k);
+      whites++;
+    }
+  }
+  EXPECT_EQ(white_key_index[10], -1);
+  EXPECT_EQ(white_key_index[8], -1);
+  EXPECT_EQ(white_key_index[60], 30);
+  EXPECT_EQ(whites, 66);  // white keys 9..120
+}
+
+TEST_F(MainLoop, KeyMarkers) {
+  make_key_markers();
+  ASSERT_NE(marker_red, nullptr);
+  EXPECT_EQ(marker_red->width, 3);
+  EXPECT_EQ(marker_red->height, 11);
+  for (uint32_t p : marker_red->pixels) EXPECT_EQ(p, 0xFF0000u);
+  for (uint32_t p : marker_white->pixels) EXPECT_EQ(p, 0xFFFFFFu);
+  for (uint32_t p : marker_green->pixels) EXPECT_EQ(p, 0x00FF00u);
+  EXPECT_EQ(key_marker[60], marker_white);
+  EXPECT_EQ(key_marker[61], marker_black);
+  EXPECT_EQ(key_marker[66], marker_black);
+  EXPECT_EQ(key_marker[65], marker_white);
+  EXPECT_EQ(key_marker[127], marker_white);
+}
+
+TEST_F(MainLoop, StatusScreenShowsPortsSetAndTranspose) {
+  midi_in_port = 2;
+  midi_in2_port = 3;
+  midi_in3_port = 0;
+  transpose = -4;
+  autovolmidi = 64;
+  type_offset = 6;
+  loaded_sound = 0;
+  draw_status_screen();
+  EXPECT_EQ(win_row_text(1).rfind("MIDI input port(2)(3)", 0), 0u) << win_row_text(1);
+  EXPECT_EQ(win_row_text(1).substr(26, 13), "transp-4 auto") << win_row_text(1);
+  EXPECT_EQ(win_row_text(3).rfind("[B]prev [N]next piano  / [I][O]type=0", 0), 0u) << win_row_text(3);
+  EXPECT_EQ(win_row_text(10).rfind("[V]velo2  [D]delay  [K]nokeyvol", 0), 0u) << win_row_text(10);
+}
