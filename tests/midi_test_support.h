@@ -2,9 +2,16 @@
 // back end, the headless dialogs, and the MIDI and voice state put back to
 // its start values.
 #pragma once
+#include <dlfcn.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <string>
+
+#include "engine/fbs.h"
 
 #include "app/sample_sets.h"
 #include "app/settings.h"
@@ -89,6 +96,87 @@ inline int queued_note_offs() {
 inline int register_key() {
   std::lock_guard<std::mutex> lock(voice_mutex);
   return current_key;
+}
+
+// ---- engine with the test plug-in ----
+// The test plug-in fills blocks only when asked, on the asking thread, which
+// then plays the part of the audio device's thread.
+inline int32_t (*plug_fill)(int32_t blocks) = nullptr;
+constexpr int kTestWaveFrames = 44100;  // one second per sample
+constexpr int16_t kTestWaveValue = 1000;
+
+// Starts the engine on a copy of the test plug-in, makes nine waves of a
+// constant value and the 24 sounds of each, as the main loop does. Returns
+// false when something is missing.
+inline bool start_test_engine(int frames) {
+  char folder[] = "/tmp/qd_midi_test_XXXXXX";
+  if (!mkdtemp(folder)) return false;
+  std::string plug = std::string(folder) + "/plug-wav.so";
+  {
+    std::ifstream in(QD_TEST_PLUGIN_DIR "plug_test.so", std::ios::binary);
+    std::ofstream out(plug, std::ios::binary);
+    if (!in || !out) return false;
+    out << in.rdbuf();
+  }
+  FBS_SET_PLUGPATH((std::string(folder) + "/").c_str());
+  if (!FBS_INIT(44100, 2, 3, frames, -1)) return false;
+  void* module = dlopen(plug.c_str(), RTLD_NOW);
+  if (!module) return false;
+  plug_fill = reinterpret_cast<int32_t (*)(int32_t)>(dlsym(module, "plug_test_fill"));
+  unlink(plug.c_str());
+  rmdir(folder);
+  if (!plug_fill) return false;
+  for (int w = 0; w < kSampleWaves; w++) {
+    int32_t wave = -1;
+    void* data = nullptr;
+    if (!FBS_CREATE_WAVE(kTestWaveFrames, &wave, &data)) return false;
+    int16_t* samples = static_cast<int16_t*>(data);
+    for (int i = 0; i < kTestWaveFrames * 2; i++) samples[i] = kTestWaveValue;
+    for (int j = 1; j <= kSoundsPerSample; j++) {
+      if (!FBS_CREATE_SOUND(wave, &sound[w][j])) return false;
+      void* play = nullptr;
+      FBS_GET_SOUNDPOINTERS(sound[w][j], &sound_start[w][j], &play, &sound_end[w][j]);
+    }
+  }
+  free_all_voices();
+  return true;
+}
+
+// Stops every sound (between tests).
+inline void stop_all_sounds() {
+  for (int w = 0; w < kSampleWaves; w++)
+    for (int j = 1; j <= kSoundsPerSample; j++) FBS_SET_SOUNDLOOPS(sound[w][j], 0);
+}
+
+inline void* play_position(int w, int j) {
+  void* play = nullptr;
+  FBS_GET_SOUNDPOINTERS(sound[w][j], nullptr, &play, nullptr);
+  return play;
+}
+
+inline int sound_loops(int w, int j) {
+  int32_t loops = -1;
+  FBS_GET_SOUNDLOOPS(sound[w][j], &loops);
+  return loops;
+}
+
+inline float sound_volume(int w, int j) {
+  float volume = -1.0f;
+  FBS_GET_SOUNDVOLUME(sound[w][j], &volume);
+  return volume;
+}
+
+// The sound (w, j) that plays key on channel, or false.
+inline bool find_voice(int key, int channel, int* w_out, int* j_out) {
+  std::lock_guard<std::mutex> lock(voice_mutex);
+  for (int w = 0; w < kSampleWaves; w++)
+    for (int j = 1; j <= kSoundsPerSample; j++)
+      if (voice_key[w][j] == key && voice_channel[w][j] == channel) {
+        *w_out = w;
+        *j_out = j;
+        return true;
+      }
+  return false;
 }
 
 }  // namespace midi_test

@@ -1,0 +1,285 @@
+// Voices on a running engine (test plug-in): voice choice, levels and the
+// velocity normalisation, the delayed release through the note-off queue,
+// the sustain pedal, bulk silencing and the key display lists.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "midi_test_support.h"
+
+using namespace midi_test;
+
+namespace {
+
+class Voices : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { engine_ok = start_test_engine(1024); }
+  static void TearDownTestSuite() { FBS_EXIT(); }
+  void SetUp() override {
+    ASSERT_TRUE(engine_ok) << "engine with the test plug-in did not start";
+    reset_midi_state();
+    stop_all_sounds();
+  }
+  static bool engine_ok;
+};
+bool Voices::engine_ok = false;
+
+// ---- voice choice ----
+
+TEST_F(Voices, RestartOfASoundingKeyReusesItsSound) {
+  fake_now.store(10.0);
+  voice_note_on(0, 60, 100);
+  int w, j;
+  ASSERT_TRUE(find_voice(60, 0, &w, &j));
+  plug_fill(5);
+  EXPECT_NE(sound_start[w][j], play_position(w, j));
+  fake_now.store(10.5);
+  voice_note_on(0, 60, 90);
+  int w2, j2;
+  ASSERT_TRUE(find_voice(60, 0, &w2, &j2));
+  EXPECT_EQ(w, w2);
+  EXPECT_EQ(j, j2);
+  EXPECT_EQ(1, voice_count.load());
+  EXPECT_EQ(sound_start[w][j], play_position(w, j));  // from the beginning again
+  EXPECT_EQ(1, sound_loops(w, j));
+}
+
+TEST_F(Voices, SameKeyOnTwoChannelsUsesTwoSounds) {
+  voice_note_on(0, 60, 100);
+  voice_note_on(3, 60, 100);
+  int w0, j0, w3, j3;
+  ASSERT_TRUE(find_voice(60, 0, &w0, &j0));
+  ASSERT_TRUE(find_voice(60, 3, &w3, &j3));
+  EXPECT_EQ(w0, w3);
+  EXPECT_NE(j0, j3);
+  EXPECT_EQ(2, voice_count.load());
+}
+
+TEST_F(Voices, KeysMapToSamplesAndSpeeds) {
+  // type_offset 6: keys 7..115-6 sound; key 6 and 110 do not.
+  voice_note_on(0, 6, 100);
+  voice_note_on(0, 110, 100);
+  EXPECT_EQ(0, voice_count.load());
+  voice_note_on(0, 7, 100);
+  voice_note_on(0, 109, 100);
+  voice_note_on(0, 60, 100);
+  int w, j;
+  float speed = 0;
+  ASSERT_TRUE(find_voice(7, 0, &w, &j));
+  EXPECT_EQ(0, w);
+  FBS_GET_SOUNDSPEED(sound[w][j], &speed);
+  EXPECT_FLOAT_EQ(std::pow(2.0f, -5.0f / 12.0f), speed);
+  ASSERT_TRUE(find_voice(109, 0, &w, &j));
+  EXPECT_EQ(8, w);
+  ASSERT_TRUE(find_voice(60, 0, &w, &j));
+  EXPECT_EQ(4, w);
+  FBS_GET_SOUNDSPEED(sound[w][j], &speed);
+  EXPECT_FLOAT_EQ(1.0f, speed);
+}
+
+TEST_F(Voices, NoStealingBeyond24PerSampleOr127InAll) {
+  // Keys 54..65 share sample 60: 16 channels but the drum one give room for
+  // more than 24 notes there.
+  int played = 0;
+  for (int ch = 0; ch < 16 && played < 30; ch++) {
+    if (ch == 9) continue;
+    for (int k = 54; k <= 56 && played < 30; k++, played++) voice_note_on(ch, k, 100);
+  }
+  EXPECT_EQ(24, voice_count.load());
+
+  silence_all_voices();
+  EXPECT_EQ(0, voice_count.load());
+  int tried = 0;
+  for (int ch = 0; ch < 16; ch++) {
+    if (ch == 9) continue;
+    for (int k = 10; k <= 105; k += 3) {  // spread over all nine samples
+      voice_note_on(ch, k, 100);
+      tried++;
+    }
+  }
+  ASSERT_GT(tried, 127);
+  EXPECT_EQ(127, voice_count.load());
+}
+
+// ---- levels ----
+
+TEST_F(Voices, LevelFollowsChannelVolumeCurveAndKeyVolume) {
+  voice_note_on(0, 60, 127);
+  int w, j;
+  ASSERT_TRUE(find_voice(60, 0, &w, &j));
+  EXPECT_FLOAT_EQ(1.0f, sound_volume(w, j));
+
+  autovol_mode.store(1);  // divided by voice_divisor 152.4 instead of 127
+  voice_note_on(1, 62, 127);
+  ASSERT_TRUE(find_voice(62, 1, &w, &j));
+  EXPECT_FLOAT_EQ(127.0f / 152.4f, sound_volume(w, j));
+
+  autovol_mode.store(0);
+  keyvol_on.store(1);
+  float saved = keyvol_table[piano_sound.load()][64].load();
+  keyvol_table[piano_sound.load()][64].store(63.5f);
+  voice_note_on(2, 64, 127);
+  ASSERT_TRUE(find_voice(64, 2, &w, &j));
+  EXPECT_FLOAT_EQ(0.5f, sound_volume(w, j));
+  keyvol_table[piano_sound.load()][64].store(saved);
+}
+
+TEST_F(Voices, AutovolmidiSettlesAt65AndCapsALoudNoteAt72) {
+  autovolmidi.store(64);
+  int w, j;
+  // The first note: the average is lifted to 0.9 x + 0.01 at once.
+  voice_note_on(0, 60, 60);
+  ASSERT_TRUE(find_voice(60, 0, &w, &j));
+  EXPECT_FLOAT_EQ(72.0f / 127.0f, sound_volume(w, j));
+  for (int i = 0; i < 40; i++) voice_note_on(0, 60, 60);
+  EXPECT_FLOAT_EQ(65.0f / 127.0f, sound_volume(w, j));
+  // Far louder than the average: at most floor(64 / 0.9 + 1).
+  voice_note_on(0, 60, 127);
+  EXPECT_FLOAT_EQ(72.0f / 127.0f, sound_volume(w, j));
+}
+
+// ---- release ----
+
+TEST_F(Voices, ReleasedNoteStopsAfterTheDelay) {
+  fake_now.store(20.0);
+  voice_note_on(0, 60, 100);
+  int w, j;
+  ASSERT_TRUE(find_voice(60, 0, &w, &j));
+  fake_now.store(21.0);
+  voice_note_off(0, 60);
+  fake_now.store(21.079);
+  serve_note_off_queue();
+  EXPECT_EQ(1, voice_count.load());
+  EXPECT_NEAR(21.080001, next_due_time.load(), 1e-9);
+  EXPECT_EQ(5, note_off_sleep_ms(21.079));
+  fake_now.store(21.0801);
+  serve_note_off_queue();
+  EXPECT_EQ(0, voice_count.load());
+  EXPECT_EQ(sound_end[w][j], play_position(w, j));
+  plug_fill(2);  // counted as playing in the first block, ended by it
+  EXPECT_EQ(0, sound_loops(w, j));
+  EXPECT_EQ(0, FBS_GET_PLAYINGSOUNDS());
+  EXPECT_EQ(20, note_off_sleep_ms(21.0801 - 0.5));
+}
+
+TEST_F(Voices, StaleQueuedNoteOffDoesNotEndANewerNote) {
+  fake_now.store(30.0);
+  voice_note_on(0, 60, 100);
+  fake_now.store(30.01);
+  voice_note_off(0, 60);
+  fake_now.store(30.02);
+  voice_note_on(0, 60, 100);
+  fake_now.store(30.5);
+  serve_note_off_queue();
+  EXPECT_EQ(0, queued_note_offs());
+  EXPECT_EQ(1, voices_of(60, 0));
+}
+
+TEST_F(Voices, WhileInputIsActiveNoteOffsEndAtOnce) {
+  voice_note_on(0, 60, 100);
+  input_active.store(1);
+  voice_note_off(0, 60);
+  input_active.store(0);
+  EXPECT_EQ(0, voices_of(60, 0));
+  EXPECT_EQ(0, queued_note_offs());
+}
+
+TEST_F(Voices, ClockGoingBackDrainsTheQueueWithoutEndingNotes) {
+  fake_now.store(1000.0);
+  voice_note_on(0, 60, 100);
+  voice_note_off(0, 60);
+  fake_now.store(800.0);
+  serve_note_off_queue();
+  EXPECT_EQ(0, queued_note_offs());
+  EXPECT_EQ(1, voices_of(60, 0));
+}
+
+TEST_F(Voices, FullQueueServesItsOldestEntryInsteadOfLosingIt) {
+  fake_now.store(40.0);
+  voice_note_on(0, 60, 100);
+  voice_note_off(0, 60);
+  for (int i = 0; i < 1100; i++) {
+    fake_now.store(40.001 + i * 0.0001);
+    voice_note_off(0, 62);
+  }
+  EXPECT_EQ(0, voices_of(60, 0));
+  EXPECT_EQ(kNoteOffQueueSize - 1, queued_note_offs());
+}
+
+// ---- pedal and bulk ----
+
+TEST_F(Voices, PedalHoldsAChordUntilItGoesUp) {
+  fake_now.store(50.0);
+  pedal_down.store(1);
+  const int chord[] = {60, 64, 67};
+  for (int k : chord) voice_note_on(0, k, 100);
+  fake_now.store(50.1);
+  for (int k : chord) voice_note_off(0, k);
+  fake_now.store(51.0);
+  serve_note_off_queue();
+  EXPECT_EQ(3, voice_count.load());
+  for (int k : chord) {
+    int w, j;
+    ASSERT_TRUE(find_voice(k, 0, &w, &j));
+    EXPECT_EQ(1, sound_loops(w, j));
+  }
+  voice_pedal_release();  // no delay once the pedal is up
+  EXPECT_EQ(0, voice_count.load());
+  EXPECT_EQ(0, pedal_down.load());
+  plug_fill(2);
+  EXPECT_EQ(0, FBS_GET_PLAYINGSOUNDS());
+}
+
+TEST_F(Voices, AllNotesOffHonoursThePedalAndOnlyItsChannel) {
+  voice_note_on(0, 60, 100);
+  voice_note_on(1, 62, 100);
+  pedal_down.store(1);
+  voice_all_notes_off(0);
+  EXPECT_EQ(2, voice_count.load());
+  voice_pedal_release();
+  EXPECT_EQ(0, voices_of(60, 0));
+  EXPECT_EQ(1, voices_of(62, 1));
+  voice_all_notes_off(9);  // the drum channel: nothing
+  EXPECT_EQ(1, voices_of(62, 1));
+  silence_all_voices();
+  EXPECT_EQ(0, voice_count.load());
+}
+
+TEST_F(Voices, LastReleaseResetsTheDivisorAndTheAverage) {
+  voice_divisor.store(200.0f);
+  voice_divisor_ref.store(152.4f);
+  analysis_now_time.store(7.0);
+  voice_note_on(0, 60, 100);
+  voice_note_end(60, 0);
+  EXPECT_FLOAT_EQ(152.4f, voice_divisor.load());
+  EXPECT_DOUBLE_EQ(8.2, analysis_ref_time.load());
+
+  autovolmidi.store(64);
+  voice_note_on(0, 60, 100);
+  voice_all_notes_off(0);
+  std::lock_guard<std::mutex> lock(voice_mutex);
+  EXPECT_EQ(note_counter, note_counter_mark);
+}
+
+// ---- key display lists ----
+
+TEST_F(Voices, KeyListsCollectAndDrain) {
+  int down[kKeyListSize], up[kKeyListSize], nd = -1, nu = -1;
+  voice_note_on(0, 60, 100);
+  voice_note_off(0, 60);
+  EXPECT_EQ(0, take_key_marks(down, &nd, up, &nu));
+  ASSERT_EQ(1, nd);
+  ASSERT_EQ(1, nu);
+  EXPECT_EQ(60, down[0]);
+  EXPECT_EQ(60, up[0]);
+  for (int i = 0; i < 200; i++) voice_note_on(0, 40 + i % 20, 100);
+  voice_note_off(0, 40);
+  voice_all_notes_off(0);
+  EXPECT_EQ(1, take_key_marks(down, &nd, up, &nu));
+  EXPECT_EQ(kKeyListSize, nd);  // capped
+  EXPECT_EQ(0, nu);             // cleared marks drop the keys up
+  EXPECT_EQ(0, take_key_marks(down, &nd, up, &nu));
+  EXPECT_EQ(0, nd);
+}
+
+}  // namespace
