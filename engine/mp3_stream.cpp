@@ -50,8 +50,18 @@ static int32_t g_ring_bytes = 0;  // ring size in use: 3 blocks
 static int32_t g_ring_alloc = 0;
 static int32_t g_block_alloc = 0;
 
-// Main thread only.
-static std::thread g_thread;
+// The decoder thread; main thread only. A stream that ended by itself leaves
+// a finished thread behind, collected by the next stream call or at exit.
+struct DecoderThread {
+  std::thread thread;
+  ~DecoderThread() {
+    if (thread.joinable()) {
+      g_stream.running.store(0);
+      thread.join();
+    }
+  }
+};
+static DecoderThread g_decoder;
 static int g_mad_ready = 0;  // libmad state and file await a decoder thread
 static int32_t g_input_alloc = 0;
 static int32_t g_conversion_alloc = 0;
@@ -170,7 +180,7 @@ static void decoder_main() {
 
 // Joins a decoder thread that has finished or was told to end.
 static void join_decoder() {
-  if (g_thread.joinable()) g_thread.join();
+  if (g_decoder.thread.joinable()) g_decoder.thread.join();
 }
 
 static int grow(uint8_t** buffer, int32_t* allocated, int32_t bytes) {
@@ -312,13 +322,13 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_PLAY_MP3STREAM(float volume, float pa
   if (g_stream.exists.load() == 0) return 0;
   // The decoder runs once per stream: a started one owns the file and the
   // ring positions, and a finished one has closed the file.
-  if (!g_mad_ready || g_thread.joinable()) return 0;
+  if (!g_mad_ready || g_decoder.thread.joinable()) return 0;
   FBS_SET_STREAMVOLUME(volume);
   FBS_SET_STREAMPAN(pan);
   g_stream.read_pos.store(g_stream.ring_start);
   g_stream.write_pos.store(g_stream.ring_start);
   try {
-    g_thread = std::thread(decoder_main);
+    g_decoder.thread = std::thread(decoder_main);
   } catch (const std::system_error&) {
     return 0;
   }

@@ -1,0 +1,445 @@
+// MP3 loading (through a temporary WAV file and through an in-memory image)
+// and the MP3 stream, on MP3 files this test encodes itself with `lame` from
+// WAV files it writes. Every result is compared with a plain libmad decode of
+// the same file. The output is a record of our own in the engine's plug-in
+// table; the test calls fbs_fill itself, as a plug-in's thread would.
+#include <gtest/gtest.h>
+#include <mad.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/engine_state.h"
+#include "engine/fbs.h"
+
+void fbs_install_routines(int32_t channels);
+
+namespace {
+
+int32_t FBS_CALL fake_start(void) { return 1; }
+int32_t FBS_CALL fake_stop(void) { return 1; }
+int32_t FBS_CALL fake_exit(void) { return 0; }
+const char* FBS_CALL fake_error(void) { return ""; }
+
+// Selects an output of the given format, as a successful FBS_INIT would.
+FbsPlugRecord* use_output(int32_t rate, int32_t channels, int32_t frames) {
+  if (fbs_plugs == nullptr) {
+    fbs_plugs = (FbsPlugRecord*)calloc(1, sizeof(FbsPlugRecord));
+    fbs_numofplugouts = 1;
+  }
+  FbsPlugRecord* r = fbs_plugs;
+  r->plug_start = fake_start;
+  r->plug_stop = fake_stop;
+  r->plug_exit = fake_exit;
+  r->plug_error = fake_error;
+  r->fill = fbs_fill;
+  r->rate = rate;
+  r->bits = 16;
+  r->channels = channels;
+  r->framesize = 2 * channels;
+  r->frames = frames;
+  r->buffersize = frames * 2 * channels;
+  fbs_current_plug.store(0);
+  fbs_install_routines(channels);
+  fbs_initialised.store(1);
+  return r;
+}
+
+std::string g_dir;
+
+void put16(FILE* f, uint16_t v) {
+  fputc(v & 0xFF, f);
+  fputc(v >> 8, f);
+}
+void put32(FILE* f, uint32_t v) {
+  put16(f, (uint16_t)v);
+  put16(f, (uint16_t)(v >> 16));
+}
+
+// A 16-bit WAV of a gliding tone (different in each channel).
+void write_wav(const std::string& path, int rate, int channels, double seconds) {
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  uint32_t frames = (uint32_t)(rate * seconds);
+  uint32_t bytes = frames * 2 * channels;
+  fwrite("RIFF", 1, 4, f);
+  put32(f, 36 + bytes);
+  fwrite("WAVEfmt ", 1, 8, f);
+  put32(f, 16);
+  put16(f, 1);
+  put16(f, (uint16_t)channels);
+  put32(f, (uint32_t)rate);
+  put32(f, (uint32_t)(rate * 2 * channels));
+  put16(f, (uint16_t)(2 * channels));
+  put16(f, 16);
+  fwrite("data", 1, 4, f);
+  put32(f, bytes);
+  for (uint32_t i = 0; i < frames; ++i) {
+    double t = (double)i / rate;
+    for (int c = 0; c < channels; ++c) {
+      double hz = 220.0 * (c + 1) + 300.0 * t;
+      put16(f, (uint16_t)(int16_t)(12000.0 * std::sin(2.0 * M_PI * hz * t)));
+    }
+  }
+  fclose(f);
+}
+
+// Encodes a WAV of the given format with lame; returns the MP3 path.
+std::string make_mp3(const std::string& name, int rate, int channels, double seconds) {
+  std::string wav = g_dir + "/" + name + ".wav";
+  std::string mp3 = g_dir + "/" + name + ".mp3";
+  write_wav(wav, rate, channels, seconds);
+  char cmd[1024];
+  snprintf(cmd, sizeof cmd, "lame --quiet -m %s -b %d --resample %g '%s' '%s'",
+           channels == 2 ? "s" : "m", rate == 44100 ? 128 : 64, rate / 1000.0, wav.c_str(),
+           mp3.c_str());
+  int status = std::system(cmd);
+  remove(wav.c_str());
+  return status == 0 ? mp3 : std::string();
+}
+
+std::vector<uint8_t> read_file(const std::string& path) {
+  std::vector<uint8_t> b;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return b;
+  int c;
+  while ((c = fgetc(f)) != EOF) b.push_back((uint8_t)c);
+  fclose(f);
+  return b;
+}
+
+int16_t conv(mad_fixed_t x) {
+  if (x > 0x0FFFFFFF) return 32767;
+  if (x < -0x10000000) return -32768;
+  return (int16_t)(x >> 13);
+}
+
+// A plain libmad decode: 16-bit frames in the output channel count at the
+// MP3's own rate, as the engine's frame routines make them.
+struct Decoded {
+  int rate = 0;
+  int frames = 0;  // libmad frames
+  std::vector<int16_t> pcm;
+};
+
+Decoded reference_decode(const std::string& path, int out_channels) {
+  Decoded d;
+  std::vector<uint8_t> mp3 = read_file(path);
+  mp3.resize(mp3.size() + MAD_BUFFER_GUARD, 0);
+  struct mad_stream s;
+  struct mad_frame fr;
+  struct mad_synth sy;
+  mad_stream_init(&s);
+  mad_frame_init(&fr);
+  mad_synth_init(&sy);
+  mad_stream_buffer(&s, mp3.data(), mp3.size());
+  for (;;) {
+    if (mad_frame_decode(&fr, &s) != 0) {
+      if (MAD_RECOVERABLE(s.error)) continue;
+      break;
+    }
+    mad_synth_frame(&sy, &fr);
+    if (d.rate == 0) d.rate = (int)sy.pcm.samplerate;
+    d.frames++;
+    for (int i = 0; i < sy.pcm.length; ++i) {
+      int16_t l = conv(sy.pcm.samples[0][i]);
+      int16_t r = sy.pcm.channels == 2 ? conv(sy.pcm.samples[1][i]) : l;
+      if (out_channels == 2) {
+        d.pcm.push_back(l);
+        d.pcm.push_back(r);
+      } else {
+        d.pcm.push_back(sy.pcm.channels == 2 ? (int16_t)((l + r) >> 2) : l);
+      }
+    }
+  }
+  mad_frame_finish(&fr);
+  mad_stream_finish(&s);
+  return d;
+}
+
+std::vector<int16_t> wave_samples(int32_t wave) {
+  void* begin = nullptr;
+  void* end = nullptr;
+  if (FBS_GET_WAVEPOINTERS(wave, &begin, &end, nullptr) != 1) return {};
+  return std::vector<int16_t>((const int16_t*)begin, (const int16_t*)end);
+}
+
+// Models the loader's temporary-name counter: it counts every load of a
+// readable, non-empty MP3 file.
+int g_counter_model = 0;
+
+int32_t load_mp3(const std::string& path, int32_t* wave, const char* temp = "") {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && st.st_size > 0) g_counter_model++;
+  return FBS_LOAD_MP3FILE(path.c_str(), wave, temp);
+}
+
+std::vector<std::string> g_lines;
+void capture_line(const char* line) { g_lines.push_back(line); }
+
+struct Fixture {
+  const char* name;
+  int rate;
+  int channels;
+};
+const Fixture kFixtures[] = {
+    {"stereo44", 44100, 2}, {"mono44", 44100, 1}, {"stereo22", 22050, 2}, {"mono22", 22050, 1}};
+
+class Mp3 : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    char tmpl[] = "/tmp/qd_mp3_XXXXXX";
+    g_dir = mkdtemp(tmpl);
+    if (std::system("lame --version > /dev/null 2>&1") != 0) return;
+    for (const Fixture& f : kFixtures) make_mp3(f.name, f.rate, f.channels, 0.6);
+    make_mp3("long", 44100, 2, 3.0);
+  }
+  static void TearDownTestSuite() { std::system(("rm -rf '" + g_dir + "'").c_str()); }
+  void SetUp() override {
+    if (read_file(path("stereo44")).empty()) GTEST_SKIP() << "lame could not encode fixtures";
+    use_output(44100, 2, 1024);
+  }
+  void TearDown() override { fbs_set_text_sink(nullptr); }
+  static std::string path(const char* name) { return g_dir + "/" + name + ".mp3"; }
+};
+
+// The WAV conversion at equal rates: nearest(32767 x s / 65534), via a float.
+int16_t halved(int16_t s) {
+  return (int16_t)std::nearbyint(32767.0 * (float)(s * 1.5259254723787308e-05));
+}
+
+TEST_F(Mp3, BothLoadersGiveTheDecodedFramesConvertedToTheOutput) {
+  for (int out_channels : {2, 1}) {
+    use_output(44100, out_channels, 1024);
+    for (const Fixture& f : kFixtures) {
+      SCOPED_TRACE(std::string(f.name) + " into " + std::to_string(out_channels) + " channels");
+      int32_t a = -1, b = -1;
+      ASSERT_EQ(load_mp3(path(f.name), &a), 1);
+      ASSERT_EQ(FBS_LOAD_MP3FILE_SHORT(path(f.name).c_str(), &b, 100000000, 0), 1);
+      std::vector<int16_t> via_file = wave_samples(a);
+      std::vector<int16_t> via_image = wave_samples(b);
+      EXPECT_EQ(via_file, via_image) << "both loaders, sample by sample";
+
+      Decoded d = reference_decode(path(f.name), out_channels);
+      ASSERT_EQ(d.rate, f.rate);
+      int repeat = 44100 / f.rate;  // 22050 Hz frames are repeated once
+      size_t frames = d.pcm.size() / out_channels;
+      ASSERT_EQ(via_file.size(), d.pcm.size() * repeat) << "every frame, the last one too";
+      size_t mismatches = 0;
+      for (size_t i = 0; i < frames * repeat; ++i)
+        for (int c = 0; c < out_channels; ++c) {
+          int16_t want = out_channels == 1 ? (int16_t)std::nearbyint(
+                                                 16383.0 * 2 * (float)(d.pcm[i / repeat] *
+                                                                       1.5259254723787308e-05))
+                                           : halved(d.pcm[(i / repeat) * 2 + c]);
+          if (std::abs(via_file[i * out_channels + c] - want) > 1) mismatches++;
+        }
+      EXPECT_EQ(mismatches, 0u);
+      FBS_DESTROY_WAVE(&a);
+      FBS_DESTROY_WAVE(&b);
+    }
+  }
+}
+
+TEST_F(Mp3, TemporaryFileIsNamedByTheCounterAndAlwaysRemoved) {
+  char old_cwd[4096];
+  ASSERT_NE(getcwd(old_cwd, sizeof old_cwd), nullptr);
+  ASSERT_EQ(chdir(g_dir.c_str()), 0);
+  // A stale file of the generated name is replaced, then removed.
+  std::string expected = "tmpfilemp3" + std::to_string(g_counter_model + 1) + ".wav";
+  FILE* stale = fopen(expected.c_str(), "wb");
+  ASSERT_NE(stale, nullptr);
+  fputs("stale", stale);
+  fclose(stale);
+  int32_t w = -1;
+  EXPECT_EQ(load_mp3(path("mono22"), &w), 1);
+  struct stat st;
+  EXPECT_NE(stat(expected.c_str(), &st), 0) << expected << " left behind";
+  FBS_DESTROY_WAVE(&w);
+
+  // A given name is used as it is, and removed after a failed load as well.
+  std::string junk = g_dir + "/junk.mp3";
+  FILE* f = fopen(junk.c_str(), "wb");
+  for (int i = 0; i < 5000; ++i) fputc((i * 7919) & 0xFF, f);
+  fclose(f);
+  std::string given = g_dir + "/given.wav";
+  EXPECT_EQ(load_mp3(junk, &w, given.c_str()), 0);
+  EXPECT_EQ(w, -1);
+  EXPECT_NE(stat(given.c_str(), &st), 0);
+  EXPECT_EQ(load_mp3(path("stereo22"), &w, given.c_str()), 1);
+  EXPECT_NE(stat(given.c_str(), &st), 0);
+  FBS_DESTROY_WAVE(&w);
+  EXPECT_EQ(chdir(old_cwd), 0);
+}
+
+TEST_F(Mp3, EmptyMissingAndJunkFilesFail) {
+  std::string empty = g_dir + "/empty.mp3";
+  fclose(fopen(empty.c_str(), "wb"));
+  std::string junk = g_dir + "/junk2.mp3";
+  FILE* f = fopen(junk.c_str(), "wb");
+  for (int i = 0; i < 3000; ++i) fputc(0xFF, f);  // sync-looking but no frames
+  fclose(f);
+  for (const std::string& p : {empty, junk, g_dir + "/missing.mp3"}) {
+    SCOPED_TRACE(p);
+    int32_t w = 9;
+    EXPECT_EQ(load_mp3(p, &w, (g_dir + "/t.wav").c_str()), 0);
+    EXPECT_EQ(w, -1);
+    w = 9;
+    EXPECT_EQ(FBS_LOAD_MP3FILE_SHORT(p.c_str(), &w, 0, 0), 0);
+    EXPECT_EQ(w, -1);
+  }
+  EXPECT_EQ(FBS_LOAD_MP3FILE(path("mono44").c_str(), nullptr, ""), 0);
+}
+
+TEST_F(Mp3, SmallImageLoadsTruncatedWithAWarning) {
+  fbs_set_text_sink(capture_line);
+  g_lines.clear();
+  std::string p = path("long");
+  int32_t full = -1, cut = -1;
+  ASSERT_EQ(FBS_LOAD_MP3FILE_SHORT(p.c_str(), &full, 100000000, 1), 1);
+  ASSERT_EQ(g_lines.size(), 1u);
+  EXPECT_EQ(g_lines[0].rfind("mp3short wav size=", 0), 0u) << g_lines[0];
+  EXPECT_NE(g_lines[0].find("  " + p), std::string::npos);
+  g_lines.clear();
+
+  ASSERT_EQ(FBS_LOAD_MP3FILE_SHORT(p.c_str(), &cut, 0, 1), 1) << "size 0 means 100000 bytes";
+  ASSERT_EQ(g_lines.size(), 2u);
+  EXPECT_EQ(g_lines[0], "mp3short wav size=100000  " + p);
+  EXPECT_EQ(g_lines[1], "warning mp3 file truncated :" + p);
+  std::vector<int16_t> a = wave_samples(full);
+  std::vector<int16_t> b = wave_samples(cut);
+  ASSERT_GT(b.size(), 0u);
+  EXPECT_LE(b.size() * 2, 100000u - 52u);
+  EXPECT_LT(b.size(), a.size());
+  // The frames that fitted are whole; only the zeroed tail of the image differs.
+  size_t same = 0;
+  while (same < b.size() && a[same] == b[same]) same++;
+  EXPECT_GT(same, b.size() - 1152 * 2 * 2);
+  for (size_t i = same; i < b.size(); ++i) ASSERT_EQ(b[i], 0) << i;
+  FBS_DESTROY_WAVE(&full);
+  FBS_DESTROY_WAVE(&cut);
+}
+
+int g_stream_blocks = 0;
+void FBS_CALL count_stream_block(int16_t*, int32_t, int32_t) { g_stream_blocks++; }
+
+// Plays the stream created from path through fbs_fill until it ends by
+// itself; returns the blocks the stream contributed, concatenated.
+std::vector<int16_t> play_stream_to_end(FbsPlugRecord* record, bool* ended) {
+  std::vector<int16_t> block(record->buffersize / 2);
+  std::vector<int16_t> heard;
+  record->buffer = block.data();
+  g_stream_blocks = 0;
+  EXPECT_EQ(FBS_SET_STREAMCALLBACK(count_stream_block), 1);
+  EXPECT_EQ(FBS_ENABLE_STREAMCALLBACK(), 1);
+  EXPECT_EQ(FBS_PLAY_MP3STREAM(1.0f, 0.0f), 1);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  float volume;
+  *ended = false;
+  while (std::chrono::steady_clock::now() < deadline) {
+    int before = g_stream_blocks;
+    fbs_fill(record);
+    if (g_stream_blocks != before) heard.insert(heard.end(), block.begin(), block.end());
+    if (FBS_GET_STREAMVOLUME(&volume) == 0) {
+      *ended = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  record->buffer = nullptr;
+  return heard;
+}
+
+TEST_F(Mp3, StreamPlaysToItsEndAndCompletesTheLastBlockWithZeros) {
+  FbsPlugRecord* record = use_output(44100, 2, 1000);  // 4000-byte blocks
+  std::string p = path("stereo44");
+  ASSERT_EQ(FBS_CREATE_MP3STREAM(p.c_str()), 1);
+  EXPECT_EQ(FBS_CREATE_MP3STREAM(p.c_str()), 0) << "one stream at a time";
+  bool ended = false;
+  std::vector<int16_t> heard = play_stream_to_end(record, &ended);
+  ASSERT_TRUE(ended) << "the stream ends by itself once drained";
+
+  Decoded d = reference_decode(p, 2);
+  size_t block_samples = record->buffersize / 2;
+  size_t blocks = (d.pcm.size() + block_samples - 1) / block_samples;
+  ASSERT_NE(d.pcm.size() % block_samples, 0u) << "fixture should end inside a block";
+  ASSERT_EQ(heard.size(), blocks * block_samples);
+  EXPECT_TRUE(std::equal(d.pcm.begin(), d.pcm.end(), heard.begin())) << "bit-exact frames";
+  for (size_t i = d.pcm.size(); i < heard.size(); ++i) ASSERT_EQ(heard[i], 0) << i;
+  EXPECT_EQ(FBS_END_MP3STREAM(), 1);
+}
+
+TEST_F(Mp3, StreamResamplesAMonoStreamToTheOutput) {
+  FbsPlugRecord* record = use_output(44100, 2, 1024);
+  std::string p = path("mono22");
+  ASSERT_EQ(FBS_CREATE_MP3STREAM(p.c_str()), 1);
+  bool ended = false;
+  std::vector<int16_t> heard = play_stream_to_end(record, &ended);
+  ASSERT_TRUE(ended);
+  Decoded d = reference_decode(p, 2);
+  // Every 22050 Hz frame twice: whole frames of the doubled length.
+  size_t want = d.pcm.size() * 2;
+  size_t block_samples = record->buffersize / 2;
+  ASSERT_EQ(heard.size(), (want + block_samples - 1) / block_samples * block_samples);
+  for (size_t i = 0; i + 1 < want; i += 2) ASSERT_EQ(heard[i], heard[i + 1]) << "mono in both";
+  for (size_t i = 0; i < 200; ++i) EXPECT_EQ(heard[2 * i], d.pcm[2 * (i / 2)]) << i;
+}
+
+TEST_F(Mp3, StreamEntryPointsWithoutAStream) {
+  float v;
+  void* block;
+  EXPECT_EQ(FBS_END_MP3STREAM(), 1);
+  EXPECT_EQ(FBS_PLAY_MP3STREAM(1.0f, 0.0f), 0);
+  EXPECT_EQ(FBS_GET_STREAMVOLUME(&v), 0);
+  EXPECT_EQ(FBS_SET_STREAMPAN(0.5f), 0);
+  EXPECT_EQ(FBS_GET_STREAMBUFFER(&block, nullptr, nullptr), 0);
+  EXPECT_EQ(FBS_CREATE_MP3STREAM((g_dir + "/missing.mp3").c_str()), 0);
+
+  // Created, never played, ended: the next stream can be made.
+  ASSERT_EQ(FBS_CREATE_MP3STREAM(path("mono44").c_str()), 1);
+  EXPECT_EQ(FBS_SET_STREAMVOLUME(5.0f), 1);
+  ASSERT_EQ(FBS_GET_STREAMVOLUME(&v), 1);
+  EXPECT_EQ(v, 2.0f);
+  EXPECT_EQ(FBS_SET_STREAMVOLUME(0.00005f), 1);
+  ASSERT_EQ(FBS_GET_STREAMVOLUME(&v), 1);
+  EXPECT_EQ(v, 0.0f);
+  EXPECT_EQ(FBS_SET_STREAMPAN(-3.0f), 1);
+  ASSERT_EQ(FBS_GET_STREAMPAN(&v), 1);
+  EXPECT_EQ(v, -1.0f);
+  EXPECT_EQ(FBS_SET_STREAMCALLBACK(nullptr), 1);
+  EXPECT_EQ(FBS_ENABLE_STREAMCALLBACK(), 0) << "no callback stored";
+  EXPECT_EQ(FBS_DISABLE_STREAMCALLBACK(), 0);
+  int32_t channels = 0, frames = 0;
+  ASSERT_EQ(FBS_GET_STREAMBUFFER(&block, &channels, &frames), 1);
+  EXPECT_EQ(channels, 2);
+  EXPECT_EQ(frames, 1024);
+  EXPECT_EQ(FBS_END_MP3STREAM(), 1);
+  EXPECT_EQ(FBS_GET_STREAMVOLUME(&v), 0);
+  ASSERT_EQ(FBS_CREATE_MP3STREAM(path("mono44").c_str()), 1);
+  EXPECT_EQ(FBS_END_MP3STREAM(), 1);
+}
+
+TEST_F(Mp3, EndingAPlayingStreamStopsItsDecoder) {
+  FbsPlugRecord* record = use_output(44100, 2, 1024);
+  ASSERT_EQ(FBS_CREATE_MP3STREAM(path("long").c_str()), 1);
+  ASSERT_EQ(FBS_PLAY_MP3STREAM(0.5f, 0.3f), 1);
+  EXPECT_EQ(FBS_PLAY_MP3STREAM(1.0f, 0.0f), 0) << "the decoder runs once per stream";
+  std::vector<int16_t> block(record->buffersize / 2);
+  record->buffer = block.data();
+  for (int i = 0; i < 5; ++i) fbs_fill(record);
+  record->buffer = nullptr;
+  // The ring is full and nobody reads it: the decoder waits, and must stop.
+  EXPECT_EQ(FBS_END_MP3STREAM(), 1);
+  float v;
+  EXPECT_EQ(FBS_GET_STREAMVOLUME(&v), 0);
+}
+
+}  // namespace
