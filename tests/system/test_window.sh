@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# The real program in its real window: started from a copy of the run folder
+# on the test display ($DISPLAY, with a JACK server running), it must reach
+# the key loop (engine line, sample loading, status screen), switch sets with
+# N and B, and end with Esc, status 0 and both settings files written. When
+# the engine cannot start, it must say so, wait for a key and end with status 1.
+#
+# usage: test_window.sh RUN_DIR BUILD_DIR   (screenshots go to BUILD_DIR/screenshots)
+# Each step below is one function, so further checks are one line each.
+set -uo pipefail
+run_src=$(cd "${1:?usage: test_window.sh RUN_DIR BUILD_DIR}" && pwd)
+build_dir=$(cd "${2:?usage: test_window.sh RUN_DIR BUILD_DIR}" && pwd)
+shots="$build_dir/screenshots"
+mkdir -p "$shots"
+
+work=$(mktemp -d /tmp/qd_window_test.XXXXXX)
+prog_pid=""
+win=""
+cleanup() {
+  if [ -n "$prog_pid" ] && kill -0 "$prog_pid" 2>/dev/null; then
+    kill "$prog_pid" 2>/dev/null
+    wait "$prog_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  echo "---- program output" >&2; cat "$work/out.txt" >&2 2>/dev/null
+  echo "---- program errors" >&2; cat "$work/err.txt" >&2 2>/dev/null
+  screenshot failure
+  exit 1
+}
+
+# A fresh copy of the run folder, without settings from earlier runs.
+copy_run_folder() {
+  rm -rf "${work:?}"/*
+  cp -r "$run_src"/. "$work"/
+  rm -f "$work"/quillon_darvo*.ini "$work"/recording.wav
+}
+
+# Starts the copy. The program prints every screen line it writes to standard
+# output as well. It is started from another folder: it must find its files
+# by itself.
+start_program() {
+  (cd / && exec "$work/quillon_darvo") >"$work/out.txt" 2>"$work/err.txt" &
+  prog_pid=$!
+}
+
+wait_window() {
+  win=$(timeout 30 xdotool search --sync --onlyvisible --name '^quillon_darvo' 2>/dev/null | head -n 1)
+  [ -n "$win" ] || fail "no window appeared"
+}
+
+screenshot() {
+  import -window root "$shots/window_$1.png" 2>/dev/null || true
+}
+
+send_key() {
+  xdotool key --window "$win" "$1" || fail "could not send key $1"
+}
+
+# expect_text TEXT [COUNT] [SECONDS]: the output holds TEXT at least COUNT times.
+expect_text() {
+  local text=$1 count=${2:-1} deadline=$((SECONDS + ${3:-30}))
+  while [ "$(grep -cF -- "$text" "$work/out.txt")" -lt "$count" ]; do
+    [ "$SECONDS" -ge "$deadline" ] && fail "not shown (x$count): $text"
+    kill -0 "$prog_pid" 2>/dev/null || fail "program ended before showing: $text"
+    sleep 0.2
+  done
+}
+
+# expect_exit STATUS [SECONDS]
+expect_exit() {
+  local want=$1 deadline=$((SECONDS + ${2:-30}))
+  while kill -0 "$prog_pid" 2>/dev/null; do
+    [ "$SECONDS" -ge "$deadline" ] && fail "program did not end"
+    sleep 0.2
+  done
+  wait "$prog_pid"
+  local status=$?
+  prog_pid=""
+  [ "$status" -eq "$want" ] || fail "exit status $status, expected $want"
+}
+
+expect_settings_file() {
+  [ -f "$work/$1" ] || fail "$1 not written"
+  local lines
+  lines=$(wc -l <"$work/$1")
+  [ "$lines" -eq 2096 ] || fail "$1 has $lines lines, expected 2096"
+  [ "$(sed -n 2054p "$work/$1" | tr -d '\r')" = finlist ] || fail "$1: line 2054 is not finlist"
+}
+
+# The set the N key goes to from set 0: the first complete set 1..14, else 0.
+next_set_after_zero() {
+  local s n
+  for s in $(seq 1 14); do
+    for n in 12 24 36 48 60 72 84 96 108; do
+      [ -f "$work/sounds/piano${s}_$n.mp3" ] || [ -f "$work/sounds/piano${s}_$n.wav" ] || continue 2
+    done
+    echo "$s"; return
+  done
+  echo 0
+}
+
+prefix_of() { if [ "$1" -eq 0 ]; then echo piano; else echo "piano$1"; fi; }
+
+# ---- scenarios ----
+
+# Start-up reaches the key loop (or, without any output device, the engine
+# failure), N and B switch sets, Esc saves and ends.
+scenario_start_keys_exit() {
+  copy_run_folder
+  start_program
+  local deadline=$((SECONDS + 30))
+  until grep -qE '^plugout=|No free playback driver found!' "$work/out.txt"; do
+    [ "$SECONDS" -ge "$deadline" ] && fail "neither the engine line nor the engine failure appeared"
+    kill -0 "$prog_pid" 2>/dev/null || fail "program ended during start-up"
+    sleep 0.2
+  done
+  wait_window
+  screenshot start
+
+  if grep -qF 'No free playback driver found!' "$work/out.txt"; then
+    echo "engine could not start: checking the fatal path"
+    expect_fatal_key_ends
+    return
+  fi
+
+  expect_text "loading sound files..."
+  expect_text "[B]prev [N]next piano  / [I][O]type="
+  expect_text "[P]presets  [M]midi"
+  screenshot key_loop
+
+  local next
+  next=$(next_set_after_zero)
+  if [ "$next" -ne 0 ]; then
+    send_key n
+    expect_text "loading sound files..." 2
+    expect_text "[B]prev [N]next $(prefix_of "$next")  / [I][O]type="
+    screenshot set_$next
+    send_key b
+    expect_text "loading sound files..." 3
+    expect_text "[B]prev [N]next piano  / [I][O]type=" 2
+  else
+    # Only set 0: N keeps the loaded waves and only remakes the sounds.
+    send_key n
+    expect_text "[B]prev [N]next piano  / [I][O]type=" 2
+    [ "$(grep -cF 'loading sound files...' "$work/out.txt")" -eq 1 ] || fail "set 0 was loaded again"
+  fi
+
+  send_key Escape
+  expect_exit 0
+  expect_settings_file quillon_darvo.ini
+  expect_settings_file quillon_darvo_backup.ini
+  echo "ok: key loop reached, sets switched, Esc saved both settings files"
+}
+
+# A fatal start-up text stays until a key; then status 1 and no settings.
+expect_fatal_key_ends() {
+  sleep 0.5
+  kill -0 "$prog_pid" 2>/dev/null || fail "program did not wait for a key"
+  # A key typed before the text appeared would be discarded; this one comes
+  # after it and ends the program.
+  send_key space
+  expect_exit 1
+  [ ! -f "$work/quillon_darvo.ini" ] || fail "settings written after a fatal error"
+}
+
+# No output plug-in at all: the engine cannot start.
+scenario_no_plugins() {
+  copy_run_folder
+  rm -f "$work"/plug-*.so
+  start_program
+  expect_text "No free playback driver found!"
+  wait_window
+  screenshot no_plugins
+  expect_fatal_key_ends
+  echo "ok: without plug-ins the engine failure is shown, a key ends with status 1"
+}
+
+scenario_start_keys_exit
+scenario_no_plugins
+echo PASS
