@@ -20,34 +20,33 @@
 static const double kMaxStep = 140737488355328.0;
 
 // Loop bounds of one call, as integers so comparisons never form pointers
-// outside the wave. unit is 2 or 4 bytes.
+// outside the wave. Positions are kept on whole units (addresses that are
+// multiples of the unit, 2 or 4 bytes, as every wave's data is): the end is
+// rounded down, the start up, and a position between units moves back to the
+// unit it lies in. Then a position below high always has a whole unit before
+// end, so no read passes the end of the region.
 struct PlayRegion {
-  uintptr_t start;  // forward wraps continue here (as given)
-  uintptr_t low;    // backward wraps happen below this: start rounded up to a unit
-  uintptr_t high;   // end rounded down to a unit: the first position not played
+  uintptr_t low;   // start: forward wraps continue here, backward wraps happen below it
+  uintptr_t high;  // end: the first position not played
   uintptr_t unit;
 };
 
 static PlayRegion play_region(const uint8_t* start, const uint8_t* end, uintptr_t unit) {
   PlayRegion r;
   r.unit = unit;
-  r.start = (uintptr_t)start;
   r.low = ((uintptr_t)start + unit - 1) & ~(unit - 1);
   r.high = (uintptr_t)end & ~(unit - 1);
-  // A position below high must have a whole unit before end, even when the
-  // region is not aligned to the unit.
-  if (r.high > (uintptr_t)end - (unit - 1)) r.high = (uintptr_t)end - (unit - 1);
   return r;
 }
 
 // p has reached or passed the end. Returns 0 when the sound stops (loops
 // becomes 0), else wraps p back into [start, high) and takes one loop per wrap.
 static int wrap_forward(const PlayRegion& r, uintptr_t* p, int32_t* loops) {
-  if (r.high < r.start + r.unit) {  // no whole unit to loop over
+  if (r.high < r.low + r.unit) {  // no whole unit to loop over
     *loops = 0;
     return 0;
   }
-  const uintptr_t length = r.high - r.start;
+  const uintptr_t length = r.high - r.low;
   const uintptr_t over = *p - r.high;
   const uintptr_t wraps = over / length + 1;
   if ((int64_t)*loops <= (int64_t)wraps) {
@@ -55,7 +54,7 @@ static int wrap_forward(const PlayRegion& r, uintptr_t* p, int32_t* loops) {
     return 0;
   }
   *loops -= (int32_t)wraps;
-  *p = r.start + over % length;
+  *p = r.low + over % length;
   return 1;
 }
 
@@ -88,8 +87,9 @@ static uint64_t speed_step(float speed) {
 // Forward at speed 1: copies whole runs up to the loop end. dest null: move only.
 static void play_right(uint8_t* dest, uint8_t* start, uint8_t** position, uint8_t* end,
                        int32_t* loops, size_t n, uintptr_t unit) {
+  if (n == 0) return;
   const PlayRegion r = play_region(start, end, unit);
-  uintptr_t p = (uintptr_t)*position;
+  uintptr_t p = (uintptr_t)*position & ~(unit - 1);
   int32_t k = *loops;
   size_t i = 0;
   int playing = p < r.high || wrap_forward(r, &p, &k);
@@ -110,9 +110,10 @@ static void play_right(uint8_t* dest, uint8_t* start, uint8_t** position, uint8_
 // only. The fraction starts at 0 on every call.
 static void play_slice(uint8_t* dest, uint8_t* start, uint8_t** position, uint8_t* end,
                        int32_t* loops, float speed, size_t n, uintptr_t unit, int backward) {
+  if (n == 0) return;
   const PlayRegion r = play_region(start, end, unit);
   const uint64_t step = speed_step(speed);
-  uintptr_t p = (uintptr_t)*position;
+  uintptr_t p = (uintptr_t)*position & ~(unit - 1);
   int32_t k = *loops;
   int playing = 1;
   if (p >= r.high) {
