@@ -60,6 +60,31 @@ int message_box(const std::string& text, const std::string& title, bool with_can
   return pressed;
 }
 
+std::string find_in_path(const char* program);
+std::string run_capture(const std::string& program, const std::vector<std::string>& args, int* status);
+
+// The same box through zenity, for desktops where SDL has no message box
+// (an X server without the fonts it needs): 1 for OK, 0 for Cancel or a
+// closed box, -1 when zenity is not there.
+int zenity_box(const std::string& text, const std::string& title, bool with_cancel) {
+  std::string zenity = find_in_path("zenity");
+  if (zenity.empty()) return -1;
+  std::vector<std::string> args = {with_cancel ? "--question" : "--info", "--title=" + title, "--text=" + text,
+                                   "--no-markup", "--ok-label=OK"};
+  if (with_cancel) args.push_back("--cancel-label=Cancel");
+  int status = -1;
+  run_capture(zenity, args, &status);
+  if (status < 0 || status == 127) return -1;
+  return status == 0 ? 1 : 0;
+}
+
+// A box by whichever means the desktop has; -1 when none.
+int show_box(const std::string& text, const std::string& title, bool with_cancel) {
+  int pressed = message_box(text, title, with_cancel);
+  if (pressed < 0) pressed = zenity_box(text, title, with_cancel);
+  return pressed;
+}
+
 bool file_exists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -123,10 +148,11 @@ std::string zenity_file_dialog(const std::string& zenity, const std::string& tit
                                const std::string& folder, const std::vector<FileFilter>& filters) {
   std::vector<std::string> args = {"--file-selection", "--title=" + title};
   if (save) args.push_back("--save");
+  // zenity opens a folder only when given its full path.
   std::string start = folder;
-  if (start.empty()) {
+  if (start.empty() || start[0] != '/') {
     char cwd[4096];
-    if (getcwd(cwd, sizeof cwd)) start = std::string(cwd) + "/";
+    if (getcwd(cwd, sizeof cwd)) start = std::string(cwd) + "/" + start;
   }
   if (!start.empty()) args.push_back("--filename=" + start);
   for (const FileFilter& f : filters) {
@@ -164,7 +190,7 @@ void notice(const std::string& text, const std::string& title) {
     history.push_back(DialogRecord{"notice", title, text, false, {}});
     return;
   }
-  if (display_usable() && message_box(text, title, false) >= 0) return;
+  if (display_usable() && show_box(text, title, false) >= 0) return;
   std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
 }
 
@@ -174,7 +200,7 @@ std::string confirm(const std::string& text, const std::string& title) {
     return next_answer("no") == "yes" ? "yes" : "no";
   }
   if (!display_usable()) return "no";
-  return message_box(text, title, true) == 1 ? "yes" : "no";
+  return show_box(text, title, true) == 1 ? "yes" : "no";
 }
 
 bool file_dialog_parse(const std::string& pattern, std::string* folder, std::vector<FileFilter>* filters) {
