@@ -1,0 +1,368 @@
+// Mixer and sounds: what fbs_fill renders for playing, paused, muted and
+// ended sounds, the channel limit, the master volume and callback, and the
+// limits and rules of the sound entry points.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "engine/engine_state.h"
+#include "engine/fbs.h"
+#include "tests/plugins/plug_test_api.h"
+
+namespace {
+
+constexpr int kFrames = 256;  // frames per block in these tests
+
+// A stereo wave of n frames holding the value v in both channels.
+int32_t constant_wave(int frames, int16_t v) {
+  std::vector<int16_t> s(static_cast<size_t>(frames) * 2, v);
+  return fbs_wave_store_copy(s.data(), static_cast<uint32_t>(s.size() * 2));
+}
+
+// A stereo wave whose frame i holds i + 1 (left) and -(i + 1) (right).
+int32_t ramp_wave(int frames) {
+  std::vector<int16_t> s;
+  for (int i = 0; i < frames; i++) {
+    s.push_back(static_cast<int16_t>(i + 1));
+    s.push_back(static_cast<int16_t>(-(i + 1)));
+  }
+  return fbs_wave_store_copy(s.data(), static_cast<uint32_t>(s.size() * 2));
+}
+
+struct CallbackSeen {
+  int calls = 0;
+  int channels = 0;
+  int frames = 0;
+  int16_t first = -1;
+};
+CallbackSeen seen;
+void master_callback(int16_t* block, int32_t channels, int32_t frames) {
+  seen.calls++;
+  seen.channels = channels;
+  seen.frames = frames;
+  seen.first = block[0];
+  block[1] = 1234;  // what the callback leaves is what the device plays
+}
+
+class Mixer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = plugtest::make_plug_folder({{plugtest::built("plug_test.so"), "plug-rtaudio.so"}});
+    copy = plugtest::open_copy(dir + "plug-rtaudio.so");
+    ASSERT_NE(copy.fill, nullptr);
+    FBS_SET_PLUGPATH(dir.c_str());
+    ASSERT_EQ(FBS_INIT(44100, 2, 3, kFrames, 0), 1);
+    seen = CallbackSeen();
+  }
+  void TearDown() override {
+    FBS_SET_MASTERVOLUME(1.0f);  // FBS_EXIT keeps it
+    FBS_EXIT();
+    FBS_SET_MAXCHANNELS(128);
+    plugtest::take_log();
+  }
+  // Fills one block and returns its samples.
+  std::vector<int16_t> fill() {
+    copy.fill(1);
+    return std::vector<int16_t>(copy.block(), copy.block() + kFrames * 2);
+  }
+  int32_t loops_of(int32_t s) {
+    int32_t l = -99;
+    FBS_GET_SOUNDLOOPS(s, &l);
+    return l;
+  }
+  uint8_t* play_of(int32_t s) {
+    void* p = nullptr;
+    FBS_GET_SOUNDPOINTERS(s, nullptr, &p, nullptr);
+    return static_cast<uint8_t*>(p);
+  }
+  std::string dir;
+  plugtest::Copy copy;
+};
+
+TEST_F(Mixer, SilentBlockStillReachesTheMasterCallbackAndCountsBytes) {
+  ASSERT_EQ(FBS_SET_MASTERCALLBACK(master_callback), 1);
+  ASSERT_EQ(FBS_ENABLE_MASTERCALLBACK(), 1);
+  int32_t before = FBS_GET_PLAYEDBYTES();
+  std::vector<int16_t> out = fill();
+  EXPECT_EQ(FBS_GET_PLAYEDBYTES() - before, kFrames * 4);
+  EXPECT_EQ(seen.calls, 1);
+  EXPECT_EQ(seen.channels, 2);
+  EXPECT_EQ(seen.frames, kFrames);
+  EXPECT_EQ(seen.first, 0);
+  EXPECT_EQ(out[1], 1234);
+  for (size_t i = 2; i < out.size(); i++) ASSERT_EQ(out[i], 0) << i;
+  EXPECT_EQ(FBS_DISABLE_MASTERCALLBACK(), 1);
+  fill();
+  EXPECT_EQ(seen.calls, 1);
+}
+
+TEST_F(Mixer, FillIgnoresAnUnusableRecord) {
+  int32_t before = FBS_GET_PLAYEDBYTES();
+  fbs_fill(nullptr);
+  FbsPlugRecord rec;
+  std::memset(&rec, 0, sizeof(rec));
+  rec.buffersize = 4096;
+  fbs_fill(&rec);  // no buffer
+  int16_t small[2] = {5, 5};
+  rec.buffer = small;
+  rec.buffersize = 3;
+  fbs_fill(&rec);
+  EXPECT_EQ(small[0], 5);
+  EXPECT_EQ(FBS_GET_PLAYEDBYTES(), before);
+}
+
+TEST_F(Mixer, WaveShorterThanABlockIsFollowedByZerosAndEnds) {
+  int32_t w = ramp_wave(3);
+  int32_t s = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(w, &s), 1);
+  ASSERT_EQ(FBS_PLAY_SOUND(s, 1), 1);
+  std::vector<int16_t> out = fill();
+  std::vector<int16_t> head(out.begin(), out.begin() + 8);
+  EXPECT_EQ(head, (std::vector<int16_t>{1, -1, 2, -2, 3, -3, 0, 0}));
+  for (size_t i = 6; i < out.size(); i++) ASSERT_EQ(out[i], 0) << i;
+  EXPECT_EQ(loops_of(s), 0);
+  EXPECT_EQ(FBS_GET_PLAYINGSOUNDS(), 1);  // counted before it ended
+  fill();
+  EXPECT_EQ(FBS_GET_PLAYINGSOUNDS(), 0);
+}
+
+TEST_F(Mixer, SpeedVolumeAndPanAreLimited) {
+  int32_t s = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(16, 100), &s), 1);
+  float v = 0;
+  FBS_SET_SOUNDSPEED(s, 0.0f);
+  FBS_GET_SOUNDSPEED(s, &v);
+  EXPECT_EQ(v, 1.0f);
+  FBS_SET_SOUNDSPEED(s, 0.000001f);
+  FBS_GET_SOUNDSPEED(s, &v);
+  EXPECT_EQ(v, -1.5258e-06f);
+  FBS_SET_SOUNDSPEED(s, -0.000001f);
+  FBS_GET_SOUNDSPEED(s, &v);
+  EXPECT_EQ(v, 1.5258e-06f);
+  FBS_SET_SOUNDSPEED(s, 20000.0f);
+  FBS_GET_SOUNDSPEED(s, &v);
+  EXPECT_EQ(v, 16383.0f);
+  FBS_SET_SOUNDSPEED(s, -20000.0f);
+  FBS_GET_SOUNDSPEED(s, &v);
+  EXPECT_EQ(v, -16383.0f);
+  FBS_SET_SOUNDVOLUME(s, 0.00005f);
+  FBS_GET_SOUNDVOLUME(s, &v);
+  EXPECT_EQ(v, 0.0f);
+  FBS_SET_SOUNDVOLUME(s, 5.0f);
+  FBS_GET_SOUNDVOLUME(s, &v);
+  EXPECT_EQ(v, 2.0f);
+  FBS_SET_SOUNDPAN(s, -3.0f);
+  FBS_GET_SOUNDPAN(s, &v);
+  EXPECT_EQ(v, -1.0f);
+  FBS_SET_SOUNDPAN(s, 3.0f);
+  FBS_GET_SOUNDPAN(s, &v);
+  EXPECT_EQ(v, 1.0f);
+  EXPECT_EQ(FBS_GET_SOUNDPAN(s, nullptr), 0);
+  // A tiny speed has no whole frame per second: the length is the longest.
+  FBS_SET_SOUNDSPEED(s, 1.5258e-06f);
+  int32_t ms = 0;
+  EXPECT_EQ(FBS_GET_SOUNDLENGTH(s, &ms), 1);
+  EXPECT_EQ(ms, INT32_MAX);
+  FBS_SET_SOUNDSPEED(s, 1.0f);
+  FBS_SET_SOUNDLOOPS(s, 3);
+  EXPECT_EQ(FBS_GET_SOUNDLENGTH(s, &ms), 1);
+  EXPECT_EQ(ms, 0);  // 16 frames: under a millisecond per pass
+}
+
+TEST_F(Mixer, VolumeAndPanShapeTheBlock) {
+  int32_t s = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(4 * kFrames, 1000), &s), 1);
+  FBS_SET_SOUNDVOLUME(s, 0.5f);
+  FBS_SET_SOUNDPAN(s, 0.5f);  // left gain 0.5, right 1.0
+  FBS_PLAY_SOUND(s, 1);
+  std::vector<int16_t> out = fill();
+  EXPECT_EQ(out[0], 250);
+  EXPECT_EQ(out[1], 500);
+  FBS_SET_SOUNDPAN(s, -0.25f);  // right gain 0.75
+  out = fill();
+  EXPECT_EQ(out[0], 500);
+  EXPECT_EQ(out[1], 375);
+  ASSERT_EQ(FBS_SET_MASTERVOLUME(0.5f), 1);
+  out = fill();
+  EXPECT_EQ(out[0], 250);
+}
+
+TEST_F(Mixer, SumsSaturate) {
+  int32_t a = -1, b = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(kFrames, 30000), &a), 1);
+  ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(kFrames, 10000), &b), 1);
+  FBS_PLAY_SOUND(a, 1);
+  FBS_PLAY_SOUND(b, 1);
+  std::vector<int16_t> out = fill();
+  EXPECT_EQ(out[0], 32767);
+  EXPECT_EQ(out[kFrames * 2 - 1], 32767);
+}
+
+TEST_F(Mixer, SoundPointersStayInsideTheWave) {
+  int32_t s = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(ramp_wave(100), &s), 1);
+  void *begin = nullptr, *wend = nullptr;
+  FBS_GET_SOUNDPOINTERS(s, &begin, nullptr, &wend);
+  uint8_t* b = static_cast<uint8_t*>(begin);
+  uint8_t* e = static_cast<uint8_t*>(wend);
+  ASSERT_EQ(e - b, 400);
+  void *st = nullptr, *pl = nullptr, *en = nullptr;
+  // A start beyond the wave's end becomes wave end - 4; the end is then
+  // below the start only if given so.
+  EXPECT_EQ(FBS_SET_SOUNDPOINTERS(s, e + 40, nullptr, nullptr), 1);
+  FBS_GET_SOUNDPOINTERS(s, &st, &pl, &en);
+  EXPECT_EQ(st, e - 4);
+  EXPECT_EQ(en, e);
+  EXPECT_EQ(pl, b);  // play below the end is left alone
+  // An end before the start: the two are exchanged; play outside follows.
+  FBS_SET_SOUNDPOINTERS(s, b + 200, b + 396, b + 100);
+  FBS_GET_SOUNDPOINTERS(s, &st, &pl, &en);
+  EXPECT_EQ(st, b + 100);
+  EXPECT_EQ(en, b + 200);
+  EXPECT_EQ(pl, b + 200);  // play beyond the end is held at the end
+  FBS_SET_SOUNDPOINTERS(s, nullptr, b, nullptr);
+  FBS_GET_SOUNDPOINTERS(s, nullptr, &pl, nullptr);
+  EXPECT_EQ(pl, b + 100);  // at or below the start: the start
+  FBS_SET_SOUNDPOINTERS(s, b - 8, nullptr, b - 8);
+  FBS_GET_SOUNDPOINTERS(s, &st, nullptr, &en);
+  EXPECT_EQ(st, b);
+  EXPECT_EQ(en, b + 4);
+  // Play moved to the end finishes the pass at the next block: the sound
+  // ends without reading past its loop.
+  FBS_SET_SOUNDPOINTERS(s, b, nullptr, e);
+  FBS_PLAY_SOUND(s, 1);
+  FBS_SET_SOUNDPOINTERS(s, nullptr, e, nullptr);
+  std::vector<int16_t> out = fill();
+  EXPECT_EQ(loops_of(s), 0);
+  EXPECT_EQ(out[0], 0);
+}
+
+TEST_F(Mixer, ChannelLimitHearsOnlyTheLowestPlayingSlots) {
+  int32_t s[5];
+  const int16_t values[5] = {1, 10, 100, 1000, 10000};
+  for (int i = 0; i < 5; i++) {
+    ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(4 * kFrames, values[i]), &s[i]), 1);
+    FBS_PLAY_SOUND(s[i], 1);
+  }
+  FBS_SET_SOUNDPAUSED(s[0], 1);
+  FBS_SET_MAXCHANNELS(2);
+  uint8_t* before[5];
+  for (int i = 0; i < 5; i++) before[i] = play_of(s[i]);
+  std::vector<int16_t> out = fill();
+  EXPECT_EQ(out[0], 110);  // slots 1 and 2; slot 0 is paused
+  EXPECT_EQ(FBS_GET_PLAYINGSOUNDS(), 4);
+  EXPECT_EQ(play_of(s[0]), before[0]);
+  EXPECT_EQ(play_of(s[1]), before[1] + kFrames * 4);
+  EXPECT_EQ(play_of(s[2]), before[2] + kFrames * 4);
+  EXPECT_EQ(play_of(s[3]), before[3]);
+  EXPECT_EQ(play_of(s[4]), before[4]);
+}
+
+TEST_F(Mixer, PausedSoundsFreezeAndMutedSoundsAdvanceSilently) {
+  int32_t p = -1, m = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(kFrames * 3 / 2, 50), &p), 1);
+  ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(kFrames * 3 / 2, 70), &m), 1);
+  FBS_PLAY_SOUND(p, 5);
+  FBS_PLAY_SOUND(m, 2);
+  FBS_SET_SOUNDPAUSED(p, 1);
+  FBS_SET_SOUNDMUTED(m, 1);
+  uint8_t* pp = play_of(p);
+  uint8_t* mp = play_of(m);
+  std::vector<int16_t> out = fill();
+  EXPECT_EQ(out[0], 0);
+  EXPECT_EQ(FBS_GET_PLAYINGSOUNDS(), 1);  // the muted one counts
+  EXPECT_EQ(play_of(p), pp);
+  EXPECT_EQ(loops_of(p), 5);
+  EXPECT_EQ(play_of(m), mp + kFrames * 4);
+  fill();
+  EXPECT_EQ(loops_of(m), 1);  // wrapped once in the second block
+  FBS_SET_SOUNDMUTED(m, 0);
+  out = fill();
+  EXPECT_EQ(out[0], 70);
+}
+
+TEST_F(Mixer, UnkeptSlotsAreReleasedAndReused) {
+  int32_t w = constant_wave(8, 9);
+  ASSERT_EQ(FBS_PLAY_WAVE(w, 1, 1.0f, 1.0f, 0.0f, nullptr), 1);
+  int32_t slot = -1;
+  for (int32_t i = 0; i < fbs_sound_count.load() && slot < 0; i++)
+    if (fbs_sounds[i].wave_begin.load() && fbs_sounds[i].keep.load() == 0) slot = i;
+  ASSERT_GE(slot, 0);
+  EXPECT_TRUE(fbs_sound_valid(slot));
+  std::vector<int16_t> out = fill();
+  EXPECT_EQ(out[0], 9);
+  EXPECT_EQ(out[16], 0);
+  EXPECT_FALSE(fbs_sound_valid(slot));  // ended and released in the same pass
+  int32_t again = -1;
+  ASSERT_EQ(FBS_PLAY_WAVE(w, 1, 2.0f, 1.0f, 0.0f, &again), 1);
+  EXPECT_EQ(again, slot);
+  float speed = 0;
+  FBS_GET_SOUNDSPEED(again, &speed);
+  EXPECT_EQ(speed, 2.0f);
+  fill();
+  EXPECT_TRUE(fbs_sound_valid(again));  // kept: it belongs to the caller
+  EXPECT_EQ(loops_of(again), 0);
+  ASSERT_EQ(FBS_DESTROY_SOUND(&again), 1);
+  EXPECT_EQ(again, -1);
+  int32_t created = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(w, &created), 1);
+  EXPECT_EQ(created, slot);
+}
+
+TEST_F(Mixer, EntryPointsRejectBadHandlesAndArguments) {
+  int32_t s = -1;
+  EXPECT_EQ(FBS_CREATE_SOUND(0, nullptr), 0);
+  EXPECT_EQ(FBS_CREATE_SOUND(12345, &s), 0);
+  EXPECT_EQ(s, -1);
+  EXPECT_EQ(FBS_PLAY_SOUND(-1, 1), 0);
+  EXPECT_EQ(FBS_PLAY_SOUND(kFbsMaxSounds + 5, 1), 0);
+  EXPECT_EQ(FBS_DESTROY_SOUND(nullptr), 0);
+  EXPECT_EQ(FBS_ENABLE_SOUNDCALLBACK(0), 0);
+  ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(8, 1), &s), 1);
+  EXPECT_EQ(FBS_ENABLE_SOUNDCALLBACK(s), 0);  // no callback stored
+  EXPECT_EQ(FBS_SET_SOUNDCALLBACK(s, master_callback), 1);
+  EXPECT_EQ(FBS_ENABLE_SOUNDCALLBACK(s), 1);
+  int32_t destroyed = s;
+  ASSERT_EQ(FBS_DESTROY_SOUND(&destroyed), 1);
+  EXPECT_EQ(FBS_SET_SOUNDVOLUME(s, 1.0f), 0);
+  EXPECT_EQ(FBS_DESTROY_SOUND(&s), 0);
+  // Loops: negative means endless, 0 stops at the next block.
+  ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(8, 1), &s), 1);
+  FBS_SET_SOUNDLOOPS(s, -5);
+  EXPECT_EQ(loops_of(s), 2147483647);
+  FBS_PLAY_SOUND(s, 0);
+  EXPECT_EQ(loops_of(s), 2147483647);
+  FBS_SET_SOUNDLOOPS(s, 0);
+  fill();
+  EXPECT_EQ(FBS_GET_PLAYINGSOUNDS(), 0);
+}
+
+TEST_F(Mixer, ALargerBlockAfterInitAgainIsRenderedWhole) {
+  int32_t s = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(8 * kFrames, 300), &s), 1);
+  ASSERT_EQ(FBS_INIT(44100, 2, 3, 4 * kFrames, 0), 1);
+  FBS_PLAY_SOUND(s, 1);
+  copy.fill(1);
+  const int16_t* out = copy.block();
+  EXPECT_EQ(out[0], 300);
+  EXPECT_EQ(out[4 * kFrames * 2 - 1], 300);
+}
+
+TEST_F(Mixer, ExitReleasesSoundsAndWaves) {
+  int32_t s = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(8, 1), &s), 1);
+  FBS_PLAY_SOUND(s, 3);
+  FBS_EXIT();
+  EXPECT_EQ(fbs_wave_count.load(), 0);
+  EXPECT_EQ(fbs_sounds[s].wave_begin.load(), nullptr);
+  EXPECT_EQ(fbs_sounds[s].mix.load(), nullptr);
+  EXPECT_EQ(fbs_sounds[s].loops.load(), 0);
+  EXPECT_EQ(fbs_sounds[s].paused.load(), 1);
+  ASSERT_EQ(FBS_INIT(44100, 2, 3, kFrames, 0), 1);
+  EXPECT_EQ(FBS_PLAY_SOUND(s, 1), 0);
+}
+
+}  // namespace

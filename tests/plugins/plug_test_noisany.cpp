@@ -1,0 +1,3 @@
+// The test plug-in without PLUG_ISANY: the engine must skip it.
+#define PLUG_TEST_NO_ISANY
+#include "plug_test.cpp"
