@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/dialogs.h"
 #include "platform/process.h"
 #include "platform/window.h"
 
@@ -93,6 +94,32 @@ TEST(RealWindow, OpensPrintsAndShowsTheFramebuffer) {
   win_close();
   EXPECT_EQ(win_native_handle(), nullptr);
   EXPECT_FALSE(win_is_open());
+}
+
+TEST(RealWindow, FileDialogWithoutZenityAsksInTheWindow) {
+  if (!display_set()) GTEST_SKIP() << "no DISPLAY";
+  win_use_headless(false);
+  ASSERT_TRUE(win_open(344, 293));
+  std::string folder = ::testing::TempDir() + "qd_prompt_dialog/";
+  ASSERT_EQ(system(("mkdir -p " + folder + " && touch " + folder + "bright.equ").c_str()), 0);
+
+  std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  setenv("PATH", "/nonexistent", 1);  // no zenity to be found
+  for (char c : std::string("bright.equ\r")) win_push_key(std::string(1, c));
+  std::string chosen = file_dialog("load equalizer", folder + "*.equ");
+  for (char c : std::string("missing.equ\r")) win_push_key(std::string(1, c));
+  std::string missing = file_dialog("load equalizer", folder + "*.equ");
+  for (char c : std::string("new.equ\r")) win_push_key(std::string(1, c));
+  std::string saved = file_dialog("save equalizer", folder + "*.equ");
+  setenv("PATH", path.c_str(), 1);
+
+  EXPECT_EQ(chosen, folder + "bright.equ");
+  EXPECT_EQ(missing, "");  // an open dialog only takes existing files
+  EXPECT_EQ(saved, folder + "new.equ");
+  EXPECT_EQ(win_row_text(1).substr(0, 14), "load equalizer");
+  EXPECT_EQ(win_row_text(2).substr(0, 21), "file name: bright.equ");
+  win_close();
+  system(("rm -rf " + folder).c_str());
 }
 
 }  // namespace
