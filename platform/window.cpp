@@ -527,6 +527,13 @@ std::string win_poll_key() {
   return code;
 }
 
+int win_poll_key_code() {
+  std::string code = win_poll_key();
+  if (code.empty()) return 0;
+  if (code.size() >= 2 && (unsigned char)code[0] == 255) return 256 + (unsigned char)code[1];
+  return (unsigned char)code[0];
+}
+
 void win_push_key(const std::string& code) {
   if (!code.empty()) key_queue.push_back(code);
 }

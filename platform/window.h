@@ -173,6 +173,10 @@ void win_image_circle(WinImage* image, int x, int y, int radius, uint32_t color,
 // Home 71, End 79, PgUp 73, PgDn 81, Ins 82, Del 83). The close button
 // arrives as 255, 107 ("k"). Never blocks.
 std::string win_poll_key();
+// The same key as one number: 0 for none, the character code (1..255) for
+// an ordinary key, 256 + scan code for an extended key (the close button is
+// 363).
+int win_poll_key_code();
 // Puts a key code at the end of the key queue (both back ends).
 void win_push_key(const std::string& code);
 

@@ -433,6 +433,14 @@ TEST_F(Window, ScriptedKeysArriveInOrderAndNeverBlock) {
   EXPECT_EQ(win_poll_key(), ext(107));
   EXPECT_EQ(win_poll_key(), "");
 
+  win_push_key("A");
+  win_push_key(ext(kScanUp));
+  win_push_key(ext(kScanClose));
+  EXPECT_EQ(win_poll_key_code(), 65);
+  EXPECT_EQ(win_poll_key_code(), 256 + 72);
+  EXPECT_EQ(win_poll_key_code(), 363);
+  EXPECT_EQ(win_poll_key_code(), 0);
+
   win_headless_set_key_down(kScanLeftShift, true);
   EXPECT_TRUE(win_key_down(42));
   EXPECT_FALSE(win_key_down(kScanF1));
