@@ -53,8 +53,9 @@ FBS_EXPORT uint64_t FBS_CALL CPUCOUNTER(void);
 // Sets bytes bytes to 0. Needs bytes > 1 and block non-null.
 FBS_EXPORT void FBS_CALL ZERO(void* block, int32_t bytes);
 // Writes bytes zero bytes into the ring [ring_start, ring_end) from
-// *position, wrapping to ring_start at the end; stores the position back.
-// Needs bytes > 0 and all pointers non-null.
+// *position, wrapping to ring_start at the end; stores the position back. A
+// position outside the ring restarts at ring_start. Needs bytes > 0 and all
+// pointers non-null.
 FBS_EXPORT void FBS_CALL ZEROBUFFER(uint8_t* ring_start, uint8_t** position, uint8_t* ring_end,
                                     int32_t bytes);
 // Copies bytes bytes. Needs bytes > 1 and both non-null.
@@ -76,7 +77,13 @@ FBS_EXPORT void FBS_CALL PAN16(void* dest, const void* src, float left_gain, flo
 // start/end bound the loop; *position is the read position; *loops the passes
 // left (the routine stops the sound by bringing it to 0 and writes zeros for
 // the rest of the block). A slice routine steps by speed as a 16.16 fixed-point
-// increment whose fraction starts at 0 on every call.
+// increment whose fraction starts at 0 on every call. Forward playback wraps
+// from end to start, backward from below start to the last unit before end;
+// an overshoot longer than the loop wraps as often as it covers, one loop per
+// wrap. Positions are whole units (addresses that are multiples of 2 or 4, as
+// wave data is): start is rounded up, end down, and a position between units
+// moves back to the beginning of its unit, so no read leaves [start, end)
+// except at a caller's position before start.
 
 FBS_EXPORT void FBS_CALL COPYRIGHT16(void* dest, uint8_t* start, uint8_t** position, uint8_t* end,
                                      int32_t* loops, int32_t bytes);
