@@ -7,7 +7,13 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "app/main_loop.h"
+#include "app/screen.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
 #include "engine/fbs.h"
+#include "platform/dialogs.h"
+#include "platform/window.h"
 
 std::atomic<float> speed_table[kSpeedTableSize];
 std::atomic<float> velocity_curve[kVelocityCount];
@@ -142,12 +148,31 @@ std::string set_prompt_line(int set, const std::string& folder) {
 
 int set_prompt_answer(const char* answer, int* piano_sound, const std::string& folder) {
   if (answer == nullptr || piano_sound == nullptr || answer[0] == 0) return 0;
-  double value = std::strtod(answer, nullptr);
-  if (!(value == value)) value = 0;  // "nan" typed in reads as 0
-  if (value < 0) value = 0;
-  if (value > kSetCount - 1) value = kSetCount - 1;
+  double value = console_number_value(answer);
+  // Sets outside 0..14 are never complete, so a far-off number changes nothing.
+  if (value < -1 || value > kSetCount) return 0;
   int v = (int)std::nearbyint(value);
   if (v == *piano_sound || !sample_set_complete(v, folder)) return 0;
   *piano_sound = v + 1;
   return 1;
+}
+
+void set_prompt() {
+  input_active = 1;
+  open_prompt_window();
+  win_locate(2, 1);
+  for (int s = 0; s < kSetCount; s++) win_print(set_prompt_line(s), true);
+  win_print("", true);
+  win_print("piano sound : enter a value (0..14)", true);
+  win_print("     initial=0   last=" + win_format_int(piano_sound.load()), true);
+  win_print("", true);
+  std::string line = console_read_line();
+  int chosen = piano_sound.load();
+  if (set_prompt_answer(line.c_str(), &chosen)) {
+    piano_sound = chosen;
+    last_key_code = 'b';  // the main loop's B step selects previous_sample_set(v + 1) = v
+  }
+  build_window();
+  draw_status_screen();
+  input_active = 0;
 }

@@ -81,9 +81,16 @@ void build_velocity_curve(int loaded_set, int velo_mode);
 std::string set_prompt_line(int set, const std::string& folder = QD_SOUNDS_FOLDER);
 
 // Applies the answer typed at the set prompt. An empty answer changes nothing
-// (returns 0). Otherwise the value is rounded and clamped to 0..14; when it
-// names a complete set other than *piano_sound, *piano_sound becomes that set
-// + 1 and the result is 1: the caller queues the B key, whose previous-set
-// step then lands on the chosen set and reloads.
+// (returns 0). Otherwise its leading number is rounded; when it names a
+// complete set other than *piano_sound, *piano_sound becomes that set + 1
+// and the result is 1: the caller queues the B key, whose previous-set step
+// then lands on the chosen set and reloads.
 int set_prompt_answer(const char* answer, int* piano_sound,
                       const std::string& folder = QD_SOUNDS_FOLDER);
+
+// The "piano sound" prompt, opened by a click on the set name in the full
+// view: lists the sets, reads a number in the prompt window, and on a new
+// complete set sets piano_sound to it + 1 and last_key_code to 'b', so the
+// main loop's wait ends and its B step loads the set. Rebuilds the window
+// and the status screen afterwards. Main thread.
+void set_prompt();

@@ -10,7 +10,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/main_loop.h"
 #include "app/sample_sets.h"
+#include "app/screen.h"
+#include "app/settings.h"
+#include "app/shell_state.h"
+#include "platform/window.h"
 
 namespace {
 
@@ -125,7 +130,8 @@ TEST_F(SoundsFolder, SetPromptListsAndChoosesOnlyCompleteSets) {
   EXPECT_EQ(set_prompt_answer("", &piano_sound, dir), 0);
   EXPECT_EQ(set_prompt_answer("3", &piano_sound, dir), 0);  // incomplete
   EXPECT_EQ(set_prompt_answer("0", &piano_sound, dir), 0);  // already selected
-  EXPECT_EQ(set_prompt_answer("99", &piano_sound, dir), 0); // clamped to 14, not installed
+  EXPECT_EQ(set_prompt_answer("99", &piano_sound, dir), 0);  // no such set
+  EXPECT_EQ(set_prompt_answer("five", &piano_sound, dir), 0); // reads as 0, already selected
   EXPECT_EQ(piano_sound, 0);
   EXPECT_EQ(set_prompt_answer("4.6", &piano_sound, dir), 1);  // rounds to 5
   EXPECT_EQ(piano_sound, 6);
@@ -134,6 +140,38 @@ TEST_F(SoundsFolder, SetPromptListsAndChoosesOnlyCompleteSets) {
   piano_sound = 5;
   EXPECT_EQ(set_prompt_answer(" 0", &piano_sound, dir), 1);
   EXPECT_EQ(previous_sample_set(piano_sound, dir), 0);
+}
+
+TEST_F(SoundsFolder, SetPromptInTheWindowQueuesTheBKeyForANewSet) {
+  ASSERT_EQ(mkdir((dir + "sounds").c_str(), 0755), 0);
+  for (int w = 0; w < kSamplesPerSet; w++) {
+    touch("sounds/piano5_" + std::to_string(sample_number(w)) + ".mp3");
+    if (w != 3) touch("sounds/piano3_" + std::to_string(sample_number(w)) + ".wav");
+  }
+  char old[4096];
+  ASSERT_NE(getcwd(old, sizeof old), nullptr);
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  win_use_headless(true);
+  set_default_settings();
+  full_view = 0;
+  win_open(kTextAreaWidth, kTextAreaHeight);
+
+  struct Case {
+    const char* typed;
+    int piano_sound, key_code;
+  } cases[] = {{"3\r", 0, 0}, {"\r", 0, 0}, {"5\r", 6, 'b'}};
+  for (const Case& c : cases) {
+    piano_sound = 0;
+    last_key_code = 0;
+    for (const char* p = c.typed; *p; p++) win_push_key(std::string(1, *p));
+    set_prompt();
+    EXPECT_EQ(piano_sound.load(), c.piano_sound) << c.typed;
+    EXPECT_EQ(last_key_code, c.key_code) << c.typed;
+    EXPECT_EQ(input_active.load(), 0);
+  }
+  EXPECT_EQ(win_row_text(3).substr(0, 16), "[B]prev [N]next ");  // status screen redrawn
+  win_close();
+  ASSERT_EQ(chdir(old), 0);
 }
 
 TEST_F(SoundsFolder, LoadFailureNamesTheFileAndLeavesNoHandles) {
