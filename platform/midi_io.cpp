@@ -97,9 +97,9 @@ RtMidi::Api system_api() {
   return api;
 }
 
-RtMidiIn* make_rt_in() {
+RtMidiIn* make_rt_in(const char* client = "quillon_darvo in") {
   try {
-    RtMidiIn* in = new RtMidiIn(system_api(), "quillon_darvo in", 100);
+    RtMidiIn* in = new RtMidiIn(system_api(), client, 100);
     in->setErrorCallback(rt_error_quiet, nullptr);
     return in;
   } catch (...) {
@@ -364,8 +364,14 @@ int midi_out_name(int device, std::string* name) {
 
 // ---- inputs ----
 
-int midi_in_open(int* handle, int device, MidiInHandler handler, uintptr_t instance) {
-  if (!handle || !handler || device < 0) return 0;
+// Opens input `device`, or with `virtual_client` set a new virtual port of
+// that client (device is then ignored for the system back end).
+static int open_input(int* handle, int device, MidiInHandler handler, uintptr_t instance,
+                      const char* virtual_client, const char* virtual_port) {
+  if (!handle || !handler) return 0;
+  if (virtual_client && backend.load() == MIDI_BACKEND_LOOPBACK)
+    device = midi_loop_add_input(virtual_port ? virtual_port : "virtual");
+  if (device < 0) return 0;
   int which = backend.load();
   int index = -1;
   {
@@ -396,8 +402,14 @@ int midi_in_open(int* handle, int device, MidiInHandler handler, uintptr_t insta
       ok = true;
     }
   } else {
-    RtMidiIn* in = make_rt_in();
-    if (in && device < (int)in->getPortCount()) {
+    RtMidiIn* in = virtual_client ? make_rt_in(virtual_client) : make_rt_in();
+    if (in && virtual_client) {
+      in->ignoreTypes(true, false, false);
+      in->setCallback(rt_input_callback, slot);
+      in->openVirtualPort(virtual_port ? virtual_port : "in");
+      slot->rt = in;
+      ok = true;
+    } else if (in && device < (int)in->getPortCount()) {
       in->ignoreTypes(true, false, false);  // system exclusive never reaches the handler
       in->setCallback(rt_input_callback, slot);
       in->openPort(device, "in");
@@ -415,6 +427,16 @@ int midi_in_open(int* handle, int device, MidiInHandler handler, uintptr_t insta
   }
   *handle = index + 1;
   return 1;
+}
+
+int midi_in_open(int* handle, int device, MidiInHandler handler, uintptr_t instance) {
+  return open_input(handle, device, handler, instance, nullptr, nullptr);
+}
+
+int midi_in_open_virtual(int* handle, const char* client_name, const char* port_name,
+                         MidiInHandler handler, uintptr_t instance) {
+  return open_input(handle, 0, handler, instance, client_name ? client_name : "quillon_darvo",
+                    port_name);
 }
 
 int midi_in_start(int handle) {

@@ -55,6 +55,10 @@ int midi_out_short_msg(int handle, uint32_t message);
 // Safe to call from the input handler (the thru port is closed there on a loop).
 int midi_out_close(int handle);
 
+// Opens an input port that other programs connect to (system tests): on JACK
+// "client_name:port_name". Started and closed like any input.
+int midi_in_open_virtual(int* handle, const char* client_name, const char* port_name,
+                         MidiInHandler handler, uintptr_t instance);
 // Opens an output port that other programs connect to (keyboard tools and
 // system tests); on JACK the port is "client_name:port_name". Returns 1 with
 // the handle, which midi_out_short_msg and midi_out_close take.

@@ -1,0 +1,154 @@
+// A MIDI flood through the whole input path while the main thread serves the
+// note-off queue and plays screen notes, and an audio thread mixes blocks.
+// Run under ThreadSanitizer: every shared value must be atomic or under the
+// voice lock. At the end every voice is released and no sound plays.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <chrono>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "../midi_test_support.h"
+
+using namespace midi_test;
+
+namespace {
+
+double since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST(MidiFlood, ThreeThreadsEndWithNoVoiceAndNoSound) {
+  ASSERT_EQ(1, midi_io_select_backend(MIDI_BACKEND_LOOPBACK));
+  midi_loop_reset();
+  reset_midi_state();
+  midi_clock = steady_seconds;
+  ASSERT_TRUE(start_test_engine(256));
+
+  int in1 = midi_loop_add_input("keyboard one");
+  int in2 = midi_loop_add_input("keyboard two");
+  midi_loop_add_output("module");
+  midi_in_port = in1 + 1;
+  midi_in2_port = in2 + 1;
+  midi_in3_port = 0;
+  thru_port.store(1);
+  open_midi_inputs();
+  open_thru_port();
+  ASSERT_NE(0, midi_in_handle[0].load());
+  ASSERT_NE(0, midi_in_handle[1].load());
+
+  std::atomic<int> stop_audio{0};
+  std::thread audio([&] {
+    while (!stop_audio.load()) {
+      plug_fill(1);
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+  });
+
+  // Two keyboards, each its own thread, together several thousand messages
+  // a second: notes on all channels (the drum channel too), the pedal,
+  // volumes, all-notes-off, program changes, bends, running status and
+  // system-exclusive bytes in between.
+  constexpr double kFloodSeconds = 2.0;
+  std::atomic<int> sent{0};
+  auto flood = [&](int device, unsigned seed) {
+    std::mt19937 random(seed);
+    auto start = std::chrono::steady_clock::now();
+    while (since(start) < kFloodSeconds) {
+      std::vector<uint8_t> bytes;
+      int channel = random() % 16;
+      int key = 20 + random() % 90;
+      switch (random() % 12) {
+        case 0:
+          bytes = {(uint8_t)(0xB0 | channel), 64, (uint8_t)(random() % 2 ? 127 : 0)};
+          break;
+        case 1:
+          bytes = {(uint8_t)(0xB0 | channel), 7, (uint8_t)(random() % 128)};
+          break;
+        case 2:
+          bytes = {(uint8_t)(0xB0 | channel), 123, 0};
+          break;
+        case 3:
+          bytes = {(uint8_t)(0xC0 | channel), (uint8_t)(random() % 127)};
+          break;
+        case 4:
+          bytes = {(uint8_t)(0xE0 | channel), 0, 64, 0xF0, 0x7E, 0x01, 0xF7};
+          break;
+        case 5:  // running status: a note-on and its note-off
+          bytes = {(uint8_t)(0x90 | channel), (uint8_t)key, 90, (uint8_t)key, 0};
+          break;
+        case 6:
+        case 7:
+        case 8:
+          bytes = {(uint8_t)(0x90 | channel), (uint8_t)key, (uint8_t)(1 + random() % 127)};
+          break;
+        default:
+          bytes = {(uint8_t)(0x80 | channel), (uint8_t)key, 0};
+          break;
+      }
+      midi_loop_send(device, bytes.data(), bytes.size());
+      sent++;
+      if (sent % 8 == 0) std::this_thread::sleep_for(std::chrono::microseconds(1000));
+    }
+  };
+  std::thread keyboard1(flood, in1, 1u);
+  std::thread keyboard2(flood, in2, 2u);
+
+  // The main thread: queue service, screen notes, and now and then bulk
+  // silencing, as the main loop does.
+  auto start = std::chrono::steady_clock::now();
+  std::mt19937 random(3);
+  int passes = 0;
+  int most_voices = 0;
+  while (since(start) < kFloodSeconds) {
+    most_voices = std::max(most_voices, voice_count.load());
+    serve_note_off_queue();
+    if (passes % 10 == 0) voice_note_on(random() % 16, 30 + random() % 60, 100);
+    if (passes % 10 == 5) voice_note_off(random() % 16, 30 + random() % 60);
+    if (passes % 200 == 199) silence_all_voices();
+    int down[kKeyListSize], up[kKeyListSize], nd, nu;
+    take_key_marks(down, &nd, up, &nu);
+    std::this_thread::sleep_for(std::chrono::milliseconds(note_off_sleep_ms(midi_clock())));
+    passes++;
+  }
+  keyboard1.join();
+  keyboard2.join();
+  ASSERT_EQ(1, midi_loop_flush(30.0));
+  EXPECT_GT(sent.load(), 4000);  // several thousand a second
+  EXPECT_GT(most_voices, 10);    // the flood really played
+  std::printf("flood: %d messages sent, at most %d voices, auxvar %g\n", sent.load(), most_voices,
+              auxvar.load());
+
+  // Let the rate gate recover, then lift the pedal and end every channel.
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  const uint8_t pedal_up[] = {0xB0, 64, 0};
+  midi_loop_send(in1, pedal_up, sizeof pedal_up);
+  ASSERT_EQ(1, midi_loop_flush(5.0));
+  for (int ch = 0; ch < 16; ch++) {
+    const uint8_t all_off[] = {(uint8_t)(0xB0 | ch), 123, 0};
+    midi_loop_send(in1, all_off, sizeof all_off);
+  }
+  ASSERT_EQ(1, midi_loop_flush(5.0));
+  // The screen notes' note-offs still queued end nothing new; serve them.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  serve_note_off_queue();
+  EXPECT_EQ(0, voice_count.load());
+  EXPECT_EQ(0, pedal_down.load());
+
+  close_midi_ports();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  stop_audio.store(1);
+  audio.join();
+  plug_fill(2);
+  EXPECT_EQ(0, FBS_GET_PLAYINGSOUNDS());
+  for (int w = 0; w < kSampleWaves; w++)
+    for (int j = 1; j <= kSoundsPerSample; j++) EXPECT_EQ(0, sound_loops(w, j)) << w << "," << j;
+  FBS_EXIT();
+  midi_loop_reset();
+}
+
+}  // namespace

@@ -1,0 +1,164 @@
+// The real MIDI back end against a running JACK server (jackd -d dummy):
+// a virtual output in one client reaches our input message by message, and
+// the thru port passes everything on to a second client unchanged.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "../midi_test_support.h"
+
+using namespace midi_test;
+
+namespace {
+
+std::mutex got_mutex;
+std::vector<uint32_t> got_input;
+std::vector<uint32_t> got_sink;
+
+void record_input(int, uint32_t kind, uintptr_t, uintptr_t param1, uintptr_t) {
+  std::lock_guard<std::mutex> lock(got_mutex);
+  if (kind == kMidiShortMessage) got_input.push_back((uint32_t)param1);
+}
+
+void record_sink(int, uint32_t kind, uintptr_t, uintptr_t param1, uintptr_t) {
+  std::lock_guard<std::mutex> lock(got_mutex);
+  if (kind == kMidiShortMessage) got_sink.push_back((uint32_t)param1);
+}
+
+size_t count_of(const std::vector<uint32_t>& list) {
+  std::lock_guard<std::mutex> lock(got_mutex);
+  return list.size();
+}
+
+// Device number whose name contains `text`, or -1.
+int find_device(bool input, const std::string& text) {
+  int n = input ? midi_in_count() : midi_out_count();
+  for (int d = 0; d < n; d++) {
+    std::string name;
+    if ((input ? midi_in_name(d, &name) : midi_out_name(d, &name)) && name.find(text) != std::string::npos)
+      return d;
+  }
+  return -1;
+}
+
+bool wait_for(const std::vector<uint32_t>& list, size_t count, double seconds) {
+  auto start = std::chrono::steady_clock::now();
+  while (count_of(list) < count) {
+    if (std::chrono::steady_clock::now() - start > std::chrono::duration<double>(seconds)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+// A phrase with every kind of short message the thru must carry.
+std::vector<uint32_t> phrase() {
+  std::vector<uint32_t> list;
+  for (int i = 0; i < 60; i++) {
+    int key = 40 + i % 40;
+    list.push_back(msg(0x90 | (i % 3), key, 1 + (i * 7) % 127));
+    list.push_back(msg(0x80 | (i % 3), key, 0));
+  }
+  list.push_back(msg(0xB0, 64, 127));
+  list.push_back(msg(0xB0, 64, 0));
+  list.push_back(msg(0xB2, 7, 90));
+  list.push_back(msg(0xE1, 0, 64));
+  list.push_back(msg(0xC3, 5));
+  list.push_back(msg(0xD0, 40));
+  return list;
+}
+
+class MidiJack : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(1, midi_io_select_backend(MIDI_BACKEND_SYSTEM));
+    reset_midi_state();
+    midi_clock = steady_seconds;
+    std::lock_guard<std::mutex> lock(got_mutex);
+    got_input.clear();
+    got_sink.clear();
+  }
+  void TearDown() override {
+    close_midi_ports();
+    if (keyboard) midi_out_close(keyboard);
+    if (sink) midi_in_close(sink);
+    if (raw) midi_in_close(raw);
+  }
+  // Sends the phrase 3 ms apart: slower than the rate gate's 2 ms.
+  void play(const std::vector<uint32_t>& list) {
+    for (uint32_t m : list) {
+      ASSERT_EQ(1, midi_out_short_msg(keyboard, m));
+      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+  }
+  int keyboard = 0, sink = 0, raw = 0;
+};
+
+TEST_F(MidiJack, VirtualKeyboardReachesOurInputMessageByMessage) {
+  ASSERT_EQ(1, midi_out_open_virtual(&keyboard, "qd_test_keyboard", "phrase"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  int device = find_device(true, "qd_test_keyboard:phrase");
+  ASSERT_GE(device, 0) << "no JACK server, or the port did not appear; api=" << midi_io_system_api();
+  EXPECT_EQ("jack", midi_io_system_api());
+  ASSERT_EQ(1, midi_in_open(&raw, device, record_input, 0));
+  ASSERT_EQ(1, midi_in_start(raw));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+  std::vector<uint32_t> list = phrase();
+  play(list);
+  // System exclusive on the way is not delivered; the next message is.
+  const uint8_t sysex[] = {0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7};
+  ASSERT_EQ(1, midi_out_send_bytes(keyboard, sysex, sizeof sysex));
+  ASSERT_EQ(1, midi_out_short_msg(keyboard, msg(0x90, 61, 61)));
+  list.push_back(msg(0x90, 61, 61));
+  ASSERT_TRUE(wait_for(got_input, list.size(), 5.0)) << count_of(got_input) << " of " << list.size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::lock_guard<std::mutex> lock(got_mutex);
+  EXPECT_EQ(list, got_input);
+}
+
+TEST_F(MidiJack, ThruPassesEverythingToASecondClientUnchanged) {
+  ASSERT_EQ(1, midi_out_open_virtual(&keyboard, "qd_test_keyboard2", "phrase"));
+  ASSERT_EQ(1, midi_in_open_virtual(&sink, "qd_test_sink", "in", record_sink, 0));
+  ASSERT_EQ(1, midi_in_start(sink));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  int in_device = find_device(true, "qd_test_keyboard2:phrase");
+  int out_device = find_device(false, "qd_test_sink:in");
+  ASSERT_GE(in_device, 0);
+  ASSERT_GE(out_device, 0);
+
+  midi_in_port = in_device + 1;
+  midi_in2_port = 0;
+  midi_in3_port = 0;
+  thru_port.store(out_device + 1);
+  transpose.store(2);
+  open_midi_inputs();
+  open_thru_port();
+  ASSERT_NE(0, midi_in_handle[0].load());
+  ASSERT_NE(0, thru_handle.load());
+  // The loop probe went out on the thru port and did not come back.
+  ASSERT_TRUE(wait_for(got_sink, 2, 2.0));
+  {
+    std::lock_guard<std::mutex> lock(got_mutex);
+    EXPECT_EQ(0x7FC9u, got_sink[0]);
+    EXPECT_EQ(0x00C9u, got_sink[1]);
+    got_sink.clear();
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+  std::vector<uint32_t> list = phrase();
+  play(list);
+  ASSERT_TRUE(wait_for(got_sink, list.size(), 5.0)) << count_of(got_sink) << " of " << list.size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  {
+    std::lock_guard<std::mutex> lock(got_mutex);
+    EXPECT_EQ(list, got_sink);  // untransposed, in order, nothing lost
+  }
+  EXPECT_NE(0, thru_handle.load());
+  EXPECT_EQ("", take_pending_message());
+  EXPECT_EQ(0.0, auxvar.load());
+}
+
+}  // namespace
