@@ -140,6 +140,7 @@ void draw_circle(const Target& t, int cx, int cy, int r, uint32_t color, bool fi
 }
 
 bool cell_touches_clip(int row, int column) {
+  if (clip_x1 > clip_x2 || clip_y1 > clip_y2) return false;
   int x0 = (column - 1) * 8, y0 = (row - 1) * 8;
   return x0 + 7 >= clip_x1 && x0 <= clip_x2 && y0 + 7 >= clip_y1 && y0 <= clip_y2;
 }
@@ -281,6 +282,7 @@ void win_close() {
   framebuffer.clear();
   cells.clear();
   fb_width = fb_height = text_rows = text_columns = 0;
+  win_reset_clip();  // nothing is drawable without a window
   key_queue.clear();
 }
 

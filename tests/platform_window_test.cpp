@@ -197,6 +197,14 @@ TEST_F(Window, ClipCornersMayComeInAnyOrderAndBeyondTheWindow) {
   win_set_clip(400, 100, 300, -50);
   win_line(0, 0, 343, 92, 0xFF0000, kWinFilledBox);
   EXPECT_EQ(count_color(0, 0, 343, 92, 0xFF0000), 44 * 93);
+
+  win_set_clip(350, 0, 400, 92);  // wholly right of the window
+  win_color(0xFFFFFF, 0x00FF00);
+  win_clear();
+  win_locate(1, 43);
+  win_print("Q");
+  EXPECT_EQ(count_color(0, 0, 343, 92, 0x00FF00), 0);
+  EXPECT_EQ(win_cell_char(1, 43), ' ');
 }
 
 TEST_F(Window, BoxOutlineAndLine) {
