@@ -351,16 +351,19 @@ TEST(Mp3Ring, SliceResamplesByNearestNeighbour) {
 }
 
 TEST(Mp3Ring, ZeroBufferWrapsAndStoresThePosition) {
-  uint8_t ring[8];
-  std::memset(ring, 0x55, sizeof ring);
+  uint8_t memory[24];
+  std::memset(memory, 0x55, sizeof memory);
+  uint8_t* ring = memory + 8;  // the ring is memory[8..16)
   uint8_t* pos = ring + 6;
   ZEROBUFFER(ring, &pos, ring + 8, 4);
   const uint8_t expect[8] = {0, 0, 0x55, 0x55, 0x55, 0x55, 0, 0};
   EXPECT_EQ(0, std::memcmp(ring, expect, 8));
   EXPECT_EQ(pos, ring + 2);
-  pos = ring + 100;  // outside the ring: restarts at its start, writes nothing outside
+  pos = memory + 20;  // outside the ring: restarts at its start, writes nothing outside
   ZEROBUFFER(ring, &pos, ring + 8, 3);
   EXPECT_EQ(pos, ring + 3);
+  for (int i = 0; i < 8; i++) EXPECT_EQ(memory[i], 0x55);
+  for (int i = 16; i < 24; i++) EXPECT_EQ(memory[i], 0x55);
 }
 
 // ---- Argument checks ----
