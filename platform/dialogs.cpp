@@ -78,10 +78,22 @@ int zenity_box(const std::string& text, const std::string& title, bool with_canc
   return status == 0 ? 1 : 0;
 }
 
+// Texts may break lines with a lone "\r"; the desktop's boxes want "\n".
+std::string unix_lines(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); i++) {
+    if (text[i] != '\r') { out += text[i]; continue; }
+    if (i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += '\n';
+  }
+  return out;
+}
+
 // A box by whichever means the desktop has; -1 when none.
 int show_box(const std::string& text, const std::string& title, bool with_cancel) {
-  int pressed = message_box(text, title, with_cancel);
-  if (pressed < 0) pressed = zenity_box(text, title, with_cancel);
+  std::string shown = unix_lines(text);
+  int pressed = message_box(shown, title, with_cancel);
+  if (pressed < 0) pressed = zenity_box(shown, title, with_cancel);
   return pressed;
 }
 
@@ -191,7 +203,7 @@ void notice(const std::string& text, const std::string& title) {
     return;
   }
   if (display_usable() && show_box(text, title, false) >= 0) return;
-  std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+  std::fprintf(stderr, "%s: %s\n", title.c_str(), unix_lines(text).c_str());
 }
 
 std::string confirm(const std::string& text, const std::string& title) {

@@ -2,6 +2,7 @@
 // answers, the file dialog's folder and filter list, and line editing.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "platform/dialogs.h"
@@ -135,6 +136,23 @@ TEST_F(Dialogs, WholeNumbers) {
     type(c.typed);
     EXPECT_EQ(console_read_int(), c.value) << c.typed;
   }
+}
+
+TEST(NoDisplay, NoticeGoesToStandardErrorAndConfirmAnswersNo) {
+  std::string x11 = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+  std::string wayland = std::getenv("WAYLAND_DISPLAY") ? std::getenv("WAYLAND_DISPLAY") : "";
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  win_use_headless(false);
+  ::testing::internal::CaptureStderr();
+  notice("error can't open MIDI output 2 !\rport name");
+  std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err, "notice: error can't open MIDI output 2 !\nport name\n");
+  EXPECT_EQ(confirm("overwrite?", "save"), "no");
+  EXPECT_EQ(file_dialog("load", "save/*.equ"), "");  // no window to ask in either
+  win_use_headless(true);
+  if (!x11.empty()) setenv("DISPLAY", x11.c_str(), 1);
+  if (!wayland.empty()) setenv("WAYLAND_DISPLAY", wayland.c_str(), 1);
 }
 
 TEST(NumberValue, ReadsTheLeadingNumber) {
