@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/sample_sets.h"
+#include "app/settings.h"
 #include "engine/fbs.h"
 
 namespace {
@@ -181,6 +182,26 @@ TEST_F(SampleLoad, KeyPlaysAtItsPitchFromTheNeighbouringSample) {
   EXPECT_NEAR(f72, 523.25, 523.25 * 0.01) << "the sample of 72 is not a C5";
   EXPECT_NEAR(f69, 440.0, 440.0 * 0.01) << "key 69 does not sound as A4";
   EXPECT_NEAR(f69 / f72, std::pow(2.0, -3 / 12.0), 0.01 * std::pow(2.0, -3 / 12.0));
+}
+
+// The factory presets behind the thumbnails name sets that make-assets
+// renders, so a click never falls back to set 0, and they differ.
+TEST(FactoryPresets, EachNamesAGeneratedSetAndTheyDiffer) {
+  const char* names[] = {"granpiano", "granpiano1", "granpiano2", "upright", "epiano"};
+  std::vector<std::string> texts;
+  for (const char* name : names) {
+    std::string path = std::string(QD_RUN_DIR) + "bmp/" + name + ".preset";
+    ASSERT_EQ(access(path.c_str(), R_OK), 0) << path << ": run scripts/make-assets first";
+    read_settings(path.c_str());
+    EXPECT_EQ(preset_name, std::string(name) + ".preset");
+    int set = piano_sound.load();
+    EXPECT_EQ(sample_set_complete(set, kSounds), 1) << name << " uses set " << set;
+    preset_name.clear();  // compare the sounds, not the names
+    texts.push_back(format_settings());
+  }
+  set_default_settings();
+  for (size_t i = 0; i < texts.size(); i++)
+    for (size_t j = i + 1; j < texts.size(); j++) EXPECT_NE(texts[i], texts[j]) << names[i] << " = " << names[j];
 }
 
 }  // namespace
