@@ -60,7 +60,7 @@ FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
   rec->buffersize = rec->frames * rec->framesize;
   if (rec->buffersize > kMaxBlockBytes || rec->buffersize <= 0) return 0;
   rec->is_signed = 1;
-  std::snprintf(rec->name, sizeof(rec->name), "test %s", name_of_file());
+  std::snprintf(rec->name, sizeof(rec->name), "test %.58s", name_of_file());
   std::snprintf(rec->device, sizeof(rec->device), "test device");
   record = rec;
   return 1;

@@ -18,18 +18,26 @@
 namespace plugtest {
 
 // Every plug-in call of every copy, in order, as "<file> <call>[ <value>]".
-inline std::mutex log_mutex;
-inline std::vector<std::string> log_lines;
+// Never destroyed: the engine's process-end hook may still call a plug-in
+// after static objects are gone.
+inline std::mutex& log_mutex() {
+  static std::mutex* m = new std::mutex;
+  return *m;
+}
+inline std::vector<std::string>& log_lines() {
+  static std::vector<std::string>* v = new std::vector<std::string>;
+  return *v;
+}
 
 inline void log_line(const char* text) {
-  std::lock_guard<std::mutex> lock(log_mutex);
-  log_lines.push_back(text);
+  std::lock_guard<std::mutex> lock(log_mutex());
+  log_lines().push_back(text);
 }
 
 inline std::vector<std::string> take_log() {
-  std::lock_guard<std::mutex> lock(log_mutex);
+  std::lock_guard<std::mutex> lock(log_mutex());
   std::vector<std::string> out;
-  out.swap(log_lines);
+  out.swap(log_lines());
   return out;
 }
 
