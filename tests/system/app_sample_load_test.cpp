@@ -42,6 +42,9 @@ class SampleLoad : public ::testing::Test {
     plug_dir = std::string(tmpl) + "/";
     std::string copy = "cp '" QD_TEST_PLUGIN_DIR "plug_test.so' '" + plug_dir + "plug-rtaudio.so'";
     if (std::system(copy.c_str()) != 0) return;
+    // The MP3 loader decodes into "tmpfilemp3<n>.wav" in the current folder;
+    // test processes run side by side, so each works in its own folder.
+    if (chdir(plug_dir.c_str()) != 0) return;
     FBS_SET_PLUGPATH(plug_dir.c_str());
     if (FBS_INIT(kRate, 2, 3, kFrames, 0) != 1) return;
     plug = dlopen((plug_dir + "plug-rtaudio.so").c_str(), RTLD_NOW);
@@ -53,7 +56,7 @@ class SampleLoad : public ::testing::Test {
   static void TearDownTestSuite() {
     FBS_EXIT();
     if (plug) dlclose(plug);
-    if (!plug_dir.empty()) std::system(("rm -rf '" + plug_dir + "'").c_str());
+    if (!plug_dir.empty() && chdir("/") == 0) std::system(("rm -rf '" + plug_dir + "'").c_str());
   }
   void SetUp() override {
     ASSERT_TRUE(engine_ready) << "engine with the test plug-in did not start";
