@@ -4,6 +4,7 @@
 #include "platform/dialogs.h"
 
 #include <SDL.h>
+#include <SDL_syswm.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -60,6 +61,17 @@ int message_box(const std::string& text, const std::string& title, bool with_can
   return pressed;
 }
 
+// Keeps a zenity dialog modal above the program's window on X11.
+void add_zenity_parent(std::vector<std::string>* args) {
+  SDL_Window* window = (SDL_Window*)win_native_handle();
+  if (!window) return;
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
+  args->push_back("--modal");
+  args->push_back("--attach=" + std::to_string((unsigned long)info.info.x11.window));
+}
+
 std::string find_in_path(const char* program);
 std::string run_capture(const std::string& program, const std::vector<std::string>& args, int* status);
 
@@ -72,6 +84,7 @@ int zenity_box(const std::string& text, const std::string& title, bool with_canc
   std::vector<std::string> args = {with_cancel ? "--question" : "--info", "--title=" + title, "--text=" + text,
                                    "--no-markup", "--ok-label=OK"};
   if (with_cancel) args.push_back("--cancel-label=Cancel");
+  add_zenity_parent(&args);
   int status = -1;
   run_capture(zenity, args, &status);
   if (status < 0 || status == 127) return -1;
@@ -160,6 +173,7 @@ std::string zenity_file_dialog(const std::string& zenity, const std::string& tit
                                const std::string& folder, const std::vector<FileFilter>& filters) {
   std::vector<std::string> args = {"--file-selection", "--title=" + title};
   if (save) args.push_back("--save");
+  add_zenity_parent(&args);
   // zenity opens a folder only when given its full path.
   std::string start = folder;
   if (start.empty() || start[0] != '/') {
