@@ -207,4 +207,69 @@ TEST(FactoryPresets, EachNamesAGeneratedSetAndTheyDiffer) {
     for (size_t j = i + 1; j < texts.size(); j++) EXPECT_NE(texts[i], texts[j]) << names[i] << " = " << names[j];
 }
 
+// A 24-bit BMP of the run folder: width, height and pixels (0xRRGGBB, row 0
+// at the top); width 0 when the file is missing or not such a BMP.
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<uint32_t> px;
+  uint32_t at(int x, int y) const { return px[(size_t)y * width + x]; }
+};
+
+Picture read_bmp(const std::string& path) {
+  Picture p;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return p;
+  std::vector<unsigned char> d;
+  unsigned char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) d.insert(d.end(), buf, buf + n);
+  std::fclose(f);
+  auto le32 = [&](size_t at) { return (int32_t)(d[at] | d[at + 1] << 8 | d[at + 2] << 16 | (uint32_t)d[at + 3] << 24); };
+  if (d.size() < 54 || d[0] != 'B' || d[1] != 'M' || d[28] != 24 || le32(30) != 0) return p;
+  int w = le32(18), h = le32(22), offset = le32(10), row = (w * 3 + 3) & ~3;
+  if (w <= 0 || h <= 0 || (size_t)offset + (size_t)row * h > d.size()) return p;
+  p.width = w;
+  p.height = h;
+  p.px.resize((size_t)w * h);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) {
+      const unsigned char* q = &d[offset + (size_t)(h - 1 - y) * row + (size_t)x * 3];
+      p.px[(size_t)y * w + x] = (uint32_t)q[2] << 16 | q[1] << 8 | q[0];
+    }
+  return p;
+}
+
+int brightness(uint32_t c) { return (int)(((c >> 16) & 255) + ((c >> 8) & 255) + (c & 255)) / 3; }
+
+// The keyboard picture is drawn to the screen's key geometry: every one of
+// the 88 key dots (white keys at y 127, black keys at y 97) lands on a key
+// of its own colour, and the thumbnails have the size the thumbnail row uses.
+TEST(RunFolderPictures, KeyDotsLandOnTheirKeysAndThumbnailsFit) {
+  const std::string bmp = std::string(QD_RUN_DIR) + "bmp/";
+  Picture piano = read_bmp(bmp + "piano.bmp");
+  ASSERT_EQ(piano.width, 700) << "run scripts/make-assets first";
+  ASSERT_EQ(piano.height, 148);
+  static const int steps[7] = {2, 1, 2, 2, 1, 2, 2};
+  int white_of_key[128];
+  for (int& w : white_of_key) w = -1;
+  for (int b = 0, k = 9; b < 52; k += steps[b % 7], b++) white_of_key[k] = b;
+  for (int a = 0; a < 88; a++) {
+    int key = a + 9;
+    if (white_of_key[key] >= 0) {
+      int x = (int)std::lround(29 + (white_of_key[key] + 0.5) * 639 / 52);
+      EXPECT_GT(brightness(piano.at(x, 127)), 200) << "white key " << key;
+    } else {
+      int x = (int)std::lround(29 + (a + 0.5) * 636 / 88);
+      EXPECT_LT(brightness(piano.at(x, 97)), 80) << "black key " << key;
+    }
+  }
+  const char* thumbs[] = {"granpiano", "granpiano1", "granpiano2", "upright", "epiano",
+                          "user1", "user2", "user3", "user4", "user5"};
+  for (const char* name : thumbs) {
+    Picture t = read_bmp(bmp + name + ".bmp");
+    EXPECT_EQ(t.width, 64) << name;
+    EXPECT_EQ(t.height, 67) << name;
+  }
+}
+
 }  // namespace
