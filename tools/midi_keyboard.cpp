@@ -3,7 +3,7 @@
 // on it, so the instrument can be driven without a real keyboard.
 //
 //   midi_keyboard [--client NAME] [--port NAME] [--channel 1..16]
-//                 [--wait SECONDS] [--gap MS] [--hold SECONDS] PHRASE...
+//                 [--wait SECONDS] [--go FILE] [--gap MS] [--hold SECONDS] PHRASE...
 //
 // PHRASE tokens, played in order:
 //   60          key 60, velocity 100, held 250 ms
@@ -13,7 +13,9 @@
 //   ped+ ped-   sustain pedal down (127) / up (0)
 //   cc:7:100    controller 7 to 100
 // --wait: seconds between opening the port and the first note, so the
-// instrument can connect; --gap: silence after every note; --hold: seconds
+// instrument can connect; with --go the phrase starts as soon as FILE exists
+// (a script creates it once it sees the connection), --wait then being the
+// longest wait for it; --gap: silence after every note; --hold: seconds
 // the port stays open after the phrase.
 #include <chrono>
 #include <cstdio>
@@ -21,6 +23,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "platform/midi_io.h"
@@ -34,7 +37,7 @@ void sleep_ms(double ms) {
 int usage() {
   std::fprintf(stderr,
                "usage: midi_keyboard [--client NAME] [--port NAME] [--channel 1..16] [--wait S]\n"
-               "                     [--gap MS] [--hold S] PHRASE...\n"
+               "                     [--go FILE] [--gap MS] [--hold S] PHRASE...\n"
                "  tokens: 60  60/90:400  60+64+67/80:500  r:200  ped+  ped-  cc:7:100\n");
   return 2;
 }
@@ -46,6 +49,7 @@ int clamp7(long value) { return value < 0 ? 0 : (value > 127 ? 127 : (int)value)
 int main(int argc, char** argv) {
   std::string client = "midi_keyboard";
   std::string port = "keys";
+  std::string go_file;
   int channel = 0;
   double wait_s = 2.0, gap_ms = 50.0, hold_s = 1.0;
   std::vector<std::string> phrase;
@@ -57,6 +61,7 @@ int main(int argc, char** argv) {
     else if (arg == "--channel" && has_value) channel = std::atoi(argv[++i]) - 1;
     else if (arg == "--wait" && has_value) wait_s = std::atof(argv[++i]);
     else if (arg == "--gap" && has_value) gap_ms = std::atof(argv[++i]);
+    else if (arg == "--go" && has_value) go_file = argv[++i];
     else if (arg == "--hold" && has_value) hold_s = std::atof(argv[++i]);
     else if (arg == "--help" || arg == "-h") return usage();
     else phrase.push_back(arg);
@@ -70,7 +75,19 @@ int main(int argc, char** argv) {
   }
   std::printf("%s:%s\n", client.c_str(), port.c_str());
   std::fflush(stdout);
-  sleep_ms(wait_s * 1000.0);
+  if (go_file.empty()) {
+    sleep_ms(wait_s * 1000.0);
+  } else {
+    auto start = std::chrono::steady_clock::now();
+    while (access(go_file.c_str(), F_OK) != 0) {
+      if (std::chrono::steady_clock::now() - start > std::chrono::duration<double>(wait_s)) {
+        std::fprintf(stderr, "midi_keyboard: %s did not appear\n", go_file.c_str());
+        midi_out_close(out);
+        return 1;
+      }
+      sleep_ms(20);
+    }
+  }
 
   auto send = [&](int status, int data1, int data2) {
     midi_out_short_msg(out, (uint32_t)status | ((uint32_t)data1 << 8) | ((uint32_t)data2 << 16));
