@@ -157,7 +157,7 @@ int set_prompt_answer(const char* answer, int* piano_sound, const std::string& f
   return 1;
 }
 
-void set_prompt() {
+int set_prompt() {
   input_active = 1;
   open_prompt_window();
   win_locate(2, 1);
@@ -168,11 +168,13 @@ void set_prompt() {
   win_print("", true);
   std::string line = console_read_line();
   int chosen = piano_sound.load();
-  if (set_prompt_answer(line.c_str(), &chosen)) {
+  int queued = set_prompt_answer(line.c_str(), &chosen);
+  if (queued) {
     piano_sound = chosen;
     last_key_code = 'b';  // the main loop's B step selects previous_sample_set(v + 1) = v
   }
   build_window();
   draw_status_screen();
   input_active = 0;
+  return queued;
 }

@@ -90,7 +90,8 @@ int set_prompt_answer(const char* answer, int* piano_sound,
 
 // The "piano sound" prompt, opened by a click on the set name in the full
 // view: lists the sets, reads a number in the prompt window, and on a new
-// complete set sets piano_sound to it + 1 and last_key_code to 'b', so the
-// main loop's wait ends and its B step loads the set. Rebuilds the window
-// and the status screen afterwards. Main thread.
-void set_prompt();
+// complete set sets piano_sound to it + 1 and last_key_code to 'b' and
+// returns 1; the caller then ends the main loop's wait at once so that its
+// B step loads the set. Rebuilds the window and the status screen
+// afterwards. Main thread.
+int set_prompt();

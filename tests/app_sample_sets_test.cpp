@@ -164,7 +164,7 @@ TEST_F(SoundsFolder, SetPromptInTheWindowQueuesTheBKeyForANewSet) {
     piano_sound = 0;
     last_key_code = 0;
     for (const char* p = c.typed; *p; p++) win_push_key(std::string(1, *p));
-    set_prompt();
+    EXPECT_EQ(set_prompt(), c.key_code == 'b' ? 1 : 0) << c.typed;
     EXPECT_EQ(piano_sound.load(), c.piano_sound) << c.typed;
     EXPECT_EQ(last_key_code, c.key_code) << c.typed;
     EXPECT_EQ(input_active.load(), 0);
