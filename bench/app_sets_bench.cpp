@@ -32,6 +32,8 @@ bool start_engine() {
   if (std::system(copy.c_str()) != 0) return false;
   FBS_SET_PLUGPATH(dir.c_str());
   started = FBS_INIT(44100, 2, 3, 1024, 0) == 1 ? 1 : 0;
+  // The engine has loaded its plug-in; the copy is no longer needed.
+  std::system(("rm -rf '" + dir + "'").c_str());
   return started == 1;
 }
 
