@@ -53,6 +53,8 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_MP3FILE(const char* file_name, i
     free(mp3);
     return 0;
   }
+  // Whole converted frames go out in few large writes.
+  setvbuf(f, nullptr, _IOFBF, 1 << 16);
   Mp3Output out;
   mp3_output_for_engine(&out);
   out.file = f;

@@ -28,38 +28,62 @@ static const double kStereoGain = 32767.0;
 static const double kMonoGainUp = 16383.0;
 static const double kMonoGainDown = 16383.5;
 
+// A stereo output sample depends on one source sample only: tables give
+// nearest(32767 x L) for every 8-bit and 16-bit value, built once.
+struct StereoTables {
+  int16_t from8[256];
+  int16_t from16[65536];
+  StereoTables() {
+    for (int v = 0; v < 256; ++v) from8[v] = (int16_t)nearest(kStereoGain * (float)((v + (-128.0)) * kScale8));
+    for (int v = 0; v < 65536; ++v)
+      from16[v] = (int16_t)nearest(kStereoGain * (float)((int16_t)v * kScale16));
+  }
+};
+
+static const StereoTables& stereo_tables() {
+  static const StereoTables tables;
+  return tables;
+}
+
+// Floor of the non-negative rate accumulator.
+static inline int64_t whole(double a) { return (int64_t)a; }
+
 struct FrameReader {
   const uint8_t* samples;
   uint32_t size;
   uint32_t block_align;
   bool eight_bit;
   bool stereo;
+  const int16_t* table;  // stereo output values by raw sample
 };
 
-static inline float read_sample(const FrameReader& r, size_t off) {
-  if (r.eight_bit) {
-    if (off + 1 > r.size) return 0.0f;  // a block align too small for the format
-    return (float)((r.samples[off] + (-128.0)) * kScale8);
-  }
-  if (off + 2 > r.size) return 0.0f;
-  int16_t v = (int16_t)(r.samples[off] | (r.samples[off + 1] << 8));
-  return (float)(v * kScale16);
+// A raw sample: the byte of an 8-bit one, the bits of a 16-bit one. Bytes a
+// block align too small for the format would miss read as silence.
+static inline uint16_t raw_sample(const FrameReader& r, size_t off) {
+  if (r.eight_bit) return off + 1 > r.size ? 128 : r.samples[off];
+  if (off + 2 > r.size) return 0;
+  return (uint16_t)(r.samples[off] | (r.samples[off + 1] << 8));
 }
 
-static inline void read_frame(const FrameReader& r, uint32_t frame, float* L,
-                              float* R) {
+static inline float to_float(const FrameReader& r, uint16_t raw) {
+  if (r.eight_bit) return (float)((raw + (-128.0)) * kScale8);
+  return (float)((int16_t)raw * kScale16);
+}
+
+// Reads source frame `frame` as raw left and right (right = left for mono).
+static inline void read_frame(const FrameReader& r, uint32_t frame, uint16_t* L, uint16_t* R) {
   size_t off = (size_t)frame * r.block_align;
-  *L = read_sample(r, off);
-  *R = r.stereo ? read_sample(r, off + (r.eight_bit ? 1 : 2)) : *L;
+  *L = raw_sample(r, off);
+  *R = r.stereo ? raw_sample(r, off + (r.eight_bit ? 1 : 2)) : *L;
 }
 
-static inline void write_frame(int16_t* out, int32_t channels, double mono_gain,
-                               size_t frame, float L, float R) {
+static inline void write_frame(const FrameReader& r, int16_t* out, int32_t channels,
+                               double mono_gain, size_t frame, uint16_t L, uint16_t R) {
   if (channels == 1) {
-    out[frame] = (int16_t)nearest(mono_gain * L + mono_gain * R);
+    out[frame] = (int16_t)nearest(mono_gain * to_float(r, L) + mono_gain * to_float(r, R));
   } else {
-    out[2 * frame] = (int16_t)nearest(kStereoGain * L);
-    out[2 * frame + 1] = (int16_t)nearest(kStereoGain * R);
+    out[2 * frame] = r.table[L];
+    out[2 * frame + 1] = r.table[R];
   }
 }
 
@@ -80,9 +104,10 @@ int wav_convert(const WavSource* src, const uint8_t* samples, int32_t out_rate,
   int16_t* out = (int16_t*)calloc(bytes, 1);
   if (out == nullptr) return 0;
 
-  FrameReader r = {samples, src->data_size, (uint32_t)src->block_align,
-                   src->bits == 8, src->channels == 2};
-  float L = 0.0f, R = 0.0f;
+  const StereoTables& tables = stereo_tables();
+  FrameReader r = {samples, src->data_size, (uint32_t)src->block_align, src->bits == 8,
+                   src->channels == 2, src->bits == 8 ? tables.from8 : tables.from16};
+  uint16_t L = 0, R = 0;
   double a = 0.0;
   if (n <= m) {
     // Up (or equal): every output frame, reading the next source frame
@@ -90,14 +115,14 @@ int wav_convert(const WavSource* src, const uint8_t* samples, int32_t out_rate,
     int64_t last = -1;
     uint32_t next = 0;
     for (uint32_t i = 0; i < m; ++i) {
-      int64_t idx = (int64_t)std::floor(a);
+      int64_t idx = whole(a);
       if (idx != last) {
         read_frame(r, next++, &L, &R);
         last = idx;
       }
-      write_frame(out, out_channels, kMonoGainUp, i, L, R);
+      write_frame(r, out, out_channels, kMonoGainUp, i, L, R);
       a += f;
-      if (std::floor(a) >= (double)n) break;
+      if (whole(a) >= (int64_t)n) break;
     }
   } else {
     // Down: every source frame, written where the accumulator enters a new
@@ -106,13 +131,13 @@ int wav_convert(const WavSource* src, const uint8_t* samples, int32_t out_rate,
     int64_t last = -1;
     for (uint32_t i = 0; i < n; ++i) {
       read_frame(r, i, &L, &R);
-      int64_t idx = (int64_t)std::floor(a);
+      int64_t idx = whole(a);
       if (idx != last) {
-        write_frame(out, out_channels, kMonoGainDown, (size_t)idx, L, R);
+        write_frame(r, out, out_channels, kMonoGainDown, (size_t)idx, L, R);
         last = idx;
       }
       a += step;
-      if (std::floor(a) >= (double)m - 1.0) break;
+      if (whole(a) >= (int64_t)m - 1) break;
     }
   }
   *data = (uint8_t*)out;

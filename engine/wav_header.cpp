@@ -1,6 +1,11 @@
 // Finding the format and the samples of a WAV file or in-memory WAV image.
 #include "engine/wav_read.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -102,4 +107,32 @@ int wav_read_whole_file(const char* path, size_t guard, uint8_t** bytes,
   *bytes = buf;
   *length = (size_t)len;
   return 1;
+}
+
+int wav_map_file(const char* path, const uint8_t** bytes, size_t* length) {
+  if (path == nullptr || bytes == nullptr || length == nullptr) return 0;
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 0x7FFFFFFF) {
+    close(fd);
+    return 0;
+  }
+  *bytes = nullptr;
+  *length = 0;
+  if (st.st_size > 0) {
+    void* map = mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map == MAP_FAILED) {
+      close(fd);
+      return 0;
+    }
+    *bytes = (const uint8_t*)map;
+    *length = (size_t)st.st_size;
+  }
+  close(fd);
+  return 1;
+}
+
+void wav_unmap_file(const uint8_t* bytes, size_t length) {
+  if (bytes != nullptr && length > 0) munmap((void*)bytes, length);
 }

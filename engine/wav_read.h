@@ -38,6 +38,12 @@ int wav_scan_image(const uint8_t* image, WavSource* src);
 int wav_convert(const WavSource* src, const uint8_t* samples, int32_t out_rate,
                 int32_t out_channels, uint8_t** data, uint32_t* size);
 
+// Maps a whole file read-only (no copy of the samples). Returns 1 with
+// *bytes and *length (an empty file gives length 0 and bytes null), or 0.
+// Release with wav_unmap_file.
+int wav_map_file(const char* path, const uint8_t** bytes, size_t* length);
+void wav_unmap_file(const uint8_t* bytes, size_t length);
+
 // Reads a whole file into a malloc'ed buffer followed by `guard` zero bytes.
 // Returns 1 with *bytes and *length set, or 0 (nothing allocated) when the
 // file does not open, cannot be read, or is larger than 2 GiB.

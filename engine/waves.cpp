@@ -44,14 +44,14 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_WAVFILE(const char* file_name, i
   if (wave == nullptr) return 0;
   *wave = -1;
   if (!fbs_initialised.load() || fbs_record() == nullptr || file_name == nullptr) return 0;
-  uint8_t* bytes = nullptr;
+  const uint8_t* bytes = nullptr;
   size_t length = 0;
-  if (!wav_read_whole_file(file_name, 0, &bytes, &length)) return 0;
+  if (!wav_map_file(file_name, &bytes, &length)) return 0;
   WavSource src;
   int32_t handle = -1;
   if (wav_scan_file(bytes, length, &src))
     handle = store_converted(&src, bytes + src.data_offset);
-  free(bytes);
+  wav_unmap_file(bytes, length);
   if (handle < 0) return 0;
   *wave = handle;
   return 1;

@@ -1,0 +1,185 @@
+// Cost of loading an MP3 sample into a wave (FBS_LOAD_MP3FILE: decode into a
+// temporary WAV file, read it back, convert) against a bare libmad decode of
+// the same 16-second 44.1 kHz stereo file. Prints the overhead of the loader
+// over the bare decode at the end (target: below 30 %).
+#include <benchmark/benchmark.h>
+#include <mad.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/engine_state.h"
+#include "engine/fbs.h"
+
+void fbs_install_routines(int32_t channels);
+
+namespace {
+
+int32_t FBS_CALL fake_start(void) { return 1; }
+int32_t FBS_CALL fake_stop(void) { return 1; }
+int32_t FBS_CALL fake_exit(void) { return 0; }
+const char* FBS_CALL fake_error(void) { return ""; }
+
+// 44100 Hz stereo output, as a successful FBS_INIT leaves it.
+void use_output() {
+  fbs_plugs = (FbsPlugRecord*)calloc(1, sizeof(FbsPlugRecord));
+  fbs_numofplugouts = 1;
+  FbsPlugRecord* r = fbs_plugs;
+  r->plug_start = fake_start;
+  r->plug_stop = fake_stop;
+  r->plug_exit = fake_exit;
+  r->plug_error = fake_error;
+  r->fill = fbs_fill;
+  r->rate = 44100;
+  r->bits = 16;
+  r->channels = 2;
+  r->framesize = 4;
+  r->frames = 1024;
+  r->buffersize = 4096;
+  fbs_current_plug.store(0);
+  fbs_install_routines(2);
+  fbs_initialised.store(1);
+}
+
+std::string g_dir;
+std::string g_mp3;
+
+void put16(FILE* f, uint16_t v) {
+  fputc(v & 0xFF, f);
+  fputc(v >> 8, f);
+}
+void put32(FILE* f, uint32_t v) {
+  put16(f, (uint16_t)v);
+  put16(f, (uint16_t)(v >> 16));
+}
+
+// A 16-second stereo piano-like tone: decaying partials, as the sample sets are.
+bool make_mp3() {
+  char tmpl[] = "/tmp/qd_mp3bench_XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) return false;
+  g_dir = tmpl;
+  std::string wav = g_dir + "/tone.wav";
+  g_mp3 = g_dir + "/tone.mp3";
+  FILE* f = fopen(wav.c_str(), "wb");
+  if (!f) return false;
+  const uint32_t rate = 44100, frames = rate * 16, bytes = frames * 4;
+  fwrite("RIFF", 1, 4, f);
+  put32(f, 36 + bytes);
+  fwrite("WAVEfmt ", 1, 8, f);
+  put32(f, 16);
+  put16(f, 1);
+  put16(f, 2);
+  put32(f, rate);
+  put32(f, rate * 4);
+  put16(f, 4);
+  put16(f, 16);
+  fwrite("data", 1, 4, f);
+  put32(f, bytes);
+  for (uint32_t i = 0; i < frames; ++i) {
+    double t = (double)i / rate, env = std::exp(-t * 0.4);
+    double l = 0.0, r = 0.0;
+    for (int k = 1; k <= 6; ++k) {
+      l += std::sin(2 * M_PI * 261.6 * k * t) / k;
+      r += std::sin(2 * M_PI * 261.6 * k * t + 0.3 * k) / k;
+    }
+    put16(f, (uint16_t)(int16_t)(9000 * env * l));
+    put16(f, (uint16_t)(int16_t)(9000 * env * r));
+  }
+  fclose(f);
+  std::string cmd = "lame --quiet -m s -b 192 '" + wav + "' '" + g_mp3 + "'";
+  bool ok = std::system(cmd.c_str()) == 0;
+  remove(wav.c_str());
+  return ok;
+}
+
+double g_loader_seconds = 0.0, g_bare_seconds = 0.0;
+
+double now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void BM_LoadMp3File(benchmark::State& state) {
+  std::string tmp = g_dir + "/tmp.wav";
+  double total = 0.0;
+  for (auto _ : state) {
+    double t0 = now();
+    int32_t wave = -1;
+    if (FBS_LOAD_MP3FILE(g_mp3.c_str(), &wave, tmp.c_str()) != 1) {
+      state.SkipWithError("FBS_LOAD_MP3FILE failed");
+      break;
+    }
+    FBS_DESTROY_WAVE(&wave);
+    total += now() - t0;
+  }
+  if (state.iterations() > 0) g_loader_seconds = total / state.iterations();
+}
+
+// The file read whole and decoded frame by frame to 16-bit stereo.
+void BM_BareLibmadDecode(benchmark::State& state) {
+  std::vector<int16_t> pcm(1152 * 2);
+  double total = 0.0;
+  for (auto _ : state) {
+    double t0 = now();
+    FILE* f = fopen(g_mp3.c_str(), "rb");
+    fseek(f, 0, SEEK_END);
+    long length = ftell(f);
+    fseek(f, 0, SEEK_SET);
+    std::vector<unsigned char> mp3((size_t)length + MAD_BUFFER_GUARD, 0);
+    size_t got = fread(mp3.data(), 1, (size_t)length, f);
+    fclose(f);
+    struct mad_stream s;
+    struct mad_frame fr;
+    struct mad_synth sy;
+    mad_stream_init(&s);
+    mad_frame_init(&fr);
+    mad_synth_init(&sy);
+    mad_stream_buffer(&s, mp3.data(), got + MAD_BUFFER_GUARD);
+    long frames = 0;
+    for (;;) {
+      if (mad_frame_decode(&fr, &s) != 0) {
+        if (MAD_RECOVERABLE(s.error)) continue;
+        break;
+      }
+      mad_synth_frame(&sy, &fr);
+      for (int i = 0; i < sy.pcm.length; ++i) {
+        pcm[2 * i] = (int16_t)(sy.pcm.samples[0][i] >> 13);
+        pcm[2 * i + 1] = (int16_t)(sy.pcm.samples[1][i] >> 13);
+      }
+      benchmark::DoNotOptimize(pcm.data());
+      frames++;
+    }
+    mad_frame_finish(&fr);
+    mad_stream_finish(&s);
+    benchmark::DoNotOptimize(frames);
+    total += now() - t0;
+  }
+  if (state.iterations() > 0) g_bare_seconds = total / state.iterations();
+}
+
+BENCHMARK(BM_LoadMp3File)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_BareLibmadDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!make_mp3()) {
+    fprintf(stderr, "could not encode the 16-second MP3 with lame\n");
+    return 1;
+  }
+  use_output();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (g_loader_seconds > 0.0 && g_bare_seconds > 0.0)
+    printf("FBS_LOAD_MP3FILE %.1f ms, bare libmad decode %.1f ms, overhead %.1f %%\n",
+           g_loader_seconds * 1000.0, g_bare_seconds * 1000.0,
+           (g_loader_seconds / g_bare_seconds - 1.0) * 100.0);
+  std::system(("rm -rf '" + g_dir + "'").c_str());
+  return 0;
+}
