@@ -19,6 +19,7 @@
 
 #include "engine/engine_state.h"
 #include "engine/fbs.h"
+#include "plugins/plug_test_api.h"
 
 void fbs_install_routines(int32_t channels);
 
@@ -440,6 +441,42 @@ TEST_F(Mp3, EndingAPlayingStreamStopsItsDecoder) {
   EXPECT_EQ(FBS_END_MP3STREAM(), 1);
   float v;
   EXPECT_EQ(FBS_GET_STREAMVOLUME(&v), 0);
+}
+
+TEST_F(Mp3, StreamThroughTheTestPlugInEndsByItself) {
+  // The real start-up path: the test plug-in under a built-in name.
+  free(fbs_plugs);
+  fbs_plugs = nullptr;
+  fbs_numofplugouts = 0;
+  fbs_current_plug.store(-1);
+  fbs_initialised.store(0);
+  std::string dir = plugtest::make_plug_folder({{plugtest::built("plug_test.so"), "plug-rtaudio.so"}});
+  plugtest::Copy copy = plugtest::open_copy(dir + "plug-rtaudio.so");
+  ASSERT_NE(copy.fill, nullptr);
+  FBS_SET_PLUGPATH(dir.c_str());
+  ASSERT_EQ(FBS_INIT(44100, 2, 3, 512, 0), 1);
+
+  int32_t wave = -1;
+  ASSERT_EQ(load_mp3(path("stereo22"), &wave, (dir + "t.wav").c_str()), 1);
+  ASSERT_EQ(FBS_CREATE_MP3STREAM(path("stereo44").c_str()), 1);
+  ASSERT_EQ(FBS_PLAY_MP3STREAM(1.0f, 0.0f), 1);
+  int playing_blocks = 0;
+  float volume;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (FBS_GET_STREAMVOLUME(&volume) == 1 && std::chrono::steady_clock::now() < deadline) {
+    copy.fill(1);
+    if (FBS_GET_PLAYINGSTREAMS() == 1) playing_blocks++;
+    std::this_thread::sleep_for(std::chrono::microseconds(300));
+  }
+  EXPECT_EQ(FBS_GET_STREAMVOLUME(&volume), 0) << "the stream ended by itself";
+  Decoded d = reference_decode(path("stereo44"), 2);
+  EXPECT_GE(playing_blocks, (int)(d.pcm.size() * 2 / 2048)) << "played through";
+  copy.fill(1);
+  EXPECT_EQ(FBS_GET_PLAYINGSTREAMS(), 0);
+  FBS_DESTROY_WAVE(&wave);
+  FBS_EXIT();
+  dlclose(copy.module);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
