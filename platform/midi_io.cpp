@@ -71,6 +71,7 @@ struct InputSlot {
   RtMidiIn* rt = nullptr;
   std::thread delivery;          // loopback delivery thread while started
   std::atomic<int> stop_request{0};
+  std::atomic<int> in_callback{0};  // RtMidi callbacks running right now
 };
 struct OutputSlot {
   bool used = false;
@@ -133,12 +134,17 @@ void emit_to_handler(uint32_t packed, void* user) {
 
 void rt_input_callback(double, std::vector<unsigned char>* message, void* user) {
   InputSlot* slot = static_cast<InputSlot*>(user);
-  if (!message || !slot->started.load()) return;
-  EmitContext context{slot, (int)(slot - inputs) + 1};
-  midi_parser_feed(&slot->parser, message->data(), message->size(), emit_to_handler, &context);
-  // One driver event is one message: an unfinished one does not continue
-  // into the next event.
-  slot->parser.count = 0;
+  // Counted before `started` is read, so that a stop which clears `started`
+  // and then sees no callback running knows none will reach the handler.
+  slot->in_callback.fetch_add(1);
+  if (message && slot->started.load()) {
+    EmitContext context{slot, (int)(slot - inputs) + 1};
+    midi_parser_feed(&slot->parser, message->data(), message->size(), emit_to_handler, &context);
+    // One driver event is one message: an unfinished one does not continue
+    // into the next event.
+    slot->parser.count = 0;
+  }
+  slot->in_callback.fetch_sub(1);
 }
 
 // Loopback delivery thread of one started input: hands queued packets to the
@@ -175,6 +181,7 @@ InputSlot* input_slot(int handle) {
 
 void stop_input(InputSlot* slot) {
   slot->started.store(0);
+  while (slot->in_callback.load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   if (slot->delivery.joinable()) {
     {
       std::lock_guard<std::mutex> lock(loop_mutex);
