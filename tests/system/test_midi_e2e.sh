@@ -6,7 +6,7 @@
 # separate sounds, each lasting its key time plus the note-off delay, and
 # silence before the first. Esc then ends the program with status 0.
 #
-# usage: test_midi_e2e.sh RUN_DIR BUILD_DIR   (needs $DISPLAY, jackd, python3)
+# usage: test_midi_e2e.sh RUN_DIR BUILD_DIR   (needs $DISPLAY and jackd)
 set -uo pipefail
 run_src=$(cd "${1:?usage: test_midi_e2e.sh RUN_DIR BUILD_DIR}" && pwd)
 build_dir=$(cd "${2:?usage: test_midi_e2e.sh RUN_DIR BUILD_DIR}" && pwd)
@@ -42,7 +42,6 @@ fail() {
 
 [ -x "$keyboard_tool" ] || fail "keyboard tool not built: $keyboard_tool"
 [ -x "$run_src/quillon_darvo" ] || fail "program not built in $run_src"
-command -v python3 >/dev/null || fail "python3 is needed to read the recording"
 ls "$run_src"/sounds/piano_12.mp3 "$run_src"/sounds/piano12.wav >/dev/null 2>&1 ||
   ls "$run_src"/sounds/ | grep -q '^piano' || fail "no sample sets in $run_src/sounds (run scripts/make-assets)"
 
@@ -103,41 +102,28 @@ prog_pid=""
 [ "$status" -eq 0 ] || fail "program ended with status $status"
 [ -s "$work/run/recording.wav" ] || fail "no recording"
 
-# Sound segments of the recording: 10 ms windows above a threshold, runs of
-# them separated by at least 150 ms of silence.
-python3 - "$work/run/recording.wav" <<'EOF' || fail "recording does not hold the phrase"
-import struct, sys, wave
-w = wave.open(sys.argv[1], "rb")
-rate, channels = w.getframerate(), w.getnchannels()
-data = w.readframes(w.getnframes())
-samples = struct.unpack("<%dh" % (len(data) // 2), data[: len(data) // 2 * 2])
-win = rate // 100 * channels
-levels = [max((abs(v) for v in samples[i:i + win]), default=0) for i in range(0, len(samples), win)]
-loud = [lv > 300 for lv in levels]
-segments, start, quiet = [], None, 0
-for i, on in enumerate(loud):
-    if on:
-        if start is None:
-            start = i
-        quiet, end = 0, i
-    elif start is not None:
-        quiet += 1
-        if quiet >= 15:
-            segments.append((start, end))
-            start = None
-if start is not None:
-    segments.append((start, end))
-print("recording: %.2f s, segments (ms):" % (len(levels) / 100.0),
-      [((a * 10), (b - a + 1) * 10) for a, b in segments])
-if len(segments) != 4:
-    sys.exit("expected 4 notes, found %d" % len(segments))
-if segments[0][0] < 50:
-    sys.exit("sound before the first note")
-# Each note sounds its held time plus the 80 ms note-off delay (+- a block
-# or two of 23 ms and the 10 ms windows).
-for (a, b), held in zip(segments, (300, 300, 300, 500)):
-    length = (b - a + 1) * 10
-    if not (held + 80 - 60 <= length <= held + 80 + 80):
-        sys.exit("a note lasted %d ms, expected about %d" % (length, held + 80))
-EOF
+# Sound segments of the recording (44-byte header, 44.1 kHz stereo 16-bit):
+# 10 ms windows whose peak is above 300, runs of them separated by at least
+# 150 ms of silence. Each note must sound its held time plus the 80 ms
+# note-off delay (give or take a block or two and the window size), and the
+# recording must start with silence.
+segments=$(od -An -v -t d2 -j 44 "$work/run/recording.wav" | awk '
+  { for (i = 1; i <= NF; i++) { v = $i < 0 ? -$i : $i; if (v > peak) peak = v;
+      if (++n == 882) { print peak; peak = 0; n = 0 } } }' | awk '
+  { if ($1 > 300) { if (start < 0) start = NR; quiet = 0; last = NR }
+    else if (start >= 0 && ++quiet >= 15) { print (start - 1) * 10, (last - start + 1) * 10; start = -1 } }
+  BEGIN { start = -1 }
+  END { if (start >= 0) print (start - 1) * 10, (last - start + 1) * 10 }')
+echo "recording segments (start ms, length ms):" $segments
+[ "$(echo "$segments" | grep -c .)" -eq 4 ] || fail "expected 4 notes in the recording"
+set -- 300 300 300 500
+first=1
+while read -r at length; do
+  [ "$first" -eq 0 ] || [ "$at" -ge 500 ] || fail "sound before the first note (at $at ms)"
+  first=0
+  want=$(($1 + 80))
+  [ "$length" -ge $((want - 60)) ] && [ "$length" -le $((want + 80)) ] ||
+    fail "a note lasted $length ms, expected about $want"
+  shift
+done <<<"$segments"
 echo PASS
