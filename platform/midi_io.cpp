@@ -301,16 +301,31 @@ std::string midi_io_system_api() {
 
 // ---- devices ----
 
+// The system's port list is read once per count (one client for the whole
+// scan); names are answered from that scan, like a driver's device table.
+namespace {
+std::mutex scan_mutex;
+std::vector<std::string> scanned_inputs;
+std::vector<std::string> scanned_outputs;
+
+template <typename Port>
+int scan_ports(Port* port, std::vector<std::string>* names) {
+  names->clear();
+  if (!port) return 0;
+  unsigned n = port->getPortCount();
+  for (unsigned d = 0; d < n; d++) names->push_back(trim(port->getPortName(d)));
+  delete port;
+  return (int)n;
+}
+}  // namespace
+
 int midi_in_count() {
   if (backend.load() == MIDI_BACKEND_LOOPBACK) {
     std::lock_guard<std::mutex> lock(loop_mutex);
     return loop_input_count;
   }
-  RtMidiIn* in = make_rt_in();
-  if (!in) return 0;
-  int n = (int)in->getPortCount();
-  delete in;
-  return n;
+  std::lock_guard<std::mutex> lock(scan_mutex);
+  return scan_ports(make_rt_in(), &scanned_inputs);
 }
 
 int midi_out_count() {
@@ -318,11 +333,8 @@ int midi_out_count() {
     std::lock_guard<std::mutex> lock(loop_mutex);
     return loop_output_count;
   }
-  RtMidiOut* out = make_rt_out("quillon_darvo out");
-  if (!out) return 0;
-  int n = (int)out->getPortCount();
-  delete out;
-  return n;
+  std::lock_guard<std::mutex> lock(scan_mutex);
+  return scan_ports(make_rt_out("quillon_darvo out"), &scanned_outputs);
 }
 
 int midi_in_name(int device, std::string* name) {
@@ -333,18 +345,11 @@ int midi_in_name(int device, std::string* name) {
     *name = trim(loop_inputs[device].name);
     return 1;
   }
-  RtMidiIn* in = make_rt_in();
-  if (!in) return 0;
-  int ok = 0;
-  if (device < (int)in->getPortCount()) {
-    std::string text = in->getPortName(device);
-    if (!text.empty()) {
-      *name = trim(text);
-      ok = 1;
-    }
-  }
-  delete in;
-  return ok;
+  std::lock_guard<std::mutex> lock(scan_mutex);
+  if (device >= (int)scanned_inputs.size()) scan_ports(make_rt_in(), &scanned_inputs);
+  if (device >= (int)scanned_inputs.size() || scanned_inputs[device].empty()) return 0;
+  *name = scanned_inputs[device];
+  return 1;
 }
 
 int midi_out_name(int device, std::string* name) {
@@ -355,18 +360,11 @@ int midi_out_name(int device, std::string* name) {
     *name = trim(loop_outputs[device].name);
     return 1;
   }
-  RtMidiOut* out = make_rt_out("quillon_darvo out");
-  if (!out) return 0;
-  int ok = 0;
-  if (device < (int)out->getPortCount()) {
-    std::string text = out->getPortName(device);
-    if (!text.empty()) {
-      *name = trim(text);
-      ok = 1;
-    }
-  }
-  delete out;
-  return ok;
+  std::lock_guard<std::mutex> lock(scan_mutex);
+  if (device >= (int)scanned_outputs.size()) scan_ports(make_rt_out("quillon_darvo out"), &scanned_outputs);
+  if (device >= (int)scanned_outputs.size() || scanned_outputs[device].empty()) return 0;
+  *name = scanned_outputs[device];
+  return 1;
 }
 
 // ---- inputs ----

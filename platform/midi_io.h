@@ -36,7 +36,8 @@ std::string midi_io_system_api();
 
 int midi_in_count();
 int midi_out_count();
-// Device name with blanks trimmed at both ends; 0 when the device is unknown.
+// Device name with blanks trimmed at both ends, as of the last count; 0 when
+// the device is unknown.
 int midi_in_name(int device, std::string* name);
 int midi_out_name(int device, std::string* name);
 
