@@ -126,6 +126,10 @@ void fbs_sounds_fit_buffers(void);
 
 // ---- Mixer (mixer.cpp) ----
 
+// Installs the block routines for an output channel count (FBS_INIT, with
+// output stopped).
+void fbs_install_routines(int32_t channels);
+
 // Returns once no fill call that was running when it was called still runs.
 // Call it after detaching memory from the tables and before freeing it.
 // Never call it from the plug-in's thread.

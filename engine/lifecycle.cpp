@@ -12,9 +12,6 @@
 
 #include "engine/engine_state.h"
 
-// Installs the block routines for an output channel count (mixer.cpp).
-void fbs_install_routines(int32_t channels);
-
 // The built-in plug-in list, in order of preference.
 static const char* const kPlugNames[] = {"plug-rtaudio.so", "plug-wav.so"};
 constexpr int kPlugNameCount = sizeof(kPlugNames) / sizeof(kPlugNames[0]);

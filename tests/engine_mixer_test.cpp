@@ -340,6 +340,41 @@ TEST_F(Mixer, EntryPointsRejectBadHandlesAndArguments) {
   EXPECT_EQ(FBS_GET_PLAYINGSOUNDS(), 0);
 }
 
+TEST_F(Mixer, RoutinesFollowTheSpeedAndTheChannelCount) {
+  int32_t s = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(ramp_wave(4 * kFrames), &s), 1);
+  FBS_SET_SOUNDSPEED(s, 2.0f);  // every second frame
+  FBS_PLAY_SOUND(s, 1);
+  std::vector<int16_t> out = fill();
+  EXPECT_EQ((std::vector<int16_t>(out.begin(), out.begin() + 6)),
+            (std::vector<int16_t>{1, -1, 3, -3, 5, -5}));
+  // Backwards from the loop end, wrapping once into the region's end.
+  FBS_SET_SOUNDSPEED(s, -1.0f);
+  void *st = nullptr, *en = nullptr;
+  FBS_GET_SOUNDPOINTERS(s, &st, nullptr, &en);
+  uint8_t* b = static_cast<uint8_t*>(st);
+  FBS_SET_SOUNDPOINTERS(s, nullptr, b + 8, nullptr);  // frame 3
+  FBS_PLAY_SOUND(s, 2);
+  FBS_SET_SOUNDPOINTERS(s, nullptr, b + 8, nullptr);
+  out = fill();
+  EXPECT_EQ(out[0], 3);
+  EXPECT_EQ(out[2], 2);
+  EXPECT_EQ(out[4], 1);
+
+  // Mono output: 2-byte frames, and pan has no effect.
+  FBS_SET_SOUNDLOOPS(s, 0);
+  ASSERT_EQ(FBS_INIT(44100, 1, 3, kFrames, 0), 1);
+  std::vector<int16_t> mono = {10, 20, 30, 40};
+  int32_t w = fbs_wave_store_copy(mono.data(), 8);
+  int32_t m = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(w, &m), 1);
+  FBS_SET_SOUNDPAN(m, 1.0f);
+  FBS_PLAY_SOUND(m, 1);
+  copy.fill(1);
+  const int16_t* o = copy.block();
+  EXPECT_EQ((std::vector<int16_t>(o, o + 6)), (std::vector<int16_t>{10, 20, 30, 40, 0, 0}));
+}
+
 TEST_F(Mixer, ALargerBlockAfterInitAgainIsRenderedWhole) {
   int32_t s = -1;
   ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(8 * kFrames, 300), &s), 1);
