@@ -27,8 +27,9 @@ extern std::atomic<double> probe_time;       // when the loop probe was last sen
 extern std::atomic<int> handler_waiting;
 extern std::atomic<int> handler_busy;
 
-// Open handles (0 when not open). Written by the main thread, the thru handle
-// also by the MIDI thread when it closes the port on a loop.
+// Open handles (0 when not open). Written by the main thread; the thru handle
+// also by the MIDI thread, which takes it (exchange with 0) to close the port
+// on a loop.
 extern std::atomic<int> midi_in_handle[3];
 extern std::atomic<int> thru_handle;
 
@@ -40,8 +41,8 @@ extern std::atomic<int> midi_output_devices;
 std::string input_name(int port);
 std::string output_name(int port);
 
-// Main thread, port cycle: sets all channel volumes to 127, channel 10 to 0,
-// voice_divisor_factor to 1.2 and the divisors to 152.4 (start-up).
+// Main thread, at start-up: all channel volumes to 127, channel 10 to 0,
+// voice_divisor_factor to 1.2 and both voice divisors to 127 x 1.2 = 152.4.
 void reset_channel_volumes();
 // Main thread: opens up to three inputs from midi_in_port, midi_in2_port,
 // midi_in3_port (clamping them) and shows a notice for every failure.
