@@ -39,6 +39,7 @@ struct LoopInput {
   std::string name;
   bool exists = false;
   bool unplugged = false;
+  bool refuse_start = false;
   std::deque<std::vector<uint8_t>> queue;  // packets waiting for delivery
   int in_delivery = 0;                      // packets taken but not yet handed over
   int open_slot = -1;                       // input slot that has it open
@@ -456,7 +457,7 @@ int midi_in_start(int handle) {
   if (slot->backend == MIDI_BACKEND_LOOPBACK) {
     {
       std::lock_guard<std::mutex> lock(loop_mutex);
-      if (loop_inputs[slot->device].unplugged) return 0;
+      if (loop_inputs[slot->device].unplugged || loop_inputs[slot->device].refuse_start) return 0;
     }
     slot->stop_request.store(0);
     slot->started.store(1);
@@ -741,6 +742,11 @@ void midi_loop_unplug(int device) {
     loop_inputs[device].queue.clear();
   }
   loop_changed.notify_all();
+}
+
+void midi_loop_refuse_start(int device, int refuse) {
+  std::lock_guard<std::mutex> lock(loop_mutex);
+  if (device >= 0 && device < loop_input_count) loop_inputs[device].refuse_start = refuse != 0;
 }
 
 int midi_loop_flush(double timeout_s) {

@@ -100,6 +100,9 @@ void midi_loop_send_short(int device, uint32_t packed);
 // The device disappears: queued bytes are dropped, nothing more is delivered,
 // opening it fails; open handles stay closable.
 void midi_loop_unplug(int device);
+// While set, starting input `device` fails (a driver that opens but will
+// not run).
+void midi_loop_refuse_start(int device, int refuse);
 // Waits until every queued byte has been delivered (or `timeout_s` passed).
 // Returns 1 when everything was delivered.
 int midi_loop_flush(double timeout_s);

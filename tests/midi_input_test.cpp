@@ -91,6 +91,27 @@ TEST_F(MidiInput, PortThatCannotOpenGivesItsNotice) {
   for (int i = 0; i < 3; i++) EXPECT_EQ(0, midi_in_handle[i].load());
 }
 
+TEST_F(MidiInput, PortThatCannotStartIsClosedWithItsNotice) {
+  midi_loop_add_input("one");
+  midi_loop_add_input(" two ");
+  midi_loop_add_input("three");
+  for (int d = 0; d < 3; d++) midi_loop_refuse_start(d, 1);
+  midi_in_port = 1;
+  midi_in2_port = 2;
+  midi_in3_port = 3;
+  open_midi_inputs();
+  std::vector<std::string> texts = notices();
+  ASSERT_EQ(3u, texts.size());
+  EXPECT_EQ("error can't start MIDI input 1 !\rone", texts[0]);
+  EXPECT_EQ("error can't start MIDI input2 2 !\rtwo", texts[1]);
+  EXPECT_EQ("error can't start MIDI input3 (3) !\rthree", texts[2]);
+  for (int i = 0; i < 3; i++) EXPECT_EQ(0, midi_in_handle[i].load());
+  // They were closed again: with the driver willing, they open and start.
+  for (int d = 0; d < 3; d++) midi_loop_refuse_start(d, 0);
+  open_midi_inputs();
+  for (int i = 0; i < 3; i++) EXPECT_NE(0, midi_in_handle[i].load());
+}
+
 TEST_F(MidiInput, ThruPortSendsTheProbe) {
   midi_loop_add_output("synth");
   thru_port.store(5);
