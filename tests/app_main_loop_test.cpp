@@ -368,3 +368,164 @@ TEST_F(MainLoop, StatusScreenShowsPortsSetAndTranspose) {
   EXPECT_EQ(win_row_text(3).rfind("[B]prev [N]next piano  / [I][O]type=0", 0), 0u) << win_row_text(3);
   EXPECT_EQ(win_row_text(10).rfind("[V]velo2  [D]delay  [K]nokeyvol", 0), 0u) << win_row_text(10);
 }
+
+// ---- Whole runs of the main loop on the headless window ----
+
+#include <fstream>
+
+#include "platform/dialogs.h"
+#include "platform/midi_io.h"
+#include "tests/plugins/plug_test_api.h"
+
+namespace {
+
+// A short stereo 16-bit WAV file at 44100 Hz.
+void write_wav(const fs::path& path, int frames) {
+  std::ofstream f(path, std::ios::binary);
+  auto u32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+  auto u16 = [&](uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+  f.write("RIFF", 4);
+  u32(36 + frames * 4);
+  f.write("WAVEfmt ", 8);
+  u32(16);
+  u16(1);
+  u16(2);
+  u32(44100);
+  u32(44100 * 4);
+  u16(4);
+  u16(16);
+  f.write("data", 4);
+  u32(frames * 4);
+  for (int i = 0; i < frames * 2; i++) u16(static_cast<uint16_t>((i * 37) & 0x3FFF));
+}
+
+std::vector<std::string> read_lines(const fs::path& path) {
+  std::ifstream f(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(f, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// A program folder with set 0 as WAV files (or none) and the test output
+// plug-in under both built-in names; the test runs inside it.
+class ProgramFolder {
+ public:
+  explicit ProgramFolder(bool with_samples) {
+    dir_ = fs::temp_directory_path() / ("qd_main_run_" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "sounds");
+    fs::create_directories(dir_ / "save" / "user");
+    if (with_samples)
+      for (int n = 12; n <= 108; n += 12)
+        write_wav(dir_ / "sounds" / ("piano" + std::to_string(n) + ".wav"), 2000);
+    plug_dir_ = plugtest::make_plug_folder({{plugtest::built("plug_test.so"), "plug-rtaudio.so"},
+                                            {plugtest::built("plug_test.so"), "plug-wav.so"}});
+    FBS_SET_PLUGPATH(plug_dir_.c_str());
+    old_ = fs::current_path();
+    fs::current_path(dir_);
+  }
+  ~ProgramFolder() {
+    fs::current_path(old_);
+    fs::remove_all(dir_);
+    fs::remove_all(plug_dir_);
+  }
+  fs::path path(const char* name) const { return dir_ / name; }
+  std::string plug(const char* name) const { return plug_dir_ + name; }
+
+ private:
+  fs::path dir_, old_;
+  std::string plug_dir_;
+};
+
+class MainLoopRun : public MainLoop {
+ protected:
+  void SetUp() override {
+    MainLoop::SetUp();
+    midi_io_select_backend(MIDI_BACKEND_LOOPBACK);
+    dialog_clear_history();
+    // The state of a fresh process: nothing loaded, the window's first title.
+    loaded_sound = -1;
+    for (int& w : wave) w = -1;
+    base_title.clear();
+    win_set_title("quillon_darvo");
+  }
+};
+
+}  // namespace
+
+TEST_F(MainLoopRun, EscAfterStartUpSavesTheSettingsTwice) {
+  ProgramFolder folder(true);
+  // A buffer size outside the engine's range in the settings file.
+  set_default_settings();
+  buffer_size = 50;
+  ASSERT_TRUE(write_settings("quillon_darvo.ini"));
+  set_default_settings();
+
+  win_push_key("\x1b");
+  testing::internal::CaptureStdout();
+  int status = run_main_loop();
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(status, 0);
+
+  EXPECT_NE(out.find("plugout=test plug-rtaudio.so /"), std::string::npos) << out;
+  EXPECT_NE(out.find("loading sound files..."), std::string::npos) << out;
+  EXPECT_NE(out.find("[B]prev [N]next piano  / [I][O]type=0"), std::string::npos) << out;
+  EXPECT_EQ(win_get_title(), "quillon_darvo    ");
+
+  std::vector<std::string> ini = read_lines(folder.path("quillon_darvo.ini"));
+  std::vector<std::string> backup = read_lines(folder.path("quillon_darvo_backup.ini"));
+  ASSERT_EQ(ini.size(), 2096u);
+  EXPECT_EQ(ini, backup);
+  EXPECT_EQ(ini[2053], "finlist");
+  EXPECT_EQ(ini[2087], " 100");  // buffer_size raised to the engine's minimum
+  EXPECT_EQ(wave[0], -1);        // the waves were destroyed at the end
+  EXPECT_EQ(sound[0][1], -1);
+}
+
+TEST_F(MainLoopRun, BufferSizeAboveTheRangeIsLowered) {
+  ProgramFolder folder(true);
+  set_default_settings();
+  buffer_size = 5000;
+  ASSERT_TRUE(write_settings("quillon_darvo.ini"));
+  win_push_key(" ");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(run_main_loop(), 0);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(read_lines(folder.path("quillon_darvo.ini"))[2087], " 2048");
+}
+
+TEST_F(MainLoopRun, NoOutputDeviceIsFatalAfterAKey) {
+  ProgramFolder folder(true);
+  plugtest::Copy a = plugtest::open_copy(folder.plug("plug-rtaudio.so"));
+  plugtest::Copy b = plugtest::open_copy(folder.plug("plug-wav.so"));
+  ASSERT_TRUE(a.set && b.set);
+  a.set("init", 0);
+  b.set("init", 0);
+  // The first key, already waiting, is discarded; the second one ends.
+  win_push_key("a");
+  win_push_key("b");
+  testing::internal::CaptureStdout();
+  int status = run_main_loop();
+  std::string out = testing::internal::GetCapturedStdout();
+  a.set("init", 1);
+  b.set("init", 1);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("No free playback driver found!"), std::string::npos) << out;
+  EXPECT_EQ(win_poll_key(), "");
+  EXPECT_FALSE(fs::exists(folder.path("quillon_darvo.ini")));
+}
+
+TEST_F(MainLoopRun, MissingSampleIsFatalAfterAKey) {
+  ProgramFolder folder(false);
+  win_push_key("a");
+  win_push_key("b");
+  testing::internal::CaptureStdout();
+  int status = run_main_loop();
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("error loading wav sounds/piano12.wav"), std::string::npos) << out;
+  EXPECT_FALSE(fs::exists(folder.path("quillon_darvo.ini")));
+}
