@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -41,12 +42,27 @@ inline std::vector<std::string> take_log() {
   return out;
 }
 
+// Folders made by make_plug_folder, removed when the process ends (a loaded
+// library may lose its file; its mapping stays).
+inline std::vector<std::string>& made_folders() {
+  static std::vector<std::string>* v = new std::vector<std::string>;
+  return *v;
+}
+inline void remove_made_folders() {
+  std::error_code ec;
+  for (const std::string& f : made_folders()) std::filesystem::remove_all(f, ec);
+}
+
 // Makes a fresh folder and copies plug-ins into it: pairs of (built test
 // plug-in file, name in the folder). Returns the folder with "/" appended.
 inline std::string make_plug_folder(const std::vector<std::pair<std::string, std::string>>& files) {
   char tmpl[] = "/tmp/qd_plugtest_XXXXXX";
   char* dir = mkdtemp(tmpl);
   std::string folder = std::string(dir ? dir : "/tmp") + "/";
+  if (dir) {
+    if (made_folders().empty()) std::atexit(remove_made_folders);
+    made_folders().push_back(dir);
+  }
   for (const auto& f : files)
     std::filesystem::copy_file(f.first, folder + f.second,
                                std::filesystem::copy_options::overwrite_existing);
