@@ -26,11 +26,14 @@ std::atomic<int> channel_volume[16] = {127, 127, 127, 127, 127, 127, 127, 127,
 std::atomic<float> voice_divisor_factor{1.2f};
 std::atomic<int> pedal_down{0};
 
-std::atomic<double> rate_gate_time{0.0};
-std::atomic<double> thru_credit_time{0.0};
-// The program clock starts near 0, so "never sent" must lie far in the past:
-// otherwise a program change 127 in the first 4 s would count as a probe.
-std::atomic<double> probe_time{-1.0e9};
+// The program clock starts near 0 when the program starts, so the start
+// values of the three handler clocks must lie far in the past: with 0, the
+// first messages would find the rate gate shut and the thru budget spent,
+// and a program change 127 in the first 4 s would count as a returned probe.
+constexpr double kLongAgo = -1.0e9;
+std::atomic<double> rate_gate_time{kLongAgo};
+std::atomic<double> thru_credit_time{kLongAgo};
+std::atomic<double> probe_time{kLongAgo};
 std::atomic<int> handler_waiting{0};
 std::atomic<int> handler_busy{0};
 
@@ -179,6 +182,12 @@ std::string output_name(int port) {
   std::lock_guard<std::mutex> lock(names_mutex);
   if (port < 1 || port > kMaxMidiDevices) return std::string();
   return output_names[port];
+}
+
+void reset_midi_timing() {
+  rate_gate_time.store(kLongAgo);
+  thru_credit_time.store(kLongAgo);
+  probe_time.store(kLongAgo);
 }
 
 void reset_channel_volumes() {

@@ -41,6 +41,8 @@ extern std::atomic<int> midi_output_devices;
 std::string input_name(int port);
 std::string output_name(int port);
 
+// The three handler clocks back to their start values (a time long past).
+void reset_midi_timing();
 // Main thread, at start-up: all channel volumes to 127, channel 10 to 0,
 // voice_divisor_factor to 1.2 and both voice divisors to 127 x 1.2 = 152.4.
 void reset_channel_volumes();

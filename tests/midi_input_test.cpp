@@ -325,6 +325,18 @@ TEST_F(MidiThru, NoThruPortSendsNothing) {
   EXPECT_EQ("", take_pending_message());
 }
 
+TEST_F(MidiThru, ClockStartingNearZeroLetsTheFirstBurstThrough) {
+  // The program clock counts from the program's start: a chord played at
+  // once must neither meet a shut gate nor a spent thru budget.
+  reset_midi_timing();
+  for (int i = 0; i < 40; i++) deliver_at(0.001, msg(0x90, 40 + i, 100));
+  EXPECT_EQ(sent_before + 40, midi_loop_sent_count(0));
+  EXPECT_NE(0, thru_handle.load());
+  EXPECT_EQ("", take_pending_message());
+  deliver_at(0.002, msg(0xC0, 127));  // never probed at this time: music
+  EXPECT_NE(0, thru_handle.load());
+}
+
 TEST_F(MidiThru, ProbeReturningWithinFourSecondsClosesThePort) {
   deliver_at(103.9, msg(0xC5, 127));
   EXPECT_EQ(0, thru_handle.load());

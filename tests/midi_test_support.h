@@ -42,9 +42,7 @@ inline void deliver_at(double t, uint32_t message) {
 inline void reset_midi_state() {
   midi_clock = fake_clock;
   fake_now.store(1000.0);
-  rate_gate_time.store(0.0);
-  thru_credit_time.store(0.0);
-  probe_time.store(-1.0e9);
+  reset_midi_timing();
   handler_waiting.store(0);
   handler_busy.store(0);
   auxvar.store(0.0);
