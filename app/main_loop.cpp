@@ -171,8 +171,6 @@ void clamp_equalizer_settings() {
   eq_bands.order = clamp_int(eq_bands.order, 1, 4);
 }
 
-bool markers_made = false;
-
 // Sample cycle, steps 13..18. Returns 0, or 1 after a fatal error.
 int sample_cycle() {
   if (!sample_set_complete(piano_sound)) piano_sound = 0;
@@ -221,10 +219,7 @@ int sample_cycle() {
   FBS_SET_MASTERCALLBACK(master_callback);
   update_effect_routing();
 
-  if (!markers_made) {
-    make_key_markers();
-    markers_made = true;
-  }
+  if (marker_white == nullptr) make_key_markers();
   reset_keyvol_undo();
   return 0;
 }
@@ -334,10 +329,7 @@ int program_end() {
   win_sleep_ms(100);
   write_settings("quillon_darvo_backup.ini");
   destroy_pictures();
-  for (WinImage** image : {&marker_white, &marker_black, &marker_red, &marker_green}) {
-    win_image_destroy(*image);
-    *image = nullptr;
-  }
+  destroy_key_markers();
   return 0;
 }
 
@@ -399,7 +391,16 @@ void fill_white_key_tables() {
   }
 }
 
+void destroy_key_markers() {
+  for (WinImage** image : {&marker_white, &marker_black, &marker_red, &marker_green}) {
+    win_image_destroy(*image);
+    *image = nullptr;
+  }
+  for (WinImage*& image : key_marker) image = nullptr;
+}
+
 void make_key_markers() {
+  destroy_key_markers();
   auto make = [](uint32_t color) {
     WinImage* image = win_image_create(kKeyMarkerWidth, kKeyMarkerHeight);
     if (image != nullptr) win_image_line(image, 0, 0, kKeyMarkerWidth - 1, kKeyMarkerHeight - 1, color, kWinFilledBox);

@@ -58,7 +58,9 @@ extern WinImage* marker_black;
 extern WinImage* marker_red;
 extern WinImage* marker_green;
 extern WinImage* key_marker[128];
+// Makes the four images (replacing earlier ones) and fills key_marker.
 void make_key_markers();
+void destroy_key_markers();
 
 // ---- The program ----
 
