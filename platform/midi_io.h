@@ -94,7 +94,10 @@ int midi_loop_add_output(const char* name);
 // What output `out_device` sends is fed into input `in_device` (-1 unwires).
 void midi_loop_wire(int out_device, int in_device);
 // Queues raw bytes as arriving on input `device`; they are parsed and handed
-// to the handler on that input's delivery thread while it is started.
+// to the handler on that input's delivery thread while it is started. Each
+// call is one driver packet, as a real port delivers them: running status
+// carries over to the next packet, a message cut short at its end is dropped.
+// Bytes sent while the input is not open are lost.
 void midi_loop_send(int device, const uint8_t* bytes, size_t count);
 void midi_loop_send_short(int device, uint32_t packed);
 // The device disappears: queued bytes are dropped, nothing more is delivered,
