@@ -79,10 +79,7 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_DESTROY_WAVE(int32_t* wave) {
     if (!fbs_sound_valid(i)) continue;
     FbsSound& s = fbs_sounds[i];
     if (s.wave_begin.load() != data) continue;
-    if (s.loops.load() > 0 && s.paused.load() == 0) {
-      s.paused.store(1);
-      s.loops.store(0);
-    }
+    // Paused (when playing), loops 0, wave begin cleared, then the buffer.
     if (!fbs_sound_free(i)) fbs_print_line("!!! pointer value are corrupt !!!");
   }
   w.data.store(nullptr);
