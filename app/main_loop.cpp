@@ -256,7 +256,7 @@ void key_loop_pass() {
       draw_level_meter();
       meter_time = now;
     }
-    win_sleep_ms(note_off_sleep_ms(win_timer()));
+    win_sleep_ms(note_off_sleep_ms(midi_clock()));  // the clock of the note-off queue
     std::string message = take_pending_message();
     if (!message.empty()) notice(message, "notice");
     serve_note_off_queue();

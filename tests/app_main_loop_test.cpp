@@ -372,6 +372,10 @@ TEST_F(MainLoop, StatusScreenShowsPortsSetAndTranspose) {
 // ---- Whole runs of the main loop on the headless window ----
 
 #include <fstream>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
 
 #include "platform/dialogs.h"
 #include "platform/midi_io.h"
@@ -440,6 +444,34 @@ class ProgramFolder {
   std::string plug_dir_;
 };
 
+// Ends the test program when a run hangs (a fatal error waiting for a key
+// that never comes), so the failure shows instead of a stuck test.
+class Watchdog {
+ public:
+  explicit Watchdog(int seconds)
+      : thread_([this, seconds] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (!cv_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) {
+            std::fprintf(stderr, "main loop run did not end within %d s\n", seconds);
+            std::abort();
+          }
+        }) {}
+  ~Watchdog() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    cv_.notify_one();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
 class MainLoopRun : public MainLoop {
  protected:
   void SetUp() override {
@@ -452,6 +484,19 @@ class MainLoopRun : public MainLoop {
     base_title.clear();
     win_set_title("quillon_darvo");
   }
+
+  // One whole run with its standard output kept in out.
+  int run() {
+    testing::internal::CaptureStdout();
+    int status;
+    {
+      Watchdog watchdog(60);
+      status = run_main_loop();
+    }
+    out = testing::internal::GetCapturedStdout();
+    return status;
+  }
+  std::string out;
 };
 
 }  // namespace
@@ -465,9 +510,7 @@ TEST_F(MainLoopRun, EscAfterStartUpSavesTheSettingsTwice) {
   set_default_settings();
 
   win_push_key("\x1b");
-  testing::internal::CaptureStdout();
-  int status = run_main_loop();
-  std::string out = testing::internal::GetCapturedStdout();
+  int status = run();
   EXPECT_EQ(status, 0);
 
   EXPECT_NE(out.find("plugout=test plug-rtaudio.so /"), std::string::npos) << out;
@@ -491,9 +534,7 @@ TEST_F(MainLoopRun, BufferSizeAboveTheRangeIsLowered) {
   buffer_size = 5000;
   ASSERT_TRUE(write_settings("quillon_darvo.ini"));
   win_push_key(" ");
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(run_main_loop(), 0);
-  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(run(), 0);
   EXPECT_EQ(read_lines(folder.path("quillon_darvo.ini"))[2087], " 2048");
 }
 
@@ -507,9 +548,7 @@ TEST_F(MainLoopRun, NoOutputDeviceIsFatalAfterAKey) {
   // The first key, already waiting, is discarded; the second one ends.
   win_push_key("a");
   win_push_key("b");
-  testing::internal::CaptureStdout();
-  int status = run_main_loop();
-  std::string out = testing::internal::GetCapturedStdout();
+  int status = run();
   a.set("init", 1);
   b.set("init", 1);
   EXPECT_EQ(status, 1);
@@ -522,10 +561,49 @@ TEST_F(MainLoopRun, MissingSampleIsFatalAfterAKey) {
   ProgramFolder folder(false);
   win_push_key("a");
   win_push_key("b");
-  testing::internal::CaptureStdout();
-  int status = run_main_loop();
-  std::string out = testing::internal::GetCapturedStdout();
+  int status = run();
   EXPECT_EQ(status, 1);
   EXPECT_NE(out.find("error loading wav sounds/piano12.wav"), std::string::npos) << out;
   EXPECT_FALSE(fs::exists(folder.path("quillon_darvo.ini")));
+}
+
+namespace {
+
+// Steps of a scripted run, driven from the note-off queue service, which the
+// key loop's wait calls on the main thread on every pass.
+int script_stage = 0;
+double script_time = 0.0;
+
+double reload_incomplete_set_clock() {
+  double now = steady_seconds();
+  if (script_stage == 0) {
+    // As a preset naming a set that is not on disk would: the set changes
+    // and the main loop is asked to reload.
+    piano_sound = 3;
+    post_pending_key("reload");
+    script_time = now;
+    script_stage = 1;
+  } else if (script_stage == 1 && now > script_time + 1.2) {
+    // Past the pass that took "reload": this is the next key loop.
+    win_push_key("\x1b");
+    script_stage = 2;
+  }
+  return now;
+}
+
+}  // namespace
+
+TEST_F(MainLoopRun, ReloadOfAnIncompleteSetFallsBackToSetZeroAndLoadsIt) {
+  ProgramFolder folder(true);
+  script_stage = 0;
+  midi_clock = reload_incomplete_set_clock;
+  int status = run();
+  midi_clock = steady_seconds;
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(script_stage, 2);
+  EXPECT_EQ(piano_sound.load(), 0);
+  size_t first = out.find("loading sound files...");
+  ASSERT_NE(first, std::string::npos) << out;
+  EXPECT_NE(out.find("loading sound files...", first + 1), std::string::npos) << out;
+  EXPECT_EQ(out.find("error create sound"), std::string::npos) << out;
 }
