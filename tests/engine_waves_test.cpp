@@ -259,6 +259,15 @@ TEST_F(Waves, MonoOutputSumsBothChannels) {
   EXPECT_EQ(out[0], 0);
   float l = (float)(20000 * 1.5259254723787308e-05);
   EXPECT_EQ(out[1], nearest(16383.0 * l + 16383.0 * l));
+
+  // Downsampling writes mono with a half step more gain: 16383.5.
+  WavSpec down;
+  down.rate = 88200;
+  down.samples = samples16({20000, 20000, 20000, 20000, 20000, 20000});
+  out = load(wav_bytes(down));
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0], nearest(16383.5 * l + 16383.5 * l));
+  EXPECT_EQ(out[2], 0);
 }
 
 TEST_F(Waves, DataSizeBeyondTheFileIsLimitedToTheBytesPresent) {

@@ -59,7 +59,7 @@ TEST(EngineDestroyWave, WhileThePlugInThreadMixesItsSounds) {
     }
   });
 
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < 1000; ++round) {
     int32_t wave = -1;
     void* data = nullptr;
     ASSERT_EQ(FBS_CREATE_WAVE(500 + round % 7 * 100, &wave, &data), 1);
