@@ -607,3 +607,100 @@ TEST_F(MainLoopRun, ReloadOfAnIncompleteSetFallsBackToSetZeroAndLoadsIt) {
   EXPECT_NE(out.find("loading sound files...", first + 1), std::string::npos) << out;
   EXPECT_EQ(out.find("error create sound"), std::string::npos) << out;
 }
+
+namespace {
+
+// A key script for a whole run: each step's keys are typed once `after`
+// seconds have passed since the previous step, checked on every pass of the
+// key loop's wait (through the note-off queue's clock, on the main thread).
+struct ScriptStep {
+  double after;
+  std::vector<std::string> keys;
+};
+std::vector<ScriptStep> key_script;
+size_t key_script_next = 0;
+double key_script_time = -1.0;
+
+double key_script_clock() {
+  double now = steady_seconds();
+  if (key_script_time < 0) key_script_time = now;
+  if (key_script_next < key_script.size() &&
+      now >= key_script_time + key_script[key_script_next].after) {
+    for (const std::string& key : key_script[key_script_next].keys) win_push_key(key);
+    key_script_time = now;
+    key_script_next++;
+  }
+  return now;
+}
+
+size_t count_of(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+  return n;
+}
+
+class MainLoopScript : public MainLoopRun {
+ protected:
+  // Types the steps, then Esc; returns the run's status.
+  int run_script(std::vector<ScriptStep> steps) {
+    steps.push_back({1.5, {"\x1b", "\x1b"}});  // the second Esc ends a fatal wait
+    key_script = steps;
+    key_script_next = 0;
+    key_script_time = -1.0;
+    midi_clock = key_script_clock;
+    int status = run();
+    midi_clock = steady_seconds;
+    EXPECT_EQ(key_script_next, key_script.size()) << "the run ended before its script";
+    return status;
+  }
+};
+
+const std::vector<std::string> kSevenEnters = {"\r", "\r", "\r", "\r", "\r", "\r", "\r"};
+
+std::vector<std::string> keys_then(std::vector<std::string> keys, const std::vector<std::string>& more) {
+  keys.insert(keys.end(), more.begin(), more.end());
+  return keys;
+}
+
+}  // namespace
+
+TEST_F(MainLoopScript, BWithOnlySetZeroKeepsTheWavesAndRemakesTheSounds) {
+  ProgramFolder folder(true);
+  EXPECT_EQ(run_script({{0.0, {"b"}}}), 0) << out;
+  EXPECT_EQ(count_of(out, "loading sound files..."), 1u) << out;
+  EXPECT_EQ(count_of(out, "MIDI input port("), 2u) << out;  // the status screen, after each port cycle
+  EXPECT_EQ(count_of(out, "plugout="), 1u) << out;
+}
+
+TEST_F(MainLoopScript, MWithEnterEverywhereRestartsTheEngineAndReloads) {
+  ProgramFolder folder(true);
+  EXPECT_EQ(run_script({{0.0, keys_then({"m"}, kSevenEnters)}}), 0) << out;
+  EXPECT_EQ(count_of(out, "plugout="), 2u) << out;
+  EXPECT_EQ(count_of(out, "loading sound files..."), 2u) << out;
+}
+
+TEST_F(MainLoopScript, MChangingOnlyTheThruPortReopensThePorts) {
+  ProgramFolder folder(true);
+  midi_loop_reset();
+  midi_loop_add_input("keys");
+  int thru = midi_loop_add_output("thru out");
+  // Inputs 1, 2, 3 kept; thru port 1; buffer size, transpose, autovolmidi kept.
+  EXPECT_EQ(run_script({{0.0, {"m", "\r", "\r", "\r", "1", "\r", "\r", "\r", "\r"}}}), 0) << out;
+  EXPECT_EQ(count_of(out, "plugout="), 1u) << out;
+  EXPECT_EQ(count_of(out, "loading sound files..."), 1u) << out;
+  EXPECT_EQ(count_of(out, "MIDI input port("), 3u) << out;  // start, after the prompt, after the reopening
+  // The reopened thru port got the loop probe: program 127, then 0, on channel 10.
+  ASSERT_GE(midi_loop_sent_count(thru), 2);
+  EXPECT_EQ(midi_loop_sent(thru, 0), 0x7FC9u);
+  EXPECT_EQ(midi_loop_sent(thru, 1), 0x00C9u);
+  EXPECT_EQ(read_lines(folder.path("quillon_darvo.ini"))[2089], " 1");
+  midi_loop_reset();
+}
+
+TEST_F(MainLoopScript, MChangingTheBufferSizeRestartsTheEngine) {
+  ProgramFolder folder(true);
+  EXPECT_EQ(run_script({{0.0, {"m", "\r", "\r", "\r", "\r", "5", "1", "2", "\r", "\r", "\r"}}}), 0) << out;
+  EXPECT_EQ(count_of(out, "plugout="), 2u) << out;
+  EXPECT_EQ(count_of(out, "loading sound files..."), 2u) << out;
+  EXPECT_EQ(read_lines(folder.path("quillon_darvo.ini"))[2087], " 512");
+}
