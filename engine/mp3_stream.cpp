@@ -9,6 +9,7 @@
 // wrote, the mixer subtracts what it read, so neither touches bytes the other
 // still owns. The mixer never allocates, locks or waits.
 #include <mad.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -22,6 +23,7 @@
 #include "engine/fbs.h"
 #include "engine/kernels.h"
 #include "engine/mp3_decode.h"
+#include "engine/wav_read.h"
 
 // MP3 bytes read per refill, and libmad's zero guard behind the last piece.
 static const size_t kInputBytes = 8192;
@@ -240,14 +242,15 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_CREATE_MP3STREAM(const char* file_nam
   join_decoder();
   if (g_mad_ready) finish_mad_and_file();
   g_mad_ready = 0;
-  FILE* f = fopen(file_name, "rb");
-  if (f == nullptr) return 0;
-  long length = -1;
-  if (fseek(f, 0, SEEK_END) == 0) length = ftell(f);
-  if (length < 0 || fseek(f, 0, SEEK_SET) != 0) {
-    fclose(f);
+  size_t file_length = 0;
+  int fd = wav_open_regular(file_name, &file_length);
+  if (fd < 0) return 0;
+  FILE* f = fdopen(fd, "rb");
+  if (f == nullptr) {
+    close(fd);
     return 0;
   }
+  long length = (long)file_length;
   int32_t buffersize = fbs_out_buffersize();
   if (buffersize < 4) {
     fclose(f);

@@ -80,54 +80,64 @@ int wav_scan_image(const uint8_t* image, WavSource* src) {
   return 1;
 }
 
+int wav_open_regular(const char* path, size_t* length) {
+  if (path == nullptr || length == nullptr) return -1;
+  // Non-blocking, so a FIFO or device named by mistake cannot stall the open.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  // Sizes inside the engine are 32-bit.
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 0x7FFFFFFF) {
+    close(fd);
+    return -1;
+  }
+  *length = (size_t)st.st_size;
+  return fd;
+}
+
 int wav_read_whole_file(const char* path, size_t guard, uint8_t** bytes,
                         size_t* length) {
-  if (path == nullptr || bytes == nullptr || length == nullptr) return 0;
-  FILE* f = fopen(path, "rb");
-  if (f == nullptr) return 0;
-  long len = -1;
-  if (fseek(f, 0, SEEK_END) == 0) len = ftell(f);
-  // Sizes inside the engine are 32-bit.
-  if (len < 0 || len > 0x7FFFFFFFL || fseek(f, 0, SEEK_SET) != 0) {
-    fclose(f);
-    return 0;
-  }
-  uint8_t* buf = (uint8_t*)malloc((size_t)len + guard + 1);
+  if (bytes == nullptr) return 0;
+  size_t len = 0;
+  int fd = wav_open_regular(path, &len);
+  if (fd < 0) return 0;
+  uint8_t* buf = (uint8_t*)malloc(len + guard + 1);
   if (buf == nullptr) {
-    fclose(f);
+    close(fd);
     return 0;
   }
-  size_t got = fread(buf, 1, (size_t)len, f);
-  fclose(f);
-  if (got != (size_t)len) {
+  size_t got = 0;
+  while (got < len) {
+    ssize_t n = read(fd, buf + got, len - got);
+    if (n <= 0) break;
+    got += (size_t)n;
+  }
+  close(fd);
+  if (got != len) {
     free(buf);
     return 0;
   }
   memset(buf + len, 0, guard + 1);
   *bytes = buf;
-  *length = (size_t)len;
+  *length = len;
   return 1;
 }
 
 int wav_map_file(const char* path, const uint8_t** bytes, size_t* length) {
-  if (path == nullptr || bytes == nullptr || length == nullptr) return 0;
-  int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (bytes == nullptr || length == nullptr) return 0;
+  size_t len = 0;
+  int fd = wav_open_regular(path, &len);
   if (fd < 0) return 0;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 0x7FFFFFFF) {
-    close(fd);
-    return 0;
-  }
   *bytes = nullptr;
   *length = 0;
-  if (st.st_size > 0) {
-    void* map = mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_PRIVATE, fd, 0);
+  if (len > 0) {
+    void* map = mmap(nullptr, len, PROT_READ, MAP_PRIVATE, fd, 0);
     if (map == MAP_FAILED) {
       close(fd);
       return 0;
     }
     *bytes = (const uint8_t*)map;
-    *length = (size_t)st.st_size;
+    *length = len;
   }
   close(fd);
   return 1;

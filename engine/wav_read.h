@@ -38,6 +38,10 @@ int wav_scan_image(const uint8_t* image, WavSource* src);
 int wav_convert(const WavSource* src, const uint8_t* samples, int32_t out_rate,
                 int32_t out_channels, uint8_t** data, uint32_t* size);
 
+// Opens a regular file for reading (never blocking on a FIFO or device);
+// returns the descriptor and its length, or -1.
+int wav_open_regular(const char* path, size_t* length);
+
 // Maps a whole file read-only (no copy of the samples). Returns 1 with
 // *bytes and *length (an empty file gives length 0 and bytes null), or 0.
 // Release with wav_unmap_file.

@@ -179,7 +179,7 @@ int g_counter_model = 0;
 
 int32_t load_mp3(const std::string& path, int32_t* wave, const char* temp = "") {
   struct stat st;
-  if (stat(path.c_str(), &st) == 0 && st.st_size > 0) g_counter_model++;
+  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) g_counter_model++;
   return FBS_LOAD_MP3FILE(path.c_str(), wave, temp);
 }
 
@@ -288,7 +288,10 @@ TEST_F(Mp3, EmptyMissingAndJunkFilesFail) {
   FILE* f = fopen(junk.c_str(), "wb");
   for (int i = 0; i < 3000; ++i) fputc(0xFF, f);  // sync-looking but no frames
   fclose(f);
-  for (const std::string& p : {empty, junk, g_dir + "/missing.mp3"}) {
+  std::string fifo = g_dir + "/fifo.mp3";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(FBS_CREATE_MP3STREAM(fifo.c_str()), 0) << "a FIFO fails instead of blocking";
+  for (const std::string& p : {empty, junk, g_dir + "/missing.mp3", g_dir, fifo}) {
     SCOPED_TRACE(p);
     int32_t w = 9;
     EXPECT_EQ(load_mp3(p, &w, (g_dir + "/t.wav").c_str()), 0);

@@ -3,6 +3,7 @@
 // destroying a wave under its sounds. The output is a record of our own put
 // in the engine's plug-in table, so no device or plug-in file is needed.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -176,6 +177,11 @@ TEST_F(Waves, HeadersThatFailToLoad) {
   EXPECT_EQ(FBS_LOAD_WAVFILE("/nonexistent/file.wav", &h), 0);
   EXPECT_EQ(h, -1);
   EXPECT_EQ(FBS_LOAD_WAVFILE("/tmp", nullptr), 0);
+  EXPECT_EQ(FBS_LOAD_WAVFILE("/tmp", &h), 0) << "a folder";
+  std::string fifo = "/tmp/qd_waves_fifo_" + std::to_string(getpid());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(FBS_LOAD_WAVFILE(fifo.c_str(), &h), 0) << "a FIFO fails instead of blocking";
+  unlink(fifo.c_str());
 }
 
 TEST_F(Waves, ScanPassesOverLongerFmtAndListChunks) {
