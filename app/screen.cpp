@@ -60,6 +60,7 @@ void read_desktop_size() {
 }
 
 void print_line(const std::string& text) {
+  if (win_cursor_column() != 1) win_print("", true);  // a line of its own
   win_print(text, true);
   std::fputs(text.c_str(), stdout);
   std::fputc('\n', stdout);

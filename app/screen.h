@@ -37,8 +37,10 @@ void draw_status_screen();
 // also written to standard output as the program's log.
 std::string status_screen_text();
 
-// Prints one line of text at the cursor and also writes it to standard
-// output, so the program's start-up can be followed from a terminal.
+// Prints one line of text on a line of its own (from column 1 of the
+// cursor's row, or of the next row when the cursor is inside a row) and also
+// writes it to standard output, so the program can be followed from a
+// terminal.
 void print_line(const std::string& text);
 
 // The full view's hint ("rightclick mouse => show/hide"), or blanks.
