@@ -704,3 +704,13 @@ TEST_F(MainLoopScript, MChangingTheBufferSizeRestartsTheEngine) {
   EXPECT_EQ(count_of(out, "loading sound files..."), 2u) << out;
   EXPECT_EQ(read_lines(folder.path("quillon_darvo.ini"))[2087], " 512");
 }
+
+TEST_F(MainLoopRun, SpaceAndTheCloseButtonEndAndSaveToo) {
+  for (std::string key : {std::string(" "), std::string("\xff") + char(kScanClose)}) {
+    ProgramFolder folder(true);
+    win_push_key(key);
+    EXPECT_EQ(run(), 0) << out;
+    EXPECT_EQ(read_lines(folder.path("quillon_darvo.ini")).size(), 2096u);
+    EXPECT_EQ(read_lines(folder.path("quillon_darvo_backup.ini")).size(), 2096u);
+  }
+}
