@@ -58,7 +58,7 @@ void put32(std::vector<uint8_t>& b, uint32_t v) {
 }
 void tag(std::vector<uint8_t>& b, const char* t) { b.insert(b.end(), t, t + 4); }
 
-struct WavSpec {
+struct WavLayout {
   uint16_t format = 1;
   uint16_t channels = 1;
   uint32_t rate = 44100;
@@ -69,7 +69,7 @@ struct WavSpec {
   int64_t data_size = -1;     // the size field; -1: the real sample bytes
 };
 
-std::vector<uint8_t> wav_bytes(const WavSpec& s) {
+std::vector<uint8_t> wav_bytes(const WavLayout& s) {
   std::vector<uint8_t> b;
   uint16_t align = (uint16_t)(s.channels * (s.bits / 8));
   tag(b, "RIFF");
@@ -140,7 +140,7 @@ class Waves : public ::testing::Test {
 };
 
 TEST_F(Waves, HeadersThatFailToLoad) {
-  WavSpec ok;
+  WavLayout ok;
   ok.samples = samples16({1, 2, 3, 4});
   std::vector<uint8_t> good = wav_bytes(ok);
   ASSERT_FALSE(load(good).empty());
@@ -148,7 +148,7 @@ TEST_F(Waves, HeadersThatFailToLoad) {
   std::vector<uint8_t> exactly44(good.begin(), good.begin() + 44);
   EXPECT_TRUE(load(exactly44).empty()) << "a file must be longer than 44 bytes";
 
-  WavSpec flt = ok;
+  WavLayout flt = ok;
   flt.format = 3;
   EXPECT_TRUE(load(wav_bytes(flt)).empty()) << "format tag 3 (float)";
 
@@ -160,7 +160,7 @@ TEST_F(Waves, HeadersThatFailToLoad) {
   memcpy(no_data.data() + 36, "dat_", 4);
   EXPECT_TRUE(load(no_data).empty());
 
-  WavSpec empty = ok;
+  WavLayout empty = ok;
   empty.data_size = 0;
   EXPECT_TRUE(load(wav_bytes(empty)).empty()) << "data size 0";
 
@@ -185,7 +185,7 @@ TEST_F(Waves, HeadersThatFailToLoad) {
 }
 
 TEST_F(Waves, ScanPassesOverLongerFmtAndListChunks) {
-  WavSpec s;
+  WavLayout s;
   s.samples = samples16({1000, -1000, 2000, -2000});
   s.list_chunk = true;
   s.fmt_extra = 2;
@@ -196,7 +196,7 @@ TEST_F(Waves, ScanPassesOverLongerFmtAndListChunks) {
 }
 
 TEST_F(Waves, MonoAt22050BecomesStereoAt44100WithEveryFrameTwice) {
-  WavSpec s;
+  WavLayout s;
   s.rate = 22050;
   std::vector<int16_t> src = {0, 1, -1, 3, 32767, -32768, 12345, -777, 100};
   s.samples = samples16(src);
@@ -214,7 +214,7 @@ TEST_F(Waves, MonoAt22050BecomesStereoAt44100WithEveryFrameTwice) {
 }
 
 TEST_F(Waves, DownsamplingPicksFramesAndLeavesTheLastOneZero) {
-  WavSpec s;
+  WavLayout s;
   s.rate = 48000;
   s.channels = 2;
   std::vector<int16_t> src;
@@ -243,7 +243,7 @@ TEST_F(Waves, DownsamplingPicksFramesAndLeavesTheLastOneZero) {
 }
 
 TEST_F(Waves, EightBitSamplesAreUnsigned) {
-  WavSpec s;
+  WavLayout s;
   s.bits = 8;
   s.samples = {255, 128, 0, 129};
   std::vector<int16_t> out = load(wav_bytes(s));
@@ -257,7 +257,7 @@ TEST_F(Waves, EightBitSamplesAreUnsigned) {
 
 TEST_F(Waves, MonoOutputSumsBothChannels) {
   use_output(44100, 1);
-  WavSpec s;
+  WavLayout s;
   s.channels = 2;
   s.samples = samples16({1000, -1000, 20000, 20000});
   std::vector<int16_t> out = load(wav_bytes(s));
@@ -267,7 +267,7 @@ TEST_F(Waves, MonoOutputSumsBothChannels) {
   EXPECT_EQ(out[1], nearest(16383.0 * l + 16383.0 * l));
 
   // Downsampling writes mono with a half step more gain: 16383.5.
-  WavSpec down;
+  WavLayout down;
   down.rate = 88200;
   down.samples = samples16({20000, 20000, 20000, 20000, 20000, 20000});
   out = load(wav_bytes(down));
@@ -277,7 +277,7 @@ TEST_F(Waves, MonoOutputSumsBothChannels) {
 }
 
 TEST_F(Waves, DataSizeBeyondTheFileIsLimitedToTheBytesPresent) {
-  WavSpec s;
+  WavLayout s;
   s.samples = samples16({100, 200, 300});
   s.data_size = 1000000;
   std::vector<int16_t> out = load(wav_bytes(s));
@@ -289,7 +289,7 @@ TEST_F(Waves, DataSizeBeyondTheFileIsLimitedToTheBytesPresent) {
 }
 
 TEST_F(Waves, InMemoryImageLoadsWithoutCheckingTags) {
-  WavSpec s;
+  WavLayout s;
   s.rate = 22050;
   s.samples = samples16({4000, -4000});
   std::vector<uint8_t> wav = wav_bytes(s);
@@ -360,7 +360,7 @@ TEST_F(Waves, DestroyFreesTheSlotForTheNextWave) {
   EXPECT_EQ(FBS_DESTROY_WAVE(&a), 0) << "-1 is no wave";
   int32_t stale = old_a;
   EXPECT_EQ(FBS_GET_WAVELENGTH(stale, &c), 0);
-  WavSpec s;
+  WavLayout s;
   s.samples = samples16({1, 2});
   std::vector<int16_t> out = load(wav_bytes(s), &c);
   ASSERT_FALSE(out.empty());
