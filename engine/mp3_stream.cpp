@@ -28,7 +28,7 @@
 // MP3 bytes read per refill, and libmad's zero guard behind the last piece.
 static const size_t kInputBytes = 8192;
 static const size_t kInputGuard = 8;
-// One converted frame: 4608 frames of up to 2 channels x 2 bytes.
+// One converted frame, with room: 2 bytes x 2 channels x 4608.
 static const size_t kConversionBytes = 4608 * 2 * 2;
 // Room beyond a block in the stream's own block, as for a sound's mix buffer.
 static const int32_t kBlockSlack = 512;
