@@ -140,6 +140,13 @@ expect_settings_file() {
   [ "$(sed -n 2054p "$work/$1" | tr -d '\r')" = finlist ] || fail "$1: line 2054 is not finlist"
 }
 
+# expect_line FILE LINE TEXT
+expect_line() {
+  local got
+  got=$(sed -n "$2p" "$work/$1" | tr -d '\r')
+  [ "$got" = "$3" ] || fail "$1 line $2 is '$got', expected '$3'"
+}
+
 # The set the N key goes to from set 0: the first complete set 1..14, else 0.
 next_set_after_zero() {
   local s n
@@ -213,6 +220,10 @@ scenario_start_keys_exit() {
   expect_exit 0
   expect_settings_file quillon_darvo.ini
   expect_settings_file quillon_darvo_backup.ini
+  # Ended in the full view: the compact view's position is stored, unchanged.
+  expect_line quillon_darvo.ini 2 " 400"
+  expect_line quillon_darvo.ini 3 " 300"
+  expect_line quillon_darvo.ini 2086 " 1"
   echo "ok: key loop reached, sets switched, Esc saved both settings files"
 }
 
