@@ -2,7 +2,11 @@
 // read back by FBS_LOAD_WAVFILE, or through a WAV image in memory read by
 // FBS_LOAD_WAVFILE_SHORT. The WAV conversion then brings the MP3's rate to
 // the output rate. Main thread.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,15 +44,30 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_MP3FILE(const char* file_name, i
   size_t length = 0;
   if (!mp3_read_file(file_name, &mp3, &length)) return 0;
 
-  int32_t counter = g_tmpfile_counter.fetch_add(1) + 1;
   std::string tmp;
+  FILE* f = nullptr;
   if (temp_name != nullptr && temp_name[0] != '\0') {
     tmp = temp_name;
+    f = fopen(tmp.c_str(), "w+b");
   } else {
-    tmp = "tmpfilemp3" + std::to_string(counter) + ".wav";
-    remove(tmp.c_str());
+    // The name is created exclusively: another program (or another copy of
+    // this one) loading in the same folder may hold a file of the same
+    // counter, and replacing it would corrupt its load.
+    for (int attempt = 0; attempt < 10000 && f == nullptr; ++attempt) {
+      int32_t counter = g_tmpfile_counter.fetch_add(1) + 1;
+      tmp = "tmpfilemp3" + std::to_string(counter) + ".wav";
+      int fd = open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
+      if (fd >= 0) {
+        f = fdopen(fd, "w+b");
+        if (f == nullptr) {
+          close(fd);
+          remove(tmp.c_str());
+        }
+      } else if (errno != EEXIST) {
+        break;
+      }
+    }
   }
-  FILE* f = fopen(tmp.c_str(), "w+b");
   if (f == nullptr) {
     free(mp3);
     return 0;

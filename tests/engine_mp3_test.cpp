@@ -254,16 +254,23 @@ TEST_F(Mp3, TemporaryFileIsNamedByTheCounterAndAlwaysRemoved) {
   char old_cwd[4096];
   ASSERT_NE(getcwd(old_cwd, sizeof old_cwd), nullptr);
   ASSERT_EQ(chdir(g_dir.c_str()), 0);
-  // A stale file of the generated name is replaced, then removed.
-  std::string expected = "tmpfilemp3" + std::to_string(g_counter_model + 1) + ".wav";
-  FILE* stale = fopen(expected.c_str(), "wb");
-  ASSERT_NE(stale, nullptr);
-  fputs("stale", stale);
-  fclose(stale);
+  // A file that already has the next generated name belongs to someone else
+  // (another copy of the program loading in the same folder): it is left
+  // alone and the loader takes the next counter, then removes its own file.
+  std::string taken = "tmpfilemp3" + std::to_string(g_counter_model + 1) + ".wav";
+  std::string own = "tmpfilemp3" + std::to_string(g_counter_model + 2) + ".wav";
+  FILE* other = fopen(taken.c_str(), "wb");
+  ASSERT_NE(other, nullptr);
+  fputs("another load", other);
+  fclose(other);
   int32_t w = -1;
   EXPECT_EQ(load_mp3(path("mono22"), &w), 1);
+  g_counter_model++;  // the taken name used up one count
   struct stat st;
-  EXPECT_NE(stat(expected.c_str(), &st), 0) << expected << " left behind";
+  ASSERT_EQ(stat(taken.c_str(), &st), 0) << "another program's file was removed";
+  EXPECT_EQ(st.st_size, 12);
+  EXPECT_NE(stat(own.c_str(), &st), 0) << own << " left behind";
+  remove(taken.c_str());
   FBS_DESTROY_WAVE(&w);
 
   // A given name is used as it is, and removed after a failed load as well.
