@@ -616,6 +616,7 @@ namespace {
 struct ScriptStep {
   double after;
   std::vector<std::string> keys;
+  void (*action)() = nullptr;  // also run at that moment (mouse changes)
 };
 std::vector<ScriptStep> key_script;
 size_t key_script_next = 0;
@@ -627,6 +628,7 @@ double key_script_clock() {
   if (key_script_next < key_script.size() &&
       now >= key_script_time + key_script[key_script_next].after) {
     for (const std::string& key : key_script[key_script_next].keys) win_push_key(key);
+    if (key_script[key_script_next].action) key_script[key_script_next].action();
     key_script_time = now;
     key_script_next++;
   }
@@ -643,7 +645,7 @@ class MainLoopScript : public MainLoopRun {
  protected:
   // Types the steps, then Esc; returns the run's status.
   int run_script(std::vector<ScriptStep> steps) {
-    steps.push_back({1.5, {"\x1b", "\x1b"}});  // the second Esc ends a fatal wait
+    steps.push_back({1.5, {"\x1b", "\x1b"}, nullptr});  // the second Esc ends a fatal wait
     key_script = steps;
     key_script_next = 0;
     key_script_time = -1.0;
@@ -713,4 +715,21 @@ TEST_F(MainLoopRun, SpaceAndTheCloseButtonEndAndSaveToo) {
     EXPECT_EQ(read_lines(folder.path("quillon_darvo.ini")).size(), 2096u);
     EXPECT_EQ(read_lines(folder.path("quillon_darvo_backup.ini")).size(), 2096u);
   }
+}
+
+TEST_F(MainLoopScript, RightClickSwitchesTheViewAndKeepsThePosition) {
+  ProgramFolder folder(true);
+  win_headless_set_mouse(-1, -1, 0, 0);
+  EXPECT_EQ(full_view.load(), 1);
+  int status = run_script({{0.0, {}, [] { win_headless_set_mouse(100, 50, 0, 2); }},
+                           {0.05, {}, [] { win_headless_set_mouse(100, 50, 0, 0); }}});
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(full_view.load(), 0);
+  EXPECT_EQ(win_width(), kTextAreaWidth);
+  EXPECT_EQ(win_height(), kTextAreaHeight);
+  std::vector<std::string> ini = read_lines(folder.path("quillon_darvo.ini"));
+  EXPECT_EQ(ini[1], " 400");  // window_x of the compact view
+  EXPECT_EQ(ini[2], " 300");
+  EXPECT_EQ(ini[2085], " 0");  // full_view
+  win_headless_remove_mouse();
 }
