@@ -122,7 +122,8 @@ void open_help() {
 
 // ---- The cycles ----
 
-// Engine cycle, steps 8..12. Returns 0, or 1 after a fatal error.
+// Engine cycle: starts the engine (three attempts) and shows its output.
+// Returns 0, or 1 after a fatal error.
 int engine_cycle() {
   applied_midi = current_midi_values();
   clear_note_counters();
@@ -171,7 +172,8 @@ void clamp_equalizer_settings() {
   eq_bands.order = clamp_int(eq_bands.order, 1, 4);
 }
 
-// Sample cycle, steps 13..18. Returns 0, or 1 after a fatal error.
+// Sample cycle: loads the set when it changed, makes the sounds, builds the
+// tables and installs the effects. Returns 0, or 1 after a fatal error.
 int sample_cycle() {
   if (!sample_set_complete(piano_sound)) piano_sound = 0;
   if (piano_sound != loaded_sound) {
@@ -224,7 +226,7 @@ int sample_cycle() {
   return 0;
 }
 
-// Port cycle, steps 19..22.
+// Port cycle: opens the MIDI ports and draws the status screen.
 void port_cycle() {
   open_midi_inputs();
   open_thru_port();
@@ -239,7 +241,8 @@ void port_cycle() {
   last_key_code = 0;
 }
 
-// One pass of the key loop (steps 1..8).
+// One pass of the key loop: waits up to 1 s for a key while serving the
+// note-off queue, the mouse and the displays, then runs the command.
 void key_loop_pass() {
   static int mouse_x = -1, mouse_y = -1;
   static double meter_time = 0.0;
