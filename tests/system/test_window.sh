@@ -259,6 +259,19 @@ scenario_no_plugins() {
   echo "ok: without plug-ins the engine failure is shown, a key ends with status 1"
 }
 
+# Without any display the program says so on standard error and ends with 1.
+scenario_no_display() {
+  copy_run_folder
+  local status=0
+  (cd / && exec env -u DISPLAY -u WAYLAND_DISPLAY "$work/quillon_darvo") \
+    >"$work/out.txt" 2>"$work/err.txt" </dev/null || status=$?
+  [ "$status" -eq 1 ] || fail "without a display: status $status, expected 1"
+  [ -s "$work/err.txt" ] || fail "without a display: nothing on standard error"
+  [ ! -f "$work/quillon_darvo.ini" ] || fail "without a display: settings written"
+  echo "ok: without a display: $(head -n 1 "$work/err.txt")"
+}
+
 scenario_start_keys_exit
 scenario_no_plugins
+scenario_no_display
 echo "PASS ($notices notice boxes answered)"
