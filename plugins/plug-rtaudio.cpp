@@ -138,7 +138,8 @@ FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
       a->openStream(&params, nullptr, RTAUDIO_SINT16, static_cast<unsigned int>(rec->rate),
                     &frames, on_block, rec, &options);
       rec->frames = static_cast<int32_t>(frames);
-      rec->buffers = static_cast<int32_t>(options.numberOfBuffers);
+      // JACK reports no count: it asks for one period at a time.
+      rec->buffers = options.numberOfBuffers > 0 ? static_cast<int32_t>(options.numberOfBuffers) : 1;
       rec->buffersize = rec->frames * rec->framesize;
       rec->is_signed = 1;
       std::snprintf(rec->name, sizeof(rec->name), "RtAudio output (%s)", api_label(api));
