@@ -408,6 +408,9 @@ extern "C" int32_t FBS_CALL FBS_GET_SOUNDLENGTH(int32_t sound, int32_t* millisec
   int64_t divisor = static_cast<int64_t>(std::floor(static_cast<double>(s.speed.load()) * rate));
   int64_t ms = divisor == 0 ? INT32_MAX : frames * 1000 / divisor;
   int32_t loops = s.loops.load();
+  // Held to 32 bits before the loops multiply it, so the product fits 64.
+  if (ms > INT32_MAX) ms = INT32_MAX;
+  if (ms < INT32_MIN) ms = INT32_MIN;
   if (loops > 1) ms *= loops;
   if (ms > INT32_MAX) ms = INT32_MAX;
   if (ms < INT32_MIN) ms = INT32_MIN;

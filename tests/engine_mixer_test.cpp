@@ -172,6 +172,25 @@ TEST_F(Mixer, SpeedVolumeAndPanAreLimited) {
   EXPECT_EQ(ms, 0);  // 16 frames: under a millisecond per pass
 }
 
+// A long wave played endlessly at a speed of about one frame per second:
+// the length far beyond 32 bits is reported as the longest, never computed
+// by an overflowing product.
+TEST_F(Mixer, SoundLengthOfEndlessSlowSoundIsHeldAtTheLimits) {
+  int32_t wave = -1, s = -1;
+  void* data = nullptr;
+  ASSERT_EQ(FBS_CREATE_WAVE(5000000, &wave, &data), 1);
+  ASSERT_EQ(FBS_CREATE_SOUND(wave, &s), 1);
+  FBS_SET_SOUNDSPEED(s, 1.5f / 44100.0f);  // floor(speed x rate) = 1
+  FBS_PLAY_SOUND(s, 0);                     // endless: 2147483647 loops
+  FBS_SET_SOUNDPAUSED(s, 1);
+  int32_t ms = 0;
+  EXPECT_EQ(FBS_GET_SOUNDLENGTH(s, &ms), 1);
+  EXPECT_EQ(ms, INT32_MAX);
+  FBS_SET_SOUNDSPEED(s, -1.5f / 44100.0f);  // floor(speed x rate) = -2
+  EXPECT_EQ(FBS_GET_SOUNDLENGTH(s, &ms), 1);
+  EXPECT_EQ(ms, INT32_MIN);
+}
+
 TEST_F(Mixer, VolumeAndPanShapeTheBlock) {
   int32_t s = -1;
   ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(4 * kFrames, 1000), &s), 1);
