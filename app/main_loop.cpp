@@ -277,7 +277,7 @@ void key_loop_pass() {
     if (buttons == 1) master_level_slider(x, y, buttons);
     if (full_view_shown) mouse_keyboard(x, y, buttons);
     if (buttons == 2) {
-      full_view = 1 - full_view.load();
+      full_view = full_view.load() == 0 ? 1 : 0;  // any other value shows the full view too
       build_window();
       draw_status_screen();
       win_sleep_ms(500);

@@ -733,3 +733,21 @@ TEST_F(MainLoopScript, RightClickSwitchesTheViewAndKeepsThePosition) {
   EXPECT_EQ(ini[2085], " 0");  // full_view
   win_headless_remove_mouse();
 }
+
+TEST_F(MainLoopScript, RightClickLeavesAFullViewValueOutsideZeroAndOne) {
+  // A settings file may hold any number for full_view; anything but 0 shows
+  // the full view, and a right click must still switch to the compact one.
+  ProgramFolder folder(true);
+  set_default_settings();
+  full_view = 2;
+  ASSERT_TRUE(write_settings("quillon_darvo.ini"));
+  set_default_settings();
+  win_headless_set_mouse(-1, -1, 0, 0);
+  int status = run_script({{0.0, {}, [] { win_headless_set_mouse(100, 50, 0, 2); }},
+                           {0.05, {}, [] { win_headless_set_mouse(100, 50, 0, 0); }}});
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(full_view.load(), 0);
+  EXPECT_EQ(win_width(), kTextAreaWidth);
+  EXPECT_EQ(read_lines(folder.path("quillon_darvo.ini"))[2085], " 0");
+  win_headless_remove_mouse();
+}
