@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cfloat>
+#include <climits>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -85,7 +86,9 @@ static void set_default_bands(ToneBands& b)
   b.order = 1;
 }
 
-void set_default_settings()
+// Every default but the machine's own values (view, ports, buffer size,
+// transpose), which a preset load leaves alone.
+static void set_default_sound_settings()
 {
   (void)keyvol_defaults_ready;
   piano_sound = 0;
@@ -106,17 +109,22 @@ void set_default_settings()
   keyrev_on = 0;
   keyrev_params = {0.55f, 0.34f, 225.0f, 300.0f};
   master_level = 1.0f;
+  type_offset = 6;
+  autovolmidi = 0;
+  preset_name.clear();
+  preset_bank = 0;
+}
+
+void set_default_settings()
+{
+  set_default_sound_settings();
   full_view = 1;
   midi_in_port = 1;
   buffer_size = 1024;
-  type_offset = 6;
   thru_port = 0;
   transpose = 0;
   midi_in2_port = 0;
   midi_in3_port = 0;
-  autovolmidi = 0;
-  preset_name.clear();
-  preset_bank = 0;
 }
 
 // ---- Reading lines ------------------------------------------------------------------
@@ -261,6 +269,18 @@ static void read_single(LineReader& r, std::string& line, std::atomic<float>& se
   if (next_value(r, line, v)) setting = to_single(v);
 }
 
+// A machine value's line: read, but stored only when not kept. A kept value
+// is never written, not even for a moment, since the MIDI thread reads
+// thru_port and transpose while a preset loads.
+template <typename Setting>
+static void read_machine_int(LineReader& r, std::string& line, Setting& setting, bool keep, int lo = INT_MIN,
+                             int hi = INT_MAX)
+{
+  int value = setting;
+  read_int(r, line, value);
+  if (!keep) setting = std::clamp(value, lo, hi);
+}
+
 static void read_reverb(LineReader& r, std::string& line, ReverbParams& p)
 {
   read_single(r, line, p.kreverb1);
@@ -305,10 +325,15 @@ static std::string trim_blanks(const std::string& s)
   return s.substr(b, e - b);
 }
 
-static void read_all(LineReader& r)
+// With keep_machine (a preset) the view, the ports, the buffer size and the
+// transpose keep their values.
+static void read_all(LineReader& r, bool keep_machine)
 {
   // Every setting starts at its default; each available line then replaces one.
-  set_default_settings();
+  if (keep_machine)
+    set_default_sound_settings();
+  else
+    set_default_settings();
   std::string line;
   double v;
 
@@ -334,17 +359,16 @@ static void read_all(LineReader& r)
   read_int(r, line, keyrev_on);
   read_reverb(r, line, keyrev_params);
   if (next_value(r, line, v)) master_level = std::clamp(to_single(v), 0.01f, 1.0f);
-  read_int(r, line, full_view);
-  read_int(r, line, midi_in_port);
-  read_int(r, line, buffer_size);
+  read_machine_int(r, line, full_view, keep_machine);
+  read_machine_int(r, line, midi_in_port, keep_machine);
+  read_machine_int(r, line, buffer_size, keep_machine);
   read_int(r, line, type_offset);
   // Keys are shifted by these two before they index the per-key tables.
   type_offset = std::clamp(type_offset.load(), -1, 13);
-  read_int(r, line, thru_port);
-  read_int(r, line, transpose);
-  transpose = std::clamp(transpose.load(), -12, 12);
-  read_int(r, line, midi_in2_port);
-  read_int(r, line, midi_in3_port);
+  read_machine_int(r, line, thru_port, keep_machine);
+  read_machine_int(r, line, transpose, keep_machine, -12, 12);
+  read_machine_int(r, line, midi_in2_port, keep_machine);
+  read_machine_int(r, line, midi_in3_port, keep_machine);
   read_int(r, line, autovolmidi);
   preset_name.clear();
   if (has_bytes(r)) {
@@ -356,14 +380,14 @@ static void read_all(LineReader& r)
   preset_bank = std::clamp(preset_bank, 0, 1);
 }
 
-static void read_settings_file(FILE* f)
+static void read_settings_file(FILE* f, bool keep_machine)
 {
   LineReader r;
   r.file = f;
   r.data = r.chunk;
   r.size = 0;
   r.pos = 0;
-  read_all(r);
+  read_all(r, keep_machine);
 }
 
 void read_settings(const char* path)
@@ -373,7 +397,7 @@ void read_settings(const char* path)
     set_default_settings();
     return;
   }
-  read_settings_file(f);
+  read_settings_file(f, false);
   fclose(f);
 }
 
@@ -384,7 +408,7 @@ void read_settings_from_text(const char* text, size_t size)
   r.data = text ? text : "";
   r.size = text ? size : 0;
   r.pos = 0;
-  read_all(r);
+  read_all(r, false);
 }
 
 // ---- Writing ----------------------------------------------------------------------------
@@ -573,22 +597,8 @@ bool load_preset_file(const char* path)
     return false;
   }
   // A preset carries the sound, not the machine's ports, buffer or view.
-  int keep_full_view = full_view;
-  int keep_in_port = midi_in_port;
-  int keep_buffer_size = buffer_size;
-  int keep_in2_port = midi_in2_port;
-  int keep_in3_port = midi_in3_port;
-  int keep_thru_port = thru_port;
-  int keep_transpose = transpose;
-  read_settings_file(f);
+  read_settings_file(f, true);
   fclose(f);
-  full_view = keep_full_view;
-  midi_in_port = keep_in_port;
-  buffer_size = keep_buffer_size;
-  midi_in2_port = keep_in2_port;
-  midi_in3_port = keep_in3_port;
-  thru_port = keep_thru_port;
-  transpose = keep_transpose;
   preset_name = preset_file_name(path);
   return true;
 }

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/stat.h>
@@ -528,4 +529,34 @@ TEST(Presets, LoadKeepsPortsBufferTransposeAndView)
   EXPECT_EQ(midi_in_port, 2);
   EXPECT_EQ(midi_in2_port, 1);
   EXPECT_EQ(preset_name, "soft.preset");
+}
+
+TEST(Presets, LoadNeverShowsOtherPortOrTransposeValuesToTheMidiThread)
+{
+  // The MIDI thread reads thru_port and transpose on every message while a
+  // preset loads; they must keep their values throughout, not pass through
+  // the defaults or the preset's own values.
+  TempDir dir;
+  std::string path = dir.file("far.preset");
+  set_default_settings();
+  thru_port = 5;
+  transpose = 7;
+  ASSERT_TRUE(save_preset_file(path.c_str()));
+  set_default_settings();
+  thru_port = 2;
+  transpose = -3;
+
+  std::atomic<bool> done{false};
+  std::atomic<int> odd_values{0};
+  std::thread midi([&] {
+    while (!done.load()) {
+      if (thru_port.load() != 2 || transpose.load() != -3) odd_values++;
+    }
+  });
+  for (int i = 0; i < 300; i++) ASSERT_TRUE(load_preset_file(path.c_str()));
+  done = true;
+  midi.join();
+  EXPECT_EQ(odd_values.load(), 0);
+  EXPECT_EQ(thru_port, 2);
+  EXPECT_EQ(transpose, -3);
 }
