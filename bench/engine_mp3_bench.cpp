@@ -15,48 +15,15 @@
 
 #include "engine/engine_state.h"
 #include "engine/fbs.h"
-
-void fbs_install_routines(int32_t channels);
+#include "tests/support/engine_test_output.h"
 
 namespace {
-
-int32_t FBS_CALL fake_start(void) { return 1; }
-int32_t FBS_CALL fake_stop(void) { return 1; }
-int32_t FBS_CALL fake_exit(void) { return 0; }
-const char* FBS_CALL fake_error(void) { return ""; }
-
-// 44100 Hz stereo output, as a successful FBS_INIT leaves it.
-void use_output() {
-  fbs_plugs = (FbsPlugRecord*)calloc(1, sizeof(FbsPlugRecord));
-  fbs_numofplugouts = 1;
-  FbsPlugRecord* r = fbs_plugs;
-  r->plug_start = fake_start;
-  r->plug_stop = fake_stop;
-  r->plug_exit = fake_exit;
-  r->plug_error = fake_error;
-  r->fill = fbs_fill;
-  r->rate = 44100;
-  r->bits = 16;
-  r->channels = 2;
-  r->framesize = 4;
-  r->frames = 1024;
-  r->buffersize = 4096;
-  fbs_current_plug.store(0);
-  fbs_install_routines(2);
-  fbs_initialised.store(1);
-}
 
 std::string g_dir;
 std::string g_mp3;
 
-void put16(FILE* f, uint16_t v) {
-  fputc(v & 0xFF, f);
-  fputc(v >> 8, f);
-}
-void put32(FILE* f, uint32_t v) {
-  put16(f, (uint16_t)v);
-  put16(f, (uint16_t)(v >> 16));
-}
+using enginetest::put16;
+using enginetest::put32;
 
 // A 16-second stereo piano-like tone: decaying partials, as the sample sets are.
 bool make_mp3() {
@@ -172,7 +139,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "could not encode the 16-second MP3 with lame\n");
     return 1;
   }
-  use_output();
+  enginetest::use_output(44100, 2, 1024);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -19,51 +19,15 @@
 
 #include "engine/engine_state.h"
 #include "engine/fbs.h"
+#include "tests/support/engine_test_output.h"
 #include "plugins/plug_test_api.h"
-
-void fbs_install_routines(int32_t channels);
 
 namespace {
 
-int32_t FBS_CALL fake_start(void) { return 1; }
-int32_t FBS_CALL fake_stop(void) { return 1; }
-int32_t FBS_CALL fake_exit(void) { return 0; }
-const char* FBS_CALL fake_error(void) { return ""; }
-
-// Selects an output of the given format, as a successful FBS_INIT would.
-FbsPlugRecord* use_output(int32_t rate, int32_t channels, int32_t frames) {
-  if (fbs_plugs == nullptr) {
-    fbs_plugs = (FbsPlugRecord*)calloc(1, sizeof(FbsPlugRecord));
-    fbs_numofplugouts = 1;
-  }
-  FbsPlugRecord* r = fbs_plugs;
-  r->plug_start = fake_start;
-  r->plug_stop = fake_stop;
-  r->plug_exit = fake_exit;
-  r->plug_error = fake_error;
-  r->fill = fbs_fill;
-  r->rate = rate;
-  r->bits = 16;
-  r->channels = channels;
-  r->framesize = 2 * channels;
-  r->frames = frames;
-  r->buffersize = frames * 2 * channels;
-  fbs_current_plug.store(0);
-  fbs_install_routines(channels);
-  fbs_initialised.store(1);
-  return r;
-}
-
 std::string g_dir;
 
-void put16(FILE* f, uint16_t v) {
-  fputc(v & 0xFF, f);
-  fputc(v >> 8, f);
-}
-void put32(FILE* f, uint32_t v) {
-  put16(f, (uint16_t)v);
-  put16(f, (uint16_t)(v >> 16));
-}
+using enginetest::put16;
+using enginetest::put32;
 
 // A 16-bit WAV of a gliding tone (different in each channel).
 void write_wav(const std::string& path, int rate, int channels, double seconds) {
@@ -206,7 +170,7 @@ class Mp3 : public ::testing::Test {
   static void TearDownTestSuite() { std::system(("rm -rf '" + g_dir + "'").c_str()); }
   void SetUp() override {
     if (read_file(path("stereo44")).empty()) GTEST_SKIP() << "lame could not encode fixtures";
-    use_output(44100, 2, 1024);
+    enginetest::use_output(44100, 2, 1024);
   }
   void TearDown() override { fbs_set_text_sink(nullptr); }
   static std::string path(const char* name) { return g_dir + "/" + name + ".mp3"; }
@@ -219,7 +183,7 @@ int16_t halved(int16_t s) {
 
 TEST_F(Mp3, BothLoadersGiveTheDecodedFramesConvertedToTheOutput) {
   for (int out_channels : {2, 1}) {
-    use_output(44100, out_channels, 1024);
+    enginetest::use_output(44100, out_channels, 1024);
     for (const Fixture& f : kFixtures) {
       SCOPED_TRACE(std::string(f.name) + " into " + std::to_string(out_channels) + " channels");
       int32_t a = -1, b = -1;
@@ -370,7 +334,7 @@ std::vector<int16_t> play_stream_to_end(FbsPlugRecord* record, bool* ended) {
 }
 
 TEST_F(Mp3, StreamPlaysToItsEndAndCompletesTheLastBlockWithZeros) {
-  FbsPlugRecord* record = use_output(44100, 2, 1000);  // 4000-byte blocks
+  FbsPlugRecord* record = enginetest::use_output(44100, 2, 1000);  // 4000-byte blocks
   std::string p = path("stereo44");
   ASSERT_EQ(FBS_CREATE_MP3STREAM(p.c_str()), 1);
   EXPECT_EQ(FBS_CREATE_MP3STREAM(p.c_str()), 0) << "one stream at a time";
@@ -389,7 +353,7 @@ TEST_F(Mp3, StreamPlaysToItsEndAndCompletesTheLastBlockWithZeros) {
 }
 
 TEST_F(Mp3, StreamResamplesAMonoStreamToTheOutput) {
-  FbsPlugRecord* record = use_output(44100, 2, 1024);
+  FbsPlugRecord* record = enginetest::use_output(44100, 2, 1024);
   std::string p = path("mono22");
   ASSERT_EQ(FBS_CREATE_MP3STREAM(p.c_str()), 1);
   bool ended = false;
@@ -439,7 +403,7 @@ TEST_F(Mp3, StreamEntryPointsWithoutAStream) {
 }
 
 TEST_F(Mp3, EndingAPlayingStreamStopsItsDecoder) {
-  FbsPlugRecord* record = use_output(44100, 2, 1024);
+  FbsPlugRecord* record = enginetest::use_output(44100, 2, 1024);
   ASSERT_EQ(FBS_CREATE_MP3STREAM(path("long").c_str()), 1);
   ASSERT_EQ(FBS_PLAY_MP3STREAM(0.5f, 0.3f), 1);
   EXPECT_EQ(FBS_PLAY_MP3STREAM(1.0f, 0.0f), 0) << "the decoder runs once per stream";

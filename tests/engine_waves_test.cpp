@@ -15,38 +15,9 @@
 
 #include "engine/engine_state.h"
 #include "engine/fbs.h"
-
-void fbs_install_routines(int32_t channels);
+#include "tests/support/engine_test_output.h"
 
 namespace {
-
-int32_t FBS_CALL fake_start(void) { return 1; }
-int32_t FBS_CALL fake_stop(void) { return 1; }
-int32_t FBS_CALL fake_exit(void) { return 0; }
-const char* FBS_CALL fake_error(void) { return ""; }
-
-// Selects an output of the given format, as a successful FBS_INIT would.
-void use_output(int32_t rate, int32_t channels, int32_t frames = 256) {
-  if (fbs_plugs == nullptr) {
-    fbs_plugs = (FbsPlugRecord*)calloc(1, sizeof(FbsPlugRecord));
-    fbs_numofplugouts = 1;
-  }
-  FbsPlugRecord* r = fbs_plugs;
-  r->plug_start = fake_start;
-  r->plug_stop = fake_stop;
-  r->plug_exit = fake_exit;
-  r->plug_error = fake_error;
-  r->fill = fbs_fill;
-  r->rate = rate;
-  r->bits = 16;
-  r->channels = channels;
-  r->framesize = 2 * channels;
-  r->frames = frames;
-  r->buffersize = frames * 2 * channels;
-  fbs_current_plug.store(0);
-  fbs_install_routines(channels);
-  fbs_initialised.store(1);
-}
 
 void put16(std::vector<uint8_t>& b, uint16_t v) {
   b.push_back((uint8_t)v);
@@ -136,7 +107,7 @@ int32_t nearest(double x) { return (int32_t)std::nearbyint(x); }
 
 class Waves : public ::testing::Test {
  protected:
-  void SetUp() override { use_output(44100, 2); }
+  void SetUp() override { enginetest::use_output(44100, 2, 256); }
 };
 
 TEST_F(Waves, HeadersThatFailToLoad) {
@@ -256,7 +227,7 @@ TEST_F(Waves, EightBitSamplesAreUnsigned) {
 }
 
 TEST_F(Waves, MonoOutputSumsBothChannels) {
-  use_output(44100, 1);
+  enginetest::use_output(44100, 1, 256);
   WavLayout s;
   s.channels = 2;
   s.samples = samples16({1000, -1000, 20000, 20000});

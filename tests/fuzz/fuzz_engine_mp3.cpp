@@ -14,36 +14,7 @@
 
 #include "engine/engine_state.h"
 #include "engine/fbs.h"
-
-void fbs_install_routines(int32_t channels);
-
-static int32_t FBS_CALL fake_start(void) { return 1; }
-static int32_t FBS_CALL fake_stop(void) { return 1; }
-static int32_t FBS_CALL fake_exit(void) { return 0; }
-static const char* FBS_CALL fake_error(void) { return ""; }
-
-static FbsPlugRecord* use_output(int32_t channels) {
-  if (fbs_plugs == nullptr) {
-    fbs_plugs = (FbsPlugRecord*)calloc(1, sizeof(FbsPlugRecord));
-    fbs_numofplugouts = 1;
-  }
-  FbsPlugRecord* r = fbs_plugs;
-  r->plug_start = fake_start;
-  r->plug_stop = fake_stop;
-  r->plug_exit = fake_exit;
-  r->plug_error = fake_error;
-  r->fill = fbs_fill;
-  r->rate = 44100;
-  r->bits = 16;
-  r->channels = channels;
-  r->framesize = 2 * channels;
-  r->frames = 512;
-  r->buffersize = 512 * 2 * channels;
-  fbs_current_plug.store(0);
-  fbs_install_routines(channels);
-  fbs_initialised.store(1);
-  return r;
-}
+#include "tests/support/engine_test_output.h"
 
 static void quiet(const char*) {}
 
@@ -65,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string mp3 = base + ".mp3";
   static const std::string tmp = base + ".wav";
   fbs_set_text_sink(quiet);
-  FbsPlugRecord* record = use_output(size % 2 == 0 ? 2 : 1);
+  FbsPlugRecord* record = enginetest::use_output(44100, size % 2 == 0 ? 2 : 1, 512);
 
   FILE* f = fopen(mp3.c_str(), "wb");
   if (f == nullptr) return 0;

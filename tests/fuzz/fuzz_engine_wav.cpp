@@ -12,36 +12,7 @@
 
 #include "engine/engine_state.h"
 #include "engine/fbs.h"
-
-void fbs_install_routines(int32_t channels);
-
-static int32_t FBS_CALL fake_start(void) { return 1; }
-static int32_t FBS_CALL fake_stop(void) { return 1; }
-static int32_t FBS_CALL fake_exit(void) { return 0; }
-static const char* FBS_CALL fake_error(void) { return ""; }
-
-// An output record of our own, as a successful FBS_INIT leaves it.
-static void use_output(int32_t channels) {
-  if (fbs_plugs == nullptr) {
-    fbs_plugs = (FbsPlugRecord*)calloc(1, sizeof(FbsPlugRecord));
-    fbs_numofplugouts = 1;
-  }
-  FbsPlugRecord* r = fbs_plugs;
-  r->plug_start = fake_start;
-  r->plug_stop = fake_stop;
-  r->plug_exit = fake_exit;
-  r->plug_error = fake_error;
-  r->fill = fbs_fill;
-  r->rate = 44100;
-  r->bits = 16;
-  r->channels = channels;
-  r->framesize = 2 * channels;
-  r->frames = 256;
-  r->buffersize = 256 * 2 * channels;
-  fbs_current_plug.store(0);
-  fbs_install_routines(channels);
-  fbs_initialised.store(1);
-}
+#include "tests/support/engine_test_output.h"
 
 static void check_and_destroy(int32_t ok, int32_t wave) {
   if (!ok) {
@@ -62,7 +33,7 @@ static void check_and_destroy(int32_t ok, int32_t wave) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = "/tmp/fuzz_engine_wav_" + std::to_string(getpid()) + ".wav";
   // Both output channel counts, chosen by the input so runs repeat.
-  use_output(size % 2 == 0 ? 2 : 1);
+  enginetest::use_output(44100, size % 2 == 0 ? 2 : 1, 256);
 
   FILE* f = fopen(path.c_str(), "wb");
   if (f == nullptr) return 0;

@@ -11,41 +11,12 @@
 
 #include "engine/engine_state.h"
 #include "engine/fbs.h"
-
-void fbs_install_routines(int32_t channels);
+#include "tests/support/engine_test_output.h"
 
 namespace {
 
-int32_t FBS_CALL fake_start(void) { return 1; }
-int32_t FBS_CALL fake_stop(void) { return 1; }
-int32_t FBS_CALL fake_exit(void) { return 0; }
-const char* FBS_CALL fake_error(void) { return ""; }
-
-FbsPlugRecord* use_output(int32_t rate, int32_t channels, int32_t frames) {
-  if (fbs_plugs == nullptr) {
-    fbs_plugs = (FbsPlugRecord*)calloc(1, sizeof(FbsPlugRecord));
-    fbs_numofplugouts = 1;
-  }
-  FbsPlugRecord* r = fbs_plugs;
-  r->plug_start = fake_start;
-  r->plug_stop = fake_stop;
-  r->plug_exit = fake_exit;
-  r->plug_error = fake_error;
-  r->fill = fbs_fill;
-  r->rate = rate;
-  r->bits = 16;
-  r->channels = channels;
-  r->framesize = 2 * channels;
-  r->frames = frames;
-  r->buffersize = frames * 2 * channels;
-  fbs_current_plug.store(0);
-  fbs_install_routines(channels);
-  fbs_initialised.store(1);
-  return r;
-}
-
 TEST(EngineDestroyWave, WhileThePlugInThreadMixesItsSounds) {
-  FbsPlugRecord* record = use_output(44100, 2, 64);
+  FbsPlugRecord* record = enginetest::use_output(44100, 2, 64);
   std::atomic<bool> stop{false};
   std::atomic<int> fills{0};
   std::thread plugin([&] {

@@ -1,0 +1,59 @@
+// Helpers shared by the engine's tests, fuzz targets and benchmarks.
+//
+// use_output: for those that need no plug-in file, a record of their own put
+// into the engine's plug-in table and selected, with the block routines
+// installed for its channel count, as a successful FBS_INIT leaves the
+// engine. The caller runs fbs_fill itself, as a plug-in's thread would.
+// Header-only: tests/support/*.cpp go into every test program, this only
+// into those that include it.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/engine_state.h"
+#include "engine/fbs.h"
+
+namespace enginetest {
+
+inline int32_t FBS_CALL fake_start(void) { return 1; }
+inline int32_t FBS_CALL fake_stop(void) { return 1; }
+inline int32_t FBS_CALL fake_exit(void) { return 0; }
+inline const char* FBS_CALL fake_error(void) { return ""; }
+
+// Selects 16-bit output of the given rate, channel count and frames per
+// block (the table is made on first use and kept; FBS_EXIT frees it).
+inline FbsPlugRecord* use_output(int32_t rate, int32_t channels, int32_t frames) {
+  if (fbs_plugs == nullptr) {
+    fbs_plugs = (FbsPlugRecord*)calloc(1, sizeof(FbsPlugRecord));
+    fbs_numofplugouts = 1;
+  }
+  FbsPlugRecord* r = fbs_plugs;
+  r->plug_start = fake_start;
+  r->plug_stop = fake_stop;
+  r->plug_exit = fake_exit;
+  r->plug_error = fake_error;
+  r->fill = fbs_fill;
+  r->rate = rate;
+  r->bits = 16;
+  r->channels = channels;
+  r->framesize = 2 * channels;
+  r->frames = frames;
+  r->buffersize = frames * 2 * channels;
+  fbs_current_plug.store(0);
+  fbs_install_routines(channels);
+  fbs_initialised.store(1);
+  return r;
+}
+
+// Little-endian 16- and 32-bit values for WAV files the tests write.
+inline void put16(FILE* f, uint16_t v) {
+  fputc(v & 0xFF, f);
+  fputc(v >> 8, f);
+}
+inline void put32(FILE* f, uint32_t v) {
+  put16(f, (uint16_t)v);
+  put16(f, (uint16_t)(v >> 16));
+}
+
+}  // namespace enginetest
