@@ -152,3 +152,71 @@ TEST(MidiFlood, ThreeThreadsEndWithNoVoiceAndNoSound) {
 }
 
 }  // namespace
+
+namespace {
+
+// The ports are closed and opened again while both keyboards flood them, as
+// the main loop does after B, N, M or a preset: closing must wait for a
+// handler call in flight, and nothing may reach the voices once closed.
+TEST(MidiFlood, PortsCloseAndReopenWhileMessagesArrive) {
+  ASSERT_EQ(1, midi_io_select_backend(MIDI_BACKEND_LOOPBACK));
+  midi_loop_reset();
+  reset_midi_state();
+  midi_clock = steady_seconds;
+  ASSERT_TRUE(start_test_engine(256));
+
+  int in1 = midi_loop_add_input("keyboard one");
+  int in2 = midi_loop_add_input("keyboard two");
+  midi_loop_add_output("module");
+  midi_in_port = in1 + 1;
+  midi_in2_port = in2 + 1;
+  midi_in3_port = 0;
+  thru_port.store(1);
+
+  constexpr double kFloodSeconds = 2.0;
+  std::atomic<int> sent{0};
+  auto flood = [&](int device, unsigned seed) {
+    std::mt19937 random(seed);
+    auto start = std::chrono::steady_clock::now();
+    while (since(start) < kFloodSeconds) {
+      int channel = random() % 16;
+      int key = 20 + random() % 90;
+      uint8_t bytes[3] = {(uint8_t)((random() % 3 ? 0x90 : 0x80) | channel), (uint8_t)key,
+                          (uint8_t)(1 + random() % 127)};
+      midi_loop_send(device, bytes, sizeof bytes);
+      sent++;
+      if (sent % 8 == 0) std::this_thread::sleep_for(std::chrono::microseconds(1000));
+    }
+  };
+  std::thread keyboard1(flood, in1, 4u);
+  std::thread keyboard2(flood, in2, 5u);
+
+  auto start = std::chrono::steady_clock::now();
+  int reopened = 0;
+  while (since(start) < kFloodSeconds) {
+    open_midi_inputs();
+    open_thru_port();
+    ASSERT_NE(0, midi_in_handle[0].load());
+    for (int pass = 0; pass < 5; pass++) {
+      serve_note_off_queue();
+      std::this_thread::sleep_for(std::chrono::milliseconds(note_off_sleep_ms(midi_clock())));
+    }
+    close_midi_ports();
+    // Closed: what the voices hold now stays as it is.
+    silence_all_voices();
+    EXPECT_EQ(0, voice_count.load());
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(0, voice_count.load());
+    reopened++;
+  }
+  keyboard1.join();
+  keyboard2.join();
+  EXPECT_GT(reopened, 3);
+  EXPECT_GT(sent.load(), 4000);
+  for (int i = 0; i < 3; i++) EXPECT_EQ(0, midi_in_handle[i].load());
+  EXPECT_EQ(0, thru_handle.load());
+  FBS_EXIT();
+  midi_loop_reset();
+}
+
+}  // namespace
