@@ -80,6 +80,29 @@ void open_input(int slot, int port, const std::string& open_error, const std::st
   midi_in_handle[slot].store(handle);
 }
 
+// Counts the devices of one direction (at most 30) into *devices and takes
+// their names (a device whose name cannot be read keeps the old one). With no
+// device at all it shows `none_notice` and returns 0.
+int list_devices(int (*count)(), int (*name_of)(int, std::string*), std::string* names,
+                 std::atomic<int>* devices, const char* none_notice) {
+  int n = count();
+  if (n == 0) {
+    devices->store(0);
+    notice(none_notice);
+    return 0;
+  }
+  n = std::min(kMaxMidiDevices, n);
+  devices->store(n);
+  for (int d = 0; d < n; d++) {
+    std::string name;
+    if (name_of(d, &name)) {
+      std::lock_guard<std::mutex> lock(names_mutex);
+      names[d + 1] = name;
+    }
+  }
+  return n;
+}
+
 // The thru port is closed from the MIDI thread when a loop shows; whoever
 // takes the handle first closes it.
 void close_thru() {
@@ -199,21 +222,9 @@ void reset_channel_volumes() {
 }
 
 void open_midi_inputs() {
-  int n = midi_in_count();
-  if (n == 0) {
-    midi_input_devices.store(0);
-    notice("error: sorry no MIDI input on this system!");
-    return;
-  }
-  n = std::min(kMaxMidiDevices, n);
-  midi_input_devices.store(n);
-  for (int d = 0; d < n; d++) {
-    std::string name;
-    if (midi_in_name(d, &name)) {
-      std::lock_guard<std::mutex> lock(names_mutex);
-      input_names[d + 1] = name;
-    }
-  }
+  int n = list_devices(midi_in_count, midi_in_name, input_names, &midi_input_devices,
+                       "error: sorry no MIDI input on this system!");
+  if (n == 0) return;
 
   midi_in_port = clamp_int(midi_in_port, 0, n);
   if (midi_in_port >= 1) {
@@ -241,21 +252,9 @@ void open_midi_inputs() {
 }
 
 void open_thru_port() {
-  int m = midi_out_count();
-  if (m == 0) {
-    midi_output_devices.store(0);
-    notice("error: sorry no MIDI output on this system!");
-    return;
-  }
-  m = std::min(kMaxMidiDevices, m);
-  midi_output_devices.store(m);
-  for (int d = 0; d < m; d++) {
-    std::string name;
-    if (midi_out_name(d, &name)) {
-      std::lock_guard<std::mutex> lock(names_mutex);
-      output_names[d + 1] = name;
-    }
-  }
+  int m = list_devices(midi_out_count, midi_out_name, output_names, &midi_output_devices,
+                       "error: sorry no MIDI output on this system!");
+  if (m == 0) return;
 
   int port = clamp_int(thru_port.load(), 0, m);
   thru_port.store(port);
