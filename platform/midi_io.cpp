@@ -174,8 +174,10 @@ void loop_delivery(int slot_index) {
   }
 }
 
+// The open input of a handle, or null.
 InputSlot* input_slot(int handle) {
   if (handle < 1 || handle > kMaxOpenInputs) return nullptr;
+  std::lock_guard<std::mutex> lock(slots_mutex);
   InputSlot* slot = &inputs[handle - 1];
   return slot->used ? slot : nullptr;
 }
@@ -446,11 +448,7 @@ int midi_in_open_virtual(int* handle, const char* client_name, const char* port_
 }
 
 int midi_in_start(int handle) {
-  InputSlot* slot;
-  {
-    std::lock_guard<std::mutex> lock(slots_mutex);
-    slot = input_slot(handle);
-  }
+  InputSlot* slot = input_slot(handle);
   if (!slot) return 0;
   if (slot->started.load()) return 1;
   slot->start_time.store(seconds_now());
@@ -469,22 +467,14 @@ int midi_in_start(int handle) {
 }
 
 int midi_in_stop(int handle) {
-  InputSlot* slot;
-  {
-    std::lock_guard<std::mutex> lock(slots_mutex);
-    slot = input_slot(handle);
-  }
+  InputSlot* slot = input_slot(handle);
   if (!slot) return 0;
   stop_input(slot);
   return 1;
 }
 
 int midi_in_close(int handle) {
-  InputSlot* slot;
-  {
-    std::lock_guard<std::mutex> lock(slots_mutex);
-    slot = input_slot(handle);
-  }
+  InputSlot* slot = input_slot(handle);
   if (!slot) return 0;
   stop_input(slot);
   if (slot->backend == MIDI_BACKEND_LOOPBACK) {
