@@ -39,6 +39,14 @@ class MainLoop : public ::testing::Test {
   void type(const std::string& keys) {
     for (char c : keys) win_push_key(std::string(1, c));
   }
+
+  // Runs each character of `keys` as the command of one key.
+  void commands(const std::string& keys) {
+    for (char c : keys) {
+      key_text = std::string(1, c);
+      run_command();
+    }
+  }
 };
 
 // A folder with sounds/ in which the listed sets are complete (empty files
@@ -112,34 +120,19 @@ TEST_F(MainLoop, CommandsTakeBothCases) {
 
 TEST_F(MainLoop, TypeOffsetStaysWithinItsRange) {
   type_offset = 12;
-  for (int i = 0; i < 3; i++) {
-    key_text = "i";
-    run_command();
-  }
+  commands("iii");
   EXPECT_EQ(type_offset.load(), 13);
   type_offset = 0;
-  for (int i = 0; i < 3; i++) {
-    key_text = "O";
-    run_command();
-  }
+  commands("OOO");
   EXPECT_EQ(type_offset.load(), -1);
 }
 
 TEST_F(MainLoop, FeatureKeysCycleAndTheStatusScreenFollows) {
-  key_text = "a";
-  run_command();
+  commands("a");
   EXPECT_EQ(autovol_mode.load(), 1);
-  for (int i = 0; i < 5; i++) {
-    key_text = "A";
-    run_command();
-  }
+  commands("AAAAA");
   EXPECT_EQ(autovol_mode.load(), 0);
-  key_text = "r";
-  run_command();
-  key_text = "r";
-  run_command();
-  key_text = "g";
-  run_command();
+  commands("rrg");
   EXPECT_EQ(reverb_mode.load(), 2);
   EXPECT_EQ(equalizer_on.load(), 1);
   std::string screen = status_screen_text();
@@ -147,12 +140,7 @@ TEST_F(MainLoop, FeatureKeysCycleAndTheStatusScreenFollows) {
   EXPECT_NE(screen.find("[G]equal  [F]edit"), std::string::npos) << screen;
   EXPECT_NE(screen.find("[A]noautovol"), std::string::npos) << screen;
   EXPECT_NE(screen.find("[P]presets  [M]midi"), std::string::npos) << screen;
-  key_text = "g";
-  run_command();
-  key_text = "r";
-  run_command();
-  key_text = "r";
-  run_command();
+  commands("grr");
   EXPECT_EQ(reverb_mode.load(), 0);
   EXPECT_EQ(equalizer_on.load(), 0);
 }
