@@ -28,6 +28,14 @@ class MidiInput : public ::testing::Test {
       if (r.kind == "notice") texts.push_back(r.text);
     return texts;
   }
+  // Opens inputs 1, 2 and 3 and gives the notices shown.
+  std::vector<std::string> open_ports_one_two_three() {
+    midi_in_port = 1;
+    midi_in2_port = 2;
+    midi_in3_port = 3;
+    open_midi_inputs();
+    return notices();
+  }
 };
 
 // ---- opening ----
@@ -79,11 +87,7 @@ TEST_F(MidiInput, PortThatCannotOpenGivesItsNotice) {
   midi_loop_unplug(0);
   midi_loop_unplug(1);
   midi_loop_unplug(2);
-  midi_in_port = 1;
-  midi_in2_port = 2;
-  midi_in3_port = 3;
-  open_midi_inputs();
-  std::vector<std::string> texts = notices();
+  std::vector<std::string> texts = open_ports_one_two_three();
   ASSERT_EQ(3u, texts.size());
   EXPECT_EQ("error can't open MIDI input 1 !", texts[0]);
   EXPECT_EQ("error can't open MIDI input2 2 !", texts[1]);
@@ -96,11 +100,7 @@ TEST_F(MidiInput, PortThatCannotStartIsClosedWithItsNotice) {
   midi_loop_add_input(" two ");
   midi_loop_add_input("three");
   for (int d = 0; d < 3; d++) midi_loop_refuse_start(d, 1);
-  midi_in_port = 1;
-  midi_in2_port = 2;
-  midi_in3_port = 3;
-  open_midi_inputs();
-  std::vector<std::string> texts = notices();
+  std::vector<std::string> texts = open_ports_one_two_three();
   ASSERT_EQ(3u, texts.size());
   EXPECT_EQ("error can't start MIDI input 1 !\rone", texts[0]);
   EXPECT_EQ("error can't start MIDI input2 2 !\rtwo", texts[1]);
