@@ -245,25 +245,16 @@ static bool next_value(LineReader& r, std::string& line, double& value)
   return true;
 }
 
-static void read_int(LineReader& r, std::string& line, int& setting)
+// For plain and atomic settings alike.
+template <typename Setting>
+static void read_int(LineReader& r, std::string& line, Setting& setting)
 {
   double v;
   if (next_value(r, line, v)) setting = to_int(v);
 }
 
-static void read_int(LineReader& r, std::string& line, std::atomic<int>& setting)
-{
-  double v;
-  if (next_value(r, line, v)) setting = to_int(v);
-}
-
-static void read_single(LineReader& r, std::string& line, float& setting)
-{
-  double v;
-  if (next_value(r, line, v)) setting = to_single(v);
-}
-
-static void read_single(LineReader& r, std::string& line, std::atomic<float>& setting)
+template <typename Setting>
+static void read_single(LineReader& r, std::string& line, Setting& setting)
 {
   double v;
   if (next_value(r, line, v)) setting = to_single(v);
