@@ -381,9 +381,24 @@ static void read_settings_file(FILE* f, bool keep_machine)
   read_all(r, keep_machine);
 }
 
+// Opens a regular file for reading; anything else (a folder, a FIFO, a
+// device) gives null. The open itself never blocks: on a FIFO it would wait
+// for a writer.
+static FILE* open_regular_file(const char* path)
+{
+  if (!path) return nullptr;
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  FILE* f = nullptr;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) f = fdopen(fd, "rb");
+  if (!f) close(fd);
+  return f;
+}
+
 void read_settings(const char* path)
 {
-  FILE* f = path ? fopen(path, "rb") : nullptr;
+  FILE* f = open_regular_file(path);
   if (!f) {
     set_default_settings();
     return;
@@ -580,13 +595,8 @@ bool save_preset_file(const char* path)
 
 bool load_preset_file(const char* path)
 {
-  FILE* f = path ? fopen(path, "rb") : nullptr;
+  FILE* f = open_regular_file(path);
   if (!f) return false;
-  struct stat st;
-  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-    fclose(f);
-    return false;
-  }
   // A preset carries the sound, not the machine's ports, buffer or view.
   read_settings_file(f, true);
   fclose(f);

@@ -128,8 +128,9 @@ extern int preset_user_mark;
 // Every setting above to its default (also the program image's start values).
 void set_default_settings();
 
-// Fill the settings from a file; a missing or unreadable file reads as an empty
-// one (every setting takes its default). Lines may end in CR LF or LF alone.
+// Fill the settings from a file; a missing or unreadable file, or one that is
+// not a regular file, reads as an empty one (every setting takes its default).
+// Lines may end in CR LF or LF alone.
 void read_settings(const char* path);
 // The same from a text already in memory (size bytes, need not end in a newline).
 void read_settings_from_text(const char* text, size_t size);

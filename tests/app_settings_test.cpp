@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -559,4 +561,34 @@ TEST(Presets, LoadNeverShowsOtherPortOrTransposeValuesToTheMidiThread)
   EXPECT_EQ(odd_values.load(), 0);
   EXPECT_EQ(thru_port, 2);
   EXPECT_EQ(transpose, -3);
+}
+
+TEST(Presets, AFifoIsNotAPresetAndNeverBlocks)
+{
+  // Opening a FIFO for reading waits for a writer; a preset or settings file
+  // that is one must be refused at once, like any file that is not regular.
+  TempDir dir;
+  std::string path = dir.file("pipe.preset");
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+  set_default_settings();
+  window_x = 77;
+  std::atomic<bool> done{false};
+  bool loaded = true;
+  std::thread reader([&] {
+    loaded = load_preset_file(path.c_str());
+    read_settings(path.c_str());
+    done = true;
+  });
+  for (int i = 0; i < 200 && !done.load(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  bool blocked = !done.load();
+  // Release a blocked reader so the test ends either way.
+  while (!done.load()) {
+    int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) close(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  reader.join();
+  EXPECT_FALSE(blocked);
+  EXPECT_FALSE(loaded);
+  EXPECT_EQ(window_x, 400);  // the settings reader took the defaults
 }
