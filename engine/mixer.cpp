@@ -153,8 +153,13 @@ extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
         if (block) blocks[count++] = block;
       }
       // An unkept sound that has ended gives its slot back (its mix buffer
-      // stays for the next sound placed there).
-      if (s.keep.load() == 0 && s.loops.load() < 1 && s.wave_begin.load() != nullptr) {
+      // stays for the next sound placed there). Read in the reverse order of
+      // a slot's set-up (keep 1, loops 0, wave begin; then loops, and keep 0
+      // for an unkept sound): a wave begin that is set means the keep read
+      // after it is the new sound's, and a keep of 0 means the loops read
+      // after it are the unkept sound's own. Read the other way round, a
+      // sound being made on the slot of an ended unkept one could be freed.
+      if (s.wave_begin.load() != nullptr && s.keep.load() == 0 && s.loops.load() < 1) {
         s.wave_begin.store(nullptr);
         s.claimed.store(0);
       }

@@ -110,4 +110,63 @@ TEST(EngineSoundsStress, ConcurrentChangesWhileMixing) {
   EXPECT_EQ(FBS_EXIT(), 1);
 }
 
+// Slots that unkept sounds left behind (keep 0) are taken again by
+// FBS_CREATE_SOUND while the mixer passes over them: a sound being set up
+// there must never be taken for an ended unkept one and freed by the mixer.
+TEST(EngineSoundsStress, NewSoundsOnSlotsOfEndedUnkeptSounds) {
+  std::string dir = plugtest::make_plug_folder({{plugtest::built("plug_test.so"), "plug-rtaudio.so"}});
+  plugtest::Copy copy = plugtest::open_copy(dir + "plug-rtaudio.so");
+  ASSERT_NE(copy.fill, nullptr);
+  FBS_SET_PLUGPATH(dir.c_str());
+  ASSERT_EQ(FBS_INIT(44100, 2, 3, 64, 0), 1);
+  int32_t long_wave = make_wave(100000, 10);
+  int32_t short_wave = make_wave(8, 10);
+  ASSERT_GE(short_wave, 0);
+  int32_t endless = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(long_wave, &endless), 1);
+  FBS_PLAY_SOUND(endless, 0);  // the mixer visits the slots only while one plays
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> passes{0};
+  std::thread mixer([&] {
+    while (!stop.load()) {
+      copy.fill(1);
+      passes.fetch_add(1);
+    }
+  });
+  // Unkept sounds that end within a block leave keep-0 slots behind.
+  std::thread unkept([&] {
+    while (!stop.load()) {
+      for (int k = 0; k < 8; k++) FBS_PLAY_WAVE(short_wave, 1, 1.0f, 1.0f, 0.0f, nullptr);
+      std::this_thread::yield();
+    }
+  });
+  // Busy threads beyond the cores, so the mixer is preempted at any point.
+  std::vector<std::thread> busy;
+  for (int b = 0; b < 2; b++)
+    busy.emplace_back([&] {
+      while (!stop.load()) {
+      }
+    });
+  int lost = 0;
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2500);
+  while (std::chrono::steady_clock::now() < until) {
+    int32_t made[8];
+    for (int32_t& m : made) FBS_CREATE_SOUND(short_wave, &m);
+    int seen = passes.load();
+    while (passes.load() < seen + 2) std::this_thread::yield();
+    for (int32_t& m : made) {
+      int32_t loops = -1;
+      if (FBS_GET_SOUNDLOOPS(m, &loops) != 1) lost++;
+      FBS_DESTROY_SOUND(&m);
+    }
+  }
+  stop.store(true);
+  for (std::thread& t : busy) t.join();
+  unkept.join();
+  mixer.join();
+  EXPECT_EQ(lost, 0);
+  EXPECT_EQ(FBS_EXIT(), 1);
+}
+
 }  // namespace
