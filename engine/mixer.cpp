@@ -62,19 +62,22 @@ static bool slot_playing(const FbsSound& s) {
 // Renders (or, muted, only advances) one playing slot; returns its mix
 // buffer when it adds a block, else null. Works on a consistent copy of the
 // position fields and writes the new position back only when no entry point
-// moved the sound meanwhile (see the guard in sounds.cpp).
+// moved the sound meanwhile (see the guard in sounds.cpp). Its reads are
+// sequentially consistent: after the fill's opening count they must see what
+// a thread detached before fbs_fill_quiesce found no fill running (on x86
+// they cost what acquire reads cost).
 static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels) {
-  uint32_t seen = s.moved.load(std::memory_order_acquire);
+  uint32_t seen = s.moved.load(std::memory_order_seq_cst);
   if (seen & 1u) return nullptr;  // being written right now: skip one block
-  uint8_t* play = s.play.load(std::memory_order_acquire);
-  int32_t loops = s.loops.load(std::memory_order_acquire);
-  uint8_t* start = s.start.load(std::memory_order_acquire);
-  uint8_t* end = s.end.load(std::memory_order_acquire);
-  if (s.moved.load(std::memory_order_acquire) != seen) return nullptr;
-  uint8_t* begin = s.wave_begin.load(std::memory_order_acquire);
-  uint8_t* wave_end = s.wave_end.load(std::memory_order_acquire);
-  uint8_t* mix = s.mix.load(std::memory_order_acquire);
-  int32_t capacity = s.mix_capacity.load(std::memory_order_acquire);
+  uint8_t* play = s.play.load(std::memory_order_seq_cst);
+  int32_t loops = s.loops.load(std::memory_order_seq_cst);
+  uint8_t* start = s.start.load(std::memory_order_seq_cst);
+  uint8_t* end = s.end.load(std::memory_order_seq_cst);
+  if (s.moved.load(std::memory_order_seq_cst) != seen) return nullptr;
+  uint8_t* begin = s.wave_begin.load(std::memory_order_seq_cst);
+  uint8_t* wave_end = s.wave_end.load(std::memory_order_seq_cst);
+  uint8_t* mix = s.mix.load(std::memory_order_seq_cst);
+  int32_t capacity = s.mix_capacity.load(std::memory_order_seq_cst);
   float speed = s.speed.load(std::memory_order_relaxed);
   bool muted = s.muted.load(std::memory_order_relaxed) != 0;
   // Pointers outside the wave (a sound torn down meanwhile) are never read.
