@@ -177,6 +177,10 @@ void clamp_equalizer_settings() {
 int sample_cycle() {
   if (!sample_set_complete(piano_sound)) piano_sound = 0;
   if (piano_sound != loaded_sound) {
+    // Waves kept for a reload of the same set are still held when that set
+    // has since become incomplete and set 0 is loaded instead.
+    for (int w = 0; w < kSampleWaves; w++)
+      if (wave[w] >= 0) FBS_DESTROY_WAVE(&wave[w]);
     loaded_sound = piano_sound;
     print_line("loading sound files...");
     win_present();

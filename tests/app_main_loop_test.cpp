@@ -739,3 +739,50 @@ TEST_F(MainLoopScript, RightClickLeavesAFullViewValueOutsideZeroAndOne) {
   EXPECT_EQ(read_lines(folder.path("quillon_darvo.ini"))[2085], " 0");
   win_headless_remove_mouse();
 }
+
+namespace {
+
+int vanished_set_wave_before = -2;
+int vanished_set_wave_after = -2;
+
+double vanished_set_clock() {
+  double now = steady_seconds();
+  if (script_stage == 0) {
+    // Set 1 is loaded; its files go away, then the same set is reloaded (as
+    // a preset naming set 1 would ask): the kept waves give way to set 0's.
+    vanished_set_wave_before = wave[0];
+    for (int n = 12; n <= 108; n += 12) fs::remove("sounds/piano1_" + std::to_string(n) + ".wav");
+    post_pending_key("reload");
+    script_time = now;
+    script_stage = 1;
+  } else if (script_stage == 1 && now > script_time + 1.2) {
+    vanished_set_wave_after = wave[0];
+    win_push_key("\x1b");
+    script_stage = 2;
+  }
+  return now;
+}
+
+}  // namespace
+
+TEST_F(MainLoopRun, ReloadOfASetWhoseFilesVanishedFreesItsWavesBeforeLoadingSetZero) {
+  ProgramFolder folder(true);
+  for (int n = 12; n <= 108; n += 12)
+    write_wav(folder.path("sounds") / ("piano1_" + std::to_string(n) + ".wav"), 2000);
+  set_default_settings();
+  piano_sound = 1;
+  ASSERT_TRUE(write_settings("quillon_darvo.ini"));
+  set_default_settings();
+  script_stage = 0;
+  midi_clock = vanished_set_clock;
+  int status = run();
+  midi_clock = steady_seconds;
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(script_stage, 2);
+  EXPECT_EQ(piano_sound.load(), 0);
+  EXPECT_EQ(count_of(out, "loading sound files..."), 2u) << out;
+  // The engine hands out the lowest free wave slot: set 0 takes the slots
+  // of set 1's waves only when those were destroyed.
+  EXPECT_EQ(vanished_set_wave_before, 0);
+  EXPECT_EQ(vanished_set_wave_after, 0);
+}
