@@ -81,9 +81,13 @@ static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels) {
   float speed = s.speed.load(std::memory_order_relaxed);
   bool muted = s.muted.load(std::memory_order_relaxed) != 0;
   // Pointers outside the wave (a sound torn down meanwhile) are never read.
-  if (!begin || !mix || loops < 1 || start < begin || end > wave_end || start >= end ||
-      play < begin || play > wave_end)
+  if (!begin || !mix || loops < 1 || start < begin || end > wave_end || start >= end)
     return nullptr;
+  // A routine that stopped a sound leaves the position where its last step
+  // took it, which may lie outside the wave: a sound given loops again from
+  // there goes on from the edge of the loop it had passed.
+  if (play > wave_end) play = end;
+  if (play < begin) play = start;
   // A forward position at or past the loop end has finished its pass; the
   // routine would read the sample at `end` first, which may lie past the wave.
   if (speed > 0.0f && play >= end) {

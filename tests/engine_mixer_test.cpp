@@ -191,6 +191,30 @@ TEST_F(Mixer, SoundLengthOfEndlessSlowSoundIsHeldAtTheLimits) {
   EXPECT_EQ(ms, INT32_MIN);
 }
 
+// A fast sound ends with its position far past the wave's end (the routine
+// stops where the last step took it). Given loops again without a replay, it
+// goes on from the loop start, or ends; it never stays counted as playing
+// while nothing is heard.
+TEST_F(Mixer, SoundGivenLoopsAgainAfterEndingPastTheWaveGoesOnOrEnds) {
+  int32_t s = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(16, 1000), &s), 1);
+  FBS_SET_SOUNDSPEED(s, 100.0f);
+  FBS_PLAY_SOUND(s, 1);
+  fill();
+  ASSERT_EQ(loops_of(s), 0);
+  FBS_SET_SOUNDLOOPS(s, 1);  // the pass it was in is over: it ends
+  fill();
+  EXPECT_EQ(loops_of(s), 0);
+  fill();
+  EXPECT_EQ(FBS_GET_PLAYINGSOUNDS(), 0);
+  FBS_SET_SOUNDLOOPS(s, 2);  // one more pass from the loop start
+  std::vector<int16_t> out = fill();
+  EXPECT_EQ(out[0], 1000);
+  EXPECT_EQ(loops_of(s), 0);
+  fill();
+  EXPECT_EQ(FBS_GET_PLAYINGSOUNDS(), 0);
+}
+
 TEST_F(Mixer, VolumeAndPanShapeTheBlock) {
   int32_t s = -1;
   ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(4 * kFrames, 1000), &s), 1);
