@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <random>
 #include <vector>
 
 #include "platform/midi_io.h"
@@ -57,6 +58,34 @@ TEST(MidiParser, TruncatedAndStrayBytesAreDropped) {
   EXPECT_TRUE(parse({0xF7, 0xF4, 0xF5}).size() == 2);  // undefined system bytes pass as one-byte messages
   EXPECT_EQ(-1, midi_data_length(0xF0));
   EXPECT_EQ(1, midi_data_length(0xD5));
+}
+
+TEST(MidiParser, RandomBytesOnlyEverGiveWellFormedMessages) {
+  // Whatever a driver delivers, the handler sees a status byte followed by
+  // exactly its data bytes, each below 0x80, and zeros above them.
+  std::mt19937 random(7);
+  MidiParser parser;
+  midi_parser_reset(&parser);
+  int messages = 0;
+  for (int packet = 0; packet < 20000; packet++) {
+    std::vector<uint8_t> bytes(1 + random() % 12);
+    for (uint8_t& b : bytes) b = (uint8_t)(random() % 256);
+    for (uint32_t m : parse(bytes, &parser)) {
+      messages++;
+      uint8_t status = m & 0xFF;
+      int length = midi_data_length(status);
+      ASSERT_GE(status, 0x80) << std::hex << m;
+      ASSERT_GE(length, 0) << std::hex << m;
+      for (int i = 1; i <= 3; i++) {
+        uint8_t data = (m >> (8 * i)) & 0xFF;
+        if (i <= length)
+          ASSERT_LT(data, 0x80) << std::hex << m;
+        else
+          ASSERT_EQ(data, 0) << std::hex << m;
+      }
+    }
+  }
+  EXPECT_GT(messages, 10000);
 }
 
 class LoopbackPorts : public ::testing::Test {
