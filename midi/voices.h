@@ -70,8 +70,9 @@ extern int keys_up_count;
 extern int clear_marks;
 
 // ---- operations (each takes voice_mutex) ----
-// Marks every sound free and sets voice_count to 0; clears the per-key tables
-// and the queue. Main thread, after making the sounds.
+// Marks every sound free and sets voice_count to 0; clears the note counts and
+// pedal marks. Note-offs still queued stay: being older than any note-on that
+// follows, they end nothing. Main thread, after making the sounds.
 void free_all_voices();
 // Note-on of `key` (after transposition) on channel 0..15, velocity 1..127.
 void voice_note_on(int channel, int key, int velocity);
