@@ -216,6 +216,12 @@ void notice(const std::string& text, const std::string& title) {
     history.push_back(DialogRecord{"notice", title, text, false, {}});
     return;
   }
+  // Standard output is the program's log (the status screen goes there too):
+  // every notice is one line of it, whatever the box shows or whoever closes it.
+  std::string line = text;
+  for (char& c : line) if (c == '\r' || c == '\n') c = ' ';
+  std::printf("%s: %s\n", title.c_str(), line.c_str());
+  std::fflush(stdout);
   if (display_usable() && show_box(text, title, false) >= 0) return;
   std::fprintf(stderr, "%s: %s\n", title.c_str(), unix_lines(text).c_str());
 }
