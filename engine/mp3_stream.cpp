@@ -89,16 +89,44 @@ static int wait_for_room(int32_t bytes) {
   return g_stream.running.load() == 1;
 }
 
+// Writes bytes of the conversion buffer into the ring, units apart in the
+// source by the 16.16 step (65536: a plain copy). A frame goes in pieces of at
+// most the ring less one block: the mixer takes whole blocks only, so up to a
+// block less one byte may stay in the ring, and a piece that needed more room
+// than that would wait for ever. Frames that fit go in one piece. Returns 0
+// when the stream is being ended.
+static int write_pieces(int32_t bytes, int32_t unit, uint64_t step, float ratio) {
+  int32_t cap = (g_ring_bytes - g_buffersize) / unit * unit;
+  if (cap < unit) cap = unit;
+  int32_t done = 0;
+  while (done < bytes) {
+    int32_t piece = bytes - done < cap ? bytes - done : cap;
+    if (!wait_for_room(piece)) return 0;
+    uint8_t* pos = g_stream.write_pos.load();
+    // The source unit of this piece's first write.
+    const uint8_t* src =
+        g_stream.conversion + (size_t)unit * (size_t)(((uint64_t)(done / unit) * step) >> 16);
+    if (step == 65536)
+      COPYMP3FRAME(g_stream.ring_start, &pos, g_stream.ring_end, src, piece);
+    else if (unit == 4)
+      COPYSLICEMP3FRAME32(g_stream.ring_start, &pos, g_stream.ring_end, src, ratio, piece);
+    else
+      COPYSLICEMP3FRAME16(g_stream.ring_start, &pos, g_stream.ring_end, src, ratio, piece);
+    g_stream.write_pos.store(pos);
+    g_stream.available.fetch_add(piece);
+    done += piece;
+  }
+  return 1;
+}
+
 // Converts the synthesised frame and writes it into the ring.
 static void write_frame() {
   struct mad_pcm* pcm = &g_mad_synth.pcm;
   int32_t bytes = (int32_t)mp3_convert_frame(&g_output, g_stream.conversion, pcm->channels,
                                              pcm->samples[0], pcm->samples[1], pcm->length);
   if (bytes <= 0) return;
-  uint8_t* pos = g_stream.write_pos.load();
   if ((int32_t)pcm->samplerate == g_rate) {
-    if (!wait_for_room(bytes)) return;
-    COPYMP3FRAME(g_stream.ring_start, &pos, g_stream.ring_end, g_stream.conversion, bytes);
+    write_pieces(bytes, 4, 65536, 1.0f);
   } else {
     float ratio = (float)pcm->samplerate / (float)g_rate;
     int32_t unit = g_output.channels == 1 ? 2 : 4;
@@ -106,16 +134,9 @@ static void write_frame() {
     // count exactly what it wrote.
     bytes = (int32_t)std::nearbyint(bytes * (1.0 / ratio));
     bytes -= bytes % unit;
-    if (bytes <= 0 || !wait_for_room(bytes)) return;
-    if (unit == 4)
-      COPYSLICEMP3FRAME32(g_stream.ring_start, &pos, g_stream.ring_end, g_stream.conversion,
-                          ratio, bytes);
-    else
-      COPYSLICEMP3FRAME16(g_stream.ring_start, &pos, g_stream.ring_end, g_stream.conversion,
-                          ratio, bytes);
+    if (bytes <= 0) return;
+    write_pieces(bytes, unit, (uint64_t)std::nearbyint((double)ratio * 65536.0), ratio);
   }
-  g_stream.write_pos.store(pos);
-  g_stream.available.fetch_add(bytes);
 }
 
 // Keeps the undecoded tail and appends up to 8 KiB from the file. Returns 0

@@ -368,6 +368,31 @@ TEST_F(Mp3, StreamResamplesAMonoStreamToTheOutput) {
   for (size_t i = 0; i < 200; ++i) EXPECT_EQ(heard[2 * i], d.pcm[2 * (i / 2)]) << i;
 }
 
+// Blocks so small that a decoded frame is larger than the ring's room: the
+// decoder writes the frame in pieces instead of waiting for room that can
+// never come, at the output rate and resampled.
+TEST_F(Mp3, StreamWithBlocksSmallerThanAFramePlaysToItsEnd) {
+  FbsPlugRecord* record = enginetest::use_output(44100, 2, 64);  // a 768-byte ring
+  std::string p = path("stereo44");
+  ASSERT_EQ(FBS_CREATE_MP3STREAM(p.c_str()), 1);
+  bool ended = false;
+  std::vector<int16_t> heard = play_stream_to_end(record, &ended);
+  ASSERT_TRUE(ended) << "the stream ends by itself once drained";
+  Decoded d = reference_decode(p, 2);
+  ASSERT_GE(heard.size(), d.pcm.size());
+  EXPECT_TRUE(std::equal(d.pcm.begin(), d.pcm.end(), heard.begin())) << "bit-exact frames";
+  EXPECT_EQ(FBS_END_MP3STREAM(), 1);
+
+  p = path("mono22");
+  ASSERT_EQ(FBS_CREATE_MP3STREAM(p.c_str()), 1);
+  heard = play_stream_to_end(record, &ended);
+  ASSERT_TRUE(ended);
+  d = reference_decode(p, 2);
+  ASSERT_GE(heard.size(), d.pcm.size() * 2);
+  for (size_t i = 0; i < d.pcm.size(); ++i) ASSERT_EQ(heard[2 * i], d.pcm[2 * (i / 2)]) << i;
+  EXPECT_EQ(FBS_END_MP3STREAM(), 1);
+}
+
 TEST_F(Mp3, StreamEntryPointsWithoutAStream) {
   float v;
   void* block;
