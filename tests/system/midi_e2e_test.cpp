@@ -1,0 +1,690 @@
+// A keyboard plays the real instrument, end to end. On a JACK server of the
+// test's own (dummy driver), this test opens a virtual MIDI output (the
+// keyboard) and a MIDI input (a second client listening to the thru port),
+// writes a settings file into a copy of the run folder without the device
+// plug-in (so the engine records into recording.wav through plug-wav), starts
+// the program in its window on $DISPLAY and plays a phrase with the sustain
+// pedal and a flood of malformed bytes. Then:
+//  - the recording holds every note at its pitch (within 1 %), starting when
+//    it was played and silent within note_off_delay plus two device blocks
+//    after its release (the pedal note: after the pedal went up);
+//  - the listener received every message unchanged, in order (the loop
+//    probe aside; of the flood, what the rate gate let through);
+//  - with the thru port chosen as the program's own input, the probe comes
+//    back, the notice "warning midiout loop detected" is shown, the thru port
+//    leaves the JACK graph and the program plays on.
+// Needs $DISPLAY (Xvfb), jackd, jack_lsp, xdotool and the run folder's
+// sample sets (scripts/make-assets).
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/settings.h"
+#include "platform/midi_io.h"
+
+namespace {
+
+constexpr double kNoteOffDelay = 0.08;  // the default note_off_delay
+constexpr int kBlockFrames = 2048;      // engine buffer, one block of the file device
+constexpr uint32_t kProbe = 0x7FC9;     // the program's loop probe and its end
+constexpr uint32_t kProbeEnd = 0x00C9;
+
+double now_s() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+void sleep_s(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The JACK library reports every late cycle of the dummy server on standard
+// error; the test process does not need that in its log.
+void quiet_jack_messages() {
+  using SetFunction = void (*)(void (*)(const char*));
+  for (const char* name : {"jack_set_error_function", "jack_set_info_function"})
+    if (auto set = (SetFunction)dlsym(RTLD_DEFAULT, name)) set([](const char*) {});
+}
+
+// Runs a shell command (bounded by `timeout`) and gives its output.
+std::string shell(const std::string& command, int* status = nullptr) {
+  std::string out;
+  FILE* p = popen(("timeout 10 " + command + " 2>/dev/null").c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int st = pclose(p);
+  if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return out;
+}
+
+bool have_program(const char* name) {
+  int status = 0;
+  shell(std::string("sh -c 'command -v ") + name + "'", &status);
+  return status == 0;
+}
+
+// Starts argv[0] in its own process group, standard output and error to
+// files, in folder `cwd`.
+pid_t spawn(const std::vector<std::string>& args, const std::string& out, const std::string& err,
+            const std::string& cwd = "/") {
+  pid_t pid = fork();
+  if (pid != 0) return pid;
+  setpgid(0, 0);
+  prctl(PR_SET_PDEATHSIG, SIGKILL);  // no stray server or program if the test is killed
+  int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int e = err == out ? dup(o) : open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int n = open("/dev/null", O_RDONLY);
+  if (o < 0 || e < 0 || n < 0 || chdir(cwd.c_str()) != 0) _exit(126);
+  dup2(n, 0);
+  dup2(o, 1);
+  dup2(e, 2);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+// Waits up to `seconds` for the child to end; its exit status, or -1 when it
+// still runs (-2 when killed by a signal).
+int wait_exit(pid_t pid, double seconds) {
+  double deadline = now_s() + seconds;
+  for (;;) {
+    int status = 0;
+    pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+    if (r < 0) return -2;
+    if (now_s() > deadline) return -1;
+    sleep_s(0.05);
+  }
+}
+
+// Ends a child started by spawn() and whatever it started in its group.
+void stop_child(pid_t* pid) {
+  if (*pid <= 0) return;
+  kill(-*pid, SIGTERM);
+  if (wait_exit(*pid, 5.0) == -1) {
+    kill(-*pid, SIGKILL);
+    wait_exit(*pid, 5.0);
+  }
+  *pid = 0;
+}
+
+// Polls `done` every 20 ms up to `seconds`; `each` runs on every poll.
+bool poll_until(double seconds, const std::function<bool()>& done,
+                const std::function<void()>& each = [] {}) {
+  double deadline = now_s() + seconds;
+  for (;;) {
+    each();
+    if (done()) return true;
+    if (now_s() > deadline) return false;
+    sleep_s(0.02);
+  }
+}
+
+// ---- the listener on the thru port ----
+std::mutex heard_mutex;
+std::vector<uint32_t> heard;
+
+void listener_handler(int, uint32_t kind, uintptr_t, uintptr_t param1, uintptr_t) {
+  if (kind != kMidiShortMessage) return;
+  std::lock_guard<std::mutex> lock(heard_mutex);
+  heard.push_back((uint32_t)param1);
+}
+std::vector<uint32_t> heard_copy() {
+  std::lock_guard<std::mutex> lock(heard_mutex);
+  return heard;
+}
+
+// ---- what the keyboard played ----
+struct Sent {
+  double time;
+  std::vector<uint8_t> bytes;  // one event as sent
+};
+
+// A note of the phrase and what the recording must show of it.
+struct NoteCheck {
+  int key;
+  double on;       // note-on sent
+  double release;  // note-off sent, or pedal up for a note held by the pedal
+};
+
+// ---- the recording ----
+struct Recording {
+  int rate = 0;
+  std::vector<float> mono;  // (left + right) / 2, full scale 32768
+};
+
+bool read_recording(const std::string& path, Recording* rec, std::string* why) {
+  std::string d = read_file(path);
+  auto u32 = [&](size_t at) {
+    return (uint32_t)(uint8_t)d[at] | (uint32_t)(uint8_t)d[at + 1] << 8 | (uint32_t)(uint8_t)d[at + 2] << 16 |
+           (uint32_t)(uint8_t)d[at + 3] << 24;
+  };
+  auto u16 = [&](size_t at) { return (uint32_t)(uint8_t)d[at] | (uint32_t)(uint8_t)d[at + 1] << 8; };
+  if (d.size() < 44 || d.compare(0, 4, "RIFF") != 0 || d.compare(8, 4, "WAVE") != 0) {
+    *why = "not a WAV file";
+    return false;
+  }
+  int channels = 0, bits = 0;
+  size_t at = 12;
+  while (at + 8 <= d.size()) {
+    std::string id = d.substr(at, 4);
+    size_t size = u32(at + 4);
+    size_t body = at + 8;
+    if (id == "fmt " && body + 16 <= d.size()) {
+      channels = (int)u16(body + 2);
+      rec->rate = (int)u32(body + 4);
+      bits = (int)u16(body + 14);
+    } else if (id == "data") {
+      if (channels < 1 || channels > 2 || bits != 16 || rec->rate <= 0) {
+        *why = "unexpected format";
+        return false;
+      }
+      size = std::min(size, d.size() - body);
+      size_t frames = size / (2 * channels);
+      rec->mono.resize(frames);
+      for (size_t f = 0; f < frames; f++) {
+        float sum = 0;
+        for (int c = 0; c < channels; c++) sum += (float)(int16_t)u16(body + (f * channels + c) * 2);
+        rec->mono[f] = sum / channels;
+      }
+      return true;
+    }
+    at = body + size + (size & 1);
+  }
+  *why = "no data chunk";
+  return false;
+}
+
+// Strongest frequency between 0.7 and 1.4 times `expected` (half an octave
+// down, more than that up, so a wrong key or sample shows), from a Hann
+// window of `n` frames at `start`, scanning the spectrum in 0.05 % steps.
+double measured_pitch(const Recording& rec, size_t start, size_t n, double expected) {
+  std::vector<double> x(n);
+  for (size_t i = 0; i < n; i++)
+    x[i] = rec.mono[start + i] * (0.5 - 0.5 * std::cos(2 * M_PI * (double)i / (double)(n - 1)));
+  double best = 0, best_f = 0;
+  for (double r = 0.70; r <= 1.40; r += 0.0005) {
+    double f = expected * r, w = 2 * M_PI * f / rec.rate;
+    // Goertzel: the magnitude of one spectrum line.
+    double c = 2 * std::cos(w), s1 = 0, s2 = 0;
+    for (size_t i = 0; i < n; i++) {
+      double s0 = x[i] + c * s1 - s2;
+      s2 = s1;
+      s1 = s0;
+    }
+    double power = s1 * s1 + s2 * s2 - c * s1 * s2;
+    if (power > best) {
+      best = power;
+      best_f = f;
+    }
+  }
+  return best_f;
+}
+
+double key_frequency(int key) { return 440.0 * std::pow(2.0, (key - 69) / 12.0); }
+
+class MidiEndToEnd : public ::testing::Test {
+ protected:
+  std::string work, run;
+  pid_t jackd_pid = 0, prog_pid = 0;
+  int keyboard = 0, listener = 0;
+  std::vector<Sent> sent;
+  std::vector<std::string> notices_seen;  // notice windows answered, as "pid:window"
+
+  void SetUp() override {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display ($DISPLAY)";
+    for (const char* p : {"jackd", "jack_lsp", "xdotool"})
+      if (!have_program(p)) GTEST_SKIP() << "needs " << p;
+    // With an ALSA sequencer the program's ports are not the JACK ports below.
+    if (access("/dev/snd/seq", F_OK) == 0) GTEST_SKIP() << "MIDI goes through the ALSA sequencer here";
+    std::string src = QD_RUN_DIR;
+    ASSERT_EQ(access((src + "quillon_darvo").c_str(), X_OK), 0) << "program not built in " << src;
+    ASSERT_EQ(access((src + "sounds/piano1_60.wav").c_str(), R_OK), 0)
+        << "no WAV sample set in " << src << "sounds (run scripts/make-assets)";
+    char tmpl[] = "/tmp/qd_midi_e2e.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    work = tmpl;
+    run = work + "/run/";
+  }
+
+  void TearDown() override {
+    if (HasFailure()) dump_logs();
+    stop_child(&prog_pid);
+    close_ports();
+    stop_child(&jackd_pid);
+    if (!work.empty()) shell("rm -rf '" + work + "'");
+  }
+
+  void dump_logs() {
+    std::fprintf(stderr, "---- program output\n%s\n---- program errors\n%s\n---- jackd\n%s\n",
+                 read_file(work + "/out.txt").c_str(), read_file(work + "/err.txt").c_str(),
+                 read_file(work + "/jackd.txt").c_str());
+    std::fprintf(stderr, "---- JACK graph\n%s\n", shell("jack_lsp -c").c_str());
+  }
+
+  void close_ports() {
+    if (listener) {
+      midi_in_stop(listener);
+      midi_in_close(listener);
+      listener = 0;
+    }
+    if (keyboard) {
+      midi_out_close(keyboard);
+      keyboard = 0;
+    }
+  }
+
+  // A JACK server of our own: its MIDI port list holds only the ports of
+  // this test and of the program, in the order they were made.
+  void start_jack(const std::string& name) {
+    quiet_jack_messages();
+    setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
+    setenv("JACK_NO_START_SERVER", "1", 1);
+    setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+    jackd_pid = spawn({"jackd", "--no-realtime", "-n", name, "-d", "dummy", "-r", "44100", "-p", "256"},
+                      work + "/jackd.txt", work + "/jackd.txt");
+    int status = 1;
+    ASSERT_TRUE(poll_until(15.0, [&] {
+      shell("jack_lsp", &status);
+      return status == 0;
+    })) << "private jackd did not start";
+  }
+
+  // The keyboard (a JACK MIDI output) and the listener (a JACK MIDI input,
+  // made before the program's input, so it is output device 1 for it).
+  void open_ports() {
+    {
+      std::lock_guard<std::mutex> lock(heard_mutex);
+      heard.clear();
+    }
+    ASSERT_TRUE(midi_out_open_virtual(&keyboard, "qd_e2e_keyboard", "keys"));
+    ASSERT_TRUE(midi_in_open_virtual(&listener, "qd_e2e_listener", "thru", listener_handler, 0));
+    ASSERT_TRUE(midi_in_start(listener));
+    ASSERT_EQ(midi_io_system_api(), "jack");
+    ASSERT_TRUE(poll_until(10.0, [] {
+      std::string ports = shell("jack_lsp");
+      return ports.find("qd_e2e_keyboard:keys") != std::string::npos &&
+             ports.find("qd_e2e_listener:thru") != std::string::npos;
+    }));
+  }
+
+  // The run folder copy with the settings: WAV set 1 (no MP3 start delay),
+  // 2048-frame blocks, input 1, the given thru port.
+  void make_run_folder(int thru) {
+    std::string src = QD_RUN_DIR;
+    shell("rm -rf '" + run + "'");
+    int status = 1;
+    shell("cp -r '" + src + ".' '" + run + "'", &status);
+    ASSERT_EQ(status, 0);
+    shell("rm -f '" + run + "plug-rtaudio.so' '" + run + "recording.wav' '" + run + "'quillon_darvo*.ini");
+    set_default_settings();
+    piano_sound = 1;
+    buffer_size = kBlockFrames;
+    midi_in_port = 1;
+    midi_in2_port = 0;
+    midi_in3_port = 0;
+    thru_port = thru;
+    note_off_delay = kNoteOffDelay;
+    reverb_mode = 0;  // no tail after a note ends
+    ASSERT_TRUE(write_settings((run + "quillon_darvo.ini").c_str()));
+  }
+
+  std::string output() { return read_file(work + "/out.txt"); }
+
+  // Windows on the display named `name` exactly (or starting with it) that
+  // belong to the program or a helper it started. xdotool's search ignores
+  // the name when a pid is given, so the owner is checked here.
+  std::vector<std::string> program_windows(const std::string& name, bool prefix) {
+    std::vector<std::string> found;
+    if (prog_pid <= 0) return found;
+    std::istringstream owners(std::to_string(prog_pid) + " " + shell("pgrep -P " + std::to_string(prog_pid)));
+    std::vector<std::string> pids;
+    std::string pid, w;
+    while (owners >> pid) pids.push_back(pid);
+    std::istringstream windows(shell("xdotool search --onlyvisible --name '^" + name + (prefix ? "'" : "$'")));
+    while (windows >> w) {
+      std::string title = shell("xdotool getwindowname " + w);
+      while (!title.empty() && title.back() == '\n') title.pop_back();
+      if (prefix ? title.compare(0, name.size(), name) != 0 : title != name) continue;
+      std::string owner = shell("xdotool getwindowpid " + w);
+      while (!owner.empty() && owner.back() == '\n') owner.pop_back();
+      if (std::find(pids.begin(), pids.end(), owner) != pids.end()) found.push_back(owner + ":" + w);
+    }
+    return found;
+  }
+  // The program's notice boxes (its own or a helper's it started) on screen.
+  std::vector<std::string> notice_windows() { return program_windows("notice", false); }
+
+  // Answers the notice boxes with Enter, as a user would. A key sent while a
+  // box is still being set up can be lost: a box still there half a second
+  // after its answer is answered again.
+  double last_answer = 0;
+  void answer_notices() {
+    if (now_s() - last_answer < 0.5) return;
+    for (const std::string& id : notice_windows()) {
+      shell("xdotool windowfocus --sync " + id.substr(id.find(':') + 1) + " key Return");
+      last_answer = now_s();
+      if (std::find(notices_seen.begin(), notices_seen.end(), id) == notices_seen.end())
+        notices_seen.push_back(id);
+    }
+  }
+  // Until no notice box is left (the main loop runs again).
+  bool settle_notices(double seconds) {
+    return poll_until(seconds, [&] { return notice_windows().empty(); }, [&] { answer_notices(); });
+  }
+
+  bool running() { return prog_pid > 0 && waitpid(prog_pid, nullptr, WNOHANG) == 0; }
+
+  void start_program() {
+    notices_seen.clear();
+    prog_pid = spawn({run + "quillon_darvo"}, work + "/out.txt", work + "/err.txt");
+    ASSERT_GT(prog_pid, 0);
+    // Ready when the input is connected to the keyboard and the status
+    // screen is drawn (after the ports cycle, the probe included).
+    bool ready = poll_until(
+        60.0,
+        [&] {
+          return !running() || (shell("jack_lsp -c qd_e2e_keyboard:keys").find("\n   ") != std::string::npos &&
+                                output().find("plugout=") != std::string::npos &&
+                                output().find("[M]midi") != std::string::npos);
+        },
+        [&] { answer_notices(); });
+    ASSERT_TRUE(running()) << "the program ended during start-up";
+    ASSERT_TRUE(ready) << "the program did not get ready";
+    ASSERT_NE(output().find("recording.wav"), std::string::npos) << "the engine does not record into recording.wav";
+  }
+
+  // Esc ends the program with status 0 (and writes the settings). The key
+  // goes to the window with the focus; it is sent again should it be lost.
+  void end_program() {
+    int status = -1;
+    double last_key = 0;
+    poll_until(30.0, [&] {
+      status = wait_exit(prog_pid, 0.0);
+      return status != -1;
+    }, [&] {
+      answer_notices();
+      if (now_s() - last_key < 3.0 || !notice_windows().empty()) return;
+      std::vector<std::string> windows = program_windows("quillon_darvo", true);
+      if (windows.empty()) return;
+      std::string win = windows[0].substr(windows[0].find(':') + 1);
+      shell("xdotool windowfocus --sync " + win + " key Escape");
+      last_key = now_s();
+    });
+    if (status == -1 && have_program("gdb"))  // where it hangs, for the log
+      std::fprintf(stderr, "%s\n",
+                   shell("gdb -p " + std::to_string(prog_pid) + " -batch -ex 'thread apply all bt'").c_str());
+    ASSERT_NE(status, -1) << "the program did not end after Esc";
+    prog_pid = 0;
+    ASSERT_EQ(status, 0);
+  }
+
+  // ---- the keyboard ----
+  void send(std::vector<uint8_t> bytes) {
+    sent.push_back(Sent{now_s(), bytes});
+    ASSERT_TRUE(midi_out_send_bytes(keyboard, bytes.data(), bytes.size()));
+  }
+  // A note held `hold` seconds; its note-on and note-off times.
+  void note(int key, double hold, double* on, double* off) {
+    send({0x90, (uint8_t)key, 100});
+    *on = sent.back().time;
+    sleep_s(hold);
+    send({0x80, (uint8_t)key, 0});
+    *off = sent.back().time;
+  }
+
+  // The short messages the thru port must carry for events sent[from..to).
+  std::vector<uint32_t> expected_thru(size_t from, size_t to) {
+    std::vector<uint32_t> out;
+    MidiParser parser;
+    midi_parser_reset(&parser);
+    for (size_t i = from; i < to; i++) {
+      midi_parser_feed(&parser, sent[i].bytes.data(), sent[i].bytes.size(),
+                       [](uint32_t packed, void* user) { static_cast<std::vector<uint32_t>*>(user)->push_back(packed); },
+                       &out);
+      parser.count = 0;  // one event is one message: a cut one does not go on
+    }
+    return out;
+  }
+
+  // Every played note in the recording: at its time, pitch and length.
+  void check_notes(const Recording& rec, const std::vector<NoteCheck>& notes,
+                   const std::vector<double>& span_ends, double first_allowed) {
+    const double block = (double)kBlockFrames / rec.rate;
+    const double jitter = 0.025;  // scheduling of the pacing, MIDI and main threads
+    const float on_level = 300, quiet_level = 40;
+    size_t total = rec.mono.size();
+    auto frame = [&](double t) { return (size_t)std::clamp(t * rec.rate, 0.0, (double)total); };
+
+    // Anchor: the first note's onset; nothing sounds before it.
+    size_t first = 0;
+    while (first < total && std::fabs(rec.mono[first]) < on_level) first++;
+    ASSERT_LT(first, total) << "the recording is silent";
+    double anchor = (double)first / rec.rate - notes[0].on;
+    ASSERT_GE((double)first / rec.rate, first_allowed) << "sound before the first note";
+    for (size_t f = 0; f + frame(0.01) < first; f++)
+      ASSERT_LT(std::fabs(rec.mono[f]), quiet_level) << "sound before the first note at frame " << f;
+
+    for (size_t i = 0; i < notes.size(); i++) {
+      const NoteCheck& n = notes[i];
+      SCOPED_TRACE("key " + std::to_string(n.key));
+      size_t lo = frame(anchor + n.on - block - jitter), hi = frame(anchor + span_ends[i] - block - jitter);
+      size_t onset = lo;
+      while (onset < hi && std::fabs(rec.mono[onset]) < on_level) onset++;
+      ASSERT_LT(onset, hi) << "the note is missing";
+      size_t end = hi;
+      while (end > onset && std::fabs(rec.mono[end - 1]) < quiet_level) end--;
+      double t_on = (double)onset / rec.rate, t_end = (double)end / rec.rate;
+      // Onset where it was played (both onsets fall on block starts).
+      EXPECT_NEAR(t_on - anchor, n.on, block + jitter);
+      // Sounding for the held time plus the delay (the pedal note until the
+      // pedal went up), silent within the delay plus two blocks after.
+      double after_release = (t_end - t_on) - (n.release - n.on);
+      EXPECT_LE(after_release, kNoteOffDelay + 2 * block) << "the note sounds on after its release";
+      EXPECT_GE(after_release, lowest_after_release[i] - block - jitter) << "the note ended too early";
+      // Pitch, from the steady part after the attack.
+      size_t start = onset + frame(0.05);
+      size_t length = std::min<size_t>(8192, end > start + frame(0.02) ? end - start - frame(0.02) : 0);
+      ASSERT_GE(length, 4096u) << "note too short to measure";
+      double f = measured_pitch(rec, start, length, key_frequency(n.key));
+      EXPECT_NEAR(f / key_frequency(n.key), 1.0, 0.01) << "measured " << f << " Hz";
+      std::printf("key %d: onset %.3f s (played %.3f), sounds %.3f s after release, %.2f Hz (%.2f)\n", n.key,
+                  t_on - anchor - notes[0].on, n.on - notes[0].on, after_release, f, key_frequency(n.key));
+    }
+  }
+  std::vector<double> lowest_after_release;
+};
+
+TEST_F(MidiEndToEnd, PhraseWithPedalIsRecordedAtPitchAndEchoedOnTheThruPort) {
+  ASSERT_NO_FATAL_FAILURE(start_jack("qd_e2e_" + std::to_string(getpid()) + "_a"));
+  ASSERT_NO_FATAL_FAILURE(open_ports());
+  ASSERT_NO_FATAL_FAILURE(make_run_folder(1));
+  ASSERT_NO_FATAL_FAILURE(start_program());
+  ASSERT_TRUE(poll_until(10.0, [] {
+    std::vector<uint32_t> h = heard_copy();
+    return std::find(h.begin(), h.end(), kProbeEnd) != h.end();
+  })) << "the listener did not receive the loop probe";
+  sleep_s(0.5);  // silence at the start of the recording
+
+  std::vector<NoteCheck> notes;
+  std::vector<double> ends;
+  double on, off;
+  // Keys whose samples are played faster: 57 and 69 (A) from sample 48 and
+  // 60, 64 from 60, 76 from 72.
+  const double gap = 0.4;
+  note(57, 0.4, &on, &off);
+  notes.push_back({57, on, off});
+  lowest_after_release.push_back(kNoteOffDelay);
+  sleep_s(gap);
+  note(64, 0.4, &on, &off);
+  notes.push_back({64, on, off});
+  lowest_after_release.push_back(kNoteOffDelay);
+  sleep_s(gap);
+  send({0xB0, 64, 127});  // pedal down: 69 sounds on after its key is up
+  note(69, 0.3, &on, &off);
+  sleep_s(0.4);
+  send({0xB0, 64, 0});
+  notes.push_back({69, on, sent.back().time});
+  lowest_after_release.push_back(0.0);
+  sleep_s(gap);
+  note(76, 0.4, &on, &off);
+  notes.push_back({76, on, off});
+  lowest_after_release.push_back(kNoteOffDelay);
+  sleep_s(gap);
+
+  // Bad input: running status, real-time bytes inside messages, stray data
+  // bytes, an undefined status, system exclusive, drum-channel notes, a
+  // message cut short at the end of its event, each event a burst.
+  size_t flood_from = sent.size();
+  double flood_start = now_s();
+  for (int burst = 0; burst < 4; burst++) {
+    std::vector<uint8_t> b = {0x90};
+    for (int k = 40; k < 80; k++) {
+      b.push_back((uint8_t)k);
+      b.push_back(k % 2 ? 90 : 0);
+      if (k % 7 == 0) b.push_back(0xF8);
+      if (k % 11 == 0) b.push_back(0xFE);
+    }
+    b.insert(b.end(), {0xF4, 12, 34, 0xB0, 7, 127, 1, 2, 0xF0, 1, 2, 3, 0x90, 0xF7, 5, 0x99, 36, 100, 38, 100});
+    b.insert(b.end(), {0xE0, 0, 64, 0xD0, 100, 0xA0, 60, 10, 0xC0, 5, 0x80, 45, 0, 0x90, 61});
+    send(b);
+    send({0x85, 0xB5, 99, 1, 2, 3});
+    sleep_s(0.005);
+  }
+  sleep_s(0.3);
+  send({0xB0, 123, 0});  // all notes off: whatever the gate let through ends now
+  double all_off = sent.back().time;
+  size_t flood_to = sent.size();
+  sleep_s(0.5);
+  note(62, 0.4, &on, &off);
+  notes.push_back({62, on, off});
+  lowest_after_release.push_back(kNoteOffDelay);
+  sleep_s(0.6);
+  ASSERT_TRUE(running()) << "the program ended during the phrase";
+
+  // The thru port: the probe, then every message as played; of the flood a
+  // part, each message unchanged and in order.
+  std::vector<uint32_t> h = heard_copy();
+  ASSERT_GE(h.size(), 2u);
+  EXPECT_EQ(h[0], kProbe);
+  EXPECT_EQ(h[1], kProbeEnd);
+  h.erase(h.begin(), h.begin() + 2);
+  std::vector<uint32_t> before = expected_thru(0, flood_from);
+  std::vector<uint32_t> flood = expected_thru(flood_from, flood_to - 1);
+  std::vector<uint32_t> after = expected_thru(flood_to - 1, sent.size());
+  ASSERT_GE(h.size(), before.size() + after.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), h.begin())) << "the phrase before the flood changed on the thru port";
+  EXPECT_TRUE(std::equal(after.begin(), after.end(), h.end() - after.size())) << "the phrase after the flood changed on the thru port";
+  size_t matched = 0;
+  for (size_t i = before.size(); i < h.size() - after.size(); i++) {
+    while (matched < flood.size() && flood[matched] != h[i]) matched++;
+    ASSERT_LT(matched, flood.size()) << "thru message " << std::hex << h[i] << " is not one that was sent";
+    matched++;
+  }
+  size_t flood_heard = h.size() - after.size() - before.size();
+  std::printf("flood: %zu messages sent, %zu passed to the thru port\n", flood.size(), flood_heard);
+  EXPECT_GT(flood_heard, 40u);  // the rate gate lets a burst through
+
+  ASSERT_NO_FATAL_FAILURE(end_program());
+  EXPECT_TRUE(notices_seen.empty()) << "unexpected notice:\n" << output();
+
+  Recording rec;
+  std::string why;
+  ASSERT_TRUE(read_recording(run + "recording.wav", &rec, &why)) << why;
+  ASSERT_EQ(rec.rate, 44100);
+  // Each note's span in the recording ends before the next sound was played.
+  for (size_t i = 0; i + 1 < notes.size(); i++) ends.push_back(i == 3 ? flood_start : notes[i + 1].on);
+  ends.push_back(notes.back().release + 0.5);
+  // Recording time of the first note, counted from the start of recording:
+  // at least the silence kept before it.
+  ASSERT_NO_FATAL_FAILURE(check_notes(rec, notes, ends, 0.3));
+
+  // After the all-notes-off the flood's notes are silent within two blocks.
+  const double block = (double)kBlockFrames / rec.rate;
+  size_t first = 0;
+  while (first < rec.mono.size() && std::fabs(rec.mono[first]) < 300) first++;
+  double anchor = (double)first / rec.rate - notes[0].on;
+  size_t quiet_from = (size_t)((anchor + all_off + kNoteOffDelay + 2 * block) * rec.rate);
+  size_t quiet_to = (size_t)((anchor + notes.back().on - block - 0.025) * rec.rate);
+  ASSERT_LT(quiet_from, quiet_to);
+  ASSERT_LE(quiet_to, rec.mono.size());
+  float loudest = 0;
+  for (size_t f = quiet_from; f < quiet_to; f++) loudest = std::max(loudest, std::fabs(rec.mono[f]));
+  EXPECT_LT(loudest, 40) << "the flood left notes sounding";
+}
+
+TEST_F(MidiEndToEnd, ThruWiredBackToTheInputIsDetectedAndClosed) {
+  ASSERT_NO_FATAL_FAILURE(start_jack("qd_e2e_" + std::to_string(getpid()) + "_b"));
+  ASSERT_NO_FATAL_FAILURE(open_ports());
+  // Output device 2 is the program's own input port: the thru output is
+  // wired straight back to the input.
+  ASSERT_NO_FATAL_FAILURE(make_run_folder(2));
+  prog_pid = spawn({run + "quillon_darvo"}, work + "/out.txt", work + "/err.txt");
+  ASSERT_GT(prog_pid, 0);
+  const std::string want = "notice: warning midiout loop detected ";
+  ASSERT_TRUE(poll_until(60.0, [&] { return !running() || output().find(want) != std::string::npos; }))
+      << "no loop notice";
+  ASSERT_TRUE(running());
+  std::string out = output();
+  std::string line = out.substr(out.find(want));
+  line = line.substr(0, line.find('\n'));
+  EXPECT_EQ(line, want + "quillon_darvo in:in closed");
+  // The box is answered; the thru port has left the JACK graph.
+  ASSERT_TRUE(poll_until(30.0, [&] { return !notices_seen.empty() && notice_windows().empty(); },
+                         [&] { answer_notices(); }))
+      << "no notice box, or it stays open";
+  ASSERT_TRUE(poll_until(10.0, [&] { return shell("jack_lsp").find("quillon_darvo thru") == std::string::npos; }))
+      << "the thru port is still open";
+  ASSERT_TRUE(poll_until(60.0, [&] { return !running() || output().find("[M]midi") != std::string::npos; },
+                         [&] { answer_notices(); }));
+  ASSERT_TRUE(running());
+
+  // The program plays on.
+  sleep_s(0.5);
+  std::vector<NoteCheck> notes;
+  double on, off;
+  note(64, 0.4, &on, &off);
+  notes.push_back({64, on, off});
+  lowest_after_release.push_back(kNoteOffDelay);
+  sleep_s(0.6);
+  ASSERT_NO_FATAL_FAILURE(end_program());
+  out = output();
+  int loop_notices = 0;
+  for (size_t at = out.find(want); at != std::string::npos; at = out.find(want, at + 1)) loop_notices++;
+  EXPECT_EQ(loop_notices, 1);
+
+  Recording rec;
+  std::string why;
+  ASSERT_TRUE(read_recording(run + "recording.wav", &rec, &why)) << why;
+  ASSERT_NO_FATAL_FAILURE(check_notes(rec, notes, {off + 0.5}, 0.0));
+}
+
+}  // namespace
