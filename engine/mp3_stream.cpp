@@ -106,7 +106,7 @@ static int write_pieces(int32_t bytes, int32_t unit, uint64_t step, float ratio)
     // The source unit of this piece's first write.
     const uint8_t* src =
         g_stream.conversion + (size_t)unit * (size_t)(((uint64_t)(done / unit) * step) >> 16);
-    if (step == 65536)
+    if (step == 65536 && unit == 4)
       COPYMP3FRAME(g_stream.ring_start, &pos, g_stream.ring_end, src, piece);
     else if (unit == 4)
       COPYSLICEMP3FRAME32(g_stream.ring_start, &pos, g_stream.ring_end, src, ratio, piece);
@@ -126,7 +126,10 @@ static void write_frame() {
                                              pcm->samples[0], pcm->samples[1], pcm->length);
   if (bytes <= 0) return;
   if ((int32_t)pcm->samplerate == g_rate) {
-    write_pieces(bytes, 4, 65536, 1.0f);
+    // 4-byte units, unless the ring is not a whole number of them (mono
+    // output with an odd frame count): a unit that no longer fits before the
+    // ring's end would leave a gap the mixer reads, so 2-byte samples then.
+    write_pieces(bytes, g_ring_bytes % 4 == 0 ? 4 : 2, 65536, 1.0f);
   } else {
     float ratio = (float)pcm->samplerate / (float)g_rate;
     int32_t unit = g_output.channels == 1 ? 2 : 4;

@@ -393,6 +393,22 @@ TEST_F(Mp3, StreamWithBlocksSmallerThanAFramePlaysToItsEnd) {
   EXPECT_EQ(FBS_END_MP3STREAM(), 1);
 }
 
+// Mono output whose block is an odd number of frames: the ring is not a
+// whole number of 4-byte units, and what the decoder writes must still line
+// up with what the mixer reads, lap after lap.
+TEST_F(Mp3, MonoStreamWithAnOddFrameCountStaysInStep) {
+  FbsPlugRecord* record = enginetest::use_output(44100, 1, 1001);  // 2002-byte blocks
+  std::string p = path("mono44");
+  ASSERT_EQ(FBS_CREATE_MP3STREAM(p.c_str()), 1);
+  bool ended = false;
+  std::vector<int16_t> heard = play_stream_to_end(record, &ended);
+  ASSERT_TRUE(ended);
+  Decoded d = reference_decode(p, 1);
+  ASSERT_GE(heard.size(), d.pcm.size());
+  for (size_t i = 0; i < d.pcm.size(); ++i) ASSERT_EQ(heard[i], d.pcm[i]) << i;
+  EXPECT_EQ(FBS_END_MP3STREAM(), 1);
+}
+
 TEST_F(Mp3, StreamEntryPointsWithoutAStream) {
   float v;
   void* block;
