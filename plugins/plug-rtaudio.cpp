@@ -110,7 +110,9 @@ FBS_EXPORT int32_t FBS_CALL PLUG_ISANY(FbsPlugRecord* rec) {
 FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
   close_audio();
   error_text[0] = 0;
-  if (!rec || rec->bits != 16 || rec->channels < 1 || rec->rate <= 0 || rec->frames <= 0) {
+  // Formats beyond any device (and whose block size would overflow) are refused.
+  if (!rec || rec->bits != 16 || rec->channels < 1 || rec->channels > 64 || rec->rate <= 0 ||
+      rec->rate > 1000000 || rec->frames <= 0 || rec->frames > 1 << 20) {
     set_error("unsupported output format", nullptr);
     return 0;
   }
