@@ -259,6 +259,21 @@ scenario_no_plugins() {
   echo "ok: without plug-ins the engine failure is shown, a key ends with status 1"
 }
 
+# No sound device: without the device plug-in the engine's last attempt takes
+# the file device, which names itself on the engine line and records.
+scenario_file_device() {
+  copy_run_folder
+  rm -f "$work"/plug-rtaudio.so
+  start_program
+  expect_text "plugout=WAV file output /recording.wav / 44100 3*2048"
+  expect_text "[B]prev [N]next piano  / [I][O]type="
+  wait_window
+  send_last_key Escape
+  expect_exit 0
+  [ "$(head -c 4 "$work/recording.wav" 2>/dev/null)" = RIFF ] || fail "no recording.wav from the file device"
+  echo "ok: without a sound device the file device is chosen and named"
+}
+
 # Without any display the program says so on standard error and ends with 1.
 scenario_no_display() {
   copy_run_folder
@@ -273,5 +288,6 @@ scenario_no_display() {
 
 scenario_start_keys_exit
 scenario_no_plugins
+scenario_file_device
 scenario_no_display
 echo "PASS ($notices notice boxes answered)"
