@@ -108,7 +108,11 @@ static void load_plugins(void) {
   for (int i = 0; i < kPlugNameCount; i++) {
     char full[kPathMax + 64];
     std::snprintf(full, sizeof(full), "%s%s", plug_path, kPlugNames[i]);
-    void* module = dlopen(full, RTLD_NOW | RTLD_LOCAL);
+    // A plug-in stays mapped after it is unloaded: a device library it uses
+    // may have left hooks in libraries the program keeps using (the JACK
+    // client library's error handler, for one), and those must not point
+    // into freed code.
+    void* module = dlopen(full, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!module) continue;
     rec.module = module;
     rec.plug_isany = reinterpret_cast<PlugIsAnyFn>(dlsym(module, "PLUG_ISANY"));

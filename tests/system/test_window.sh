@@ -274,6 +274,21 @@ scenario_file_device() {
   echo "ok: without a sound device the file device is chosen and named"
 }
 
+# No JACK server and no sound card, but the device plug-in present: it fails,
+# is unloaded, and the file device takes over. The device library's hooks in
+# the JACK client library must not outlive it: the MIDI ports open JACK
+# clients afterwards.
+scenario_device_plugin_fails() {
+  copy_run_folder
+  JACK_DEFAULT_SERVER=qd_no_such_server_$$ start_program
+  expect_text "plugout=WAV file output /recording.wav / 44100 3*2048"
+  expect_text "[B]prev [N]next piano  / [I][O]type="
+  wait_window
+  send_last_key Escape
+  expect_exit 0
+  echo "ok: a device plug-in that cannot open a device is unloaded safely"
+}
+
 # Without any display the program says so on standard error and ends with 1.
 scenario_no_display() {
   copy_run_folder
@@ -289,5 +304,6 @@ scenario_no_display() {
 scenario_start_keys_exit
 scenario_no_plugins
 scenario_file_device
+scenario_device_plugin_fails
 scenario_no_display
 echo "PASS ($notices notice boxes answered)"
