@@ -70,7 +70,7 @@ seen_notices=" "
 dismiss_notices() {
   local pid w
   for pid in "$prog_pid" $(pgrep -P "$prog_pid" 2>/dev/null); do
-    for w in $(xdotool search --onlyvisible --pid "$pid" --name '^notice$' 2>/dev/null); do
+    for w in $(xdotool search --all --onlyvisible --pid "$pid" --name '^notice$' 2>/dev/null); do
       xdotool windowfocus --sync "$w" 2>/dev/null && xdotool key Return 2>/dev/null
       case "$seen_notices" in
         *" $pid:$w "*) ;;
@@ -85,7 +85,7 @@ wait_window() {
   win=""
   while [ -z "$win" ]; do
     [ "$SECONDS" -ge "$deadline" ] && fail "no window appeared"
-    win=$(xdotool search --onlyvisible --pid "$prog_pid" --name '^quillon_darvo' 2>/dev/null | head -n 1)
+    win=$(xdotool search --all --onlyvisible --pid "$prog_pid" --name '^quillon_darvo' 2>/dev/null | head -n 1)
     sleep 0.2
   done
 }
