@@ -18,17 +18,7 @@
 #pragma once
 #include <cstdint>
 
-#ifndef FBS_CALL
-#if defined(_WIN32) && !defined(_WIN64)
-#define FBS_CALL __stdcall
-#else
-#define FBS_CALL
-#endif
-#endif
-
-#ifndef FBS_EXPORT
-#define FBS_EXPORT __attribute__((visibility("default")))
-#endif
+#include "engine/fbs_call.h"
 
 extern "C" {
 

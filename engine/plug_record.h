@@ -5,20 +5,7 @@
 #pragma once
 #include <cstdint>
 
-// Calling convention of every exported engine and plug-in function: the
-// callee-cleans convention on 32-bit Windows, the platform default elsewhere.
-#ifndef FBS_CALL
-#if defined(_WIN32) && !defined(_WIN64)
-#define FBS_CALL __stdcall
-#else
-#define FBS_CALL
-#endif
-#endif
-
-// Exported from the executable, the engine library and the plug-ins.
-#ifndef FBS_EXPORT
-#define FBS_EXPORT __attribute__((visibility("default")))
-#endif
+#include "engine/fbs_call.h"
 
 struct FbsPlugRecord;
 
