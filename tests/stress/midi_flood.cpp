@@ -22,20 +22,27 @@ double since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-TEST(MidiFlood, ThreeThreadsEndWithNoVoiceAndNoSound) {
+// Two loopback keyboards as inputs 1 and 2 and a module on the thru port,
+// with the engine mixing on the test plug-in's thread.
+static void set_up_two_keyboards(int* in1, int* in2) {
   ASSERT_EQ(1, midi_io_select_backend(MIDI_BACKEND_LOOPBACK));
   midi_loop_reset();
   reset_midi_state();
   midi_clock = steady_seconds;
   ASSERT_TRUE(start_test_engine(256));
 
-  int in1 = midi_loop_add_input("keyboard one");
-  int in2 = midi_loop_add_input("keyboard two");
+  *in1 = midi_loop_add_input("keyboard one");
+  *in2 = midi_loop_add_input("keyboard two");
   midi_loop_add_output("module");
-  midi_in_port = in1 + 1;
-  midi_in2_port = in2 + 1;
+  midi_in_port = *in1 + 1;
+  midi_in2_port = *in2 + 1;
   midi_in3_port = 0;
   thru_port.store(1);
+}
+
+TEST(MidiFlood, ThreeThreadsEndWithNoVoiceAndNoSound) {
+  int in1 = 0, in2 = 0;
+  ASSERT_NO_FATAL_FAILURE(set_up_two_keyboards(&in1, &in2));
   open_midi_inputs();
   open_thru_port();
   ASSERT_NE(0, midi_in_handle[0].load());
@@ -159,19 +166,8 @@ namespace {
 // the main loop does after B, N, M or a preset: closing must wait for a
 // handler call in flight, and nothing may reach the voices once closed.
 TEST(MidiFlood, PortsCloseAndReopenWhileMessagesArrive) {
-  ASSERT_EQ(1, midi_io_select_backend(MIDI_BACKEND_LOOPBACK));
-  midi_loop_reset();
-  reset_midi_state();
-  midi_clock = steady_seconds;
-  ASSERT_TRUE(start_test_engine(256));
-
-  int in1 = midi_loop_add_input("keyboard one");
-  int in2 = midi_loop_add_input("keyboard two");
-  midi_loop_add_output("module");
-  midi_in_port = in1 + 1;
-  midi_in2_port = in2 + 1;
-  midi_in3_port = 0;
-  thru_port.store(1);
+  int in1 = 0, in2 = 0;
+  ASSERT_NO_FATAL_FAILURE(set_up_two_keyboards(&in1, &in2));
 
   constexpr double kFloodSeconds = 2.0;
   std::atomic<int> sent{0};
