@@ -2,7 +2,6 @@
 #include "engine/wav_read.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -123,26 +122,20 @@ int wav_read_whole_file(const char* path, size_t guard, uint8_t** bytes,
   return 1;
 }
 
-int wav_map_file(const char* path, const uint8_t** bytes, size_t* length) {
+int wav_load_file(const char* path, const uint8_t** bytes, size_t* length) {
   if (bytes == nullptr || length == nullptr) return 0;
+  uint8_t* buf = nullptr;
   size_t len = 0;
-  int fd = wav_open_regular(path, &len);
-  if (fd < 0) return 0;
-  *bytes = nullptr;
-  *length = 0;
-  if (len > 0) {
-    void* map = mmap(nullptr, len, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (map == MAP_FAILED) {
-      close(fd);
-      return 0;
-    }
-    *bytes = (const uint8_t*)map;
-    *length = len;
+  // Read, not mapped: a file that another program shortens while it loads
+  // then fails the load instead of faulting the process.
+  if (!wav_read_whole_file(path, 0, &buf, &len)) return 0;
+  if (len == 0) {
+    free(buf);
+    buf = nullptr;
   }
-  close(fd);
+  *bytes = buf;
+  *length = len;
   return 1;
 }
 
-void wav_unmap_file(const uint8_t* bytes, size_t length) {
-  if (bytes != nullptr && length > 0) munmap((void*)bytes, length);
-}
+void wav_release_file(const uint8_t* bytes) { free((void*)bytes); }

@@ -42,11 +42,11 @@ int wav_convert(const WavSource* src, const uint8_t* samples, int32_t out_rate,
 // returns the descriptor and its length, or -1.
 int wav_open_regular(const char* path, size_t* length);
 
-// Maps a whole file read-only (no copy of the samples). Returns 1 with
-// *bytes and *length (an empty file gives length 0 and bytes null), or 0.
-// Release with wav_unmap_file.
-int wav_map_file(const char* path, const uint8_t** bytes, size_t* length);
-void wav_unmap_file(const uint8_t* bytes, size_t length);
+// Reads a whole file into memory. Returns 1 with *bytes and *length (an
+// empty file gives length 0 and bytes null), or 0. Release with
+// wav_release_file.
+int wav_load_file(const char* path, const uint8_t** bytes, size_t* length);
+void wav_release_file(const uint8_t* bytes);
 
 // Reads a whole file into a malloc'ed buffer followed by `guard` zero bytes.
 // Returns 1 with *bytes and *length set, or 0 (nothing allocated) when the

@@ -46,12 +46,12 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_WAVFILE(const char* file_name, i
   if (!fbs_initialised.load() || fbs_record() == nullptr || file_name == nullptr) return 0;
   const uint8_t* bytes = nullptr;
   size_t length = 0;
-  if (!wav_map_file(file_name, &bytes, &length)) return 0;
+  if (!wav_load_file(file_name, &bytes, &length)) return 0;
   WavSource src;
   int32_t handle = -1;
   if (wav_scan_file(bytes, length, &src))
     handle = store_converted(&src, bytes + src.data_offset);
-  wav_unmap_file(bytes, length);
+  wav_release_file(bytes);
   if (handle < 0) return 0;
   *wave = handle;
   return 1;
