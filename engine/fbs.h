@@ -59,6 +59,15 @@ FBS_EXPORT void fbs_set_key_source(int (*next_key)(void));
 // notes, a corrupt sound slot). Null restores standard output.
 FBS_EXPORT void fbs_set_text_sink(void (*print_line)(const char* line));
 
+// An output plug-in inside the calling program instead of a library: while
+// set, plug-in loading (the first FBS_INIT, or the first after FBS_EXIT)
+// offers only a copy of this record, with `module` null, instead of the
+// files of the plug path. All six entries must be set. Its PLUG_INIT gets the
+// record's address like any plug-in's, and the program may then call `fill`
+// from any one thread of its own, e.g. to mix a block at a time without a
+// device. Null returns to the files. Main thread, while no FBS_INIT runs.
+FBS_EXPORT void fbs_set_inprocess_plugin(const FbsPlugRecord* entries);
+
 // The fill function handed to plug-ins in the record (plug-in thread only).
 FBS_EXPORT void FBS_CALL fbs_fill(FbsPlugRecord* record);
 

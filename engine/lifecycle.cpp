@@ -32,6 +32,9 @@ std::atomic<int32_t> fbs_played_bytes{0};
 std::atomic<int32_t> fbs_playing_sounds{0};
 std::atomic<int32_t> fbs_playing_streams{0};
 
+// The in-process plug-in's entries (set: non-null plug_init). Main thread.
+static FbsPlugRecord inprocess_plugin;
+
 // Plug path: written and read by the main thread.
 static char plug_path[kPathMax];
 // The application's keyboard; written by the main thread, read by any.
@@ -102,8 +105,17 @@ static void append_plug(const FbsPlugRecord& rec) {
   fbs_numofplugouts++;
 }
 
+static bool complete_entries(const FbsPlugRecord& rec) {
+  return rec.plug_init && rec.plug_start && rec.plug_stop && rec.plug_exit && rec.plug_error;
+}
+
 static void load_plugins(void) {
-  FbsPlugRecord rec;
+  FbsPlugRecord rec = inprocess_plugin;
+  if (rec.plug_init) {
+    rec.module = nullptr;
+    if (rec.plug_isany && rec.plug_isany(&rec) == 1 && complete_entries(rec)) append_plug(rec);
+    return;
+  }
   std::memset(&rec, 0, sizeof(rec));
   for (int i = 0; i < kPlugNameCount; i++) {
     char full[kPathMax + 64];
@@ -126,8 +138,7 @@ static void load_plugins(void) {
     rec.plug_stop = reinterpret_cast<PlugStopFn>(dlsym(module, "PLUG_STOP"));
     rec.plug_exit = reinterpret_cast<PlugExitFn>(dlsym(module, "PLUG_EXIT"));
     rec.plug_error = reinterpret_cast<PlugErrorFn>(dlsym(module, "PLUG_ERROR"));
-    if (!rec.plug_init || !rec.plug_start || !rec.plug_stop || !rec.plug_exit ||
-        !rec.plug_error) {
+    if (!complete_entries(rec)) {
       dlclose(module);
       std::memset(&rec, 0, sizeof(rec));
       continue;
@@ -231,7 +242,7 @@ extern "C" int32_t FBS_CALL FBS_EXIT(void) {
   }
   fbs_wave_count.store(0);
   r->plug_exit();
-  std::this_thread::sleep_for(std::chrono::milliseconds(kUnloadDelayMs));
+  if (r->module) std::this_thread::sleep_for(std::chrono::milliseconds(kUnloadDelayMs));
   for (int32_t i = 0; i < fbs_numofplugouts; i++) {
     if (fbs_plugs[i].module) dlclose(fbs_plugs[i].module);
   }
@@ -240,6 +251,11 @@ extern "C" int32_t FBS_CALL FBS_EXIT(void) {
   std::free(fbs_plugs);
   fbs_plugs = nullptr;
   return 1;
+}
+
+extern "C" void fbs_set_inprocess_plugin(const FbsPlugRecord* entries) {
+  std::memset(&inprocess_plugin, 0, sizeof(inprocess_plugin));
+  if (entries) inprocess_plugin = *entries;
 }
 
 // ---- Plug path and plug-in queries ----

@@ -251,6 +251,62 @@ TEST_F(Lifecycle, PlayedCountersFollowTheFilledBlocksAndWrap) {
   EXPECT_EQ(FBS_GET_PLAYINGSTREAMS(), 0);
 }
 
+// An in-process plug-in: it opens no device and keeps the record, so the
+// caller mixes blocks itself.
+FbsPlugRecord* inprocess_record = nullptr;
+int32_t FBS_CALL inprocess_isany(FbsPlugRecord*) { return 1; }
+int32_t FBS_CALL inprocess_init(FbsPlugRecord* r) {
+  r->framesize = 4;
+  r->buffersize = r->frames * 4;
+  std::strcpy(r->name, "in-process");
+  inprocess_record = r;
+  return 1;
+}
+int32_t FBS_CALL inprocess_start(void) { return 1; }
+int32_t FBS_CALL inprocess_stop(void) { return 1; }
+int32_t FBS_CALL inprocess_exit(void) { return 1; }
+const char* FBS_CALL inprocess_error(void) { return ""; }
+
+TEST_F(Lifecycle, InProcessPlugInReplacesTheFilesAndTheCallerMixes) {
+  std::string dir = make_plug_folder({{built("plug_test.so"), "plug-rtaudio.so"}});
+  open_copy(dir + "plug-rtaudio.so");
+  FBS_SET_PLUGPATH(dir.c_str());
+  FbsPlugRecord entries = {};
+  entries.plug_isany = inprocess_isany;
+  entries.plug_init = inprocess_init;
+  entries.plug_start = inprocess_start;
+  entries.plug_stop = inprocess_stop;
+  entries.plug_exit = inprocess_exit;
+  entries.plug_error = inprocess_error;
+  fbs_set_inprocess_plugin(&entries);
+  ASSERT_EQ(FBS_INIT(44100, 2, 3, 64, 0), 1);
+  EXPECT_TRUE(take_log().empty()) << "a plug-in file was loaded";
+  EXPECT_EQ(FBS_GET_NUMOFPLUGOUTS(), 1);
+  EXPECT_STREQ(FBS_GET_PLUGNAME(), "in-process");
+  EXPECT_EQ(FBS_GET_PLUGBUFFERSIZE(), 256);
+
+  // One block on this thread: a wave played at half volume.
+  std::vector<int16_t> samples(128, 1000);
+  int32_t wave = fbs_wave_store_copy(samples.data(), (uint32_t)(samples.size() * 2));
+  ASSERT_GE(wave, 0);
+  ASSERT_EQ(FBS_PLAY_WAVE(wave, 1, 1.0f, 0.5f, 0.0f, nullptr), 1);
+  ASSERT_EQ(FBS_SET_MASTERVOLUME(1.0f), 1);
+  std::vector<int16_t> block(128, -1);
+  ASSERT_NE(inprocess_record, nullptr);
+  inprocess_record->buffer = block.data();
+  int32_t before = FBS_GET_PLAYEDBYTES();
+  inprocess_record->fill(inprocess_record);
+  EXPECT_EQ(block, std::vector<int16_t>(128, 500));
+  EXPECT_EQ(FBS_GET_PLAYEDBYTES() - before, 256);
+  EXPECT_EQ(FBS_EXIT(), 1);
+
+  // Without it, loading goes back to the plug path's files.
+  fbs_set_inprocess_plugin(nullptr);
+  ASSERT_EQ(FBS_INIT(44100, 2, 3, 1024, 0), 1);
+  EXPECT_EQ(take_log(), lines({"plug-rtaudio.so isany 1", "plug-rtaudio.so init 0",
+                               "plug-rtaudio.so start"}));
+}
+
 std::vector<int> pending_keys;
 int next_key(void) {
   if (pending_keys.empty()) return 0;
