@@ -364,7 +364,8 @@ static void read_all(LineReader& r, bool keep_machine)
   preset_name.clear();
   if (has_bytes(r)) {
     read_line(r, line);
-    preset_name = trim_blanks(line).substr(0, kPresetNameMax);
+    // Cut first, then trim: a cut inside a run of blanks leaves none at the end.
+    preset_name = trim_blanks(line.substr(0, kPresetNameMax));
   }
   read_int(r, line, preset_bank);
   // The bank selects one of two thumbnail rows.

@@ -347,6 +347,9 @@ TEST(SettingsReader, LeadingNumberConversion)
   EXPECT_EQ(preset_name, "spaced name.preset");
   read_with_line(2095, std::string(150, 'n'));
   EXPECT_EQ(preset_name, std::string(100, 'n'));
+  // 130 characters with blanks at 95..105: the name ends where the blanks begin.
+  read_with_line(2095, std::string(95, 'n') + std::string(11, ' ') + std::string(24, 'm'));
+  EXPECT_EQ(preset_name, std::string(95, 'n'));
 }
 
 TEST(SettingsReader, LfOnlyLinesAndMissingFinalNewline)
