@@ -11,7 +11,9 @@
 #include "app/sample_sets.h"
 #include "app/screen.h"
 #include "app/settings.h"
-#include "app/shell_state.h"
+#include "core/clock.h"
+#include "core/shared_state.h"
+#include "core/text_number.h"
 #include "effects/equalizer.h"
 #include "effects/keyrev.h"
 #include "effects/keytone.h"
@@ -60,8 +62,6 @@ bool operator==(const MidiValues& a, const MidiValues& b) {
 }
 
 namespace {
-
-int clamp_int(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
 MidiValues current_midi_values() {
   return {midi_in_port, midi_in2_port, thru_port.load(), transpose.load(), midi_in3_port,
@@ -263,7 +263,7 @@ void key_loop_pass() {
       draw_level_meter();
       meter_time = now;
     }
-    win_sleep_ms(note_off_sleep_ms(midi_clock()));  // the clock of the note-off queue
+    win_sleep_ms(note_off_sleep_ms(program_clock()));  // the clock of the note-off queue
     std::string message = take_pending_message();
     if (!message.empty()) notice(message, "notice");
     serve_note_off_queue();

@@ -10,15 +10,10 @@
 #include "app/main_loop.h"
 #include "app/screen.h"
 #include "app/settings.h"
-#include "app/shell_state.h"
+#include "core/text_number.h"
 #include "engine/fbs.h"
 #include "platform/dialogs.h"
 #include "platform/window.h"
-
-std::atomic<float> speed_table[kSpeedTableSize];
-std::atomic<float> velocity_curve[kVelocityCount];
-
-static int clamp_int(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
 // A sample file "exists" when it is a regular file: a folder of the same name
 // would only make the loader fail.
@@ -95,21 +90,6 @@ std::string load_sample_set(int set, int waves[kSamplesPerSet], const std::strin
     }
   }
   return failure;
-}
-
-int key_sample(int key, int type_offset) {
-  if (!(12 - type_offset < key && key < 116 - type_offset)) return -1;
-  return (key + type_offset) / 12 - 1;  // both terms positive here: plain division floors
-}
-
-void build_speed_table(int type_offset) {
-  type_offset = clamp_int(type_offset, -1, 13);
-  for (int k = 0; k <= 126 - type_offset && k < kSpeedTableSize; k++) {
-    int octave = (k + type_offset) / 12;  // k + type_offset >= -1, and -1 / 12 is 0 as floor is
-    if (octave < 1) octave = 1;
-    int m = 12 * octave;
-    speed_table[k].store((float)std::pow(2.0, (k - m) / 12.0), std::memory_order_relaxed);
-  }
 }
 
 float velocity_constant(const std::string& prefix) {

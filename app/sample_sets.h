@@ -1,28 +1,16 @@
 // Piano sample sets: how the nine sample files of a set are named and found,
 // which sets are complete, stepping through them, loading a set into engine
 // waves, and the two per-set tables read at note-on (speed and velocity).
+// The key-to-sample rule and the speed table are core/key_samples.h.
 #pragma once
-#include <atomic>
 #include <string>
 
-constexpr int kSetCount = 15;        // sets 0..14 can sit side by side in sounds/
-constexpr int kSamplesPerSet = 9;    // one sample per octave, notes 12, 24, ..., 108
-constexpr int kSpeedTableSize = 128; // keys 0..126 - type_offset, type_offset >= -1
-constexpr int kVelocityCount = 128;  // velocities 0..127
+#include "core/key_samples.h"
+#include "core/settings_values.h"
+#include "core/shared_state.h"
 
 // The folder the program reads its sets from (relative to its own folder).
 #define QD_SOUNDS_FOLDER "sounds/"
-
-// Playback speed of each key number relative to its sample, 2^((k - m) / 12).
-// Written by the main thread (set load, I and O keys), read by the MIDI thread.
-extern std::atomic<float> speed_table[kSpeedTableSize];
-
-// Velocity factor 0..1 of each velocity, curve[0] = 0, curve[127] = 1.
-// Written by the main thread (set load, V key), read by the MIDI thread.
-extern std::atomic<float> velocity_curve[kVelocityCount];
-
-// Sample number (the key that plays it at its own speed) of wave w = 0..8.
-inline int sample_number(int w) { return 12 * (w + 1); }
 
 // "piano" for set 0, "piano" + set number otherwise. Sets outside 0..14 are
 // clamped into that range.
@@ -59,20 +47,12 @@ int digit_sample_set(int digit, const std::string& folder = QD_SOUNDS_FOLDER);
 std::string load_sample_set(int set, int waves[kSamplesPerSet],
                             const std::string& folder = QD_SOUNDS_FOLDER);
 
-// Wave index 0..8 that plays key number k, or -1 when the key is silent
-// (outside 12 - type_offset < k < 116 - type_offset).
-int key_sample(int key, int type_offset);
-
-// Fills speed_table for k = 0..126 - type_offset (type_offset is clamped to
-// -1..13). Main thread.
-void build_speed_table(int type_offset);
-
 // Curve constant of a set prefix: "piano" 0.71, "piano1" 0.72, "piano2" 0.7,
 // "piano3" 0.74, "piano4" 0.75, "piano5" 0.79, "piano6" 0.7, "piano7" 0.5,
 // any other 0.79.
 float velocity_constant(const std::string& prefix);
 
-// Fills velocity_curve for the loaded set and velo_mode (0 linear, 1 half
+// Fills velocity_curve (core/shared_state.h) for the loaded set and velo_mode (0 linear, 1 half
 // the set's constant, 2 the constant, 3 full square law). Main thread.
 void build_velocity_curve(int loaded_set, int velo_mode);
 

@@ -14,6 +14,7 @@
 #include "app/main_loop.h"
 #include "app/sample_sets.h"
 #include "app/settings.h"
+#include "core/text_number.h"
 #include "effects/master_chain.h"
 #include "midi/voices.h"
 #include "platform/window.h"
@@ -23,8 +24,6 @@ int desktop_width = 1280;
 int desktop_height = 1024;
 
 namespace {
-
-int clamp_int(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
 // Position clamped into 1..desktop size - window size (1 when the window is
 // larger than the desktop).

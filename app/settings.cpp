@@ -1,13 +1,11 @@
-// The settings, their defaults, and the reader and writer of the 2096-line
-// settings format (settings file, backup and presets).
+// The reader and writer of the 2096-line settings format (settings file,
+// backup and presets).
 #include "app/settings.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cfloat>
 #include <climits>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,115 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// ---- The settings, holding their defaults from program start ----------------------
-
-std::atomic<int> piano_sound{0};
-int window_x = 400;
-int window_y = 300;
-int velo_mode = 2;
-std::atomic<int> keyvol_on{0};
-std::atomic<float> keyvol_table[kKeyvolRows][kKeyvolKeys];
-std::atomic<double> note_off_delay{0.08};
-std::atomic<int> autovol_mode{0};
-std::atomic<int> reverb_mode{0};
-ReverbParams reverb3_params = {0.55f, 0.34f, 225.0f, 300.0f};
-ReverbParams reverb2_params = {0.45f, 0.3f, 225.0f, 300.0f};
-std::atomic<int> equalizer_on{0};
-ToneBands eq_bands;
-int keytone_mode = 0;
-ToneBands keytone_bands;
-int keyrev_on = 0;
-ReverbParams keyrev_params = {0.55f, 0.34f, 225.0f, 300.0f};
-std::atomic<float> master_level{1.0f};
-std::atomic<int> full_view{1};
-int midi_in_port = 1;
-int buffer_size = 1024;
-std::atomic<int> type_offset{6};
-std::atomic<int> thru_port{0};
-std::atomic<int> transpose{0};
-int midi_in2_port = 0;
-int midi_in3_port = 0;
-std::atomic<int> autovolmidi{0};
-std::string preset_name;
-int preset_bank = 0;
-
-int preset_factory_mark = 0;
-int preset_user_mark = 0;
-
-// 127 is the unchanged level of a key.
-constexpr float kKeyvolDefault = 127.0f;
-
-static void set_default_keyvol()
-{
-  for (auto& row : keyvol_table)
-    for (auto& entry : row) entry.store(kKeyvolDefault, std::memory_order_relaxed);
-}
-
-// The table has no constant initialiser; fill it before main so the program
-// image holds the defaults like every other setting.
-static const bool keyvol_defaults_ready = (set_default_keyvol(), true);
-
-ToneBands& ToneBands::operator=(const ToneBands& other)
-{
-  lowf.store(other.lowf.load());
-  highf.store(other.highf.load());
-  lowg.store(other.lowg.load());
-  midg.store(other.midg.load());
-  highg.store(other.highg.load());
-  order.store(other.order.load());
-  return *this;
-}
-
-static void set_default_bands(ToneBands& b)
-{
-  b.lowf = 200;
-  b.highf = 8000;
-  b.lowg = 2.0f;
-  b.midg = 1.0f;
-  b.highg = 1.2f;
-  b.order = 1;
-}
-
-// Every default but the machine's own values (view, ports, buffer size,
-// transpose), which a preset load leaves alone.
-static void set_default_sound_settings()
-{
-  (void)keyvol_defaults_ready;
-  piano_sound = 0;
-  window_x = 400;
-  window_y = 300;
-  velo_mode = 2;
-  keyvol_on = 0;
-  set_default_keyvol();
-  note_off_delay = 0.08;
-  autovol_mode = 0;
-  reverb_mode = 0;
-  reverb3_params = {0.55f, 0.34f, 225.0f, 300.0f};
-  reverb2_params = {0.45f, 0.3f, 225.0f, 300.0f};
-  equalizer_on = 0;
-  set_default_bands(eq_bands);
-  keytone_mode = 0;
-  set_default_bands(keytone_bands);
-  keyrev_on = 0;
-  keyrev_params = {0.55f, 0.34f, 225.0f, 300.0f};
-  master_level = 1.0f;
-  type_offset = 6;
-  autovolmidi = 0;
-  preset_name.clear();
-  preset_bank = 0;
-}
-
-void set_default_settings()
-{
-  set_default_sound_settings();
-  full_view = 1;
-  midi_in_port = 1;
-  buffer_size = 1024;
-  thru_port = 0;
-  transpose = 0;
-  midi_in2_port = 0;
-  midi_in3_port = 0;
-}
+#include "core/text_number.h"
 
 // ---- Reading lines ------------------------------------------------------------------
 
@@ -173,68 +63,6 @@ static void read_line(LineReader& r, std::string& line)
   if (!line.empty() && line.back() == '\r') line.pop_back();
 }
 
-// The leading number of a line: blanks skipped, an optional sign, digits with
-// an optional point and exponent; the conversion stops at the first character
-// that cannot continue the number, and a line without one gives 0. Never
-// inf or NaN except an exponent too large, which gives ±inf (callers clamp).
-static double leading_number(const std::string& line)
-{
-  const char* s = line.data();
-  size_t n = line.size();
-  size_t i = 0;
-  while (i < n && (s[i] == ' ' || s[i] == '\t')) i++;
-  bool negative = false;
-  if (i < n && (s[i] == '+' || s[i] == '-')) {
-    negative = s[i] == '-';
-    i++;
-  }
-  size_t start = i;
-  int digits = 0;
-  while (i < n && isdigit(static_cast<unsigned char>(s[i]))) i++, digits++;
-  if (i < n && s[i] == '.') {
-    i++;
-    while (i < n && isdigit(static_cast<unsigned char>(s[i]))) i++, digits++;
-  }
-  if (digits == 0) return 0.0;
-  size_t end = i;
-  if (i < n && (s[i] == 'e' || s[i] == 'E')) {
-    size_t j = i + 1;
-    if (j < n && (s[j] == '+' || s[j] == '-')) j++;
-    if (j < n && isdigit(static_cast<unsigned char>(s[j]))) {
-      while (j < n && isdigit(static_cast<unsigned char>(s[j]))) j++;
-      end = j;
-    }
-  }
-  double value = 0.0;
-  auto result = std::from_chars(s + start, s + end, value, std::chars_format::general);
-  if (result.ec == std::errc::result_out_of_range) {
-    // Too large or too small for a double: strtod gives ±HUGE_VAL or a tiny value.
-    std::string digits_only(s + start, end - start);
-    value = strtod(digits_only.c_str(), nullptr);
-  } else if (result.ec != std::errc()) {
-    value = 0.0;
-  }
-  return negative ? -value : value;
-}
-
-// Whole numbers are bounded well inside the int range so that later
-// arithmetic on them (a step up or down, a sum of two) cannot overflow.
-constexpr double kIntLimit = 1e9;
-
-static int to_int(double v)
-{
-  if (!(v >= -kIntLimit)) v = -kIntLimit;
-  if (v > kIntLimit) v = kIntLimit;
-  return static_cast<int>(std::nearbyint(v));   // halves to even
-}
-
-static float to_single(double v)
-{
-  if (!(v >= -FLT_MAX)) v = -FLT_MAX;
-  if (v > FLT_MAX) v = FLT_MAX;
-  return static_cast<float>(v);
-}
-
 // Reads the next line when one is available. Returns false at the end of
 // the file, leaving the setting at its default.
 static bool next_value(LineReader& r, std::string& line, double& value)
@@ -250,14 +78,14 @@ template <typename Setting>
 static void read_int(LineReader& r, std::string& line, Setting& setting)
 {
   double v;
-  if (next_value(r, line, v)) setting = to_int(v);
+  if (next_value(r, line, v)) setting = whole_number(v);
 }
 
 template <typename Setting>
 static void read_single(LineReader& r, std::string& line, Setting& setting)
 {
   double v;
-  if (next_value(r, line, v)) setting = to_single(v);
+  if (next_value(r, line, v)) setting = single_number(v);
 }
 
 // A machine value's line: read, but stored only when not kept. A kept value
@@ -302,18 +130,10 @@ static void read_keyvol(LineReader& r, std::string& line)
     for (int key = 0; key < kKeyvolKeys; key++) {
       if (has_bytes(r) && line != "finlist") read_line(r, line);
       if (line != "finlist")
-        keyvol_table[row][key].store(to_single(leading_number(line)), std::memory_order_relaxed);
+        keyvol_table[row][key].store(single_number(leading_number(line)), std::memory_order_relaxed);
     }
   }
   line.clear();
-}
-
-static std::string trim_blanks(const std::string& s)
-{
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) b++;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) e--;
-  return s.substr(b, e - b);
 }
 
 // With keep_machine (a preset) the view, the ports, the buffer size and the
@@ -349,7 +169,7 @@ static void read_all(LineReader& r, bool keep_machine)
   read_bands(r, line, keytone_bands);
   read_int(r, line, keyrev_on);
   read_reverb(r, line, keyrev_params);
-  if (next_value(r, line, v)) master_level = std::clamp(to_single(v), 0.01f, 1.0f);
+  if (next_value(r, line, v)) master_level = std::clamp(single_number(v), 0.01f, 1.0f);
   read_machine_int(r, line, full_view, keep_machine);
   read_machine_int(r, line, midi_in_port, keep_machine);
   read_machine_int(r, line, buffer_size, keep_machine);
@@ -420,34 +240,18 @@ void read_settings_from_text(const char* text, size_t size)
 
 // ---- Writing ----------------------------------------------------------------------------
 
-// Whole numbers: a blank before a non-negative number, a minus sign before a negative one.
-static void put_int(std::string& out, int v)
+// One value a line, each line CR LF ended.
+static void put_line(std::string& out, const std::string& text)
 {
-  char b[24];
-  snprintf(b, sizeof b, v >= 0 ? " %d\r\n" : "%d\r\n", v);
-  out += b;
-}
-
-// The split frequencies and the order of a filter set have no leading blank.
-static void put_bare_int(std::string& out, int v)
-{
-  char b[24];
-  snprintf(b, sizeof b, "%d\r\n", v);
-  out += b;
-}
-
-// A number in the given %g form, a trailing decimal point removed.
-static void put_real(std::string& out, const char* form, double v)
-{
-  char b[40];
-  snprintf(b, sizeof b, form, v);
-  size_t n = strlen(b);
-  if (n > 0 && b[n - 1] == '.') b[n - 1] = 0;
-  out += b;
+  out += text;
   out += "\r\n";
 }
 
-static void put_single(std::string& out, float v) { put_real(out, "%.7g", v); }
+// Whole numbers: a blank before a non-negative number, a minus sign before a negative one.
+static void put_int(std::string& out, int v) { put_line(out, signed_int_text(v)); }
+// The split frequencies and the order of a filter set have no leading blank.
+static void put_bare_int(std::string& out, int v) { put_line(out, std::to_string(v)); }
+static void put_single(std::string& out, float v) { put_line(out, real_text(v, 7)); }
 
 static void put_reverb(std::string& out, const ReverbParams& p)
 {
@@ -483,7 +287,7 @@ std::string format_settings()
   for (auto& row : keyvol_table)
     for (auto& entry : row) put_single(out, entry.load(std::memory_order_relaxed));
   out += "finlist\r\n";
-  put_real(out, "%.16g", note_off_delay);
+  put_line(out, real_text(note_off_delay, 16));
   put_int(out, autovol_mode);
   put_int(out, reverb_mode);
   put_reverb(out, reverb3_params);

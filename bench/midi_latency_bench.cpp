@@ -24,6 +24,7 @@
 
 #include "app/sample_sets.h"
 #include "app/settings.h"
+#include "core/clock.h"
 #include "engine/fbs.h"
 #include "midi/midi_input.h"
 #include "midi/voices.h"
@@ -43,7 +44,7 @@ void FBS_CALL watch_block(int16_t* block, int32_t channels, int32_t frames) {
   if (first_loud_block.load() >= 0) return;
   for (int i = 0; i < channels * frames; i++) {
     if (block[i] != 0) {
-      first_loud_time.store(midi_clock());
+      first_loud_time.store(program_clock());
       first_loud_block.store(index);
       return;
     }
@@ -123,9 +124,9 @@ void measure_note_on_latency(int frames) {
     std::this_thread::sleep_for(std::chrono::microseconds((long)(random() % (long)(block_ms * 1000 + 1))));
     first_loud_block.store(-1);
     long before = blocks_mixed.load();
-    double t0 = midi_clock();
+    double t0 = program_clock();
     midi_input_handler(1, 0x3C3, 0, pack(0x90, 60, 100), 0);
-    while (first_loud_block.load() < 0 && midi_clock() - t0 < 2.0)
+    while (first_loud_block.load() < 0 && program_clock() - t0 < 2.0)
       std::this_thread::sleep_for(std::chrono::microseconds(100));
     if (first_loud_block.load() >= 0) {
       delay_ms.push_back((first_loud_time.load() - t0) * 1000.0);
@@ -176,7 +177,7 @@ void measure_note_off_lateness(double seconds) {
         midi_input_handler(1, 0x3C3, 0, pack(0x90, key, 90), 0);
         key_down[key] = 1;
       } else {
-        double t = midi_clock();
+        double t = program_clock();
         midi_input_handler(1, 0x3C3, 0, pack(0x80, key, 0), 0);
         key_down[key] = 0;
         std::lock_guard<std::mutex> lock(pending_mutex);
@@ -187,11 +188,11 @@ void measure_note_off_lateness(double seconds) {
   });
   // The main loop's pacing and service.
   std::vector<double> late_ms;
-  double end = midi_clock() + seconds;
-  while (midi_clock() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(note_off_sleep_ms(midi_clock())));
+  double end = program_clock() + seconds;
+  while (program_clock() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(note_off_sleep_ms(program_clock())));
     serve_note_off_queue();
-    double now = midi_clock();
+    double now = program_clock();
     std::lock_guard<std::mutex> lock(pending_mutex);
     std::lock_guard<std::mutex> voices(voice_mutex);
     for (size_t i = 0; i < pending.size();) {

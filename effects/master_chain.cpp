@@ -2,7 +2,8 @@
 // by master_callback on the mixer thread.
 #include "effects/master_chain.h"
 
-#include "app/settings.h"
+#include "core/settings_values.h"
+#include "core/shared_state.h"
 
 std::atomic<int> plug_bits{16};
 std::atomic<int> plug_rate{44100};
@@ -11,15 +12,9 @@ std::atomic<float> block_factor{1.0f};
 
 std::atomic<int> peak_hold{1};
 std::atomic<int> frames_since_analysis{0};
-std::atomic<double> analysis_ref_time{0.0};
-std::atomic<double> analysis_now_time{0.0};
 std::atomic<float> env_level{0.8f};
 std::atomic<float> hold_level{0.8f};
 std::atomic<float> auto_gain{1.0f};
-
-std::atomic<float> target_level{1.7f};
-std::atomic<float> voice_divisor{152.4f};
-std::atomic<float> voice_divisor_ref{152.4f};
 
 void restart_level_analysis(double now) {
   peak_hold.store(1);

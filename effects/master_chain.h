@@ -15,20 +15,14 @@ extern std::atomic<int> plug_channels;
 extern std::atomic<float> block_factor;
 
 // Level analysis state. Written by the mixer thread while it runs and by the
-// main thread when it restarts the analysis (start-up, [A], autovolmidi).
+// main thread when it restarts the analysis (start-up, [A], autovolmidi). The
+// analysis times and the gain values the MIDI input sets are in
+// core/shared_state.h.
 extern std::atomic<int> peak_hold;               // largest |value| since the last analysis
 extern std::atomic<int> frames_since_analysis;   // 99999 forces an analysis on the next block
-extern std::atomic<double> analysis_ref_time;    // seconds of the program clock
-extern std::atomic<double> analysis_now_time;
 extern std::atomic<float> env_level;
 extern std::atomic<float> hold_level;
 extern std::atomic<float> auto_gain;
-
-// Written by the MIDI thread on every channel-volume controller, read by the
-// voices and the mixer thread. 152.4 = 127 x 1.2 at start.
-extern std::atomic<float> target_level;
-extern std::atomic<float> voice_divisor;
-extern std::atomic<float> voice_divisor_ref;
 
 // Restarts the level analysis: peak_hold 1, reference time now + 1.2 s,
 // frames_since_analysis 99999. Main thread.

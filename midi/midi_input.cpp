@@ -9,16 +9,13 @@
 #include <string>
 #include <thread>
 
-#include "app/settings.h"
-#include "app/shell_state.h"
-#include "effects/master_chain.h"
+#include "core/clock.h"
+#include "core/settings_values.h"
+#include "core/shared_state.h"
+#include "core/text_number.h"
 #include "midi/voices.h"
 #include "platform/dialogs.h"
 #include "platform/midi_io.h"
-#include "platform/window.h"
-
-double steady_seconds() { return win_timer(); }
-double (*midi_clock)() = steady_seconds;
 
 // 127 everywhere but the drum channel until the first controller 7.
 std::atomic<int> channel_volume[16] = {127, 127, 127, 127, 127, 127, 127, 127,
@@ -62,8 +59,6 @@ void add_auxvar() {
   while (!auxvar.compare_exchange_weak(value, value + 1.0)) {
   }
 }
-
-int clamp_int(int value, int lo, int hi) { return value < lo ? lo : (value > hi ? hi : value); }
 
 // Opens and starts one input; shows the notice of its failure.
 void open_input(int slot, int port, const std::string& open_error, const std::string& start_error) {
@@ -266,7 +261,7 @@ void open_thru_port() {
   }
   thru_handle.store(handle);
 
-  probe_time.store(midi_clock());
+  probe_time.store(program_clock());
   midi_out_short_msg(handle, kProbeMessage);
   sleep_ms(200);
   // The probe's return may have closed the port meanwhile.
@@ -286,7 +281,7 @@ void close_midi_ports() {
 }
 
 void midi_input_handler(int, uint32_t kind, uintptr_t, uintptr_t param1, uintptr_t) {
-  double now = midi_clock();
+  double now = program_clock();
 
   // Rate gate: a burst of about 50 messages passes, then on average one per
   // 2 ms for all inputs together. A dropped message lets the next one pass.

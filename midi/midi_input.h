@@ -5,11 +5,6 @@
 #include <cstdint>
 #include <string>
 
-// Program clock in seconds (steady clock). Replaceable so that tests can step
-// time; every timed rule of the MIDI input and the voices reads it.
-extern double (*midi_clock)();
-double steady_seconds();
-
 // Last controller-7 value of each channel (index 0..15 = channels 1..16).
 // Written by the MIDI thread (and the main thread at start), read by the voices.
 extern std::atomic<int> channel_volume[16];
@@ -18,7 +13,7 @@ extern std::atomic<float> voice_divisor_factor;
 // Sustain pedal, 1 while controller 64 is at 127. Written by the MIDI thread.
 extern std::atomic<int> pedal_down;
 
-// Handler timing, all in seconds of midi_clock. Written by the MIDI thread;
+// Handler timing, all in seconds of program_clock (core/clock.h). Written by the MIDI thread;
 // probe_time by the main thread when it sends the loop probe.
 extern std::atomic<double> rate_gate_time;   // earliest time the next message passes
 extern std::atomic<double> thru_credit_time; // thru budget clock

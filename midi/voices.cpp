@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/sample_sets.h"
-#include "app/settings.h"
-#include "app/shell_state.h"
-#include "effects/master_chain.h"
+#include "core/clock.h"
+#include "core/key_samples.h"
+#include "core/settings_values.h"
+#include "core/shared_state.h"
 #include "engine/fbs.h"
 #include "midi/midi_input.h"
 
@@ -165,7 +165,7 @@ void note_on_locked() {
   held_by_pedal[k][ch] = 0;
   voice_key[w][j] = k;
   voice_channel[w][j] = ch;
-  note_on_time[k][ch] = midi_clock();
+  note_on_time[k][ch] = program_clock();
   if (keys_down_count < kKeyListSize) keys_down[keys_down_count++] = k;
 }
 
@@ -189,7 +189,7 @@ void note_off_locked() {
       note_end_locked(queue_key[oldest], queue_channel[oldest]);
   }
   queue_write = next;
-  queue_time[queue_write] = midi_clock();
+  queue_time[queue_write] = program_clock();
   queue_key[queue_write] = k;
   queue_channel[queue_write] = ch;
   note_count[k][ch] -= 1;
@@ -286,7 +286,7 @@ void silence_all_voices() {
 
 void serve_note_off_queue() {
   VoiceLock lock(voice_mutex);
-  double now = midi_clock();
+  double now = program_clock();
   double delay = note_off_delay.load();
   double next_due = now + 0.04;
   int i = queue_read;

@@ -15,6 +15,7 @@
 #include <deque>
 #include <thread>
 
+#include "core/clock.h"
 #include "platform/window_backend.h"
 
 namespace {
@@ -569,10 +570,7 @@ void win_sleep_ms(int milliseconds) {
   if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-double win_timer() {
-  static const auto start = std::chrono::steady_clock::now();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+double win_timer() { return steady_seconds(); }
 
 // ---------------------------------------------------------------------------
 // Headless scripting

@@ -11,7 +11,8 @@
 #include "app/main_loop.h"
 #include "app/screen.h"
 #include "app/settings.h"
-#include "app/shell_state.h"
+#include "core/clock.h"
+#include "core/shared_state.h"
 #include "engine/fbs.h"
 #include "midi/midi_input.h"
 #include "midi/voices.h"
@@ -584,9 +585,9 @@ double reload_incomplete_set_clock() {
 TEST_F(MainLoopRun, ReloadOfAnIncompleteSetFallsBackToSetZeroAndLoadsIt) {
   ProgramFolder folder(true);
   script_stage = 0;
-  midi_clock = reload_incomplete_set_clock;
+  program_clock = reload_incomplete_set_clock;
   int status = run();
-  midi_clock = steady_seconds;
+  program_clock = steady_seconds;
   EXPECT_EQ(status, 0) << out;
   EXPECT_EQ(script_stage, 2);
   EXPECT_EQ(piano_sound.load(), 0);
@@ -637,9 +638,9 @@ class MainLoopScript : public MainLoopRun {
     key_script = steps;
     key_script_next = 0;
     key_script_time = -1.0;
-    midi_clock = key_script_clock;
+    program_clock = key_script_clock;
     int status = run();
-    midi_clock = steady_seconds;
+    program_clock = steady_seconds;
     EXPECT_EQ(key_script_next, key_script.size()) << "the run ended before its script";
     return status;
   }
@@ -774,9 +775,9 @@ TEST_F(MainLoopRun, ReloadOfASetWhoseFilesVanishedFreesItsWavesBeforeLoadingSetZ
   ASSERT_TRUE(write_settings("quillon_darvo.ini"));
   set_default_settings();
   script_stage = 0;
-  midi_clock = vanished_set_clock;
+  program_clock = vanished_set_clock;
   int status = run();
-  midi_clock = steady_seconds;
+  program_clock = steady_seconds;
   EXPECT_EQ(status, 0) << out;
   EXPECT_EQ(script_stage, 2);
   EXPECT_EQ(piano_sound.load(), 0);

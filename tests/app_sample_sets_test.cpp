@@ -14,7 +14,7 @@
 #include "app/sample_sets.h"
 #include "app/screen.h"
 #include "app/settings.h"
-#include "app/shell_state.h"
+#include "core/shared_state.h"
 #include "platform/window.h"
 
 namespace {

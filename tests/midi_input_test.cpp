@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "core/clock.h"
 #include "midi_test_support.h"
 
 using namespace midi_test;
@@ -143,7 +144,7 @@ TEST_F(MidiInput, MessagesFromAnOpenInputReachTheVoices) {
   midi_loop_add_input("keys");
   midi_in_port = 1;
   open_midi_inputs();
-  midi_clock = steady_seconds;
+  program_clock = steady_seconds;
   midi_loop_send_short(0, msg(0x90, 60, 100));
   ASSERT_EQ(1, midi_loop_flush(5.0));
   EXPECT_EQ(1, voices_of(60, 0));
@@ -384,7 +385,7 @@ TEST(MidiLoop, WiredOutputBackToInputIsDetectedByTheProbe) {
   ASSERT_EQ(1, midi_io_select_backend(MIDI_BACKEND_LOOPBACK));
   midi_loop_reset();
   reset_midi_state();
-  midi_clock = steady_seconds;
+  program_clock = steady_seconds;
   int in = midi_loop_add_input("loop in");
   int out = midi_loop_add_output("loop out");
   midi_loop_wire(out, in);

@@ -11,11 +11,12 @@
 #include <fstream>
 #include <string>
 
+#include "core/clock.h"
 #include "engine/fbs.h"
 
 #include "app/sample_sets.h"
 #include "app/settings.h"
-#include "app/shell_state.h"
+#include "core/shared_state.h"
 #include "effects/master_chain.h"
 #include "midi/midi_input.h"
 #include "midi/voices.h"
@@ -40,7 +41,7 @@ inline void deliver_at(double t, uint32_t message) {
 }
 
 inline void reset_midi_state() {
-  midi_clock = fake_clock;
+  program_clock = fake_clock;
   fake_now.store(1000.0);
   reset_midi_timing();
   handler_waiting.store(0);

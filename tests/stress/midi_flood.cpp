@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../midi_test_support.h"
+#include "core/clock.h"
 
 using namespace midi_test;
 
@@ -28,7 +29,7 @@ static void set_up_two_keyboards(int* in1, int* in2) {
   ASSERT_EQ(1, midi_io_select_backend(MIDI_BACKEND_LOOPBACK));
   midi_loop_reset();
   reset_midi_state();
-  midi_clock = steady_seconds;
+  program_clock = steady_seconds;
   ASSERT_TRUE(start_test_engine(256));
 
   *in1 = midi_loop_add_input("keyboard one");
@@ -119,7 +120,7 @@ TEST(MidiFlood, ThreeThreadsEndWithNoVoiceAndNoSound) {
     if (passes % 200 == 199) silence_all_voices();
     int down[kKeyListSize], up[kKeyListSize], nd, nu;
     take_key_marks(down, &nd, up, &nu);
-    std::this_thread::sleep_for(std::chrono::milliseconds(note_off_sleep_ms(midi_clock())));
+    std::this_thread::sleep_for(std::chrono::milliseconds(note_off_sleep_ms(program_clock())));
     passes++;
   }
   keyboard1.join();
@@ -195,7 +196,7 @@ TEST(MidiFlood, PortsCloseAndReopenWhileMessagesArrive) {
     ASSERT_NE(0, midi_in_handle[0].load());
     for (int pass = 0; pass < 5; pass++) {
       serve_note_off_queue();
-      std::this_thread::sleep_for(std::chrono::milliseconds(note_off_sleep_ms(midi_clock())));
+      std::this_thread::sleep_for(std::chrono::milliseconds(note_off_sleep_ms(program_clock())));
     }
     close_midi_ports();
     // Closed: what the voices hold now stays as it is.

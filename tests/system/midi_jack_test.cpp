@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../midi_test_support.h"
+#include "core/clock.h"
 
 using namespace midi_test;
 
@@ -75,7 +76,7 @@ class MidiJack : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(1, midi_io_select_backend(MIDI_BACKEND_SYSTEM));
     reset_midi_state();
-    midi_clock = steady_seconds;
+    program_clock = steady_seconds;
     std::lock_guard<std::mutex> lock(got_mutex);
     got_input.clear();
     got_sink.clear();

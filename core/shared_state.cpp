@@ -1,10 +1,19 @@
-// Lock-free hand-over of commands and notices from other threads to the main loop.
-#include "app/shell_state.h"
+// The shared working values, and the lock-free hand-over of commands and
+// notices from other threads to the main loop.
+#include "core/shared_state.h"
 
 #include <cstring>
 
 std::atomic<int> input_active{0};
 std::atomic<double> auxvar{0.0};
+
+std::atomic<float> target_level{1.7f};
+std::atomic<float> voice_divisor{152.4f};
+std::atomic<float> voice_divisor_ref{152.4f};
+std::atomic<double> analysis_ref_time{0.0};
+std::atomic<double> analysis_now_time{0.0};
+
+std::atomic<float> velocity_curve[kVelocityCount];
 
 namespace {
 

@@ -1,0 +1,139 @@
+// The instrument's settings: one flat set of process-wide values with their
+// defaults and ranges. The settings file that stores them (reader and writer)
+// is app/settings.h.
+//
+// Ownership (see core/threads.md): every setting is written by the main
+// thread only (key commands, editors, prompts, presets, the reader). Values
+// that the MIDI callback threads or the mixer thread read are std::atomic;
+// relaxed loads are enough there, since each value stands alone and is read
+// afresh on every message or block. The plain values are the main thread's alone.
+#pragma once
+#include <atomic>
+#include <string>
+
+constexpr int kSetCount = 15;          // sample sets 0..14
+constexpr int kKeyvolRows = 16;        // one key-volume row per sample set slot
+constexpr int kKeyvolKeys = 128;       // one entry per key number
+
+// ---- Lines 1..5 of the settings file -------------------------------------------
+
+// Sample set 0..14 (default 0); the reader turns a value outside 0..14 into 0.
+// Read by the MIDI threads (row of `keyvol_table` at note-on).
+extern std::atomic<int> piano_sound;
+// Desktop position of the compact view (default 400, 300). Main thread only.
+extern int window_x;
+extern int window_y;
+// Velocity curve mode 0..3 (default 2); the curve itself is rebuilt on the
+// main thread. Main thread only.
+extern int velo_mode;
+// 0/1 (default 0): key volume map in use. Read by the MIDI threads at note-on.
+extern std::atomic<int> keyvol_on;
+
+// ---- Lines 6..2053: key volume map ----------------------------------------------
+
+// Row r for sample set r, entry k for key number k, in units of 1/127
+// (default 127 = unchanged level). Read one entry at a time by the MIDI
+// threads at note-on.
+extern std::atomic<float> keyvol_table[kKeyvolRows][kKeyvolKeys];
+
+// ---- Line 2055 onwards ------------------------------------------------------------
+
+// Seconds between a note-off and the end of the note, 0.05..1.0 (default
+// 0.08; the reader clamps). Read by the note-off queue (main thread) and the
+// MIDI threads.
+extern std::atomic<double> note_off_delay;
+// 0..5 (default 0): automatic volume off, gain only, gain plus compression of
+// four strengths. Read by the mixer thread and the MIDI threads (note-on).
+extern std::atomic<int> autovol_mode;
+// 0..3 (default 0): output reverb off or kind 1..3. Read by the mixer thread.
+extern std::atomic<int> reverb_mode;
+
+// Four parameters of a two-tap reverb line, in file order. Gains 0..0.7,
+// times in ms, whole numbers 10..1000 (clamped at start-up, not by the
+// reader). Main thread only: the mixer uses the copies the reverb set-up makes.
+struct ReverbParams {
+  float kreverb1;
+  float kreverb2;
+  float Treverb1;
+  float Treverb2;
+};
+extern ReverbParams reverb3_params;   // lines 2058..2061, default 0.55, 0.34, 225, 300
+extern ReverbParams reverb2_params;   // lines 2062..2065, default 0.45, 0.3, 225, 300
+
+// 0/1 (default 0): output equalizer on (the chain tests for exactly 1). Read
+// by the mixer thread.
+extern std::atomic<int> equalizer_on;
+
+// Six values of a three-band filter set, in file order, with their defaults.
+// Every field is atomic because the mixer thread reads the equalizer's
+// `order` on every block; the others are cheap to keep atomic too. Copying
+// takes a snapshot field by field (used by the editors' undo and redo).
+struct ToneBands {
+  std::atomic<int> lowf{200};      // low split (Hz for the equalizer), 20..20000 at start-up
+  std::atomic<int> highf{8000};    // high split, 20..20000 at start-up
+  std::atomic<float> lowg{2.0f};   // band gains, linear factors
+  std::atomic<float> midg{1.0f};
+  std::atomic<float> highg{1.2f};
+  std::atomic<int> order{1};       // stages per chain, 1..4 at start-up
+  ToneBands() = default;
+  ToneBands(const ToneBands& other) { *this = other; }
+  ToneBands& operator=(const ToneBands& other);
+};
+// Equalizer set, lines 2067..2072. `order` read by the mixer thread; the
+// rest by the main thread, which computes the coefficients from them.
+extern ToneBands eq_bands;
+// 0..2 (default 0): key tone off, on, on with inverted band signs. Main thread only.
+extern int keytone_mode;
+// Key tone set, lines 2074..2079 (units of the key tone). Main thread only.
+extern ToneBands keytone_bands;
+// 0/1 (default 0): key reverb stage of the sample pass on. Main thread only.
+extern int keyrev_on;
+// Key reverb parameters, lines 2081..2084 (default 0.55, 0.34, 225, 300). Main thread only.
+extern ReverbParams keyrev_params;
+
+// Final volume factor 0.01..1.0 (default 1; the reader clamps). Read by the
+// mixer thread.
+extern std::atomic<float> master_level;
+// 1 full view (default), 0 compact view. Main thread only (the MIDI threads
+// fill the key display lists whatever the view).
+extern std::atomic<int> full_view;
+// MIDI input port 1..number of inputs (default 1; clamped when the ports are
+// opened). Main thread only.
+extern int midi_in_port;
+// Frames per engine buffer, 100..2048 (default 1024; clamped when the engine
+// starts). Main thread only.
+extern int buffer_size;
+// -1..13 (default 6), shifts keys to samples; the reader clamps. Read by the
+// MIDI threads.
+extern std::atomic<int> type_offset;
+// Thru output port: 0 none (default), else 1..number of outputs (clamped when
+// the port is opened). Read by the MIDI threads.
+extern std::atomic<int> thru_port;
+// -12..12 semitones added to incoming keys (default 0; the reader clamps).
+// Read by the MIDI threads.
+extern std::atomic<int> transpose;
+// Second and third MIDI input ports, 0 none (default). Main thread only.
+extern int midi_in2_port;
+extern int midi_in3_port;
+// 0..127 velocity normalisation target, 0 off (default). Read by the MIDI threads.
+extern std::atomic<int> autovolmidi;
+// File name (no folder) of the preset last saved or loaded, default empty;
+// shown in the window title. Main thread only.
+extern std::string preset_name;
+// 0 factory thumbnails (default), 1 user thumbnails. Main thread only.
+extern int preset_bank;
+
+// Selection marks of the thumbnail row: the x of the marked factory slot and
+// of the marked user slot, 0 for none. Not stored in the file: kept by the
+// screen code while the full view is shown (0 in the compact view); the
+// writer reads them to settle `preset_bank`. Main thread only.
+extern int preset_factory_mark;
+extern int preset_user_mark;
+
+// ---- Defaults (main thread) --------------------------------------------------------
+
+// Every setting above to its default (also the program image's start values).
+void set_default_settings();
+// Every default but the machine's own values (`full_view`, the MIDI ports,
+// `buffer_size`, `thru_port`, `transpose`), which a preset load leaves alone.
+void set_default_sound_settings();
