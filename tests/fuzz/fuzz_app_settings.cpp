@@ -1,6 +1,7 @@
 // Arbitrary bytes as a settings file: the reader never crashes, clamped values
-// stay in their ranges, every number is finite, and what it read writes back
-// as 2096 lines that read again to the same whole numbers.
+// stay in their ranges, every number is finite, and (for one input in eight)
+// what it read writes back as 2096 lines that read again to the same whole
+// numbers.
 #include "app/settings.h"
 
 #include <cmath>
@@ -69,6 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         "reverb parameters finite");
   check(finite_bands(eq_bands) && finite_bands(keytone_bands), "band gains finite");
 
+  // Writing and reading back 2096 lines costs several times what reading a
+  // typical input does; the writer is checked on one input in eight, chosen
+  // by length so that a run repeats.
+  if (size % 8 != 0) return 0;
   std::string ints = int_settings();
   std::string text = format_settings();
   size_t lines = 0;

@@ -2,8 +2,6 @@
 // the header and samples of an in-memory WAV image (FBS_LOAD_WAVFILE_SHORT).
 // Every input either loads into a wave of the output format or fails with
 // handle -1; nothing may crash or leak.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +10,7 @@
 
 #include "engine/engine_state.h"
 #include "engine/fbs.h"
+#include "tests/fuzz/scratch_file.h"
 #include "tests/support/engine_test_output.h"
 
 static void check_and_destroy(int32_t ok, int32_t wave) {
@@ -31,14 +30,11 @@ static void check_and_destroy(int32_t ok, int32_t wave) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/fuzz_engine_wav_" + std::to_string(getpid()) + ".wav";
+  static const std::string path = scratch_path("fuzz_engine_wav", ".wav");
   // Both output channel counts, chosen by the input so runs repeat.
   enginetest::use_output(44100, size % 2 == 0 ? 2 : 1, 256);
 
-  FILE* f = fopen(path.c_str(), "wb");
-  if (f == nullptr) return 0;
-  fwrite(data, 1, size, f);
-  fclose(f);
+  if (!write_scratch(path, data, size)) return 0;
   int32_t wave = 7;
   int32_t ok = FBS_LOAD_WAVFILE(path.c_str(), &wave);
   check_and_destroy(ok, wave);
