@@ -147,45 +147,7 @@ void short_message(uint32_t message, double now) {
     }
   }
 
-  int status = message & 0xFF;
-  int data1 = (message >> 8) & 0xFF;
-  int data2 = (message >> 16) & 0xFF;
-  if (status < 0x80 || ((data1 | data2) & 0x80)) return;  // not a well-formed message
-  int channel = status & 0x0F;
-  switch (status >> 4) {
-    case 0x8:
-      voice_note_off(channel, transposed_key(data1));
-      break;
-    case 0x9:
-      if (data2 == 0)
-        voice_note_off(channel, transposed_key(data1));
-      else
-        voice_note_on(channel, transposed_key(data1), data2);
-      break;
-    case 0xB:
-      if (data1 == 64) {
-        if (data2 == 127)
-          pedal_down.store(1);
-        else
-          voice_pedal_release();
-      }
-      if (data1 == 123 && data2 == 0) voice_all_notes_off(channel);
-      if (data1 == 7) channel_volume_changed(channel, data2);
-      if (data1 == 14 && channel == 15) post_pending_key("i");
-      if (data1 == 15 && channel == 15) post_pending_key("o");
-      break;
-    case 0xC:
-      // Our own probe came back: the thru port is wired to an input. Only
-      // while a thru port is chosen (with none, no probe was ever sent).
-      if (data1 == 127 && thru_port.load() > 0 && std::abs(now - probe_time.load()) < 4.0) {
-        thru_credit_time.store(now + 5.0);
-        close_thru();
-        post_loop_message("warning midiout loop detected");
-      }
-      break;
-    default:
-      break;
-  }
+  midi_dispatch(message, now);
 }
 
 }  // namespace
@@ -278,6 +240,48 @@ void close_midi_ports() {
     }
   }
   close_thru();
+}
+
+void midi_dispatch(uint32_t message, double now) {
+  int status = message & 0xFF;
+  int data1 = (message >> 8) & 0xFF;
+  int data2 = (message >> 16) & 0xFF;
+  if (status < 0x80 || ((data1 | data2) & 0x80)) return;  // not a well-formed message
+  int channel = status & 0x0F;
+  switch (status >> 4) {
+    case 0x8:
+      voice_note_off(channel, transposed_key(data1));
+      break;
+    case 0x9:
+      if (data2 == 0)
+        voice_note_off(channel, transposed_key(data1));
+      else
+        voice_note_on(channel, transposed_key(data1), data2);
+      break;
+    case 0xB:
+      if (data1 == 64) {
+        if (data2 == 127)
+          pedal_down.store(1);
+        else
+          voice_pedal_release();
+      }
+      if (data1 == 123 && data2 == 0) voice_all_notes_off(channel);
+      if (data1 == 7) channel_volume_changed(channel, data2);
+      if (data1 == 14 && channel == 15) post_pending_key("i");
+      if (data1 == 15 && channel == 15) post_pending_key("o");
+      break;
+    case 0xC:
+      // Our own probe came back: the thru port is wired to an input. Only
+      // while a thru port is chosen (with none, no probe was ever sent).
+      if (data1 == 127 && thru_port.load() > 0 && std::abs(now - probe_time.load()) < 4.0) {
+        thru_credit_time.store(now + 5.0);
+        close_thru();
+        post_loop_message("warning midiout loop detected");
+      }
+      break;
+    default:
+      break;
+  }
 }
 
 void midi_input_handler(int, uint32_t kind, uintptr_t, uintptr_t param1, uintptr_t) {

@@ -50,6 +50,13 @@ void open_thru_port();
 // Main thread: stops and closes every open input, then closes the thru port.
 void close_midi_ports();
 
+// What one short message does (packed with the status in byte 0): notes
+// through transpose to the voices, controllers 7, 64, 123 and the channel-16
+// key commands, and a returned loop probe. The handler runs it after its rate
+// gate, guard and thru; the offline renderer feeds a MIDI file's messages
+// through it directly. `now` is the program clock. Under no lock of its own.
+void midi_dispatch(uint32_t message, double now);
+
 // The input handler registered for every input.
 void midi_input_handler(int handle, uint32_t kind, uintptr_t instance,
                         uintptr_t param1, uintptr_t param2);
