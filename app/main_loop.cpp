@@ -216,12 +216,7 @@ int sample_cycle() {
   plug_rate = FBS_GET_PLUGRATE();
   plug_channels = FBS_GET_PLUGCHANNELS();
   restart_level_analysis(win_timer());
-  clamp_reverb_params(&reverb2_params);
-  clamp_reverb_params(&reverb3_params);
-  clamp_reverb_params(&keyrev_params);
-  setup_reverb();
-  clamp_equalizer_settings();
-  compute_equalizer_coefficients();
+  install_effects();
   FBS_SET_MASTERCALLBACK(master_callback);
   update_effect_routing();
 
@@ -343,6 +338,15 @@ int program_end() {
 }  // namespace
 
 // ---- Pieces ----
+
+void install_effects() {
+  clamp_reverb_params(&reverb2_params);
+  clamp_reverb_params(&reverb3_params);
+  clamp_reverb_params(&keyrev_params);
+  setup_reverb();
+  clamp_equalizer_settings();
+  compute_equalizer_coefficients();
+}
 
 std::string key_text_for_code(int code) {
   if (code == 0 || code == kKeyClose) return "";

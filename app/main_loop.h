@@ -84,6 +84,11 @@ std::string key_text_for_code(int code);
 // M, a digit, or the command text "reload".
 bool key_ends_key_loop(int code, const std::string& text);
 
+// The effects' start-up, after a set is loaded and before the master
+// callback is installed: the reverb and equalizer settings clamped, the
+// reverb set up and the equalizer coefficients computed.
+void install_effects();
+
 // buffer_size clamped to the engine's range 100..2048.
 int clamp_buffer_size(int frames);
 

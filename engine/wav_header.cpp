@@ -1,4 +1,5 @@
-// Finding the format and the samples of a WAV file or in-memory WAV image.
+// Finding the format and the samples of a WAV file or in-memory WAV image,
+// and the canonical header of the files the programs write.
 #include "engine/wav_read.h"
 
 #include <fcntl.h>
@@ -16,6 +17,31 @@ static uint32_t read_u32(const uint8_t* p) {
 
 static uint16_t read_u16(const uint8_t* p) {
   return (uint16_t)(p[0] | (p[1] << 8));
+}
+
+static void put_u32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; i++) p[i] = (uint8_t)(v >> (8 * i));
+}
+
+static void put_u16(uint8_t* p, uint16_t v) {
+  p[0] = (uint8_t)v;
+  p[1] = (uint8_t)(v >> 8);
+}
+
+void wav_make_header(uint8_t* h, int32_t channels, uint32_t rate, int32_t bits, uint32_t data_bytes) {
+  uint32_t frame_bytes = (uint32_t)(bits / 8 * channels);
+  memcpy(h, "RIFF", 4);
+  put_u32(h + 4, 36 + data_bytes);
+  memcpy(h + 8, "WAVEfmt ", 8);
+  put_u32(h + 16, 16);
+  put_u16(h + 20, 1);
+  put_u16(h + 22, (uint16_t)channels);
+  put_u32(h + 24, rate);
+  put_u32(h + 28, rate * frame_bytes);
+  put_u16(h + 32, (uint16_t)frame_bytes);
+  put_u16(h + 34, (uint16_t)bits);
+  memcpy(h + 36, "data", 4);
+  put_u32(h + 40, data_bytes);
 }
 
 // Looks for a 4-byte tag one byte at a time, from pos on, ignoring chunk sizes

@@ -23,6 +23,11 @@ constexpr uint32_t kWavImageHeaderOffset = 8;
 constexpr uint32_t kWavImageSamplesOffset = 52;
 constexpr uint32_t kWavHeaderBytes = 44;
 
+// Writes the canonical 44-byte header of PCM samples: channels, rate, bits
+// per sample and the byte count of the samples that follow it.
+void wav_make_header(uint8_t header[kWavHeaderBytes], int32_t channels, uint32_t rate, int32_t bits,
+                     uint32_t data_bytes);
+
 // Scans the header of a whole WAV file held in memory: "RIFF", "WAVE", then
 // "fmt " and "data" found one byte at a time. Returns 1 and fills src, or 0
 // when a requirement is not met.

@@ -9,16 +9,20 @@
 #include <cstdlib>
 #include <string>
 
-bool process_enter_exe_folder() {
+std::string process_exe_folder() {
   char path[4096];
   ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return false;
+  if (n <= 0) return "./";
   path[n] = 0;
   std::string folder(path);
   size_t slash = folder.rfind('/');
-  if (slash == std::string::npos) return false;
-  folder.resize(slash == 0 ? 1 : slash);
-  return chdir(folder.c_str()) == 0;
+  if (slash == std::string::npos) return "./";
+  return folder.substr(0, slash + 1);
+}
+
+bool process_enter_exe_folder() {
+  std::string folder = process_exe_folder();
+  return folder != "./" && chdir(folder.c_str()) == 0;
 }
 
 void process_raise_priority() {

@@ -1,6 +1,10 @@
 // Process set-up: working folder, priority and the display check.
 // Threads: main thread, at start-up.
 #pragma once
+#include <string>
+
+// The folder of the executable, ending in "/"; "./" when it cannot be read.
+std::string process_exe_folder();
 
 // Changes the current folder to the folder of the executable, so "sounds/",
 // "bmp/" and "save/" are found wherever the program is started from.

@@ -10,6 +10,9 @@
 //    after its release (the pedal note: after the pedal went up);
 //  - the listener received every message unchanged, in order (the loop
 //    probe aside; of the flood, what the rate gate let through);
+//  - the same phrase written into a MIDI file at the recording's times and
+//    rendered by quillon_render with the same settings gives the same notes:
+//    pitches, lengths and levels (within 0.5 dB);
 //  - with the thru port chosen as the program's own input, the probe comes
 //    back, the notice "warning midiout loop detected" is shown, the thru port
 //    leaves the JACK graph and the program plays on.
@@ -42,7 +45,9 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "midi/midi_file.h"
 #include "platform/midi_io.h"
+#include "tests/support/audio_check.h"
 
 namespace {
 
@@ -55,13 +60,6 @@ double now_s() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 void sleep_s(double s) { std::this_thread::sleep_for(std::chrono::duration<double>(s)); }
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // The JACK library reports every late cycle of the dummy server on standard
 // error; the test process does not need that in its log.
@@ -178,84 +176,11 @@ struct NoteCheck {
 };
 
 // ---- the recording ----
-struct Recording {
-  int rate = 0;
-  size_t data_offset = 0;  // bytes before the first sample
-  size_t frame_bytes = 0;
-  std::vector<float> mono;  // (left + right) / 2, full scale 32768
-};
-
-bool read_recording(const std::string& path, Recording* rec, std::string* why) {
-  std::string d = read_file(path);
-  auto u32 = [&](size_t at) {
-    return (uint32_t)(uint8_t)d[at] | (uint32_t)(uint8_t)d[at + 1] << 8 | (uint32_t)(uint8_t)d[at + 2] << 16 |
-           (uint32_t)(uint8_t)d[at + 3] << 24;
-  };
-  auto u16 = [&](size_t at) { return (uint32_t)(uint8_t)d[at] | (uint32_t)(uint8_t)d[at + 1] << 8; };
-  if (d.size() < 44 || d.compare(0, 4, "RIFF") != 0 || d.compare(8, 4, "WAVE") != 0) {
-    *why = "not a WAV file";
-    return false;
-  }
-  int channels = 0, bits = 0;
-  size_t at = 12;
-  while (at + 8 <= d.size()) {
-    std::string id = d.substr(at, 4);
-    size_t size = u32(at + 4);
-    size_t body = at + 8;
-    if (id == "fmt " && body + 16 <= d.size()) {
-      channels = (int)u16(body + 2);
-      rec->rate = (int)u32(body + 4);
-      bits = (int)u16(body + 14);
-    } else if (id == "data") {
-      if (channels < 1 || channels > 2 || bits != 16 || rec->rate <= 0) {
-        *why = "unexpected format";
-        return false;
-      }
-      size = std::min(size, d.size() - body);
-      rec->data_offset = body;
-      rec->frame_bytes = 2 * (size_t)channels;
-      size_t frames = size / (2 * channels);
-      rec->mono.resize(frames);
-      for (size_t f = 0; f < frames; f++) {
-        float sum = 0;
-        for (int c = 0; c < channels; c++) sum += (float)(int16_t)u16(body + (f * channels + c) * 2);
-        rec->mono[f] = sum / channels;
-      }
-      return true;
-    }
-    at = body + size + (size & 1);
-  }
-  *why = "no data chunk";
-  return false;
-}
-
-// Strongest frequency between 0.7 and 1.4 times `expected` (half an octave
-// down, more than that up, so a wrong key or sample shows), from a Hann
-// window of `n` frames at `start`, scanning the spectrum in 0.05 % steps.
-double measured_pitch(const Recording& rec, size_t start, size_t n, double expected) {
-  std::vector<double> x(n);
-  for (size_t i = 0; i < n; i++)
-    x[i] = rec.mono[start + i] * (0.5 - 0.5 * std::cos(2 * M_PI * (double)i / (double)(n - 1)));
-  double best = 0, best_f = 0;
-  for (double r = 0.70; r <= 1.40; r += 0.0005) {
-    double f = expected * r, w = 2 * M_PI * f / rec.rate;
-    // Goertzel: the magnitude of one spectrum line.
-    double c = 2 * std::cos(w), s1 = 0, s2 = 0;
-    for (size_t i = 0; i < n; i++) {
-      double s0 = x[i] + c * s1 - s2;
-      s2 = s1;
-      s1 = s0;
-    }
-    double power = s1 * s1 + s2 * s2 - c * s1 * s2;
-    if (power > best) {
-      best = power;
-      best_f = f;
-    }
-  }
-  return best_f;
-}
-
-double key_frequency(int key) { return 440.0 * std::pow(2.0, (key - 69) / 12.0); }
+using audiocheck::Recording;
+using audiocheck::key_frequency;
+using audiocheck::measured_pitch;
+using audiocheck::read_file;
+using audiocheck::read_recording;
 
 class MidiEndToEnd : public ::testing::Test {
  protected:
@@ -679,6 +604,87 @@ TEST_F(MidiEndToEnd, PhraseWithPedalIsRecordedAtPitchAndEchoedOnTheThruPort) {
   double quiet_to = recorded_by(rec, notes.back().on) - 0.01;
   ASSERT_LT(quiet_from, quiet_to);
   EXPECT_LT(loudest_between(rec, quiet_from, quiet_to), 40) << "the flood left notes sounding";
+}
+
+TEST_F(MidiEndToEnd, LiveProgramAndOfflineRendererAgree) {
+  ASSERT_EQ(access((std::string(QD_RUN_DIR) + "quillon_render").c_str(), X_OK), 0) << "quillon_render not built";
+  ASSERT_NO_FATAL_FAILURE(start_jack("qd_e2e_" + std::to_string(getpid()) + "_c"));
+  ASSERT_NO_FATAL_FAILURE(open_ports());
+  ASSERT_NO_FATAL_FAILURE(make_run_folder(0));
+  ASSERT_NO_FATAL_FAILURE(start_program());
+  watch_recording();
+  sleep_s(0.5);
+  // Two plain notes, one held by the pedal, a chord.
+  size_t first = sent.size();
+  double on, off;
+  note(57, 0.4, &on, &off);
+  sleep_s(0.4);
+  send({0xB0, 64, 127});
+  note(64, 0.3, &on, &off);
+  sleep_s(0.4);
+  send({0xB0, 64, 0});
+  sleep_s(0.4);
+  send({0x90, 60, 90});
+  send({0x90, 76, 70});
+  sleep_s(0.5);
+  send({0x80, 60, 0});
+  send({0x80, 76, 0});
+  sleep_s(0.6);
+  stop_watching();
+  ASSERT_NO_FATAL_FAILURE(end_program());
+  Recording live;
+  std::string why;
+  ASSERT_TRUE(read_recording(run + "recording.wav", &live, &why)) << why;
+
+  // The file: each event half a block into the block that carried it live
+  // (tempo 500000, 1000 ticks a quarter: 2000 ticks a second).
+  const double block = (double)kBlockFrames / live.rate;
+  std::vector<MidiTrackEvent> track = {{0, midi_tempo_event(500000)}};
+  for (size_t i = first; i < sent.size(); i++) {
+    double t = recorded_by(live, sent[i].time) + block / 2;
+    track.push_back({(uint32_t)std::lround(t * 2000), sent[i].bytes});
+  }
+  std::vector<uint8_t> bytes = write_midi_file(0, 1000, {track});
+  std::ofstream(work + "/phrase.mid", std::ios::binary).write((const char*)bytes.data(), (std::streamsize)bytes.size());
+  int status = 1;
+  std::string err = shell(run + "quillon_render " + work + "/phrase.mid " + work + "/render.wav --quiet", &status);
+  ASSERT_EQ(status, 0) << err;
+  Recording offline;
+  ASSERT_TRUE(read_recording(work + "/render.wav", &offline, &why)) << why;
+
+  // Note by note (the chord as one): start, length, pitch of its lowest
+  // key, level of its first quarter second.
+  struct Expect {
+    int key;
+    size_t from;  // its first event
+  };
+  std::vector<Expect> notes = {{57, first}, {64, first + 3}, {60, first + 6}};
+  for (size_t n = 0; n < notes.size(); n++) {
+    SCOPED_TRACE("key " + std::to_string(notes[n].key));
+    double from = recorded_by(live, sent[notes[n].from].time) - 0.01;
+    double to = n + 1 < notes.size() ? recorded_by(live, sent[notes[n + 1].from].time) - 0.01 : 1e9;
+    auto frames = [&](const Recording& r, double t) { return (size_t)std::clamp(t * r.rate, 0.0, (double)r.mono.size()); };
+    audiocheck::Span a = audiocheck::sounding_span(live, frames(live, from), frames(live, to));
+    audiocheck::Span b = audiocheck::sounding_span(offline, frames(offline, from), frames(offline, to));
+    ASSERT_LT(a.onset, a.end) << "missing live";
+    ASSERT_LT(b.onset, b.end) << "missing from the render";
+    // The file's times come from watching the recording grow: a block either way.
+    EXPECT_NEAR((double)b.onset / offline.rate, (double)a.onset / live.rate, block + 0.002) << "starts elsewhere";
+    EXPECT_NEAR((double)(b.end - b.onset) / offline.rate, (double)(a.end - a.onset) / live.rate, block + 0.01)
+        << "lasts otherwise";
+    double expected = key_frequency(notes[n].key);
+    size_t settle = (size_t)(0.05 * live.rate);
+    double pitch_live = measured_pitch(live, a.onset + settle, 8192, expected);
+    EXPECT_NEAR(pitch_live / expected, 1.0, 0.01) << "live at " << pitch_live << " Hz";
+    EXPECT_NEAR(measured_pitch(offline, b.onset + settle, 8192, expected) / pitch_live, 1.0, 0.01);
+    size_t quarter = (size_t)(0.25 * live.rate);
+    double level_live = audiocheck::level_db(live, a.onset, a.onset + quarter);
+    double level_render = audiocheck::level_db(offline, b.onset, b.onset + quarter);
+    EXPECT_NEAR(level_render, level_live, 0.5);
+    std::printf("key %d: live %.3f s for %.3f s at %.2f dB; render %.3f s for %.3f s at %.2f dB\n", notes[n].key,
+                (double)a.onset / live.rate, (double)(a.end - a.onset) / live.rate, level_live,
+                (double)b.onset / offline.rate, (double)(b.end - b.onset) / offline.rate, level_render);
+  }
 }
 
 TEST_F(MidiEndToEnd, ThruWiredBackToTheInputIsDetectedAndClosed) {

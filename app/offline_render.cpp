@@ -1,0 +1,342 @@
+// The offline renderer. The engine runs with an in-process output plug-in
+// whose blocks this driver mixes itself, one after the other, on a virtual
+// clock: before every block the note-off queue is served at the block's
+// start, then the file's events that fall in the block reach the MIDI
+// dispatch at their own times, then the block is mixed (the master chain
+// reading the clock at the block's end). No thread, no pacing and no real
+// clock take part, so the same file gives the same bytes on every run.
+#include "app/offline_render.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "app/main_loop.h"
+#include "app/sample_sets.h"
+#include "app/settings.h"
+#include "core/clock.h"
+#include "core/key_samples.h"
+#include "effects/keytone.h"
+#include "effects/master_chain.h"
+#include "engine/fbs.h"
+#include "engine/wav_read.h"
+#include "engine/wav_text.h"
+#include "midi/midi_file.h"
+#include "midi/midi_input.h"
+#include "midi/voices.h"
+#include "platform/process.h"
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kChannels = 2;
+constexpr int kFrameBytes = 2 * kChannels;
+constexpr double kSilentTail = 0.5;      // seconds of silence that end the render
+constexpr double kLongestTail = 10.0;    // the render ends at most this long after the last event
+constexpr double kProgressAfter = 5.0;   // files at least this long show a progress line
+constexpr double kProgressPeriod = 0.5;  // wall seconds between progress lines
+// The header's 32-bit sizes bound the samples a WAV file can hold.
+constexpr double kWavMostSeconds = (4294967295.0 - 36.0) / (kRate * kFrameBytes);
+
+int fail(const std::string& text) {
+  std::fprintf(stderr, "quillon_render: %s\n", text.c_str());
+  return 1;
+}
+
+std::string system_error() { return std::strerror(errno); }
+
+// ---- The virtual clock: the program clock while the renderer runs ----
+
+double virtual_now = 0.0;
+double virtual_clock() { return virtual_now; }
+
+// ---- The in-process output plug-in: it opens nothing and keeps the record,
+// whose fill the driver calls once per block ----
+
+FbsPlugRecord* output = nullptr;
+
+int32_t FBS_CALL offline_isany(FbsPlugRecord*) { return 1; }
+int32_t FBS_CALL offline_init(FbsPlugRecord* r) {
+  if (r->bits != 16 || r->channels != kChannels || r->rate != kRate || r->frames < 1 || r->frames > 65536)
+    return 0;
+  r->framesize = kFrameBytes;
+  r->buffersize = r->frames * kFrameBytes;
+  r->is_signed = 1;
+  std::snprintf(r->name, sizeof r->name, "offline render");
+  std::snprintf(r->device, sizeof r->device, "WAV file");
+  output = r;
+  return 1;
+}
+int32_t FBS_CALL offline_start(void) { return 1; }
+int32_t FBS_CALL offline_stop(void) { return 1; }
+int32_t FBS_CALL offline_exit(void) {
+  output = nullptr;
+  return 1;
+}
+const char* FBS_CALL offline_error(void) { return ""; }
+
+// Engine text (an MP3 loader's warning) goes to standard error, never into
+// standard output.
+void engine_line_to_stderr(const char* line) { std::fprintf(stderr, "%s\n", line ? line : ""); }
+void engine_line_dropped(const char*) {}
+
+// ---- The output file: samples go to a temporary file beside it, which
+// takes its name only when complete ----
+
+struct WavOutput {
+  std::string path, temp;
+  FILE* file = nullptr;
+  uint64_t data_bytes = 0;
+
+  bool open(const std::string& target, std::string* error) {
+    path = target;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      *error = "cannot write " + path + ": it is a folder";
+      return false;
+    }
+    temp = path + ".tmp" + std::to_string((long)getpid());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0 || !(file = fdopen(fd, "wb"))) {
+      *error = "cannot write " + path + ": " + system_error();
+      if (fd >= 0) close(fd);
+      return false;
+    }
+    uint8_t header[kWavHeaderBytes] = {};
+    if (std::fwrite(header, 1, sizeof header, file) != sizeof header) return failed(error);
+    return true;
+  }
+  bool write(const int16_t* block, size_t bytes, std::string* error) {
+    if (std::fwrite(block, 1, bytes, file) != bytes) return failed(error);
+    data_bytes += bytes;
+    return true;
+  }
+  bool finish(std::string* error) {
+    uint8_t header[kWavHeaderBytes];
+    wav_make_header(header, kChannels, kRate, 16, (uint32_t)data_bytes);
+    if (std::fflush(file) != 0 || std::fseek(file, 0, SEEK_SET) != 0 ||
+        std::fwrite(header, 1, sizeof header, file) != sizeof header || std::fflush(file) != 0 ||
+        fsync(fileno(file)) != 0)
+      return failed(error);
+    int status = std::fclose(file);
+    file = nullptr;
+    if (status != 0 || std::rename(temp.c_str(), path.c_str()) != 0) return failed(error);
+    return true;
+  }
+  bool failed(std::string* error) {
+    *error = "cannot write " + path + ": " + system_error();
+    discard();
+    return false;
+  }
+  void discard() {
+    if (file) std::fclose(file);
+    file = nullptr;
+    if (!temp.empty()) unlink(temp.c_str());
+    temp.clear();
+  }
+};
+
+// ---- The MIDI file ----
+
+std::string load_midi_file(const std::string& path, MidiFile* midi) {
+  size_t length = 0;
+  errno = 0;
+  int fd = wav_open_regular(path.c_str(), &length);
+  if (fd < 0) return "cannot read " + path + ": " + (errno ? system_error() : "not a regular file");
+  close(fd);
+  if (length > kMidiFileMaxBytes) return path + ": larger than " + std::to_string(kMidiFileMaxBytes >> 20) + " MiB";
+  uint8_t* bytes = nullptr;
+  if (!wav_read_whole_file(path.c_str(), 0, &bytes, &length)) return "cannot read " + path;
+  std::string error = read_midi_file(bytes, length, midi);
+  std::free(bytes);
+  return error.empty() ? "" : path + ": " + error;
+}
+
+// ---- The instrument: the set of piano_sound loaded from `sounds`, its
+// sounds and tables, the effects installed, as the main loop's start-up
+// leaves them. Returns an empty text or the failure. ----
+
+std::string start_instrument(const std::string& sounds) {
+  reset_midi_timing();
+  reset_channel_volumes();
+  clear_note_counters();
+  FbsPlugRecord entries = {};
+  entries.plug_isany = offline_isany;
+  entries.plug_init = offline_init;
+  entries.plug_start = offline_start;
+  entries.plug_stop = offline_stop;
+  entries.plug_exit = offline_exit;
+  entries.plug_error = offline_error;
+  fbs_set_inprocess_plugin(&entries);
+  buffer_size = clamp_buffer_size(buffer_size);
+  if (!FBS_INIT(kRate, kChannels, 12, buffer_size, 0) || !output) return "the engine did not start";
+  block_factor = 1024.0f / std::min(4096, std::max(64, (int)FBS_GET_PLUGFRAMES()));
+
+  if (!sample_set_complete(piano_sound, sounds)) piano_sound = 0;
+  std::string failure = load_sample_set(piano_sound, wave, sounds);
+  if (!failure.empty()) return failure;
+  take_unfiltered_copy(wave);
+  run_keytone_pass(wave);
+  for (int w = 0; w < kSampleWaves; w++) {
+    for (int j = 1; j <= kSoundsPerSample; j++) {
+      if (!FBS_CREATE_SOUND(wave[w], &sound[w][j]))
+        return "error create sound " + std::to_string(w) + "," + std::to_string(j);
+      void* play = nullptr;
+      FBS_GET_SOUNDPOINTERS(sound[w][j], &sound_start[w][j], &play, &sound_end[w][j]);
+    }
+  }
+  free_all_voices();
+  build_speed_table(type_offset);
+  build_velocity_curve(piano_sound, velo_mode);
+  plug_bits = FBS_GET_PLUGBITS();
+  plug_rate = FBS_GET_PLUGRATE();
+  plug_channels = FBS_GET_PLUGCHANNELS();
+  restart_level_analysis(virtual_clock());
+  install_effects();
+  FBS_SET_MASTERCALLBACK(master_callback);
+  update_effect_routing();
+  return "";
+}
+
+// ---- The progress line ----
+
+struct Progress {
+  bool on = false;
+  double total = 0.0;  // seconds of the file
+  std::chrono::steady_clock::time_point start, last;
+
+  void begin(bool quiet, double seconds) {
+    on = !quiet && seconds >= kProgressAfter;
+    total = seconds;
+    start = last = std::chrono::steady_clock::now();
+  }
+  void show(double position, bool final) {
+    if (!on) return;
+    auto now = std::chrono::steady_clock::now();
+    if (!final && std::chrono::duration<double>(now - last).count() < kProgressPeriod) return;
+    last = now;
+    double wall = std::chrono::duration<double>(now - start).count();
+    int percent = final ? 100 : std::min(99, (int)(position / total * 100.0));
+    std::fprintf(stderr, "\r%.1f s of %.1f s  %3d %%  %.1f x real time ", position, total, percent,
+                 wall > 0.0 ? position / wall : 0.0);
+    if (final) std::fputc('\n', stderr);
+    std::fflush(stderr);
+  }
+};
+
+// Frames of silence at the end of a block: all of them when it is silent.
+int silent_frames_at_end(const int16_t* block, int frames) {
+  int f = frames;
+  while (f > 0 && block[2 * f - 1] == 0 && block[2 * f - 2] == 0) f--;
+  return frames - f;
+}
+
+}  // namespace
+
+bool parse_render_arguments(int argc, const char* const* argv, RenderOptions* options) {
+  std::vector<std::string> paths;
+  for (int i = 1; i < argc; i++) {
+    std::string a = argv[i];
+    if (a == "--quiet") {
+      options->quiet = true;
+    } else if (a == "--settings" && i + 1 < argc) {
+      options->settings_path = argv[++i];
+    } else if (a.size() > 1 && a[0] == '-') {
+      return false;
+    } else {
+      paths.push_back(a);
+    }
+  }
+  if (paths.size() != 2) return false;
+  options->midi_path = paths[0];
+  options->wav_path = paths[1];
+  return true;
+}
+
+int render_midi_file(const RenderOptions& options) {
+  fbs_set_text_sink(options.quiet ? engine_line_dropped : engine_line_to_stderr);
+  std::string folder = process_exe_folder();
+  MidiFile midi;
+  std::string error = load_midi_file(options.midi_path, &midi);
+  if (!error.empty()) return fail(error);
+  if (midi.end_seconds + kLongestTail > kWavMostSeconds)
+    return fail(options.midi_path + ": lasts " + std::to_string((long long)midi.end_seconds) +
+                " s, longer than a WAV file can hold");
+
+  set_default_settings();
+  std::string settings = options.settings_path.empty() ? folder + "quillon_darvo.ini" : options.settings_path;
+  if (!options.settings_path.empty()) {
+    size_t length = 0;
+    errno = 0;
+    int fd = wav_open_regular(settings.c_str(), &length);
+    if (fd < 0) return fail("cannot read settings " + settings + ": " + (errno ? system_error() : "not a regular file"));
+    close(fd);
+  }
+  read_settings(settings.c_str());
+
+  WavOutput out;
+  if (!out.open(options.wav_path, &error)) return fail(error);
+  program_clock = virtual_clock;
+  virtual_now = 0.0;
+  error = start_instrument(folder + QD_SOUNDS_FOLDER);
+  if (!error.empty()) {
+    out.discard();
+    FBS_EXIT();
+    return fail(error);
+  }
+
+  const int frames = output->frames;
+  std::vector<int16_t> block((size_t)frames * kChannels);
+  Progress progress;
+  progress.begin(options.quiet, midi.end_seconds);
+  size_t next = 0;
+  bool ended_hanging = false;
+  long long silent = 0;  // frames of silence at the end of the output so far
+  for (long long b = 0;; b++) {
+    double t0 = (double)(b * frames) / kRate;
+    double t1 = (double)((b + 1) * frames) / kRate;
+    virtual_now = t0;
+    serve_note_off_queue();
+    for (; next < midi.events.size() && midi.events[next].seconds < t1; next++) {
+      virtual_now = std::max(t0, midi.events[next].seconds);
+      midi_dispatch(midi.events[next].message, virtual_now);
+    }
+    // Once the file is over and the queue has ended every released note,
+    // what still sounds hangs (no note-off, or the pedal never up): it ends.
+    if (!ended_hanging && next == midi.events.size() && t0 >= midi.end_seconds + note_off_delay.load()) {
+      voice_pedal_release();
+      silence_all_voices();
+      ended_hanging = true;
+    }
+    virtual_now = t1;
+    output->buffer = block.data();
+    output->fill(output);
+    if (!out.write(block.data(), block.size() * sizeof(int16_t), &error)) {
+      FBS_EXIT();
+      return fail(error);
+    }
+    int quiet = silent_frames_at_end(block.data(), frames);
+    silent = quiet == frames ? silent + frames : quiet;
+    progress.show(t1, false);
+    if (next == midi.events.size() && t1 >= midi.end_seconds) {
+      bool voices_ended = ended_hanging && voice_count.load() == 0 && FBS_GET_PLAYINGSOUNDS() == 0;
+      if ((voices_ended && silent >= (long long)(kSilentTail * kRate)) || t1 >= midi.end_seconds + kLongestTail) {
+        progress.show(t1, true);
+        break;
+      }
+    }
+  }
+  FBS_EXIT();
+  fbs_set_inprocess_plugin(nullptr);
+  if (!out.finish(&error)) return fail(error);
+  return 0;
+}
