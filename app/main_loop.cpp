@@ -8,6 +8,14 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "app/function_keys.h"
+#include "app/key_display.h"
+#include "app/level_meter.h"
+#include "app/master_level_slider.h"
+#include "app/mouse_handler.h"
+#include "app/mouse_keyboard.h"
+#include "app/piano_picture.h"
+#include "app/presets_menu.h"
 #include "app/sample_sets.h"
 #include "app/screen.h"
 #include "app/settings.h"

@@ -1,22 +1,15 @@
-// The window's views, the status screen and the small displays around it.
-//
-// Built so far: opening the compact, full and prompt windows at their
-// positions, the status screen's text, the hint, the master-level slider, the
-// level meter and the function-key notes. Not built yet (they draw nothing):
-// the piano picture and thumbnails of the full view, the key geometry and the
-// key display on the picture, the mouse handler (thumbnails, bank arrows,
-// help label, set name), the mouse keyboard and the presets menu.
+// The window's views, the status screen and the hint.
 #include "app/screen.h"
 
-#include <cmath>
 #include <cstdio>
 
 #include "app/main_loop.h"
+#include "app/master_level_slider.h"
+#include "app/piano_picture.h"
 #include "app/sample_sets.h"
 #include "app/settings.h"
+#include "app/thumbnails.h"
 #include "core/text_number.h"
-#include "effects/master_chain.h"
-#include "midi/voices.h"
 #include "platform/window.h"
 
 int full_view_shown = 0;
@@ -33,24 +26,19 @@ int clamp_position(int v, int desktop, int size) {
   return clamp_int(v, 1, hi);
 }
 
-void restrict_to_text_area() {
-  win_set_clip(0, 0, kTextAreaWidth, kTextAreaHeight);
-  win_color(kTextForeground, kTextBackground);
-}
-
 void print_at(int row, int column, const std::string& text) {
   win_locate(row, column);
   win_print(text);
 }
 
-WinImage* key_picture = nullptr;  // second piano picture, gets the key dots
-int level_meter_m = 0;            // smoothed bar length, kept between calls
-int function_key_base = 48;       // first key of the F1..F12 octave
-int function_key_marked[12] = {};
-
-const int kFunctionKeyScan[12] = {59, 60, 61, 62, 63, 64, 65, 66, 67, 68, 87, 88};
-
 }  // namespace
+
+void restrict_to_text_area() {
+  win_set_clip(0, 0, kTextAreaWidth, kTextAreaHeight);
+  win_color(kTextForeground, kTextBackground);
+}
+
+void allow_whole_window() { win_reset_clip(); }
 
 void read_desktop_size() {
   WinScreenInfo info = win_screen_info();
@@ -68,8 +56,10 @@ void print_line(const std::string& text) {
 
 void build_window() {
   win_sleep_ms(300);
+  forget_hovered_thumbnail();  // the new window shows no hover frame
   if (full_view.load() == 0) {
     full_view_shown = 0;
+    clear_thumbnail_marks();
     win_open(kTextAreaWidth, kTextAreaHeight);
     window_x = clamp_position(window_x, desktop_width, kTextAreaWidth);
     window_y = clamp_position(window_y, desktop_height, kTextAreaHeight);
@@ -81,6 +71,10 @@ void build_window() {
     int x = clamp_position(window_x + kTextAreaWidth / 2 - kFullWidth / 2, desktop_width, kFullWidth);
     int y = clamp_position(window_y, desktop_height, kFullHeight);
     win_set_position(x, y);
+    load_piano_picture();
+    load_thumbnails();
+    draw_piano_picture();
+    draw_thumbnail_row();
     full_view_shown = 1;
   }
   restrict_to_text_area();
@@ -96,8 +90,10 @@ void open_prompt_window() {
   win_clear();
 }
 
+void show_window_title() { win_set_title((base_title + "    " + preset_name).c_str()); }
+
 void draw_status_screen() {
-  win_set_title((base_title + "    " + preset_name).c_str());
+  show_window_title();
   restrict_to_text_area();
   win_clear();
 
@@ -149,78 +145,21 @@ std::string status_screen_text() {
 
 void show_hint(bool clear) {
   if (!full_view_shown) return;
-  win_reset_clip();
+  allow_whole_window();
   win_color(kTextForeground, 0x000000);
   win_locate(12, 57);
   win_print(clear ? std::string(30, ' ') : std::string("rightclick mouse => show/hide"));
   restrict_to_text_area();
 }
 
-void master_level_slider(int x, int y, int buttons) {
-  if ((buttons & 1) && x > 204 && x < 334 && y >= 32 && y < 42) {
-    float level = (x - 205) / 128.0f;
-    master_level = level > 0.02f ? level : 0.02f;
-  }
-  float level = master_level.load();
-  win_line(205, 32, 333, 41, 0x000064, kWinFilledBox);
-  win_line(205, 32, 205 + static_cast<int>(std::nearbyint(128 * level)), 41, 0x00FF00, kWinFilledBox);
-  win_line(205, 32, 333, 41, kTextForeground, kWinBox);
-  win_line(205, 41, 333, 32, kTextForeground, kWinLine);
+WinImage* load_picture(const char* path, int width, int height) {
+  WinImage* image = win_image_create(width, height);
+  int w = 0, h = 0;
+  if (image && win_bmp_size(path, &w, &h) && w == width && h == height) win_image_load_bmp(image, path);
+  return image;
 }
-
-void draw_level_meter() {
-  double level = peak_hold.load();
-  if (level < 0) level = 0;
-  int raw = static_cast<int>(std::nearbyint(66.0 * std::log(level / 256.0 + 0.1) / std::log(128.0)));
-  raw = clamp_int(raw, 1, 66);
-  level_meter_m = static_cast<int>(std::nearbyint(0.1 * level_meter_m + 0.9 * raw));
-  win_line(level_meter_m + 3, 32, 70, 41, 0x0000FA, kWinFilledBox);
-  win_line(3, 32, 3 + level_meter_m, 41, 0x00FF00, kWinFilledBox);
-}
-
-void load_key_picture_and_geometry() {
-  if (key_picture != nullptr) return;
-  key_picture = win_image_create(700, 148);
-  if (key_picture != nullptr) win_image_load_bmp(key_picture, "bmp/piano.bmp");
-  // Not built yet: the key dot positions on the picture.
-}
-
-void display_keys_down() {}
-
-void display_keys_up() {
-  // Not built yet: the marks on the piano picture. The lists are drained so
-  // that they hold the keys of the last pass only.
-  int down[kKeyListSize], up[kKeyListSize], down_count = 0, up_count = 0;
-  take_key_marks(down, &down_count, up, &up_count);
-}
-
-void mouse_handler(int, int, int, double*) {}
-
-void mouse_keyboard(int, int, int) {}
-
-void function_key_notes(int* key_code) {
-  for (int i = 0; i < 12; i++) {
-    bool down = win_key_down(kFunctionKeyScan[i]);
-    if (down) {
-      // A held function key plays a note; it is not a command.
-      *key_code = 0;
-      if (win_key_down(kScanLeftShift) && i <= 7) {
-        silence_all_voices();
-        function_key_base = 12 * i + 12;
-      } else if (!function_key_marked[i]) {
-        function_key_marked[i] = 1;
-        voice_note_on(15, function_key_base + i, 127);
-      }
-    } else if (function_key_marked[i]) {
-      function_key_marked[i] = 0;
-      voice_note_off(15, function_key_base + i);
-    }
-  }
-}
-
-void presets_menu() {}
 
 void destroy_pictures() {
-  win_image_destroy(key_picture);
-  key_picture = nullptr;
+  destroy_piano_pictures();
+  destroy_thumbnails();
 }

@@ -1,10 +1,14 @@
-// The window's views and the status screen (the menu), the master-level
-// slider, the level meter, the key display on the piano picture, the mouse
-// handling of the full view, the function-key notes and the presets menu.
+// The window's views (compact, full and the prompt window), the status
+// screen (the menu), the hint, the window title, and the pictures of the full
+// view as a whole. The parts of the full view have files of their own:
+// piano_picture, key_display, thumbnails, level_meter, master_level_slider,
+// mouse_handler, mouse_keyboard, function_keys, presets_menu, editor_mouse.
 //
 // Threads: main thread only.
 #pragma once
 #include <string>
+
+struct WinImage;
 
 // Normal text colours of the status screen.
 constexpr unsigned kTextForeground = 0x9BFFFF;
@@ -16,7 +20,8 @@ constexpr int kFullWidth = 700;
 constexpr int kFullHeight = 241;
 constexpr int kPromptHeight = 293;
 
-// 1 while the full view is on the screen.
+// 1 while the full view is on the screen (set when it is built, cleared when
+// the compact view is built).
 extern int full_view_shown;
 
 // Desktop size, read once at start-up before the first window.
@@ -25,12 +30,20 @@ extern int desktop_height;
 void read_desktop_size();
 
 // Opens the compact or full view according to full_view, at window_x /
-// window_y, and leaves the text area cleared with the cursor at row 1.
+// window_y; the full view also gets its pictures (loaded the first time).
+// Leaves the text area cleared with the cursor at row 1.
 void build_window();
 // Reopens the window as the prompt window (344 x 293) for the M and set
 // prompts, normal colours, cleared.
 void open_prompt_window();
 
+// Drawing limited to the text area in the normal colours (the state between
+// all drawing), or allowed over the whole window.
+void restrict_to_text_area();
+void allow_whole_window();
+
+// The window title: base_title, four blanks and preset_name.
+void show_window_title();
 // Redraws the window title and the text area: every feature with its key.
 void draw_status_screen();
 // The text of the status screen's rows 1..11 as last drawn, one line each,
@@ -45,30 +58,10 @@ void print_line(const std::string& text);
 
 // The full view's hint ("rightclick mouse => show/hide"), or blanks.
 void show_hint(bool clear);
-// Draws the master-level slider and applies a left click on it.
-void master_level_slider(int x, int y, int buttons);
-// Draws the output level bar from peak_hold (called every 0.1 s).
-void draw_level_meter();
 
-// Loads the second piano picture "bmp/piano.bmp" (once) and computes the key
-// dot positions on it.
-void load_key_picture_and_geometry();
-// Key display of the sounding keys on the piano picture: keys that went down
-// and keys that went up since the last call.
-void display_keys_down();
-void display_keys_up();
-
-// Thumbnails, bank arrows, help label and set name; may set *deadline to 0
-// to end the main loop's wait at once.
-void mouse_handler(int x, int y, int buttons, double* deadline);
-// Notes played with the mouse on the piano picture (full view).
-void mouse_keyboard(int x, int y, int buttons);
-// F1..F12 notes; sets *key_code to 0 while a function key is held (it is
-// not a command).
-void function_key_notes(int* key_code);
-
-// The presets menu ([P]); sets key_text to "reload" after a preset load.
-void presets_menu();
-
+// A picture of the full view: a black image of width x height, filled from
+// the BMP file only when the file is a BMP of exactly that size. A missing,
+// broken or wrongly sized file leaves it black, and nothing is reported.
+WinImage* load_picture(const char* path, int width, int height);
 // Frees the pictures and thumbnails at exit.
 void destroy_pictures();

@@ -409,7 +409,8 @@ bool load_preset_file(const char* path)
   return true;
 }
 
-static const char* const kFactoryPresets[5] = {"granpiano", "granpiano1", "granpiano2", "upright", "epiano"};
+// Left to right on the thumbnail row.
+static const char* const kFactoryPresets[5] = {"granpiano1", "granpiano2", "granpiano", "upright", "epiano"};
 static const char* const kUserPresets[5] = {"user1", "user2", "user3", "user4", "user5"};
 
 const char* preset_slot_name(int bank, int slot)

@@ -49,10 +49,11 @@ bool save_preset_file(const char* path);
 // the main loop to reload ("reload") and sets the window title.
 bool load_preset_file(const char* path);
 
-// Thumbnail presets: bank 0 factory (granpiano, granpiano1, granpiano2,
-// upright, epiano under "bmp/"), bank 1 user (user1..user5 under
-// "save/user/"); slot 0..4. preset_slot_name gives the bare name (null for a
-// bad bank or slot); thumbnail_preset_path gives program_dir + folder + name
+// Thumbnail presets, slot 0..4 left to right on the thumbnail row: bank 0
+// factory (granpiano1, granpiano2, granpiano, upright, epiano under "bmp/"),
+// bank 1 user (user1..user5 under "save/user/"). preset_slot_name gives the
+// bare name (null for a bad bank or slot), which also names the slot's
+// thumbnail picture; thumbnail_preset_path gives program_dir + folder + name
 // + ".preset" (empty for a bad bank or slot). program_dir ends in "/" or is empty.
 const char* preset_slot_name(int bank, int slot);
 std::string thumbnail_preset_path(const std::string& program_dir, int bank, int slot);

@@ -5,6 +5,9 @@
 #include "platform/window.h"
 
 #include <SDL.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -435,6 +438,17 @@ void win_reset_clip() {
   clip_y2 = fb_height - 1;
 }
 
+void win_draw_string(int x, int y, const char* text, uint32_t color) {
+  if (!window_open || !text) return;
+  Target t = screen_target();
+  for (const char* s = text; *s; s++, x += 8) {
+    const uint8_t* glyph = font8x8_glyph((unsigned char)*s);
+    for (int gy = 0; gy < 8; gy++)
+      for (int gx = 0; gx < 8; gx++)
+        if (glyph[gy] & (0x80 >> gx)) put(t, x + gx, y + gy, color);
+  }
+}
+
 uint32_t win_read_pixel(int x, int y) {
   if (x < 0 || y < 0 || x >= fb_width || y >= fb_height) return 0;
   return framebuffer[(size_t)y * fb_width + x];
@@ -466,8 +480,56 @@ WinImage* win_image_create(int width, int height) {
 
 void win_image_destroy(WinImage* image) { delete image; }
 
+bool win_bmp_header_size(const uint8_t* d, size_t n, int* width, int* height) {
+  auto u16 = [d](size_t at) { return (uint32_t)d[at] | (uint32_t)d[at + 1] << 8; };
+  auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+  if (!d || n < 26 || d[0] != 'B' || d[1] != 'M') return false;
+  long long w, h;
+  if (u32(14) == 12) {  // the old core header: 16-bit sizes
+    w = u16(18);
+    h = u16(20);
+  } else {
+    w = (int32_t)u32(18);
+    h = (int32_t)u32(22);  // negative for rows stored top-down
+  }
+  if (h < 0) h = -h;
+  if (w < 1 || h < 1 || w > INT32_MAX || h > INT32_MAX) return false;
+  if (width) *width = (int)w;
+  if (height) *height = (int)h;
+  return true;
+}
+
+namespace {
+
+// The size from a BMP file's header and the file's length.
+bool bmp_file_header(const char* path, int* width, int* height, long long* file_size) {
+  if (!path) return false;
+  // Only a regular file: a FIFO named like a picture must not hang the program.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  uint8_t header[26];
+  ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, header, sizeof header) : -1;
+  close(fd);
+  *file_size = n > 0 ? (long long)st.st_size : 0;
+  return n > 0 && win_bmp_header_size(header, (size_t)n, width, height);
+}
+
+}  // namespace
+
+bool win_bmp_size(const char* path, int* width, int* height) {
+  long long file_size = 0;
+  return bmp_file_header(path, width, height, &file_size);
+}
+
 bool win_image_load_bmp(WinImage* image, const char* path) {
-  if (!image || !path) return false;
+  int file_w = 0, file_h = 0;
+  long long file_size = 0;
+  if (!image || !bmp_file_header(path, &file_w, &file_h, &file_size)) return false;
+  // Even run-length coded, a byte holds at most a few hundred pixels: a
+  // header claiming more is a broken file, whose picture would only be
+  // allocated to fail.
+  if ((long long)file_w * file_h > 256 * file_size) return false;
   SDL_Surface* loaded = SDL_LoadBMP(path);
   if (!loaded) return false;
   SDL_Surface* rgb = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_RGB888, 0);

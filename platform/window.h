@@ -3,8 +3,8 @@
 // every key or mouse read of the program goes through these functions.
 //
 // Two back ends draw into the same framebuffer:
-//  - SDL2 (the real window): the framebuffer is copied into a streaming
-//    texture and presented when input is polled or win_present() is called.
+//  - SDL2 (the real window): the framebuffer is copied onto the window's
+//    surface when input is polled or win_present() is called.
 //  - headless (tests): no video at all; keys, key-down states and the mouse
 //    are scripted with the win_headless_* functions below.
 // The back end is chosen with win_use_headless() before the first win_open().
@@ -124,6 +124,11 @@ void win_circle(int x, int y, int radius, uint32_t color, bool filled = false);
 void win_set_clip(int x1, int y1, int x2, int y2);
 void win_reset_clip();
 
+// Draws text with its top-left corner at pixel (x, y) in one colour, only
+// the glyphs' own pixels (the background shows through); the text cursor and
+// the text cells are left alone.
+void win_draw_string(int x, int y, const char* text, uint32_t color);
+
 // Reading the framebuffer back (screenshots, tests). win_read_pixel gives 0
 // outside the window; win_read_framebuffer gives width x height pixels, row by
 // row.
@@ -153,6 +158,11 @@ void win_image_destroy(WinImage* image);
 // corner (the overlap of the two sizes). A missing or unreadable file leaves
 // the image unchanged and returns false. Works without a display.
 bool win_image_load_bmp(WinImage* image, const char* path);
+// Width and height of a BMP file from its header alone (a top-down file's
+// height too); false for a missing file or one that is not a BMP.
+bool win_bmp_size(const char* path, int* width, int* height);
+// The same from the first bytes of a file (n of them).
+bool win_bmp_header_size(const uint8_t* data, size_t n, int* width, int* height);
 // Copies the whole image opaquely with its top-left corner at (x, y).
 void win_put_image(int x, int y, const WinImage* image);
 // Copies the part (sx, sy, w, h) of the image to (x, y).

@@ -1,18 +1,17 @@
-// SDL2 back end of the window layer. Implements: the real window with a
-// streaming texture that shows the framebuffer, the window title and
-// position, desktop information, key codes from keyboard and text events
-// (extended keys as 255 + PC set-1 scan code), key-down states by scan code,
-// and the mouse. Threads: main thread only.
+// SDL2 back end of the window layer. Implements: the real window, whose
+// surface receives the framebuffer (no renderer, so no GL library is
+// loaded), the window title and position, desktop information, key codes
+// from keyboard and text events (extended keys as 255 + PC set-1 scan code),
+// key-down states by scan code, and the mouse. Threads: main thread only.
 #include <SDL.h>
+
+#include <algorithm>
 
 #include "platform/window_backend.h"
 
 namespace {
 
-SDL_Window* window = nullptr;      // owned by the main thread
-SDL_Renderer* renderer = nullptr;
-SDL_Texture* texture = nullptr;
-int texture_w = 0, texture_h = 0;
+SDL_Window* window = nullptr;  // owned by the main thread
 
 bool video_ready() {
   if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
@@ -129,46 +128,39 @@ bool sdl_desktop_info(int* width, int* height, int* depth) {
 bool sdl_window_open(int width, int height, const char* title) {
   if (!video_ready()) return false;
   if (!window) {
+    // The window surface stays a plain shared-memory image: SDL would
+    // otherwise back it with a GL texture and map a software GL library on a
+    // desktop without a GPU. Read when the first surface is made.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width, height, SDL_WINDOW_SHOWN);
     if (!window) return false;
-    renderer = SDL_CreateRenderer(window, -1, 0);
-    if (!renderer) renderer = SDL_CreateRenderer(window, -1, SDL_RENDERER_SOFTWARE);
-    if (!renderer) { sdl_window_close(); return false; }
+    if (!SDL_GetWindowSurface(window)) { sdl_window_close(); return false; }
     SDL_StartTextInput();
   } else {
-    SDL_SetWindowSize(window, width, height);
-  }
-  if (!texture || texture_w != width || texture_h != height) {
-    if (texture) SDL_DestroyTexture(texture);
-    // RGB888 is 0x00RRGGBB in a 32-bit word: the framebuffer's own layout.
-    texture = SDL_CreateTexture(renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
-    if (!texture) { sdl_window_close(); return false; }
-    texture_w = width;
-    texture_h = height;
+    SDL_SetWindowSize(window, width, height);  // the surface is made anew at the next present
   }
   return true;
 }
 
 void sdl_window_close() {
-  if (texture) SDL_DestroyTexture(texture);
-  if (renderer) SDL_DestroyRenderer(renderer);
   if (window) SDL_DestroyWindow(window);
-  texture = nullptr;
-  renderer = nullptr;
   window = nullptr;
-  texture_w = texture_h = 0;
 }
 
 bool sdl_window_is_open() { return window != nullptr; }
 
 void sdl_window_present(const uint32_t* pixels, int width, int height) {
-  if (!texture || width != texture_w || height != texture_h) return;
-  SDL_UpdateTexture(texture, nullptr, pixels, width * 4);
-  SDL_Rect dst{0, 0, width, height};
-  SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
-  SDL_RenderClear(renderer);
-  SDL_RenderCopy(renderer, texture, nullptr, &dst);
-  SDL_RenderPresent(renderer);
+  SDL_Surface* surface = window ? SDL_GetWindowSurface(window) : nullptr;
+  if (!surface) return;
+  // Until the desktop has applied a new size the surface may still have the
+  // old one: the overlap is shown, the rest follows with the next present.
+  int w = std::min(width, surface->w), h = std::min(height, surface->h);
+  if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return;
+  // RGB888 is 0x00RRGGBB in a 32-bit word: the framebuffer's own layout.
+  SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_RGB888, pixels, width * 4, surface->format->format,
+                    surface->pixels, surface->pitch);
+  if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+  SDL_UpdateWindowSurface(window);
 }
 
 void sdl_window_set_title(const char* title) {

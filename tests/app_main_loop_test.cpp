@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/main_loop.h"
+#include "app/function_keys.h"
 #include "app/screen.h"
 #include "app/settings.h"
 #include "core/clock.h"

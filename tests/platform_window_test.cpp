@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/window.h"
+#include "tests/support/bmp_writer.h"
 #include "platform/window_backend.h"
 
 namespace {
@@ -290,39 +291,9 @@ TEST(Images, DrawingIntoAnImageStaysInside) {
   win_image_destroy(image);
 }
 
-// A 24-bit bottom-up BMP with rows padded to four bytes.
-void write_bmp24(const std::string& path, int w, int h, const std::vector<uint32_t>& rgb_top_down) {
-  int row_bytes = (w * 3 + 3) & ~3;
-  int data = row_bytes * h;
-  std::vector<uint8_t> f(54 + data, 0);
-  auto le32 = [&](int at, uint32_t v) { for (int i = 0; i < 4; i++) f[at + i] = (uint8_t)(v >> (8 * i)); };
-  f[0] = 'B'; f[1] = 'M';
-  le32(2, (uint32_t)f.size());
-  le32(10, 54);
-  le32(14, 40);
-  le32(18, (uint32_t)w);
-  le32(22, (uint32_t)h);
-  f[26] = 1;
-  f[28] = 24;
-  le32(34, (uint32_t)data);
-  for (int y = 0; y < h; y++) {
-    uint8_t* row = &f[54 + (size_t)(h - 1 - y) * row_bytes];
-    for (int x = 0; x < w; x++) {
-      uint32_t c = rgb_top_down[(size_t)y * w + x];
-      row[x * 3 + 0] = (uint8_t)c;          // blue
-      row[x * 3 + 1] = (uint8_t)(c >> 8);   // green
-      row[x * 3 + 2] = (uint8_t)(c >> 16);  // red
-    }
-  }
-  FILE* out = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(out, nullptr);
-  std::fwrite(f.data(), 1, f.size(), out);
-  std::fclose(out);
-}
-
 TEST(Images, LoadsA24BitBmpIntoTheOverlap) {
   std::string path = ::testing::TempDir() + "qd_window_test.bmp";
-  write_bmp24(path, 3, 2, {0xFF0000, 0x00FF00, 0x0000FF, 0x123456, 0xFFFFFF, 0x000001});
+  ASSERT_TRUE(write_bmp24(path, 3, 2, {0xFF0000, 0x00FF00, 0x0000FF, 0x123456, 0xFFFFFF, 0x000001}));
   WinImage* image = win_image_create(4, 4);
   for (uint32_t& p : image->pixels) p = 0xABCDEF;
   ASSERT_TRUE(win_image_load_bmp(image, path.c_str()));
@@ -340,6 +311,46 @@ TEST(Images, LoadsA24BitBmpIntoTheOverlap) {
   win_image_destroy(small);
   win_image_destroy(image);
   std::remove(path.c_str());
+}
+
+TEST(Images, BmpSizeFromTheHeaderAlone) {
+  auto header = [](uint32_t info_size, int32_t w, int32_t h) {
+    std::vector<uint8_t> d(26, 0);
+    d[0] = 'B';
+    d[1] = 'M';
+    auto le = [&](int at, uint32_t v, int bytes) { for (int i = 0; i < bytes; i++) d[at + i] = (uint8_t)(v >> (8 * i)); };
+    le(14, info_size, 4);
+    if (info_size == 12) {
+      le(18, (uint32_t)w, 2);
+      le(20, (uint32_t)h, 2);
+    } else {
+      le(18, (uint32_t)w, 4);
+      le(22, (uint32_t)h, 4);
+    }
+    return d;
+  };
+  struct Case {
+    std::vector<uint8_t> data;
+    bool ok;
+    int w, h;
+  };
+  std::vector<Case> cases = {
+      {header(40, 700, 148), true, 700, 148},  {header(40, 64, -67), true, 64, 67},  // top-down rows
+      {header(12, 5000, 5000), true, 5000, 5000}, {header(40, 0, 5), false, 0, 0},
+      {header(40, 5, INT32_MIN), false, 0, 0},     {std::vector<uint8_t>(25, 'B'), false, 0, 0},
+  };
+  cases.push_back({header(40, 700, 148), false, 0, 0});
+  cases.back().data[1] = 'X';  // not "BM"
+  for (size_t i = 0; i < cases.size(); i++) {
+    int w = 0, h = 0;
+    EXPECT_EQ(win_bmp_header_size(cases[i].data.data(), cases[i].data.size(), &w, &h), cases[i].ok) << i;
+    if (cases[i].ok) {
+      EXPECT_EQ(w, cases[i].w) << i;
+      EXPECT_EQ(h, cases[i].h) << i;
+    }
+  }
+  EXPECT_FALSE(win_bmp_size("/nonexistent/piano.bmp", nullptr, nullptr));
+  EXPECT_FALSE(win_bmp_size("/", nullptr, nullptr));  // not a regular file
 }
 
 TEST(Images, MissingOrBrokenFileLeavesTheImageUnchanged) {

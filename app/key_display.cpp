@@ -1,0 +1,53 @@
+// The key display: draining the voices' key lists onto the screen.
+#include "app/key_display.h"
+
+#include "app/piano_picture.h"
+#include "app/screen.h"
+#include "core/shared_state.h"
+#include "midi/voices.h"
+
+namespace {
+
+const KeyRowDisplay* key_row = nullptr;
+// Keys that went up, taken with the keys down and drawn after them.
+int keys_went_up[kKeyListSize];
+int keys_went_up_count = 0;
+bool marks_cleared = false;
+
+bool may_draw() { return input_active.load() == 0; }
+
+}  // namespace
+
+void set_key_row_display(const KeyRowDisplay* row) { key_row = row; }
+
+void display_keys_down() {
+  int down[kKeyListSize], up[kKeyListSize], down_count = 0, up_count = 0;
+  if (take_key_marks(down, &down_count, up, &up_count)) {
+    marks_cleared = true;
+    keys_went_up_count = 0;
+  }
+  if (may_draw()) {
+    for (int i = 0; i < down_count; i++) {
+      if (full_view_shown) mark_key_down(down[i]);
+      if (key_row) key_row->key_down(down[i]);
+    }
+  }
+  for (int i = 0; i < up_count && keys_went_up_count < kKeyListSize; i++)
+    keys_went_up[keys_went_up_count++] = up[i];
+}
+
+void display_keys_up() {
+  if (may_draw()) {
+    if (marks_cleared) {
+      if (full_view_shown) draw_piano_picture();
+      if (key_row) key_row->redraw();
+    } else {
+      for (int i = 0; i < keys_went_up_count; i++) {
+        if (full_view_shown) mark_key_up(keys_went_up[i]);
+        if (key_row) key_row->key_up(keys_went_up[i]);
+      }
+    }
+  }
+  marks_cleared = false;
+  keys_went_up_count = 0;
+}

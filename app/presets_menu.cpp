@@ -1,0 +1,117 @@
+// The presets menu and the preset flows.
+#include "app/presets_menu.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/main_loop.h"
+#include "app/screen.h"
+#include "app/settings.h"
+#include "core/shared_state.h"
+#include "platform/dialogs.h"
+#include "platform/window.h"
+
+namespace {
+
+std::string current_folder() {
+  char buf[4096];
+  return getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
+}
+
+bool regular_file(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The file dialog in the program's "save" folder. The name is checked as
+// check_preset_name() does (result 0 cancelled, -1 bad name, 1 good); a
+// good or bad name given relative to the dialog's folder is made whole, so
+// it still names the file there once the current folder is back.
+int ask_preset_name(const char* title, std::string* name) {
+  std::string program_folder = current_folder();
+  bool in_save = chdir("save") == 0;
+  std::string dialog_folder = current_folder();
+  std::string chosen = file_dialog(title, "*.preset");
+  if (in_save && chdir(program_folder.c_str()) != 0) {
+    // The program's folder went away under it: nothing more can be found.
+    return 0;
+  }
+  int result = check_preset_name(chosen, *name);
+  if (result == 1 && (*name)[0] != '/' && !dialog_folder.empty()) *name = dialog_folder + "/" + *name;
+  return result;
+}
+
+}  // namespace
+
+void presets_menu() {
+  // Like a prompt, the menu holds the main thread: the note-off queue is not
+  // served meanwhile, so note-offs end their notes at once.
+  input_active = 1;
+  show_hint(true);
+  win_clear();
+  win_locate(1, 4);
+  win_print("presets");
+  win_locate(4, 4);
+  win_print("[L]load     [S]save");
+  win_locate(8, 4);
+  win_print("other keys => exit");
+  key_text.clear();
+  while (key_text.empty()) {
+    win_sleep_ms(100);
+    key_text = win_poll_key();
+    if (key_text == "s" || key_text == "S") {
+      save_preset();
+    } else if (key_text == "l" || key_text == "L") {
+      load_preset_dialog();
+    }
+  }
+  input_active = 0;
+}
+
+void save_preset() {
+  key_text.clear();
+  std::string name;
+  int checked = ask_preset_name("save preset", &name);
+  if (checked == 0) return;
+  if (checked < 0) {
+    notice("bad name " + name, "notice");
+    return;
+  }
+  if (confirm("save in " + name + " ?", "save preset") != "yes") return;
+  // A preset that could not be written is not reported as saved; the menu
+  // stays open.
+  if (!save_preset_file(name.c_str())) return;
+  notice("preset saved as " + name, "notice");
+  show_window_title();
+  key_text = " ";
+}
+
+void load_preset_dialog() {
+  key_text.clear();
+  std::string name;
+  int checked = ask_preset_name("load preset", &name);
+  if (checked == 0) return;
+  if (checked < 0) {
+    notice("bad name " + name, "notice");
+    return;
+  }
+  if (!regular_file(name)) {
+    notice("not found :" + name, "notice");
+    return;
+  }
+  if (confirm("load " + name + " ?", "load preset") == "yes") load_preset(name);
+}
+
+bool load_preset(const std::string& path) {
+  if (!load_preset_file(path.c_str())) return false;
+  key_text = "reload";
+  show_window_title();
+  return true;
+}
+
+bool load_thumbnail_preset(int bank, int slot) {
+  bool loaded = load_preset(thumbnail_preset_path("", bank, slot));
+  preset_bank = bank;
+  if (loaded) post_pending_key("reload");
+  return loaded;
+}
