@@ -209,6 +209,18 @@ std::string prompt_file_dialog(const std::string& title, bool save, const std::s
   return path;
 }
 
+// Without any box (no zenity, and SDL has no fonts on this display): ask
+// on the window's text screen, as the file name prompt does.
+std::string prompt_confirm(const std::string& text, const std::string& title) {
+  if (!win_is_open()) return "no";
+  if (win_cursor_column() > 1) win_print("", true);
+  win_print(title, true);
+  win_print(unix_lines(text), true);
+  win_print("[Y]OK  [N]cancel: ");
+  std::string answer = console_read_line();
+  return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y') ? "yes" : "no";
+}
+
 }  // namespace
 
 void notice(const std::string& text, const std::string& title) {
@@ -232,7 +244,9 @@ std::string confirm(const std::string& text, const std::string& title) {
     return next_answer("no") == "yes" ? "yes" : "no";
   }
   if (!display_usable()) return "no";
-  return show_box(text, title, true) == 1 ? "yes" : "no";
+  int pressed = show_box(text, title, true);
+  if (pressed < 0) return prompt_confirm(text, title);
+  return pressed == 1 ? "yes" : "no";
 }
 
 bool file_dialog_parse(const std::string& pattern, std::string* folder, std::vector<FileFilter>* filters) {

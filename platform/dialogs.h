@@ -16,7 +16,9 @@
 // title "notice".
 void notice(const std::string& text, const std::string& title = "notice");
 
-// A message box with OK and Cancel: "yes" for OK, "no" otherwise.
+// A message box with OK and Cancel: "yes" for OK, "no" otherwise. When the
+// desktop can show no box at all, the question is asked on the window's
+// text screen (an answer starting with "y" is OK).
 std::string confirm(const std::string& text, const std::string& title);
 
 // Open or save dialog (save when the title contains "save"). The pattern is

@@ -51,13 +51,13 @@ copy_run_folder() {
   rm -f "$work"/quillon_darvo*.ini "$work"/recording.wav
 }
 
-# Starts the copy. The program prints every screen line it writes to standard
-# output as well. It is started from another folder: it must find its files
-# by itself.
+# Starts the copy, with the environment changes given as NAME=VALUE. The
+# program prints every screen line it writes to standard output as well. It
+# is started from another folder: it must find its files by itself.
 start_program() {
   : >"$work/out.txt"
   : >"$work/err.txt"
-  (cd / && exec "$work/quillon_darvo") >"$work/out.txt" 2>"$work/err.txt" &
+  (cd / && exec env "$@" "$work/quillon_darvo") >"$work/out.txt" 2>"$work/err.txt" &
   prog_pid=$!
 }
 
@@ -301,7 +301,132 @@ scenario_no_display() {
   echo "ok: without a display: $(head -n 1 "$work/err.txt")"
 }
 
+# ---- the full view ----
+
+# The colour of pixel (x, y) of the window, as RRGGBB.
+pixel() {
+  import -window "$win" "$work/view.png" 2>/dev/null || fail "no screenshot of the window"
+  convert "$work/view.png" -format "%[hex:p{$1,$2}]" info: 2>/dev/null | cut -c1-6 | tr A-F a-f
+}
+# expect_pixel X Y RRGGBB [WHAT]
+expect_pixel() {
+  local got
+  got=$(pixel "$1" "$2")
+  [ "$got" = "$3" ] || fail "${4:-pixel} at ($1, $2) is $got, expected $3"
+}
+# expect_not_black X Y WHAT
+expect_not_black() {
+  [ "$(pixel "$1" "$2")" != 000000 ] || fail "$3 at ($1, $2) is black"
+}
+window_geometry() { xdotool getwindowgeometry "$win" | awk '/Position|Geometry/ {print $2}' | tr '\n' ' '; }
+# The program reads the buttons' state a few times a second, as a hand's
+# click lasts: the button stays down a moment.
+click_at() {
+  xdotool mousemove --window "$win" "$1" "$2" mousedown "${3:-1}" || fail "could not click at ($1, $2)"
+  sleep 0.15
+  xdotool mouseup "${3:-1}"
+}
+
+# Picture x of the dot of white key number $1 (keys 9, 11, 12, 14, ...).
+white_dot_x() {
+  local key=9 b=0 steps=(2 1 2 2 1 2 2)
+  while [ "$key" -lt "$1" ]; do key=$((key + steps[b % 7])); b=$((b + 1)); done
+  echo $(( (29 * 104 + (2 * b + 1) * 639 + 52) / 104 ))  # 29 + (b + 0.5) x 639 / 52, rounded
+}
+
+# The loudest sample of the recording (16-bit, after the 44-byte header).
+loudest_recorded() {
+  od -An -t d2 -v -j 44 "$work/recording.wav" | tr -s ' ' '\n' |
+    awk 'BEGIN {m = 0} {v = $1 < 0 ? -$1 : $1; if (v > m) m = v} END {print m}'
+}
+
+# Start in the full view: pictures, slider and meter where they belong; the
+# hover frame; a right click to the compact view and back at the same place;
+# notes from the piano picture and F1 (red dots while they sound, the
+# recording has them); a thumbnail's preset loads; P then S saves a preset
+# through the in-window file name prompt.
+scenario_full_view() {
+  copy_run_folder
+  rm -f "$work"/plug-rtaudio.so  # the file device records what is played
+  start_program PATH=/nonexistent  # no zenity: the file dialog asks in the window
+  expect_text "[P]presets  [M]midi"
+  wait_window
+  sleep 1
+  screenshot full_view
+  expect_not_black 100 $((94 + 127)) "piano picture"
+  expect_not_black 382 40 "thumbnail"
+  expect_pixel 206 36 00ff00 "master-level slider"
+  expect_pixel 205 32 9bffff "slider outline"
+  expect_pixel 4 36 00ff00 "level meter bar"
+  expect_pixel 69 36 0000fa "level meter background"
+  xdotool mousemove --window "$win" 565 30
+  sleep 0.5
+  expect_pixel 570 7 ff0000 "hover frame"
+
+  local before
+  before=$(window_geometry)
+  click_at 200 200 3
+  sleep 1.5
+  [ "$(xdotool getwindowgeometry "$win" | awk '/Geometry/ {print $2}')" = 344x93 ] || fail "right click did not show the compact view"
+  click_at 100 50 3
+  sleep 1.5
+  [ "$(window_geometry)" = "$before" ] || fail "the full view came back at $(window_geometry), not $before"
+  expect_text "[P]presets  [M]midi" 3
+
+  # A white key held with the mouse, then F1 (key 48): a red dot while each sounds.
+  local x48 x60
+  x48=$(white_dot_x 48)
+  x60=$(white_dot_x 60)
+  xdotool mousemove --window "$win" "$x60" 215 mousedown 1
+  sleep 0.4
+  expect_pixel "$x60" 220 ff0000 "mouse note dot"
+  xdotool mouseup 1
+  sleep 0.5
+  xdotool mousemove --window "$win" 100 50 keydown --window "$win" F1
+  sleep 0.4
+  expect_pixel "$x48" $((94 + 127)) ff0000 "F1 note dot"
+  xdotool keyup --window "$win" F1
+  sleep 0.5
+  [ "$(pixel "$x48" $((94 + 127)))" != ff0000 ] || fail "the F1 dot stays after the key is up"
+
+  # The thumbnail at x 350 is granpiano1, whose set (1) is not the loaded one.
+  local loads
+  loads=$(grep -cF 'loading sound files...' "$work/out.txt")
+  click_at 360 30
+  expect_text "loading sound files..." $((loads + 1))
+  expect_text "[B]prev [N]next piano1  / [I][O]type="
+  [ "$(xdotool getwindowname "$win")" = "quillon_darvo    granpiano1.preset" ] ||
+    fail "title after the thumbnail: $(xdotool getwindowname "$win")"
+  expect_pixel 360 7 00ff00 "selection frame"
+
+  send_key p
+  sleep 1
+  send_key s
+  sleep 1
+  xdotool type --window "$win" mine
+  send_key Return
+  # No zenity and no fonts for a message box: "save in ... ?" is asked in
+  # the window too.
+  sleep 0.5
+  send_key y
+  send_key Return
+  local deadline=$((SECONDS + 20))
+  until [ -f "$work/save/mine.preset" ]; do
+    [ "$SECONDS" -ge "$deadline" ] && fail "the preset was not saved"
+    sleep 0.3
+  done
+  expect_text "notice: preset saved as $work/save/mine.preset"
+  expect_settings_file save/mine.preset
+  expect_text "[P]presets  [M]midi" 5
+
+  send_last_key Escape
+  expect_exit 0
+  [ "$(loudest_recorded)" -gt 1000 ] || fail "the recording is silent: the notes were not played"
+  echo "ok: full view pictures, frames, slider, meter, mouse and F1 notes, thumbnail preset, saved preset"
+}
+
 scenario_start_keys_exit
+scenario_full_view
 scenario_no_plugins
 scenario_file_device
 scenario_device_plugin_fails
