@@ -5,6 +5,7 @@
 #include "app/screen.h"
 #include "core/shared_state.h"
 #include "midi/voices.h"
+#include "platform/window.h"
 
 namespace {
 
@@ -26,11 +27,12 @@ void display_keys_down() {
     marks_cleared = true;
     keys_went_up_count = 0;
   }
-  if (may_draw()) {
+  if (may_draw() && down_count > 0) {
     for (int i = 0; i < down_count; i++) {
       if (full_view_shown) mark_key_down(down[i]);
       if (key_row) key_row->key_down(down[i]);
     }
+    win_present();  // a dot shows at once, not after the main loop's next sleep
   }
   for (int i = 0; i < up_count && keys_went_up_count < kKeyListSize; i++)
     keys_went_up[keys_went_up_count++] = up[i];

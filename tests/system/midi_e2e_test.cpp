@@ -13,6 +13,8 @@
 //  - the same phrase written into a MIDI file at the recording's times and
 //    rendered by quillon_render with the same settings gives the same notes:
 //    pitches, lengths and levels (within 0.5 dB);
+//  - the full view shows a red dot on each held key and takes it away after
+//    the release (and the time from note-on to dot is printed);
 //  - with the thru port chosen as the program's own input, the probe comes
 //    back, the notice "warning midiout loop detected" is shown, the thru port
 //    leaves the JACK graph and the program plays on.
@@ -43,6 +45,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include "app/settings.h"
 #include "midi/midi_file.h"
@@ -181,6 +186,55 @@ using audiocheck::key_frequency;
 using audiocheck::measured_pitch;
 using audiocheck::read_file;
 using audiocheck::read_recording;
+
+// ---- the window's pixels ----
+// Reads pixels of the program's window straight from the X server, fast
+// enough to time when a dot appears. libX11 is loaded at run time (the
+// program's window library brings it).
+class WindowPixels {
+ public:
+  explicit WindowPixels(unsigned long window) : window_(window) {
+    lib_ = dlopen("libX11.so.6", RTLD_NOW);
+    if (!lib_) return;
+    open_ = (Display * (*)(const char*)) dlsym(lib_, "XOpenDisplay");
+    close_ = (int (*)(Display*))dlsym(lib_, "XCloseDisplay");
+    get_image_ = (XImage * (*)(Display*, Drawable, int, int, unsigned, unsigned, unsigned long, int))
+        dlsym(lib_, "XGetImage");
+    if (open_ && close_ && get_image_) display_ = open_(nullptr);
+  }
+  ~WindowPixels() {
+    if (display_) close_(display_);
+  }
+  bool ok() const { return display_ != nullptr; }
+  // 0xRRGGBB of window pixel (x, y); 0xFFFFFFFF when it cannot be read.
+  uint32_t at(int x, int y) {
+    XImage* image = get_image_(display_, window_, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!image) return 0xFFFFFFFF;
+    uint32_t pixel = (uint32_t)XGetPixel(image, 0, 0) & 0xFFFFFF;
+    XDestroyImage(image);
+    return pixel;
+  }
+
+ private:
+  unsigned long window_;
+  void* lib_ = nullptr;
+  Display* display_ = nullptr;
+  Display* (*open_)(const char*) = nullptr;
+  int (*close_)(Display*) = nullptr;
+  XImage* (*get_image_)(Display*, Drawable, int, int, unsigned, unsigned, unsigned long, int) = nullptr;
+};
+
+// Where the full view shows key k's dot: the piano picture at y 94, white
+// keys' dots at picture y 127 on 52 keys over x 29..668, black keys' at
+// y 97 on 88 key columns over x 29..665.
+void key_dot(int key, int* x, int* y) {
+  static const int steps[7] = {2, 1, 2, 2, 1, 2, 2};
+  int b = 0;
+  for (int k = 9; k < key; b++) k += steps[b % 7];
+  bool black = key % 12 == 1 || key % 12 == 3 || key % 12 == 6 || key % 12 == 8 || key % 12 == 10;
+  *x = black ? (int)std::lround(29 + (key - 9 + 0.5) * 636 / 88) : (int)std::lround(29 + (b + 0.5) * 639 / 52);
+  *y = 94 + (black ? 97 : 127);
+}
 
 class MidiEndToEnd : public ::testing::Test {
  protected:
@@ -490,6 +544,52 @@ class MidiEndToEnd : public ::testing::Test {
     }
   }
 
+  // Keys held on the keyboard show red dots in the full view, which go when
+  // they are released; prints how long a dot takes to appear after its
+  // note-on.
+  void check_key_dots() {
+    std::vector<std::string> windows = program_windows("quillon_darvo", true);
+    ASSERT_FALSE(windows.empty()) << "no program window";
+    WindowPixels pixels(std::stoul(windows[0].substr(windows[0].find(':') + 1)));
+    ASSERT_TRUE(pixels.ok()) << "cannot read the window's pixels";
+    const uint32_t red = 0xFF0000;
+    auto dot_is = [&](int key, bool want_red) {
+      int x, y;
+      key_dot(key, &x, &y);
+      return (pixels.at(x, y) == red) == want_red;
+    };
+    std::vector<double> delays;
+    for (int key : {48, 55, 66, 72, 79}) {
+      ASSERT_TRUE(dot_is(key, false)) << "key " << key << " shows a dot before it is played";
+      send({0x90, (uint8_t)key, 100});
+      double on = sent.back().time;
+      ASSERT_TRUE(poll_until(2.0, [&] { return dot_is(key, true); })) << "no red dot on key " << key;
+      delays.push_back(now_s() - on);
+      sleep_s(0.1);
+      send({0x80, (uint8_t)key, 0});
+      ASSERT_TRUE(poll_until(2.0, [&] { return dot_is(key, false); })) << "the dot of key " << key << " stays";
+    }
+    // A chord (its notes a little apart, as the rate gate wants them): every
+    // held key has its dot at once.
+    const int chord[] = {60, 61, 64, 68};
+    for (int key : chord) {
+      send({0x90, (uint8_t)key, 100});
+      sleep_s(0.01);
+    }
+    sleep_s(0.3);
+    for (int key : chord) EXPECT_TRUE(dot_is(key, true)) << "no red dot on held key " << key;
+    EXPECT_TRUE(dot_is(62, false)) << "a dot on a key not held";
+    for (int key : chord) {
+      send({0x80, (uint8_t)key, 0});
+      sleep_s(0.01);
+    }
+    sleep_s(0.3);
+    for (int key : chord) EXPECT_TRUE(dot_is(key, false)) << "the dot of released key " << key << " stays";
+    std::sort(delays.begin(), delays.end());
+    std::printf("note-on to red dot: %.1f ms median, %.1f .. %.1f ms (the screen is polled every ms)\n",
+                delays[delays.size() / 2] * 1000, delays.front() * 1000, delays.back() * 1000);
+  }
+
   // The loudest sample between two recording times (seconds).
   float loudest_between(const Recording& rec, double from, double to) {
     size_t a = (size_t)std::max(0.0, from * rec.rate), b = (size_t)std::max(0.0, to * rec.rate);
@@ -560,6 +660,8 @@ TEST_F(MidiEndToEnd, PhraseWithPedalIsRecordedAtPitchAndEchoedOnTheThruPort) {
   note(62, 0.4, &on, &off);
   notes.push_back({62, on, off, kNoteOffDelay});
   sleep_s(0.6);
+  ASSERT_NO_FATAL_FAILURE(check_key_dots());
+  sleep_s(0.3);  // the last releases reach the thru port
   ASSERT_TRUE(running()) << "the program ended during the phrase";
 
   // The thru port: the probe, then every message as played; of the flood a

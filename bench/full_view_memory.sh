@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Resident size of the instrument after start-up with set 0 in the full view:
+# starts a copy of the run folder (settings as at a first start, the file
+# device instead of a sound card) on $DISPLAY, waits for the status screen,
+# reads /proc/PID/status, and ends the program with Esc. With "device" the
+# sound device plug-in stays (JACK's shared memory then counts too).
+# usage: bench/full_view_memory.sh RUN_DIR [device]
+set -uo pipefail
+run_src=$(cd "${1:?usage: full_view_memory.sh RUN_DIR}" && pwd)
+work=$(mktemp -d /tmp/qd_memory.XXXXXX)
+trap 'kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+cp -r "$run_src"/. "$work"/
+rm -f "$work"/quillon_darvo*.ini
+[ "${2:-}" = device ] || rm -f "$work"/plug-rtaudio.so
+(cd / && exec "$work/quillon_darvo") >"$work/out.txt" 2>&1 &
+pid=$!
+for _ in $(seq 1 900); do
+  grep -qF "[P]presets  [M]midi" "$work/out.txt" && break
+  # Notice boxes (no MIDI device here; shown by a helper program) are
+  # answered with Enter.
+  for p in "$pid" $(pgrep -P "$pid"); do
+    for w in $(xdotool search --all --onlyvisible --pid "$p" --name '^notice$' 2>/dev/null); do
+      xdotool windowfocus --sync "$w" key Return 2>/dev/null
+    done
+  done
+  sleep 0.1
+done
+grep -qF "[P]presets  [M]midi" "$work/out.txt" || { echo "the program did not reach its status screen:"; cat "$work/out.txt"; exit 1; }
+sleep 2
+grep -E 'VmRSS|RssAnon|RssFile|RssShmem' "/proc/$pid/status"
+kb=$(awk '/VmRSS/ {print $2}' "/proc/$pid/status")
+# The sample pass keeps one unfiltered copy of the nine samples: 16 s of
+# 16-bit stereo at 44100 frames per second each.
+pass_kb=$((9 * 16 * 44100 * 4 / 1024))
+echo "resident: $((kb / 1024)) MB; with the sample-pass copy ($((pass_kb / 1024)) MB): $(((kb + pass_kb) / 1024)) MB; target 160 MB"
+grep -ciE 'libGL|libLLVM|swrast' "/proc/$pid/maps" | sed 's/^/GL or LLVM mappings: /'
+w=$(xdotool search --all --onlyvisible --pid "$pid" --name '^quillon_darvo' | head -n 1)
+xdotool windowfocus --sync "$w" key Escape 2>/dev/null
+wait "$pid"
