@@ -1,6 +1,7 @@
 // libmad's synchronous decoder driven over a whole MP3 file in memory, each
-// decoded frame converted to the output channel count and appended to a WAV
-// file or an in-memory WAV image whose header grows with every frame.
+// decoded frame trimmed to the encoded samples (mp3_gapless), converted to
+// the output channel count and appended to a WAV file or an in-memory WAV
+// image whose header grows with every frame.
 #include "engine/mp3_decode.h"
 
 #include <mad.h>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "engine/mp3_gapless.h"
 #include "engine/wav_read.h"
 #include "engine/wav_text.h"
 
@@ -24,6 +26,7 @@ struct DecodeContext {
   uint32_t data_size;
   int write_failed;
   uint8_t* convert;
+  Mp3Gapless gapless;
 };
 
 static void put_u32(uint8_t* p, uint32_t v) {
@@ -75,8 +78,11 @@ static enum mad_flow on_error(void*, struct mad_stream* stream, struct mad_frame
 static enum mad_flow on_output(void* data, struct mad_header const*, struct mad_pcm* pcm) {
   DecodeContext* c = (DecodeContext*)data;
   Mp3Output* out = c->out;
-  uint32_t bytes = mp3_convert_frame(out, c->convert, pcm->channels, pcm->samples[0],
-                                     pcm->samples[1], pcm->length);
+  int32_t first = 0, count = 0;
+  mp3_gapless_frame(&c->gapless, pcm->length, &first, &count);
+  if (count == 0) return MAD_FLOW_CONTINUE;
+  uint32_t bytes = mp3_convert_frame(out, c->convert, pcm->channels, pcm->samples[0] + first,
+                                     pcm->samples[1] + first, count);
   if (out->file != nullptr) {
     if (c->data_size == 0) {
       build_header(c, pcm->samplerate);
@@ -129,6 +135,15 @@ int mp3_decode_whole(const uint8_t* mp3, size_t length, Mp3Output* out) {
   c.riff_size = 36;
   c.convert = (uint8_t*)calloc(kConvertBytes, 1);
   if (c.convert == nullptr) return 0;
+
+  // The whole file is scanned for the encoder's tag before decoding starts.
+  struct mad_stream scan;
+  mad_stream_init(&scan);
+  mad_stream_buffer(&scan, c.mp3, c.length);
+  mp3_gapless_init(&c.gapless);
+  mp3_gapless_scan(&c.gapless, &scan);
+  mad_stream_finish(&scan);
+  mp3_gapless_plan(&c.gapless);
 
   struct mad_decoder decoder;
   mad_decoder_init(&decoder, &c, on_input, nullptr, nullptr, on_output, on_error, nullptr);

@@ -24,7 +24,8 @@ struct Mp3Output {
 };
 
 // Decodes length bytes of MP3 data (the buffer must be followed by at least
-// 8 zero bytes, libmad's guard, which are handed over with it). Returns 1
+// 8 zero bytes, libmad's guard, which are handed over with it), trimmed to
+// the encoded samples when the encoder's tag says where they are. Returns 1
 // when the decoder ran to the end without a fatal error, else 0. The final
 // header is left at the destination's start.
 int mp3_decode_whole(const uint8_t* mp3, size_t length, Mp3Output* out);

@@ -1,7 +1,9 @@
 // The engine's one MP3 stream: a decoder thread reads the file in 8 KiB
-// pieces, decodes frame by frame with libmad's low-level calls and writes
-// 16-bit frames in the output format into a ring of three blocks; fbs_fill
-// takes one block from the ring per call (fbs_stream_fill_step).
+// pieces, decodes frame by frame with libmad's low-level calls, trims the
+// frames to the encoded samples (mp3_gapless; the file is scanned once when
+// the stream is created) and writes 16-bit frames in the output format into
+// a ring of three blocks; fbs_fill takes one block from the ring per call
+// (fbs_stream_fill_step).
 //
 // Threads: the entry points run on the main thread; the decoder thread owns
 // the file and the libmad state while it runs; the plug-in's thread reads the
@@ -23,6 +25,7 @@
 #include "engine/fbs.h"
 #include "engine/kernels.h"
 #include "engine/mp3_decode.h"
+#include "engine/mp3_gapless.h"
 #include "engine/wav_read.h"
 
 // MP3 bytes read per refill, and libmad's zero guard behind the last piece.
@@ -44,6 +47,7 @@ static int32_t g_frames = 0;
 static struct mad_stream g_mad_stream;
 static struct mad_frame g_mad_frame;
 static struct mad_synth g_mad_synth;
+static Mp3Gapless g_gapless;
 static Mp3Output g_output;
 static int32_t g_rate = 0;        // output rate at creation
 static int32_t g_buffersize = 0;  // output block size at creation
@@ -122,14 +126,19 @@ static int write_pieces(int32_t bytes, int32_t unit, uint64_t step, float ratio)
 // Converts the synthesised frame and writes it into the ring.
 static void write_frame() {
   struct mad_pcm* pcm = &g_mad_synth.pcm;
-  int32_t bytes = (int32_t)mp3_convert_frame(&g_output, g_stream.conversion, pcm->channels,
-                                             pcm->samples[0], pcm->samples[1], pcm->length);
+  int32_t first = 0, count = 0;
+  mp3_gapless_frame(&g_gapless, pcm->length, &first, &count);
+  if (count == 0) return;
+  int32_t bytes =
+      (int32_t)mp3_convert_frame(&g_output, g_stream.conversion, pcm->channels,
+                                 pcm->samples[0] + first, pcm->samples[1] + first, count);
   if (bytes <= 0) return;
   if ((int32_t)pcm->samplerate == g_rate) {
-    // 4-byte units, unless the ring is not a whole number of them (mono
-    // output with an odd frame count): a unit that no longer fits before the
-    // ring's end would leave a gap the mixer reads, so 2-byte samples then.
-    write_pieces(bytes, g_ring_bytes % 4 == 0 ? 4 : 2, 65536, 1.0f);
+    // Mono output goes in 2-byte samples: a trimmed frame may hold an odd
+    // number of them, and the ring may not be a whole number of 4-byte
+    // units (an odd frame count per block); a 4-byte unit would then drop a
+    // sample or leave a gap at the ring's end that the mixer reads.
+    write_pieces(bytes, g_output.channels == 1 ? 2 : 4, 65536, 1.0f);
   } else {
     float ratio = (float)pcm->samplerate / (float)g_rate;
     int32_t unit = g_output.channels == 1 ? 2 : 4;
@@ -142,14 +151,15 @@ static void write_frame() {
   }
 }
 
-// Keeps the undecoded tail and appends up to 8 KiB from the file. Returns 0
-// when nothing new could be read: the decoder can make no more progress.
-static int refill_input() {
+// Keeps the undecoded tail of the stream's buffer and appends up to 8 KiB
+// from the file. Returns 0 when nothing new could be read: the decoder can
+// make no more progress.
+static int refill_input(struct mad_stream* stream) {
   size_t keep = 0;
-  if (g_mad_stream.buffer != nullptr && g_mad_stream.next_frame != nullptr) {
-    keep = (size_t)(g_mad_stream.bufend - g_mad_stream.next_frame);
+  if (stream->buffer != nullptr && stream->next_frame != nullptr) {
+    keep = (size_t)(stream->bufend - stream->next_frame);
     if (keep > kInputBytes) keep = kInputBytes;
-    memmove(g_stream.input, g_mad_stream.next_frame, keep);
+    memmove(g_stream.input, stream->next_frame, keep);
   }
   size_t want = kInputBytes - keep;
   if ((long)want > g_bytes_left) want = (size_t)g_bytes_left;
@@ -163,9 +173,24 @@ static int refill_input() {
     memset(g_stream.input + length, 0, kInputGuard);
     length += kInputGuard;
   }
-  mad_stream_buffer(&g_mad_stream, g_stream.input, length);
-  g_mad_stream.error = MAD_ERROR_NONE;
+  mad_stream_buffer(stream, g_stream.input, length);
+  stream->error = MAD_ERROR_NONE;
   return 1;
+}
+
+// Reads the whole file once through libmad's header decoder for the
+// encoder's tag and the length of the audio, in the pieces the decoder will
+// read, then rewinds it. Returns 0 when it cannot be rewound.
+static int scan_file(long length) {
+  struct mad_stream scan;
+  mad_stream_init(&scan);
+  mp3_gapless_init(&g_gapless);
+  g_bytes_left = length;
+  while (refill_input(&scan)) mp3_gapless_scan(&g_gapless, &scan);
+  mad_stream_finish(&scan);
+  mp3_gapless_plan(&g_gapless);
+  g_bytes_left = length;
+  return fseek(g_file, 0, SEEK_SET) == 0;
 }
 
 static void decoder_main() {
@@ -178,7 +203,7 @@ static void decoder_main() {
   g_started.store(1);
   while (g_stream.running.load() == 1) {
     if (g_mad_stream.buffer == nullptr || g_mad_stream.error == MAD_ERROR_BUFLEN) {
-      if (!refill_input()) break;
+      if (!refill_input(&g_mad_stream)) break;
     }
     if (mad_frame_decode(&g_mad_frame, &g_mad_stream) == 0) {
       ++g_frames;
@@ -290,7 +315,11 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_CREATE_MP3STREAM(const char* file_nam
     return 0;
   }
   g_file = f;
-  g_bytes_left = length;
+  if (!scan_file(length)) {
+    fclose(f);
+    g_file = nullptr;
+    return 0;
+  }
   g_frames = 0;
   g_rate = fbs_out_rate();
   g_buffersize = buffersize;

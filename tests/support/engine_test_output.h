@@ -7,6 +7,7 @@
 // Header-only: tests/support/*.cpp go into every test program, this only
 // into those that include it.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +55,33 @@ inline void put16(FILE* f, uint16_t v) {
 inline void put32(FILE* f, uint32_t v) {
   put16(f, (uint16_t)v);
   put16(f, (uint16_t)(v >> 16));
+}
+
+// The canonical 44-byte header of a 16-bit PCM WAV file with `bytes` of samples.
+inline void put_wav_header(FILE* f, uint32_t rate, uint16_t channels, uint32_t bytes) {
+  fwrite("RIFF", 1, 4, f);
+  put32(f, 36 + bytes);
+  fwrite("WAVEfmt ", 1, 8, f);
+  put32(f, 16);
+  put16(f, 1);
+  put16(f, channels);
+  put32(f, rate);
+  put32(f, rate * 2 * channels);
+  put16(f, (uint16_t)(2 * channels));
+  put16(f, 16);
+  fwrite("data", 1, 4, f);
+  put32(f, bytes);
+}
+
+// The CRC that protects an MP3 encoder's information frame, for tests that
+// forge one: CRC-16 with the polynomial 0x8005 bit-reversed, starting at 0.
+inline uint16_t mp3_tag_crc(const uint8_t* p, size_t n) {
+  uint16_t crc = 0;
+  for (size_t i = 0; i < n; ++i) {
+    crc ^= p[i];
+    for (int b = 0; b < 8; ++b) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+  }
+  return crc;
 }
 
 }  // namespace enginetest
