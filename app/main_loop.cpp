@@ -25,6 +25,7 @@
 #include "effects/equalizer.h"
 #include "effects/keyrev.h"
 #include "effects/keytone.h"
+#include "effects/sample_pass.h"
 #include "effects/master_chain.h"
 #include "effects/reverb.h"
 #include "engine/fbs.h"
@@ -183,6 +184,10 @@ void clamp_equalizer_settings() {
 // Sample cycle: loads the set when it changed, makes the sounds, builds the
 // tables and installs the effects. Returns 0, or 1 after a fatal error.
 int sample_cycle() {
+  // The effects first: the sample pass below uses the output format and the
+  // clamped key reverb parameters.
+  read_output_format();
+  install_effects();
   if (!sample_set_complete(piano_sound)) piano_sound = 0;
   if (piano_sound != loaded_sound) {
     // Waves kept for a reload of the same set are still held when that set
@@ -198,9 +203,9 @@ int sample_cycle() {
       stop_engine();
       return status;
     }
-    take_unfiltered_copy(wave);
+    copy_unfiltered_samples(wave);
   }
-  run_keytone_pass(wave);
+  keytone_pass();
 
   for (int w = 0; w < kSampleWaves; w++) {
     for (int j = 1; j <= kSoundsPerSample; j++) {
@@ -220,11 +225,7 @@ int sample_cycle() {
 
   build_speed_table(type_offset);
   build_velocity_curve(loaded_sound, velo_mode);
-  plug_bits = FBS_GET_PLUGBITS();
-  plug_rate = FBS_GET_PLUGRATE();
-  plug_channels = FBS_GET_PLUGCHANNELS();
   restart_level_analysis(win_timer());
-  install_effects();
   FBS_SET_MASTERCALLBACK(master_callback);
   update_effect_routing();
 
@@ -346,6 +347,12 @@ int program_end() {
 }  // namespace
 
 // ---- Pieces ----
+
+void read_output_format() {
+  plug_bits = FBS_GET_PLUGBITS();
+  plug_rate = FBS_GET_PLUGRATE();
+  plug_channels = FBS_GET_PLUGCHANNELS();
+}
 
 void install_effects() {
   clamp_reverb_params(&reverb2_params);
@@ -471,7 +478,7 @@ void run_command() {
       win_locate(9, 21);
       win_print("[X]...      ");
       win_present();
-      run_keytone_pass(wave);
+      keytone_pass();
       key_text.clear();
       draw_status_screen();
       break;
@@ -480,7 +487,7 @@ void run_command() {
       win_locate(8, 1);
       win_print("[Y]...      ");
       win_present();
-      run_keyrev_pass(wave);
+      keyreverb_pass();
       key_text.clear();
       draw_status_screen();
       break;

@@ -84,8 +84,11 @@ std::string key_text_for_code(int code);
 // M, a digit, or the command text "reload".
 bool key_ends_key_loop(int code, const std::string& text);
 
-// The effects' start-up, after a set is loaded and before the master
-// callback is installed: the reverb and equalizer settings clamped, the
+// The output format (plug_bits, plug_rate, plug_channels) from the engine.
+void read_output_format();
+
+// The effects' start-up, after read_output_format and before the sample pass
+// of a set load: the reverb, key reverb and equalizer settings clamped, the
 // reverb set up and the equalizer coefficients computed.
 void install_effects();
 

@@ -25,7 +25,7 @@
 #include "app/settings.h"
 #include "core/clock.h"
 #include "core/key_samples.h"
-#include "effects/keytone.h"
+#include "effects/sample_pass.h"
 #include "effects/master_chain.h"
 #include "engine/fbs.h"
 #include "engine/wav_read.h"
@@ -181,11 +181,13 @@ std::string start_instrument(const std::string& sounds) {
   if (!FBS_INIT(kRate, kChannels, 12, buffer_size, 0) || !output) return "the engine did not start";
   block_factor = 1024.0f / std::min(4096, std::max(64, (int)FBS_GET_PLUGFRAMES()));
 
+  read_output_format();
+  install_effects();
   if (!sample_set_complete(piano_sound, sounds)) piano_sound = 0;
   std::string failure = load_sample_set(piano_sound, wave, sounds);
   if (!failure.empty()) return failure;
-  take_unfiltered_copy(wave);
-  run_keytone_pass(wave);
+  copy_unfiltered_samples(wave);
+  keytone_pass();
   for (int w = 0; w < kSampleWaves; w++) {
     for (int j = 1; j <= kSoundsPerSample; j++) {
       if (!FBS_CREATE_SOUND(wave[w], &sound[w][j]))
@@ -197,11 +199,7 @@ std::string start_instrument(const std::string& sounds) {
   free_all_voices();
   build_speed_table(type_offset);
   build_velocity_curve(piano_sound, velo_mode);
-  plug_bits = FBS_GET_PLUGBITS();
-  plug_rate = FBS_GET_PLUGRATE();
-  plug_channels = FBS_GET_PLUGCHANNELS();
   restart_level_analysis(virtual_clock());
-  install_effects();
   FBS_SET_MASTERCALLBACK(master_callback);
   update_effect_routing();
   return "";

@@ -1,9 +1,34 @@
-// Key reverb.
-//
-// Not built yet: the pass leaves the samples unchanged and the editor returns
-// at once.
+// Key reverb: per-wave set-up of its line.
 #include "effects/keyrev.h"
 
-void run_keyrev_pass(const int[9]) {}
+#include <cmath>
+#include <cstring>
 
+#include "core/settings_values.h"
+#include "effects/master_chain.h"
+
+float keyreverb_line[kEchoLineSize];
+int keyreverb_pos = 0;
+float keyreverb_gain1 = 0.0f;
+float keyreverb_gain2 = 0.0f;
+int keyreverb_delay1 = kEchoMinDistance;
+int keyreverb_delay2 = kEchoMinDistance;
+int keyreverb_channels = 0;
+
+float keyreverb_scale(int wave) { return std::pow(2.0f, static_cast<float>(4 - wave) / 3.0f); }
+
+void keyreverb_setup(int wave) {
+  std::memset(keyreverb_line, 0, sizeof keyreverb_line);
+  keyreverb_pos = 0;
+  ReverbParams p = keyrev_params;
+  keyreverb_gain1 = p.kreverb1;
+  keyreverb_gain2 = (1.0f - p.kreverb1) * p.kreverb2;
+  float d = keyreverb_scale(wave);
+  int rate = plug_rate.load(), channels = plug_channels.load();
+  keyreverb_channels = channels;
+  keyreverb_delay1 = echo_tap_distance(p.Treverb1 * d, rate, channels);
+  keyreverb_delay2 = echo_tap_distance(p.Treverb2 * d, rate, channels);
+}
+
+// Not built yet: the editor returns at once.
 void keyrev_editor() {}

@@ -1,11 +1,61 @@
-// Key tone filters and the sample pass.
-//
-// Not built yet: no copy is taken, the pass leaves the samples as loaded and
-// the editor returns at once.
+// Key tone filters: per-wave coefficients and gains.
 #include "effects/keytone.h"
 
-void take_unfiltered_copy(const int[9]) {}
+#include <cmath>
 
-void run_keytone_pass(const int[9]) {}
+#include "core/key_samples.h"
+#include "core/settings_values.h"
+#include "engine/fbs.h"
 
+ThreeBandFilter keytone_left;
+ThreeBandFilter keytone_right;
+int keytone_order = 1;
+
+namespace {
+
+// Gain factor of every band in mode 2, whose outer bands change sign.
+constexpr float kInvertedGain = 0.82f;
+// Splits at or above rate / 3.4 are held there, and that band takes the mid gain.
+constexpr double kRateToLimit = 3.4;
+
+}  // namespace
+
+float keytone_scale(int wave) { return 0.9f * std::pow(2.0f, static_cast<float>(wave - 5)); }
+
+void keytone_setup(int wave) {
+  if (wave < 0 || wave >= kSamplesPerSet) return;
+  int rate = FBS_GET_PLUGRATE();
+  rate = rate < 4000 ? 4000 : (rate > 100000 ? 100000 : rate);
+  float r = static_cast<float>(rate);
+  float s = keytone_scale(wave);
+  float low_split = static_cast<float>(keytone_bands.lowf.load()) * s;
+  float high_split = static_cast<float>(keytone_bands.highf.load()) * s;
+  float lowg = keytone_bands.lowg.load(), midg = keytone_bands.midg.load(), highg = keytone_bands.highg.load();
+
+  ThreeBandFilter& f = keytone_left;
+  f.low_coef = three_band_coef(low_split / r);
+  f.high_coef = three_band_coef(high_split / r);
+  f.low_gain = lowg;
+  f.mid_gain = midg;
+  f.high_gain = highg;
+  if (keytone_mode == 2) {
+    f.low_gain = -kInvertedGain * lowg;
+    f.mid_gain = kInvertedGain * midg;
+    f.high_gain = -kInvertedGain * highg;
+  }
+  float limit = static_cast<float>(std::nearbyint(rate / kRateToLimit));  // 12971 at 44100 Hz
+  if (low_split >= limit) {
+    f.low_coef = three_band_coef(limit / r);
+    f.low_gain = midg;
+  }
+  if (high_split >= limit) {
+    f.high_coef = three_band_coef(limit / r);
+    f.high_gain = midg;
+  }
+  three_band_clear(f);
+  keytone_right = f;
+  keytone_order = keytone_bands.order.load();
+}
+
+// Not built yet: the editor returns at once.
 void keytone_editor() {}

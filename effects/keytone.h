@@ -1,14 +1,35 @@
-// Key tone filters: the sample pass that rewrites the loaded samples through
-// per-octave filters, the unfiltered copy it starts from, and its editor ([S]).
+// Key tone filters: a three-band filter whose splits follow the octave of
+// each wave, run over the samples by the sample pass (effects/sample_pass.h),
+// and the key tone editor ([S]).
 #pragma once
+#include "effects/three_band.h"
 
-// Keeps a copy of the freshly loaded, unfiltered sample data of the nine
-// waves, which every later pass starts from. Main thread, after a set load.
-void take_unfiltered_copy(const int waves[9]);
+// The filter of the wave being processed: set L (mono output, and the even
+// value indices of stereo output) and set R (the odd ones). Main thread,
+// meaningful for one wave of one pass.
+extern ThreeBandFilter keytone_left;
+extern ThreeBandFilter keytone_right;
+// Stages per chain of that wave's filter: keytone_bands.order as keytone_setup
+// found it; outside 1..5 the filter passes values through unchanged.
+extern int keytone_order;
 
-// Rewrites the nine waves for keytone_mode (0 restores the unfiltered data).
+// Split scale of wave i: 0.9 x 2^(i - 5) (a split of 1000 is 28.125 Hz x 2^i).
+float keytone_scale(int wave);
+
+// Coefficients and gains of wave 0..8 from keytone_mode and keytone_bands at
+// the engine's output rate, both sets cleared. Another index does nothing.
 // Main thread.
-void run_keytone_pass(const int waves[9]);
+void keytone_setup(int wave);
+
+// One value through the filter of order N = keytone_order (1..5) on `set`
+// (keytone_left or keytone_right): low x gL + mid x gM + high x gH, summed in
+// that order. The pass picks N once per wave and passes values through
+// unchanged for an order outside 1..5.
+template <int N>
+inline float keytone_step(ThreeBandFilter& set, float x) {
+  ThreeBands b = three_band_split<N>(set, x);
+  return b.low * set.low_gain + b.mid * set.mid_gain + b.high * set.high_gain;
+}
 
 // The key tone editor ([S], while keytone_mode is 1 or 2). Main thread.
 void keytone_editor();

@@ -72,27 +72,36 @@ inline bool read_recording(const std::string& path, Recording* rec, std::string*
   return false;
 }
 
+// `n` frames at `start` under a Hann window.
+inline std::vector<double> hann_window(const Recording& rec, size_t start, size_t n) {
+  std::vector<double> x(n);
+  for (size_t i = 0; i < n; i++)
+    x[i] = rec.mono[start + i] * (0.5 - 0.5 * std::cos(2 * M_PI * (double)i / (double)(n - 1)));
+  return x;
+}
+
+// Power of the spectrum line at `f` Hz of windowed frames (Goertzel).
+inline double line_power(const std::vector<double>& x, double f, int rate) {
+  double c = 2 * std::cos(2 * M_PI * f / rate), s1 = 0, s2 = 0;
+  for (double v : x) {
+    double s0 = v + c * s1 - s2;
+    s2 = s1;
+    s1 = s0;
+  }
+  return s1 * s1 + s2 * s2 - c * s1 * s2;
+}
+
 // Strongest frequency between 0.7 and 1.4 times `expected` (half an octave
 // down, more than that up, so a wrong key or sample shows), from a Hann
 // window of `n` frames at `start`, scanning the spectrum in 0.05 % steps.
 inline double measured_pitch(const Recording& rec, size_t start, size_t n, double expected) {
-  std::vector<double> x(n);
-  for (size_t i = 0; i < n; i++)
-    x[i] = rec.mono[start + i] * (0.5 - 0.5 * std::cos(2 * M_PI * (double)i / (double)(n - 1)));
+  std::vector<double> x = hann_window(rec, start, n);
   double best = 0, best_f = 0;
   for (double r = 0.70; r <= 1.40; r += 0.0005) {
-    double f = expected * r, w = 2 * M_PI * f / rec.rate;
-    // Goertzel: the magnitude of one spectrum line.
-    double c = 2 * std::cos(w), s1 = 0, s2 = 0;
-    for (size_t i = 0; i < n; i++) {
-      double s0 = x[i] + c * s1 - s2;
-      s2 = s1;
-      s1 = s0;
-    }
-    double power = s1 * s1 + s2 * s2 - c * s1 * s2;
+    double power = line_power(x, expected * r, rec.rate);
     if (power > best) {
       best = power;
-      best_f = f;
+      best_f = expected * r;
     }
   }
   return best_f;

@@ -186,6 +186,32 @@ using audiocheck::key_frequency;
 using audiocheck::measured_pitch;
 using audiocheck::read_file;
 using audiocheck::read_recording;
+using audiocheck::hann_window;
+using audiocheck::line_power;
+using audiocheck::sounding_span;
+
+// Sum of |a - b| over `n` frames of the recording at `a` and at `b`.
+double difference(const Recording& rec, size_t a, size_t b, size_t n) {
+  double sum = 0;
+  for (size_t t = 0; t < n; t++) sum += std::fabs(rec.mono[a + t] - rec.mono[b + t]);
+  return sum;
+}
+
+// The frame near `guess` (within `search` frames) where `n` frames of the
+// recording best match those at `ref`: a note of the same key, speed and
+// volume has the same values there.
+size_t align(const Recording& rec, size_t ref, size_t guess, size_t n, size_t search) {
+  size_t best = guess;
+  double best_diff = -1;
+  for (size_t b = guess > search ? guess - search : 0; b <= guess + search && b + n <= rec.mono.size(); b++) {
+    double d = difference(rec, ref, b, n);
+    if (best_diff < 0 || d < best_diff) {
+      best_diff = d;
+      best = b;
+    }
+  }
+  return best;
+}
 
 // ---- the window's pixels ----
 // Reads pixels of the program's window straight from the X server, fast
@@ -324,7 +350,7 @@ class MidiEndToEnd : public ::testing::Test {
 
   // The run folder copy with the settings: WAV set 1 (no MP3 start delay),
   // 2048-frame blocks, input 1, the given thru port.
-  void make_run_folder(int thru) {
+  void make_run_folder(int thru, const std::function<void()>& more_settings = [] {}) {
     std::string src = QD_RUN_DIR;
     shell("rm -rf '" + run + "'");
     int status = 1;
@@ -340,6 +366,7 @@ class MidiEndToEnd : public ::testing::Test {
     thru_port = thru;
     note_off_delay = kNoteOffDelay;
     reverb_mode = 0;  // no tail after a note ends
+    more_settings();
     ASSERT_TRUE(write_settings((run + "quillon_darvo.ini").c_str()));
   }
 
@@ -431,6 +458,23 @@ class MidiEndToEnd : public ::testing::Test {
     ASSERT_NE(status, -1) << "the program did not end after Esc";
     prog_pid = 0;
     ASSERT_EQ(status, 0);
+  }
+
+  // Types one key into the program's window (xdotool key name).
+  void press(const std::string& key) {
+    std::vector<std::string> windows = program_windows("quillon_darvo", true);
+    ASSERT_FALSE(windows.empty()) << "no program window";
+    shell("xdotool windowfocus --sync " + windows[0].substr(windows[0].find(':') + 1) + " key " + key);
+  }
+
+  // Ends the program, which must have shown no notice, and reads its recording.
+  void end_and_read(Recording* rec) {
+    stop_watching();
+    ASSERT_NO_FATAL_FAILURE(end_program());
+    EXPECT_EQ(output().find("notice: "), std::string::npos) << "unexpected notice:\n" << output();
+    std::string why;
+    ASSERT_TRUE(read_recording(run + "recording.wav", rec, &why)) << why;
+    ASSERT_EQ(rec->rate, 44100);
   }
 
   // ---- the keyboard ----
@@ -687,14 +731,8 @@ TEST_F(MidiEndToEnd, PhraseWithPedalIsRecordedAtPitchAndEchoedOnTheThruPort) {
   std::printf("flood: %zu messages sent, %zu passed to the thru port\n", flood.size(), flood_heard);
   EXPECT_GT(flood_heard, 40u);  // the rate gate lets a burst through
 
-  stop_watching();
-  ASSERT_NO_FATAL_FAILURE(end_program());
-  EXPECT_EQ(output().find("notice: "), std::string::npos) << "unexpected notice:\n" << output();
-
   Recording rec;
-  std::string why;
-  ASSERT_TRUE(read_recording(run + "recording.wav", &rec, &why)) << why;
-  ASSERT_EQ(rec.rate, 44100);
+  ASSERT_NO_FATAL_FAILURE(end_and_read(&rec));
   // Each note's span in the recording ends before the next sound was played.
   for (size_t i = 0; i + 1 < notes.size(); i++) ends.push_back(i == 3 ? flood_start : notes[i + 1].on);
   ends.push_back(notes.back().release + 0.5);
@@ -834,6 +872,97 @@ TEST_F(MidiEndToEnd, ThruWiredBackToTheInputIsDetectedAndClosed) {
   std::string why;
   ASSERT_TRUE(read_recording(run + "recording.wav", &rec, &why)) << why;
   ASSERT_NO_FATAL_FAILURE(check_notes(rec, notes, {off + 0.5}));
+}
+
+// The sample pass bakes the key reverb and the key tone into the samples. Key
+// 60 plays its own sample (wave 4) at speed 1: recorded plain, after [Y]
+// (key reverb on), after [Y] again (off) and after [X] (key tone mode 1 with
+// lowg 10, highg 0.1). The mixer gives equal values for equal wave data, so
+// the notes are compared value by value.
+TEST_F(MidiEndToEnd, KeyReverbAndKeyToneAreBakedIntoTheNotes) {
+  ASSERT_NO_FATAL_FAILURE(start_jack("qd_e2e_" + std::to_string(getpid()) + "_c"));
+  ASSERT_NO_FATAL_FAILURE(open_ports());
+  ASSERT_NO_FATAL_FAILURE(make_run_folder(0, [] {
+    keytone_bands.lowg = 10.0f;
+    keytone_bands.highg = 0.1f;
+  }));
+  ASSERT_NO_FATAL_FAILURE(start_program());
+  watch_recording();
+  sleep_s(0.5);
+  const double hold = 1.0, pass_time = 2.5;  // the pass takes a small part of that
+  double on[4], off[4];
+  const char* before[4] = {nullptr, "y", "y", "x"};
+  for (int i = 0; i < 4; i++) {
+    if (before[i]) {
+      ASSERT_NO_FATAL_FAILURE(press(before[i]));
+      sleep_s(pass_time);
+    }
+    note(60, hold, &on[i], &off[i]);
+    sleep_s(0.5);
+  }
+  ASSERT_TRUE(running()) << "the program ended while the passes ran";
+  Recording rec;
+  ASSERT_NO_FATAL_FAILURE(end_and_read(&rec));
+  auto frame = [&](double t) { return (size_t)std::clamp(t * rec.rate, 0.0, (double)rec.mono.size()); };
+  size_t start[4];
+  for (int i = 0; i < 4; i++) {
+    size_t end = frame(recorded_by(rec, off[i]));
+    start[i] = sounding_span(rec, frame(recorded_by(rec, on[i]) - 0.01), end).onset;
+    ASSERT_LT(start[i], end) << "note " << i << " is missing";
+  }
+  const size_t span = frame(0.9);  // every note sounds this long
+  ASSERT_LE(start[3] + span, rec.mono.size());
+
+  // Key reverb off again: the note is the plain one, value for value.
+  size_t plain2 = align(rec, start[0], start[2], frame(0.2), 2048);
+  float most = 0;
+  for (size_t t = 0; t < span; t++) most = std::max(most, std::fabs(rec.mono[plain2 + t] - rec.mono[start[0] + t]));
+  EXPECT_LE(most, 1.0f) << "after the key reverb was switched off the note differs from the plain one";
+
+  // Key reverb on: the same values up to the first tap (225 ms, 19844
+  // stereo values, 9922.5 frames); from there on the difference is the plain
+  // note again, delayed by the tap: a correlation peak at that lag.
+  size_t echo = align(rec, start[0], start[1], frame(0.2), 2048);
+  std::vector<double> residue(span), plain(span);
+  for (size_t t = 0; t < span; t++) {
+    residue[t] = rec.mono[echo + t] - rec.mono[start[0] + t];
+    plain[t] = rec.mono[start[0] + t];
+  }
+  float early = 0;
+  for (size_t t = 0; t < frame(0.2); t++) early = std::max(early, (float)std::fabs(residue[t]));
+  EXPECT_LE(early, 1.0f) << "the key reverb note differs before its first echo";
+  double residue_energy = 0, plain_energy = 0;
+  for (size_t t = 0; t < span; t++) {
+    residue_energy += residue[t] * residue[t];
+    plain_energy += plain[t] * plain[t];
+  }
+  ASSERT_GT(residue_energy, 0.0) << "the key reverb left the note unchanged";
+  size_t best_lag = 0;
+  double best = 0;
+  for (size_t lag = frame(0.15); lag < frame(0.35); lag++) {
+    double c = 0;
+    for (size_t t = lag; t < span; t++) c += residue[t] * plain[t - lag];
+    c /= std::sqrt(residue_energy * plain_energy);
+    if (c > best) {
+      best = c;
+      best_lag = lag;
+    }
+  }
+  std::printf("key reverb: correlation %.3f at %zu frames (%.1f ms)\n", best, best_lag, 1000.0 * best_lag / rec.rate);
+  EXPECT_NEAR((double)best_lag, 9922.5, 3.0) << "the echo is not at the first tap of wave 4";
+  EXPECT_GT(best, 0.5);
+
+  // Key tone: the low partials gain against the high ones.
+  auto tilt = [&](size_t from) {
+    std::vector<double> x = hann_window(rec, from + frame(0.05), 16384);
+    double f0 = key_frequency(60), low = 0, high = 0;
+    for (int k = 1; k <= 2; k++) low += line_power(x, k * f0, rec.rate);
+    for (int k = 8; k <= 14; k++) high += line_power(x, k * f0, rec.rate);
+    return low / high;
+  };
+  double plain_tilt = tilt(start[0]), tone_tilt = tilt(start[3]);
+  std::printf("key tone: low / high partials %.2f plain, %.2f filtered\n", plain_tilt, tone_tilt);
+  EXPECT_GT(tone_tilt, 4.0 * plain_tilt) << "the key tone did not tilt the note towards its low partials";
 }
 
 }  // namespace

@@ -1,0 +1,158 @@
+// The sample pass: the unfiltered copy, the key tone stage into tone_buffer,
+// the key reverb stage and the write-back into the engine's waves.
+#include "effects/sample_pass.h"
+
+#include <cstring>
+
+#include "core/settings_values.h"
+#include "core/shared_state.h"
+#include "effects/keyrev.h"
+#include "effects/keytone.h"
+#include "effects/sample_clamp.h"
+#include "engine/fbs.h"
+
+// ThreadSanitizer is told about the one intended race of the pass (below).
+#if defined(__SANITIZE_THREAD__)
+#define QD_TSAN_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QD_TSAN_BUILD 1
+#endif
+#endif
+#ifdef QD_TSAN_BUILD
+extern "C" void AnnotateIgnoreWritesBegin(const char* file, int line);
+extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
+#endif
+
+int16_t unfiltered_samples[kSamplesPerSet][kPassValues + 1];
+float tone_buffer[kSamplesPerSet][kPassValues];
+
+namespace {
+
+// The waves of the last copy, the ones every pass rewrites.
+int pass_waves[kSamplesPerSet] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
+
+// Where the pass works on wave w: its first value, n(w) and whether the
+// output is stereo. False when the wave is not there.
+struct PassTarget {
+  int16_t* data;
+  int n;
+  bool stereo;
+};
+bool pass_target(int w, PassTarget* t, long* whole_length = nullptr) {
+  void* begin = nullptr;
+  void* end = nullptr;
+  int32_t channels = 0;
+  if (!FBS_GET_WAVEPOINTERS(pass_waves[w], &begin, &end, &channels)) return false;
+  long values = (static_cast<char*>(end) - static_cast<char*>(begin)) / 2;
+  long n = channels == 1 ? kPassMonoValues : kPassValues;
+  t->data = static_cast<int16_t*>(begin);
+  t->n = static_cast<int>(values < n ? values : n);
+  t->stereo = channels > 1;
+  if (whole_length) *whole_length = values;
+  return true;
+}
+
+// The key tone stage over one row: stereo rows alternate set L and set R.
+// The sets are worked on as local copies so they stay in registers.
+template <int N>
+void filter_row(const int16_t* in, float* out, int n, bool stereo) {
+  ThreeBandFilter left = keytone_left, right = keytone_right;
+  int j = 0;
+  if (stereo) {
+    for (; j + 1 < n; j += 2) {
+      out[j] = keytone_step<N>(left, in[j]);
+      out[j + 1] = keytone_step<N>(right, in[j + 1]);
+    }
+  }
+  for (; j < n; j++) out[j] = keytone_step<N>(left, in[j]);  // mono, or a last even index
+  keytone_left = left;
+  keytone_right = right;
+}
+
+void copy_row(const int16_t* in, float* out, int n) {
+  for (int j = 0; j < n; j++) out[j] = in[j];
+}
+
+// Stores one value into a wave the mixer thread may be playing right now.
+// Each value is stored whole (a relaxed atomic 16-bit store), so a sounding
+// note hears old or new values for a moment, never a torn one, and never
+// anything outside the wave, whose bounds the pass leaves alone. The mixer
+// reads with plain loads: that race on the sample values is intended, and
+// ThreadSanitizer is told to ignore these stores (write_back).
+inline void store_sample(int16_t* at, int16_t v) { __atomic_store_n(at, v, __ATOMIC_RELAXED); }
+
+void write_back(int w, int16_t* data, int n) {
+  const float* in = tone_buffer[w];
+#ifdef QD_TSAN_BUILD
+  AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
+#endif
+  if (keyrev_on == 1) {
+    for (int j = 0; j < n; j++) store_sample(data + j, clamp_to_sample(keyreverb_step(in[j])));
+  } else {
+    for (int j = 0; j < n; j++) store_sample(data + j, clamp_to_sample(in[j]));
+  }
+#ifdef QD_TSAN_BUILD
+  AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
+#endif
+}
+
+// Raises the input-active flag while a pass holds the main thread (the
+// note-off queue is not served meanwhile, so note-offs end their notes at
+// once), and puts back what it was, so a caller that holds it keeps it.
+struct InputActiveWhilePass {
+  int was = input_active.exchange(1);
+  ~InputActiveWhilePass() { input_active.store(was); }
+};
+
+}  // namespace
+
+void copy_unfiltered_samples(const int waves[kSamplesPerSet]) {
+  std::memset(unfiltered_samples, 0, sizeof unfiltered_samples);
+  for (int w = 0; w < kSamplesPerSet; w++) {
+    pass_waves[w] = waves[w];
+    PassTarget t;
+    long values = 0;
+    if (!pass_target(w, &t, &values)) continue;
+    long m = values < kPassValues ? values : kPassValues;
+    std::memcpy(unfiltered_samples[w], t.data, static_cast<size_t>(m) * sizeof(int16_t));
+  }
+}
+
+int pass_length(int w) {
+  PassTarget t;
+  return w >= 0 && w < kSamplesPerSet && pass_target(w, &t) ? t.n : 0;
+}
+
+void keytone_pass() {
+  InputActiveWhilePass busy;
+  for (int w = kSamplesPerSet - 1; w >= 0; w--) {
+    keytone_setup(w);
+    PassTarget t;
+    if (!pass_target(w, &t)) continue;
+    const int16_t* in = unfiltered_samples[w];
+    float* out = tone_buffer[w];
+    if (keytone_mode <= 0) {
+      copy_row(in, out, t.n);
+      continue;
+    }
+    switch (keytone_order) {
+      case 1: filter_row<1>(in, out, t.n, t.stereo); break;
+      case 2: filter_row<2>(in, out, t.n, t.stereo); break;
+      case 3: filter_row<3>(in, out, t.n, t.stereo); break;
+      case 4: filter_row<4>(in, out, t.n, t.stereo); break;
+      case 5: filter_row<5>(in, out, t.n, t.stereo); break;
+      default: copy_row(in, out, t.n); break;  // an order outside 1..5 passes values through
+    }
+  }
+  keyreverb_pass();
+}
+
+void keyreverb_pass() {
+  InputActiveWhilePass busy;
+  for (int w = kSamplesPerSet - 1; w >= 0; w--) {
+    keyreverb_setup(w);
+    PassTarget t;
+    if (pass_target(w, &t)) write_back(w, t.data, t.n);
+  }
+}
