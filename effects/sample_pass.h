@@ -4,7 +4,8 @@
 // result is written back, clamped to +-32767, into the engine's own wave data.
 //
 // Threads: everything here runs on the main thread. The mixer thread may be
-// playing the waves while a pass rewrites them (see keyreverb_pass).
+// playing the waves while a pass rewrites them (see store_sample in
+// sample_pass.cpp, and core/threads.md).
 #pragma once
 #include <cstdint>
 
