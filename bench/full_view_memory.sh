@@ -29,10 +29,11 @@ grep -qF "[P]presets  [M]midi" "$work/out.txt" || { echo "the program did not re
 sleep 2
 grep -E 'VmRSS|RssAnon|RssFile|RssShmem' "/proc/$pid/status"
 kb=$(awk '/VmRSS/ {print $2}' "/proc/$pid/status")
-# The sample pass keeps one unfiltered copy of the nine samples: 16 s of
-# 16-bit stereo at 44100 frames per second each.
-pass_kb=$((9 * 16 * 44100 * 4 / 1024))
-echo "resident: $((kb / 1024)) MB; with the sample-pass copy ($((pass_kb / 1024)) MB): $(((kb + pass_kb) / 1024)) MB; target 160 MB"
+# The sample pass's buffers (the unfiltered copy of the nine samples and the
+# key tone result, 16 s of stereo each) are made for the program's life and
+# are part of the resident size.
+pass_kb=$(((9 * 1411201 * 2 + 9 * 1411200 * 4) / 1024))
+echo "resident: $((kb / 1024)) MB, of which the sample pass buffers $((pass_kb / 1024)) MB; target 160 MB"
 grep -ciE 'libGL|libLLVM|swrast' "/proc/$pid/maps" | sed 's/^/GL or LLVM mappings: /'
 w=$(xdotool search --all --onlyvisible --pid "$pid" --name '^quillon_darvo' | head -n 1)
 xdotool windowfocus --sync "$w" key Escape 2>/dev/null
