@@ -1,6 +1,7 @@
 // fbs_fill on stereo 1024-frame blocks with 1, 24 and 127 playing sounds:
 // at speed 1 with unity gain, and at speeds other than 1 with volume and pan
-// (the piano's case), on the plain kernels and on the fastest ones.
+// (the piano's case), on the plain kernels and on the fastest ones; and the
+// piano's case with all 127 sounds under a ramped end for the whole block.
 // Counters: frame = ns per output frame, voice_frame = ns per voice-frame.
 // Needs the test plug-in (build target plug_test) to open the engine.
 #include <benchmark/benchmark.h>
@@ -71,7 +72,20 @@ void start_voices(int voices, bool varied) {
   }
 }
 
-// Args: voices, varied (0/1), kernel level (0 plain, 2 fastest available).
+// A ramped end of a second (43 blocks) on every playing sound; given again
+// every kRearmBlocks blocks, so each measured block is ramped throughout.
+constexpr int kRampFrames = 44100;
+constexpr int kRearmBlocks = 40;
+
+void ramp_voices(int voices) {
+  for (int v = 0; v < voices; v++) {
+    FBS_SET_SOUNDLOOPS(sounds[v], -1);  // drops the running ramp
+    FBS_END_SOUND_RAMPED(sounds[v], kRampFrames);
+  }
+}
+
+// Args: voices, varied (0/1), kernel level (0 plain, 2 fastest available),
+// ramping (0/1).
 void BM_Fill(benchmark::State& state) {
   if (!open_engine()) {
     state.SkipWithError("engine did not open (build target plug_test)");
@@ -82,8 +96,11 @@ void BM_Fill(benchmark::State& state) {
   int level = kernels_use(static_cast<int>(state.range(2)));
   state.SetLabel(kernels_table(level) ? kernels_table(level)->name : "?");
   start_voices(voices, varied);
+  bool ramping = state.range(3) != 0;
   FbsPlugRecord* rec = fbs_record();
+  int blocks = 0;
   for (auto _ : state) {
+    if (ramping && blocks++ % kRearmBlocks == 0) ramp_voices(voices);
     rec->buffer = out.data();
     fbs_fill(rec);
     benchmark::DoNotOptimize(out.data());
@@ -97,8 +114,10 @@ void BM_Fill(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Fill)
-    ->ArgNames({"voices", "varied", "kernels"})
-    ->ArgsProduct({{1, 24, 127}, {0, 1}, {kKernelsPlain, kKernelsAvx2}})
+    ->ArgNames({"voices", "varied", "kernels", "ramping"})
+    ->ArgsProduct({{1, 24, 127}, {0, 1}, {kKernelsPlain, kKernelsAvx2}, {0}})
+    ->Args({127, 1, kKernelsPlain, 1})
+    ->Args({127, 1, kKernelsAvx2, 1})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -108,6 +108,22 @@ struct FbsSound {
   // Bumped by every call that moves play or loops; the mixer keeps its own
   // position update only when no call did so while it rendered the block.
   std::atomic<uint32_t> moved;
+  // De-click ramps, written with play and loops under the same guard (fade
+  // weights and steps: kernel_table.h). A ramped end: fade_step > 0, and the
+  // sound ends after fade_left more frames. A crossfaded restart: the
+  // waveform the sound played before goes on from tail_play, at the volume
+  // it was heard with, fading out over tail_left frames while the restarted
+  // one fades in. heard_volume: the volume of the last block rendered since
+  // the sound was (re)started, -1 before one was; only a heard sound gets a
+  // tail.
+  std::atomic<int32_t> fade_left;
+  std::atomic<int32_t> fade_step;
+  std::atomic<uint8_t*> tail_play;
+  std::atomic<int32_t> tail_loops;
+  std::atomic<int32_t> tail_left;
+  std::atomic<int32_t> tail_step;
+  std::atomic<float> tail_volume;
+  std::atomic<float> heard_volume;
 };
 extern FbsSound fbs_sounds[kFbsMaxSounds];
 extern std::atomic<int32_t> fbs_sound_count;

@@ -76,6 +76,19 @@ FBS_EXPORT int32_t FBS_CALL FBS_CREATE_SOUND(int32_t wave, int32_t* sound);
 FBS_EXPORT int32_t FBS_CALL FBS_PLAY_WAVE(int32_t wave, int32_t loops, float speed, float volume,
                                           float pan, int32_t* sound);
 FBS_EXPORT int32_t FBS_CALL FBS_PLAY_SOUND(int32_t sound, int32_t loops);
+// Ends a playing sound without a click: the mixer plays `frames` more frames
+// under a gain falling linearly from 1 to 0 and then ends the sound as one
+// whose position reached its end (loops 0, position at the loop start, an
+// unkept slot released). frames is held to 0..the output rate; 0 ends the
+// sound at the next block. Returns 0 and changes nothing for a sound that is
+// not playing or is paused; while a ramp runs, a second call leaves it alone.
+FBS_EXPORT int32_t FBS_CALL FBS_END_SOUND_RAMPED(int32_t sound, int32_t frames);
+// FBS_PLAY_SOUND with a crossfade: when the sound is being heard (playing,
+// not paused or muted, rendered since it started), what it plays goes on
+// fading out over `frames` frames at the volume it was heard with, or over
+// what is left of a ramp running on it, while the new start fades in, all in
+// the same slot. Otherwise, or with frames 0, exactly FBS_PLAY_SOUND.
+FBS_EXPORT int32_t FBS_CALL FBS_PLAY_SOUND_RAMPED(int32_t sound, int32_t loops, int32_t frames);
 FBS_EXPORT int32_t FBS_CALL FBS_DESTROY_SOUND(int32_t* sound);
 FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDSPEED(int32_t sound, float speed);
 FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDVOLUME(int32_t sound, float volume);

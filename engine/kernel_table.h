@@ -18,7 +18,29 @@ struct KernelTable {
   // Scales every second sample from the first (first = 0: left, 1: right)
   // and copies the others; count samples in all.
   void (*pan16)(void* dest, const void* src, int32_t factor, int first, size_t count);
+  // Fades over `frames` frames of `channels` samples (in place), frame k
+  // weighted by w = fade_weight(left - k, step); needs frames <= left and
+  // left x step <= kFadeFull. fade16: block = floor(block x w / kFadeUnit),
+  // the block falls towards silence. xfade16: dest = floor((dest x (kFadeUnit
+  // - w) + falling x w) / kFadeUnit), falling fades out as dest fades in; each
+  // result lies between its two inputs, so a crossfade never overshoots.
+  void (*fade16)(void* block, int32_t left, int32_t step, int channels, size_t frames);
+  void (*xfade16)(void* dest, const void* falling, int32_t left, int32_t step, int channels,
+                  size_t frames);
 };
+
+// Fade weights are 2.14 fixed point (kFadeUnit = 1.0), so a weight and its
+// complement both fit a signed 16-bit lane. A fade is (left, step): left
+// frames to go, and a slope of step per frame in 2.30 fixed point (kFadeFull =
+// 1.0); a fade from 1.0 over n frames has step kFadeFull / n. The weight of a
+// frame with `left` frames to go is rounded up, so a fade from 1.0 starts at
+// exactly 1.0 (the remainder of kFadeFull / n is below 65536) and reaches 0
+// only after its last frame.
+constexpr int32_t kFadeUnit = 1 << 14;
+constexpr int32_t kFadeFull = 1 << 30;
+inline int32_t fade_weight(int32_t left, int32_t step) {
+  return (int32_t)(((int64_t)left * step + 65535) >> 16);
+}
 
 // Variant levels, in order of preference.
 enum KernelLevel { kKernelsPlain = 0, kKernelsSse2 = 1, kKernelsAvx2 = 2 };

@@ -1,6 +1,6 @@
 // Block kernels: the plain implementations of the routines that have faster
-// twins (zero, copy, mix, scale, pan), the choice of variant at process start,
-// and the exported entries that check arguments and call the variant.
+// twins (zero, copy, mix, scale, pan, fades), the choice of variant at process
+// start, and the exported entries that check arguments and call the variant.
 #include "engine/kernels.h"
 
 #include <cmath>
@@ -80,8 +80,27 @@ static void pan16_plain(void* dest, const void* src, int32_t factor, int first, 
   }
 }
 
-const KernelTable kKernelTablePlain = {"plain",     zero_plain,    copy_plain,
-                                       mix16_plain, scale16_plain, pan16_plain};
+static void fade16_plain(void* block, int32_t left, int32_t step, int channels, size_t frames) {
+  uint8_t* d = (uint8_t*)block;
+  for (size_t k = 0; k < frames; k++) {
+    const int32_t w = fade_weight(left - (int32_t)k, step);
+    for (int c = 0; c < channels; c++, d += 2) store16(d, (int16_t)((load16(d) * w) >> 14));
+  }
+}
+
+static void xfade16_plain(void* dest, const void* falling, int32_t left, int32_t step,
+                          int channels, size_t frames) {
+  uint8_t* d = (uint8_t*)dest;
+  const uint8_t* f = (const uint8_t*)falling;
+  for (size_t k = 0; k < frames; k++) {
+    const int32_t w = fade_weight(left - (int32_t)k, step);
+    for (int c = 0; c < channels; c++, d += 2, f += 2)
+      store16(d, (int16_t)((load16(d) * (kFadeUnit - w) + load16(f) * w) >> 14));
+  }
+}
+
+const KernelTable kKernelTablePlain = {"plain",       zero_plain,    copy_plain,   mix16_plain,
+                                       scale16_plain, pan16_plain,   fade16_plain, xfade16_plain};
 
 // ---- Choosing the variant ----
 

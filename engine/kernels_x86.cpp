@@ -145,8 +145,94 @@ QD_SSE2 static void pan16_sse2(void* dest, const void* src, int32_t factor, int 
                    first == 0 ? unit : factor, count);
 }
 
-static const KernelTable kKernelTableSse2 = {"sse2",     zero_sse2,    copy_sse2,
-                                             mix16_sse2, scale16_sse2, pan16_sse2};
+// Fades. The weight accumulator of a frame, (left - k) x step + 65535, is
+// kept per 32-bit lane and stepped down exactly as the plain loop counts k;
+// its high half is the frame's 2.14 weight. Stereo: one frame per 32-bit
+// lane, both samples of the frame take its weight. Mono: two accumulator
+// vectors give eight frames. The frames after the last whole vector go to the
+// plain twin. Vectors run only over at least one whole vector of frames, so
+// left is at least that many frames and no accumulator or step overflows.
+static inline int32_t fade_accumulator(int32_t left, int32_t step, size_t k) {
+  return (left - (int32_t)k) * step + 65535;
+}
+
+// Weights of eight samples from frame k on, as 16-bit lanes; advances the
+// accumulators past them.
+QD_SSE2 static inline __m128i fade_weights8_sse2(__m128i* a0, __m128i* a1, __m128i by,
+                                                 int channels) {
+  __m128i w;
+  if (channels == 2) {
+    const __m128i w32 = _mm_srli_epi32(*a0, 16);
+    w = _mm_or_si128(w32, _mm_slli_epi32(w32, 16));
+    *a0 = _mm_sub_epi32(*a0, by);
+  } else {
+    w = _mm_packs_epi32(_mm_srli_epi32(*a0, 16), _mm_srli_epi32(*a1, 16));
+    *a0 = _mm_sub_epi32(*a0, by);
+    *a1 = _mm_sub_epi32(*a1, by);
+  }
+  return w;
+}
+
+// Accumulators of the first vector of frames and their step per vector.
+QD_SSE2 static inline void fade_start_sse2(int32_t left, int32_t step, int channels, __m128i* a0,
+                                           __m128i* a1, __m128i* by) {
+  *a0 = _mm_set_epi32(fade_accumulator(left, step, 3), fade_accumulator(left, step, 2),
+                      fade_accumulator(left, step, 1), fade_accumulator(left, step, 0));
+  *a1 = _mm_set_epi32(fade_accumulator(left, step, 7), fade_accumulator(left, step, 6),
+                      fade_accumulator(left, step, 5), fade_accumulator(left, step, 4));
+  *by = _mm_set1_epi32(step * (8 / channels));
+}
+
+QD_SSE2 static void fade16_sse2(void* block, int32_t left, int32_t step, int channels,
+                                size_t frames) {
+  uint8_t* d = (uint8_t*)block;
+  size_t k = 0;
+  if ((channels == 1 || channels == 2) && frames >= 8 / (size_t)channels) {
+    __m128i a0, a1, by;
+    fade_start_sse2(left, step, channels, &a0, &a1, &by);
+    const size_t per = 8 / (size_t)channels;
+    for (; k + per <= frames; k += per, d += 16) {
+      const __m128i w = fade_weights8_sse2(&a0, &a1, by, channels);
+      const __m128i s = _mm_loadu_si128((const __m128i*)d);
+      const __m128i lo = _mm_mullo_epi16(s, w);
+      const __m128i hi = _mm_mulhi_epi16(s, w);
+      const __m128i p0 = _mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 14);
+      const __m128i p1 = _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 14);
+      _mm_storeu_si128((__m128i*)d, _mm_packs_epi32(p0, p1));
+    }
+  }
+  if (k < frames) kKernelTablePlain.fade16(d, left - (int32_t)k, step, channels, frames - k);
+}
+
+QD_SSE2 static void xfade16_sse2(void* dest, const void* falling, int32_t left, int32_t step,
+                                 int channels, size_t frames) {
+  uint8_t* d = (uint8_t*)dest;
+  const uint8_t* f = (const uint8_t*)falling;
+  size_t k = 0;
+  if ((channels == 1 || channels == 2) && frames >= 8 / (size_t)channels) {
+    __m128i a0, a1, by;
+    fade_start_sse2(left, step, channels, &a0, &a1, &by);
+    const __m128i unit = _mm_set1_epi16(kFadeUnit);
+    const size_t per = 8 / (size_t)channels;
+    for (; k + per <= frames; k += per, d += 16, f += 16) {
+      const __m128i w = fade_weights8_sse2(&a0, &a1, by, channels);
+      const __m128i rise = _mm_sub_epi16(unit, w);
+      const __m128i x = _mm_loadu_si128((const __m128i*)d);
+      const __m128i y = _mm_loadu_si128((const __m128i*)f);
+      // Each 32-bit lane: dest x (unit - w) + falling x w, exact in 32 bits.
+      const __m128i p0 = _mm_madd_epi16(_mm_unpacklo_epi16(x, y), _mm_unpacklo_epi16(rise, w));
+      const __m128i p1 = _mm_madd_epi16(_mm_unpackhi_epi16(x, y), _mm_unpackhi_epi16(rise, w));
+      _mm_storeu_si128((__m128i*)d,
+                       _mm_packs_epi32(_mm_srai_epi32(p0, 14), _mm_srai_epi32(p1, 14)));
+    }
+  }
+  if (k < frames)
+    kKernelTablePlain.xfade16(d, f, left - (int32_t)k, step, channels, frames - k);
+}
+
+static const KernelTable kKernelTableSse2 = {"sse2",       zero_sse2,    copy_sse2,
+                                             mix16_sse2,   scale16_sse2, pan16_sse2,
+                                             fade16_sse2,  xfade16_sse2};
 
 // ---- AVX2 ----
 
@@ -244,8 +330,89 @@ QD_AVX2 static void pan16_avx2(void* dest, const void* src, int32_t factor, int 
                    first == 0 ? unit : factor, count);
 }
 
-static const KernelTable kKernelTableAvx2 = {"avx2",     zero_avx2,    copy_avx2,
-                                             mix16_avx2, scale16_avx2, pan16_avx2};
+// Fades on sixteen samples at a time. Stereo: eight frames, one per 32-bit
+// lane in order. Mono: packing works within 128-bit lanes, so the first
+// accumulator vector holds frames 0-3 and 8-11 and the second 4-7 and 12-15;
+// packed, the weights come out in frame order.
+QD_AVX2 static inline __m256i fade_weights16_avx2(__m256i* a0, __m256i* a1, __m256i by,
+                                                  int channels) {
+  __m256i w;
+  if (channels == 2) {
+    const __m256i w32 = _mm256_srli_epi32(*a0, 16);
+    w = _mm256_or_si256(w32, _mm256_slli_epi32(w32, 16));
+    *a0 = _mm256_sub_epi32(*a0, by);
+  } else {
+    w = _mm256_packs_epi32(_mm256_srli_epi32(*a0, 16), _mm256_srli_epi32(*a1, 16));
+    *a0 = _mm256_sub_epi32(*a0, by);
+    *a1 = _mm256_sub_epi32(*a1, by);
+  }
+  return w;
+}
+
+QD_AVX2 static inline void fade_start_avx2(int32_t left, int32_t step, int channels, __m256i* a0,
+                                           __m256i* a1, __m256i* by) {
+  static const int first[2][8] = {{0, 1, 2, 3, 8, 9, 10, 11}, {4, 5, 6, 7, 12, 13, 14, 15}};
+  int32_t v0[8], v1[8];
+  for (int i = 0; i < 8; i++) {
+    v0[i] = fade_accumulator(left, step, channels == 2 ? (size_t)i : (size_t)first[0][i]);
+    v1[i] = fade_accumulator(left, step, (size_t)first[1][i]);
+  }
+  *a0 = _mm256_loadu_si256((const __m256i*)v0);
+  *a1 = _mm256_loadu_si256((const __m256i*)v1);
+  *by = _mm256_set1_epi32(step * (16 / channels));
+}
+
+QD_AVX2 static void fade16_avx2(void* block, int32_t left, int32_t step, int channels,
+                                size_t frames) {
+  uint8_t* d = (uint8_t*)block;
+  size_t k = 0;
+  if ((channels == 1 || channels == 2) && frames >= 16 / (size_t)channels) {
+    __m256i a0, a1, by;
+    fade_start_avx2(left, step, channels, &a0, &a1, &by);
+    const size_t per = 16 / (size_t)channels;
+    for (; k + per <= frames; k += per, d += 32) {
+      const __m256i w = fade_weights16_avx2(&a0, &a1, by, channels);
+      const __m256i s = _mm256_loadu_si256((const __m256i*)d);
+      const __m256i lo = _mm256_mullo_epi16(s, w);
+      const __m256i hi = _mm256_mulhi_epi16(s, w);
+      const __m256i p0 = _mm256_srai_epi32(_mm256_unpacklo_epi16(lo, hi), 14);
+      const __m256i p1 = _mm256_srai_epi32(_mm256_unpackhi_epi16(lo, hi), 14);
+      _mm256_storeu_si256((__m256i*)d, _mm256_packs_epi32(p0, p1));
+    }
+  }
+  if (k < frames) kKernelTablePlain.fade16(d, left - (int32_t)k, step, channels, frames - k);
+}
+
+QD_AVX2 static void xfade16_avx2(void* dest, const void* falling, int32_t left, int32_t step,
+                                 int channels, size_t frames) {
+  uint8_t* d = (uint8_t*)dest;
+  const uint8_t* f = (const uint8_t*)falling;
+  size_t k = 0;
+  if ((channels == 1 || channels == 2) && frames >= 16 / (size_t)channels) {
+    __m256i a0, a1, by;
+    fade_start_avx2(left, step, channels, &a0, &a1, &by);
+    const __m256i unit = _mm256_set1_epi16(kFadeUnit);
+    const size_t per = 16 / (size_t)channels;
+    for (; k + per <= frames; k += per, d += 32, f += 32) {
+      const __m256i w = fade_weights16_avx2(&a0, &a1, by, channels);
+      const __m256i rise = _mm256_sub_epi16(unit, w);
+      const __m256i x = _mm256_loadu_si256((const __m256i*)d);
+      const __m256i y = _mm256_loadu_si256((const __m256i*)f);
+      const __m256i p0 =
+          _mm256_madd_epi16(_mm256_unpacklo_epi16(x, y), _mm256_unpacklo_epi16(rise, w));
+      const __m256i p1 =
+          _mm256_madd_epi16(_mm256_unpackhi_epi16(x, y), _mm256_unpackhi_epi16(rise, w));
+      _mm256_storeu_si256((__m256i*)d,
+                          _mm256_packs_epi32(_mm256_srai_epi32(p0, 14), _mm256_srai_epi32(p1, 14)));
+    }
+  }
+  if (k < frames)
+    kKernelTablePlain.xfade16(d, f, left - (int32_t)k, step, channels, frames - k);
+}
+
+static const KernelTable kKernelTableAvx2 = {"avx2",       zero_avx2,    copy_avx2,
+                                             mix16_avx2,   scale16_avx2, pan16_avx2,
+                                             fade16_avx2,  xfade16_avx2};
 
 const KernelTable* kernels_table_sse2(void) { return &kKernelTableSse2; }
 const KernelTable* kernels_table_avx2(void) { return &kKernelTableAvx2; }

@@ -2,10 +2,12 @@
 // takes the stream's block, renders every playing sound into its own mix
 // buffer, sums the blocks with saturation, applies the master volume and
 // hands the block to the master callback. It never allocates, locks or waits.
+#include <algorithm>
 #include <cmath>
 #include <thread>
 
 #include "engine/engine_state.h"
+#include "engine/kernel_table.h"
 #include "engine/kernels.h"
 
 // Blocks one fill may sum: the stream's plus one per channel at the highest
@@ -59,20 +61,124 @@ static bool slot_playing(const FbsSound& s) {
          s.paused.load(std::memory_order_relaxed) == 0;
 }
 
+// A slot's ramps (engine_state.h), copied with its position and written back
+// with it.
+struct SlotRamps {
+  int32_t fade_left, fade_step;
+  uint8_t* tail_play;
+  int32_t tail_loops, tail_left, tail_step;
+  float tail_volume, heard_volume;
+};
+
+static SlotRamps read_ramps(const FbsSound& s) {
+  const auto o = std::memory_order_seq_cst;
+  return SlotRamps{s.fade_left.load(o),  s.fade_step.load(o), s.tail_play.load(o),
+                   s.tail_loops.load(o), s.tail_left.load(o), s.tail_step.load(o),
+                   s.tail_volume.load(o), s.heard_volume.load(o)};
+}
+
+static void write_ramps(FbsSound& s, const SlotRamps& r) {
+  const auto o = std::memory_order_relaxed;
+  s.fade_left.store(r.fade_left, o);
+  s.fade_step.store(r.fade_step, o);
+  s.tail_play.store(r.tail_play, o);
+  s.tail_loops.store(r.tail_loops, o);
+  s.tail_left.store(r.tail_left, o);
+  s.heard_volume.store(r.heard_volume, o);
+}
+
+// A routine that stopped a sound leaves the position where its last step
+// took it, which may lie outside the wave: a sound given loops again from
+// there goes on from the edge of the loop it had passed. A forward position
+// at or past the loop end has finished its pass; the routine would read the
+// sample at `end` first, which may lie past the wave.
+static void resume_position(uint8_t** play, int32_t* loops, uint8_t* begin, uint8_t* wave_end,
+                            uint8_t* start, uint8_t* end, float speed) {
+  if (*play > wave_end) *play = end;
+  if (*play < begin) *play = start;
+  if (speed > 0.0f && *play >= end) {
+    *play = start;
+    (*loops)--;
+  }
+}
+
+// Renders bytes from the position with the routine for the speed.
+static void play_into(uint8_t* dest, uint8_t* start, uint8_t** play, uint8_t* end,
+                      int32_t* loops, float speed, int32_t bytes) {
+  if (speed == 1.0f) copy_right.load(std::memory_order_relaxed)(dest, start, play, end, loops, bytes);
+  else if (speed > 0.0f)
+    copy_slice_right.load(std::memory_order_relaxed)(dest, start, play, end, loops, speed, bytes);
+  else
+    copy_slice_left.load(std::memory_order_relaxed)(dest, start, play, end, loops, speed, bytes);
+}
+
+// The sound's volume, then its pan on stereo output.
+static void shape_block(const FbsSound& s, uint8_t* block, float volume, int32_t channels,
+                        int32_t bytes) {
+  if (volume != 1.0f) SCALE16(block, block, volume, bytes);
+  float pan = s.pan.load(std::memory_order_relaxed);
+  if (channels == 2 && pan_on.load(std::memory_order_relaxed) && std::fabs(pan) > kPanThreshold)
+    PAN16(block, block, s.left_gain.load(std::memory_order_relaxed),
+          s.right_gain.load(std::memory_order_relaxed), bytes);
+}
+
+// Applies a slot's ramps to the block just rendered (null when the sound is
+// muted): first the crossfade, whose falling waveform is rendered into
+// scratch, then the ramped end, which ends the sound after its last frame.
+// Returns the block the slot adds, or null.
+static uint8_t* apply_ramps(const FbsSound& s, SlotRamps& r, uint8_t* block, uint8_t* scratch,
+                            uint8_t* begin, uint8_t* wave_end, uint8_t* start, uint8_t* end,
+                            float speed, int32_t size, int32_t channels, uint8_t** play,
+                            int32_t* loops) {
+  const int32_t framesize = 2 * channels;
+  const int32_t frames = size / framesize;
+  if (r.tail_left > 0) {
+    int32_t m = std::min(frames, r.tail_left);
+    if (block) {
+      resume_position(&r.tail_play, &r.tail_loops, begin, wave_end, start, end, speed);
+      if (r.tail_loops >= 1) {
+        play_into(scratch, start, &r.tail_play, end, &r.tail_loops, speed, m * framesize);
+        shape_block(s, scratch, r.tail_volume, channels, m * framesize);
+      } else {
+        ZERO(scratch, m * framesize);
+      }
+      kernels()->xfade16(block, scratch, r.tail_left, r.tail_step, channels, (size_t)m);
+    }
+    r.tail_left -= m;
+  }
+  if (r.fade_step > 0) {
+    int32_t m = std::min(frames, r.fade_left);
+    if (block && m > 0) kernels()->fade16(block, r.fade_left, r.fade_step, channels, (size_t)m);
+    r.fade_left -= m;
+    if (r.fade_left == 0) {
+      // The ramp is over: the sound ends as one whose position reached its end.
+      *loops = 0;
+      *play = start;
+      if (block && m == 0)
+        block = nullptr;
+      else if (block && m < frames)
+        ZERO(block + m * framesize, (frames - m) * framesize);
+    }
+  }
+  return block;
+}
+
 // Renders (or, muted, only advances) one playing slot; returns its mix
 // buffer when it adds a block, else null. Works on a consistent copy of the
 // position fields and writes the new position back only when no entry point
 // moved the sound meanwhile (see the guard in sounds.cpp). Its reads are
 // sequentially consistent: after the fill's opening count they must see what
 // a thread detached before fbs_fill_quiesce found no fill running (on x86
-// they cost what acquire reads cost).
-static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels) {
+// they cost what acquire reads cost). Scratch is a block of size bytes the
+// slot may use meanwhile.
+static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels, uint8_t* scratch) {
   uint32_t seen = s.moved.load(std::memory_order_seq_cst);
   if (seen & 1u) return nullptr;  // being written right now: skip one block
   uint8_t* play = s.play.load(std::memory_order_seq_cst);
   int32_t loops = s.loops.load(std::memory_order_seq_cst);
   uint8_t* start = s.start.load(std::memory_order_seq_cst);
   uint8_t* end = s.end.load(std::memory_order_seq_cst);
+  SlotRamps ramps = read_ramps(s);
   if (s.moved.load(std::memory_order_seq_cst) != seen) return nullptr;
   uint8_t* begin = s.wave_begin.load(std::memory_order_seq_cst);
   uint8_t* wave_end = s.wave_end.load(std::memory_order_seq_cst);
@@ -83,32 +189,15 @@ static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels) {
   // Pointers outside the wave (a sound torn down meanwhile) are never read.
   if (!begin || !mix || loops < 1 || start < begin || end > wave_end || start >= end)
     return nullptr;
-  // A routine that stopped a sound leaves the position where its last step
-  // took it, which may lie outside the wave: a sound given loops again from
-  // there goes on from the edge of the loop it had passed.
-  if (play > wave_end) play = end;
-  if (play < begin) play = start;
-  // A forward position at or past the loop end has finished its pass; the
-  // routine would read the sample at `end` first, which may lie past the wave.
-  if (speed > 0.0f && play >= end) {
-    play = start;
-    loops--;
-  }
+  resume_position(&play, &loops, begin, wave_end, start, end, speed);
   uint8_t* block = nullptr;
   if (loops >= 1) {
     if (!muted) {
       if (capacity < size) return nullptr;
-      if (speed == 1.0f) copy_right.load(std::memory_order_relaxed)(mix, start, &play, end, &loops, size);
-      else if (speed > 0.0f)
-        copy_slice_right.load(std::memory_order_relaxed)(mix, start, &play, end, &loops, speed, size);
-      else
-        copy_slice_left.load(std::memory_order_relaxed)(mix, start, &play, end, &loops, speed, size);
+      play_into(mix, start, &play, end, &loops, speed, size);
       float volume = s.volume.load(std::memory_order_relaxed);
-      if (volume != 1.0f) SCALE16(mix, mix, volume, size);
-      float pan = s.pan.load(std::memory_order_relaxed);
-      if (channels == 2 && pan_on.load(std::memory_order_relaxed) && std::fabs(pan) > kPanThreshold)
-        PAN16(mix, mix, s.left_gain.load(std::memory_order_relaxed),
-              s.right_gain.load(std::memory_order_relaxed), size);
+      shape_block(s, mix, volume, channels, size);
+      ramps.heard_volume = volume;
       block = mix;
     } else {
       if (speed == 1.0f) move_right.load(std::memory_order_relaxed)(start, &play, end, &loops, size);
@@ -117,10 +206,15 @@ static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels) {
       else
         move_slice_left.load(std::memory_order_relaxed)(start, &play, end, &loops, speed, size);
     }
+    if (ramps.fade_step > 0 || ramps.tail_left > 0)
+      block = apply_ramps(s, ramps, block, scratch, begin, wave_end, start, end, speed, size,
+                          channels, &play, &loops);
   }
+  if (loops < 1) ramps.fade_left = ramps.fade_step = ramps.tail_left = 0;
   if (s.moved.compare_exchange_strong(seen, seen + 1u, std::memory_order_acquire)) {
     s.play.store(play, std::memory_order_relaxed);
     s.loops.store(loops, std::memory_order_relaxed);
+    write_ramps(s, ramps);
     s.moved.store(seen + 2u, std::memory_order_release);
   }
   return block;
@@ -156,7 +250,8 @@ extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
     for (int32_t i = 0; i < slots; i++) {
       FbsSound& s = fbs_sounds[i];
       if (slot_playing(s)) {
-        uint8_t* block = render_slot(s, size, channels);
+        // The output block is free until the blocks are summed into it.
+        uint8_t* block = render_slot(s, size, channels, out);
         if (block) blocks[count++] = block;
       }
       // An unkept sound that has ended gives its slot back (its mix buffer

@@ -36,11 +36,6 @@ static void put_u32(uint8_t* p, uint32_t v) {
   p[3] = (uint8_t)(v >> 24);
 }
 
-static void put_u16(uint8_t* p, uint16_t v) {
-  p[0] = (uint8_t)v;
-  p[1] = (uint8_t)(v >> 8);
-}
-
 static uint32_t get_u32(const uint8_t* p) {
   return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) |
          ((uint32_t)p[3] << 24);
@@ -48,21 +43,7 @@ static uint32_t get_u32(const uint8_t* p) {
 
 // Canonical 44-byte header for the output format at the MP3's own rate.
 static void build_header(DecodeContext* c, uint32_t rate) {
-  uint8_t* h = c->header;
-  int32_t bytes_per_sample = c->out->bits / 8;
-  memcpy(h, "RIFF", 4);
-  put_u32(h + 4, c->riff_size);
-  memcpy(h + 8, "WAVE", 4);
-  memcpy(h + 12, "fmt ", 4);
-  put_u32(h + 16, 16);
-  put_u16(h + 20, 1);
-  put_u16(h + 22, (uint16_t)c->out->channels);
-  put_u32(h + 24, rate);
-  put_u32(h + 28, (uint32_t)bytes_per_sample * rate * (uint32_t)c->out->channels);
-  put_u16(h + 32, (uint16_t)(bytes_per_sample * c->out->channels));
-  put_u16(h + 34, (uint16_t)c->out->bits);
-  memcpy(h + 36, "data", 4);
-  put_u32(h + 40, c->data_size);
+  wav_make_header(c->header, c->out->channels, rate, c->out->bits, c->data_size);
 }
 
 static void update_sizes(DecodeContext* c) {

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "engine/engine_state.h"
+#include "engine/kernel_table.h"
 
 FbsWave fbs_waves[kFbsMaxWaves];
 std::atomic<int32_t> fbs_wave_count{0};
@@ -36,6 +37,15 @@ static void guard_enter(FbsSound& s) {
 }
 
 static void guard_leave(FbsSound& s) { s.moved.fetch_add(1u, std::memory_order_release); }
+
+// Drops a ramped end and a crossfade. Every call that sets the position or
+// the loops does so under the guard, so what it sets is heard as it was
+// before ramps existed.
+static void cancel_ramps(FbsSound& s) {
+  s.fade_left.store(0);
+  s.fade_step.store(0);
+  s.tail_left.store(0);
+}
 
 // ---- Waves ----
 
@@ -201,6 +211,8 @@ static int setup_slot(int32_t slot, int32_t wave) {
   s.start.store(data);
   s.end.store(data_end);
   s.wave_end.store(data_end);
+  cancel_ramps(s);
+  s.heard_volume.store(-1.0f);
   guard_leave(s);
   s.callback.store(nullptr);
   s.callback_enabled.store(0);
@@ -252,6 +264,73 @@ extern "C" int32_t FBS_CALL FBS_PLAY_SOUND(int32_t sound, int32_t loops) {
   guard_enter(s);
   s.play.store(s.wave_begin.load());
   s.loops.store(loops < 1 ? 2147483647 : loops);
+  cancel_ramps(s);
+  s.heard_volume.store(-1.0f);
+  guard_leave(s);
+  return 1;
+}
+
+// Ramp lengths are held to 0..one second of output.
+static int32_t limit_ramp(int32_t frames) {
+  int32_t rate = fbs_out_rate();
+  if (frames > rate) frames = rate;
+  return frames > 0 ? frames : 0;
+}
+
+extern "C" int32_t FBS_CALL FBS_END_SOUND_RAMPED(int32_t sound, int32_t frames) {
+  if (!fbs_sound_valid(sound)) return 0;
+  FbsSound& s = fbs_sounds[sound];
+  frames = limit_ramp(frames);
+  guard_enter(s);
+  int playing = s.loops.load() >= 1 && s.paused.load() == 0;
+  if (playing && s.fade_step.load() == 0) {
+    s.fade_left.store(frames);
+    // A ramp of 0 frames still needs a step to be marked as running.
+    s.fade_step.store(frames > 0 ? kFadeFull / frames : 1);
+  }
+  guard_leave(s);
+  return playing;
+}
+
+extern "C" int32_t FBS_CALL FBS_PLAY_SOUND_RAMPED(int32_t sound, int32_t loops, int32_t frames) {
+  if (!fbs_sound_valid(sound)) return 0;
+  FbsSound& s = fbs_sounds[sound];
+  frames = limit_ramp(frames);
+  guard_enter(s);
+  float heard = s.heard_volume.load();
+  int32_t tail_left = 0;
+  bool audible =
+      frames > 0 && s.loops.load() >= 1 && s.paused.load() == 0 && s.muted.load() == 0;
+  if (audible && heard < 0.0f) {
+    // Restarted again before the mixer rendered the last start: nothing of
+    // that start was heard, and the waveform falling since then goes on.
+    tail_left = s.tail_left.load();
+  } else if (audible) {
+    // The weight the sound is heard with now: full, less a crossfade's
+    // falling waveform (dropped: only the newer one goes on), times a
+    // ramped end. The old waveform falls from there to 0 over the ramp, or
+    // over what is left of a ramped end, which keeps its slope.
+    int32_t weight = kFadeUnit;
+    if (s.tail_left.load() > 0) weight -= fade_weight(s.tail_left.load(), s.tail_step.load());
+    tail_left = frames;
+    if (s.fade_step.load() > 0) {
+      tail_left = s.fade_left.load();
+      weight = weight * fade_weight(tail_left, s.fade_step.load()) / kFadeUnit;
+    }
+    if (weight > 0 && tail_left > 0) {
+      s.tail_play.store(s.play.load());
+      s.tail_loops.store(s.loops.load());
+      s.tail_step.store((int32_t)(((int64_t)weight << 16) / tail_left));
+      s.tail_volume.store(heard);
+    } else {
+      tail_left = 0;
+    }
+  }
+  s.play.store(s.wave_begin.load());
+  s.loops.store(loops < 1 ? 2147483647 : loops);
+  cancel_ramps(s);
+  s.tail_left.store(tail_left);
+  s.heard_volume.store(-1.0f);
   guard_leave(s);
   return 1;
 }
@@ -286,6 +365,7 @@ extern "C" int32_t FBS_CALL FBS_SET_SOUNDLOOPS(int32_t sound, int32_t loops) {
   FbsSound& s = fbs_sounds[sound];
   guard_enter(s);
   s.loops.store(loops < 0 ? 2147483647 : loops);
+  cancel_ramps(s);
   guard_leave(s);
   return 1;
 }
@@ -391,6 +471,7 @@ extern "C" int32_t FBS_CALL FBS_SET_SOUNDPOINTERS(int32_t sound, void* start, vo
   s.start.store(new_start);
   s.end.store(new_end);
   s.play.store(new_play);
+  cancel_ramps(s);
   guard_leave(s);
   return 1;
 }

@@ -131,9 +131,19 @@ TEST_F(OfflineRender, NotesSoundAtTheirTimesAndPitchesAndEndAfterTheDelayOrThePe
   // The render ends half a second of silence after the last note.
   EXPECT_NEAR((double)rec.mono.size() / kRate, 3.8 + kDelay + 0.5, 2 * kBlock);
 
-  // A second run gives the same bytes.
+  // A second run gives the same bytes, also with every effect on (the chain
+  // reads the clock, the sample pass rewrites the samples).
   render("phrase.mid", "again.wav");
   EXPECT_EQ(audiocheck::read_file(work + "phrase.wav"), audiocheck::read_file(work + "again.wav"));
+  autovol_mode = 2;
+  reverb_mode = 3;
+  equalizer_on = 1;
+  keytone_mode = 1;
+  keyrev_on = 1;
+  ASSERT_TRUE(write_settings((work + "test.ini").c_str()));
+  render("phrase.mid", "effects.wav");
+  render("phrase.mid", "effects_again.wav");
+  EXPECT_EQ(audiocheck::read_file(work + "effects.wav"), audiocheck::read_file(work + "effects_again.wav"));
 }
 
 TEST_F(OfflineRender, TempoChangesAndThreeTracksPlaceNotesByTheTempoMap) {

@@ -3,7 +3,9 @@
 // limits and rules of the sound entry points.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -427,6 +429,202 @@ TEST_F(Mixer, ALargerBlockAfterInitAgainIsRenderedWhole) {
   const int16_t* out = copy.block();
   EXPECT_EQ(out[0], 300);
   EXPECT_EQ(out[4 * kFrames * 2 - 1], 300);
+}
+
+// ---- Ramped ends and crossfaded restarts ----
+
+// A stereo wave of n frames of random full-range values, and its samples.
+int32_t noise_wave(int frames, std::vector<int16_t>* samples, unsigned seed) {
+  samples->resize(static_cast<size_t>(frames) * 2);
+  unsigned x = seed;
+  for (int16_t& v : *samples) {
+    x = x * 1103515245u + 12345u;
+    v = static_cast<int16_t>(x >> 16);
+  }
+  return fbs_wave_store_copy(samples->data(), static_cast<uint32_t>(samples->size() * 2));
+}
+
+// A full-scale constant ended with ramps of several lengths: every ramped
+// frame lies on the line from 1 to 0 (within the rounding of the 2.14
+// weights), the first at exactly full scale, then the sound is silent and has
+// ended as if moved to its end; a second request during the ramp changes
+// nothing.
+TEST_F(Mixer, RampedEndFallsLinearlyToSilenceThenEnds) {
+  struct Case {
+    int ramp;
+    bool asked_twice;
+  };
+  for (Case c : {Case{132, false}, Case{300, false}, Case{300, true}, Case{1, false}}) {
+    SCOPED_TRACE(c.ramp);
+    int32_t s = -1;
+    ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(40 * kFrames, 32767), &s), 1);
+    FBS_PLAY_SOUND(s, 1);
+    fill();
+    ASSERT_EQ(FBS_END_SOUND_RAMPED(s, c.ramp), 1);
+    std::vector<int16_t> heard;
+    for (int b = 0; b < 3; b++) {
+      std::vector<int16_t> out = fill();
+      heard.insert(heard.end(), out.begin(), out.end());
+      if (c.asked_twice && b == 0) {
+        EXPECT_EQ(FBS_END_SOUND_RAMPED(s, c.ramp), 1);
+      }
+    }
+    EXPECT_EQ(heard[0], 32767);
+    for (int k = 0; k < 3 * kFrames; k++) {
+      double line = k < c.ramp ? 32767.0 * (c.ramp - k) / c.ramp : 0.0;
+      ASSERT_NEAR(heard[2 * k], line, 3.0) << k;
+      ASSERT_EQ(heard[2 * k + 1], heard[2 * k]) << k;
+      if (k > 0) {
+        ASSERT_LE(heard[2 * k], heard[2 * k - 2]) << k;
+      }
+    }
+    EXPECT_GT(heard[2 * (c.ramp - 1)], 0);
+    EXPECT_EQ(loops_of(s), 0);
+    void* start = nullptr;
+    FBS_GET_SOUNDPOINTERS(s, &start, nullptr, nullptr);
+    EXPECT_EQ(play_of(s), start);
+    EXPECT_EQ(FBS_GET_PLAYINGSOUNDS(), 0);
+    FBS_DESTROY_SOUND(&s);
+  }
+}
+
+// A ramp of 0 frames (also a negative count) ends the sound exactly as
+// moving its position to its end does; an unkept sound's slot is released in
+// the pass that ends its ramp.
+TEST_F(Mixer, RampedEndWithoutFramesIsTheEndMoveAndUnkeptSlotsAreReleased) {
+  int32_t w = constant_wave(40 * kFrames, 500);
+  for (int frames : {0, -7}) {
+    int32_t moved = -1, ramped = -1;
+    ASSERT_EQ(FBS_CREATE_SOUND(w, &moved), 1);
+    ASSERT_EQ(FBS_CREATE_SOUND(w, &ramped), 1);
+    FBS_PLAY_SOUND(moved, 1);
+    FBS_PLAY_SOUND(ramped, 1);
+    fill();
+    void *start = nullptr, *end = nullptr;
+    FBS_GET_SOUNDPOINTERS(moved, &start, nullptr, &end);
+    FBS_SET_SOUNDPOINTERS(moved, nullptr, end, nullptr);
+    ASSERT_EQ(FBS_END_SOUND_RAMPED(ramped, frames), 1);
+    std::vector<int16_t> out = fill();
+    EXPECT_EQ(FBS_GET_PLAYINGSOUNDS(), 2);  // both counted in the block that ends them
+    for (size_t i = 0; i < out.size(); i++) ASSERT_EQ(out[i], 0) << i;
+    EXPECT_EQ(loops_of(moved), 0);
+    EXPECT_EQ(loops_of(ramped), 0);
+    EXPECT_EQ(play_of(moved) - static_cast<uint8_t*>(start),
+              play_of(ramped) - fbs_sounds[ramped].wave_begin.load());
+    FBS_DESTROY_SOUND(&moved);
+    FBS_DESTROY_SOUND(&ramped);
+  }
+  ASSERT_EQ(FBS_PLAY_WAVE(w, 1, 1.0f, 1.0f, 0.0f, nullptr), 1);
+  int32_t slot = -1;
+  for (int32_t i = 0; i < fbs_sound_count.load() && slot < 0; i++)
+    if (fbs_sounds[i].wave_begin.load() && fbs_sounds[i].keep.load() == 0) slot = i;
+  ASSERT_GE(slot, 0);
+  ASSERT_EQ(FBS_END_SOUND_RAMPED(slot, kFrames + 10), 1);
+  fill();
+  EXPECT_TRUE(fbs_sound_valid(slot));  // 10 frames of the ramp to go
+  std::vector<int16_t> out = fill();
+  EXPECT_NE(out[0], 0);
+  EXPECT_EQ(out[20], 0);
+  EXPECT_FALSE(fbs_sound_valid(slot));
+}
+
+// Ramped ends that must change nothing and report 0, and ramp lengths held
+// to 0..the output rate.
+TEST_F(Mixer, RampedEndRefusesSoundsThatDoNotPlayAndLimitsItsLength) {
+  int32_t w = constant_wave(4 * kFrames, 100);
+  int32_t freed = -1, paused = -1, fresh = -1, ended = -1, huge = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(w, &freed), 1);
+  int32_t freed_handle = freed;
+  FBS_DESTROY_SOUND(&freed);
+  EXPECT_EQ(FBS_END_SOUND_RAMPED(freed_handle, 100), 0);
+  EXPECT_EQ(FBS_END_SOUND_RAMPED(-1, 100), 0);
+  ASSERT_EQ(FBS_CREATE_SOUND(w, &paused), 1);
+  FBS_PLAY_SOUND(paused, 3);
+  FBS_SET_SOUNDPAUSED(paused, 1);
+  ASSERT_EQ(FBS_CREATE_SOUND(w, &fresh), 1);
+  ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(8, 100), &ended), 1);
+  FBS_PLAY_SOUND(ended, 1);
+  fill();
+  for (int32_t s : {paused, fresh, ended}) EXPECT_EQ(FBS_END_SOUND_RAMPED(s, 100), 0) << s;
+  FBS_SET_SOUNDPAUSED(paused, 0);
+  std::vector<int16_t> out = fill();
+  EXPECT_EQ(out[2 * kFrames - 2], 100);  // the paused sound plays on unramped
+  EXPECT_EQ(loops_of(paused), 3);
+  ASSERT_EQ(FBS_CREATE_SOUND(constant_wave(44100 * 2, 100), &huge), 1);
+  FBS_PLAY_SOUND(huge, 1);
+  FBS_SET_SOUNDLOOPS(paused, 0);
+  ASSERT_EQ(FBS_END_SOUND_RAMPED(huge, 1 << 30), 1);  // one second of output
+  int blocks = 0;
+  while (loops_of(huge) != 0 && blocks < 1000) {
+    fill();
+    blocks++;
+  }
+  EXPECT_EQ(blocks, (44100 + kFrames - 1) / kFrames);
+}
+
+// A restart of a sounding sound crossfades in its own slot: the old waveform
+// goes on at the volume it was heard with and falls while the new start
+// rises. The first frame continues the old waveform, no frame is beyond the
+// larger of the two waveforms, and after the ramp only the new one is heard.
+TEST_F(Mixer, CrossfadedRestartStaysBetweenTheTwoWaveforms) {
+  std::vector<int16_t> wave;
+  int32_t s = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(noise_wave(8 * kFrames, &wave, 7), &s), 1);
+  FBS_SET_SOUNDVOLUME(s, 1.0f);
+  FBS_PLAY_SOUND(s, 1);
+  fill();
+  FBS_SET_SOUNDVOLUME(s, 0.5f);  // the new note is softer; the old fades at full volume
+  const int ramp = 132;
+  ASSERT_EQ(FBS_PLAY_SOUND_RAMPED(s, 1, ramp), 1);
+  std::vector<int16_t> out = fill();
+  for (int i = 0; i < 2 * kFrames; i++) {
+    int old_wave = wave[2 * kFrames + i];
+    int new_wave = wave[i] >> 1;  // volume 0.5: the 16.16 product shifted
+    if (i < 2 * ramp) {
+      ASSERT_LE(std::abs(out[i]), std::max(std::abs(old_wave), std::abs(new_wave))) << i;
+    } else {
+      ASSERT_EQ(out[i], new_wave) << i;
+    }
+  }
+  EXPECT_EQ(out[0], wave[2 * kFrames]);
+  EXPECT_EQ(out[1], wave[2 * kFrames + 1]);
+  EXPECT_EQ(loops_of(s), 1);
+  // Without a ramp, and then before the new start was heard: exactly
+  // FBS_PLAY_SOUND.
+  ASSERT_EQ(FBS_PLAY_SOUND_RAMPED(s, 1, 0), 1);
+  ASSERT_EQ(FBS_PLAY_SOUND_RAMPED(s, 1, ramp), 1);
+  out = fill();
+  for (int i = 0; i < 2 * kFrames; i++) ASSERT_EQ(out[i], wave[i] >> 1) << i;
+}
+
+// A sound destroyed during its ramps leaves nothing behind: a sound played
+// on its slot is heard at full level, and so is a sound played again by a
+// plain play during its ramped end.
+TEST_F(Mixer, RampsEndWithTheSoundAndNeverReachTheNextOne) {
+  int32_t w = constant_wave(40 * kFrames, 1000);
+  int32_t s = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(w, &s), 1);
+  FBS_PLAY_SOUND(s, 1);
+  fill();
+  FBS_PLAY_SOUND_RAMPED(s, 1, 2 * kFrames);
+  FBS_END_SOUND_RAMPED(s, 3 * kFrames);
+  fill();
+  int32_t slot = s;
+  ASSERT_EQ(FBS_DESTROY_SOUND(&s), 1);
+  std::vector<int16_t> out = fill();
+  for (size_t i = 0; i < out.size(); i++) ASSERT_EQ(out[i], 0) << i;
+  ASSERT_EQ(FBS_PLAY_WAVE(w, 1, 1.0f, 1.0f, 0.0f, &s), 1);
+  ASSERT_EQ(s, slot);
+  out = fill();
+  EXPECT_EQ(out[0], 1000);
+  EXPECT_EQ(out[2 * kFrames - 1], 1000);
+  FBS_END_SOUND_RAMPED(s, 3 * kFrames);
+  fill();
+  FBS_PLAY_SOUND(s, 1);  // a plain play drops the ramp
+  fill();
+  out = fill();
+  EXPECT_EQ(out[2 * kFrames - 1], 1000);
+  EXPECT_EQ(loops_of(s), 1);
 }
 
 TEST_F(Mixer, ExitReleasesSoundsAndWaves) {

@@ -1,8 +1,8 @@
 // Sounds changed from two threads while a plug-in thread mixes without a
-// pause: starting, restarting, stopping, destroying and remaking sounds,
-// unkept sounds from FBS_PLAY_WAVE, volume, speed, pan and pointers. Run
-// under ThreadSanitizer; also checks that a stop is never lost to the
-// mixer's own position update.
+// pause: starting, restarting (also crossfaded), stopping (also ramped),
+// destroying and remaking sounds, unkept sounds from FBS_PLAY_WAVE, volume,
+// speed, pan and pointers. Run under ThreadSanitizer; also checks that a stop
+// or a ramped end is never lost to the mixer's own position update.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -38,7 +38,7 @@ void control(int seed, int32_t wave, int* lost_stops) {
   while (std::chrono::steady_clock::now() < until) {
     int i = static_cast<int>(rng() % kSoundsPerThread);
     int32_t& s = sounds[i];
-    switch (rng() % 9) {
+    switch (rng() % 11) {
       case 0: FBS_PLAY_SOUND(s, 1 + static_cast<int>(rng() % 3)); break;
       case 1: FBS_SET_SOUNDVOLUME(s, static_cast<float>(rng() % 200) / 100.0f); break;
       case 2: FBS_SET_SOUNDSPEED(s, 0.25f + static_cast<float>(rng() % 400) / 100.0f); break;
@@ -56,13 +56,19 @@ void control(int seed, int32_t wave, int* lost_stops) {
       case 6: FBS_PLAY_WAVE(wave, 1, 1.5f, 0.5f, 0.2f, nullptr); break;
       case 7: FBS_SET_SOUNDMUTED(s, static_cast<int>(rng() % 2)); break;
       case 8: FBS_SET_SOUNDPAUSED(s, rng() % 8 == 0 ? 1 : 0); break;
+      case 9: FBS_END_SOUND_RAMPED(s, static_cast<int>(rng() % 600) - 100); break;
+      case 10: FBS_PLAY_SOUND_RAMPED(s, 1 + static_cast<int>(rng() % 3), static_cast<int>(rng() % 600)); break;
     }
-    // Now and then: stop a playing sound and make sure the stop holds once
-    // the mixer has passed over it twice.
+    // Now and then: stop a playing sound, at once or with a ramp shorter
+    // than a block, and make sure the stop holds once the mixer has passed
+    // over it twice.
     if (++step % 200 == 0) {
       FBS_SET_SOUNDPAUSED(s, 0);
       FBS_PLAY_SOUND(s, 0);
-      FBS_SET_SOUNDLOOPS(s, 0);
+      if (step % 400 == 0)
+        FBS_END_SOUND_RAMPED(s, 64);
+      else
+        FBS_SET_SOUNDLOOPS(s, 0);
       int seen = fills.load();
       while (fills.load() < seen + 2 && !stop_all.load()) std::this_thread::yield();
       int32_t loops = -1;
