@@ -23,22 +23,22 @@ bool regular_file(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The file dialog in the program's "save" folder. The name is checked as
-// check_preset_name() does (result 0 cancelled, -1 bad name, 1 good); a
-// good or bad name given relative to the dialog's folder is made whole, so
-// it still names the file there once the current folder is back.
-int ask_preset_name(const char* title, std::string* name) {
+// The file dialog in the program's "save" folder, and its name checked as
+// check_preset_name() does: true for a good name; a name with another
+// extension is shown as "bad name ". A name given relative to the dialog's
+// folder is made whole, so it still names the file there once the current
+// folder is back.
+bool ask_preset_name(const char* title, std::string* name) {
   std::string program_folder = current_folder();
   bool in_save = chdir("save") == 0;
   std::string dialog_folder = current_folder();
   std::string chosen = file_dialog(title, "*.preset");
-  if (in_save && chdir(program_folder.c_str()) != 0) {
-    // The program's folder went away under it: nothing more can be found.
-    return 0;
-  }
-  int result = check_preset_name(chosen, *name);
-  if (result == 1 && (*name)[0] != '/' && !dialog_folder.empty()) *name = dialog_folder + "/" + *name;
-  return result;
+  if (in_save && chdir(program_folder.c_str()) != 0) return false;  // the program's folder is gone
+  int checked = check_preset_name(chosen, *name);
+  if (checked < 0) notice("bad name " + *name, "notice");
+  if (checked != 1) return false;
+  if ((*name)[0] != '/' && !dialog_folder.empty()) *name = dialog_folder + "/" + *name;
+  return true;
 }
 
 }  // namespace
@@ -71,12 +71,7 @@ void presets_menu() {
 void save_preset() {
   key_text.clear();
   std::string name;
-  int checked = ask_preset_name("save preset", &name);
-  if (checked == 0) return;
-  if (checked < 0) {
-    notice("bad name " + name, "notice");
-    return;
-  }
+  if (!ask_preset_name("save preset", &name)) return;
   if (confirm("save in " + name + " ?", "save preset") != "yes") return;
   // A preset that could not be written is not reported as saved; the menu
   // stays open.
@@ -89,12 +84,7 @@ void save_preset() {
 void load_preset_dialog() {
   key_text.clear();
   std::string name;
-  int checked = ask_preset_name("load preset", &name);
-  if (checked == 0) return;
-  if (checked < 0) {
-    notice("bad name " + name, "notice");
-    return;
-  }
+  if (!ask_preset_name("load preset", &name)) return;
   if (!regular_file(name)) {
     notice("not found :" + name, "notice");
     return;
