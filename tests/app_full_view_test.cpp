@@ -113,6 +113,10 @@ class FullView : public ::testing::Test {
   }
   double last_deadline = 1.0;
 
+  void type_keys(const std::string& keys) {
+    for (char c : keys) win_push_key(std::string(1, c));
+  }
+
   // Colour of the frame line around the slot at x (its top edge).
   uint32_t frame_color(int x) { return win_read_pixel(x + 10, kThumbnailTop - 1); }
   uint32_t screen_at_dot(int key) { return win_read_pixel(key_dot_x[key], key_dot_y[key] + kPianoTop); }
@@ -304,6 +308,30 @@ TEST_F(FullView, BankArrowsShowNearTheRowAndSwitchTheBank) {
   move_mouse(600, 200, 0);  // away: both arrows black again
   for (int x = 418; x < 434; x++)
     for (int y = 85; y < 93; y++) EXPECT_EQ(win_read_pixel(x, y), 0u);
+}
+
+TEST_F(FullView, SetNameLightsUnderTheMouseAndItsClickOpensTheSetPrompt) {
+  PictureFolder folder;
+  for (int n = 12; n <= 108; n += 12)
+    std::ofstream(folder.path("sounds/piano2_" + std::to_string(n) + ".wav"));
+  open_full_view();
+  // "piano" at row 3, column 17: x 128..167, y 16..23; the mouse counts
+  // from x 123 to 127 + 8 x 5 and y 10 to 24.
+  move_mouse(130, 24, 0);
+  EXPECT_EQ(win_read_pixel(128, 16), 0x46B4C8u);
+  move_mouse(168, 24, 0);
+  EXPECT_EQ(win_read_pixel(128, 16), kTextBackground);
+
+  type_keys("2\r");
+  last_key_code = 0;
+  piano_sound = 0;
+  move_mouse(130, 12, 1);
+  EXPECT_EQ(last_deadline, 0.0);
+  EXPECT_EQ(last_key_code, 'b');  // the main loop's B step then selects set 2
+  EXPECT_EQ(piano_sound.load(), 3);
+  EXPECT_EQ(input_active.load(), 0);
+  EXPECT_EQ(win_width(), kFullWidth);  // rebuilt after the prompt window
+  EXPECT_NE(status_screen_text().find("[P]presets  [M]midi"), std::string::npos);
 }
 
 // ---- level meter and slider ----
