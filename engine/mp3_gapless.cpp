@@ -27,11 +27,10 @@ static uint32_t be32(const uint8_t* p) {
   return ((uint32_t)p[0] << 24) | ((uint32_t)p[1] << 16) | ((uint32_t)p[2] << 8) | p[3];
 }
 
-// CRC-16 with the polynomial 0x8005 taken bit-reversed (0xA001), starting at 0.
-static uint16_t crc16(const uint8_t* p, size_t n) {
+uint16_t mp3_tag_crc(const uint8_t* bytes, size_t count) {
   uint16_t crc = 0;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= p[i];
+  for (size_t i = 0; i < count; ++i) {
+    crc ^= bytes[i];
     for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
   }
   return crc;
@@ -69,7 +68,7 @@ static int read_tag(Mp3Gapless* g, const struct mad_header* h, const uint8_t* fr
   if (length < p + kExtensionBytes) return 0;
   const uint8_t* ext = frame + p;
   uint16_t stored = (uint16_t)((ext[kExtensionCrc] << 8) | ext[kExtensionCrc + 1]);
-  if (crc16(frame, p + kExtensionCrc) != stored) return 0;
+  if (mp3_tag_crc(frame, p + kExtensionCrc) != stored) return 0;
   const uint8_t* dp = ext + kExtensionDelay;
   g->delay = (dp[0] << 4) | (dp[1] >> 4);
   g->padding = ((dp[1] & 0x0F) << 8) | dp[2];

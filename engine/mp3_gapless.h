@@ -11,6 +11,7 @@
 // many buffers as needed), mp3_gapless_plan, then mp3_gapless_frame for each
 // decoded frame in order.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 struct mad_stream;
@@ -43,6 +44,10 @@ void mp3_gapless_scan(Mp3Gapless* g, struct mad_stream* stream);
 // the file (its frame count, when it has one, is the frames found behind it,
 // and the delay and padding leave samples to keep).
 void mp3_gapless_plan(Mp3Gapless* g);
+
+// The CRC that protects the information frame: CRC-16 with the polynomial
+// 0x8005 taken bit-reversed (0xA001), starting at 0.
+uint16_t mp3_tag_crc(const uint8_t* bytes, size_t count);
 
 // The part of the next decoded frame (length samples) to keep: *first
 // samples in, *count samples long (0: drop the frame).

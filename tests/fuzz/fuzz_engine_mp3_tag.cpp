@@ -20,6 +20,7 @@
 
 #include "engine/engine_state.h"
 #include "engine/fbs.h"
+#include "engine/mp3_gapless.h"
 #include "tests/fuzz/scratch_file.h"
 #include "tests/support/engine_test_output.h"
 
@@ -103,7 +104,7 @@ static std::vector<uint8_t> build_file(const uint8_t* in, size_t size) {
   for (size_t i = 0; i < tag.size() && p + i < frame.size(); ++i) frame[p + i] = tag[i];
   size_t crc_at = p + fields + 34;
   if (crc_at + 2 <= frame.size()) {
-    uint16_t crc = enginetest::mp3_tag_crc(frame.data(), crc_at) ^ ((c[kChoices] & 2) ? 0x5A5A : 0);
+    uint16_t crc = mp3_tag_crc(frame.data(), crc_at) ^ ((c[kChoices] & 2) ? 0x5A5A : 0);
     frame[crc_at] = (uint8_t)(crc >> 8);
     frame[crc_at + 1] = (uint8_t)crc;
   }

@@ -7,7 +7,6 @@
 // Header-only: tests/support/*.cpp go into every test program, this only
 // into those that include it.
 #pragma once
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -71,17 +70,6 @@ inline void put_wav_header(FILE* f, uint32_t rate, uint16_t channels, uint32_t b
   put16(f, 16);
   fwrite("data", 1, 4, f);
   put32(f, bytes);
-}
-
-// The CRC that protects an MP3 encoder's information frame, for tests that
-// forge one: CRC-16 with the polynomial 0x8005 bit-reversed, starting at 0.
-inline uint16_t mp3_tag_crc(const uint8_t* p, size_t n) {
-  uint16_t crc = 0;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= p[i];
-    for (int b = 0; b < 8; ++b) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-  }
-  return crc;
 }
 
 }  // namespace enginetest
