@@ -58,13 +58,15 @@ int key_wave(int key, int offset) { return (key + offset) / 12 - 1; }
 
 int next_queue_index(int i) { return i + 1 >= kNoteOffQueueSize ? 0 : i + 1; }
 
-// Release of one sounding voice: its play position jumps to its end pointer,
-// so the mixer ends it at the next block.
+// Frames of the de-click ramp at the output rate.
+int declick_frames() { return (int)(FBS_GET_PLUGRATE() * kDeclickSeconds); }
+
+// Release of one sounding voice: the mixer ramps it down and ends it.
 void release_voice(int w, int j) {
   int k = voice_key[w][j];
   int ch = voice_channel[w][j];
   if (voice_count.load() > 0) voice_count.store(voice_count.load() - 1);
-  FBS_SET_SOUNDPOINTERS(sound[w][j], nullptr, sound_end[w][j], nullptr);
+  FBS_END_SOUND_RAMPED(sound[w][j], declick_frames());
   if (k >= 0 && k < 128 && ch >= 0 && ch < 16) {
     note_count[k][ch] = 0;
     held_by_pedal[k][ch] = 0;
@@ -154,12 +156,10 @@ void note_on_locked() {
   level = std::min(level, 2.0f);
   FBS_SET_SOUNDVOLUME(sound[w][j], level);
 
-  if (restart) {
-    FBS_SET_SOUNDPOINTERS(sound[w][j], nullptr, sound_start[w][j], nullptr);
-  } else {
-    FBS_SET_SOUNDSPEED(sound[w][j], speed_table[k].load());
-  }
-  FBS_PLAY_SOUND(sound[w][j], 1);
+  // From the sample's first frame. A sound still heard, the restarted key
+  // or a released one still ramping down, crossfades into it.
+  if (!restart) FBS_SET_SOUNDSPEED(sound[w][j], speed_table[k].load());
+  FBS_PLAY_SOUND_RAMPED(sound[w][j], 1, declick_frames());
 
   note_count[k][ch] += 1;
   held_by_pedal[k][ch] = 0;

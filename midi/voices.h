@@ -12,6 +12,10 @@ constexpr int kSoundsPerSample = 24;   // sounds made from each wave, j = 1..24
 constexpr int kNoteOffQueueSize = 1000;
 constexpr int kKeyListSize = 128;      // keys_down / keys_up capacity
 constexpr int kMaxVoices = 127;        // note-on is ignored at this many voices
+// A voice ends, and a restarted key crossfades, over this much output (132
+// frames at 44100 Hz), so the waveform never jumps to silence or to the
+// sample's start: no click.
+constexpr double kDeclickSeconds = 0.003;
 
 // The one lock of the voice state: tables, queue, registers, key lists.
 extern std::mutex voice_mutex;

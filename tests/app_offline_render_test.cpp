@@ -19,6 +19,7 @@
 
 #include "app/settings.h"
 #include "midi/midi_file.h"
+#include "midi/voices.h"
 #include "tests/support/audio_check.h"
 
 extern char** environ;
@@ -95,9 +96,9 @@ class OfflineRender : public ::testing::Test {
 
   // The note of `key` played at `start` within [start - 1 block, to): it
   // starts within one block of `start`, sounds at its pitch (within 1 %), and
-  // ends between end_from and end_to. A message takes effect at the start of
-  // the block it falls in; the note-off queue ends a note at the first block
-  // start after its due time.
+  // its end ramp begins between end_from and end_to. A message takes effect
+  // at the start of the block it falls in; the note-off queue ends a note at
+  // the first block start after its due time.
   void check_note(const Recording& rec, int key, double start, double end_from, double end_to, double to) {
     SCOPED_TRACE("key " + std::to_string(key));
     ASSERT_EQ(rec.rate, kRate);
@@ -107,7 +108,7 @@ class OfflineRender : public ::testing::Test {
     ASSERT_LT(s.onset, frame(to - kBlock)) << "the note is missing";
     EXPECT_NEAR((double)s.onset / kRate, start, kBlock) << "starts off its time";
     EXPECT_GE((double)s.end / kRate, end_from - 0.002) << "ends too early";
-    EXPECT_LE((double)s.end / kRate, end_to + 0.002) << "ends too late";
+    EXPECT_LE((double)s.end / kRate, end_to + kDeclickSeconds + 0.002) << "ends too late";
     double expected = audiocheck::key_frequency(key);
     double f = audiocheck::measured_pitch(rec, s.onset + frame(0.05), 8192, expected);
     EXPECT_NEAR(f / expected, 1.0, 0.01) << "measured " << f << " Hz";

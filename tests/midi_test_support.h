@@ -101,6 +101,7 @@ inline int register_key() {
 // The test plug-in fills blocks only when asked, on the asking thread, which
 // then plays the part of the audio device's thread.
 inline int32_t (*plug_fill)(int32_t blocks) = nullptr;
+inline const int16_t* (*plug_block)(void) = nullptr;  // the last block filled
 constexpr int kTestWaveFrames = 44100;  // one second per sample
 constexpr int16_t kTestWaveValue = 1000;
 
@@ -122,9 +123,10 @@ inline bool start_test_engine(int frames) {
   void* module = dlopen(plug.c_str(), RTLD_NOW);
   if (!module) return false;
   plug_fill = reinterpret_cast<int32_t (*)(int32_t)>(dlsym(module, "plug_test_fill"));
+  plug_block = reinterpret_cast<const int16_t* (*)(void)>(dlsym(module, "plug_test_block"));
   unlink(plug.c_str());
   rmdir(folder);
-  if (!plug_fill) return false;
+  if (!plug_fill || !plug_block) return false;
   for (int w = 0; w < kSampleWaves; w++) {
     int32_t wave = -1;
     void* data = nullptr;

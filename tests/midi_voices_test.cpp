@@ -26,6 +26,8 @@ bool Voices::engine_ok = false;
 
 // ---- voice choice ----
 
+// The restart crossfades from the level the note was heard at to the new
+// note's level over 3 ms of output, without a jump.
 TEST_F(Voices, RestartOfASoundingKeyReusesItsSound) {
   fake_now.store(10.0);
   voice_note_on(0, 60, 100);
@@ -33,8 +35,9 @@ TEST_F(Voices, RestartOfASoundingKeyReusesItsSound) {
   ASSERT_TRUE(find_voice(60, 0, &w, &j));
   plug_fill(5);
   EXPECT_NE(sound_start[w][j], play_position(w, j));
+  const int16_t old_level = plug_block()[0];
   fake_now.store(10.5);
-  voice_note_on(0, 60, 90);
+  voice_note_on(0, 60, 60);
   int w2, j2;
   ASSERT_TRUE(find_voice(60, 0, &w2, &j2));
   EXPECT_EQ(w, w2);
@@ -42,6 +45,16 @@ TEST_F(Voices, RestartOfASoundingKeyReusesItsSound) {
   EXPECT_EQ(1, voice_count.load());
   EXPECT_EQ(sound_start[w][j], play_position(w, j));  // from the beginning again
   EXPECT_EQ(1, sound_loops(w, j));
+  plug_fill(1);
+  const int16_t* out = plug_block();
+  const int16_t new_level = out[2 * 132];
+  EXPECT_LT(new_level, old_level - 100);
+  EXPECT_EQ(out[0], old_level);
+  for (int f = 1; f <= 132; f++) {
+    ASSERT_LE(out[2 * f], out[2 * f - 2]) << f;
+    ASSERT_LE(out[2 * f - 2] - out[2 * f], (old_level - new_level) / 132 + 2) << f;
+  }
+  EXPECT_EQ(out[2 * 1023], new_level);
 }
 
 TEST_F(Voices, SameKeyOnTwoChannelsUsesTwoSounds) {
@@ -155,9 +168,16 @@ TEST_F(Voices, ReleasedNoteStopsAfterTheDelay) {
   fake_now.store(21.0801);
   serve_note_off_queue();
   EXPECT_EQ(0, voice_count.load());
-  EXPECT_EQ(sound_end[w][j], play_position(w, j));
-  plug_fill(2);  // counted as playing in the first block, ended by it
+  EXPECT_EQ(1, sound_loops(w, j));  // ramping down in the next block
+  plug_fill(1);
+  // 3 ms of output falling to silence, then silence, and the sound has ended.
+  const int16_t* out = plug_block();
+  EXPECT_GT(out[0], 0);
+  for (int f = 1; f < 132; f++) ASSERT_LT(out[2 * f], out[2 * f - 2]) << f;
+  EXPECT_GT(out[2 * 131], 0);
+  for (int f = 132; f < 1024; f++) ASSERT_EQ(out[2 * f], 0) << f;
   EXPECT_EQ(0, sound_loops(w, j));
+  plug_fill(1);
   EXPECT_EQ(0, FBS_GET_PLAYINGSOUNDS());
   EXPECT_EQ(20, note_off_sleep_ms(21.0801 - 0.5));
 }

@@ -1,7 +1,9 @@
 // A MIDI flood through the whole input path while the main thread serves the
-// note-off queue and plays screen notes, and an audio thread mixes blocks.
-// Run under ThreadSanitizer: every shared value must be atomic or under the
-// voice lock. At the end every voice is released and no sound plays.
+// note-off queue and plays screen notes, and an audio thread mixes blocks:
+// notes end with ramps and repeated keys restart with crossfades, from the
+// MIDI threads and the main thread alike. Run under ThreadSanitizer: every
+// shared value must be atomic or under the voice lock. At the end every
+// voice is released and no sound plays.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -117,6 +119,7 @@ TEST(MidiFlood, ThreeThreadsEndWithNoVoiceAndNoSound) {
     serve_note_off_queue();
     if (passes % 10 == 0) voice_note_on(random() % 16, 30 + random() % 60, 100);
     if (passes % 10 == 5) voice_note_off(random() % 16, 30 + random() % 60);
+    if (passes % 10 == 7) voice_note_on(0, 60, 100);  // restarts a key the keyboards play too
     if (passes % 200 == 199) silence_all_voices();
     int down[kKeyListSize], up[kKeyListSize], nd, nu;
     take_key_marks(down, &nd, up, &nu);

@@ -6,8 +6,11 @@
 // the program in its window on $DISPLAY and plays a phrase with the sustain
 // pedal and a flood of malformed bytes. Then:
 //  - the recording holds every note at its pitch (within 1 %), starting when
-//    it was played and silent within note_off_delay plus two device blocks
-//    after its release (the pedal note: after the pedal went up);
+//    it was played and silent within note_off_delay, the 3 ms end ramp and
+//    two device blocks after its release (the pedal note: after the pedal
+//    went up), without a click at its end;
+//  - a dozen notes across the keyboard end without a click, and a key
+//    struck again while it sounds restarts without one;
 //  - the listener received every message unchanged, in order (the loop
 //    probe aside; of the flood, what the rate gate let through);
 //  - the same phrase written into a MIDI file at the recording's times and
@@ -51,6 +54,7 @@
 
 #include "app/settings.h"
 #include "midi/midi_file.h"
+#include "midi/voices.h"
 #include "platform/midi_io.h"
 #include "tests/support/audio_check.h"
 
@@ -543,8 +547,9 @@ class MidiEndToEnd : public ::testing::Test {
   // Every played note in the recording, against the recording time at which
   // its events were sent: it starts with its note-on, sounds at its pitch,
   // goes on for `sounds_on` after its release and is silent within the
-  // note-off delay plus two blocks after that; nothing sounds before the
-  // first note. span_ends: when the next sound was played after each note.
+  // note-off delay, the end ramp and two blocks after that, and it ends
+  // without a click; nothing sounds before the first note. span_ends: when
+  // the next sound was played after each note.
   void check_notes(const Recording& rec, const std::vector<NoteCheck>& notes,
                    const std::vector<double>& span_ends) {
     const double block = (double)kBlockFrames / rec.rate;
@@ -576,7 +581,18 @@ class MidiEndToEnd : public ::testing::Test {
       // or nothing after the pedal went up); silent within the delay plus
       // two blocks after that.
       EXPECT_GE(t_end, at(n.release + n.sounds_on) - slack) << "the note ended too early";
-      EXPECT_LE(t_end, at(n.release + kNoteOffDelay) + 2 * block + slack) << "the note sounds on after its release";
+      EXPECT_LE(t_end, at(n.release + kNoteOffDelay) + kDeclickSeconds + 2 * block + slack)
+          << "the note sounds on after its release";
+      // No click: the last frame that is not silent is a small part of the
+      // note's level over its last 50 ms (cut off, it would be anything up
+      // to that level).
+      size_t last = hi;
+      while (last > onset && rec.mono[last - 1] == 0) last--;
+      ASSERT_GT(last, onset);
+      float tail_peak = 0;
+      for (size_t f = last - std::min(last - onset, frame(0.05)); f < last; f++)
+        tail_peak = std::max(tail_peak, std::fabs(rec.mono[f]));
+      EXPECT_LT(std::fabs(rec.mono[last - 1]), 0.05f * tail_peak) << "a click at the note's end";
       // Pitch, from the steady part after the attack.
       size_t start = onset + frame(0.05);
       size_t length = std::min<size_t>(8192, end > start + frame(0.02) ? end - start - frame(0.02) : 0);
@@ -749,6 +765,61 @@ TEST_F(MidiEndToEnd, PhraseWithPedalIsRecordedAtPitchAndEchoedOnTheThruPort) {
   double quiet_to = recorded_by(rec, notes.back().on) - 0.01;
   ASSERT_LT(quiet_from, quiet_to);
   EXPECT_LT(loudest_between(rec, quiet_from, quiet_to), 40) << "the flood left notes sounding";
+}
+
+TEST_F(MidiEndToEnd, NotesEndAndRestartWithoutAClick) {
+  ASSERT_NO_FATAL_FAILURE(start_jack("qd_e2e_" + std::to_string(getpid()) + "_d"));
+  ASSERT_NO_FATAL_FAILURE(open_ports());
+  ASSERT_NO_FATAL_FAILURE(make_run_folder(0));
+  ASSERT_NO_FATAL_FAILURE(start_program());
+  watch_recording();
+  sleep_s(0.5);
+  // A dozen notes over all nine samples, each released on its own.
+  std::vector<NoteCheck> notes;
+  double on, off;
+  for (int key : {31, 38, 45, 50, 57, 62, 67, 72, 77, 81, 86, 89}) {
+    note(key, 0.25, &on, &off);
+    notes.push_back({key, on, off, kNoteOffDelay});
+    sleep_s(0.35);
+  }
+  // A key struck again while it sounds: the same sound restarts.
+  send({0x90, 60, 100});
+  on = sent.back().time;
+  sleep_s(0.3);
+  send({0x90, 60, 100});
+  double again = sent.back().time;
+  sleep_s(0.3);
+  send({0x80, 60, 0});
+  notes.push_back({60, on, sent.back().time, kNoteOffDelay});
+  sleep_s(0.6);
+  ASSERT_TRUE(running()) << "the program ended while playing";
+  stop_watching();
+  ASSERT_NO_FATAL_FAILURE(end_program());
+
+  Recording rec;
+  std::string why;
+  ASSERT_TRUE(read_recording(run + "recording.wav", &rec, &why)) << why;
+  std::vector<double> ends;
+  for (size_t i = 0; i + 1 < notes.size(); i++) ends.push_back(notes[i + 1].on);
+  ends.push_back(notes.back().release + 0.5);
+  ASSERT_NO_FATAL_FAILURE(check_notes(rec, notes, ends));
+
+  // The restart lies in the first or second block written after the second
+  // note-on: no step there larger than the note's own largest step before.
+  const double block = (double)kBlockFrames / rec.rate, slack = 0.01;
+  auto frame = [&](double t) { return (size_t)std::clamp(t * rec.rate, 0.0, (double)rec.mono.size()); };
+  auto largest_step = [&](size_t from, size_t to) {
+    float step = 0;
+    for (size_t f = from + 1; f < to; f++) step = std::max(step, std::fabs(rec.mono[f] - rec.mono[f - 1]));
+    return step;
+  };
+  size_t restart_from = frame(recorded_by(rec, again) - slack);
+  size_t restart_to = frame(recorded_by(rec, again) + 2 * block + slack);
+  float before = largest_step(frame(recorded_by(rec, on) - slack), restart_from);
+  float at_restart = largest_step(restart_from, restart_to);
+  std::printf("restart: largest step %.0f, before it %.0f\n", at_restart, before);
+  EXPECT_GT(before, 0);
+  EXPECT_LE(at_restart, before) << "a click at the restart";
 }
 
 TEST_F(MidiEndToEnd, LiveProgramAndOfflineRendererAgree) {
