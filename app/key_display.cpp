@@ -5,11 +5,11 @@
 #include "app/screen.h"
 #include "core/shared_state.h"
 #include "midi/voices.h"
+#include "platform/editor_frame.h"
 #include "platform/window.h"
 
 namespace {
 
-const KeyRowDisplay* key_row = nullptr;
 // Keys that went up, taken with the keys down and drawn after them.
 int keys_went_up[kKeyListSize];
 int keys_went_up_count = 0;
@@ -19,14 +19,13 @@ bool may_draw() { return input_active.load() == 0; }
 
 }  // namespace
 
-void set_key_row_display(const KeyRowDisplay* row) { key_row = row; }
-
 void display_keys_down() {
   int down[kKeyListSize], up[kKeyListSize], down_count = 0, up_count = 0;
   if (take_key_marks(down, &down_count, up, &up_count)) {
     marks_cleared = true;
     keys_went_up_count = 0;
   }
+  const EditorKeyRow* key_row = editor_key_row();
   if (may_draw() && down_count > 0) {
     for (int i = 0; i < down_count; i++) {
       if (full_view_shown) mark_key_down(down[i]);
@@ -39,6 +38,7 @@ void display_keys_down() {
 }
 
 void display_keys_up() {
+  const EditorKeyRow* key_row = editor_key_row();
   if (may_draw()) {
     if (marks_cleared) {
       if (full_view_shown) draw_piano_picture();

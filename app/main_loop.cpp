@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "app/editor_host.h"
 #include "app/function_keys.h"
 #include "app/key_display.h"
 #include "app/level_meter.h"
@@ -30,7 +31,7 @@
 #include "effects/reverb.h"
 #include "engine/fbs.h"
 #include "engine/wav_text.h"
-#include "midi/keyvol.h"
+#include "midi/keyvol_editor.h"
 #include "midi/midi_input.h"
 #include "midi/voices.h"
 #include "platform/dialogs.h"
@@ -50,12 +51,6 @@ int applied_buffer_size = 0;
 
 int white_key_number[kWhiteKeys];
 int white_key_index[kWhiteKeyIndexSize];
-
-WinImage* marker_white = nullptr;
-WinImage* marker_black = nullptr;
-WinImage* marker_red = nullptr;
-WinImage* marker_green = nullptr;
-WinImage* key_marker[128];
 
 // Key codes of the key loop (FBS_GET_KEYCODE).
 enum : int {
@@ -417,32 +412,6 @@ void fill_white_key_tables() {
   }
 }
 
-void destroy_key_markers() {
-  for (WinImage** image : {&marker_white, &marker_black, &marker_red, &marker_green}) {
-    win_image_destroy(*image);
-    *image = nullptr;
-  }
-  for (WinImage*& image : key_marker) image = nullptr;
-}
-
-void make_key_markers() {
-  destroy_key_markers();
-  auto make = [](uint32_t color) {
-    WinImage* image = win_image_create(kKeyMarkerWidth, kKeyMarkerHeight);
-    if (image != nullptr) win_image_line(image, 0, 0, kKeyMarkerWidth - 1, kKeyMarkerHeight - 1, color, kWinFilledBox);
-    return image;
-  };
-  marker_white = make(0xFFFFFF);
-  marker_black = make(0x000000);
-  marker_red = make(0xFF0000);
-  marker_green = make(0x00FF00);
-  for (int n = 0; n < 128; n++) {
-    int m = n % 12;
-    bool black = m == 1 || m == 3 || m == 6 || m == 8 || m == 10;
-    key_marker[n] = black ? marker_black : marker_white;
-  }
-}
-
 void install_key_source() { fbs_set_key_source(window_key_source); }
 
 void run_command() {
@@ -691,6 +660,7 @@ int run_main_loop() {
   read_settings("quillon_darvo.ini");
   read_desktop_size();
   install_key_source();
+  install_editor_host();
   fbs_set_text_sink(engine_text_line);
   build_window();
   reset_channel_volumes();

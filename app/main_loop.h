@@ -6,8 +6,6 @@
 #pragma once
 #include <string>
 
-struct WinImage;
-
 // ---- Run-time state of the main loop ----
 
 // Set whose nine waves are loaded; -1 before the first load and after an
@@ -48,19 +46,6 @@ constexpr int kWhiteKeyIndexSize = 121;
 extern int white_key_number[kWhiteKeys];
 extern int white_key_index[kWhiteKeyIndexSize];
 void fill_white_key_tables();
-
-// Key-marker images (3 x 11 pixels) and the image of each key number: black
-// for n mod 12 in {1, 3, 6, 8, 10}, white otherwise. Made once per run.
-constexpr int kKeyMarkerWidth = 344 / 120 + 1;  // 3: one key of 120 on 344 pixels
-constexpr int kKeyMarkerHeight = 11;
-extern WinImage* marker_white;
-extern WinImage* marker_black;
-extern WinImage* marker_red;
-extern WinImage* marker_green;
-extern WinImage* key_marker[128];
-// Makes the four images (replacing earlier ones) and fills key_marker.
-void make_key_markers();
-void destroy_key_markers();
 
 // ---- The program ----
 

@@ -2,7 +2,7 @@
 // screen (the menu), the hint, the window title, and the pictures of the full
 // view as a whole. The parts of the full view have files of their own:
 // piano_picture, key_display, thumbnails, level_meter, master_level_slider,
-// mouse_handler, mouse_keyboard, function_keys, presets_menu, editor_mouse.
+// mouse_handler, mouse_keyboard, function_keys, presets_menu.
 //
 // Threads: main thread only.
 #pragma once

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/editor_mouse.h"
+#include "app/editor_host.h"
 #include "app/function_keys.h"
 #include "app/key_display.h"
 #include "app/level_meter.h"
@@ -24,6 +24,7 @@
 #include "app/screen.h"
 #include "app/thumbnails.h"
 #include "midi_test_support.h"
+#include "platform/editor_frame.h"
 #include "tests/support/bmp_writer.h"
 
 namespace fs = std::filesystem;
@@ -399,6 +400,7 @@ TEST_F(FullView, ClickOnThePianoPlaysTheKeyUntilTheButtonIsUp) {
 
   // An editor's mouse read plays notes too, and reports clicks only in the
   // text area.
+  install_editor_host();
   int x, y, buttons;
   win_headless_set_mouse(54, 215, 0, 1);
   EXPECT_TRUE(editor_mouse_read(&x, &y, &buttons));

@@ -329,21 +329,6 @@ TEST_F(MainLoop, WhiteKeyTables) {
   EXPECT_EQ(whites, 66);  // white keys 9..120
 }
 
-TEST_F(MainLoop, KeyMarkers) {
-  make_key_markers();
-  ASSERT_NE(marker_red, nullptr);
-  EXPECT_EQ(marker_red->width, 3);
-  EXPECT_EQ(marker_red->height, 11);
-  for (uint32_t p : marker_red->pixels) EXPECT_EQ(p, 0xFF0000u);
-  for (uint32_t p : marker_white->pixels) EXPECT_EQ(p, 0xFFFFFFu);
-  for (uint32_t p : marker_green->pixels) EXPECT_EQ(p, 0x00FF00u);
-  EXPECT_EQ(key_marker[60], marker_white);
-  EXPECT_EQ(key_marker[61], marker_black);
-  EXPECT_EQ(key_marker[66], marker_black);
-  EXPECT_EQ(key_marker[65], marker_white);
-  EXPECT_EQ(key_marker[127], marker_white);
-}
-
 TEST_F(MainLoop, StatusScreenShowsPortsSetAndTranspose) {
   midi_in_port = 2;
   midi_in2_port = 3;
