@@ -6,4 +6,3 @@
 
 void compute_equalizer_coefficients() {}
 
-void equalizer_editor() {}

@@ -5,4 +5,3 @@
 
 void setup_reverb() {}
 
-void reverb_editor(int) {}
