@@ -11,6 +11,15 @@
 // thread. Written by the main thread, read by the MIDI threads (a note-off
 // then ends its note at once, since nobody serves the queue).
 extern std::atomic<int> input_active;
+// Raises input_active while it lives and then puts back what it was, so
+// scopes may nest (an editor's file command around a sample pass). Main thread.
+struct InputActiveScope {
+  int was = input_active.exchange(1);
+  InputActiveScope() = default;
+  InputActiveScope(const InputActiveScope&) = delete;
+  InputActiveScope& operator=(const InputActiveScope&) = delete;
+  ~InputActiveScope() { input_active.store(was); }
+};
 
 // Auxiliary display value shown by the main loop as "auxvar=" when its
 // magnitude is above 0.00001: the MIDI threads count the messages their

@@ -78,7 +78,8 @@ void draw_band_graph(const BandGraph& g, const ToneBands& b) {
   print_at(1, 10, " lowg=" + decibel_text(b.lowg) + " midg=" + decibel_text(b.midg) + " highg=" + decibel_text(b.highg));
 }
 
-bool band_graph_mouse(const BandGraph& g, ToneBands& b, ToneBands& undo, ToneBands& redo, bool* set) {
+bool band_graph_mouse(const BandGraph& g, ToneBands& b, ToneBands& undo, ToneBands& redo, void (*redraw)(),
+                      bool* set) {
   *set = false;
   int x, y;
   int buttons = editor_mouse(&x, &y);
@@ -103,7 +104,7 @@ bool band_graph_mouse(const BandGraph& g, ToneBands& b, ToneBands& undo, ToneBan
       }
     }
     redo = b;
-    draw_band_graph(g, b);
+    redraw();
   }
   editor_wait(0.15, 150);
   return pressed;

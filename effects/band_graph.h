@@ -42,7 +42,9 @@ void draw_band_graph(const BandGraph& g, const ToneBands& b);
 // processed sets what it points at: the right button alone the mid gain;
 // any other, below the split gap the low split and gain, above it the high
 // split and gain. The undo snapshot is taken before, the redo one after, and
-// the graph is redrawn. Returns true when a press was processed (even one in
-// the gap, which sets nothing); *set is true when a value was set. Then
-// waits 0.15 s serving the note-off queue.
-bool band_graph_mouse(const BandGraph& g, ToneBands& b, ToneBands& undo, ToneBands& redo, bool* set);
+// the screen is redrawn. Returns true when a press was processed (even one in
+// the gap, which sets nothing); *set is true when a value was set. The
+// editor's `redraw` draws its screen. Then waits 0.15 s serving the
+// note-off queue.
+bool band_graph_mouse(const BandGraph& g, ToneBands& b, ToneBands& undo, ToneBands& redo, void (*redraw)(),
+                      bool* set);

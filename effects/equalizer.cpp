@@ -1,7 +1,7 @@
 // Three-band output equalizer.
 //
-// Not built yet: the coefficients are not computed and the editor returns at
-// once, so the equalizer stage of the master chain has nothing to apply.
+// Not built yet: the coefficients are not computed, so the equalizer stage
+// of the master chain has nothing to apply.
 #include "effects/equalizer.h"
 
 void compute_equalizer_coefficients() {}

@@ -1,6 +1,7 @@
 // The equalizer editor.
 #include "effects/equalizer_editor.h"
 
+#include "core/shared_state.h"
 #include "effects/equalizer.h"
 #include "effects/tone_bands_file.h"
 #include "platform/editor_frame.h"
@@ -31,7 +32,7 @@ void editor_pass(std::string* key) {
   editor_show_auxvar();
   for (int i = 0; i < 2; i++) {
     bool set;
-    if (band_graph_mouse(kEqualizerGraph, eq_bands, eq_undo, eq_redo, &set)) compute_equalizer_coefficients();
+    if (band_graph_mouse(kEqualizerGraph, eq_bands, eq_undo, eq_redo, draw_equalizer, &set)) compute_equalizer_coefficients();
   }
 }
 
@@ -42,13 +43,13 @@ bool editor_command(char key) {
       draw_equalizer();
       return true;
     case 's': {
-      EditorInputActive busy;
+      InputActiveScope busy;
       save_equalizer();
       return true;
     }
     case 'l': {
       {
-        EditorInputActive busy;
+        InputActiveScope busy;
         load_equalizer();
       }
       redraw_and_compute();

@@ -30,5 +30,3 @@ void keyreverb_setup(int wave) {
   keyreverb_delay2 = echo_tap_distance(p.Treverb2 * d, rate, channels);
 }
 
-// Not built yet: the editor returns at once.
-void keyrev_editor() {}

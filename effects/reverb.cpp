@@ -1,6 +1,6 @@
 // Output reverb.
 //
-// Not built yet: the set-up prepares nothing and the editors return at once.
+// Not built yet: the set-up prepares nothing.
 #include "effects/reverb.h"
 
 void setup_reverb() {}

@@ -1,6 +1,7 @@
 // The reverb2 / reverb3 editor.
 #include "effects/reverb_editor.h"
 
+#include "core/shared_state.h"
 #include "effects/reverb.h"
 #include "effects/reverb_params_file.h"
 #include "effects/reverb_sliders.h"
@@ -38,7 +39,7 @@ bool editor_command(char key) {
   switch (key) {
     case 's': {
       {
-        EditorInputActive busy;
+        InputActiveScope busy;
         save_reverb(*edited);
       }
       redraw();
@@ -47,7 +48,7 @@ bool editor_command(char key) {
     }
     case 'l': {
       {
-        EditorInputActive busy;
+        InputActiveScope busy;
         load_reverb(*edited);
       }
       redraw();

@@ -97,14 +97,6 @@ void write_back(int w, int16_t* data, int n) {
 #endif
 }
 
-// Raises the input-active flag while a pass holds the main thread (the
-// note-off queue is not served meanwhile, so note-offs end their notes at
-// once), and puts back what it was, so a caller that holds it keeps it.
-struct InputActiveWhilePass {
-  int was = input_active.exchange(1);
-  ~InputActiveWhilePass() { input_active.store(was); }
-};
-
 }  // namespace
 
 void copy_unfiltered_samples(const int waves[kSamplesPerSet]) {
@@ -125,7 +117,7 @@ int pass_length(int w) {
 }
 
 void keytone_pass() {
-  InputActiveWhilePass busy;
+  InputActiveScope busy;  // the queue is not served: note-offs end at once
   for (int w = kSamplesPerSet - 1; w >= 0; w--) {
     keytone_setup(w);
     PassTarget t;
@@ -149,7 +141,7 @@ void keytone_pass() {
 }
 
 void keyreverb_pass() {
-  InputActiveWhilePass busy;
+  InputActiveScope busy;  // the queue is not served: note-offs end at once
   for (int w = kSamplesPerSet - 1; w >= 0; w--) {
     keyreverb_setup(w);
     PassTarget t;

@@ -6,6 +6,7 @@
 
 #include "core/clock.h"
 #include "core/settings_values.h"
+#include "core/shared_state.h"
 #include "midi/keyvol_file.h"
 #include "midi/voices.h"
 #include "platform/editor_frame.h"
@@ -222,13 +223,13 @@ bool editor_command(char key) {
       show_restored(keyvol_redo);
       return true;
     case 's': {
-      EditorInputActive busy;
+      InputActiveScope busy;
       save_keyvol();
       draw_key_row();
       return true;
     }
     case 'l': {
-      EditorInputActive busy;
+      InputActiveScope busy;
       load_keyvol();
       draw_key_row();
       return true;

@@ -82,11 +82,7 @@ void editor_wait(double seconds, int max_sleep_ms, bool key_marks) {
     double ms = (due - now) * 1000.0;
     if (!(ms >= 5.0)) ms = 5.0;  // a due time that is no number waits the least
     if (ms > max_sleep_ms) ms = max_sleep_ms;
-    int sleep = static_cast<int>(std::floor(ms));
-    if (host.sleep_ms)
-      host.sleep_ms(sleep);
-    else
-      win_sleep_ms(sleep);
+    editor_sleep_ms(static_cast<int>(std::floor(ms)));
     if (host.serve_note_offs) host.serve_note_offs();
     if (key_marks) {
       editor_show_keys_down();
@@ -122,8 +118,12 @@ int editor_coord(double v) {
   return static_cast<int>(std::nearbyint(v));
 }
 
-EditorInputActive::EditorInputActive() { input_active = 1; }
-EditorInputActive::~EditorInputActive() { input_active = 0; }
+void editor_sleep_ms(int milliseconds) {
+  if (host.sleep_ms)
+    host.sleep_ms(milliseconds);
+  else
+    win_sleep_ms(milliseconds);
+}
 
 namespace {
 

@@ -113,15 +113,8 @@ void editor_clear_hint();
 // instead of overflowing.
 int editor_coord(double v);
 
-// Raises the input-active flag while it lives: a file command or a sample
-// pass holds the main thread, so note-offs end their notes at once and the
-// displays leave the screen alone.
-struct EditorInputActive {
-  EditorInputActive();
-  ~EditorInputActive();
-  EditorInputActive(const EditorInputActive&) = delete;
-  EditorInputActive& operator=(const EditorInputActive&) = delete;
-};
+// Sleeps through the host (virtual time in tests).
+void editor_sleep_ms(int milliseconds);
 
 // ---- Feature files -------------------------------------------------------
 

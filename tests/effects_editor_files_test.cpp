@@ -1,12 +1,15 @@
 // The ".equ"/".key" and ".rev"/".keyrev" files and the effect editors' save
 // and load commands: the number forms written, what short, nonsense and
 // out-of-range files read as, and each editor's titles, texts and extension.
+// (The key tone and key reverb editors run their sample pass on no waves here.)
 #include <gtest/gtest.h>
 
 #include <cfloat>
 
 #include "effects/equalizer.h"
 #include "effects/equalizer_editor.h"
+#include "effects/keyrev.h"
+#include "effects/keytone.h"
 #include "effects/reverb.h"
 #include "effects/reverb_editor.h"
 #include "effects/reverb_params_file.h"
@@ -94,6 +97,10 @@ const EditorFiles kEditors[] = {
      [] { eq_bands.lowf = 333; }},
     {"reverb", ".rev", edit_reverb, [] { return format_reverb_params(reverb3_params); },
      [] { reverb3_params.Treverb1 = 444.0f; }},
+    {"keytone", ".key", keytone_editor, [] { return format_tone_bands(keytone_bands); },
+     [] { keytone_bands.highf = 5555; }},
+    {"keyreverb", ".keyrev", keyrev_editor, [] { return format_reverb_params(keyrev_params); },
+     [] { keyrev_params.kreverb2 = 0.125f; }},
 };
 
 class EditorFileCommands : public ::testing::Test {

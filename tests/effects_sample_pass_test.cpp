@@ -1,7 +1,7 @@
 // The sample pass on real engine waves: the write-back with both stages off,
 // the key tone filters, the key reverb, and absurd settings. The output is a
 // record of our own in the engine's plug-in table (no device); the waves are
-// made with FBS_CREATE_WAVE and filled by the tests.
+// made with FBS_CREATE_WAVE and filled by the tests (tests/support/pass_waves.h).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,48 +16,17 @@
 #include "effects/master_chain.h"
 #include "effects/sample_pass.h"
 #include "engine/fbs.h"
-#include "tests/support/engine_test_output.h"
+#include "tests/support/pass_waves.h"
 
 namespace {
 
 constexpr float kRate = 44100.0f;
 
 // Nine engine waves of the output format; the pass is pointed at them.
-class SamplePass : public ::testing::Test {
+class SamplePass : public ::testing::Test, public PassWaves {
  protected:
-  int waves[kSamplesPerSet] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
-  int16_t* data[kSamplesPerSet] = {};
-  int values[kSamplesPerSet] = {};
-
   void SetUp() override { use(2); }
   void TearDown() override { destroy(); }
-
-  // Output of `channels`, settings at their defaults.
-  void use(int channels) {
-    destroy();
-    enginetest::use_output(44100, channels, 256);
-    plug_rate = 44100;
-    plug_channels = channels;
-    set_default_settings();
-    for (int& w : waves) w = -1;
-  }
-  void destroy() {
-    for (int& w : waves)
-      if (w >= 0) FBS_DESTROY_WAVE(&w);
-  }
-  // Wave w with `count` values from fill(j); every other wave `rest` values of 0.
-  void make(int w, int count, const std::function<int16_t(int)>& fill) {
-    if (waves[w] >= 0) FBS_DESTROY_WAVE(&waves[w]);
-    void* p = nullptr;
-    ASSERT_EQ(FBS_CREATE_WAVE(count / plug_channels.load(), &waves[w], &p), 1);
-    data[w] = static_cast<int16_t*>(p);
-    values[w] = count;
-    for (int j = 0; j < count; j++) data[w][j] = fill(j);
-  }
-  void make_all(int count, const std::function<int16_t(int w, int j)>& fill) {
-    for (int w = 0; w < kSamplesPerSet; w++) make(w, count, [&](int j) { return fill(w, j); });
-  }
-  void copy() { copy_unfiltered_samples(waves); }
 };
 
 // A fixed noise in -20000..20000, different for each seed.
