@@ -13,8 +13,6 @@ using namespace editortest;
 
 namespace {
 
-constexpr int16_t kPoison = 7777;
-
 class KeyrevEditor : public ::testing::Test, public PassWaves {
  protected:
   void SetUp() override {
@@ -30,11 +28,6 @@ class KeyrevEditor : public ::testing::Test, public PassWaves {
     finish();
     destroy();
   }
-  void poison() {
-    for (int w = 0; w < kSamplesPerSet; w++)
-      for (int j = 0; j < values[w]; j++) data[w][j] = kPoison;
-  }
-  bool pass_ran() const { return data[8][50] != kPoison; }
   // Echoes in wave 8 beyond the click.
   bool echoes() const {
     for (int j = 2; j < values[8]; j++)
@@ -42,10 +35,6 @@ class KeyrevEditor : public ::testing::Test, public PassWaves {
     return false;
   }
 };
-
-bool same(const ReverbParams& a, const ReverbParams& b) {
-  return a.kreverb1 == b.kreverb1 && a.kreverb2 == b.kreverb2 && a.Treverb1 == b.Treverb1 && a.Treverb2 == b.Treverb2;
-}
 
 TEST_F(KeyrevEditor, APressSetsTheSliderAndAppliesAtOnce) {
   struct Case {
@@ -62,16 +51,16 @@ TEST_F(KeyrevEditor, APressSetsTheSliderAndAppliesAtOnce) {
   for (const Case& c : cases) {
     keyrev_params = {0.55f, 0.34f, 225.0f, 300.0f};
     keyrev_on = 0;
-    run(keyrev_editor, {[&] { poison(); }, mouse(c.x, c.y, 1), mouse(c.x, c.y, 0), idle()});
-    EXPECT_TRUE(same(keyrev_params, c.expected)) << c.what;
+    run(keyrev_editor, {[&] { mark_unwritten(); }, mouse(c.x, c.y, 1), mouse(c.x, c.y, 0), idle()});
+    EXPECT_TRUE(same_reverb(keyrev_params, c.expected)) << c.what;
     EXPECT_EQ(keyrev_on, 1) << c.what;
-    EXPECT_TRUE(pass_ran()) << c.what;
+    EXPECT_TRUE(rewritten()) << c.what;
     EXPECT_EQ(win_row_text(1).substr(33, 8), "[Y]on   ") << c.what;
   }
   // Beyond the sliders' reach nothing changes and nothing is rewritten.
   keyrev_on = 0;
-  run(keyrev_editor, {[&] { poison(); }, mouse(214, 15, 1), mouse(214, 15, 0), idle()});
-  EXPECT_FALSE(pass_ran());
+  run(keyrev_editor, {[&] { mark_unwritten(); }, mouse(214, 15, 1), mouse(214, 15, 0), idle()});
+  EXPECT_FALSE(rewritten());
   EXPECT_EQ(keyrev_on, 0);
 }
 
@@ -89,12 +78,12 @@ TEST_F(KeyrevEditor, YSwitchesTheEchoesOffAndOn) {
 }
 
 TEST_F(KeyrevEditor, UndoAndRedoApplyAtOnce) {
-  run(keyrev_editor, {mouse(0, 15, 1), mouse(0, 15, 0), [&] { poison(); }, key("u"), idle()});
+  run(keyrev_editor, {mouse(0, 15, 1), mouse(0, 15, 0), [&] { mark_unwritten(); }, key("u"), idle()});
   EXPECT_EQ(keyrev_params.Treverb1, 225.0f);
-  EXPECT_TRUE(pass_ran());
-  run(keyrev_editor, {mouse(0, 15, 1), mouse(0, 15, 0), key("u"), idle(), [&] { poison(); }, key("r"), idle()});
+  EXPECT_TRUE(rewritten());
+  run(keyrev_editor, {mouse(0, 15, 1), mouse(0, 15, 0), key("u"), idle(), [&] { mark_unwritten(); }, key("r"), idle()});
   EXPECT_EQ(keyrev_params.Treverb1, 10.0f);
-  EXPECT_TRUE(pass_ran());
+  EXPECT_TRUE(rewritten());
 }
 
 TEST_F(KeyrevEditor, ScreenShowsTitleSlidersAndSwitch) {
@@ -114,9 +103,9 @@ TEST_F(KeyrevEditor, AbsurdValuesFromAFileApplyWithinRange) {
   for (const Case& c : cases) {
     write_text("save/absurd.keyrev", c.text);
     keyrev_on = 0;
-    run(keyrev_editor, {[&] { poison(); }, answers({"save/absurd", "yes"}), key("l"), idle()});
+    run(keyrev_editor, {[&] { mark_unwritten(); }, answers({"save/absurd", "yes"}), key("l"), idle()});
     EXPECT_EQ(keyrev_on, 1) << c.text;
-    EXPECT_TRUE(pass_ran()) << c.text;
+    EXPECT_TRUE(rewritten()) << c.text;
     for (int w = 0; w < kSamplesPerSet; w++)
       for (int j = 0; j < values[w]; j++) ASSERT_GE(data[w][j], -32767) << c.text << w << " " << j;
   }

@@ -15,8 +15,6 @@ using namespace editortest;
 
 namespace {
 
-constexpr int16_t kPoison = 7777;  // a value no pass of these waves writes
-
 class KeytoneEditor : public ::testing::Test, public PassWaves {
  protected:
   void SetUp() override {
@@ -30,12 +28,6 @@ class KeytoneEditor : public ::testing::Test, public PassWaves {
     finish();
     destroy();
   }
-  // Marks the waves so that the next pass shows.
-  void poison() {
-    for (int w = 0; w < kSamplesPerSet; w++)
-      for (int j = 0; j < values[w]; j++) data[w][j] = kPoison;
-  }
-  bool pass_ran() const { return data[4][100] != kPoison; }
 };
 
 float gain_of(int y) { return static_cast<float>(std::pow(10.0, (54 - y) / 37.0)); }
@@ -69,11 +61,11 @@ TEST_F(KeytoneEditor, APressSetsWhatThePixelMeans) {
 
 TEST_F(KeytoneEditor, EditsAreAppliedSevenSecondsAfterTheLastApplication) {
   double applied_at = -1, pressed_at = -1, start_at = virtual_now;
-  std::vector<Tick> ticks = {key("a"), idle(), idle(), idle(), [&] { poison(); },
+  std::vector<Tick> ticks = {key("a"), idle(), idle(), idle(), [&] { mark_unwritten(); },
                              mouse(172, 30, 1), [&] { pressed_at = virtual_now; }, mouse(172, 30, 0)};
   for (int i = 0; i < 60; i++)
     ticks.push_back([&] {
-      if (applied_at < 0 && pass_ran()) applied_at = virtual_now;
+      if (applied_at < 0 && rewritten()) applied_at = virtual_now;
     });
   run(keytone_editor, ticks);
   ASSERT_GT(applied_at, 0) << "never applied";
@@ -88,20 +80,20 @@ TEST_F(KeytoneEditor, EditsAreAppliedSevenSecondsAfterTheLastApplication) {
 TEST_F(KeytoneEditor, LeavingWithUnappliedEditsRunsThePass) {
   bool ran_before_leaving = true;
   std::string shown;
-  run(keytone_editor, {key("a"), idle(), [&] { poison(); }, mouse(172, 30, 1), mouse(172, 30, 0), idle(), idle(),
+  run(keytone_editor, {key("a"), idle(), [&] { mark_unwritten(); }, mouse(172, 30, 1), mouse(172, 30, 0), idle(), idle(),
                        [&] {
-                         ran_before_leaving = pass_ran();
+                         ran_before_leaving = rewritten();
                          shown = win_row_text(11).substr(34, 8);
                        }});
   EXPECT_FALSE(ran_before_leaving);
   EXPECT_EQ(shown, "[A]apply");
-  EXPECT_TRUE(pass_ran());
+  EXPECT_TRUE(rewritten());
 }
 
 TEST_F(KeytoneEditor, XSwitchesTheModeAndRewritesTheSamples) {
-  run(keytone_editor, {[&] { poison(); }, key("x"), idle(), idle()});
+  run(keytone_editor, {[&] { mark_unwritten(); }, key("x"), idle(), idle()});
   EXPECT_EQ(keytone_mode, 2);
-  EXPECT_TRUE(pass_ran());
+  EXPECT_TRUE(rewritten());
   EXPECT_EQ(win_row_text(11).substr(26, 6), "[X]on2");
   EXPECT_EQ(input_active.load(), 0);
   run(keytone_editor, {key("X"), idle(), idle()});

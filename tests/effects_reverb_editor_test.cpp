@@ -22,10 +22,6 @@ class ReverbEditor : public ::testing::Test {
   static void edit() { reverb_editor(reverb_mode.load()); }
 };
 
-bool same(const ReverbParams& a, const ReverbParams& b) {
-  return a.kreverb1 == b.kreverb1 && a.kreverb2 == b.kreverb2 && a.Treverb1 == b.Treverb1 && a.Treverb2 == b.Treverb2;
-}
-
 TEST_F(ReverbEditor, APressSetsTheSliderUnderIt) {
   struct Case {
     const char* what;
@@ -47,7 +43,7 @@ TEST_F(ReverbEditor, APressSetsTheSliderUnderIt) {
   for (const Case& c : cases) {
     reverb3_params = {0.55f, 0.34f, 225.0f, 300.0f};
     run(edit, {mouse(c.x, c.y, c.y == 15 && c.x == 100 ? 2 : 1), mouse(c.x, c.y, 0), idle()});
-    EXPECT_TRUE(same(reverb3_params, c.expected))
+    EXPECT_TRUE(same_reverb(reverb3_params, c.expected))
         << c.what << ": " << reverb3_params.kreverb1 << " " << reverb3_params.kreverb2 << " "
         << reverb3_params.Treverb1 << " " << reverb3_params.Treverb2;
   }

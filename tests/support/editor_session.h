@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/clock.h"
+#include "core/settings_values.h"
 #include "core/shared_state.h"
 #include "platform/dialogs.h"
 #include "platform/editor_frame.h"
@@ -136,6 +137,10 @@ class SaveFolder {
  private:
   std::filesystem::path dir_, old_;
 };
+
+inline bool same_reverb(const ReverbParams& a, const ReverbParams& b) {
+  return a.kreverb1 == b.kreverb1 && a.kreverb2 == b.kreverb2 && a.Treverb1 == b.Treverb1 && a.Treverb2 == b.Treverb2;
+}
 
 inline std::string file_text(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

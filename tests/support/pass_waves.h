@@ -48,4 +48,13 @@ struct PassWaves {
   }
   // The unfiltered copy the pass starts from.
   void copy() { copy_unfiltered_samples(waves); }
+
+  // Marks every value of the waves with a value no pass of the tests' waves
+  // writes, so that rewritten() shows whether a pass ran since.
+  static constexpr int16_t kUnwritten = 7777;
+  void mark_unwritten() {
+    for (int w = 0; w < kSamplesPerSet; w++)
+      for (int j = 0; j < values[w]; j++) data[w][j] = kUnwritten;
+  }
+  bool rewritten() const { return data[4][1] != kUnwritten; }
 };
