@@ -106,6 +106,5 @@ bool band_graph_mouse(const BandGraph& g, ToneBands& b, ToneBands& undo, ToneBan
     redo = b;
     redraw();
   }
-  editor_wait(0.15, 150);
   return pressed;
 }

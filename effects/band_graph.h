@@ -44,7 +44,7 @@ void draw_band_graph(const BandGraph& g, const ToneBands& b);
 // split and gain. The undo snapshot is taken before, the redo one after, and
 // the screen is redrawn. Returns true when a press was processed (even one in
 // the gap, which sets nothing); *set is true when a value was set. The
-// editor's `redraw` draws its screen. Then waits 0.15 s serving the
-// note-off queue.
+// editor's `redraw` draws its screen. (The editor then applies the change
+// and waits.)
 bool band_graph_mouse(const BandGraph& g, ToneBands& b, ToneBands& undo, ToneBands& redo, void (*redraw)(),
                       bool* set);

@@ -33,6 +33,7 @@ void editor_pass(std::string* key) {
   for (int i = 0; i < 2; i++) {
     bool set;
     if (band_graph_mouse(kEqualizerGraph, eq_bands, eq_undo, eq_redo, draw_equalizer, &set)) compute_equalizer_coefficients();
+    editor_wait(0.15, 150);
   }
 }
 

@@ -53,6 +53,7 @@ void editor_pass(std::string* key) {
     bool set;
     band_graph_mouse(kKeytoneGraph, keytone_bands, keytone_undo, keytone_redo, draw_keytone, &set);
     if (set) keytone_changed = 1;
+    editor_wait(0.15, 150);
   }
   double now = program_clock();
   // A key typed meanwhile goes first; the application follows a pass later.
