@@ -8,6 +8,7 @@
 
 #include "effects/equalizer.h"
 #include "effects/equalizer_editor.h"
+#include "effects/keytone.h"
 #include "tests/support/editor_session.h"
 
 using namespace editortest;
@@ -73,6 +74,19 @@ TEST_F(EqualizerEditor, UndoAndRedoKeepOneStep) {
   run(equalizer_editor, {mouse(177, 30, 1), mouse(177, 30, 0), key("u"), idle(), idle()});
   EXPECT_FLOAT_EQ(eq_bands.lowg, 2.0f);
   EXPECT_EQ(eq_bands.lowf, 200);
+}
+
+TEST_F(EqualizerEditor, TheLastPositionProcessedIsSharedWithTheKeyToneEditor) {
+  // The button stays down at (172, 30) while the equalizer takes it, is left
+  // and the key tone editor opens: there the position is not new.
+  run([] {
+    equalizer_editor();
+    keytone_editor();
+  }, std::vector<Tick>{mouse(172, 30, 1), idle(), key("q")} + repeat(idle(), 8));
+  EXPECT_EQ(eq_bands.lowf, 893);
+  EXPECT_EQ(keytone_bands.lowf, 200);
+  run(keytone_editor, {mouse(172, 30, 1), idle()});
+  EXPECT_EQ(keytone_bands.lowf, 1122) << "the same press at a new position";
 }
 
 TEST_F(EqualizerEditor, OrderKeyCyclesOneToFour) {
