@@ -44,7 +44,7 @@ int loaded_sound = -1;
 int reload_request = 0;
 std::string key_text;
 int last_key_code = 0;
-int wave[9] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
+int wave[kSamplesPerSet] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
 std::string base_title;
 MidiValues applied_midi = {0, 0, 0, 0, 0, 0};
 int applied_buffer_size = 0;
@@ -187,7 +187,7 @@ int sample_cycle() {
   if (piano_sound != loaded_sound) {
     // Waves kept for a reload of the same set are still held when that set
     // has since become incomplete and set 0 is loaded instead.
-    for (int w = 0; w < kSampleWaves; w++)
+    for (int w = 0; w < kSamplesPerSet; w++)
       if (wave[w] >= 0) FBS_DESTROY_WAVE(&wave[w]);
     loaded_sound = piano_sound;
     print_line("loading sound files...");
@@ -202,21 +202,13 @@ int sample_cycle() {
   }
   keytone_pass();
 
-  for (int w = 0; w < kSampleWaves; w++) {
-    for (int j = 1; j <= kSoundsPerSample; j++) {
-      if (!FBS_CREATE_SOUND(wave[w], &sound[w][j])) {
-        int status = fatal_start_up_error("error create sound " + win_format_int(w) + "," +
-                                          win_format_int(j));
-        stop_engine();
-        return status;
-      }
-      void* play = nullptr;
-      FBS_GET_SOUNDPOINTERS(sound[w][j], &sound_start[w][j], &play, &sound_end[w][j]);
-      voice_key[w][j] = -1;
-      voice_channel[w][j] = -1;
-    }
+  int failed_wave = 0, failed_sound = 0;
+  if (!voices_attach(wave, &failed_wave, &failed_sound)) {
+    int status = fatal_start_up_error("error create sound " + win_format_int(failed_wave) + "," +
+                                      win_format_int(failed_sound));
+    stop_engine();
+    return status;
   }
-  free_all_voices();
 
   build_speed_table(type_offset);
   build_velocity_curve(loaded_sound, velo_mode);
@@ -316,10 +308,9 @@ void tear_down_sounds() {
   FBS_DISABLE_MASTERCALLBACK();
   silence_all_voices();
   win_sleep_ms(700);
-  for (int w = 0; w < kSampleWaves; w++)
-    for (int j = 1; j <= kSoundsPerSample; j++) FBS_DESTROY_SOUND(&sound[w][j]);
+  voices_detach();
   if (!(reload_request && piano_sound == loaded_sound)) {
-    for (int w = 0; w < kSampleWaves; w++) FBS_DESTROY_WAVE(&wave[w]);
+    for (int w = 0; w < kSamplesPerSet; w++) FBS_DESTROY_WAVE(&wave[w]);
     // Without waves the next sample cycle must load, even when it falls back
     // to the set that was loaded (an incomplete set from a preset becomes 0).
     loaded_sound = -1;

@@ -6,6 +6,8 @@
 #pragma once
 #include <string>
 
+#include "core/key_samples.h"
+
 // ---- Run-time state of the main loop ----
 
 // Set whose nine waves are loaded; -1 before the first load and after an
@@ -19,7 +21,7 @@ extern std::string key_text;
 // byte for an extended key (363 is the close button).
 extern int last_key_code;
 // The wave handles of the loaded set (w = 0..8).
-extern int wave[9];
+extern int wave[kSamplesPerSet];
 // The window's own title as read once at start; the title shown is
 // base_title, four blanks and preset_name.
 extern std::string base_title;

@@ -15,20 +15,20 @@
 
 std::mutex voice_mutex;
 
-int sound[11][25];
-void* sound_start[11][25];
-void* sound_end[11][25];
-int voice_key[11][25];
-int voice_channel[11][25];
+int sound[kSampleWaves][kSoundsPerSample + 1];
+void* sound_start[kSampleWaves][kSoundsPerSample + 1];
+void* sound_end[kSampleWaves][kSoundsPerSample + 1];
+int voice_key[kSampleWaves][kSoundsPerSample + 1];
+int voice_channel[kSampleWaves][kSoundsPerSample + 1];
 std::atomic<int> voice_count{0};
 
 int current_channel = 0;
 int current_key = 0;
 int current_velocity = 0;
 
-int note_count[128][16];
-int held_by_pedal[128][16];
-double note_on_time[128][16];
+int note_count[kKeyCount][kMidiChannels];
+int held_by_pedal[kKeyCount][kMidiChannels];
+double note_on_time[kKeyCount][kMidiChannels];
 
 int queue_key[kNoteOffQueueSize + 1];
 int queue_channel[kNoteOffQueueSize + 1];
@@ -51,11 +51,6 @@ namespace {
 
 typedef std::lock_guard<std::mutex> VoiceLock;
 
-// Key k sounds only when 12 - type_offset < k < 116 - type_offset; sample w
-// = floor((k + type_offset) / 12) - 1 plays it.
-bool key_playable(int key, int offset) { return 12 - offset < key && key < 116 - offset; }
-int key_wave(int key, int offset) { return (key + offset) / 12 - 1; }
-
 int next_queue_index(int i) { return i + 1 >= kNoteOffQueueSize ? 0 : i + 1; }
 
 // Frames of the de-click ramp at the output rate.
@@ -67,7 +62,7 @@ void release_voice(int w, int j) {
   int ch = voice_channel[w][j];
   if (voice_count.load() > 0) voice_count.store(voice_count.load() - 1);
   FBS_END_SOUND_RAMPED(sound[w][j], declick_frames());
-  if (k >= 0 && k < 128 && ch >= 0 && ch < 16) {
+  if (k >= 0 && k < kKeyCount && ch >= 0 && ch < kMidiChannels) {
     note_count[k][ch] = 0;
     held_by_pedal[k][ch] = 0;
   }
@@ -87,9 +82,8 @@ void after_release(bool restart_average) {
 }
 
 void note_end_locked(int k, int ch) {
-  int offset = type_offset.load();
-  if (!key_playable(k, offset) || ch == 9 || ch < 0 || ch > 15) return;
-  int w = key_wave(k, offset);
+  int w = key_sample(k, type_offset.load());
+  if (w < 0 || ch == 9 || ch < 0 || ch > 15) return;
   for (int j = 1; j <= kSoundsPerSample; j++) {
     if (voice_key[w][j] == k && voice_channel[w][j] == ch) {
       if (pedal_down.load())
@@ -107,9 +101,9 @@ void note_on_locked() {
   int k = current_key;
   int v = current_velocity;
   if (ch == 9 || ch < 0 || ch > 15 || v < 1 || v > 127) return;
-  int offset = type_offset.load();
-  if (voice_count.load() >= kMaxVoices || !key_playable(k, offset)) return;
-  int w = key_wave(k, offset);
+  if (voice_count.load() >= kMaxVoices) return;
+  int w = key_sample(k, type_offset.load());
+  if (w < 0) return;
 
   // The same key still sounding on this channel restarts; else a free sound;
   // else the note is dropped (no stealing).
@@ -220,6 +214,27 @@ void all_notes_off_locked() {
 
 }  // namespace
 
+bool voices_attach(const int waves[kSampleWaves], int* failed_wave, int* failed_sound) {
+  for (int w = 0; w < kSampleWaves; w++) {
+    for (int j = 1; j <= kSoundsPerSample; j++) {
+      if (!FBS_CREATE_SOUND(waves[w], &sound[w][j])) {
+        if (failed_wave) *failed_wave = w;
+        if (failed_sound) *failed_sound = j;
+        return false;
+      }
+      void* play = nullptr;
+      FBS_GET_SOUNDPOINTERS(sound[w][j], &sound_start[w][j], &play, &sound_end[w][j]);
+    }
+  }
+  free_all_voices();
+  return true;
+}
+
+void voices_detach() {
+  for (int w = 0; w < kSampleWaves; w++)
+    for (int j = 1; j <= kSoundsPerSample; j++) FBS_DESTROY_SOUND(&sound[w][j]);
+}
+
 void free_all_voices() {
   VoiceLock lock(voice_mutex);
   for (int w = 0; w < kSampleWaves; w++) {
@@ -228,8 +243,8 @@ void free_all_voices() {
       voice_channel[w][j] = -1;
     }
   }
-  for (int k = 0; k < 128; k++) {
-    for (int ch = 0; ch < 16; ch++) {
+  for (int k = 0; k < kKeyCount; k++) {
+    for (int ch = 0; ch < kMidiChannels; ch++) {
       note_count[k][ch] = 0;
       held_by_pedal[k][ch] = 0;
     }
@@ -264,7 +279,7 @@ void voice_pedal_release() {
     for (int j = 1; j <= kSoundsPerSample; j++) {
       int k = voice_key[w][j];
       int ch = voice_channel[w][j];
-      if (k > 0 && k < 128 && ch >= 0 && ch < 16 && held_by_pedal[k][ch] == 1) release_voice(w, j);
+      if (k > 0 && k < kKeyCount && ch >= 0 && ch < kMidiChannels && held_by_pedal[k][ch] == 1) release_voice(w, j);
     }
   }
   after_release(true);
@@ -278,7 +293,7 @@ void voice_all_notes_off(int channel) {
 
 void silence_all_voices() {
   VoiceLock lock(voice_mutex);
-  for (int ch = 0; ch < 16; ch++) {
+  for (int ch = 0; ch < kMidiChannels; ch++) {
     current_channel = ch;
     all_notes_off_locked();
   }
@@ -295,8 +310,8 @@ void serve_note_off_queue() {
     if (now < queue_time[i] - 99.0) {
       // The clock went back: everything waiting is due and ends no note.
       for (int e = 0; e <= kNoteOffQueueSize; e++) queue_time[e] = now - delay;
-      for (int k = 0; k < 128; k++)
-        for (int ch = 0; ch < 16; ch++) note_on_time[k][ch] = now - delay;
+      for (int k = 0; k < kKeyCount; k++)
+        for (int ch = 0; ch < kMidiChannels; ch++) note_on_time[k][ch] = now - delay;
     }
     double due = queue_time[i] + delay;
     if (now < due) {

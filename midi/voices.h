@@ -7,8 +7,11 @@
 #include <atomic>
 #include <mutex>
 
-constexpr int kSampleWaves = 9;        // one wave per octave, w = 0..8
+#include "core/key_samples.h"
+
+constexpr int kSampleWaves = kSamplesPerSet;  // one wave per octave, w = 0..8
 constexpr int kSoundsPerSample = 24;   // sounds made from each wave, j = 1..24
+constexpr int kMidiChannels = 16;
 constexpr int kNoteOffQueueSize = 1000;
 constexpr int kKeyListSize = 128;      // keys_down / keys_up capacity
 constexpr int kMaxVoices = 127;        // note-on is ignored at this many voices
@@ -20,18 +23,16 @@ constexpr double kDeclickSeconds = 0.003;
 // The one lock of the voice state: tables, queue, registers, key lists.
 extern std::mutex voice_mutex;
 
-// The sound table, indexed [w][j] with w = 0..8, j = 1..24 (dimensioned
-// 0..10 by 0..24; the other entries stay 0). The main loop fills sound,
-// sound_start and sound_end when it makes the sounds (FBS_CREATE_SOUND,
-// FBS_GET_SOUNDPOINTERS) and sets voice_key and voice_channel to -1, all
-// while the MIDI inputs are closed; it then calls free_all_voices().
-extern int sound[11][25];
-extern void* sound_start[11][25];
-extern void* sound_end[11][25];
+// The sound table, indexed [w][j] with w = 0..8, j = 1..24 (entry 0 of
+// each row is unused). voices_attach fills sound, sound_start and sound_end
+// and voices_detach empties them, both while the MIDI inputs are closed.
+extern int sound[kSampleWaves][kSoundsPerSample + 1];
+extern void* sound_start[kSampleWaves][kSoundsPerSample + 1];
+extern void* sound_end[kSampleWaves][kSoundsPerSample + 1];
 // Key and channel a sound plays; -1 when free (a sound is free when its key
 // is below 1). Under voice_mutex.
-extern int voice_key[11][25];
-extern int voice_channel[11][25];
+extern int voice_key[kSampleWaves][kSoundsPerSample + 1];
+extern int voice_channel[kSampleWaves][kSoundsPerSample + 1];
 
 // Sounds started and not yet released ("nbsounds="). Written under
 // voice_mutex, read by the main loop without it.
@@ -44,9 +45,9 @@ extern int current_key;
 extern int current_velocity;
 
 // Per key and channel, under voice_mutex.
-extern int note_count[128][16];      // note-ons not yet matched by note-offs
-extern int held_by_pedal[128][16];   // release held back by the sustain pedal
-extern double note_on_time[128][16]; // time of the last note-on
+extern int note_count[kKeyCount][kMidiChannels];      // note-ons not yet matched by note-offs
+extern int held_by_pedal[kKeyCount][kMidiChannels];   // release held back by the sustain pedal
+extern double note_on_time[kKeyCount][kMidiChannels]; // time of the last note-on
 
 // Note-off queue: a ring over entries 0..999 (entry 1000 only takes part in
 // the clock-reset rewrite). Under voice_mutex.
@@ -72,6 +73,18 @@ extern int keys_down_count;
 extern int keys_up[kKeyListSize];
 extern int keys_up_count;
 extern int clear_marks;
+
+// ---- The sounds of a loaded set (main thread, MIDI inputs closed) ----
+
+// Makes the 24 sounds of each of the nine waves (FBS_CREATE_SOUND), takes
+// their start and end pointers and frees every voice (free_all_voices).
+// Returns true; on a failure returns false with the wave w and sound j that
+// could not be made (the sounds made so far stay; the caller ends the
+// program after stopping the engine).
+bool voices_attach(const int waves[kSampleWaves], int* failed_wave, int* failed_sound);
+// Destroys every sound of the table (handles become -1). Silence the voices
+// first, and give the mixer time to let them fade.
+void voices_detach();
 
 // ---- operations (each takes voice_mutex) ----
 // Marks every sound free and sets voice_count to 0; clears the note counts and

@@ -127,20 +127,16 @@ inline bool start_test_engine(int frames) {
   unlink(plug.c_str());
   rmdir(folder);
   if (!plug_fill || !plug_block) return false;
+  int waves[kSampleWaves];
   for (int w = 0; w < kSampleWaves; w++) {
     int32_t wave = -1;
     void* data = nullptr;
     if (!FBS_CREATE_WAVE(kTestWaveFrames, &wave, &data)) return false;
     int16_t* samples = static_cast<int16_t*>(data);
     for (int i = 0; i < kTestWaveFrames * 2; i++) samples[i] = kTestWaveValue;
-    for (int j = 1; j <= kSoundsPerSample; j++) {
-      if (!FBS_CREATE_SOUND(wave, &sound[w][j])) return false;
-      void* play = nullptr;
-      FBS_GET_SOUNDPOINTERS(sound[w][j], &sound_start[w][j], &play, &sound_end[w][j]);
-    }
+    waves[w] = wave;
   }
-  free_all_voices();
-  return true;
+  return voices_attach(waves, nullptr, nullptr);
 }
 
 // Stops every sound (between tests).
