@@ -89,10 +89,10 @@ std::string real_text(double v, int significant, bool blank_if_non_negative)
   return out;
 }
 
-std::string trim_blanks(const std::string& s)
+std::string trim_blanks(const std::string& s, const char* blanks)
 {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) b++;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) e--;
-  return s.substr(b, e - b);
+  size_t first = s.find_first_not_of(blanks);
+  if (first == std::string::npos) return std::string();
+  size_t last = s.find_last_not_of(blanks);
+  return s.substr(first, last - first + 1);
 }

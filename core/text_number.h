@@ -32,8 +32,9 @@ std::string signed_int_text(int value);
 // blank_if_non_negative a blank before a value that is not negative.
 std::string real_text(double value, int significant = 7, bool blank_if_non_negative = false);
 
-// The text without leading and trailing blanks and tabs.
-std::string trim_blanks(const std::string& text);
+// The text without leading and trailing blanks (by default blanks and tabs;
+// `blanks` lists the characters to remove).
+std::string trim_blanks(const std::string& text, const char* blanks = " \t");
 
 // value clamped to lo..hi.
 inline int clamp_int(int value, int lo, int hi) { return value < lo ? lo : (value > hi ? hi : value); }

@@ -1,10 +1,9 @@
-// The program's dialogs: notice and confirm boxes (SDL message boxes), the
+// The program's dialogs: notice and confirm boxes (the SDL back end's message boxes), the
 // file dialog (zenity, or a file-name prompt in the window), and the console
 // line input of the value prompts. Threads: main thread only.
 #include "platform/dialogs.h"
+#include "platform/dialogs_headless.h"
 
-#include <SDL.h>
-#include <SDL_syswm.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -20,6 +19,7 @@
 #include <iostream>
 
 #include "platform/process.h"
+#include "platform/window_backend.h"
 #include "platform/window.h"
 
 namespace {
@@ -41,35 +41,12 @@ std::string next_answer(const std::string& fallback) {
 
 bool display_usable() { return !win_is_headless() && has_display(); }
 
-// Shows an SDL message box; returns the id of the pressed button, or -1 when
-// no box could be shown.
-int message_box(const std::string& text, const std::string& title, bool with_cancel) {
-  SDL_MessageBoxButtonData buttons[2] = {
-      {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, 1, "OK"},
-      {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "Cancel"},
-  };
-  if (!with_cancel) buttons[0].flags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
-  SDL_MessageBoxData data{};
-  data.flags = SDL_MESSAGEBOX_INFORMATION;
-  data.window = (SDL_Window*)win_native_handle();
-  data.title = title.c_str();
-  data.message = text.c_str();
-  data.numbuttons = with_cancel ? 2 : 1;
-  data.buttons = buttons;
-  int pressed = -1;
-  if (SDL_ShowMessageBox(&data, &pressed) != 0) return -1;
-  return pressed;
-}
-
 // Keeps a zenity dialog modal above the program's window on X11.
 void add_zenity_parent(std::vector<std::string>* args) {
-  SDL_Window* window = (SDL_Window*)win_native_handle();
-  if (!window) return;
-  SDL_SysWMinfo info;
-  SDL_VERSION(&info.version);
-  if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return;
+  unsigned long x11_window = sdl_window_x11_id(win_native_handle());
+  if (!x11_window) return;
   args->push_back("--modal");
-  args->push_back("--attach=" + std::to_string((unsigned long)info.info.x11.window));
+  args->push_back("--attach=" + std::to_string(x11_window));
 }
 
 std::string find_in_path(const char* program);
@@ -105,7 +82,7 @@ std::string unix_lines(const std::string& text) {
 // A box by whichever means the desktop has; -1 when none.
 int show_box(const std::string& text, const std::string& title, bool with_cancel) {
   std::string shown = unix_lines(text);
-  int pressed = message_box(shown, title, with_cancel);
+  int pressed = sdl_message_box(win_native_handle(), shown.c_str(), title.c_str(), with_cancel);
   if (pressed < 0) pressed = zenity_box(shown, title, with_cancel);
   return pressed;
 }

@@ -48,19 +48,3 @@ int console_read_int();
 // The numeric value at the start of a text (leading blanks skipped, sign,
 // digits, decimals, exponent), 0 when there is none.
 double console_number_value(const std::string& text);
-
-// Headless back end: the next answer of confirm() ("yes"/"no") or
-// file_dialog() (a path, "" for cancel), first in first out. Without a
-// scripted answer confirm() gives "no" and file_dialog() "".
-void dialog_script_answer(const std::string& answer);
-// Headless back end: what the dialogs were asked, for tests.
-struct DialogRecord {
-  std::string kind;   // "notice", "confirm" or "file"
-  std::string title;
-  std::string text;   // notice/confirm text, or the file dialog's start folder
-  bool save;          // file dialog: save rather than open
-  std::vector<FileFilter> filters;
-};
-const std::vector<DialogRecord>& dialog_history();
-// Forgets the history and any answers not yet taken.
-void dialog_clear_history();

@@ -3,7 +3,8 @@
 // send short messages to it. Two back ends behind the same calls:
 //  - system: RtMidi, on the ALSA sequencer when the machine has one, else JACK;
 //  - loopback: in-process virtual devices for tests, with a wire that feeds
-//    what an output sends back into an input.
+//    what an output sends back into an input (scripted through
+//    midi_loopback.h).
 // Device d (0-based) is port d of the selected back end. Handles are positive
 // integers; 0 means "not open". Every call returns 1 for success, 0 for failure.
 #pragma once
@@ -84,34 +85,3 @@ void midi_parser_feed(MidiParser* parser, const uint8_t* bytes, size_t count,
                       void (*emit)(uint32_t packed, void* user), void* user);
 // Data bytes that follow a status byte (0..2); -1 for 0xF0 and 0xF7.
 int midi_data_length(uint8_t status);
-
-// ---- loopback back end (tests) ----
-// Removes every loopback device (closing what is open) and starts afresh.
-void midi_loop_reset();
-// Adds a device; returns its device number.
-int midi_loop_add_input(const char* name);
-int midi_loop_add_output(const char* name);
-// What output `out_device` sends is fed into input `in_device` (-1 unwires).
-void midi_loop_wire(int out_device, int in_device);
-// Queues raw bytes as arriving on input `device`; they are parsed and handed
-// to the handler on that input's delivery thread while it is started. Each
-// call is one driver packet, as a real port delivers them: running status
-// carries over to the next packet, a message cut short at its end is dropped.
-// Bytes sent while the input is not open are lost.
-void midi_loop_send(int device, const uint8_t* bytes, size_t count);
-void midi_loop_send_short(int device, uint32_t packed);
-// The device disappears: queued bytes are dropped, nothing more is delivered,
-// opening it fails; open handles stay closable.
-void midi_loop_unplug(int device);
-// While set, starting input `device` fails (a driver that opens but will
-// not run).
-void midi_loop_refuse_start(int device, int refuse);
-// Waits until every queued byte has been delivered (or `timeout_s` passed).
-// Returns 1 when everything was delivered.
-int midi_loop_flush(double timeout_s);
-// Number of short messages output `device` has sent since the reset, and the
-// message number `index` of them (0 when out of range).
-int midi_loop_sent_count(int device);
-uint32_t midi_loop_sent(int device, int index);
-// 1 while output `device` is open.
-int midi_loop_output_open(int device);

@@ -2,12 +2,13 @@
 // for a usable display. Threads: main thread, at start-up.
 #include "platform/process.h"
 
-#include <SDL.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
+
+#include "platform/window_backend.h"
 
 std::string process_exe_folder() {
   char path[4096];
@@ -34,6 +35,5 @@ bool has_display() {
   const char* x11 = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   if ((!x11 || !*x11) && (!wayland || !*wayland)) return false;
-  if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
-  return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  return sdl_video_available();
 }

@@ -4,7 +4,6 @@
 // in window_sdl.cpp only presents the framebuffer and turns events into input.
 #include "platform/window.h"
 
-#include <SDL.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 
 #include "core/clock.h"
 #include "platform/window_backend.h"
+#include "platform/window_headless.h"
 
 namespace {
 
@@ -530,20 +530,7 @@ bool win_image_load_bmp(WinImage* image, const char* path) {
   // header claiming more is a broken file, whose picture would only be
   // allocated to fail.
   if ((long long)file_w * file_h > 256 * file_size) return false;
-  SDL_Surface* loaded = SDL_LoadBMP(path);
-  if (!loaded) return false;
-  SDL_Surface* rgb = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_RGB888, 0);
-  SDL_FreeSurface(loaded);
-  if (!rgb) return false;
-  if (SDL_LockSurface(rgb) != 0) { SDL_FreeSurface(rgb); return false; }
-  int w = std::min(image->width, rgb->w), h = std::min(image->height, rgb->h);
-  for (int y = 0; y < h; y++) {
-    const uint32_t* row = (const uint32_t*)((const uint8_t*)rgb->pixels + (size_t)y * rgb->pitch);
-    for (int x = 0; x < w; x++) image->pixels[(size_t)y * image->width + x] = row[x] & 0xFFFFFF;
-  }
-  SDL_UnlockSurface(rgb);
-  SDL_FreeSurface(rgb);
-  return true;
+  return bmp_load_into(path, image->pixels.data(), image->width, image->height);
 }
 
 void win_put_image_part(int x, int y, const WinImage* image, int sx, int sy, int w, int h) {

@@ -6,7 +6,7 @@
 //  - SDL2 (the real window): the framebuffer is copied onto the window's
 //    surface when input is polled or win_present() is called.
 //  - headless (tests): no video at all; keys, key-down states and the mouse
-//    are scripted with the win_headless_* functions below.
+//    are scripted with the win_headless_* functions of window_headless.h.
 // The back end is chosen with win_use_headless() before the first win_open().
 //
 // Threads: every function here belongs to the main thread, except
@@ -212,15 +212,3 @@ bool win_mouse(int* x, int* y, int* wheel, int* buttons);
 void win_sleep_ms(int milliseconds);
 // Seconds since an arbitrary start, from the monotonic clock. Any thread.
 double win_timer();
-
-// ---------------------------------------------------------------------------
-// Headless back end scripting (tests)
-
-void win_headless_set_desktop(int width, int height, int depth);
-// Key-down state of a set-1 scan code.
-void win_headless_set_key_down(int scan_code, bool down);
-// Mouse position (window pixels), wheel and buttons; a position outside the
-// window makes win_mouse() fail.
-void win_headless_set_mouse(int x, int y, int wheel, int buttons);
-// No mouse at all: win_mouse() fails.
-void win_headless_remove_mouse();

@@ -1,6 +1,7 @@
 // Contract between the portable part of the window layer (window.cpp: the
-// framebuffer, text, drawing, images, headless input) and the SDL2 back end
-// (window_sdl.cpp: the real window, its events, keyboard and mouse).
+// framebuffer, text, drawing, images, headless input; dialogs.cpp and
+// process.cpp) and the SDL2 back end (window_sdl.cpp: the real window, its
+// events, keyboard and mouse, BMP decoding, message boxes).
 // Threads: main thread only.
 #pragma once
 #include <cstdint>
@@ -30,6 +31,21 @@ bool sdl_window_pump(std::deque<std::string>* keys, int* wheel);
 bool sdl_window_key_down(int scan_code);
 // Position and SDL-independent button mask (bit 0 left, 1 right, 2 middle).
 bool sdl_window_mouse(int* x, int* y, int* buttons);
+
+// Reads a BMP file (any depth SDL reads) and copies its pixels as 0xRRGGBB
+// into the width x height buffer from the top-left corner (the overlap of the
+// two sizes). False, leaving the buffer unchanged, when the file is missing or
+// unreadable. Needs no display.
+bool bmp_load_into(const char* path, uint32_t* pixels, int width, int height);
+
+// Shows a message box with OK (and Cancel) above the window `parent` (a
+// win_native_handle(), may be null); returns the id of the pressed button
+// (1 OK, 0 Cancel), or -1 when no box could be shown.
+int sdl_message_box(void* parent, const char* text, const char* title, bool with_cancel);
+// The X11 window id of a win_native_handle(), 0 for none or without X11.
+unsigned long sdl_window_x11_id(void* handle);
+// Starts SDL's video subsystem if needed; false when it cannot start.
+bool sdl_video_available();
 
 // Key code of one SDL event ("" when the event gives none); see
 // win_poll_key() for the codes.

@@ -2,8 +2,10 @@
 // surface receives the framebuffer (no renderer, so no GL library is
 // loaded), the window title and position, desktop information, key codes
 // from keyboard and text events (extended keys as 255 + PC set-1 scan code),
-// key-down states by scan code, and the mouse. Threads: main thread only.
+// key-down states by scan code, the mouse, BMP decoding and message boxes.
+// Threads: main thread only.
 #include <SDL.h>
+#include <SDL_syswm.h>
 
 #include <algorithm>
 
@@ -212,4 +214,52 @@ bool sdl_window_mouse(int* x, int* y, int* buttons) {
   Uint32 b = SDL_GetMouseState(x, y);
   *buttons = ((b & SDL_BUTTON_LMASK) ? 1 : 0) | ((b & SDL_BUTTON_RMASK) ? 2 : 0) | ((b & SDL_BUTTON_MMASK) ? 4 : 0);
   return true;
+}
+
+bool bmp_load_into(const char* path, uint32_t* pixels, int width, int height) {
+  SDL_Surface* loaded = SDL_LoadBMP(path);
+  if (!loaded) return false;
+  SDL_Surface* rgb = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_RGB888, 0);
+  SDL_FreeSurface(loaded);
+  if (!rgb) return false;
+  if (SDL_LockSurface(rgb) != 0) { SDL_FreeSurface(rgb); return false; }
+  int w = std::min(width, rgb->w), h = std::min(height, rgb->h);
+  for (int y = 0; y < h; y++) {
+    const uint32_t* row = (const uint32_t*)((const uint8_t*)rgb->pixels + (size_t)y * rgb->pitch);
+    for (int x = 0; x < w; x++) pixels[(size_t)y * width + x] = row[x] & 0xFFFFFF;
+  }
+  SDL_UnlockSurface(rgb);
+  SDL_FreeSurface(rgb);
+  return true;
+}
+
+int sdl_message_box(void* parent, const char* text, const char* title, bool with_cancel) {
+  SDL_MessageBoxButtonData buttons[2] = {
+      {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, 1, "OK"},
+      {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "Cancel"},
+  };
+  if (!with_cancel) buttons[0].flags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
+  SDL_MessageBoxData data{};
+  data.flags = SDL_MESSAGEBOX_INFORMATION;
+  data.window = (SDL_Window*)parent;
+  data.title = title;
+  data.message = text;
+  data.numbuttons = with_cancel ? 2 : 1;
+  data.buttons = buttons;
+  int pressed = -1;
+  if (SDL_ShowMessageBox(&data, &pressed) != 0) return -1;
+  return pressed;
+}
+
+unsigned long sdl_window_x11_id(void* handle) {
+  if (!handle) return 0;
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!SDL_GetWindowWMInfo((SDL_Window*)handle, &info) || info.subsystem != SDL_SYSWM_X11) return 0;
+  return (unsigned long)info.info.x11.window;
+}
+
+bool sdl_video_available() {
+  if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
+  return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
 }

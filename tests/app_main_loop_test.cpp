@@ -18,6 +18,7 @@
 #include "midi/midi_input.h"
 #include "midi/voices.h"
 #include "platform/window.h"
+#include "platform/window_headless.h"
 
 namespace fs = std::filesystem;
 
@@ -353,7 +354,9 @@ TEST_F(MainLoop, StatusScreenShowsPortsSetAndTranspose) {
 #include <thread>
 
 #include "platform/dialogs.h"
+#include "platform/dialogs_headless.h"
 #include "platform/midi_io.h"
+#include "platform/midi_loopback.h"
 #include "tests/plugins/plug_test_api.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/midi_io.h"
+#include "platform/midi_loopback.h"
 
 namespace {
 

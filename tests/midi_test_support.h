@@ -21,7 +21,9 @@
 #include "midi/midi_input.h"
 #include "midi/voices.h"
 #include "platform/dialogs.h"
+#include "platform/dialogs_headless.h"
 #include "platform/midi_io.h"
+#include "platform/midi_loopback.h"
 #include "platform/window.h"
 
 namespace midi_test {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/dialogs.h"
+#include "platform/dialogs_headless.h"
 #include "platform/window.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/window.h"
+#include "platform/window_headless.h"
 #include "tests/support/bmp_writer.h"
 #include "platform/window_backend.h"
 
