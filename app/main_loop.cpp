@@ -72,13 +72,6 @@ MidiValues current_midi_values() {
           autovolmidi.load()};
 }
 
-std::string trim_blanks(const std::string& text) {
-  size_t a = text.find_first_not_of(' ');
-  if (a == std::string::npos) return "";
-  size_t b = text.find_last_not_of(' ');
-  return text.substr(a, b - a + 1);
-}
-
 // ---- Keyboard as the engine's key source ----
 
 // The rest of the last window key code: an extended key is handed out as 255
@@ -228,7 +221,7 @@ void port_cycle() {
   fill_white_key_tables();
   load_key_picture_and_geometry();
   if (base_title.empty()) {
-    base_title = trim_blanks(win_get_title());
+    base_title = trim_blanks(win_get_title(), " ");
     if (base_title.size() > 100) base_title.resize(100);
   }
   draw_status_screen();
@@ -384,7 +377,7 @@ int prompt_whole_answer(int n, int last, int lo, int hi) {
 int prompt_line_answer(const std::string& line, int last, int lo, int hi) {
   if (line.empty()) return last;
   if (hi < lo) return lo;
-  double v = console_number_value(line);
+  double v = finite_leading_number(line);
   if (std::isnan(v)) v = 0.0;
   v = std::nearbyint(v);  // halves to even
   if (v < lo) return lo;

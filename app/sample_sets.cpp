@@ -2,25 +2,17 @@
 // note-on tables that depend on the loaded set.
 #include "app/sample_sets.h"
 
-#include <sys/stat.h>
-
 #include <cmath>
 #include <cstdlib>
 
 #include "app/main_loop.h"
 #include "app/screen.h"
 #include "app/settings.h"
+#include "core/files.h"
 #include "core/text_number.h"
 #include "engine/fbs.h"
 #include "platform/dialogs.h"
 #include "platform/window.h"
-
-// A sample file "exists" when it is a regular file: a folder of the same name
-// would only make the loader fail.
-static bool file_exists(const std::string& name) {
-  struct stat st;
-  return stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
 
 std::string sample_set_prefix(int set) {
   set = clamp_int(set, 0, kSetCount - 1);
@@ -128,7 +120,7 @@ std::string set_prompt_line(int set, const std::string& folder) {
 
 int set_prompt_answer(const char* answer, int* piano_sound, const std::string& folder) {
   if (answer == nullptr || piano_sound == nullptr || answer[0] == 0) return 0;
-  double value = console_number_value(answer);
+  double value = finite_leading_number(answer);
   // Sets outside 0..14 are never complete, so a far-off number changes nothing.
   if (value < -1 || value > kSetCount) return 0;
   int v = (int)std::nearbyint(value);

@@ -77,8 +77,16 @@ int32_t fbs_wave_store_copy(const void* samples, uint32_t bytes);
 // Capacity of the sound table: 24 sounds for each of 9 waves, plus sounds
 // started by FBS_PLAY_WAVE, with ample room.
 constexpr int32_t kFbsMaxSounds = 4096;
-// Bytes a mix buffer has beyond the block: room for a kernel's last step.
+// Bytes a mix buffer (and the stream's block) has beyond the block: room
+// for a kernel's last step.
 constexpr int32_t kFbsMixSlack = 512;
+// Pans of this magnitude or less are not applied (sounds and the stream).
+constexpr float kFbsPanThreshold = 0.0001f;
+
+// Channel gains of a pan -1..1: the far side is turned down, the near side
+// stays at 1 (sounds and the stream).
+inline float fbs_pan_left_gain(float pan) { return pan > 0.0f ? 1.0f - pan : 1.0f; }
+inline float fbs_pan_right_gain(float pan) { return pan >= 0.0f ? 1.0f : 1.0f + pan; }
 
 struct FbsSound {
   std::atomic<FbsBlockCallback> callback;  // stored, never called by the mixer

@@ -13,8 +13,6 @@
 // Blocks one fill may sum: the stream's plus one per channel at the highest
 // channel limit (256).
 constexpr int kBlockListSize = 257;
-// Pans of this magnitude or less are not applied.
-constexpr float kPanThreshold = 0.0001f;
 
 // Block routines for the output channel count, installed by FBS_INIT while
 // output is stopped and read by the mixer.
@@ -117,7 +115,7 @@ static void shape_block(const FbsSound& s, uint8_t* block, float volume, int32_t
                         int32_t bytes) {
   if (volume != 1.0f) SCALE16(block, block, volume, bytes);
   float pan = s.pan.load(std::memory_order_relaxed);
-  if (channels == 2 && pan_on.load(std::memory_order_relaxed) && std::fabs(pan) > kPanThreshold)
+  if (channels == 2 && pan_on.load(std::memory_order_relaxed) && std::fabs(pan) > kFbsPanThreshold)
     PAN16(block, block, s.left_gain.load(std::memory_order_relaxed),
           s.right_gain.load(std::memory_order_relaxed), bytes);
 }

@@ -33,10 +33,6 @@ static const size_t kInputBytes = 8192;
 static const size_t kInputGuard = 8;
 // One converted frame, with room: 2 bytes x 2 channels x 4608.
 static const size_t kConversionBytes = 4608 * 2 * 2;
-// Room beyond a block in the stream's own block, as for a sound's mix buffer.
-static const int32_t kBlockSlack = 512;
-// Pans of this size or less are not applied.
-static const float kPanEpsilon = 0.0001f;
 
 static FbsStream g_stream;
 
@@ -252,14 +248,14 @@ int fbs_stream_fill_step(int32_t size, uint8_t** block) {
   int32_t available = g_stream.available.load();
   int playing = available > 0;
   uint8_t* rp = g_stream.read_pos.load();
-  if (available >= size && size <= g_block_alloc - kBlockSlack &&
+  if (available >= size && size <= g_block_alloc - kFbsMixSlack &&
       rp + size <= g_stream.ring_end) {
     float volume = g_stream.volume.load();
     if (volume == 0.0f) {
       ZERO(g_stream.block, size);
     } else {
       if (volume != 1.0f) SCALE16(rp, rp, volume, size);
-      if (fbs_out_channels() == 2 && std::fabs(g_stream.pan.load()) > kPanEpsilon)
+      if (fbs_out_channels() == 2 && std::fabs(g_stream.pan.load()) > kFbsPanThreshold)
         PAN16(g_stream.block, rp, g_stream.left_gain.load(), g_stream.right_gain.load(), size);
       else
         COPY(g_stream.block, rp, size);
@@ -310,7 +306,7 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_CREATE_MP3STREAM(const char* file_nam
   if (!grow(&g_stream.input, &g_input_alloc, (int32_t)(kInputBytes + kInputGuard)) ||
       !grow(&g_stream.conversion, &g_conversion_alloc, (int32_t)kConversionBytes) ||
       !grow(&g_stream.ring_start, &g_ring_alloc, 3 * buffersize) ||
-      !grow(&g_stream.block, &g_block_alloc, buffersize + kBlockSlack)) {
+      !grow(&g_stream.block, &g_block_alloc, buffersize + kFbsMixSlack)) {
     fclose(f);
     return 0;
   }
@@ -362,8 +358,8 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_SET_STREAMPAN(float pan) {
   if (g_stream.exists.load() == 0) return 0;
   if (pan < -1.0f) pan = -1.0f;
   if (pan > 1.0f) pan = 1.0f;
-  g_stream.right_gain.store(pan >= 0.0f ? 1.0f : 1.0f + pan);
-  g_stream.left_gain.store(pan > 0.0f ? 1.0f - pan : 1.0f);
+  g_stream.right_gain.store(fbs_pan_right_gain(pan));
+  g_stream.left_gain.store(fbs_pan_left_gain(pan));
   g_stream.pan.store(pan);
   return 1;
 }

@@ -166,8 +166,8 @@ static float limit_pan(float pan) {
 static void store_pan(FbsSound& s, float pan) {
   pan = limit_pan(pan);
   s.pan.store(pan);
-  s.right_gain.store(pan >= 0.0f ? 1.0f : 1.0f + pan);
-  s.left_gain.store(pan > 0.0f ? 1.0f - pan : 1.0f);
+  s.right_gain.store(fbs_pan_right_gain(pan));
+  s.left_gain.store(fbs_pan_left_gain(pan));
 }
 
 // Speed limits: a speed too small to step flips its sign (so it still moves

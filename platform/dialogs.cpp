@@ -18,6 +18,8 @@
 #include <deque>
 #include <iostream>
 
+#include "core/files.h"
+#include "core/text_number.h"
 #include "platform/process.h"
 #include "platform/window_backend.h"
 #include "platform/window.h"
@@ -85,11 +87,6 @@ int show_box(const std::string& text, const std::string& title, bool with_cancel
   int pressed = sdl_message_box(win_native_handle(), shown.c_str(), title.c_str(), with_cancel);
   if (pressed < 0) pressed = zenity_box(shown, title, with_cancel);
   return pressed;
-}
-
-bool file_exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string find_in_path(const char* program) {
@@ -311,32 +308,8 @@ std::string console_read_line() {
   return line;
 }
 
-double console_number_value(const std::string& text) {
-  size_t i = text.find_first_not_of(" \t");
-  if (i == std::string::npos) return 0;
-  size_t start = i;
-  if (text[i] == '+' || text[i] == '-') i++;
-  size_t digits = 0;
-  while (i < text.size() && std::isdigit((unsigned char)text[i])) { i++; digits++; }
-  if (i < text.size() && text[i] == '.') {
-    i++;
-    while (i < text.size() && std::isdigit((unsigned char)text[i])) { i++; digits++; }
-  }
-  if (digits == 0) return 0;
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    size_t j = i + 1;
-    if (j < text.size() && (text[j] == '+' || text[j] == '-')) j++;
-    if (j < text.size() && std::isdigit((unsigned char)text[j])) {
-      while (j < text.size() && std::isdigit((unsigned char)text[j])) j++;
-      i = j;
-    }
-  }
-  double v = std::strtod(text.substr(start, i - start).c_str(), nullptr);
-  return std::isfinite(v) ? v : 0;
-}
-
 int console_read_int() {
-  double v = std::nearbyint(console_number_value(console_read_line()));
+  double v = std::nearbyint(finite_leading_number(console_read_line()));
   if (v > 2147483647.0) return 2147483647;
   if (v < -2147483648.0) return -2147483647 - 1;
   return (int)v;

@@ -45,6 +45,3 @@ std::string console_read_line();
 // Reads a line and gives its whole number: 0 for an empty or non-numeric
 // line; a number with decimals is rounded to nearest.
 int console_read_int();
-// The numeric value at the start of a text (leading blanks skipped, sign,
-// digits, decimals, exponent), 0 when there is none.
-double console_number_value(const std::string& text);

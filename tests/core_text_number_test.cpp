@@ -32,11 +32,13 @@ TEST(LeadingNumber, TakesTheLongestNumberAtTheStart) {
       {" 1024", 1024},   {"\t-2.5x", -2.5}, {"+.5", 0.5},     {"7.", 7},
       {"1e3", 1000},     {"1e", 1},         {"1e+", 1},       {"2E-2 rest", 0.02},
       {"", 0},           {"abc", 0},        {"-", 0},         {".", 0},
-      {"- 5", 0},        {"0x10", 0},       {"1,5", 1},
+      {"- 5", 0},        {"0x10", 0},       {"1,5", 1},       {"+12.5 dB", 12.5},
+      {"-.5", -0.5},     {"3e", 3},
   };
   for (const Case& c : cases) EXPECT_DOUBLE_EQ(leading_number(std::string(c.text)), c.value) << c.text;
   EXPECT_TRUE(std::isinf(leading_number(std::string("1e999"))));
-  EXPECT_EQ(finite_leading_number("-1e999"), 0.0);
+  EXPECT_EQ(finite_leading_number("-1e999"), 0.0);  // prompt answers
+  EXPECT_EQ(finite_leading_number("1e999"), 0.0);
   EXPECT_EQ(leading_number("12", 1), 1.0);  // stops at the given size
 }
 

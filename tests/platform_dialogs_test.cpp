@@ -156,15 +156,4 @@ TEST(NoDisplay, NoticeGoesToStandardErrorAndConfirmAnswersNo) {
   if (!wayland.empty()) setenv("WAYLAND_DISPLAY", wayland.c_str(), 1);
 }
 
-TEST(NumberValue, ReadsTheLeadingNumber) {
-  EXPECT_EQ(console_number_value("1e3"), 1000.0);
-  EXPECT_EQ(console_number_value("+12.5 dB"), 12.5);
-  EXPECT_EQ(console_number_value("-.5"), -0.5);
-  EXPECT_EQ(console_number_value("."), 0.0);
-  EXPECT_EQ(console_number_value("3e"), 3.0);
-  EXPECT_EQ(console_number_value("0x10"), 0.0);
-  EXPECT_EQ(console_number_value("1e999"), 0.0);
-  EXPECT_EQ(console_number_value(""), 0.0);
-}
-
 }  // namespace
