@@ -25,6 +25,7 @@
 #include "platform/midi_io.h"
 #include "platform/midi_loopback.h"
 #include "platform/window.h"
+#include "platform/window_headless.h"
 
 namespace midi_test {
 

@@ -19,8 +19,10 @@
 #include "core/settings_values.h"
 #include "core/shared_state.h"
 #include "platform/dialogs.h"
+#include "platform/dialogs_headless.h"
 #include "platform/editor_frame.h"
 #include "platform/window.h"
+#include "platform/window_headless.h"
 
 namespace editortest {
 
