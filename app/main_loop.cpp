@@ -94,14 +94,20 @@ void discard_waiting_keys() {
   }
 }
 
-// A fatal start-up error: the text on a line of its own, then one waiting key
-// is discarded and the keyboard polled every 100 ms until a key arrives.
-int fatal_start_up_error(const std::string& text, const std::string& second_line = "") {
+// One fatal notice: the text on a line of its own, then one waiting key is
+// discarded and the keyboard polled every 100 ms until a key arrives.
+void fatal_notice(const std::string& text) {
   print_line(text);
-  if (!second_line.empty()) print_line(second_line);
   win_present();
   FBS_GET_KEYCODE();
   while (FBS_GET_KEYCODE() == 0) win_sleep_ms(100);
+}
+
+// A fatal start-up error: its notice, and a second one when there is a second
+// text, each waiting for its own key. Returns the process status 1.
+int fatal_start_up_error(const std::string& text, const std::string& second_notice = "") {
+  fatal_notice(text);
+  if (!second_notice.empty()) fatal_notice(second_notice);
   return 1;
 }
 

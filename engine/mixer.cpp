@@ -14,6 +14,16 @@
 // channel limit (256).
 constexpr int kBlockListSize = 257;
 
+// Reads of a sound's position before the mixer gives up on it for a block.
+constexpr int kMovedTries = 64;
+
+// A short wait inside a spin, easing the core for the writer it waits on.
+static inline void cpu_pause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
 // Block routines for the output channel count, installed by FBS_INIT while
 // output is stopped and read by the mixer.
 static std::atomic<FbsCopyRightFn> copy_right{COPYRIGHT32};
@@ -170,14 +180,27 @@ static uint8_t* apply_ramps(const FbsSound& s, SlotRamps& r, uint8_t* block, uin
 // they cost what acquire reads cost). Scratch is a block of size bytes the
 // slot may use meanwhile.
 static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels, uint8_t* scratch) {
-  uint32_t seen = s.moved.load(std::memory_order_seq_cst);
-  if (seen & 1u) return nullptr;  // being written right now: skip one block
-  uint8_t* play = s.play.load(std::memory_order_seq_cst);
-  int32_t loops = s.loops.load(std::memory_order_seq_cst);
-  uint8_t* start = s.start.load(std::memory_order_seq_cst);
-  uint8_t* end = s.end.load(std::memory_order_seq_cst);
-  SlotRamps ramps = read_ramps(s);
-  if (s.moved.load(std::memory_order_seq_cst) != seen) return nullptr;
+  // An entry point writing the position holds `moved` odd for a handful of
+  // stores: read again a bounded number of times before the sound sits out
+  // this block, which would be a gap in a sounding voice.
+  uint32_t seen = 0;
+  uint8_t* play = nullptr;
+  int32_t loops = 0;
+  uint8_t* start = nullptr;
+  uint8_t* end = nullptr;
+  SlotRamps ramps{};
+  for (int tries = 0;; tries++) {
+    if (tries == kMovedTries) return nullptr;  // still being written: skip one block
+    if (tries > 0) cpu_pause();
+    seen = s.moved.load(std::memory_order_seq_cst);
+    if (seen & 1u) continue;
+    play = s.play.load(std::memory_order_seq_cst);
+    loops = s.loops.load(std::memory_order_seq_cst);
+    start = s.start.load(std::memory_order_seq_cst);
+    end = s.end.load(std::memory_order_seq_cst);
+    ramps = read_ramps(s);
+    if (s.moved.load(std::memory_order_seq_cst) == seen) break;
+  }
   uint8_t* begin = s.wave_begin.load(std::memory_order_seq_cst);
   uint8_t* wave_end = s.wave_end.load(std::memory_order_seq_cst);
   uint8_t* mix = s.mix.load(std::memory_order_seq_cst);
@@ -185,9 +208,11 @@ static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels, uint8_t
   float speed = s.speed.load(std::memory_order_relaxed);
   bool muted = s.muted.load(std::memory_order_relaxed) != 0;
   // Pointers outside the wave (a sound torn down meanwhile) are never read.
-  if (!begin || !mix || loops < 1 || start < begin || end > wave_end || start >= end)
-    return nullptr;
-  resume_position(&play, &loops, begin, wave_end, start, end, speed);
+  if (!begin || !mix || loops < 1 || start < begin || end > wave_end) return nullptr;
+  if (start >= end)
+    loops = 0;  // an empty loop region has nothing to play: the sound ends, as one with no data does
+  else
+    resume_position(&play, &loops, begin, wave_end, start, end, speed);
   uint8_t* block = nullptr;
   if (loops >= 1) {
     if (!muted) {

@@ -29,10 +29,9 @@ std::atomic<int> pedal_down{0};
 // and a program change 127 in the first 4 s would count as a returned probe.
 constexpr double kLongAgo = -1.0e9;
 std::atomic<double> rate_gate_time{kLongAgo};
-std::atomic<double> thru_credit_time{kLongAgo};
+double thru_credit_time = kLongAgo;
 std::atomic<double> probe_time{kLongAgo};
-std::atomic<int> handler_waiting{0};
-std::atomic<int> handler_busy{0};
+std::mutex handler_guard;
 
 std::atomic<int> midi_in_handle[3];
 std::atomic<int> thru_handle{0};
@@ -51,6 +50,10 @@ std::string output_names[kMaxMidiDevices + 1];
 // then back to program 0. Its return on an input means a MIDI loop.
 constexpr uint32_t kProbeMessage = 0x7FC9;
 constexpr uint32_t kProbeEndMessage = 0x00C9;
+
+// A message waits for the guard at most twelve times 3 ms.
+constexpr int kGuardWaits = 12;
+constexpr int kGuardWaitMs = 3;
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -136,8 +139,8 @@ void short_message(uint32_t message, double now) {
   if (thru_port.load() > 0) {
     int handle = thru_handle.load();
     if (handle) {
-      double credit = std::max(now - 1.0, std::min(now + 5.0, thru_credit_time.load() + 0.002));
-      thru_credit_time.store(credit);
+      double credit = std::max(now - 1.0, std::min(now + 5.0, thru_credit_time + 0.002));
+      thru_credit_time = credit;
       if (now > credit) {
         midi_out_short_msg(handle, message);
       } else {
@@ -166,7 +169,7 @@ std::string output_name(int port) {
 
 void reset_midi_timing() {
   rate_gate_time.store(kLongAgo);
-  thru_credit_time.store(kLongAgo);
+  thru_credit_time = kLongAgo;
   probe_time.store(kLongAgo);
 }
 
@@ -274,7 +277,7 @@ void midi_dispatch(uint32_t message, double now) {
       // Our own probe came back: the thru port is wired to an input. Only
       // while a thru port is chosen (with none, no probe was ever sent).
       if (data1 == 127 && thru_port.load() > 0 && std::abs(now - probe_time.load()) < 4.0) {
-        thru_credit_time.store(now + 5.0);
+        thru_credit_time = now + 5.0;
         close_thru();
         post_loop_message("warning midiout loop detected");
       }
@@ -289,31 +292,27 @@ void midi_input_handler(int, uint32_t kind, uintptr_t, uintptr_t param1, uintptr
 
   // Rate gate: a burst of about 50 messages passes, then on average one per
   // 2 ms for all inputs together. A dropped message lets the next one pass.
+  // Reading and moving the gate is one step, so inputs on several threads
+  // cannot both take the same slot.
   double gate = rate_gate_time.load();
-  if (now < gate) {
-    rate_gate_time.store(now - 0.00001);
-    return;
+  for (;;) {
+    if (now < gate) {
+      if (rate_gate_time.compare_exchange_weak(gate, now - 0.00001)) return;
+    } else if (rate_gate_time.compare_exchange_weak(gate, std::max(gate + 0.002, now - 0.1))) {
+      break;
+    }
   }
-  rate_gate_time.store(std::max(gate + 0.002, now - 0.1));
 
-  // Guard: overlapping calls from several inputs wait for each other, but
-  // never longer than 12 x 3 ms per flag; a flag that stays set is stale.
-  if (handler_waiting.load()) {
-    for (int i = 0; i < 12 && handler_waiting.load(); i++) sleep_ms(3);
-    if (handler_waiting.load()) add_auxvar();
+  // Guard: the inputs' threads dispatch one message at a time. A message that
+  // cannot have the guard within the bound is dropped and counted.
+  std::unique_lock<std::mutex> guard(handler_guard, std::try_to_lock);
+  for (int i = 0; i < kGuardWaits && !guard.owns_lock(); i++) {
+    sleep_ms(kGuardWaitMs);
+    guard.try_lock();
   }
-  handler_waiting.store(1);
-  if (handler_busy.load()) {
-    for (int i = 0; i < 12 && handler_busy.load(); i++) sleep_ms(3);
-  }
-  handler_waiting.store(0);
-  if (handler_busy.load()) {
+  if (!guard.owns_lock()) {
     add_auxvar();
-    handler_busy.store(0);
     return;
   }
-  handler_busy.store(1);
-
   if (kind == kMidiShortMessage) short_message((uint32_t)param1, now);
-  handler_busy.store(0);
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 // Last controller-7 value of each channel (index 0..15 = channels 1..16).
@@ -13,14 +14,20 @@ extern std::atomic<float> voice_divisor_factor;
 // Sustain pedal, 1 while controller 64 is at 127. Written by the MIDI thread.
 extern std::atomic<int> pedal_down;
 
-// Handler timing, all in seconds of program_clock (core/clock.h). Written by the MIDI thread;
-// probe_time by the main thread when it sends the loop probe.
-extern std::atomic<double> rate_gate_time;   // earliest time the next message passes
-extern std::atomic<double> thru_credit_time; // thru budget clock
-extern std::atomic<double> probe_time;       // when the loop probe was last sent
-// The handler's guard flags (serialise overlapping calls from several inputs).
-extern std::atomic<int> handler_waiting;
-extern std::atomic<int> handler_busy;
+// The handler's guard: held while one message is dispatched (thru, loop
+// detection, voices), so the threads of several inputs take turns. A
+// message tries for it up to 12 more times, 3 ms apart; past that it is
+// dropped and counted in auxvar.
+extern std::mutex handler_guard;
+
+// Handler timing, all in seconds of program_clock (core/clock.h).
+// rate_gate_time: the earliest time the next message passes; written by the
+// MIDI threads. probe_time: when the loop probe was last sent; written by the
+// main thread. thru_credit_time: the thru budget clock; written under
+// handler_guard (and by the main thread while the inputs are closed).
+extern std::atomic<double> rate_gate_time;
+extern double thru_credit_time;
+extern std::atomic<double> probe_time;
 
 // Open handles (0 when not open). Written by the main thread; the thru handle
 // also by the MIDI thread, which takes it (exchange with 0) to close the port
@@ -54,7 +61,8 @@ void close_midi_ports();
 // through transpose to the voices, controllers 7, 64, 123 and the channel-16
 // key commands, and a returned loop probe. The handler runs it after its rate
 // gate, guard and thru; the offline renderer feeds a MIDI file's messages
-// through it directly. `now` is the program clock. Under no lock of its own.
+// through it directly, with no input open. `now` is the program clock. Takes
+// no lock of its own: call it under handler_guard or with every input closed.
 void midi_dispatch(uint32_t message, double now);
 
 // The input handler registered for every input.

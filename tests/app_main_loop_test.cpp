@@ -535,6 +535,27 @@ TEST_F(MainLoopRun, NoOutputDeviceIsFatalAfterAKey) {
   EXPECT_FALSE(fs::exists(folder.path("quillon_darvo.ini")));
 }
 
+TEST_F(MainLoopRun, DeviceThatWillNotStartGivesTwoNoticesEachWaitingForAKey) {
+  ProgramFolder folder(true);
+  plugtest::Copy a = plugtest::open_copy(folder.plug("plug-rtaudio.so"));
+  plugtest::Copy b = plugtest::open_copy(folder.plug("plug-wav.so"));
+  ASSERT_TRUE(a.set && b.set);
+  a.set("start", 0);  // selected, so its error text is there to show
+  b.set("start", 0);
+  // For each notice the first key, already waiting, is discarded and the
+  // second one ends it.
+  for (const char* key : {"a", "b", "c", "d"}) win_push_key(key);
+  int status = run();
+  a.set("start", 1);
+  b.set("start", 1);
+  EXPECT_EQ(status, 1);
+  size_t first = out.find("No free playback driver found!");
+  ASSERT_NE(first, std::string::npos) << out;
+  EXPECT_NE(out.find("test plug-in error", first), std::string::npos) << out;
+  EXPECT_EQ(win_poll_key(), "");
+  EXPECT_FALSE(fs::exists(folder.path("quillon_darvo.ini")));
+}
+
 TEST_F(MainLoopRun, MissingSampleIsFatalAfterAKey) {
   ProgramFolder folder(false);
   win_push_key("a");

@@ -357,6 +357,28 @@ TEST_F(Mixer, UnkeptSlotsAreReleasedAndReused) {
   EXPECT_EQ(created, slot);
 }
 
+TEST_F(Mixer, EmptyLoopRegionEndsTheSound) {
+  int32_t w = constant_wave(64, 7);
+  int32_t kept = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(w, &kept), 1);
+  uint8_t* middle = play_of(kept) + 32 * 4;
+  ASSERT_EQ(FBS_SET_SOUNDPOINTERS(kept, middle, nullptr, middle), 1);
+  ASSERT_EQ(FBS_PLAY_SOUND(kept, 5), 1);
+  ASSERT_EQ(FBS_PLAY_WAVE(w, 0, 1.0f, 1.0f, 0.0f, nullptr), 1);  // unkept, endless
+  int32_t unkept = -1;
+  for (int32_t i = 0; i < fbs_sound_count.load() && unkept < 0; i++)
+    if (fbs_sounds[i].wave_begin.load() && fbs_sounds[i].keep.load() == 0) unkept = i;
+  ASSERT_GE(unkept, 0);
+  ASSERT_EQ(FBS_SET_SOUNDPOINTERS(unkept, middle, nullptr, middle), 1);
+  std::vector<int16_t> out = fill();
+  for (size_t i = 0; i < out.size(); i++) ASSERT_EQ(out[i], 0) << i;
+  EXPECT_EQ(loops_of(kept), 0);
+  EXPECT_TRUE(fbs_sound_valid(kept));     // kept: replayable
+  EXPECT_FALSE(fbs_sound_valid(unkept));  // its slot is free again
+  fill();
+  EXPECT_EQ(FBS_GET_PLAYINGSOUNDS(), 0);
+}
+
 TEST_F(Mixer, EntryPointsRejectBadHandlesAndArguments) {
   int32_t s = -1;
   EXPECT_EQ(FBS_CREATE_SOUND(0, nullptr), 0);

@@ -269,25 +269,37 @@ TEST_F(MidiInput, RateGateLetsABurstThroughThenEveryOther) {
   for (int i = first_drop; i < 60; i++) EXPECT_EQ((i - first_drop) % 2, passed[i]) << i;
 }
 
-TEST_F(MidiInput, StaleBusyFlagDropsTheMessageAndCountsAuxvar) {
-  handler_busy.store(1);
+// Another input's thread holds the guard for `hold` seconds from now.
+static std::thread hold_guard(double hold) {
+  std::atomic<int> held{0};
+  std::thread holder([hold, &held] {
+    std::lock_guard<std::mutex> lock(handler_guard);
+    held.store(1);
+    std::this_thread::sleep_for(std::chrono::duration<double>(hold));
+  });
+  while (!held.load()) std::this_thread::yield();
+  return holder;
+}
+
+TEST_F(MidiInput, GuardHeldPastTheBoundDropsTheMessageAndCountsAuxvar) {
+  std::thread holder = hold_guard(0.2);
   auto start = std::chrono::steady_clock::now();
   deliver_at(1000.0, msg(0x90, 60, 100));
   double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_GE(waited, 0.030);  // twelve waits of 3 ms
   EXPECT_EQ(0, voices_of(60, 0));
   EXPECT_EQ(1.0, auxvar.load());
-  EXPECT_EQ(0, handler_busy.load());
-  deliver_at(1001.0, msg(0x90, 60, 100));  // the flag was cleared as stale
+  holder.join();
+  deliver_at(1001.0, msg(0x90, 60, 100));  // the guard is free again
   EXPECT_EQ(1, voices_of(60, 0));
 }
 
-TEST_F(MidiInput, StaleWaitingFlagOnlyCountsAuxvar) {
-  handler_waiting.store(1);
+TEST_F(MidiInput, GuardFreedWithinTheBoundLetsTheMessageThrough) {
+  std::thread holder = hold_guard(0.002);
   deliver_at(1000.0, msg(0x90, 60, 100));
-  EXPECT_EQ(1.0, auxvar.load());
+  holder.join();
+  EXPECT_EQ(0.0, auxvar.load());
   EXPECT_EQ(1, voices_of(60, 0));
-  EXPECT_EQ(0, handler_waiting.load());
 }
 
 // ---- thru and loops ----
@@ -343,7 +355,7 @@ TEST_F(MidiThru, ProbeReturningWithinFourSecondsClosesThePort) {
   EXPECT_EQ(0, thru_handle.load());
   EXPECT_EQ(0, midi_loop_output_open(0));
   EXPECT_EQ("warning midiout loop detected\rsound module closed", take_pending_message());
-  EXPECT_DOUBLE_EQ(108.9, thru_credit_time.load());
+  EXPECT_DOUBLE_EQ(108.9, thru_credit_time);
 }
 
 TEST_F(MidiThru, ProgramChange127AfterFourSecondsIsMusic) {

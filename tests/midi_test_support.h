@@ -47,8 +47,6 @@ inline void reset_midi_state() {
   program_clock = fake_clock;
   fake_now.store(1000.0);
   reset_midi_timing();
-  handler_waiting.store(0);
-  handler_busy.store(0);
   auxvar.store(0.0);
   pedal_down.store(0);
   transpose.store(0);

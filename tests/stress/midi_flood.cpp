@@ -220,3 +220,57 @@ TEST(MidiFlood, PortsCloseAndReopenWhileMessagesArrive) {
 }
 
 }  // namespace
+
+namespace {
+
+// Three keyboards flood their inputs at once, each delivered on a thread of
+// its own. The guard lets one dispatch run at a time: the thru budget it
+// keeps is a plain value, so two dispatches at once show here as a data race.
+// What reaches the thru port is what was played, unchanged.
+TEST(MidiFlood, ThreeInputsDispatchOneAtATime) {
+  int in1 = 0, in2 = 0;
+  ASSERT_NO_FATAL_FAILURE(set_up_two_keyboards(&in1, &in2));
+  int in3 = midi_loop_add_input("keyboard three");
+  midi_in3_port = in3 + 1;
+  open_midi_inputs();
+  open_thru_port();
+  for (int i = 0; i < 3; i++) ASSERT_NE(0, midi_in_handle[i].load()) << i;
+  int probe_messages = midi_loop_sent_count(0);
+
+  constexpr double kFloodSeconds = 1.5;
+  std::atomic<int> sent{0};
+  auto flood = [&](int device, int channel) {
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; since(start) < kFloodSeconds; i++) {
+      uint8_t key = (uint8_t)(30 + (i / 2) % 90);
+      uint8_t bytes[3] = {(uint8_t)(0x90 | channel), key, (uint8_t)(i % 2 ? 0 : 90)};
+      midi_loop_send(device, bytes, sizeof bytes);
+      sent++;
+      if (i % 4 == 3) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  };
+  std::thread keyboard1(flood, in1, 0);
+  std::thread keyboard2(flood, in2, 1);
+  std::thread keyboard3(flood, in3, 2);
+  keyboard1.join();
+  keyboard2.join();
+  keyboard3.join();
+  ASSERT_EQ(1, midi_loop_flush(30.0));
+
+  int passed = midi_loop_sent_count(0) - probe_messages;
+  std::printf("three inputs: %d messages sent, %d passed on, auxvar %g\n", sent.load(), passed,
+              auxvar.load());
+  EXPECT_GT(passed, 200);  // the gate passes about 500 a second
+  for (int i = 0; i < passed; i++) {
+    uint32_t m = midi_loop_sent(0, probe_messages + i);
+    int status = m & 0xFF, key = (m >> 8) & 0xFF, velocity = (m >> 16) & 0xFF;
+    ASSERT_TRUE((status == 0x90 || status == 0x91 || status == 0x92) && key >= 30 && key < 120 &&
+                (velocity == 0 || velocity == 90))
+        << std::hex << m;
+  }
+  close_midi_ports();
+  FBS_EXIT();
+  midi_loop_reset();
+}
+
+}  // namespace
