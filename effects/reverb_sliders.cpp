@@ -34,16 +34,23 @@ bool draw_reverb_sliders(ReverbParams& p, float full_time, int x, int y, ReverbP
   uint32_t fg = win_foreground();
   for (const Slider& s : kSliders) {
     if (x <= kReach && y >= s.top - 1 && y <= s.top + 9) {
-      undo = p;
+      float value;
       if (s.time) {
         double t = std::nearbyint(x * static_cast<double>(full_time) / kLength);
-        p.*s.value = static_cast<float>(t < 10.0 ? 10.0 : (t > full_time ? full_time : t));
+        value = static_cast<float>(t < 10.0 ? 10.0 : (t > full_time ? full_time : t));
       } else {
         float k = kFullGain * x / kLength;
-        p.*s.value = k < 0.0f ? 0.0f : (k > kFullGain ? kFullGain : k);
+        value = k < 0.0f ? 0.0f : (k > kFullGain ? kFullGain : k);
       }
-      redo = p;
-      set = true;
+      // A button held still repeats its press on every pass; only a press
+      // that moves the slider is a change, so undo still reaches the value
+      // before it and the key reverb is not rewritten again for nothing.
+      if (value != p.*s.value) {
+        undo = p;
+        p.*s.value = value;
+        redo = p;
+        set = true;
+      }
     }
     float full = s.time ? full_time : kFullGain;
     win_line(1, s.top, kLength, s.top + 8, fg, kWinBox);

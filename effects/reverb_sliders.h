@@ -10,7 +10,8 @@
 // Clears the text area; when (x, y) lies on a slider (x <= 213, from one
 // row above its box to one below), the press sets that slider's value (a
 // time: x x full_time / 210 rounded, 10..full_time; a gain: 0.7 x x / 210,
-// 0..0.7) with the undo snapshot taken before and the redo one after; then
-// draws the four sliders and their values. (-1, -1) only draws. Returns
-// true when a press set a value. Values far outside the ranges still draw.
+// 0..0.7) with the undo snapshot taken before and the redo one after, when
+// the value is not already the one the press means; then draws the four
+// sliders and their values. (-1, -1) only draws. Returns true when a press
+// changed a value. Values far outside the ranges still draw.
 bool draw_reverb_sliders(ReverbParams& p, float full_time, int x, int y, ReverbParams& undo, ReverbParams& redo);

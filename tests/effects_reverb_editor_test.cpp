@@ -59,6 +59,14 @@ TEST_F(ReverbEditor, UndoAfterTwoChangesRestoresOnlyTheLast) {
   EXPECT_EQ(reverb3_params.kreverb2, 0.0f);
 }
 
+TEST_F(ReverbEditor, AButtonHeldStillKeepsTheValueBeforeItForUndo) {
+  run(edit, {mouse(105, 15, 1), idle(), idle(), mouse(105, 15, 0), key("u"), idle()});
+  EXPECT_EQ(reverb3_params.Treverb1, 225.0f);
+  // Moving while held is a change on every pass: undo goes back one step.
+  run(edit, {mouse(105, 15, 1), mouse(21, 15, 1), mouse(21, 15, 0), key("u"), idle()});
+  EXPECT_EQ(reverb3_params.Treverb1, 500.0f);
+}
+
 TEST_F(ReverbEditor, EachModeEditsItsOwnSet) {
   reverb_mode = 2;
   run(edit, {mouse(0, 15, 1), mouse(0, 15, 0), idle()});
