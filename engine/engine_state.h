@@ -7,6 +7,7 @@
 // have a fixed capacity so they never move while the mixer reads them.
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/fbs.h"
@@ -69,6 +70,10 @@ int fbs_wave_valid(int32_t wave);
 // one) and returns the handle; -1 (data not taken) when the table is full.
 // Main thread only. The engine frees the data with free().
 int32_t fbs_wave_store(uint8_t* data, uint32_t size);
+// Loads a WAV file into a new wave as FBS_LOAD_WAVFILE does, reading it into
+// block (malloc'ed, capacity bytes, or null) when the file fits there; the
+// call takes the block over. Returns the handle or -1.
+int32_t fbs_wave_load_file(const char* path, uint8_t* block, size_t capacity);
 // Copies bytes of raw sample data into a new wave (tests and tools).
 int32_t fbs_wave_store_copy(const void* samples, uint32_t bytes);
 

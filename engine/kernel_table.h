@@ -27,7 +27,16 @@ struct KernelTable {
   void (*fade16)(void* block, int32_t left, int32_t step, int channels, size_t frames);
   void (*xfade16)(void* dest, const void* falling, int32_t left, int32_t step, int channels,
                   size_t frames);
+  // The WAV loader's conversion of 16-bit source samples: dest = nearest(gain
+  // x (float)(src x kWavScale16)), the product first rounded to float, then
+  // to the nearest integer (ties to even). gain at most 32767, so every
+  // result fits 16 bits. dest may be src or lie before it (forward in place).
+  void (*wav16)(void* dest, const void* src, double gain, size_t count);
 };
+
+// 1 / 65534 as the WAV loader scales 16-bit source samples: full scale lands
+// at about -0.5..+0.5, as 8-bit samples divided by 256 do.
+constexpr double kWavScale16 = 1.5259254723787308e-05;
 
 // Fade weights are 2.14 fixed point (kFadeUnit = 1.0), so a weight and its
 // complement both fit a signed 16-bit lane. A fade is (left, step): left

@@ -99,8 +99,18 @@ static void xfade16_plain(void* dest, const void* falling, int32_t left, int32_t
   }
 }
 
-const KernelTable kKernelTablePlain = {"plain",       zero_plain,    copy_plain,   mix16_plain,
-                                       scale16_plain, pan16_plain,   fade16_plain, xfade16_plain};
+static void wav16_plain(void* dest, const void* src, double gain, size_t count) {
+  uint8_t* d = (uint8_t*)dest;
+  const uint8_t* s = (const uint8_t*)src;
+  for (size_t i = 0; i < count; i++) {
+    const float x = (float)((double)load16(s + 2 * i) * kWavScale16);
+    store16(d + 2 * i, (int16_t)std::nearbyint(gain * (double)x));
+  }
+}
+
+const KernelTable kKernelTablePlain = {"plain",       zero_plain,    copy_plain,
+                                       mix16_plain,   scale16_plain, pan16_plain,
+                                       fade16_plain,  xfade16_plain, wav16_plain};
 
 // ---- Choosing the variant ----
 

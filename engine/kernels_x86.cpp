@@ -230,9 +230,40 @@ QD_SSE2 static void xfade16_sse2(void* dest, const void* falling, int32_t left, 
     kKernelTablePlain.xfade16(d, f, left - (int32_t)k, step, channels, frames - k);
 }
 
+// The WAV conversion runs the plain arithmetic lane by lane: int to double,
+// times the scale, rounded to float and back, times the gain, then rounded
+// to the nearest integer by the same MXCSR rule as the plain loop.
+QD_SSE2 static inline __m128d wav2_sse2(__m128i x32, __m128d scale, __m128d gain) {
+  const __m128d v = _mm_cvtps_pd(_mm_cvtpd_ps(_mm_mul_pd(_mm_cvtepi32_pd(x32), scale)));
+  return _mm_mul_pd(v, gain);
+}
+
+// Four 32-bit samples to four 32-bit results.
+QD_SSE2 static inline __m128i wav4_sse2(__m128i x32, __m128d scale, __m128d gain) {
+  const __m128i lo = _mm_cvtpd_epi32(wav2_sse2(x32, scale, gain));
+  const __m128i hi = _mm_cvtpd_epi32(wav2_sse2(_mm_srli_si128(x32, 8), scale, gain));
+  return _mm_unpacklo_epi64(lo, hi);
+}
+
+QD_SSE2 static void wav16_sse2(void* dest, const void* src, double gain, size_t count) {
+  uint8_t* d = (uint8_t*)dest;
+  const uint8_t* s = (const uint8_t*)src;
+  const __m128d scale = _mm_set1_pd(kWavScale16), g = _mm_set1_pd(gain);
+  size_t i = 0;
+  // Each vector is loaded whole before it is stored: in place stays exact.
+  for (; i + 8 <= count; i += 8) {
+    const __m128i x = _mm_loadu_si128((const __m128i*)(s + 2 * i));
+    const __m128i x0 = _mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16);
+    const __m128i x1 = _mm_srai_epi32(_mm_unpackhi_epi16(x, x), 16);
+    _mm_storeu_si128((__m128i*)(d + 2 * i),
+                     _mm_packs_epi32(wav4_sse2(x0, scale, g), wav4_sse2(x1, scale, g)));
+  }
+  if (i < count) kKernelTablePlain.wav16(d + 2 * i, s + 2 * i, gain, count - i);
+}
+
 static const KernelTable kKernelTableSse2 = {"sse2",       zero_sse2,    copy_sse2,
                                              mix16_sse2,   scale16_sse2, pan16_sse2,
-                                             fade16_sse2,  xfade16_sse2};
+                                             fade16_sse2,  xfade16_sse2, wav16_sse2};
 
 // ---- AVX2 ----
 
@@ -410,9 +441,28 @@ QD_AVX2 static void xfade16_avx2(void* dest, const void* falling, int32_t left, 
     kKernelTablePlain.xfade16(d, f, left - (int32_t)k, step, channels, frames - k);
 }
 
+QD_AVX2 static inline __m128i wav4_avx2(__m128i x32, __m256d scale, __m256d gain) {
+  const __m256d v = _mm256_cvtps_pd(_mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtepi32_pd(x32), scale)));
+  return _mm256_cvtpd_epi32(_mm256_mul_pd(v, gain));
+}
+
+QD_AVX2 static void wav16_avx2(void* dest, const void* src, double gain, size_t count) {
+  uint8_t* d = (uint8_t*)dest;
+  const uint8_t* s = (const uint8_t*)src;
+  const __m256d scale = _mm256_set1_pd(kWavScale16), g = _mm256_set1_pd(gain);
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i x = _mm256_cvtepi16_epi32(_mm_loadu_si128((const __m128i*)(s + 2 * i)));
+    const __m128i r0 = wav4_avx2(_mm256_castsi256_si128(x), scale, g);
+    const __m128i r1 = wav4_avx2(_mm256_extracti128_si256(x, 1), scale, g);
+    _mm_storeu_si128((__m128i*)(d + 2 * i), _mm_packs_epi32(r0, r1));
+  }
+  if (i < count) kKernelTablePlain.wav16(d + 2 * i, s + 2 * i, gain, count - i);
+}
+
 static const KernelTable kKernelTableAvx2 = {"avx2",       zero_avx2,    copy_avx2,
                                              mix16_avx2,   scale16_avx2, pan16_avx2,
-                                             fade16_avx2,  xfade16_avx2};
+                                             fade16_avx2,  xfade16_avx2, wav16_avx2};
 
 const KernelTable* kernels_table_sse2(void) { return &kKernelTableSse2; }
 const KernelTable* kernels_table_avx2(void) { return &kKernelTableAvx2; }

@@ -1,7 +1,7 @@
 // libmad's synchronous decoder driven over a whole MP3 file in memory, each
-// decoded frame trimmed to the encoded samples (mp3_gapless), converted to
-// the output channel count and appended to a WAV file or an in-memory WAV
-// image whose header grows with every frame.
+// decoded frame trimmed to the encoded samples (mp3_gapless) and converted
+// to the output channel count straight into an in-memory WAV image whose
+// header grows with every frame.
 #include "engine/mp3_decode.h"
 
 #include <mad.h>
@@ -13,8 +13,10 @@
 #include "engine/wav_read.h"
 #include "engine/wav_text.h"
 
-// One converted frame: up to 1152 samples x 2 channels x 2 bytes, with room.
-static const size_t kConvertBytes = 18432;
+// Samples of one decoded frame at most.
+static const int64_t kFrameSamples = 1152;
+// A wave's byte count is a 32-bit value: no image grows beyond it.
+static const uint64_t kImageLimit = 0x7FFFFFFF;
 
 struct DecodeContext {
   const uint8_t* mp3;
@@ -24,8 +26,7 @@ struct DecodeContext {
   uint8_t header[kWavHeaderBytes];
   uint32_t riff_size;
   uint32_t data_size;
-  int write_failed;
-  uint8_t* convert;
+  int out_of_memory;  // a growing image could not grow: the decode fails
   Mp3Gapless gapless;
 };
 
@@ -51,14 +52,52 @@ static void update_sizes(DecodeContext* c) {
   put_u32(c->header + 40, c->data_size);
 }
 
+uint32_t mp3_frame_bytes(const Mp3Output* out, int32_t length) {
+  uint32_t block_align = (uint32_t)(out->bits / 8 * out->channels);
+  return ((uint32_t)length * block_align) & 0xFFFFu;
+}
+
 uint32_t mp3_convert_frame(const Mp3Output* out, void* dst, int32_t channels,
                            const int32_t* left, const int32_t* right, int32_t length) {
   if (channels >= 2)
     out->stereo_frame(dst, left, right, length);
   else
     out->mono_frame(dst, left, length);
+  return mp3_frame_bytes(out, length);
+}
+
+// Gives a growing image an end offset above need (the write offset plus a
+// frame). Returns 0 when it cannot grow.
+static int make_room(Mp3Output* out, uint64_t need) {
+  uint32_t end = get_u32(out->image + 4);
+  if (need < end) return 1;
+  uint64_t size = (uint64_t)end * 2 > need + 1 ? (uint64_t)end * 2 : need + 1;
+  if (size > kImageLimit) size = kImageLimit;
+  if (need >= size) return 0;
+  uint8_t* grown = (uint8_t*)realloc(out->image, (size_t)size);
+  if (grown == nullptr) return 0;
+  out->image = grown;
+  put_u32(grown + 4, (uint32_t)size);
+  return 1;
+}
+
+// A growing image's first block: room for every sample the scan counted, so
+// that it normally never moves (or less, when that much is not to be had).
+static int start_image(Mp3Output* out, const Mp3Gapless* g) {
   uint32_t block_align = (uint32_t)(out->bits / 8 * out->channels);
-  return ((uint32_t)length * block_align) & 0xFFFFu;
+  uint64_t size = kWavImageSamplesOffset + 1 +
+                  (uint64_t)(g->samples + kFrameSamples) * block_align;
+  if (size > kImageLimit) size = kImageLimit;
+  out->image = (uint8_t*)malloc((size_t)size);
+  if (out->image == nullptr) {
+    size = kWavImageSamplesOffset + 1 + kFrameSamples * block_align;
+    out->image = (uint8_t*)malloc((size_t)size);
+    if (out->image == nullptr) return 0;
+  }
+  memset(out->image, 0, kWavImageSamplesOffset);
+  put_u32(out->image, kWavImageHeaderOffset);
+  put_u32(out->image + 4, (uint32_t)size);
+  return 1;
 }
 
 static enum mad_flow on_input(void* data, struct mad_stream* stream) {
@@ -81,51 +120,36 @@ static enum mad_flow on_output(void* data, struct mad_header const*, struct mad_
   int32_t first = 0, count = 0;
   mp3_gapless_frame(&c->gapless, pcm->length, &first, &count);
   if (count == 0) return MAD_FLOW_CONTINUE;
-  uint32_t bytes = mp3_convert_frame(out, c->convert, pcm->channels, pcm->samples[0] + first,
-                                     pcm->samples[1] + first, count);
-  if (out->file != nullptr) {
-    if (c->data_size == 0) {
-      build_header(c, pcm->samplerate);
-      if (fseek(out->file, 0, SEEK_SET) != 0 ||
-          fwrite(c->header, 1, kWavHeaderBytes, out->file) != kWavHeaderBytes ||
-          fseek(out->file, 0, SEEK_END) != 0) {
-        c->write_failed = 1;
-        return MAD_FLOW_BREAK;
-      }
-    }
-    c->riff_size += bytes;
-    c->data_size += bytes;
-    if (fwrite(c->convert, 1, bytes, out->file) != bytes) {
-      c->write_failed = 1;  // a full disk must not pass for a short sample
-      return MAD_FLOW_BREAK;
-    }
-    return MAD_FLOW_CONTINUE;
-  }
-
-  uint8_t* image = out->image;
-  uint32_t end = get_u32(image + 4);
+  uint32_t bytes = mp3_frame_bytes(out, count);
   if (c->data_size == 0) {
     build_header(c, pcm->samplerate);
-    memcpy(image + kWavImageHeaderOffset, c->header, kWavHeaderBytes);
-    put_u32(image, kWavImageSamplesOffset);
+    memcpy(out->image + kWavImageHeaderOffset, c->header, kWavHeaderBytes);
+    put_u32(out->image, kWavImageSamplesOffset);
   }
   c->riff_size += bytes;
   c->data_size += bytes;
-  uint32_t write = get_u32(image);
+  uint32_t write = get_u32(out->image);
+  if (out->grows && !make_room(out, (uint64_t)write + bytes)) {
+    c->out_of_memory = 1;
+    return MAD_FLOW_BREAK;
+  }
   // A full image keeps the frames that fitted and drops this one and all later.
-  if ((uint64_t)write + bytes < end) {
-    memcpy(image + write, c->convert, bytes);
-    put_u32(image, write + bytes);
+  if ((uint64_t)write + bytes < get_u32(out->image + 4)) {
+    mp3_convert_frame(out, out->image + write, pcm->channels, pcm->samples[0] + first,
+                      pcm->samples[1] + first, count);
+    put_u32(out->image, write + bytes);
   } else {
-    put_u32(image, end);
+    put_u32(out->image, get_u32(out->image + 4));
   }
   return MAD_FLOW_CONTINUE;
 }
 
 int mp3_decode_whole(const uint8_t* mp3, size_t length, Mp3Output* out) {
   if (mp3 == nullptr || out == nullptr || out->stereo_frame == nullptr ||
-      out->mono_frame == nullptr || (out->file == nullptr && out->image == nullptr))
+      out->mono_frame == nullptr)
     return 0;
+  // A fixed image is the caller's; a growing one is made here.
+  if (out->grows ? out->image != nullptr : out->image == nullptr) return 0;
   DecodeContext c = {};
   c.mp3 = mp3;
   // libmad decodes a frame only with MAD_BUFFER_GUARD bytes behind it; the
@@ -133,8 +157,6 @@ int mp3_decode_whole(const uint8_t* mp3, size_t length, Mp3Output* out) {
   c.length = length + MAD_BUFFER_GUARD;
   c.out = out;
   c.riff_size = 36;
-  c.convert = (uint8_t*)calloc(kConvertBytes, 1);
-  if (c.convert == nullptr) return 0;
 
   // The whole file is scanned for the encoder's tag before decoding starts.
   struct mad_stream scan;
@@ -144,23 +166,17 @@ int mp3_decode_whole(const uint8_t* mp3, size_t length, Mp3Output* out) {
   mp3_gapless_scan(&c.gapless, &scan);
   mad_stream_finish(&scan);
   mp3_gapless_plan(&c.gapless);
+  if (out->grows && !start_image(out, &c.gapless)) return 0;
 
   struct mad_decoder decoder;
   mad_decoder_init(&decoder, &c, on_input, nullptr, nullptr, on_output, on_error, nullptr);
   int result = mad_decoder_run(&decoder, MAD_DECODER_MODE_SYNC);
   mad_decoder_finish(&decoder);
-  free(c.convert);
 
   // The final header, with the sizes of every frame, goes to the start again.
   update_sizes(&c);
-  if (out->file != nullptr) {
-    if (fseek(out->file, 0, SEEK_SET) != 0 ||
-        fwrite(c.header, 1, kWavHeaderBytes, out->file) != kWavHeaderBytes)
-      c.write_failed = 1;
-  } else {
-    memcpy(out->image + kWavImageHeaderOffset, c.header, kWavHeaderBytes);
-  }
-  return result == 0 && !c.write_failed;
+  memcpy(out->image + kWavImageHeaderOffset, c.header, kWavHeaderBytes);
+  return result == 0 && !c.out_of_memory;
 }
 
 int mp3_read_file(const char* path, uint8_t** bytes, size_t* length) {

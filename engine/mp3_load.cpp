@@ -1,7 +1,7 @@
 // MP3 files into waves: decoded whole, either through a temporary WAV file
-// read back by FBS_LOAD_WAVFILE, or through a WAV image in memory read by
-// FBS_LOAD_WAVFILE_SHORT. The WAV conversion then brings the MP3's rate to
-// the output rate. Main thread.
+// loaded back as FBS_LOAD_WAVFILE loads a file, or through a WAV image in
+// memory read by FBS_LOAD_WAVFILE_SHORT. The WAV conversion then brings the
+// MP3's rate to the output rate. Main thread.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -35,6 +35,19 @@ void mp3_output_for_engine(Mp3Output* out) {
   out->mono_frame = out->channels == 1 ? SCALEMP3FRAME_11_16 : SCALEMP3FRAME_12_16;
 }
 
+// Writes bytes to a file, all of them; a full disk must not pass for a short
+// sample. Returns 1 when everything was written.
+static int write_whole(int fd, const uint8_t* bytes, size_t count) {
+  while (count > 0) {
+    ssize_t n = write(fd, bytes, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return 0;
+    bytes += n;
+    count -= (size_t)n;
+  }
+  return 1;
+}
+
 extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_MP3FILE(const char* file_name, int32_t* wave,
                                                        const char* temp_name) {
   if (wave == nullptr) return 0;
@@ -45,48 +58,50 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_MP3FILE(const char* file_name, i
   if (!mp3_read_file(file_name, &mp3, &length)) return 0;
 
   std::string tmp;
-  FILE* f = nullptr;
+  int fd = -1;
   if (temp_name != nullptr && temp_name[0] != '\0') {
     tmp = temp_name;
-    f = fopen(tmp.c_str(), "w+b");
+    fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   } else {
     // The name is created exclusively: another program (or another copy of
     // this one) loading in the same folder may hold a file of the same
     // counter, and replacing it would corrupt its load.
-    for (int attempt = 0; attempt < 10000 && f == nullptr; ++attempt) {
+    for (int attempt = 0; attempt < 10000 && fd < 0; ++attempt) {
       int32_t counter = g_tmpfile_counter.fetch_add(1) + 1;
       tmp = "tmpfilemp3" + std::to_string(counter) + ".wav";
-      int fd = open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644);
-      if (fd >= 0) {
-        f = fdopen(fd, "w+b");
-        if (f == nullptr) {
-          close(fd);
-          remove(tmp.c_str());
-        }
-      } else if (errno != EEXIST) {
-        break;
-      }
+      fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      if (fd < 0 && errno != EEXIST) break;
     }
   }
-  if (f == nullptr) {
+  if (fd < 0) {
     free(mp3);
     return 0;
   }
-  // Whole converted frames go out in few large writes.
-  setvbuf(f, nullptr, _IOFBF, 1 << 16);
+  // The decoded WAV is made in memory and goes into the file in one write;
+  // the file is then loaded back into the same memory.
   Mp3Output out;
   mp3_output_for_engine(&out);
-  out.file = f;
+  out.grows = 1;
   int decoded = mp3_decode_whole(mp3, length, &out);
   free(mp3);
-  if (fclose(f) != 0) decoded = 0;
-  int32_t loaded = decoded ? FBS_LOAD_WAVFILE(tmp.c_str(), wave) : 0;
-  remove(tmp.c_str());
-  if (loaded != 1) {
-    *wave = -1;
-    return 0;
+  if (decoded) {
+    uint32_t used = 0;
+    memcpy(&used, out.image, 4);
+    if (used < kWavImageSamplesOffset) used = kWavImageSamplesOffset;  // the header alone
+    decoded = write_whole(fd, out.image + kWavImageHeaderOffset, used - kWavImageHeaderOffset);
   }
-  return 1;
+  if (close(fd) != 0) decoded = 0;
+  int32_t handle = -1;
+  if (decoded) {
+    uint32_t capacity = 0;
+    memcpy(&capacity, out.image + 4, 4);
+    handle = fbs_wave_load_file(tmp.c_str(), out.image, capacity);
+  } else {
+    free(out.image);
+  }
+  remove(tmp.c_str());
+  *wave = handle;
+  return handle >= 0 ? 1 : 0;
 }
 
 extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_MP3FILE_SHORT(const char* file_name,

@@ -120,17 +120,26 @@ int wav_open_regular(const char* path, size_t* length) {
   return fd;
 }
 
-int wav_read_whole_file(const char* path, size_t guard, uint8_t** bytes,
-                        size_t* length) {
-  if (bytes == nullptr) return 0;
+int wav_read_file_into(const char* path, size_t guard, uint8_t** block, size_t* capacity,
+                       size_t* length) {
+  if (block == nullptr || capacity == nullptr || length == nullptr) return 0;
   size_t len = 0;
   int fd = wav_open_regular(path, &len);
   if (fd < 0) return 0;
-  uint8_t* buf = (uint8_t*)malloc(len + guard + 1);
-  if (buf == nullptr) {
-    close(fd);
-    return 0;
+  size_t need = len + guard + 1;
+  uint8_t* buf = *block;
+  if (buf == nullptr || *capacity < need) {
+    buf = (uint8_t*)malloc(need);
+    if (buf == nullptr) {
+      close(fd);
+      return 0;
+    }
+    free(*block);
+    *block = buf;
+    *capacity = need;
   }
+  // Read, not mapped: a file that another program shortens while it loads
+  // then fails the load instead of faulting the process.
   size_t got = 0;
   while (got < len) {
     ssize_t n = read(fd, buf + got, len - got);
@@ -138,30 +147,21 @@ int wav_read_whole_file(const char* path, size_t guard, uint8_t** bytes,
     got += (size_t)n;
   }
   close(fd);
-  if (got != len) {
+  if (got != len) return 0;
+  memset(buf + len, 0, guard + 1);
+  *length = len;
+  return 1;
+}
+
+int wav_read_whole_file(const char* path, size_t guard, uint8_t** bytes,
+                        size_t* length) {
+  if (bytes == nullptr || length == nullptr) return 0;
+  uint8_t* buf = nullptr;
+  size_t capacity = 0;
+  if (!wav_read_file_into(path, guard, &buf, &capacity, length)) {
     free(buf);
     return 0;
   }
-  memset(buf + len, 0, guard + 1);
   *bytes = buf;
-  *length = len;
   return 1;
 }
-
-int wav_load_file(const char* path, const uint8_t** bytes, size_t* length) {
-  if (bytes == nullptr || length == nullptr) return 0;
-  uint8_t* buf = nullptr;
-  size_t len = 0;
-  // Read, not mapped: a file that another program shortens while it loads
-  // then fails the load instead of faulting the process.
-  if (!wav_read_whole_file(path, 0, &buf, &len)) return 0;
-  if (len == 0) {
-    free(buf);
-    buf = nullptr;
-  }
-  *bytes = buf;
-  *length = len;
-  return 1;
-}
-
-void wav_release_file(const uint8_t* bytes) { free((void*)bytes); }

@@ -43,18 +43,27 @@ int wav_scan_image(const uint8_t* image, WavSource* src);
 int wav_convert(const WavSource* src, const uint8_t* samples, int32_t out_rate,
                 int32_t out_channels, uint8_t** data, uint32_t* size);
 
+// The same conversion without a second block: the samples at block +
+// data_offset become the output at block's start, where the output is no
+// larger than the source frame by frame (16-bit samples at the output rate,
+// an output frame no longer than a source frame). Returns 1 with *size set,
+// or 0 with the block untouched when it cannot be done so.
+int wav_convert_in_place(const WavSource* src, uint8_t* block, int32_t out_rate,
+                         int32_t out_channels, uint32_t* size);
+
 // Opens a regular file for reading (never blocking on a FIFO or device);
 // returns the descriptor and its length, or -1.
 int wav_open_regular(const char* path, size_t* length);
-
-// Reads a whole file into memory. Returns 1 with *bytes and *length (an
-// empty file gives length 0 and bytes null), or 0. Release with
-// wav_release_file.
-int wav_load_file(const char* path, const uint8_t** bytes, size_t* length);
-void wav_release_file(const uint8_t* bytes);
 
 // Reads a whole file into a malloc'ed buffer followed by `guard` zero bytes.
 // Returns 1 with *bytes and *length set, or 0 (nothing allocated) when the
 // file does not open, cannot be read, or is larger than 2 GiB.
 int wav_read_whole_file(const char* path, size_t guard, uint8_t** bytes,
                         size_t* length);
+
+// The same into a block the caller may already hold: *block (malloc'ed, of
+// *capacity bytes, or null) is reused when it holds the file, its guard and
+// one byte more, else released and replaced by a new block. Returns 1 with
+// *length set, or 0; the block in *block stays the caller's either way.
+int wav_read_file_into(const char* path, size_t guard, uint8_t** block, size_t* capacity,
+                       size_t* length);

@@ -19,6 +19,37 @@ static int32_t store_converted(const WavSource* src, const uint8_t* samples) {
   return handle;
 }
 
+// Converts the bytes of a WAV file (length of them in block, a malloc'ed
+// block this takes over) into a new wave, in place where the conversion
+// allows it; returns the handle or -1.
+static int32_t store_file(uint8_t* block, size_t length) {
+  WavSource src;
+  int32_t handle = -1;
+  uint32_t size = 0;
+  if (!wav_scan_file(block, length, &src)) {
+    free(block);
+  } else if (wav_convert_in_place(&src, block, fbs_out_rate(), fbs_out_channels(), &size)) {
+    // The header and any bytes the output did not need go back.
+    uint8_t* data = (uint8_t*)realloc(block, size);
+    if (data != nullptr) block = data;
+    handle = fbs_wave_store(block, size);
+    if (handle < 0) free(block);
+  } else {
+    handle = store_converted(&src, block + src.data_offset);
+    free(block);
+  }
+  return handle;
+}
+
+int32_t fbs_wave_load_file(const char* path, uint8_t* block, size_t capacity) {
+  size_t length = 0;
+  if (!wav_read_file_into(path, 0, &block, &capacity, &length)) {
+    free(block);
+    return -1;
+  }
+  return store_file(block, length);
+}
+
 extern "C" FBS_EXPORT int32_t FBS_CALL FBS_CREATE_WAVE(int32_t frames, int32_t* wave,
                                                       void** data) {
   if (wave == nullptr || data == nullptr) return 0;
@@ -44,14 +75,7 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_WAVFILE(const char* file_name, i
   if (wave == nullptr) return 0;
   *wave = -1;
   if (!fbs_initialised.load() || fbs_record() == nullptr || file_name == nullptr) return 0;
-  const uint8_t* bytes = nullptr;
-  size_t length = 0;
-  if (!wav_load_file(file_name, &bytes, &length)) return 0;
-  WavSource src;
-  int32_t handle = -1;
-  if (wav_scan_file(bytes, length, &src))
-    handle = store_converted(&src, bytes + src.data_offset);
-  wav_release_file(bytes);
+  int32_t handle = fbs_wave_load_file(file_name, nullptr, 0);
   if (handle < 0) return 0;
   *wave = handle;
   return 1;

@@ -38,11 +38,12 @@ struct WavLayout {
   bool list_chunk = false;    // a "LIST" chunk between "fmt " and "data"
   uint32_t fmt_extra = 0;     // bytes beyond the 16 of a plain fmt chunk
   int64_t data_size = -1;     // the size field; -1: the real sample bytes
+  uint16_t frame_pad = 0;     // block align beyond the frame's samples
 };
 
 std::vector<uint8_t> wav_bytes(const WavLayout& s) {
   std::vector<uint8_t> b;
-  uint16_t align = (uint16_t)(s.channels * (s.bits / 8));
+  uint16_t align = (uint16_t)(s.channels * (s.bits / 8) + s.frame_pad);
   tag(b, "RIFF");
   put32(b, 36 + (uint32_t)s.samples.size());
   tag(b, "WAVE");
@@ -291,6 +292,73 @@ TEST_F(Waves, InMemoryImageLoadsWithoutCheckingTags) {
 
   EXPECT_EQ(FBS_LOAD_WAVFILE_SHORT(nullptr, &h), 0);
   EXPECT_EQ(h, -1);
+}
+
+// A file's samples are converted over the file's own bytes where the output
+// is no larger (16-bit at the output rate); an image's go to a block of their
+// own. Both give the same wave for every layout, and where the output is
+// each sample's own conversion, every sample is the formula's.
+TEST_F(Waves, FilesConvertedInPlaceMatchImagesAndTheFormula) {
+  struct Case {
+    const char* name;
+    uint16_t channels, bits, frame_pad;
+    uint32_t rate;
+    int32_t out_channels;
+    double gain;  // each output sample nearest(gain x L); 0: no such rule
+  } cases[] = {
+      {"stereo into stereo", 2, 16, 0, 44100, 2, 32767.0},
+      {"mono into mono", 1, 16, 0, 44100, 1, 2 * 16383.0},
+      {"stereo with padded frames", 2, 16, 2, 44100, 2, 32767.0},
+      {"mono with padded frames into mono", 1, 16, 6, 44100, 1, 2 * 16383.0},
+      {"stereo into mono", 2, 16, 0, 44100, 1, 0},
+      {"mono into stereo", 1, 16, 0, 44100, 2, 0},
+      {"8-bit stereo", 2, 8, 0, 44100, 2, 0},
+      {"22050 Hz stereo", 2, 16, 0, 22050, 2, 0},
+      {"48000 Hz mono into mono", 1, 16, 0, 48000, 1, 0},
+  };
+  uint32_t seed = 1;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    enginetest::use_output(44100, c.out_channels, 256);
+    WavLayout s;
+    s.channels = c.channels;
+    s.bits = c.bits;
+    s.frame_pad = c.frame_pad;
+    s.rate = c.rate;
+    const size_t frames = 5001, sample_bytes = c.bits / 8;
+    std::vector<int16_t> values;  // the samples, each frame's padding skipped
+    for (size_t f = 0; f < frames; ++f) {
+      for (int ch = 0; ch < c.channels; ++ch) {
+        seed = seed * 1103515245u + 12345u;
+        // Both limits, then pseudo-random values over the whole range.
+        uint16_t raw = f == 0 ? 0x8000 : f == 1 ? 0x7FFF : (uint16_t)(seed >> 16);
+        values.push_back((int16_t)raw);
+        for (size_t k = 0; k < sample_bytes; ++k) s.samples.push_back((uint8_t)(raw >> (8 * k)));
+      }
+      s.samples.insert(s.samples.end(), c.frame_pad, 0xA5);
+    }
+    std::vector<uint8_t> wav = wav_bytes(s);
+    std::vector<int16_t> from_file = load(wav);
+    ASSERT_FALSE(from_file.empty());
+
+    std::vector<uint8_t> image;
+    put32(image, 8 + (uint32_t)wav.size());
+    put32(image, 8 + (uint32_t)wav.size());
+    image.insert(image.end(), wav.begin(), wav.end());
+    int32_t h = -1;
+    ASSERT_EQ(FBS_LOAD_WAVFILE_SHORT(image.data(), &h), 1);
+    void* begin = nullptr;
+    void* end = nullptr;
+    ASSERT_EQ(FBS_GET_WAVEPOINTERS(h, &begin, &end, nullptr), 1);
+    EXPECT_EQ(from_file, std::vector<int16_t>((int16_t*)begin, (int16_t*)end));
+    FBS_DESTROY_WAVE(&h);
+
+    if (c.gain == 0) continue;
+    ASSERT_EQ(from_file.size(), values.size());
+    for (size_t i = 0; i < values.size(); ++i)
+      ASSERT_EQ(from_file[i], nearest(c.gain * (float)(values[i] * 1.5259254723787308e-05)))
+          << "sample " << i << " of value " << values[i];
+  }
 }
 
 TEST_F(Waves, CreateWaveAllocatesZeroedFrames) {
