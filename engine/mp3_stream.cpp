@@ -9,15 +9,18 @@
 // the file and the libmad state while it runs; the plug-in's thread reads the
 // ring. The two share the ring through `available`: the decoder adds what it
 // wrote, the mixer subtracts what it read, so neither touches bytes the other
-// still owns. The mixer never allocates, locks or waits.
+// still owns. The mixer never allocates, locks or waits; the main and decoder
+// threads wake each other through one condition variable.
 #include <mad.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -52,13 +55,34 @@ static int32_t g_ring_bytes = 0;  // ring size in use: 3 blocks
 static int32_t g_ring_alloc = 0;
 static int32_t g_block_alloc = 0;
 
+// Set once by the decoder thread when it starts, and when it has finished.
+static std::atomic<int32_t> g_started{0};
+static std::atomic<int32_t> g_decoded{0};
+
+// Wake-ups between the main thread and the decoder thread, never the mixer:
+// the decoder tells a waiting FBS_PLAY_MP3STREAM that it has started, and the
+// main thread tells a decoder waiting for room that the stream is ending.
+// g_started and the end of running change under the mutex, so neither
+// wake-up is lost.
+static std::mutex g_wake_mutex;
+static std::condition_variable g_wake;
+
+// Tells the decoder to stop and wakes it if it waits for room.
+static void stop_decoder() {
+  {
+    std::lock_guard<std::mutex> lock(g_wake_mutex);
+    g_stream.running.store(0);
+  }
+  g_wake.notify_all();
+}
+
 // The decoder thread; main thread only. A stream that ended by itself leaves
 // a finished thread behind, collected by the next stream call or at exit.
 struct DecoderThread {
   std::thread thread;
   ~DecoderThread() {
     if (thread.joinable()) {
-      g_stream.running.store(0);
+      stop_decoder();
       thread.join();
     }
   }
@@ -67,11 +91,6 @@ static DecoderThread g_decoder;
 static int g_mad_ready = 0;  // libmad state and file await a decoder thread
 static int32_t g_input_alloc = 0;
 static int32_t g_conversion_alloc = 0;
-// Set once by the decoder thread when it starts, and when it has finished.
-static std::atomic<int32_t> g_started{0};
-static std::atomic<int32_t> g_decoded{0};
-
-static void sleep_1ms() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
 
 static void finish_mad_and_file() {
   mad_synth_finish(&g_mad_synth);
@@ -81,11 +100,16 @@ static void finish_mad_and_file() {
   g_file = nullptr;
 }
 
-// Waits (1 ms at a time) until the ring has room for bytes more, or the
-// stream is being ended. Returns 1 when there is room and it still runs.
+// Waits until the ring has room for bytes more, or the stream is being
+// ended. Returns 1 when there is room and it still runs. The mixer makes room
+// without a word (it never locks), so the ring is looked at again every
+// millisecond; an ending stream wakes the wait at once.
 static int wait_for_room(int32_t bytes) {
-  while (g_ring_bytes < bytes + g_stream.available.load() && g_stream.running.load() == 1)
-    sleep_1ms();
+  while (g_ring_bytes < bytes + g_stream.available.load() && g_stream.running.load() == 1) {
+    std::unique_lock<std::mutex> lock(g_wake_mutex);
+    g_wake.wait_for(lock, std::chrono::milliseconds(1),
+                    [] { return g_stream.running.load() != 1; });
+  }
   return g_stream.running.load() == 1;
 }
 
@@ -190,13 +214,15 @@ static int scan_file(long length) {
 }
 
 static void decoder_main() {
-  if (g_stream.exists.load() == 0) {
+  const bool exists = g_stream.exists.load() != 0;
+  {
+    std::lock_guard<std::mutex> lock(g_wake_mutex);
+    if (exists) g_stream.running.store(1);
+    else g_decoded.store(1);
     g_started.store(1);
-    g_decoded.store(1);
-    return;
   }
-  g_stream.running.store(1);
-  g_started.store(1);
+  g_wake.notify_all();
+  if (!exists) return;
   while (g_stream.running.load() == 1) {
     if (g_mad_stream.buffer == nullptr || g_mad_stream.error == MAD_ERROR_BUFLEN) {
       if (!refill_input(&g_mad_stream)) break;
@@ -386,7 +412,8 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_PLAY_MP3STREAM(float volume, float pa
   }
   g_mad_ready = 0;  // the file and the libmad state belong to the thread now
   // g_started, not running: a short file may be decoded before we look.
-  while (g_started.load() == 0) sleep_1ms();
+  std::unique_lock<std::mutex> lock(g_wake_mutex);
+  g_wake.wait(lock, [] { return g_started.load() != 0; });
   return 1;
 }
 
@@ -395,7 +422,7 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_END_MP3STREAM(void) {
     join_decoder();
     return 1;
   }
-  g_stream.running.store(0);
+  stop_decoder();
   join_decoder();
   // Created but never played: the file and the libmad state are still ours.
   if (g_mad_ready) finish_mad_and_file();

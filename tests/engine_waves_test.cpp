@@ -69,6 +69,16 @@ std::vector<uint8_t> wav_bytes(const WavLayout& s) {
   return b;
 }
 
+// The in-memory WAV image of a file's bytes: write offset, end offset, then
+// the file, whose 44-byte header puts the samples at byte 52.
+std::vector<uint8_t> image_of(const std::vector<uint8_t>& wav) {
+  std::vector<uint8_t> image;
+  put32(image, 8 + (uint32_t)wav.size());
+  put32(image, 8 + (uint32_t)wav.size());
+  image.insert(image.end(), wav.begin(), wav.end());
+  return image;
+}
+
 std::vector<uint8_t> samples16(const std::vector<int16_t>& v) {
   std::vector<uint8_t> b;
   for (int16_t s : v) put16(b, (uint16_t)s);
@@ -266,11 +276,7 @@ TEST_F(Waves, InMemoryImageLoadsWithoutCheckingTags) {
   s.samples = samples16({4000, -4000});
   std::vector<uint8_t> wav = wav_bytes(s);
   memcpy(wav.data(), "JUNK", 4);  // tags are not compared for an image
-  // Image: write offset, end offset, the 44-byte header, samples from byte 52.
-  std::vector<uint8_t> image;
-  put32(image, 8 + (uint32_t)wav.size());
-  put32(image, 8 + (uint32_t)wav.size());
-  image.insert(image.end(), wav.begin(), wav.end());
+  std::vector<uint8_t> image = image_of(wav);
   int32_t h = -5;
   ASSERT_EQ(FBS_LOAD_WAVFILE_SHORT(image.data(), &h), 1);
   int32_t ms = 0;
@@ -341,10 +347,7 @@ TEST_F(Waves, FilesConvertedInPlaceMatchImagesAndTheFormula) {
     std::vector<int16_t> from_file = load(wav);
     ASSERT_FALSE(from_file.empty());
 
-    std::vector<uint8_t> image;
-    put32(image, 8 + (uint32_t)wav.size());
-    put32(image, 8 + (uint32_t)wav.size());
-    image.insert(image.end(), wav.begin(), wav.end());
+    std::vector<uint8_t> image = image_of(wav);
     int32_t h = -1;
     ASSERT_EQ(FBS_LOAD_WAVFILE_SHORT(image.data(), &h), 1);
     void* begin = nullptr;

@@ -32,20 +32,19 @@ static void check_and_destroy(int32_t ok, int32_t wave) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string mp3 = scratch_path("fuzz_engine_mp3", ".mp3");
+  static const ScratchFile mp3("fuzz_engine_mp3", ".mp3");
   static const std::string tmp = scratch_path("fuzz_engine_mp3", ".wav");
   fbs_set_text_sink(quiet);
   enginetest::use_output(44100, size % 2 == 0 ? 2 : 1, 512);
-  if (!write_scratch(mp3, data, size)) return 0;
+  if (!mp3.write(data, size)) return 0;
 
   int32_t wave = 7;
   if (size & 2) {
-    check_and_destroy(FBS_LOAD_MP3FILE(mp3.c_str(), &wave, tmp.c_str()), wave);
+    check_and_destroy(FBS_LOAD_MP3FILE(mp3.path.c_str(), &wave, tmp.c_str()), wave);
     struct stat st;
     if (stat(tmp.c_str(), &st) == 0) abort();  // the temporary file stayed
   } else {
-    check_and_destroy(FBS_LOAD_MP3FILE_SHORT(mp3.c_str(), &wave, 0, 1), wave);
+    check_and_destroy(FBS_LOAD_MP3FILE_SHORT(mp3.path.c_str(), &wave, 0, 1), wave);
   }
-  remove(mp3.c_str());
   return 0;
 }

@@ -165,20 +165,20 @@ static long decoded_samples(std::vector<uint8_t> file) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string mp3 = scratch_path("fuzz_engine_mp3_tag", ".mp3");
+  static const ScratchFile mp3("fuzz_engine_mp3_tag", ".mp3");
   static const std::string tmp = scratch_path("fuzz_engine_mp3_tag", ".wav");
   fbs_set_text_sink(quiet);
   const int channels = size % 2 == 0 ? 2 : 1;
   FbsPlugRecord* record = enginetest::use_output(44100, channels, 512);
 
   std::vector<uint8_t> file = build_file(data, size);
-  if (!write_scratch(mp3, file.data(), file.size())) return 0;
-  long bytes = load(mp3, tmp, (size & 2) != 0);
+  if (!mp3.write(file.data(), file.size())) return 0;
+  long bytes = load(mp3.path, tmp, (size & 2) != 0);
   // 8000 Hz, the lowest MP3 rate, grows 5.5 times at 44100 Hz.
   if (bytes > (decoded_samples(file) + 2) * 6 * 2 * channels) abort();
 
   // The stream waits for its decoder thread to start: one input in four.
-  if ((size & 12) == 0 && FBS_CREATE_MP3STREAM(mp3.c_str()) == 1) {
+  if ((size & 12) == 0 && FBS_CREATE_MP3STREAM(mp3.path.c_str()) == 1) {
     std::vector<int16_t> block(record->buffersize / 2);
     record->buffer = block.data();
     if (FBS_PLAY_MP3STREAM(1.0f, 0.0f) != 1) abort();
@@ -186,6 +186,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     record->buffer = nullptr;
     FBS_END_MP3STREAM();
   }
-  remove(mp3.c_str());
   return 0;
 }

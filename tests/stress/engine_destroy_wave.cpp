@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
-#include <vector>
 
 #include "engine/engine_state.h"
 #include "engine/fbs.h"
@@ -16,19 +15,8 @@
 namespace {
 
 TEST(EngineDestroyWave, WhileThePlugInThreadMixesItsSounds) {
-  FbsPlugRecord* record = enginetest::use_output(44100, 2, 64);
-  std::atomic<bool> stop{false};
-  std::atomic<int> fills{0};
-  std::thread plugin([&] {
-    // The plug-in's own block, as a device thread would own it.
-    std::vector<int16_t> block(record->buffersize / 2);
-    FbsPlugRecord mine = *record;
-    mine.buffer = block.data();
-    while (!stop.load()) {
-      fbs_fill(&mine);
-      fills.fetch_add(1);
-    }
-  });
+  enginetest::FillThread plugin(enginetest::use_output(44100, 2, 64));
+  std::atomic<int>& fills = plugin.fills;
 
   for (int round = 0; round < 1000; ++round) {
     int32_t wave = -1;
@@ -57,8 +45,6 @@ TEST(EngineDestroyWave, WhileThePlugInThreadMixesItsSounds) {
       EXPECT_EQ(FBS_PLAY_SOUND(sounds[k], 1), 0);
     }
   }
-  stop.store(true);
-  plugin.join();
   EXPECT_GT(fills.load(), 0);
 }
 

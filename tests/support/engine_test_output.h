@@ -7,9 +7,13 @@
 // Header-only: tests/support/*.cpp go into every test program, this only
 // into those that include it.
 #pragma once
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
+#include <vector>
 
 #include "engine/engine_state.h"
 #include "engine/fbs.h"
@@ -45,6 +49,30 @@ inline FbsPlugRecord* use_output(int32_t rate, int32_t channels, int32_t frames)
   fbs_initialised.store(1);
   return r;
 }
+
+// A plug-in's thread for stress tests: calls fbs_fill on its own copy of the
+// record, with a block of its own, until it is destroyed; pause_us between
+// calls. fills counts the calls made.
+struct FillThread {
+  std::atomic<bool> stop{false};
+  std::atomic<int> fills{0};
+  std::thread thread;
+  explicit FillThread(const FbsPlugRecord* record, int pause_us = 0) {
+    thread = std::thread([this, mine = *record, pause_us]() mutable {
+      std::vector<int16_t> block(mine.buffersize / 2);
+      mine.buffer = block.data();
+      while (!stop.load()) {
+        fbs_fill(&mine);
+        fills.fetch_add(1);
+        if (pause_us > 0) std::this_thread::sleep_for(std::chrono::microseconds(pause_us));
+      }
+    });
+  }
+  ~FillThread() {
+    stop.store(true);
+    thread.join();
+  }
+};
 
 // Little-endian 16- and 32-bit values for WAV files the tests write.
 inline void put16(FILE* f, uint16_t v) {
