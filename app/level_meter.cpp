@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "core/text_number.h"
-#include "effects/master_chain.h"
+#include "effects/autovol.h"
 #include "platform/window.h"
 
 namespace {

@@ -23,6 +23,7 @@
 #include "core/clock.h"
 #include "core/shared_state.h"
 #include "core/text_number.h"
+#include "effects/autovol.h"
 #include "effects/equalizer.h"
 #include "effects/keyrev.h"
 #include "effects/keytone.h"
@@ -151,28 +152,6 @@ void stop_engine() {
   FBS_DISABLE_MASTERCALLBACK();
   FBS_STOP();
   FBS_EXIT();
-}
-
-void clamp_reverb_params(ReverbParams* p) {
-  auto k = [](float v) { return v < 0.0f ? 0.0f : (v > 0.7f ? 0.7f : v); };
-  auto t = [](float v) {
-    float r = std::nearbyint(v);
-    return r < 10.0f ? 10.0f : (r > 1000.0f ? 1000.0f : r);
-  };
-  p->kreverb1 = k(p->kreverb1);
-  p->kreverb2 = k(p->kreverb2);
-  p->Treverb1 = t(p->Treverb1);
-  p->Treverb2 = t(p->Treverb2);
-}
-
-void clamp_equalizer_settings() {
-  eq_bands.lowf = clamp_int(eq_bands.lowf, 20, 20000);
-  eq_bands.highf = clamp_int(eq_bands.highf, 20, 20000);
-  auto g = [](float v) { return v < 0.0f ? 0.0f : (v > 10.0f ? 10.0f : v); };
-  eq_bands.lowg = g(eq_bands.lowg);
-  eq_bands.midg = g(eq_bands.midg);
-  eq_bands.highg = g(eq_bands.highg);
-  eq_bands.order = clamp_int(eq_bands.order, 1, 4);
 }
 
 // Sample cycle: loads the set when it changed, makes the sounds, builds the
@@ -344,8 +323,8 @@ void install_effects() {
   clamp_reverb_params(&reverb3_params);
   clamp_reverb_params(&keyrev_params);
   setup_reverb();
-  clamp_equalizer_settings();
-  compute_equalizer_coefficients();
+  clamp_eq_settings();
+  compute_eq_coefficients();
 }
 
 std::string key_text_for_code(int code) {

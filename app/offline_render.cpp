@@ -25,6 +25,7 @@
 #include "app/settings.h"
 #include "core/clock.h"
 #include "core/key_samples.h"
+#include "effects/autovol.h"
 #include "effects/sample_pass.h"
 #include "effects/master_chain.h"
 #include "engine/fbs.h"

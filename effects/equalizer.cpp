@@ -1,8 +1,85 @@
-// Three-band output equalizer.
+// Three-band output equalizer: the coefficients and the per-value step.
 //
-// Not built yet: the coefficients are not computed, so the equalizer stage
-// of the master chain has nothing to apply.
+// The filter states belong to the mixer thread. compute_eq_coefficients, on
+// the main thread, only asks for them to restart: the step sees the request
+// before its next value and resets both states itself, so no filter state is
+// ever written by two threads.
 #include "effects/equalizer.h"
 
-void compute_equalizer_coefficients() {}
+#include <cmath>
+
+#include "core/settings_values.h"
+#include "core/text_number.h"
+#include "effects/master_chain.h"
+#include "effects/three_band.h"
+
+std::atomic<float> eq_low_coef{0.0f};
+std::atomic<float> eq_high_coef{0.0f};
+std::atomic<float> eq_low_gain{2.0f};
+std::atomic<float> eq_mid_gain{1.0f};
+std::atomic<float> eq_high_gain{1.2f};
+
+namespace {
+
+constexpr int kEqMaxOrder = 4;
+
+// Restarts asked for by the main thread; the mixer counts those it made.
+std::atomic<unsigned> eq_reset_requests{0};
+unsigned eq_resets_done = 0;
+
+// Set L: mono output and the left channel; set R: the right channel. Their
+// coefficients and gains are copied in from the atomics for every value.
+ThreeBandFilter eq_state[2];
+
+// 2 x sin(3.1416 x f / rate), in that order.
+float split_coefficient(int hz, int rate) { return 2.0f * std::sin(kThreeBandPi * (float)hz / (float)rate); }
+
+ThreeBands split(ThreeBandFilter& f, float x, int order) {
+  switch (order) {
+    case 1: return three_band_split<1>(f, x);
+    case 2: return three_band_split<2>(f, x);
+    case 3: return three_band_split<3>(f, x);
+    default: return three_band_split<4>(f, x);
+  }
+}
+
+float clamp_gain(float v) { return v > 0.0f ? (v < 10.0f ? v : 10.0f) : 0.0f; }
+
+}  // namespace
+
+void clamp_eq_settings() {
+  eq_bands.lowf = clamp_int(eq_bands.lowf.load(), 20, 20000);
+  eq_bands.highf = clamp_int(eq_bands.highf.load(), 20, 20000);
+  eq_bands.lowg = clamp_gain(eq_bands.lowg);
+  eq_bands.midg = clamp_gain(eq_bands.midg);
+  eq_bands.highg = clamp_gain(eq_bands.highg);
+  eq_bands.order = clamp_int(eq_bands.order.load(), 1, kEqMaxOrder);
+}
+
+void compute_eq_coefficients() {
+  int rate = clamp_int(plug_rate.load(), 4000, 100000);
+  eq_low_coef.store(split_coefficient(eq_bands.lowf.load(), rate), std::memory_order_relaxed);
+  eq_high_coef.store(split_coefficient(eq_bands.highf.load(), rate), std::memory_order_relaxed);
+  eq_low_gain.store(eq_bands.lowg.load(), std::memory_order_relaxed);
+  eq_mid_gain.store(eq_bands.midg.load(), std::memory_order_relaxed);
+  eq_high_gain.store(eq_bands.highg.load(), std::memory_order_relaxed);
+  eq_reset_requests.fetch_add(1u);
+}
+
+float equalizer_step(float x, int sample_index) {
+  constexpr auto relaxed = std::memory_order_relaxed;
+  unsigned requests = eq_reset_requests.load(relaxed);
+  if (requests != eq_resets_done) {
+    three_band_clear(eq_state[0]);
+    three_band_clear(eq_state[1]);
+    eq_resets_done = requests;
+  }
+  int order = eq_bands.order.load(relaxed);
+  if (order < 1 || order > kEqMaxOrder) return x;
+  ThreeBandFilter& f = eq_state[plug_channels.load(relaxed) != 1 && (sample_index & 1) != 0 ? 1 : 0];
+  f.low_coef = eq_low_coef.load(relaxed);
+  f.high_coef = eq_high_coef.load(relaxed);
+  ThreeBands b = split(f, x, order);
+  return b.mid * eq_mid_gain.load(relaxed) + b.low * eq_low_gain.load(relaxed) + b.high * eq_high_gain.load(relaxed);
+}
 

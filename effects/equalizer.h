@@ -1,10 +1,35 @@
-// Three-band output equalizer: its coefficients, run inside the master chain,
-// and its editor ([F]).
+// Three-band output equalizer: its coefficients, the step run inside the
+// master chain, and its editor ([F]).
 #pragma once
+#include <atomic>
 
-// Computes the filter coefficients from the equalizer settings (lowf, highf,
-// the three gains, order). Main thread, while the master callback may run.
-void compute_equalizer_coefficients();
+// The coefficients of the two split chains, 2 x sin(3.1416 x f / rate), and
+// the copies of the three band gains the step uses (a gain change is heard
+// from the next compute_eq_coefficients). Written by the main thread, read
+// afresh by the mixer thread for every value.
+extern std::atomic<float> eq_low_coef;
+extern std::atomic<float> eq_high_coef;
+extern std::atomic<float> eq_low_gain;
+extern std::atomic<float> eq_mid_gain;
+extern std::atomic<float> eq_high_gain;
+
+// The start-up clamp of the equalizer settings: lowf and highf to
+// 20..20000, the three gains to 0..10 (a gain that is no number becomes 0),
+// order to 1..4. Main thread.
+void clamp_eq_settings();
+
+// Computes the two coefficients from the equalizer's lowf and highf at the
+// output rate (plug_rate clamped to 4000..100000), copies its three gains
+// and has both channels' filter states restarted from 0.00001 before the
+// next value. Main thread, also while the chain runs.
+void compute_eq_coefficients();
+
+// One value x through the equalizer of the current `order` (1..4; any other
+// order passes x unchanged) and returns the result. sample_index is the
+// value's place in the block: with stereo output even values use the left
+// state, odd values the right one; mono output uses the left state only.
+// Mixer thread.
+float equalizer_step(float x, int sample_index);
 
 // The equalizer editor ([F], while equalizer_on is 1). Main thread.
 void equalizer_editor();

@@ -17,7 +17,7 @@ ToneBands eq_redo;
 
 void redraw_and_compute() {
   draw_equalizer();
-  compute_equalizer_coefficients();
+  compute_eq_coefficients();
 }
 
 void open_editor() {
@@ -32,7 +32,7 @@ void editor_pass(std::string* key) {
   editor_show_auxvar();
   for (int i = 0; i < 2; i++) {
     bool set;
-    if (band_graph_mouse(kEqualizerGraph, eq_bands, eq_undo, eq_redo, draw_equalizer, &set)) compute_equalizer_coefficients();
+    if (band_graph_mouse(kEqualizerGraph, eq_bands, eq_undo, eq_redo, draw_equalizer, &set)) compute_eq_coefficients();
     editor_wait(0.15, 150);
   }
 }

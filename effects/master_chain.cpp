@@ -1,44 +1,53 @@
-// Master effect chain state and the routing switch. The chain itself is run
-// by master_callback on the mixer thread.
+// The master effect chain: every value of a mixed block passes automatic
+// gain, reverb, equalizer and master level in single precision, in that
+// order, and is clipped and rounded back. Each setting is read afresh for
+// every value, so a change made by another thread is heard from the next one.
 #include "effects/master_chain.h"
 
+#include "core/clock.h"
 #include "core/settings_values.h"
-#include "core/shared_state.h"
+#include "effects/autovol.h"
+#include "effects/equalizer.h"
+#include "effects/reverb.h"
+#include "effects/sample_clamp.h"
 
 std::atomic<int> plug_bits{16};
 std::atomic<int> plug_rate{44100};
 std::atomic<int> plug_channels{2};
 std::atomic<float> block_factor{1.0f};
 
-std::atomic<int> peak_hold{1};
-std::atomic<int> frames_since_analysis{0};
-std::atomic<float> env_level{0.8f};
-std::atomic<float> hold_level{0.8f};
-std::atomic<float> auto_gain{1.0f};
-
-void restart_level_analysis(double now) {
-  peak_hold.store(1);
-  analysis_ref_time.store(now + 1.2);
-  analysis_now_time.store(now);
-  frames_since_analysis.store(99999);
-}
-
-void restart_autovol_state(double now) {
-  auto_gain.store(1.0f);
-  env_level.store(0.8f);
-  hold_level.store(0.8f);
-  restart_level_analysis(now);
-}
-
 void update_effect_routing() {
-  if (autovol_mode >= 1 || reverb_mode >= 1 || equalizer_on >= 1) {
+  int autovol = autovol_mode.load();
+  if (autovol >= 1 || reverb_mode.load() >= 1 || equalizer_on.load() >= 1) {
     FBS_ENABLE_MASTERCALLBACK();
   } else {
     FBS_DISABLE_MASTERCALLBACK();
   }
-  FBS_SET_MASTERVOLUME(autovol_mode >= 1 ? 1.0f : 0.95f);
+  FBS_SET_MASTERVOLUME(autovol >= 1 ? 1.0f : 0.95f);
 }
 
-// Not built yet: automatic volume, reverb, equalizer and the master level are
-// not applied; the block goes to the device as mixed.
-extern "C" void FBS_CALL master_callback(int16_t*, int32_t, int32_t) {}
+extern "C" void FBS_CALL master_callback(int16_t* block, int32_t channels, int32_t frames) {
+  if (block == nullptr || channels < 1 || frames < 1) return;
+  int64_t n = (int64_t)channels * frames;
+  if (n > kChainMaxValues) n = kChainMaxValues;
+  if (plug_bits.load(std::memory_order_relaxed) != 16) return;
+  constexpr auto relaxed = std::memory_order_relaxed;
+  for (int sample_index = 0; sample_index < (int)n; sample_index++) {
+    float work_sample = block[sample_index];
+    int autovol = autovol_mode.load(relaxed);
+    if (autovol >= 1) work_sample = autovol_step(work_sample, autovol);
+    if (reverb_mode.load(relaxed) >= 1) work_sample = reverb_step(work_sample);
+    if (equalizer_on.load(relaxed) == 1) work_sample = equalizer_step(work_sample, sample_index);
+    work_sample = work_sample * master_level.load(relaxed);
+    block[sample_index] = clamp_to_sample(work_sample);  // -32767..32767, ties to even
+  }
+  if (autovol_mode.load(relaxed) >= 1) {
+    int64_t passed = (int64_t)frames_since_analysis.load(relaxed) + frames;
+    if (passed > kAnalysisFrames) {
+      frames_since_analysis.store(0, relaxed);
+      level_analysis(program_clock());
+    } else {
+      frames_since_analysis.store((int)passed, relaxed);
+    }
+  }
+}

@@ -14,29 +14,18 @@ extern std::atomic<int> plug_channels;
 // 1024 / (frames per engine buffer clamped to 64..4096).
 extern std::atomic<float> block_factor;
 
-// Level analysis state. Written by the mixer thread while it runs and by the
-// main thread when it restarts the analysis (start-up, [A], autovolmidi). The
-// analysis times and the gain values the MIDI input sets are in
-// core/shared_state.h.
-extern std::atomic<int> peak_hold;               // largest |value| since the last analysis
-extern std::atomic<int> frames_since_analysis;   // 99999 forces an analysis on the next block
-extern std::atomic<float> env_level;
-extern std::atomic<float> hold_level;
-extern std::atomic<float> auto_gain;
-
-// Restarts the level analysis: peak_hold 1, reference time now + 1.2 s,
-// frames_since_analysis 99999. Main thread.
-void restart_level_analysis(double now);
-// Restarts the automatic-volume state when [A] switches it on (mode 1).
-// Main thread.
-void restart_autovol_state(double now);
+// Values of one block the chain works on; the rest pass untouched.
+constexpr int kChainMaxValues = 18000;
 
 // Switches the engine's call of master_callback on when any effect is on, and
 // sets the engine's master volume (1.0 under automatic volume, else 0.95).
 // Main thread, after every change of autovol_mode, reverb_mode, equalizer_on.
 void update_effect_routing();
 
-// The chain run on every mixed block, in place (block of frames x channels
-// 16-bit values). Registered with FBS_SET_MASTERCALLBACK at every sample
-// cycle. Mixer thread.
+// The chain run on every mixed block, in place (frames x channels 16-bit
+// values, interleaved): per value automatic gain and compression, reverb,
+// equalizer and master_level, then the clip to -32767..32767; every
+// kAnalysisFrames frames the level analysis. A block is left untouched when
+// the output is not 16-bit. Registered with FBS_SET_MASTERCALLBACK at every
+// sample cycle. Mixer thread: it never allocates, locks or waits.
 extern "C" void FBS_CALL master_callback(int16_t* block, int32_t channels, int32_t frames);

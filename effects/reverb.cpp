@@ -1,7 +1,73 @@
-// Output reverb.
+// Output reverb: the two-tap echo line run on every value of the output.
+// The tap distances are clamped, so any mix of an old and a new distance
+// reads inside the line.
 //
-// Not built yet: the set-up prepares nothing.
+// The line belongs to the mixer thread. setup_reverb, on the main thread,
+// only asks for it to be cleared: the step clears it before its next value,
+// so no value of the line is ever written by two threads.
 #include "effects/reverb.h"
 
-void setup_reverb() {}
+#include <cmath>
+
+#include "core/settings_values.h"
+#include "effects/echo_line.h"
+#include "effects/master_chain.h"
+
+std::atomic<float> reverb_gain1{0.0f};
+std::atomic<float> reverb_gain2{0.0f};
+std::atomic<int> reverb_delay1{kEchoMinDistance};
+std::atomic<int> reverb_delay2{kEchoMinDistance};
+
+namespace {
+
+// reverb1 is not editable.
+constexpr ReverbParams kReverb1 = {0.23f, 0.2f, 225.0f, 300.0f};
+
+// Clears asked for by the main thread; the mixer counts those it made.
+std::atomic<unsigned> reverb_clear_requests{0};
+unsigned reverb_clears_done = 0;
+
+float reverb_buffer[kEchoLineSize];
+int reverb_pos = 0;
+
+}  // namespace
+
+void clamp_reverb_params(ReverbParams* p) {
+  auto gain = [](float v) { return v > 0.0f ? (v < 0.7f ? v : 0.7f) : 0.0f; };
+  auto time = [](float v) {
+    float ms = std::nearbyint(v);
+    return ms > 10.0f ? (ms < 1000.0f ? ms : 1000.0f) : 10.0f;
+  };
+  p->kreverb1 = gain(p->kreverb1);
+  p->kreverb2 = gain(p->kreverb2);
+  p->Treverb1 = time(p->Treverb1);
+  p->Treverb2 = time(p->Treverb2);
+}
+
+void setup_reverb() {
+  int mode = reverb_mode.load();
+  if (mode <= 0) {
+    // The write position stays where it is.
+    reverb_clear_requests.fetch_add(1u);
+    return;
+  }
+  const ReverbParams& p = mode == 1 ? kReverb1 : (mode == 2 ? reverb2_params : reverb3_params);
+  int rate = plug_rate.load(), channels = plug_channels.load();
+  reverb_gain1.store(p.kreverb1);
+  reverb_gain2.store((1.0f - p.kreverb1) * p.kreverb2);
+  reverb_delay1.store(echo_tap_distance(p.Treverb1, rate, channels));
+  reverb_delay2.store(echo_tap_distance(p.Treverb2, rate, channels));
+}
+
+float reverb_step(float x) {
+  if (plug_channels.load(std::memory_order_relaxed) < 1) return x;
+  unsigned requests = reverb_clear_requests.load(std::memory_order_relaxed);
+  if (requests != reverb_clears_done) {
+    for (float& v : reverb_buffer) v = 0.0f;
+    reverb_clears_done = requests;
+  }
+  return echo_line_step(reverb_buffer, reverb_pos, reverb_delay1.load(std::memory_order_relaxed),
+                        reverb_gain1.load(std::memory_order_relaxed), reverb_delay2.load(std::memory_order_relaxed),
+                        reverb_gain2.load(std::memory_order_relaxed), x);
+}
 

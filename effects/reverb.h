@@ -1,10 +1,29 @@
-// Output reverb (three kinds) run inside the master chain, its set-up and the
-// reverb2 / reverb3 editors ([T]).
+// Output reverb (three kinds) run inside the master chain: a recirculating
+// delay line with two taps. Its set-up and the reverb2 / reverb3 editors ([T]).
 #pragma once
+#include <atomic>
 
-// Sets the reverb up for reverb_mode and the reverb2 / reverb3 parameters.
+// The two taps in use. Written by setup_reverb on the main thread, read
+// afresh by the mixer thread for every value.
+extern std::atomic<float> reverb_gain1;
+extern std::atomic<float> reverb_gain2;
+extern std::atomic<int> reverb_delay1;   // values back from the write position, 2..191996
+extern std::atomic<int> reverb_delay2;
+
+struct ReverbParams;
+// The start-up clamp of a parameter set: gains to 0..0.7, times rounded to
+// whole milliseconds in 10..1000 (a time that is no number becomes 10).
 // Main thread.
+void clamp_reverb_params(ReverbParams* p);
+
+// Sets the taps up for reverb_mode: reverb1's fixed values, or the reverb2 /
+// reverb3 parameters; with reverb_mode 0 the line is to be silent when the
+// reverb next runs. Main thread, also while the chain runs.
 void setup_reverb();
+
+// One value x through the line; returns the value written, which is the
+// chain's new value. Mixer thread.
+float reverb_step(float x);
 
 // The reverb editors: which = 2 edits the reverb2 parameters, 3 the reverb3
 // ones. Main thread.

@@ -23,6 +23,7 @@
 #include "app/presets_menu.h"
 #include "app/screen.h"
 #include "app/thumbnails.h"
+#include "effects/autovol.h"
 #include "midi_test_support.h"
 #include "platform/editor_frame.h"
 #include "tests/support/bmp_writer.h"
