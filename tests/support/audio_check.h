@@ -1,6 +1,7 @@
 // Reading a rendered or recorded WAV file back and measuring what it holds:
-// its samples as one mono track, the pitch of a stretch of it, and the
-// frequency of a key. Shared by the renderer's tests and the end-to-end MIDI
+// its samples as one mono track and as two channels, the strongest spectrum
+// line near a frequency, the pitch of a stretch of it, and the frequency of
+// a key. Shared by the renderer's tests and the end-to-end MIDI
 // test. Header-only: tests/support/*.cpp go into every test program, this
 // only into those that include it.
 #pragma once
@@ -19,6 +20,7 @@ struct Recording {
   size_t data_offset = 0;  // bytes before the first sample
   size_t frame_bytes = 0;
   std::vector<float> mono;  // (left + right) / 2, full scale 32768
+  std::vector<float> left, right;  // each channel (both the same for mono)
 };
 
 inline std::string read_file(const std::string& path) {
@@ -59,10 +61,14 @@ inline bool read_recording(const std::string& path, Recording* rec, std::string*
       rec->frame_bytes = 2 * (size_t)channels;
       size_t frames = size / (2 * channels);
       rec->mono.resize(frames);
+      rec->left.resize(frames);
+      rec->right.resize(frames);
       for (size_t f = 0; f < frames; f++) {
-        float sum = 0;
-        for (int c = 0; c < channels; c++) sum += (float)(int16_t)u16(body + (f * channels + c) * 2);
-        rec->mono[f] = sum / channels;
+        float l = (float)(int16_t)u16(body + f * channels * 2);
+        float r = (float)(int16_t)u16(body + (f * channels + channels - 1) * 2);
+        rec->left[f] = l;
+        rec->right[f] = r;
+        rec->mono[f] = channels == 2 ? (l + r) / 2 : l;
       }
       return true;
     }
@@ -91,20 +97,26 @@ inline double line_power(const std::vector<double>& x, double f, int rate) {
   return s1 * s1 + s2 * s2 - c * s1 * s2;
 }
 
-// Strongest frequency between 0.7 and 1.4 times `expected` (half an octave
-// down, more than that up, so a wrong key or sample shows), from a Hann
-// window of `n` frames at `start`, scanning the spectrum in 0.05 % steps.
-inline double measured_pitch(const Recording& rec, size_t start, size_t n, double expected) {
+// The strongest spectrum line between `low` and `high` times `around`, from a
+// Hann window of `n` frames at `start`, scanning in 0.05 % steps: its
+// frequency and power.
+struct Line {
+  double frequency = 0, power = 0;
+};
+inline Line strongest_line(const Recording& rec, size_t start, size_t n, double around, double low, double high) {
   std::vector<double> x = hann_window(rec, start, n);
-  double best = 0, best_f = 0;
-  for (double r = 0.70; r <= 1.40; r += 0.0005) {
-    double power = line_power(x, expected * r, rec.rate);
-    if (power > best) {
-      best = power;
-      best_f = expected * r;
-    }
+  Line best;
+  for (double r = low; r <= high; r += 0.0005) {
+    double power = line_power(x, around * r, rec.rate);
+    if (power > best.power) best = {around * r, power};
   }
-  return best_f;
+  return best;
+}
+
+// Strongest frequency between 0.7 and 1.4 times `expected` (half an octave
+// down, more than that up, so a wrong key or sample shows).
+inline double measured_pitch(const Recording& rec, size_t start, size_t n, double expected) {
+  return strongest_line(rec, start, n, expected, 0.70, 1.40).frequency;
 }
 
 inline double key_frequency(int key) { return 440.0 * std::pow(2.0, (key - 69) / 12.0); }

@@ -20,7 +20,11 @@
 //    the release (and the time from note-on to dot is printed);
 //  - with the thru port chosen as the program's own input, the probe comes
 //    back, the notice "warning midiout loop detected" is shown, the thru port
-//    leaves the JACK graph and the program plays on.
+//    leaves the JACK graph and the program plays on;
+//  - the output effects shape what is recorded: reverb1 echoes each note's
+//    end at its two tap delays, the equalizer tilts a note towards its low
+//    partials, master_level 0.5 lowers it by 6 dB, and automatic volume
+//    brings a soft phrase up towards its aim.
 // Needs $DISPLAY (Xvfb), jackd, jack_lsp, xdotool and the run folder's
 // sample sets (scripts/make-assets).
 #include <gtest/gtest.h>
@@ -216,6 +220,7 @@ size_t align(const Recording& rec, size_t ref, size_t guess, size_t n, size_t se
   }
   return best;
 }
+using audiocheck::strongest_line;
 
 // ---- the window's pixels ----
 // Reads pixels of the program's window straight from the X server, fast
@@ -487,8 +492,8 @@ class MidiEndToEnd : public ::testing::Test {
     ASSERT_TRUE(midi_out_send_bytes(keyboard, bytes.data(), bytes.size()));
   }
   // A note held `hold` seconds; its note-on and note-off times.
-  void note(int key, double hold, double* on, double* off) {
-    send({0x90, (uint8_t)key, 100});
+  void note(int key, double hold, double* on, double* off, uint8_t velocity = 100) {
+    send({0x90, (uint8_t)key, velocity});
     *on = sent.back().time;
     sleep_s(hold);
     send({0x80, (uint8_t)key, 0});
@@ -661,6 +666,45 @@ class MidiEndToEnd : public ::testing::Test {
     float loudest = 0;
     for (size_t f = a; f < b && f < rec.mono.size(); f++) loudest = std::max(loudest, std::fabs(rec.mono[f]));
     return loudest;
+  }
+
+  // ---- takes of the effect tests ----
+  // One run of the program with the settings that `effects` makes, playing
+  // the same script every time: key 48 at velocity 100 for 0.6 s, 1.2 s for
+  // its tail, then a soft phrase of eight notes at velocity 20. The notes'
+  // times are kept in recording time.
+  struct Take {
+    Recording rec;
+    std::vector<double> on, release;  // seconds of the recording
+  };
+  void record_take(const std::function<void()>& effects, Take* take) {
+    ASSERT_NO_FATAL_FAILURE(make_run_folder(0, effects));
+    ASSERT_NO_FATAL_FAILURE(start_program());
+    watch_recording();
+    sleep_s(0.5);
+    std::vector<std::pair<double, double>> times(1);
+    note(48, 0.6, &times[0].first, &times[0].second);
+    sleep_s(1.2);
+    for (int i = 0; i < 8; i++) {
+      times.emplace_back();
+      note(60 + 4 * (i % 4), 0.4, &times.back().first, &times.back().second, 20);
+      sleep_s(0.25);
+    }
+    sleep_s(0.3);
+    stop_watching();
+    ASSERT_NO_FATAL_FAILURE(end_program());
+    std::string why;
+    ASSERT_TRUE(read_recording(run + "recording.wav", &take->rec, &why)) << why;
+    for (const auto& t : times) {
+      take->on.push_back(recorded_by(take->rec, t.first));
+      take->release.push_back(recorded_by(take->rec, t.second));
+    }
+  }
+
+  // The first frame of note i louder than 100.
+  static size_t onset(const Take& take, size_t i) {
+    size_t from = (size_t)std::max(0.0, (take.on[i] - 0.01) * take.rec.rate);
+    return audiocheck::sounding_span(take.rec, from, take.rec.mono.size(), 100).onset;
   }
 };
 
@@ -1039,6 +1083,110 @@ TEST_F(MidiEndToEnd, KeyReverbAndKeyToneAreBakedIntoTheNotes) {
   double plain_tilt = tilt(start[0]), tone_tilt = tilt(start[3]);
   std::printf("key tone: low / high partials %.2f plain, %.2f filtered\n", plain_tilt, tone_tilt);
   EXPECT_GT(tone_tilt, 4.0 * plain_tilt) << "the key tone did not tilt the note towards its low partials";
+}
+
+TEST_F(MidiEndToEnd, MasterLevelHalvesANoteAndTheEqualizerTiltsItTowardsItsLowPartials) {
+  ASSERT_NO_FATAL_FAILURE(start_jack("qd_e2e_" + std::to_string(getpid()) + "_f"));
+  ASSERT_NO_FATAL_FAILURE(open_ports());
+  auto equalizer = [](float lowg, float midg, float highg, float level) {
+    return [=] {
+      equalizer_on = 1;
+      eq_bands.lowg = lowg;
+      eq_bands.midg = midg;
+      eq_bands.highg = highg;
+      eq_bands.order = 1;
+      master_level = level;
+    };
+  };
+  Take plain, half, tilted;
+  ASSERT_NO_FATAL_FAILURE(record_take(equalizer(1, 1, 1, 1.0f), &plain));  // unity: the plain note
+  ASSERT_NO_FATAL_FAILURE(record_take(equalizer(1, 1, 1, 0.5f), &half));
+  ASSERT_NO_FATAL_FAILURE(record_take(equalizer(10, 0.1f, 0.1f, 0.1f), &tilted));
+
+  // The steady part of key 48, 0.05 s after its attack, in each take.
+  const size_t n = 16384;
+  auto start = [](const Take& t) { return onset(t, 0) + (size_t)(0.05 * t.rec.rate); };
+  for (const Take* t : {&plain, &half, &tilted}) ASSERT_LT(start(*t) + n, t->rec.mono.size()) << "key 48 is missing";
+  double db = audiocheck::level_db(half.rec, start(half), start(half) + n) -
+              audiocheck::level_db(plain.rec, start(plain), start(plain) + n);
+  std::printf("master_level 0.5: %.2f dB\n", db);
+  EXPECT_NEAR(db, -6.02, 0.5);
+
+  // The fundamental (below the 200 Hz split) against the eighth partial (in
+  // the mid band): their gains over the plain take differ by more than 10 dB.
+  double f0 = key_frequency(48);
+  auto gain = [&](double f) {
+    return strongest_line(tilted.rec, start(tilted), n, f, 0.98, 1.04).power /
+           strongest_line(plain.rec, start(plain), n, f, 0.98, 1.04).power;
+  };
+  double tilt_db = 10 * std::log10(gain(f0) / gain(8 * f0));
+  std::printf("equalizer 10 / 0.1 / 0.1: fundamental %.1f dB above the eighth partial\n", tilt_db);
+  EXPECT_GT(tilt_db, 10.0);
+}
+
+TEST_F(MidiEndToEnd, ReverbOneEchoesTheEndOfANoteAtItsTwoTapDelays) {
+  ASSERT_NO_FATAL_FAILURE(start_jack("qd_e2e_" + std::to_string(getpid()) + "_g"));
+  ASSERT_NO_FATAL_FAILURE(open_ports());
+  Take echo;
+  ASSERT_NO_FATAL_FAILURE(record_take([] { reverb_mode = 1; }, &echo));
+  const Recording& rec = echo.rec;
+
+  // After key 48 has ended (where a plain take is silent) every value is the
+  // sum of two earlier output values of the other channel, 225 ms and 300 ms
+  // back: 9922.5 and 13230 frames, the line holding both channels in turn.
+  const double block = (double)kBlockFrames / rec.rate;
+  size_t from = (size_t)((echo.release[0] + kNoteOffDelay + 2 * block + 0.01) * rec.rate);
+  size_t n = (size_t)(0.25 * rec.rate);
+  ASSERT_LT(from + n, (size_t)(echo.on[1] * rec.rate));
+  double tail_db = audiocheck::level_db(rec, from, from + n);
+  std::printf("reverb1: tail level %.1f dB\n", tail_db);
+  EXPECT_GT(tail_db, -50.0) << "no echo after the note's end";
+  struct Fit {
+    const std::vector<float>& y;
+    const std::vector<float>& other;
+    size_t lag1, lag2;
+  } fits[] = {{rec.left, rec.right, 9923, 13231}, {rec.right, rec.left, 9922, 13230}};
+  for (const Fit& fit : fits) {
+    // Least squares: y[t] = a other[t - lag1] + b other[t - lag2].
+    double uu = 0, uv = 0, vv = 0, uy = 0, vy = 0, yy = 0;
+    for (size_t t = from; t < from + n; t++) {
+      double y = fit.y[t], u = fit.other[t - fit.lag1], v = fit.other[t - fit.lag2];
+      uu += u * u, uv += u * v, vv += v * v, uy += u * y, vy += v * y, yy += y * y;
+    }
+    double det = uu * vv - uv * uv;
+    ASSERT_GT(det, 0.0);
+    double a = (uy * vv - vy * uv) / det, b = (vy * uu - uy * uv) / det;
+    double residual = yy - a * uy - b * vy;
+    std::printf("reverb1: taps %.4f and %.4f, %.5f of the tail unexplained\n", a, b, residual / yy);
+    EXPECT_NEAR(a, 0.23, 0.01);
+    EXPECT_NEAR(b, 0.77 * 0.2, 0.01);
+    EXPECT_LT(residual / yy, 0.01);
+  }
+}
+
+TEST_F(MidiEndToEnd, AutomaticVolumeBringsASoftPhraseUpTowardsItsAim) {
+  ASSERT_NO_FATAL_FAILURE(start_jack("qd_e2e_" + std::to_string(getpid()) + "_h"));
+  ASSERT_NO_FATAL_FAILURE(open_ports());
+  Take plain, automatic;
+  ASSERT_NO_FATAL_FAILURE(record_take([] {}, &plain));
+  ASSERT_NO_FATAL_FAILURE(record_take([] { autovol_mode = 1; }, &automatic));
+  auto peak = [](const Take& t, size_t i) {
+    float most = 0;
+    size_t a = (size_t)(t.on[i] * t.rec.rate), b = (size_t)((t.release[i] + kNoteOffDelay) * t.rec.rate);
+    for (size_t f = a; f < b && f < t.rec.mono.size(); f++)
+      most = std::max({most, std::fabs(t.rec.left[f]), std::fabs(t.rec.right[f])});
+    return most;
+  };
+  const float aim = 0.5f * 1.7f * 32768;  // half of target_level, of full scale
+  for (size_t i = 1; i < plain.on.size(); i++)
+    std::printf("soft note %zu: peak %.0f plain, %.0f with automatic volume\n", i, peak(plain, i), peak(automatic, i));
+  // Once the analysis has followed the phrase down, its last notes come out
+  // at least twice as loud, but not beyond the aim.
+  for (size_t i = plain.on.size() - 3; i < plain.on.size(); i++) {
+    SCOPED_TRACE(i);
+    EXPECT_GT(peak(automatic, i), 2 * peak(plain, i));
+    EXPECT_LT(peak(automatic, i), 1.1f * aim);
+  }
 }
 
 }  // namespace
