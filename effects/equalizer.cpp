@@ -28,7 +28,7 @@ std::atomic<unsigned> eq_reset_requests{0};
 unsigned eq_resets_done = 0;
 
 // Set L: mono output and the left channel; set R: the right channel. Their
-// coefficients and gains are copied in from the atomics for every value.
+// coefficients are copied in from the atomics for every value.
 ThreeBandFilter eq_state[2];
 
 // 2 x sin(3.1416 x f / rate), in that order.
@@ -82,4 +82,3 @@ float equalizer_step(float x, int sample_index) {
   ThreeBands b = split(f, x, order);
   return b.mid * eq_mid_gain.load(relaxed) + b.low * eq_low_gain.load(relaxed) + b.high * eq_high_gain.load(relaxed);
 }
-

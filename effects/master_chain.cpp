@@ -27,11 +27,11 @@ void update_effect_routing() {
 }
 
 extern "C" void FBS_CALL master_callback(int16_t* block, int32_t channels, int32_t frames) {
+  constexpr auto relaxed = std::memory_order_relaxed;
   if (block == nullptr || channels < 1 || frames < 1) return;
   int64_t n = (int64_t)channels * frames;
   if (n > kChainMaxValues) n = kChainMaxValues;
-  if (plug_bits.load(std::memory_order_relaxed) != 16) return;
-  constexpr auto relaxed = std::memory_order_relaxed;
+  if (plug_bits.load(relaxed) != 16) return;
   for (int sample_index = 0; sample_index < (int)n; sample_index++) {
     float work_sample = block[sample_index];
     int autovol = autovol_mode.load(relaxed);

@@ -70,4 +70,3 @@ float reverb_step(float x) {
                         reverb_gain1.load(std::memory_order_relaxed), reverb_delay2.load(std::memory_order_relaxed),
                         reverb_gain2.load(std::memory_order_relaxed), x);
 }
-
