@@ -2,7 +2,9 @@
 # The five editors in the real window: each is opened with its key from the
 # status screen, edited with the mouse (xdotool), shown in a screenshot whose
 # pixels must hold the edit where the editor draws it, and left with another
-# key; the settings file written at exit holds every edited value.
+# key; the settings file written at exit holds every edited value. And on the
+# file device: an equalizer edit made with the mouse while a note sounds is
+# recorded from the device block after the edit on.
 #
 # usage: test_editors.sh RUN_DIR BUILD_DIR   (screenshots go to BUILD_DIR/screenshots)
 set -uo pipefail
@@ -125,5 +127,55 @@ scenario_editors() {
   echo "ok: five editors opened, edited with the mouse, drawn and saved at exit"
 }
 
+# Level (RMS) of each device block of the recording, one a line.
+block_levels() {
+  od -An -t d2 -v -j 44 "$work/recording.wav" | tr -s ' ' '\n' | awk -v n=$((2 * 2048)) '
+    NF { s += $1 * $1; c++; if (c == n) { printf "%.1f\n", sqrt(s / n); s = 0; c = 0 } }'
+}
+recorded_blocks() { echo $(( ($(stat -c %s "$work/recording.wav") - 44) / (4 * 2048) )); }
+
+# A left press on key 60 of the piano picture plays it while the equalizer
+# editor is open (full view); with the button still down the mouse moves to
+# (172, 80) on the graph, which cuts the low band (below 893 Hz) by
+# 20 log10(0.198) dB. The recording falls by more than half in one block,
+# between the blocks written before the move and those written once the
+# editor has read it.
+scenario_equalizer_recording() {
+  copy_run_folder
+  rm -f "$work"/plug-rtaudio.so  # the file device records
+  start_program
+  expect_text "plugout=WAV file output /recording.wav / 44100 3*2048"
+  expect_text "[P]presets  [M]midi"
+  wait_window
+  hold 1
+  send_key g
+  expect_text "[G]equal  [F]edit"
+  send_key f
+  hold 1
+  xdotool mousemove --window "$win" 404 215 mousedown 1  # key 60's white key
+  hold 1
+  local before after
+  before=$(recorded_blocks)
+  xdotool mousemove --window "$win" 172 80
+  hold 0.8
+  after=$(recorded_blocks)
+  xdotool mouseup 1
+  hold 0.5
+  send_key q
+  hold 0.5
+  send_last_key Escape
+  expect_exit 0
+  expect_line quillon_darvo.ini 2067 "893"
+  local drop
+  drop=$(block_levels | awk -v from="$((before - 3))" '
+    NR > from && prev > 1000 && $1 < 0.5 * prev { print NR - 1; exit } { prev = $1 }')
+  [ -n "$drop" ] || fail "the recording never falls by half in one block"
+  # The fill of a block may run a block ahead of the file.
+  [ "$drop" -ge "$((before - 1))" ] && [ "$drop" -le "$((after + 1))" ] ||
+    fail "the level falls at block $drop, not between blocks $before and $after (the edit)"
+  echo "ok: the edit is heard from block $drop (edit between blocks $before and $after)"
+}
+
 scenario_editors
+scenario_equalizer_recording
 echo "PASS ($notices notice boxes answered)"
