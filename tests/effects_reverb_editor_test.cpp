@@ -3,6 +3,7 @@
 // reverb mode edits, and the screen.
 #include <gtest/gtest.h>
 
+#include "effects/master_chain.h"
 #include "effects/reverb.h"
 #include "effects/reverb_editor.h"
 #include "tests/support/editor_session.h"
@@ -65,6 +66,16 @@ TEST_F(ReverbEditor, AButtonHeldStillKeepsTheValueBeforeItForUndo) {
   // Moving while held is a change on every pass: undo goes back one step.
   run(edit, {mouse(105, 15, 1), mouse(21, 15, 1), mouse(21, 15, 0), key("u"), idle()});
   EXPECT_EQ(reverb3_params.Treverb1, 500.0f);
+}
+
+TEST_F(ReverbEditor, EveryChangeIsSetUpAtOnce) {
+  plug_rate = 44100;
+  plug_channels = 2;
+  int after_press = 0, after_undo = 0;
+  run(edit, {mouse(105, 15, 1), [&] { after_press = reverb_delay1.load(); }, mouse(105, 15, 0), key("u"), idle(),
+             [&] { after_undo = reverb_delay1.load(); }});
+  EXPECT_EQ(after_press, 44100) << "500 ms of stereo at 44100 Hz";
+  EXPECT_EQ(after_undo, 19844) << "225 ms: floor(9922.5) x 2";
 }
 
 TEST_F(ReverbEditor, EachModeEditsItsOwnSet) {
