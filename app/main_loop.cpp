@@ -41,11 +41,9 @@
 
 extern char** environ;
 
-int loaded_sound = -1;
 int reload_request = 0;
 std::string key_text;
 int last_key_code = 0;
-int wave[kSamplesPerSet] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
 std::string base_title;
 MidiValues applied_midi = {0, 0, 0, 0, 0, 0};
 int applied_buffer_size = 0;
@@ -112,6 +110,12 @@ int fatal_start_up_error(const std::string& text, const std::string& second_noti
   return 1;
 }
 
+// The line shown while a set loads.
+void show_loading_line() {
+  print_line("loading sound files...");
+  win_present();
+}
+
 // ---- Help ----
 
 void open_help() {
@@ -144,7 +148,7 @@ int engine_cycle() {
   print_line(std::string("plugout=") + (name ? name : "") + " /" + (device ? device : "") + " / " +
              win_format_int(FBS_GET_PLUGRATE()) + " " + win_format_int(FBS_GET_PLUGBUFFERS()) +
              "*" + win_format_int(FBS_GET_PLUGFRAMES()));
-  block_factor = 1024.0f / clamp_int(FBS_GET_PLUGFRAMES(), 64, 4096);
+  read_block_factor();
   return 0;
 }
 
@@ -154,46 +158,16 @@ void stop_engine() {
   FBS_EXIT();
 }
 
-// Sample cycle: loads the set when it changed, makes the sounds, builds the
-// tables and installs the effects. Returns 0, or 1 after a fatal error.
+// Sample cycle: the instrument's set-up for the set (loaded when it changed),
+// then the key markers and the key-volume undo history. Returns 0, or 1 after
+// a fatal error.
 int sample_cycle() {
-  // The effects first: the sample pass below uses the output format and the
-  // clamped key reverb parameters.
-  read_output_format();
-  install_effects();
-  if (!sample_set_complete(piano_sound)) piano_sound = 0;
-  if (piano_sound != loaded_sound) {
-    // Waves kept for a reload of the same set are still held when that set
-    // has since become incomplete and set 0 is loaded instead.
-    for (int w = 0; w < kSamplesPerSet; w++)
-      if (wave[w] >= 0) FBS_DESTROY_WAVE(&wave[w]);
-    loaded_sound = piano_sound;
-    print_line("loading sound files...");
-    win_present();
-    std::string failure = load_sample_set(loaded_sound, wave);
-    if (!failure.empty()) {
-      int status = fatal_start_up_error(failure);
-      stop_engine();
-      return status;
-    }
-    copy_unfiltered_samples(wave);
-  }
-  keytone_pass();
-
-  int failed_wave = 0, failed_sound = 0;
-  if (!voices_attach(wave, &failed_wave, &failed_sound)) {
-    int status = fatal_start_up_error("error create sound " + win_format_int(failed_wave) + "," +
-                                      win_format_int(failed_sound));
+  std::string failure = set_up_sample_set(QD_SOUNDS_FOLDER, win_timer(), show_loading_line);
+  if (!failure.empty()) {
+    int status = fatal_start_up_error(failure);
     stop_engine();
     return status;
   }
-
-  build_speed_table(type_offset);
-  build_velocity_curve(loaded_sound, velo_mode);
-  restart_level_analysis(win_timer());
-  FBS_SET_MASTERCALLBACK(master_callback);
-  update_effect_routing();
-
   if (marker_white == nullptr) make_key_markers();
   reset_keyvol_undo();
   return 0;
@@ -312,21 +286,6 @@ int program_end() {
 
 // ---- Pieces ----
 
-void read_output_format() {
-  plug_bits = FBS_GET_PLUGBITS();
-  plug_rate = FBS_GET_PLUGRATE();
-  plug_channels = FBS_GET_PLUGCHANNELS();
-}
-
-void install_effects() {
-  clamp_reverb_params(&reverb2_params);
-  clamp_reverb_params(&reverb3_params);
-  clamp_reverb_params(&keyrev_params);
-  setup_reverb();
-  clamp_eq_settings();
-  compute_eq_coefficients();
-}
-
 std::string key_text_for_code(int code) {
   if (code == 0 || code == kKeyClose) return "";
   char c = static_cast<char>(code & 0xFF);
@@ -344,8 +303,6 @@ bool key_ends_key_loop(int code, const std::string& text) {
       return code >= '0' && code <= '9';
   }
 }
-
-int clamp_buffer_size(int frames) { return clamp_int(frames, 100, 2048); }
 
 double note_off_delay_answer(int n, double old_delay) {
   if (n == 0) return old_delay;

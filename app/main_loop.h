@@ -6,13 +6,10 @@
 #pragma once
 #include <string>
 
-#include "core/key_samples.h"
+#include "app/instrument_setup.h"
 
 // ---- Run-time state of the main loop ----
 
-// Set whose nine waves are loaded; -1 before the first load and after an
-// engine restart (forces a reload).
-extern int loaded_sound;
 // Set when the sample set is to be changed or reloaded.
 extern int reload_request;
 // Command text of the last key: "", one character, or "reload".
@@ -20,8 +17,6 @@ extern std::string key_text;
 // Last key code of the key loop: 0 none, 1..255 a character, 256 + second
 // byte for an extended key (363 is the close button).
 extern int last_key_code;
-// The wave handles of the loaded set (w = 0..8).
-extern int wave[kSamplesPerSet];
 // The window's own title as read once at start; the title shown is
 // base_title, four blanks and preset_name.
 extern std::string base_title;
@@ -70,17 +65,6 @@ std::string key_text_for_code(int code);
 // True when the key loop ends after this key: Space, Esc, close button, B, N,
 // M, a digit, or the command text "reload".
 bool key_ends_key_loop(int code, const std::string& text);
-
-// The output format (plug_bits, plug_rate, plug_channels) from the engine.
-void read_output_format();
-
-// The effects' start-up, after read_output_format and before the sample pass
-// of a set load: the reverb, key reverb and equalizer settings clamped, the
-// reverb set up and the equalizer coefficients computed.
-void install_effects();
-
-// buffer_size clamped to the engine's range 100..2048.
-int clamp_buffer_size(int frames);
 
 // Note-off delay after the D prompt's answer n (milliseconds): 0 keeps the
 // old value, anything else is n / 1000 clamped to 0.05..1.0 seconds.

@@ -20,14 +20,10 @@
 #include <cstring>
 #include <vector>
 
-#include "app/main_loop.h"
+#include "app/instrument_setup.h"
 #include "app/sample_sets.h"
 #include "app/settings.h"
 #include "core/clock.h"
-#include "core/key_samples.h"
-#include "effects/autovol.h"
-#include "effects/sample_pass.h"
-#include "effects/master_chain.h"
 #include "engine/fbs.h"
 #include "engine/wav_read.h"
 #include "engine/wav_text.h"
@@ -162,9 +158,9 @@ std::string load_midi_file(const std::string& path, MidiFile* midi) {
   return error.empty() ? "" : path + ": " + error;
 }
 
-// ---- The instrument: the set of piano_sound loaded from `sounds`, its
-// sounds and tables, the effects installed, as the main loop's start-up
-// leaves them. Returns an empty text or the failure. ----
+// ---- The instrument: the engine started on the in-process plug-in, then
+// the live program's set-up with the set of piano_sound from `sounds`.
+// Returns an empty text or the failure. ----
 
 std::string start_instrument(const std::string& sounds) {
   reset_midi_timing();
@@ -180,30 +176,8 @@ std::string start_instrument(const std::string& sounds) {
   fbs_set_inprocess_plugin(&entries);
   buffer_size = clamp_buffer_size(buffer_size);
   if (!FBS_INIT(kRate, kChannels, 12, buffer_size, 0) || !output) return "the engine did not start";
-  block_factor = 1024.0f / std::min(4096, std::max(64, (int)FBS_GET_PLUGFRAMES()));
-
-  read_output_format();
-  install_effects();
-  if (!sample_set_complete(piano_sound, sounds)) piano_sound = 0;
-  std::string failure = load_sample_set(piano_sound, wave, sounds);
-  if (!failure.empty()) return failure;
-  copy_unfiltered_samples(wave);
-  keytone_pass();
-  for (int w = 0; w < kSampleWaves; w++) {
-    for (int j = 1; j <= kSoundsPerSample; j++) {
-      if (!FBS_CREATE_SOUND(wave[w], &sound[w][j]))
-        return "error create sound " + std::to_string(w) + "," + std::to_string(j);
-      void* play = nullptr;
-      FBS_GET_SOUNDPOINTERS(sound[w][j], &sound_start[w][j], &play, &sound_end[w][j]);
-    }
-  }
-  free_all_voices();
-  build_speed_table(type_offset);
-  build_velocity_curve(piano_sound, velo_mode);
-  restart_level_analysis(virtual_clock());
-  FBS_SET_MASTERCALLBACK(master_callback);
-  update_effect_routing();
-  return "";
+  read_block_factor();
+  return set_up_sample_set(sounds, virtual_clock(), nullptr);
 }
 
 // ---- The progress line ----

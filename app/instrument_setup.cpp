@@ -1,0 +1,66 @@
+// The instrument's set-up between the engine's start and the MIDI ports,
+// shared by the live program and the offline renderer.
+#include "app/instrument_setup.h"
+
+#include "app/sample_sets.h"
+#include "core/text_number.h"
+#include "effects/autovol.h"
+#include "effects/equalizer.h"
+#include "effects/master_chain.h"
+#include "effects/reverb.h"
+#include "effects/sample_pass.h"
+#include "engine/fbs.h"
+#include "midi/voices.h"
+
+int loaded_sound = -1;
+int wave[kSamplesPerSet] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
+
+int clamp_buffer_size(int frames) { return clamp_int(frames, 100, 2048); }
+
+void read_block_factor() { block_factor = 1024.0f / clamp_int(FBS_GET_PLUGFRAMES(), 64, 4096); }
+
+void read_output_format() {
+  plug_bits = FBS_GET_PLUGBITS();
+  plug_rate = FBS_GET_PLUGRATE();
+  plug_channels = FBS_GET_PLUGCHANNELS();
+}
+
+void install_effects() {
+  clamp_reverb_params(&reverb2_params);
+  clamp_reverb_params(&reverb3_params);
+  clamp_reverb_params(&keyrev_params);
+  setup_reverb();
+  clamp_eq_settings();
+  compute_eq_coefficients();
+}
+
+std::string set_up_sample_set(const std::string& folder, double now, void (*loading)()) {
+  // The effects first: the sample pass below uses the output format and the
+  // clamped key reverb parameters.
+  read_output_format();
+  install_effects();
+  if (!sample_set_complete(piano_sound, folder)) piano_sound = 0;
+  if (piano_sound != loaded_sound) {
+    // Waves kept for a reload of the same set are still held when that set
+    // has since become incomplete and set 0 is loaded instead.
+    for (int w = 0; w < kSamplesPerSet; w++)
+      if (wave[w] >= 0) FBS_DESTROY_WAVE(&wave[w]);
+    loaded_sound = piano_sound;
+    if (loading) loading();
+    std::string failure = load_sample_set(loaded_sound, wave, folder);
+    if (!failure.empty()) return failure;
+    copy_unfiltered_samples(wave);
+  }
+  keytone_pass();
+
+  int failed_wave = 0, failed_sound = 0;
+  if (!voices_attach(wave, &failed_wave, &failed_sound))
+    return "error create sound " + std::to_string(failed_wave) + "," + std::to_string(failed_sound);
+
+  build_speed_table(type_offset);
+  build_velocity_curve(loaded_sound, velo_mode);
+  restart_level_analysis(now);
+  FBS_SET_MASTERCALLBACK(master_callback);
+  update_effect_routing();
+  return "";
+}
