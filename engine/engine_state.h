@@ -88,6 +88,12 @@ constexpr int32_t kFbsMixSlack = 512;
 // Pans of this magnitude or less are not applied (sounds and the stream).
 constexpr float kFbsPanThreshold = 0.0001f;
 
+// A pan limited to -1..1; NaN lands at the left edge (sounds and the stream).
+inline float fbs_limit_pan(float pan) {
+  if (!(pan >= -1.0f)) return -1.0f;
+  return pan > 1.0f ? 1.0f : pan;
+}
+
 // Channel gains of a pan -1..1: the far side is turned down, the near side
 // stays at 1 (sounds and the stream).
 inline float fbs_pan_left_gain(float pan) { return pan > 0.0f ? 1.0f - pan : 1.0f; }

@@ -382,8 +382,7 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_GET_STREAMVOLUME(float* volume) {
 
 extern "C" FBS_EXPORT int32_t FBS_CALL FBS_SET_STREAMPAN(float pan) {
   if (g_stream.exists.load() == 0) return 0;
-  if (pan < -1.0f) pan = -1.0f;
-  if (pan > 1.0f) pan = 1.0f;
+  pan = fbs_limit_pan(pan);
   g_stream.right_gain.store(fbs_pan_right_gain(pan));
   g_stream.left_gain.store(fbs_pan_left_gain(pan));
   g_stream.pan.store(pan);

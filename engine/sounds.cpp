@@ -157,14 +157,8 @@ int fbs_sound_free(int32_t sound) {
   return own;
 }
 
-static float limit_pan(float pan) {
-  if (!(pan >= -1.0f)) pan = -1.0f;  // NaN lands at the left edge
-  if (pan > 1.0f) pan = 1.0f;
-  return pan;
-}
-
 static void store_pan(FbsSound& s, float pan) {
-  pan = limit_pan(pan);
+  pan = fbs_limit_pan(pan);
   s.pan.store(pan);
   s.right_gain.store(fbs_pan_right_gain(pan));
   s.left_gain.store(fbs_pan_left_gain(pan));

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -162,6 +163,9 @@ TEST_F(Mixer, SpeedVolumeAndPanAreLimited) {
   FBS_SET_SOUNDPAN(s, 3.0f);
   FBS_GET_SOUNDPAN(s, &v);
   EXPECT_EQ(v, 1.0f);
+  FBS_SET_SOUNDPAN(s, NAN);
+  FBS_GET_SOUNDPAN(s, &v);
+  EXPECT_EQ(v, -1.0f);
   EXPECT_EQ(FBS_GET_SOUNDPAN(s, nullptr), 0);
   // A tiny speed has no whole frame per second: the length is the longest.
   FBS_SET_SOUNDSPEED(s, 1.5258e-06f);

@@ -591,9 +591,14 @@ TEST_F(Mp3, StreamEntryPointsWithoutAStream) {
   EXPECT_EQ(FBS_SET_STREAMVOLUME(0.00005f), 1);
   ASSERT_EQ(FBS_GET_STREAMVOLUME(&v), 1);
   EXPECT_EQ(v, 0.0f);
-  EXPECT_EQ(FBS_SET_STREAMPAN(-3.0f), 1);
-  ASSERT_EQ(FBS_GET_STREAMPAN(&v), 1);
-  EXPECT_EQ(v, -1.0f);
+  // The stream's pan is limited as a sound's is, NaN to the left edge.
+  const struct { float set, stored; } pans[] = {
+      {-3.0f, -1.0f}, {3.0f, 1.0f}, {0.25f, 0.25f}, {NAN, -1.0f}, {-INFINITY, -1.0f}, {INFINITY, 1.0f}};
+  for (const auto& p : pans) {
+    EXPECT_EQ(FBS_SET_STREAMPAN(p.set), 1);
+    ASSERT_EQ(FBS_GET_STREAMPAN(&v), 1);
+    EXPECT_EQ(v, p.stored) << p.set;
+  }
   EXPECT_EQ(FBS_SET_STREAMCALLBACK(nullptr), 1);
   EXPECT_EQ(FBS_ENABLE_STREAMCALLBACK(), 0) << "no callback stored";
   EXPECT_EQ(FBS_DISABLE_STREAMCALLBACK(), 0);
