@@ -161,6 +161,12 @@ void fbs_sounds_fit_buffers(void);
 
 // ---- Mixer (mixer.cpp) ----
 
+// Reads of a sound's write guard (`moved`) in one block before the sound,
+// still being written, sits out that block. A writer holds the guard for a
+// handful of stores, so a sounding voice is not dropped for a block by a
+// write that is about to end.
+constexpr int kFbsGuardReads = 64;
+
 // Installs the block routines for an output channel count (FBS_INIT, with
 // output stopped).
 void fbs_install_routines(int32_t channels);

@@ -9,13 +9,12 @@
 #include "engine/engine_state.h"
 #include "engine/kernel_table.h"
 #include "engine/kernels.h"
+#include "engine/mixer_test_hook.h"
 
 // Blocks one fill may sum: the stream's plus one per channel at the highest
 // channel limit (256).
 constexpr int kBlockListSize = 257;
 
-// Reads of a sound's position before the mixer gives up on it for a block.
-constexpr int kMovedTries = 64;
 
 // A short wait inside a spin, easing the core for the writer it waits on.
 static inline void cpu_pause() {
@@ -33,6 +32,11 @@ static std::atomic<FbsMoveSliceFn> move_slice_right{MOVESLICERIGHT32};
 static std::atomic<FbsCopySliceFn> copy_slice_left{COPYSLICELEFT32};
 static std::atomic<FbsMoveSliceFn> move_slice_left{MOVESLICELEFT32};
 static std::atomic<int32_t> pan_on{1};  // mono output skips panning
+
+// Null but in tests (mixer_test_hook.h).
+static std::atomic<FbsGuardReadHook> guard_read_hook{nullptr};
+
+void fbs_set_guard_read_hook(FbsGuardReadHook hook) { guard_read_hook.store(hook); }
 
 // Fill calls begun plus fill calls ended: odd while a fill runs. Lets other
 // threads wait until memory they detached is no longer in use.
@@ -189,9 +193,11 @@ static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels, uint8_t
   uint8_t* start = nullptr;
   uint8_t* end = nullptr;
   SlotRamps ramps{};
+  FbsGuardReadHook hook = guard_read_hook.load(std::memory_order_relaxed);
   for (int tries = 0;; tries++) {
-    if (tries == kMovedTries) return nullptr;  // still being written: skip one block
+    if (tries == kFbsGuardReads) return nullptr;  // still being written: skip one block
     if (tries > 0) cpu_pause();
+    if (hook) hook(static_cast<int32_t>(&s - fbs_sounds), tries);
     seen = s.moved.load(std::memory_order_seq_cst);
     if (seen & 1u) continue;
     play = s.play.load(std::memory_order_seq_cst);

@@ -13,6 +13,7 @@
 
 #include "engine/engine_state.h"
 #include "engine/fbs.h"
+#include "engine/mixer_test_hook.h"
 #include "tests/plugins/plug_test_api.h"
 
 namespace {
@@ -651,6 +652,79 @@ TEST_F(Mixer, RampsEndWithTheSoundAndNeverReachTheNextOne) {
   out = fill();
   EXPECT_EQ(out[2 * kFrames - 1], 1000);
   EXPECT_EQ(loops_of(s), 1);
+}
+
+// A writer of a sound's position, played on the mixer's own thread through
+// the guard-read hook: at the block's first read of the sound it holds the
+// guard odd, as an entry point does while it writes; at read `release` it
+// stores its new position and leaves the guard.
+struct GuardWriter {
+  int32_t sound = -1;
+  int32_t release = 0;
+  uint8_t* position = nullptr;
+  bool holding = false;
+  int32_t reads = 0;  // reads the mixer made in the last block
+};
+GuardWriter writer;
+
+void write_position_done() {
+  FbsSound& s = fbs_sounds[writer.sound];
+  s.play.store(writer.position);
+  s.moved.fetch_add(1u);
+  writer.holding = false;
+}
+
+void guard_writer_hook(int32_t sound, int32_t read) {
+  if (sound != writer.sound) return;
+  writer.reads = read + 1;
+  if (read == 0) {
+    fbs_sounds[sound].moved.fetch_add(1u);
+    writer.holding = true;
+  }
+  if (read == writer.release && writer.holding) write_position_done();
+}
+
+TEST_F(Mixer, PositionBeingWrittenIsReadAgainUntilTheWriterEndsOrTheBoundIsReached) {
+  const int kWaveFrames = 8 * kFrames;
+  const int kMovedTo = 3 * kFrames + 5;  // the writer's new position, in frames
+  struct Case {
+    int32_t release;   // the read at which the writer is done
+    bool heard;        // the block holds the sound from the writer's position
+  } cases[] = {
+      {1, true}, {2, true}, {kFbsGuardReads / 2, true}, {kFbsGuardReads - 1, true},
+      {kFbsGuardReads, false}, {10 * kFbsGuardReads, false},
+  };
+  int32_t w = ramp_wave(kWaveFrames);
+  int32_t s = -1;
+  ASSERT_EQ(FBS_CREATE_SOUND(w, &s), 1);
+  uint8_t* begin = fbs_sounds[s].wave_begin.load();
+  fbs_set_guard_read_hook(guard_writer_hook);
+  for (const Case& c : cases) {
+    SCOPED_TRACE("released at read " + std::to_string(c.release));
+    ASSERT_EQ(FBS_PLAY_SOUND(s, 0), 1);  // endless, from the start
+    fill();
+    writer = GuardWriter{s, c.release, begin + kMovedTo * 4};
+    std::vector<int16_t> out = fill();
+    if (c.heard) {
+      // The block is the sound from where the writer put it, whole.
+      EXPECT_EQ(writer.reads, c.release + 1);
+      for (int i = 0; i < kFrames; i++) ASSERT_EQ(out[2 * i], kMovedTo + i + 1) << i;
+    } else {
+      // Still being written after the last read: the sound sits out this
+      // block, leaving the writer's fields alone, and goes on from the
+      // writer's position once the writer is done.
+      EXPECT_EQ(writer.reads, kFbsGuardReads);
+      for (int i = 0; i < 2 * kFrames; i++) ASSERT_EQ(out[i], 0) << i;
+      ASSERT_TRUE(writer.holding);
+      write_position_done();
+    }
+    writer.sound = -1;
+    out = fill();
+    int from = c.heard ? kMovedTo + kFrames : kMovedTo;
+    for (int i = 0; i < kFrames; i++) ASSERT_EQ(out[2 * i], from + i + 1) << i;
+    EXPECT_EQ(fbs_sounds[s].moved.load() & 1u, 0u);
+  }
+  fbs_set_guard_read_hook(nullptr);
 }
 
 TEST_F(Mixer, ExitReleasesSoundsAndWaves) {
