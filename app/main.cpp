@@ -5,9 +5,11 @@
 #include "app/main_loop.h"
 #include "platform/process.h"
 #include "platform/window.h"
+#include "platform/window_sdl.h"
 
 int main() {
   process_enter_exe_folder();
+  win_install_sdl_display();
   if (!has_display()) {
     std::fputs("quillon_darvo: no display to open the window on (is DISPLAY set?)\n", stderr);
     return 1;

@@ -1,6 +1,6 @@
-// The program's dialogs: notice and confirm boxes (the SDL back end's message boxes), the
-// file dialog (zenity, or a file-name prompt in the window), and the console
-// line input of the value prompts. Threads: main thread only.
+// The program's dialogs: notice and confirm boxes (the display back end's
+// message boxes, else zenity), the file dialog (zenity, or a file-name prompt
+// in the window), and the console line input of the value prompts. Threads: main thread only.
 #include "platform/dialogs.h"
 #include "platform/dialogs_headless.h"
 
@@ -45,7 +45,8 @@ bool display_usable() { return !win_is_headless() && has_display(); }
 
 // Keeps a zenity dialog modal above the program's window on X11.
 void add_zenity_parent(std::vector<std::string>* args) {
-  unsigned long x11_window = sdl_window_x11_id(win_native_handle());
+  const WindowDisplayTable* display = win_display();
+  unsigned long x11_window = display ? display->x11_id(win_native_handle()) : 0;
   if (!x11_window) return;
   args->push_back("--modal");
   args->push_back("--attach=" + std::to_string(x11_window));
@@ -84,7 +85,8 @@ std::string unix_lines(const std::string& text) {
 // A box by whichever means the desktop has; -1 when none.
 int show_box(const std::string& text, const std::string& title, bool with_cancel) {
   std::string shown = unix_lines(text);
-  int pressed = sdl_message_box(win_native_handle(), shown.c_str(), title.c_str(), with_cancel);
+  const WindowDisplayTable* display = win_display();
+  int pressed = display ? display->message_box(win_native_handle(), shown.c_str(), title.c_str(), with_cancel) : -1;
   if (pressed < 0) pressed = zenity_box(shown, title, with_cancel);
   return pressed;
 }

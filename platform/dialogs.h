@@ -1,8 +1,9 @@
 // The program's dialogs: the notice box, the OK/Cancel box, the file dialog,
 // and the console line input that the value prompts read from the window.
 //
-// Notice and confirm use SDL message boxes over the window; the file dialog
-// runs zenity, or, without zenity, asks for the file name in the window.
+// Notice and confirm use the display's message boxes over the window (zenity
+// where it has none); the file dialog runs zenity, or, without zenity, asks
+// for the file name in the window.
 // With no display at all a notice goes to standard error and a confirm
 // answers "no". Under the headless window back end the answers come from
 // dialog_script_answer() and nothing is shown.

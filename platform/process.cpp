@@ -35,5 +35,6 @@ bool has_display() {
   const char* x11 = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   if ((!x11 || !*x11) && (!wayland || !*wayland)) return false;
-  return sdl_video_available();
+  const WindowDisplayTable* display = win_display();
+  return display && display->video_available();
 }

@@ -15,5 +15,6 @@ bool process_enter_exe_folder();
 void process_raise_priority();
 
 // True when a graphical display can be used: $DISPLAY or $WAYLAND_DISPLAY is
-// set and the SDL video subsystem starts.
+// set, a display back end is installed (window_sdl.h) and its video
+// subsystem starts.
 bool has_display();

@@ -1,12 +1,9 @@
 // The portable part of the window layer: the framebuffer and what is drawn
 // into it (text cells, lines, boxes, circles, images), number formatting,
-// the key queue and the headless back end's scripted input. The SDL2 back end
-// in window_sdl.cpp only presents the framebuffer and turns events into input.
+// the key queue and the headless back end's scripted input. A display back
+// end (window_backend.h) only presents the framebuffer and turns events into
+// input; pictures are read by bmp.cpp.
 #include "platform/window.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,6 +22,7 @@ namespace {
 
 // All of the following is owned by the main thread.
 bool headless = false;
+const WindowDisplayTable* display = nullptr;  // null: no real window
 bool window_open = false;
 bool real_window = false;  // the SDL window exists for the current framebuffer
 int fb_width = 0;
@@ -183,7 +181,7 @@ void next_line() {
 
 void pump_input() {
   if (!headless && real_window) {
-    bool expose = sdl_window_pump(&key_queue, &wheel_position);
+    bool expose = display->pump(&key_queue, &wheel_position);
     if (expose) framebuffer_dirty = true;
   }
   if (framebuffer_dirty) win_present();
@@ -244,11 +242,18 @@ void win_use_headless(bool on) {
 
 bool win_is_headless() { return headless; }
 
+void win_install_display(const WindowDisplayTable* table) {
+  if (table != display && window_open) win_close();
+  display = table;
+}
+
+const WindowDisplayTable* win_display() { return display; }
+
 WinScreenInfo win_screen_info() {
   WinScreenInfo info{headless_desktop_w, headless_desktop_h, headless_depth, 0, 0};
-  if (!headless) {
+  if (!headless && display) {
     int w, h, d;
-    if (sdl_desktop_info(&w, &h, &d)) { info.desktop_width = w; info.desktop_height = h; info.depth = d; }
+    if (display->desktop_info(&w, &h, &d)) { info.desktop_width = w; info.desktop_height = h; info.depth = d; }
   }
   if (window_open) { info.window_width = fb_width; info.window_height = fb_height; }
   return info;
@@ -271,7 +276,7 @@ bool win_open(int width, int height) {
   window_open = true;
   bool ok = true;
   if (!headless) {
-    real_window = sdl_window_open(width, height, title.c_str());
+    real_window = display && display->open(width, height, title.c_str());
     ok = real_window;
   }
   framebuffer_dirty = true;
@@ -280,7 +285,7 @@ bool win_open(int width, int height) {
 }
 
 void win_close() {
-  if (real_window) sdl_window_close();
+  if (real_window) display->close();
   real_window = false;
   window_open = false;
   framebuffer.clear();
@@ -299,14 +304,14 @@ int win_text_rows() { return text_rows; }
 void win_set_title(const char* text) {
   title = text ? text : "";
   if (title.size() > kTitleMax) title.resize(kTitleMax);
-  if (real_window) sdl_window_set_title(title.c_str());
+  if (real_window) display->set_title(title.c_str());
 }
 
 std::string win_get_title() { return title; }
 
 void win_get_position(int* x, int* y) {
   int px = headless_pos_x, py = headless_pos_y;
-  if (real_window) sdl_window_get_position(&px, &py);
+  if (real_window) display->get_position(&px, &py);
   if (x) *x = px;
   if (y) *y = py;
 }
@@ -314,13 +319,13 @@ void win_get_position(int* x, int* y) {
 void win_set_position(int x, int y) {
   headless_pos_x = x;
   headless_pos_y = y;
-  if (real_window) sdl_window_set_position(x, y);
+  if (real_window) display->set_position(x, y);
 }
 
-void* win_native_handle() { return real_window ? sdl_window_handle() : nullptr; }
+void* win_native_handle() { return real_window ? display->handle() : nullptr; }
 
 void win_present() {
-  if (real_window && !framebuffer.empty()) sdl_window_present(framebuffer.data(), fb_width, fb_height);
+  if (real_window && !framebuffer.empty()) display->present(framebuffer.data(), fb_width, fb_height);
   framebuffer_dirty = false;
 }
 
@@ -480,59 +485,6 @@ WinImage* win_image_create(int width, int height) {
 
 void win_image_destroy(WinImage* image) { delete image; }
 
-bool win_bmp_header_size(const uint8_t* d, size_t n, int* width, int* height) {
-  auto u16 = [d](size_t at) { return (uint32_t)d[at] | (uint32_t)d[at + 1] << 8; };
-  auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
-  if (!d || n < 26 || d[0] != 'B' || d[1] != 'M') return false;
-  long long w, h;
-  if (u32(14) == 12) {  // the old core header: 16-bit sizes
-    w = u16(18);
-    h = u16(20);
-  } else {
-    w = (int32_t)u32(18);
-    h = (int32_t)u32(22);  // negative for rows stored top-down
-  }
-  if (h < 0) h = -h;
-  if (w < 1 || h < 1 || w > INT32_MAX || h > INT32_MAX) return false;
-  if (width) *width = (int)w;
-  if (height) *height = (int)h;
-  return true;
-}
-
-namespace {
-
-// The size from a BMP file's header and the file's length.
-bool bmp_file_header(const char* path, int* width, int* height, long long* file_size) {
-  if (!path) return false;
-  // Only a regular file: a FIFO named like a picture must not hang the program.
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  uint8_t header[26];
-  ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, header, sizeof header) : -1;
-  close(fd);
-  *file_size = n > 0 ? (long long)st.st_size : 0;
-  return n > 0 && win_bmp_header_size(header, (size_t)n, width, height);
-}
-
-}  // namespace
-
-bool win_bmp_size(const char* path, int* width, int* height) {
-  long long file_size = 0;
-  return bmp_file_header(path, width, height, &file_size);
-}
-
-bool win_image_load_bmp(WinImage* image, const char* path) {
-  int file_w = 0, file_h = 0;
-  long long file_size = 0;
-  if (!image || !bmp_file_header(path, &file_w, &file_h, &file_size)) return false;
-  // Even run-length coded, a byte holds at most a few hundred pixels: a
-  // header claiming more is a broken file, whose picture would only be
-  // allocated to fail.
-  if ((long long)file_w * file_h > 256 * file_size) return false;
-  return bmp_load_into(path, image->pixels.data(), image->width, image->height);
-}
-
 void win_put_image_part(int x, int y, const WinImage* image, int sx, int sy, int w, int h) {
   if (!window_open || !image) return;
   // Limit the source part to the image, then the destination to the clip.
@@ -594,7 +546,7 @@ bool win_key_down(int scan_code) {
   if (scan_code < 0 || scan_code > 255) return false;
   if (headless) return headless_keys_down[scan_code];
   pump_input();
-  return real_window && sdl_window_key_down(scan_code);
+  return real_window && display->key_down(scan_code);
 }
 
 bool win_mouse(int* x, int* y, int* wheel, int* buttons) {
@@ -606,7 +558,7 @@ bool win_mouse(int* x, int* y, int* wheel, int* buttons) {
     if (ok) { mx = headless_mouse_x; my = headless_mouse_y; mb = headless_mouse_buttons; }
   } else if (real_window) {
     pump_input();
-    ok = sdl_window_mouse(&mx, &my, &mb) && mx >= 0 && my >= 0 && mx < fb_width && my < fb_height;
+    ok = display->mouse(&mx, &my, &mb) && mx >= 0 && my >= 0 && mx < fb_width && my < fb_height;
   }
   if (x) *x = ok ? mx : -1;
   if (y) *y = ok ? my : -1;

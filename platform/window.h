@@ -3,11 +3,14 @@
 // every key or mouse read of the program goes through these functions.
 //
 // Two back ends draw into the same framebuffer:
-//  - SDL2 (the real window): the framebuffer is copied onto the window's
-//    surface when input is polled or win_present() is called.
+//  - the display (the real window): the framebuffer is copied onto the
+//    window when input is polled or win_present() is called. Its SDL2 back
+//    end lives in its own library and is installed by the program that
+//    shows a window (window_sdl.h); without it there is no real window.
 //  - headless (tests): no video at all; keys, key-down states and the mouse
 //    are scripted with the win_headless_* functions of window_headless.h.
 // The back end is chosen with win_use_headless() before the first win_open().
+// Pictures are decoded by the layer itself (bmp.h), the same for both.
 //
 // Threads: every function here belongs to the main thread, except
 // win_timer() and win_sleep_ms(), which any thread may call.
@@ -19,8 +22,8 @@
 // ---------------------------------------------------------------------------
 // Back end and screen
 
-// Selects the headless back end (true) or SDL2 (false, the default). Call
-// before win_open(); switching closes an open window.
+// Selects the headless back end (true) or the display (false, the default).
+// Call before win_open(); switching closes an open window.
 void win_use_headless(bool on);
 bool win_is_headless();
 
@@ -59,7 +62,8 @@ std::string win_get_title();
 // Top-left corner of the window on the desktop.
 void win_get_position(int* x, int* y);
 void win_set_position(int x, int y);
-// The SDL_Window* of the real window (nullptr when headless or closed).
+// The display's handle of the real window (an SDL_Window* for SDL2; nullptr
+// when headless, closed or without a display).
 void* win_native_handle();
 
 // Copies the framebuffer to the real window now (input polls also do this

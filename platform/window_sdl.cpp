@@ -2,7 +2,8 @@
 // surface receives the framebuffer (no renderer, so no GL library is
 // loaded), the window title and position, desktop information, key codes
 // from keyboard and text events (extended keys as 255 + PC set-1 scan code),
-// key-down states by scan code, the mouse, BMP decoding and message boxes.
+// key-down states by scan code, the mouse and message boxes. Pictures are
+// decoded by the portable layer (bmp.cpp).
 // Threads: main thread only.
 #include <SDL.h>
 #include <SDL_syswm.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 
 #include "platform/window_backend.h"
+#include "platform/window_sdl.h"
 
 namespace {
 
@@ -117,6 +119,10 @@ std::string sdl_event_key_code(const SDL_Event* e) {
   }
 }
 
+namespace {
+
+void sdl_window_close();
+
 bool sdl_desktop_info(int* width, int* height, int* depth) {
   if (!video_ready()) return false;
   SDL_DisplayMode mode;
@@ -148,8 +154,6 @@ void sdl_window_close() {
   if (window) SDL_DestroyWindow(window);
   window = nullptr;
 }
-
-bool sdl_window_is_open() { return window != nullptr; }
 
 void sdl_window_present(const uint32_t* pixels, int width, int height) {
   SDL_Surface* surface = window ? SDL_GetWindowSurface(window) : nullptr;
@@ -216,23 +220,6 @@ bool sdl_window_mouse(int* x, int* y, int* buttons) {
   return true;
 }
 
-bool bmp_load_into(const char* path, uint32_t* pixels, int width, int height) {
-  SDL_Surface* loaded = SDL_LoadBMP(path);
-  if (!loaded) return false;
-  SDL_Surface* rgb = SDL_ConvertSurfaceFormat(loaded, SDL_PIXELFORMAT_RGB888, 0);
-  SDL_FreeSurface(loaded);
-  if (!rgb) return false;
-  if (SDL_LockSurface(rgb) != 0) { SDL_FreeSurface(rgb); return false; }
-  int w = std::min(width, rgb->w), h = std::min(height, rgb->h);
-  for (int y = 0; y < h; y++) {
-    const uint32_t* row = (const uint32_t*)((const uint8_t*)rgb->pixels + (size_t)y * rgb->pitch);
-    for (int x = 0; x < w; x++) pixels[(size_t)y * width + x] = row[x] & 0xFFFFFF;
-  }
-  SDL_UnlockSurface(rgb);
-  SDL_FreeSurface(rgb);
-  return true;
-}
-
 int sdl_message_box(void* parent, const char* text, const char* title, bool with_cancel) {
   SDL_MessageBoxButtonData buttons[2] = {
       {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, 1, "OK"},
@@ -259,7 +246,14 @@ unsigned long sdl_window_x11_id(void* handle) {
   return (unsigned long)info.info.x11.window;
 }
 
-bool sdl_video_available() {
-  if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
-  return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
-}
+// In the order of WindowDisplayTable's fields.
+const WindowDisplayTable kSdlDisplay = {
+    sdl_window_open,         sdl_window_close,        sdl_window_present, sdl_window_set_title,
+    sdl_window_get_position, sdl_window_set_position, sdl_window_handle,  sdl_desktop_info,
+    sdl_window_pump,         sdl_window_key_down,     sdl_window_mouse,   sdl_message_box,
+    sdl_window_x11_id,       video_ready,
+};
+
+}  // namespace
+
+void win_install_sdl_display() { win_install_display(&kSdlDisplay); }

@@ -1,7 +1,6 @@
 // The window layer on its headless back end: text cells and the cursor,
 // number forms, drawing limited by the clip rectangle, images and BMP
-// loading, key codes from SDL events, scripted keys and mouse.
-#include <SDL.h>
+// loading, scripted keys and mouse. It links no SDL.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -371,79 +370,6 @@ TEST(Images, MissingOrBrokenFileLeavesTheImageUnchanged) {
 
 // ---------------------------------------------------------------------------
 // Keys and mouse
-
-SDL_Event key_event(SDL_Scancode sc, SDL_Keycode sym, Uint16 mod = 0) {
-  SDL_Event e{};
-  e.type = SDL_KEYDOWN;
-  e.key.keysym.scancode = sc;
-  e.key.keysym.sym = sym;
-  e.key.keysym.mod = mod;
-  return e;
-}
-
-SDL_Event text_event(const char* text) {
-  SDL_Event e{};
-  e.type = SDL_TEXTINPUT;
-  std::snprintf(e.text.text, sizeof e.text.text, "%s", text);
-  return e;
-}
-
-TEST(KeyCodes, ExtendedKeysAreByte255AndScanCode) {
-  SDL_Event up = key_event(SDL_SCANCODE_UP, SDLK_UP);
-  EXPECT_EQ(sdl_event_key_code(&up), ext(72));
-  struct { SDL_Scancode sc; SDL_Keycode sym; int scan; } cases[] = {
-      {SDL_SCANCODE_F1, SDLK_F1, 59},       {SDL_SCANCODE_F10, SDLK_F10, 68},
-      {SDL_SCANCODE_F11, SDLK_F11, 87},     {SDL_SCANCODE_F12, SDLK_F12, 88},
-      {SDL_SCANCODE_LEFT, SDLK_LEFT, 75},   {SDL_SCANCODE_RIGHT, SDLK_RIGHT, 77},
-      {SDL_SCANCODE_DOWN, SDLK_DOWN, 80},   {SDL_SCANCODE_HOME, SDLK_HOME, 71},
-      {SDL_SCANCODE_END, SDLK_END, 79},     {SDL_SCANCODE_PAGEUP, SDLK_PAGEUP, 73},
-      {SDL_SCANCODE_PAGEDOWN, SDLK_PAGEDOWN, 81}, {SDL_SCANCODE_INSERT, SDLK_INSERT, 82},
-      {SDL_SCANCODE_DELETE, SDLK_DELETE, 83},
-  };
-  for (const auto& c : cases) {
-    SDL_Event e = key_event(c.sc, c.sym);
-    EXPECT_EQ(sdl_event_key_code(&e), ext(c.scan)) << c.scan;
-  }
-}
-
-TEST(KeyCodes, CloseButtonIs255And107) {
-  SDL_Event quit{};
-  quit.type = SDL_QUIT;
-  EXPECT_EQ(sdl_event_key_code(&quit), ext(107));
-  EXPECT_EQ(sdl_event_key_code(&quit)[1], 'k');
-}
-
-TEST(KeyCodes, OrdinaryKeysComeAsTyped) {
-  SDL_Event a = text_event("a"), big_a = text_event("A"), e_acute = text_event("\xC3\xA9");
-  EXPECT_EQ(sdl_event_key_code(&a), "a");
-  EXPECT_EQ(sdl_event_key_code(&big_a), "A");
-  EXPECT_EQ(sdl_event_key_code(&e_acute), std::string(1, (char)0xE9));
-  SDL_Event y_diaeresis = text_event("\xC3\xBF"), euro = text_event("\xE2\x82\xAC");
-  EXPECT_EQ(sdl_event_key_code(&y_diaeresis), "");  // 255 would read as an extended key
-  EXPECT_EQ(sdl_event_key_code(&euro), "");
-
-  SDL_Event enter = key_event(SDL_SCANCODE_RETURN, SDLK_RETURN);
-  SDL_Event esc = key_event(SDL_SCANCODE_ESCAPE, SDLK_ESCAPE);
-  SDL_Event back = key_event(SDL_SCANCODE_BACKSPACE, SDLK_BACKSPACE);
-  SDL_Event tab = key_event(SDL_SCANCODE_TAB, SDLK_TAB);
-  SDL_Event ctrl_c = key_event(SDL_SCANCODE_C, SDLK_c, KMOD_LCTRL);
-  SDL_Event plain_c = key_event(SDL_SCANCODE_C, SDLK_c);
-  EXPECT_EQ(sdl_event_key_code(&enter), "\r");
-  EXPECT_EQ(sdl_event_key_code(&esc), "\x1b");
-  EXPECT_EQ(sdl_event_key_code(&back), "\b");
-  EXPECT_EQ(sdl_event_key_code(&tab), "\t");
-  EXPECT_EQ(sdl_event_key_code(&ctrl_c), "\x03");
-  EXPECT_EQ(sdl_event_key_code(&plain_c), "");  // its text event carries it
-}
-
-TEST(KeyCodes, KeyDownUsesSetOneScanCodes) {
-  EXPECT_EQ(sdl_scancode_to_set1(SDL_SCANCODE_LSHIFT), 42);
-  EXPECT_EQ(sdl_scancode_to_set1(SDL_SCANCODE_A), 30);
-  EXPECT_EQ(sdl_scancode_to_set1(SDL_SCANCODE_Q), 16);
-  EXPECT_EQ(sdl_scancode_to_set1(SDL_SCANCODE_M), 50);
-  EXPECT_EQ(sdl_scancode_to_set1(SDL_SCANCODE_F12), 88);
-  EXPECT_EQ(sdl_scancode_to_set1(SDL_SCANCODE_AUDIOPLAY), 0);
-}
 
 TEST_F(Window, ScriptedKeysArriveInOrderAndNeverBlock) {
   EXPECT_EQ(win_poll_key(), "");

@@ -11,6 +11,7 @@
 #include "platform/dialogs.h"
 #include "platform/process.h"
 #include "platform/window.h"
+#include "platform/window_sdl.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ void settle() {
 
 TEST(RealWindow, OpensPrintsAndShowsTheFramebuffer) {
   if (!display_set()) GTEST_SKIP() << "no DISPLAY";
+  win_install_sdl_display();
   ASSERT_TRUE(has_display());
   win_use_headless(false);
   WinScreenInfo info = win_screen_info();
@@ -98,6 +100,7 @@ TEST(RealWindow, OpensPrintsAndShowsTheFramebuffer) {
 
 TEST(RealWindow, FileDialogWithoutZenityAsksInTheWindow) {
   if (!display_set()) GTEST_SKIP() << "no DISPLAY";
+  win_install_sdl_display();
   win_use_headless(false);
   ASSERT_TRUE(win_open(344, 293));
   std::string folder = ::testing::TempDir() + "qd_prompt_dialog/";
