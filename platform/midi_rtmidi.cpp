@@ -1,9 +1,11 @@
 // MIDI back end on the system's ports through RtMidi: the ALSA sequencer when
 // the machine has one, else JACK. Implements the MidiBackendTable of
 // midi_backend.h; every RtMidi call of the program is here.
+#include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -110,6 +112,47 @@ int rt_out_name(int device, std::string* name) {
   return 1;
 }
 
+// JACK adds a new connection to the graph it runs at the start of a later
+// cycle, after jack_connect has returned: a message sent in between goes out
+// on a port that is not connected yet and is lost. The thru port's first
+// message is the loop probe, so a port that connects to a device counts as
+// open only once that connection runs (waited for at most this long).
+constexpr double kConnectWaitSeconds = 1.0;
+
+// The connections of JACK port `port` in the graph the server runs now.
+std::vector<std::string> jack_connections(jack_client_t* client, const std::string& port) {
+  std::vector<std::string> names;
+  jack_port_t* p = jack_port_by_name(client, port.c_str());
+  const char** list = p ? jack_port_get_all_connections(client, p) : nullptr;
+  for (const char** c = list; c && *c; c++) names.push_back(*c);
+  if (list) jack_free(list);
+  return names;
+}
+
+// Runs `open`, which connects a new port of ours to `device_port`; on JACK it
+// returns once the graph holds a connection of that port that it did not
+// hold before.
+template <typename Open>
+bool open_connected(const std::string& device_port, Open open) {
+  jack_client_t* client = system_api() == RtMidi::UNIX_JACK
+                              ? jack_client_open("quillon_darvo check", JackNoStartServer, nullptr)
+                              : nullptr;
+  if (!client) return open();
+  std::vector<std::string> before = jack_connections(client, device_port);
+  bool ok = open();
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kConnectWaitSeconds);
+  while (ok && std::chrono::steady_clock::now() < deadline) {
+    std::vector<std::string> now = jack_connections(client, device_port);
+    bool added = std::any_of(now.begin(), now.end(), [&](const std::string& name) {
+      return std::find(before.begin(), before.end(), name) == before.end();
+    });
+    if (added) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  jack_client_close(client);
+  return ok;
+}
+
 int rt_in_open(int slot, int device, const char* virtual_client, const char* virtual_port) {
   input_ports[slot] = nullptr;
   RtMidiIn* in = virtual_client ? make_rt_in(virtual_client) : make_rt_in();
@@ -123,8 +166,10 @@ int rt_in_open(int slot, int device, const char* virtual_client, const char* vir
   } else if (in && device < (int)in->getPortCount()) {
     in->ignoreTypes(true, false, false);  // system exclusive never reaches the handler
     in->setCallback(rt_input_callback, user);
-    in->openPort(device, "in");
-    ok = in->isPortOpen();
+    ok = open_connected(in->getPortName(device), [&] {
+      in->openPort(device, "in");
+      return in->isPortOpen();
+    });
   }
   if (!ok) {
     delete in;
@@ -154,8 +199,10 @@ int rt_out_open(int slot, int device) {
   RtMidiOut* rt = make_rt_out("quillon_darvo thru");
   bool ok = false;
   if (rt && device < (int)rt->getPortCount()) {
-    rt->openPort(device, "thru");
-    ok = rt->isPortOpen();
+    ok = open_connected(rt->getPortName(device), [&] {
+      rt->openPort(device, "thru");
+      return rt->isPortOpen();
+    });
   }
   if (!ok) {
     delete rt;

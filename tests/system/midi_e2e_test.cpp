@@ -33,7 +33,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,6 +63,7 @@
 #include "midi/voices.h"
 #include "platform/midi_io.h"
 #include "tests/support/audio_check.h"
+#include "tests/support/jack_log.h"
 
 namespace {
 
@@ -519,34 +522,127 @@ class MidiEndToEnd : public ::testing::Test {
   // catches up in a burst after a stall, so recording time drifts from the
   // wall clock on a busy machine. The test watches the file grow while the
   // keyboard plays: the block that holds an event sent at time t is the
-  // first one written after t.
-  std::vector<std::pair<double, long long>> growth;  // (time, file size)
-  std::thread watcher;
+  // first one written after t. Each look at the file is known to lie
+  // between two clock readings, so the recording time at t lies between
+  // recorded_by(t) and recorded_by_next(t), the looks before and after t.
+  struct Look {
+    double from, to;  // the look happened between these times
+    long long size;   // file size it saw
+  };
+  std::vector<Look> growth;
+  std::thread watcher, display_prober;
   std::atomic<int> watching{0};
+  // The program's main loop, which ends the released notes, waits for the
+  // display server each time it shows its window: a display server kept
+  // from running holds the releases back. While the recording is watched a
+  // second thread asks the display for a reply every 10 ms; the longest
+  // wait for one, in seconds.
+  std::atomic<double> longest_display_wait{0};
 
   void watch_recording() {
     growth.clear();
+    longest_display_wait = 0;
     watching = 1;
     std::string path = run + "recording.wav";
+    // Both threads as prompt as the program they watch, which asks for the same.
     watcher = std::thread([this, path] {
+      setpriority(PRIO_PROCESS, (id_t)syscall(SYS_gettid), -10);
       while (watching.load()) {
         struct stat st;
-        if (stat(path.c_str(), &st) == 0) growth.emplace_back(now_s(), (long long)st.st_size);
+        double from = now_s();
+        if (stat(path.c_str(), &st) == 0) growth.push_back({from, now_s(), (long long)st.st_size});
         sleep_s(0.002);
       }
+    });
+    display_prober = std::thread([this] {
+      setpriority(PRIO_PROCESS, (id_t)syscall(SYS_gettid), -10);
+      void* lib = dlopen("libX11.so.6", RTLD_NOW);
+      auto open = lib ? (Display * (*)(const char*)) dlsym(lib, "XOpenDisplay") : nullptr;
+      auto sync = lib ? (int (*)(Display*, int))dlsym(lib, "XSync") : nullptr;
+      auto close = lib ? (int (*)(Display*))dlsym(lib, "XCloseDisplay") : nullptr;
+      Display* display = open && sync && close ? open(nullptr) : nullptr;
+      while (display && watching.load()) {
+        double asked = now_s();
+        sync(display, 0);
+        longest_display_wait = std::max(longest_display_wait.load(), now_s() - asked);
+        sleep_s(0.01);
+      }
+      if (display) close(display);
     });
   }
   void stop_watching() {
     watching = 0;
     if (watcher.joinable()) watcher.join();
+    if (display_prober.joinable()) display_prober.join();
   }
-  // Recording time (seconds of sound) written by wall time t.
-  double recorded_by(const Recording& rec, double t) {
+  // Bytes of the file surely written by wall time t, and the most that can
+  // have been (what the first look after t saw).
+  long long written_by(double t) {
     long long size = 0;
-    for (const auto& g : growth)
-      if (g.first <= t) size = g.second;
+    for (const Look& g : growth)
+      if (g.to <= t) size = g.size;
+    return size;
+  }
+  long long written_by_next(double t) {
+    for (const Look& g : growth)
+      if (g.from >= t) return g.size;
+    return growth.empty() ? 0 : growth.back().size;
+  }
+  // The same in recording time (seconds of sound).
+  double recorded_seconds(const Recording& rec, long long size) {
     double frames = (double)std::max(0LL, size - (long long)rec.data_offset) / (double)rec.frame_bytes;
     return frames / rec.rate;
+  }
+  double recorded_by(const Recording& rec, double t) { return recorded_seconds(rec, written_by(t)); }
+  double recorded_by_next(const Recording& rec, double t) { return recorded_seconds(rec, written_by_next(t)); }
+
+  // ---- takes the machine disturbed ----
+  // A take whose times the machine shifted is played again, not judged: the
+  // JACK server reported a late client (a message may have come late or not
+  // at all), or the recording time at an event, or when its note-off was due,
+  // is known only to more than a block (the watcher or the file device
+  // stalled there). The reason, or "" for a take that can be judged. Only
+  // the first `timed_events` events sent count.
+  static constexpr int kTakes = 3;
+  int late_clients_before = 0;
+  std::string disturbance;
+
+  void judge_take(size_t timed_events = SIZE_MAX) {
+    disturbance.clear();
+    std::printf("take: longest wait for the display %.1f ms\n", 1000 * longest_display_wait.load());
+    int late = jacklog::late_clients(work + "/jackd.txt") - late_clients_before;
+    if (late > 0) disturbance = "the JACK server reported " + std::to_string(late) + " late clients";
+    const long long block_bytes = (long long)kBlockFrames * 4;
+    for (size_t i = 0; i < sent.size() && i < timed_events; i++) {
+      const Sent& e = sent[i];
+      for (double t : {e.time, e.time + kNoteOffDelay}) {
+        if (growth.empty() || t < growth.front().to || t > growth.back().from) continue;
+        long long unsure = written_by_next(t) - written_by(t);
+        if (unsure > block_bytes && disturbance.empty())
+          disturbance = "the recording position " + std::to_string(t - e.time) + " s after an event is unsure by " +
+                        std::to_string(unsure / block_bytes) + " blocks";
+      }
+    }
+  }
+
+  // Runs `take` (which starts the program, plays and ends it, and judges the
+  // take) until one can be judged; false when none of kTakes could.
+  bool undisturbed_take(const std::function<void()>& take) {
+    for (int i = 1; i <= kTakes; i++) {
+      disturbance.clear();
+      sent.clear();
+      {
+        std::lock_guard<std::mutex> lock(heard_mutex);
+        heard.clear();
+      }
+      late_clients_before = jacklog::late_clients(work + "/jackd.txt");
+      take();
+      if (HasFatalFailure() || disturbance.empty()) return true;
+      std::printf("take %d of %d disturbed, played again: %s\n", i, kTakes, disturbance.c_str());
+      stop_watching();
+      stop_child(&prog_pid);
+    }
+    return false;
   }
 
   // Every played note in the recording, against the recording time at which
@@ -563,6 +659,7 @@ class MidiEndToEnd : public ::testing::Test {
     size_t total = rec.mono.size();
     auto frame = [&](double seconds) { return (size_t)std::clamp(seconds * rec.rate, 0.0, (double)total); };
     auto at = [&](double t) { return recorded_by(rec, t); };
+    auto at_most = [&](double t) { return recorded_by_next(rec, t); };
     ASSERT_FALSE(growth.empty()) << "the recording did not grow while the keyboard played";
 
     size_t first = frame(at(notes[0].on) - slack);
@@ -581,12 +678,12 @@ class MidiEndToEnd : public ::testing::Test {
       double t_on = (double)onset / rec.rate, t_end = (double)end / rec.rate;
       // In the first or second block written after the note-on (the
       // message may reach the program while a block is being mixed).
-      EXPECT_LE(t_on, at(n.on) + 2 * block + slack) << "the note started late";
+      EXPECT_LE(t_on, at_most(n.on) + 2 * block + slack) << "the note started late";
       // Still sounding `sounds_on` after the release (the note-off delay,
       // or nothing after the pedal went up); silent within the delay plus
       // two blocks after that.
       EXPECT_GE(t_end, at(n.release + n.sounds_on) - slack) << "the note ended too early";
-      EXPECT_LE(t_end, at(n.release + kNoteOffDelay) + kDeclickSeconds + 2 * block + slack)
+      EXPECT_LE(t_end, at_most(n.release + kNoteOffDelay) + kDeclickSeconds + 2 * block + slack)
           << "the note sounds on after its release";
       // No click: the last frame that is not silent is a small part of the
       // note's level over its last 50 ms (cut off, it would be anything up
@@ -711,71 +808,82 @@ class MidiEndToEnd : public ::testing::Test {
 TEST_F(MidiEndToEnd, PhraseWithPedalIsRecordedAtPitchAndEchoedOnTheThruPort) {
   ASSERT_NO_FATAL_FAILURE(start_jack("qd_e2e_" + std::to_string(getpid()) + "_a"));
   ASSERT_NO_FATAL_FAILURE(open_ports());
-  ASSERT_NO_FATAL_FAILURE(make_run_folder(1));
-  ASSERT_NO_FATAL_FAILURE(start_program());
-  ASSERT_TRUE(poll_until(10.0, [] {
-    std::vector<uint32_t> h = heard_copy();
-    return std::find(h.begin(), h.end(), kProbeEnd) != h.end();
-  })) << "the listener did not receive the loop probe";
-  watch_recording();
-  sleep_s(0.5);  // silence in the recording before the first note
-
   std::vector<NoteCheck> notes;
-  std::vector<double> ends;
-  double on, off;
-  // Keys whose samples are played faster: 57 and 69 (A) from sample 48 and
-  // 60, 64 from 60, 76 from 72.
-  const double gap = 0.4;
-  note(57, 0.4, &on, &off);
-  notes.push_back({57, on, off, kNoteOffDelay});
-  sleep_s(gap);
-  note(64, 0.4, &on, &off);
-  notes.push_back({64, on, off, kNoteOffDelay});
-  sleep_s(gap);
-  send({0xB0, 64, 127});  // pedal down: 69 sounds on after its key is up
-  note(69, 0.3, &on, &off);
-  sleep_s(0.4);
-  send({0xB0, 64, 0});
-  notes.push_back({69, on, sent.back().time, 0.0});
-  sleep_s(gap);
-  note(76, 0.4, &on, &off);
-  notes.push_back({76, on, off, kNoteOffDelay});
-  sleep_s(gap);
+  size_t flood_from = 0, flood_to = 0;
+  double flood_start = 0, all_off = 0;
+  std::vector<uint32_t> h;
+  Recording rec;
+  bool judged = undisturbed_take([&] {
+    notes.clear();
+    ASSERT_NO_FATAL_FAILURE(make_run_folder(1));
+    ASSERT_NO_FATAL_FAILURE(start_program());
+    poll_until(10.0, [] {  // a probe that is missing is judged with the take
+      std::vector<uint32_t> h = heard_copy();
+      return std::find(h.begin(), h.end(), kProbeEnd) != h.end();
+    });
+    watch_recording();
+    sleep_s(0.5);  // silence in the recording before the first note
 
-  // Bad input: running status, real-time bytes inside messages, stray data
-  // bytes, an undefined status, system exclusive, drum-channel notes, a
-  // message cut short at the end of its event, each event a burst.
-  size_t flood_from = sent.size();
-  double flood_start = now_s();
-  for (int burst = 0; burst < 4; burst++) {
-    std::vector<uint8_t> b = {0x90};
-    for (int k = 40; k < 80; k++) {
-      b.push_back((uint8_t)k);
-      b.push_back(k % 2 ? 90 : 0);
-      if (k % 7 == 0) b.push_back(0xF8);
-      if (k % 11 == 0) b.push_back(0xFE);
+    double on, off;
+    // Keys whose samples are played faster: 57 and 69 (A) from sample 48 and
+    // 60, 64 from 60, 76 from 72.
+    const double gap = 0.4;
+    note(57, 0.4, &on, &off);
+    notes.push_back({57, on, off, kNoteOffDelay});
+    sleep_s(gap);
+    note(64, 0.4, &on, &off);
+    notes.push_back({64, on, off, kNoteOffDelay});
+    sleep_s(gap);
+    send({0xB0, 64, 127});  // pedal down: 69 sounds on after its key is up
+    note(69, 0.3, &on, &off);
+    sleep_s(0.4);
+    send({0xB0, 64, 0});
+    notes.push_back({69, on, sent.back().time, 0.0});
+    sleep_s(gap);
+    note(76, 0.4, &on, &off);
+    notes.push_back({76, on, off, kNoteOffDelay});
+    sleep_s(gap);
+
+    // Bad input: running status, real-time bytes inside messages, stray data
+    // bytes, an undefined status, system exclusive, drum-channel notes, a
+    // message cut short at the end of its event, each event a burst.
+    flood_from = sent.size();
+    flood_start = now_s();
+    for (int burst = 0; burst < 4; burst++) {
+      std::vector<uint8_t> b = {0x90};
+      for (int k = 40; k < 80; k++) {
+        b.push_back((uint8_t)k);
+        b.push_back(k % 2 ? 90 : 0);
+        if (k % 7 == 0) b.push_back(0xF8);
+        if (k % 11 == 0) b.push_back(0xFE);
+      }
+      b.insert(b.end(), {0xF4, 12, 34, 0xB0, 7, 127, 1, 2, 0xF0, 1, 2, 3, 0x90, 0xF7, 5, 0x99, 36, 100, 38, 100});
+      b.insert(b.end(), {0xE0, 0, 64, 0xD0, 100, 0xA0, 60, 10, 0xC0, 5, 0x80, 45, 0, 0x90, 61});
+      send(b);
+      send({0x85, 0xB5, 99, 1, 2, 3});
+      sleep_s(0.005);
     }
-    b.insert(b.end(), {0xF4, 12, 34, 0xB0, 7, 127, 1, 2, 0xF0, 1, 2, 3, 0x90, 0xF7, 5, 0x99, 36, 100, 38, 100});
-    b.insert(b.end(), {0xE0, 0, 64, 0xD0, 100, 0xA0, 60, 10, 0xC0, 5, 0x80, 45, 0, 0x90, 61});
-    send(b);
-    send({0x85, 0xB5, 99, 1, 2, 3});
-    sleep_s(0.005);
-  }
-  sleep_s(0.3);
-  send({0xB0, 123, 0});  // all notes off: whatever the gate let through ends now
-  double all_off = sent.back().time;
-  size_t flood_to = sent.size();
-  sleep_s(0.5);
-  note(62, 0.4, &on, &off);
-  notes.push_back({62, on, off, kNoteOffDelay});
-  sleep_s(0.6);
-  ASSERT_NO_FATAL_FAILURE(check_key_dots());
-  sleep_s(0.3);  // the last releases reach the thru port
-  ASSERT_TRUE(running()) << "the program ended during the phrase";
+    sleep_s(0.3);
+    send({0xB0, 123, 0});  // all notes off: whatever the gate let through ends now
+    all_off = sent.back().time;
+    flood_to = sent.size();
+    sleep_s(0.5);
+    note(62, 0.4, &on, &off);
+    notes.push_back({62, on, off, kNoteOffDelay});
+    sleep_s(0.6);
+    size_t timed = sent.size();
+    ASSERT_NO_FATAL_FAILURE(check_key_dots());
+    sleep_s(0.3);  // the last releases reach the thru port
+    ASSERT_TRUE(running()) << "the program ended during the phrase";
+    h = heard_copy();
+    ASSERT_NO_FATAL_FAILURE(end_and_read(&rec));
+    judge_take(timed);
+  });
+  if (HasFatalFailure()) return;
+  if (!judged) GTEST_SKIP() << "every take was disturbed; the last: " << disturbance;
 
   // The thru port: the probe, then every message as played; of the flood a
   // part, each message unchanged and in order.
-  std::vector<uint32_t> h = heard_copy();
   ASSERT_GE(h.size(), 2u);
   EXPECT_EQ(h[0], kProbe);
   EXPECT_EQ(h[1], kProbeEnd);
@@ -796,16 +904,15 @@ TEST_F(MidiEndToEnd, PhraseWithPedalIsRecordedAtPitchAndEchoedOnTheThruPort) {
   std::printf("flood: %zu messages sent, %zu passed to the thru port\n", flood.size(), flood_heard);
   EXPECT_GT(flood_heard, 40u);  // the rate gate lets a burst through
 
-  Recording rec;
-  ASSERT_NO_FATAL_FAILURE(end_and_read(&rec));
   // Each note's span in the recording ends before the next sound was played.
+  std::vector<double> ends;
   for (size_t i = 0; i + 1 < notes.size(); i++) ends.push_back(i == 3 ? flood_start : notes[i + 1].on);
   ends.push_back(notes.back().release + 0.5);
   ASSERT_NO_FATAL_FAILURE(check_notes(rec, notes, ends));
 
   // After the all-notes-off the flood's notes are silent, as after a release.
   const double block = (double)kBlockFrames / rec.rate;
-  double quiet_from = recorded_by(rec, all_off + kNoteOffDelay) + 2 * block;
+  double quiet_from = recorded_by_next(rec, all_off + kNoteOffDelay) + 2 * block;
   double quiet_to = recorded_by(rec, notes.back().on) - 0.01;
   ASSERT_LT(quiet_from, quiet_to);
   EXPECT_LT(loudest_between(rec, quiet_from, quiet_to), 40) << "the flood left notes sounding";
@@ -814,35 +921,42 @@ TEST_F(MidiEndToEnd, PhraseWithPedalIsRecordedAtPitchAndEchoedOnTheThruPort) {
 TEST_F(MidiEndToEnd, NotesEndAndRestartWithoutAClick) {
   ASSERT_NO_FATAL_FAILURE(start_jack("qd_e2e_" + std::to_string(getpid()) + "_d"));
   ASSERT_NO_FATAL_FAILURE(open_ports());
-  ASSERT_NO_FATAL_FAILURE(make_run_folder(0));
-  ASSERT_NO_FATAL_FAILURE(start_program());
-  watch_recording();
-  sleep_s(0.5);
-  // A dozen notes over all nine samples, each released on its own.
   std::vector<NoteCheck> notes;
-  double on, off;
-  for (int key : {31, 38, 45, 50, 57, 62, 67, 72, 77, 81, 86, 89}) {
-    note(key, 0.25, &on, &off);
-    notes.push_back({key, on, off, kNoteOffDelay});
-    sleep_s(0.35);
-  }
-  // A key struck again while it sounds: the same sound restarts.
-  send({0x90, 60, 100});
-  on = sent.back().time;
-  sleep_s(0.3);
-  send({0x90, 60, 100});
-  double again = sent.back().time;
-  sleep_s(0.3);
-  send({0x80, 60, 0});
-  notes.push_back({60, on, sent.back().time, kNoteOffDelay});
-  sleep_s(0.6);
-  ASSERT_TRUE(running()) << "the program ended while playing";
-  stop_watching();
-  ASSERT_NO_FATAL_FAILURE(end_program());
-
+  double on = 0, again = 0;
   Recording rec;
-  std::string why;
-  ASSERT_TRUE(read_recording(run + "recording.wav", &rec, &why)) << why;
+  bool judged = undisturbed_take([&] {
+    notes.clear();
+    ASSERT_NO_FATAL_FAILURE(make_run_folder(0));
+    ASSERT_NO_FATAL_FAILURE(start_program());
+    watch_recording();
+    sleep_s(0.5);
+    // A dozen notes over all nine samples, each released on its own.
+    double off;
+    for (int key : {31, 38, 45, 50, 57, 62, 67, 72, 77, 81, 86, 89}) {
+      note(key, 0.25, &on, &off);
+      notes.push_back({key, on, off, kNoteOffDelay});
+      sleep_s(0.35);
+    }
+    // A key struck again while it sounds: the same sound restarts.
+    send({0x90, 60, 100});
+    on = sent.back().time;
+    sleep_s(0.3);
+    send({0x90, 60, 100});
+    again = sent.back().time;
+    sleep_s(0.3);
+    send({0x80, 60, 0});
+    notes.push_back({60, on, sent.back().time, kNoteOffDelay});
+    sleep_s(0.6);
+    ASSERT_TRUE(running()) << "the program ended while playing";
+    stop_watching();
+    ASSERT_NO_FATAL_FAILURE(end_program());
+    std::string why;
+    ASSERT_TRUE(read_recording(run + "recording.wav", &rec, &why)) << why;
+    judge_take();
+  });
+  if (HasFatalFailure()) return;
+  if (!judged) GTEST_SKIP() << "every take was disturbed; the last: " << disturbance;
+
   std::vector<double> ends;
   for (size_t i = 0; i + 1 < notes.size(); i++) ends.push_back(notes[i + 1].on);
   ends.push_back(notes.back().release + 0.5);
@@ -858,7 +972,7 @@ TEST_F(MidiEndToEnd, NotesEndAndRestartWithoutAClick) {
     return step;
   };
   size_t restart_from = frame(recorded_by(rec, again) - slack);
-  size_t restart_to = frame(recorded_by(rec, again) + 2 * block + slack);
+  size_t restart_to = frame(recorded_by_next(rec, again) + 2 * block + slack);
   float before = largest_step(frame(recorded_by(rec, on) - slack), restart_from);
   float at_restart = largest_step(restart_from, restart_to);
   std::printf("restart: largest step %.0f, before it %.0f\n", at_restart, before);
@@ -870,39 +984,70 @@ TEST_F(MidiEndToEnd, LiveProgramAndOfflineRendererAgree) {
   ASSERT_EQ(access((std::string(QD_RUN_DIR) + "quillon_render").c_str(), X_OK), 0) << "quillon_render not built";
   ASSERT_NO_FATAL_FAILURE(start_jack("qd_e2e_" + std::to_string(getpid()) + "_c"));
   ASSERT_NO_FATAL_FAILURE(open_ports());
-  ASSERT_NO_FATAL_FAILURE(make_run_folder(0));
-  ASSERT_NO_FATAL_FAILURE(start_program());
-  watch_recording();
-  sleep_s(0.5);
-  // Two plain notes, one held by the pedal, a chord.
-  size_t first = sent.size();
-  double on, off;
-  note(57, 0.4, &on, &off);
-  sleep_s(0.4);
-  send({0xB0, 64, 127});
-  note(64, 0.3, &on, &off);
-  sleep_s(0.4);
-  send({0xB0, 64, 0});
-  sleep_s(0.4);
-  send({0x90, 60, 90});
-  send({0x90, 76, 70});
-  sleep_s(0.5);
-  send({0x80, 60, 0});
-  send({0x80, 76, 0});
-  sleep_s(0.6);
-  stop_watching();
-  ASSERT_NO_FATAL_FAILURE(end_program());
   Recording live;
   std::string why;
-  ASSERT_TRUE(read_recording(run + "recording.wav", &live, &why)) << why;
+  bool judged = undisturbed_take([&] {
+    ASSERT_NO_FATAL_FAILURE(make_run_folder(0));
+    ASSERT_NO_FATAL_FAILURE(start_program());
+    watch_recording();
+    sleep_s(0.5);
+    // Two plain notes, one held by the pedal, a chord.
+    double on, off;
+    note(57, 0.4, &on, &off);
+    sleep_s(0.4);
+    send({0xB0, 64, 127});
+    note(64, 0.3, &on, &off);
+    sleep_s(0.4);
+    send({0xB0, 64, 0});
+    sleep_s(0.4);
+    send({0x90, 60, 90});
+    send({0x90, 76, 70});
+    sleep_s(0.5);
+    send({0x80, 60, 0});
+    send({0x80, 76, 0});
+    sleep_s(0.6);
+    stop_watching();
+    ASSERT_NO_FATAL_FAILURE(end_program());
+    ASSERT_TRUE(read_recording(run + "recording.wav", &live, &why)) << why;
+    judge_take();
+  });
+  if (HasFatalFailure()) return;
+  if (!judged) GTEST_SKIP() << "every take was disturbed; the last: " << disturbance;
 
-  // The file: each event half a block into the block that carried it live
-  // (tempo 500000, 1000 ticks a quarter: 2000 ticks a second).
+  // Note by note (the chord as one), each from its first event: where it
+  // sounds live.
+  struct Expect {
+    int key;
+    size_t from;  // its first event
+  };
+  const std::vector<Expect> notes = {{57, 0}, {64, 3}, {60, 6}};
+  auto frames = [&](const Recording& r, double t) { return (size_t)std::clamp(t * r.rate, 0.0, (double)r.mono.size()); };
+  auto window = [&](const Recording& r, size_t n) {
+    double from = recorded_by(live, sent[notes[n].from].time) - 0.01;
+    double to = n + 1 < notes.size() ? recorded_by(live, sent[notes[n + 1].from].time) - 0.01 : 1e9;
+    return audiocheck::sounding_span(r, frames(r, from), frames(r, to));
+  };
+  std::vector<audiocheck::Span> heard_live;
+  for (size_t n = 0; n < notes.size(); n++) {
+    heard_live.push_back(window(live, n));
+    ASSERT_LT(heard_live[n].onset, heard_live[n].end) << "key " << notes[n].key << " is missing live";
+  }
+
+  // The file (tempo 500000, 1000 ticks a quarter: 2000 ticks a second): each
+  // event half a block into the block that carried it live. A note-on's block
+  // is the one its note starts in; the others' come from watching the
+  // recording grow.
   const double block = (double)kBlockFrames / live.rate;
   std::vector<MidiTrackEvent> track = {{0, midi_tempo_event(500000)}};
-  for (size_t i = first; i < sent.size(); i++) {
-    double t = recorded_by(live, sent[i].time) + block / 2;
-    track.push_back({(uint32_t)std::lround(t * 2000), sent[i].bytes});
+  uint32_t tick = 0;
+  for (size_t i = 0, n = 0; i < sent.size(); i++) {
+    if (n + 1 < notes.size() && i >= notes[n + 1].from) n++;
+    const std::vector<uint8_t>& e = sent[i].bytes;
+    bool note_on = (e[0] & 0xF0) == 0x90 && e.size() == 3 && e[2] > 0;
+    double carried = note_on ? std::floor((double)heard_live[n].onset / kBlockFrames) * block
+                             : recorded_by(live, sent[i].time);
+    tick = std::max(tick, (uint32_t)std::lround((carried + block / 2) * 2000));
+    track.push_back({tick, e});
   }
   std::vector<uint8_t> bytes = write_midi_file(0, 1000, {track});
   std::ofstream(work + "/phrase.mid", std::ios::binary).write((const char*)bytes.data(), (std::streamsize)bytes.size());
@@ -912,24 +1057,15 @@ TEST_F(MidiEndToEnd, LiveProgramAndOfflineRendererAgree) {
   Recording offline;
   ASSERT_TRUE(read_recording(work + "/render.wav", &offline, &why)) << why;
 
-  // Note by note (the chord as one): start, length, pitch of its lowest
-  // key, level of its first quarter second.
-  struct Expect {
-    int key;
-    size_t from;  // its first event
-  };
-  std::vector<Expect> notes = {{57, first}, {64, first + 3}, {60, first + 6}};
+  // Start, length, pitch of its lowest key, level of its first quarter second.
   for (size_t n = 0; n < notes.size(); n++) {
     SCOPED_TRACE("key " + std::to_string(notes[n].key));
-    double from = recorded_by(live, sent[notes[n].from].time) - 0.01;
-    double to = n + 1 < notes.size() ? recorded_by(live, sent[notes[n + 1].from].time) - 0.01 : 1e9;
-    auto frames = [&](const Recording& r, double t) { return (size_t)std::clamp(t * r.rate, 0.0, (double)r.mono.size()); };
-    audiocheck::Span a = audiocheck::sounding_span(live, frames(live, from), frames(live, to));
-    audiocheck::Span b = audiocheck::sounding_span(offline, frames(offline, from), frames(offline, to));
-    ASSERT_LT(a.onset, a.end) << "missing live";
+    audiocheck::Span a = heard_live[n];
+    audiocheck::Span b = window(offline, n);
     ASSERT_LT(b.onset, b.end) << "missing from the render";
-    // The file's times come from watching the recording grow: a block either way.
-    EXPECT_NEAR((double)b.onset / offline.rate, (double)a.onset / live.rate, block + 0.002) << "starts elsewhere";
+    // Started in the same block, the note is the same from its first frame.
+    EXPECT_NEAR((double)b.onset / offline.rate, (double)a.onset / live.rate, 0.002) << "starts elsewhere";
+    // A release's block is known from watching the recording: a block either way.
     EXPECT_NEAR((double)(b.end - b.onset) / offline.rate, (double)(a.end - a.onset) / live.rate, block + 0.01)
         << "lasts otherwise";
     double expected = key_frequency(notes[n].key);
@@ -950,48 +1086,64 @@ TEST_F(MidiEndToEnd, LiveProgramAndOfflineRendererAgree) {
 TEST_F(MidiEndToEnd, ThruWiredBackToTheInputIsDetectedAndClosed) {
   ASSERT_NO_FATAL_FAILURE(start_jack("qd_e2e_" + std::to_string(getpid()) + "_b"));
   ASSERT_NO_FATAL_FAILURE(open_ports());
-  // Output device 2 is the program's own input port: the thru output is
-  // wired straight back to the input.
-  ASSERT_NO_FATAL_FAILURE(make_run_folder(2));
-  prog_pid = spawn({run + "quillon_darvo"}, work + "/out.txt", work + "/err.txt");
-  ASSERT_GT(prog_pid, 0);
   const std::string want = "notice: warning midiout loop detected ";
-  ASSERT_TRUE(poll_until(60.0, [&] { return !running() || output().find(want) != std::string::npos; }))
-      << "no loop notice";
-  ASSERT_TRUE(running());
-  std::string out = output();
-  std::string line = out.substr(out.find(want));
-  line = line.substr(0, line.find('\n'));
-  EXPECT_EQ(line, want + "quillon_darvo in:in closed");
-  // The box is answered; the thru port has left the JACK graph.
-  ASSERT_TRUE(poll_until(30.0, [&] { return !notices_seen.empty() && notice_windows().empty(); },
-                         [&] { answer_notices(); }))
-      << "no notice box, or it stays open";
-  ASSERT_TRUE(poll_until(10.0, [&] { return shell("jack_lsp").find("quillon_darvo thru") == std::string::npos; }))
-      << "the thru port is still open";
-  ASSERT_TRUE(poll_until(60.0, [&] { return !running() || output().find("[M]midi") != std::string::npos; },
-                         [&] { answer_notices(); }));
-  ASSERT_TRUE(running());
-
-  // The program plays on.
-  watch_recording();
-  sleep_s(0.5);
   std::vector<NoteCheck> notes;
-  double on, off;
-  note(64, 0.4, &on, &off);
-  notes.push_back({64, on, off, kNoteOffDelay});
-  sleep_s(0.6);
-  stop_watching();
-  ASSERT_NO_FATAL_FAILURE(end_program());
-  out = output();
-  int loop_notices = 0;
-  for (size_t at = out.find(want); at != std::string::npos; at = out.find(want, at + 1)) loop_notices++;
-  EXPECT_EQ(loop_notices, 1);
-
   Recording rec;
-  std::string why;
-  ASSERT_TRUE(read_recording(run + "recording.wav", &rec, &why)) << why;
-  ASSERT_NO_FATAL_FAILURE(check_notes(rec, notes, {off + 0.5}));
+  bool judged = undisturbed_take([&] {
+    notes.clear();
+    notices_seen.clear();
+    // Output device 2 is the program's own input port: the thru output is
+    // wired straight back to the input.
+    ASSERT_NO_FATAL_FAILURE(make_run_folder(2));
+    prog_pid = spawn({run + "quillon_darvo"}, work + "/out.txt", work + "/err.txt");
+    ASSERT_GT(prog_pid, 0);
+    // The probe comes back while the ports open, or within its 4 s.
+    double ports_open = 0;
+    ASSERT_TRUE(poll_until(60.0, [&] {
+      if (!running() || output().find(want) != std::string::npos) return true;
+      if (ports_open == 0 && output().find("[M]midi") != std::string::npos) ports_open = now_s();
+      return ports_open > 0 && now_s() > ports_open + 4.5;
+    })) << "the program did not get ready";
+    ASSERT_TRUE(running());
+    std::string out = output();
+    if (out.find(want) == std::string::npos) {
+      judge_take();
+      ASSERT_FALSE(disturbance.empty()) << "no loop notice";
+      return;
+    }
+    std::string line = out.substr(out.find(want));
+    line = line.substr(0, line.find('\n'));
+    EXPECT_EQ(line, want + "quillon_darvo in:in closed");
+    // The box is answered; the thru port has left the JACK graph.
+    ASSERT_TRUE(poll_until(30.0, [&] { return !notices_seen.empty() && notice_windows().empty(); },
+                           [&] { answer_notices(); }))
+        << "no notice box, or it stays open";
+    ASSERT_TRUE(poll_until(10.0, [&] { return shell("jack_lsp").find("quillon_darvo thru") == std::string::npos; }))
+        << "the thru port is still open";
+    ASSERT_TRUE(poll_until(60.0, [&] { return !running() || output().find("[M]midi") != std::string::npos; },
+                           [&] { answer_notices(); }));
+    ASSERT_TRUE(running());
+
+    // The program plays on.
+    watch_recording();
+    sleep_s(0.5);
+    double on, off;
+    note(64, 0.4, &on, &off);
+    notes.push_back({64, on, off, kNoteOffDelay});
+    sleep_s(0.6);
+    stop_watching();
+    ASSERT_NO_FATAL_FAILURE(end_program());
+    out = output();
+    int loop_notices = 0;
+    for (size_t at = out.find(want); at != std::string::npos; at = out.find(want, at + 1)) loop_notices++;
+    EXPECT_EQ(loop_notices, 1);
+    std::string why;
+    ASSERT_TRUE(read_recording(run + "recording.wav", &rec, &why)) << why;
+    judge_take();
+  });
+  if (HasFatalFailure()) return;
+  if (!judged) GTEST_SKIP() << "every take was disturbed; the last: " << disturbance;
+  ASSERT_NO_FATAL_FAILURE(check_notes(rec, notes, {notes[0].release + 0.5}));
 }
 
 // The sample pass bakes the key reverb and the key tone into the samples. Key

@@ -1,0 +1,34 @@
+// Late cycles of a JACK server, read from its log. A server that is not real
+// time, on a busy machine, moves on when a client has not finished its cycle
+// in time ("JackEngine::XRun: client = ... was not finished"), and the MIDI of
+// that cycle can be lost or held back for that client. Tests that check MIDI
+// message by message, or the time a message took effect, count these lines
+// around a run: a run the server disturbed so is played again, not judged.
+// Header-only: tests/support/*.cpp go into every test program, this only
+// into those that include it.
+#pragma once
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace jacklog {
+
+// Lines of the log at `path` that report a late client; 0 when it cannot be
+// read.
+inline int late_clients(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  int n = 0;
+  while (std::getline(in, line))
+    if (line.find("JackEngine::XRun: client") != std::string::npos) n++;
+  return n;
+}
+
+// The log of the server that scripts/services.sh started ("" when the tests
+// run against a server of someone else's, whose late cycles are unknown).
+inline std::string services_log() {
+  const char* path = std::getenv("QD_JACKD_LOG");
+  return path ? path : "";
+}
+
+}  // namespace jacklog
