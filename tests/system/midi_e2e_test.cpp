@@ -448,25 +448,33 @@ class MidiEndToEnd : public ::testing::Test {
   }
 
   // Esc ends the program with status 0 (and writes the settings). The key
-  // goes to the window with the focus; it is sent again should it be lost.
+  // goes to the window with the focus; it is sent again should it be lost,
+  // from the second time on also straight to the program's window.
   void end_program() {
-    int status = -1;
+    int status = -1, sent_keys = 0;
     double last_key = 0;
+    std::string tried;  // what each attempt found, for the log
     poll_until(30.0, [&] {
       status = wait_exit(prog_pid, 0.0);
       return status != -1;
     }, [&] {
       answer_notices();
-      if (now_s() - last_key < 3.0 || !notice_windows().empty()) return;
-      std::vector<std::string> windows = program_windows("quillon_darvo", true);
-      if (windows.empty()) return;
+      if (now_s() - last_key < 3.0) return;
+      last_key = now_s();
+      std::vector<std::string> notices = notice_windows(), windows = program_windows("quillon_darvo", true);
+      tried += "  " + std::to_string(notices.size()) + " notices, " + std::to_string(windows.size()) +
+               " program windows, focus " + shell("xdotool getwindowfocus");
+      if (!notices.empty() || windows.empty()) return;
       std::string win = windows[0].substr(windows[0].find(':') + 1);
       shell("xdotool windowfocus --sync " + win + " key Escape");
-      last_key = now_s();
+      if (++sent_keys > 1) shell("xdotool key --window " + win + " Escape");
     });
-    if (status == -1 && have_program("gdb"))  // where it hangs, for the log
-      std::fprintf(stderr, "%s\n",
-                   shell("gdb -p " + std::to_string(prog_pid) + " -batch -ex 'thread apply all bt'").c_str());
+    if (status == -1) {
+      std::fprintf(stderr, "Esc attempts:\n%s", tried.c_str());
+      if (have_program("gdb"))  // where it hangs, for the log
+        std::fprintf(stderr, "%s\n",
+                     shell("gdb -p " + std::to_string(prog_pid) + " -batch -ex 'thread apply all bt'").c_str());
+    }
     ASSERT_NE(status, -1) << "the program did not end after Esc";
     prog_pid = 0;
     ASSERT_EQ(status, 0);
