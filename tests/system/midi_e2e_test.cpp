@@ -588,10 +588,13 @@ class MidiEndToEnd : public ::testing::Test {
   // JACK server reported a late client (a message may have come late or not
   // at all) while the recording was watched (or, in a take that never
   // watched it, from the program's start on: clients that start or stop
-  // are often late once, and their cycles carry nothing to judge), or the recording time at an event, or when its note-off was due,
-  // is known only to more than a block (the watcher or the file device
-  // stalled there). The reason, or "" for a take that can be judged. Only
-  // the first `timed_events` events sent count.
+  // are often late once, and their cycles carry nothing to judge); the
+  // recording time at an event, or when its note-off was due, is known only
+  // to more than a block (the watcher or the file device stalled there); or
+  // the recording fell behind the clock by more than a block between an
+  // event and its note-off (the note-off, due on the clock, then lands
+  // early in the recording). The reason, or "" for a take that can be
+  // judged. Only the first `timed_events` events sent count.
   static constexpr int kTakes = 3;
   int late_clients_from = 0, late_clients_to = -1;  // -1: up to now
   std::string disturbance;
@@ -610,6 +613,12 @@ class MidiEndToEnd : public ::testing::Test {
           disturbance = "the recording position " + std::to_string(t - e.time) + " s after an event is unsure by " +
                         std::to_string(unsure / block_bytes) + " blocks";
       }
+      double due = e.time + kNoteOffDelay;
+      if (growth.empty() || e.time < growth.front().to || due > growth.back().from) continue;
+      long long most = written_by_next(due) - written_by(e.time), clock = std::llround(kNoteOffDelay * 44100) * 4;
+      if (most + block_bytes < clock && disturbance.empty())
+        disturbance = "the recording fell " + std::to_string((clock - most) / block_bytes) +
+                      " blocks behind the clock before a note-off was due";
     }
   }
 
