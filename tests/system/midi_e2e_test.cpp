@@ -1033,7 +1033,11 @@ TEST_F(MidiEndToEnd, LiveProgramAndOfflineRendererAgree) {
 
   // The file (tempo 500000, 1000 ticks a quarter: 2000 ticks a second): each
   // event half a block into the block that carried it live. A note-on's block
-  // is the one its note starts in; the others' come from watching the
+  // is the one its note starts in. A note-off waits note_off_delay on the
+  // clock and ends its note in the block mixed once it is due, whatever the
+  // recording did meanwhile: in the file it comes that long and a block
+  // before the recording position at that moment (the renderer serves the
+  // wait at block starts). The others' blocks come from watching the
   // recording grow.
   const double block = (double)kBlockFrames / live.rate;
   std::vector<MidiTrackEvent> track = {{0, midi_tempo_event(500000)}};
@@ -1042,9 +1046,11 @@ TEST_F(MidiEndToEnd, LiveProgramAndOfflineRendererAgree) {
     if (n + 1 < notes.size() && i >= notes[n + 1].from) n++;
     const std::vector<uint8_t>& e = sent[i].bytes;
     bool note_on = (e[0] & 0xF0) == 0x90 && e.size() == 3 && e[2] > 0;
-    double carried = note_on ? std::floor((double)heard_live[n].onset / kBlockFrames) * block
-                             : recorded_by(live, sent[i].time);
-    tick = std::max(tick, (uint32_t)std::lround((carried + block / 2) * 2000));
+    bool note_off = e.size() == 3 && ((e[0] & 0xF0) == 0x80 || ((e[0] & 0xF0) == 0x90 && e[2] == 0));
+    double carried = note_on    ? std::floor((double)heard_live[n].onset / kBlockFrames) * block
+                     : note_off ? recorded_by(live, sent[i].time + kNoteOffDelay) - kNoteOffDelay - block
+                                : recorded_by(live, sent[i].time);
+    tick = std::max(tick, (uint32_t)std::lround(std::max(0.0, carried + block / 2) * 2000));
     track.push_back({tick, e});
   }
   std::vector<uint8_t> bytes = write_midi_file(0, 1000, {track});
