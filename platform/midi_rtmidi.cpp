@@ -1,6 +1,8 @@
 // MIDI back end on the system's ports through RtMidi: the ALSA sequencer when
 // the machine has one, else JACK. Implements the MidiBackendTable of
-// midi_backend.h; every RtMidi call of the program is here.
+// midi_backend.h; every RtMidi call of the program is here. On JACK the
+// outputs are jack_midi_out.h's: RtMidi's JACK output frees its message queue
+// while its client's process thread may still be reading it.
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 #include <unistd.h>
@@ -14,6 +16,7 @@
 
 #include "core/text_number.h"
 #include "platform/midi_backend.h"
+#include "platform/jack_midi_out.h"
 #include "platform/midi_io.h"
 
 namespace {
@@ -24,7 +27,11 @@ std::string system_api_name;
 // The ports of the open slots; a slot's entry belongs to whoever holds the slot.
 RtMidiIn* input_ports[kMaxOpenInputs];
 std::atomic<int> in_callback[kMaxOpenInputs];  // callbacks running right now
-RtMidiOut* output_ports[kMaxOpenOutputs];
+struct OutputPort {
+  RtMidiOut* rt = nullptr;    // on the ALSA sequencer
+  JackMidiOut* jack = nullptr;  // on JACK
+};
+OutputPort output_ports[kMaxOpenOutputs];
 
 // Device names keep no surrounding blanks or line ends.
 std::string trim(const std::string& text) { return trim_blanks(text, " \t\r\n"); }
@@ -40,6 +47,8 @@ RtMidi::Api system_api() {
   }
   return api;
 }
+
+bool on_jack() { return system_api() == RtMidi::UNIX_JACK; }
 
 RtMidiIn* make_rt_in(const char* client = "quillon_darvo in") {
   try {
@@ -134,9 +143,7 @@ std::vector<std::string> jack_connections(jack_client_t* client, const std::stri
 // hold before.
 template <typename Open>
 bool open_connected(const std::string& device_port, Open open) {
-  jack_client_t* client = system_api() == RtMidi::UNIX_JACK
-                              ? jack_client_open("quillon_darvo check", JackNoStartServer, nullptr)
-                              : nullptr;
+  jack_client_t* client = on_jack() ? jack_client_open("quillon_darvo check", JackNoStartServer, nullptr) : nullptr;
   if (!client) return open();
   std::vector<std::string> before = jack_connections(client, device_port);
   bool ok = open();
@@ -189,45 +196,61 @@ void rt_in_close(int slot) {
   RtMidiIn* in = input_ports[slot];
   input_ports[slot] = nullptr;
   if (!in) return;
-  // Closing the client waits for its callback thread, so no call follows.
-  in->cancelCallback();
+  // The callback stays set: a message on its way meets a stopped slot, while
+  // cancelling it would race the client's thread reading it. Closing the
+  // client waits for that thread, so no call follows.
   in->closePort();
   delete in;
 }
 
 int rt_out_open(int slot, int device) {
+  output_ports[slot] = OutputPort{};
   RtMidiOut* rt = make_rt_out("quillon_darvo thru");
+  std::string target = rt && device < (int)rt->getPortCount() ? rt->getPortName(device) : "";
   bool ok = false;
-  if (rt && device < (int)rt->getPortCount()) {
-    ok = open_connected(rt->getPortName(device), [&] {
+  if (!target.empty() && on_jack()) {
+    delete rt;  // it only listed the ports, under the name the thru client takes
+    rt = nullptr;
+    ok = open_connected(target, [&] {
+      output_ports[slot].jack = jack_midi_out_open("quillon_darvo thru", "thru", target.c_str());
+      return output_ports[slot].jack != nullptr;
+    });
+  } else if (!target.empty()) {
+    ok = open_connected(target, [&] {
       rt->openPort(device, "thru");
       return rt->isPortOpen();
     });
   }
-  if (!ok) {
-    delete rt;
-    rt = nullptr;
-  }
-  output_ports[slot] = rt;
+  if (rt && !ok) delete rt;
+  if (rt && ok) output_ports[slot].rt = rt;
   return ok ? 1 : 0;
 }
 
 int rt_out_open_virtual(int slot, const char* client_name, const char* port_name, int* device) {
-  RtMidiOut* rt = make_rt_out(client_name ? client_name : "quillon_darvo");
-  output_ports[slot] = rt;
-  if (!rt) return 0;
-  // A virtual port counts as open once made (RtMidi reports it as not
-  // connected); errors arrive through the quiet error callback.
-  rt->openVirtualPort(port_name ? port_name : "out");
+  output_ports[slot] = OutputPort{};
+  const char* client = client_name ? client_name : "quillon_darvo";
+  const char* port = port_name ? port_name : "out";
+  if (on_jack()) {
+    output_ports[slot].jack = jack_midi_out_open(client, port, nullptr);
+    if (!output_ports[slot].jack) return 0;
+  } else {
+    RtMidiOut* rt = make_rt_out(client);
+    if (!rt) return 0;
+    // A virtual port counts as open once made (RtMidi reports it as not
+    // connected); errors arrive through the quiet error callback.
+    rt->openVirtualPort(port);
+    output_ports[slot].rt = rt;
+  }
   *device = 0;
   return 1;
 }
 
 int rt_out_send(int slot, int, const uint8_t* bytes, size_t count) {
-  RtMidiOut* rt = output_ports[slot];
-  if (!rt) return 0;
+  OutputPort& out = output_ports[slot];
+  if (out.jack) return jack_midi_out_send(out.jack, bytes, count) ? 1 : 0;
+  if (!out.rt) return 0;
   try {
-    rt->sendMessage(bytes, count);
+    out.rt->sendMessage(bytes, count);
   } catch (...) {
     return 0;
   }
@@ -235,11 +258,12 @@ int rt_out_send(int slot, int, const uint8_t* bytes, size_t count) {
 }
 
 void rt_out_close(int slot, int) {
-  RtMidiOut* rt = output_ports[slot];
-  output_ports[slot] = nullptr;
-  if (rt) {
-    rt->closePort();
-    delete rt;
+  OutputPort out = output_ports[slot];
+  output_ports[slot] = OutputPort{};
+  jack_midi_out_close(out.jack);
+  if (out.rt) {
+    out.rt->closePort();
+    delete out.rt;
   }
 }
 

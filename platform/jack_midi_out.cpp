@@ -1,0 +1,73 @@
+#include "platform/jack_midi_out.h"
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <jack/ringbuffer.h>
+
+#include <cstring>
+
+struct JackMidiOut {
+  jack_client_t* client = nullptr;
+  jack_port_t* port = nullptr;
+  jack_ringbuffer_t* queue = nullptr;  // messages as a 32-bit length and the bytes
+};
+
+namespace {
+
+constexpr size_t kQueueBytes = 16384;
+
+// The client's process thread: everything queued goes out at the start of
+// the cycle. No lock and no allocation, so stopping the thread anywhere
+// leaves nothing held.
+int process(jack_nframes_t frames, void* arg) {
+  JackMidiOut* out = static_cast<JackMidiOut*>(arg);
+  void* buffer = jack_port_get_buffer(out->port, frames);
+  if (!buffer) return 0;
+  jack_midi_clear_buffer(buffer);
+  uint32_t length = 0;
+  while (jack_ringbuffer_peek(out->queue, (char*)&length, sizeof length) == sizeof length &&
+         jack_ringbuffer_read_space(out->queue) >= sizeof length + length) {
+    jack_ringbuffer_read_advance(out->queue, sizeof length);
+    jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, length);
+    if (event)
+      jack_ringbuffer_read(out->queue, (char*)event, length);
+    else
+      jack_ringbuffer_read_advance(out->queue, length);
+  }
+  return 0;
+}
+
+}  // namespace
+
+JackMidiOut* jack_midi_out_open(const char* client_name, const char* port_name, const char* target) {
+  JackMidiOut* out = new JackMidiOut;
+  out->client = jack_client_open(client_name, JackNoStartServer, nullptr);
+  if (out->client) {
+    out->port = jack_port_register(out->client, port_name, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    out->queue = jack_ringbuffer_create(kQueueBytes);
+  }
+  bool ok = out->port && out->queue && jack_set_process_callback(out->client, process, out) == 0 &&
+            jack_activate(out->client) == 0;
+  if (ok && target) ok = jack_connect(out->client, jack_port_name(out->port), target) == 0;
+  if (!ok) {
+    jack_midi_out_close(out);
+    return nullptr;
+  }
+  return out;
+}
+
+bool jack_midi_out_send(JackMidiOut* out, const uint8_t* bytes, size_t count) {
+  uint32_t length = (uint32_t)count;
+  if (!out || count == 0 || jack_ringbuffer_write_space(out->queue) < sizeof length + count) return false;
+  jack_ringbuffer_write(out->queue, (const char*)&length, sizeof length);
+  jack_ringbuffer_write(out->queue, (const char*)bytes, count);
+  return true;
+}
+
+void jack_midi_out_close(JackMidiOut* out) {
+  if (!out) return;
+  // Closing the client joins its process thread; only then the queue goes.
+  if (out->client) jack_client_close(out->client);
+  if (out->queue) jack_ringbuffer_free(out->queue);
+  delete out;
+}
