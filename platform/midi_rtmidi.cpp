@@ -1,8 +1,8 @@
 // MIDI back end on the system's ports through RtMidi: the ALSA sequencer when
 // the machine has one, else JACK. Implements the MidiBackendTable of
-// midi_backend.h; every RtMidi call of the program is here. On JACK the
-// outputs are jack_midi_out.h's: RtMidi's JACK output frees its message queue
-// while its client's process thread may still be reading it.
+// midi_backend.h; every RtMidi call of the program is here. On JACK, RtMidi
+// only lists the ports: the ports that open are jack_midi_ports.h's, which
+// close without the races of RtMidi's JACK ports.
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 #include <unistd.h>
@@ -16,7 +16,7 @@
 
 #include "core/text_number.h"
 #include "platform/midi_backend.h"
-#include "platform/jack_midi_out.h"
+#include "platform/jack_midi_ports.h"
 #include "platform/midi_io.h"
 
 namespace {
@@ -25,11 +25,16 @@ std::mutex api_mutex;
 std::string system_api_name;
 
 // The ports of the open slots; a slot's entry belongs to whoever holds the slot.
-RtMidiIn* input_ports[kMaxOpenInputs];
+// RtMidi's on the ALSA sequencer, jack_midi_ports.h's on JACK.
+struct InputPort {
+  RtMidiIn* rt = nullptr;
+  JackMidiIn* jack = nullptr;
+};
+InputPort input_ports[kMaxOpenInputs];
 std::atomic<int> in_callback[kMaxOpenInputs];  // callbacks running right now
 struct OutputPort {
-  RtMidiOut* rt = nullptr;    // on the ALSA sequencer
-  JackMidiOut* jack = nullptr;  // on JACK
+  RtMidiOut* rt = nullptr;
+  JackMidiOut* jack = nullptr;
 };
 OutputPort output_ports[kMaxOpenOutputs];
 
@@ -70,13 +75,21 @@ RtMidiOut* make_rt_out(const char* client) {
   }
 }
 
-void rt_input_callback(double, std::vector<unsigned char>* message, void* user) {
-  int slot = (int)(intptr_t)user;
+// Every message of an input, on the input's own thread.
+void input_received(int slot, const uint8_t* bytes, size_t count) {
   // Counted before `started` is read, so that a stop which clears `started`
   // and then sees no callback running knows none will reach the handler.
   in_callback[slot].fetch_add(1);
-  if (message && midi_io_input_started(slot)) midi_io_receive(slot, message->data(), message->size());
+  if (midi_io_input_started(slot)) midi_io_receive(slot, bytes, count);
   in_callback[slot].fetch_sub(1);
+}
+
+void rt_input_callback(double, std::vector<unsigned char>* message, void* user) {
+  if (message) input_received((int)(intptr_t)user, message->data(), message->size());
+}
+
+void jack_input_callback(const uint8_t* bytes, size_t count, void* user) {
+  input_received((int)(intptr_t)user, bytes, count);
 }
 
 // The system's port list is read once per count (one client for the whole
@@ -160,11 +173,32 @@ bool open_connected(const std::string& device_port, Open open) {
   return ok;
 }
 
+// The name of input device `device`, or "" (listed by a client of its own).
+std::string input_device_name(int device) {
+  RtMidiIn* scan = make_rt_in();
+  std::string name = scan && device < (int)scan->getPortCount() ? scan->getPortName(device) : "";
+  delete scan;
+  return name;
+}
+
 int rt_in_open(int slot, int device, const char* virtual_client, const char* virtual_port) {
-  input_ports[slot] = nullptr;
+  input_ports[slot] = InputPort{};
+  void* user = (void*)(intptr_t)slot;
+  if (on_jack()) {
+    const char* port = virtual_port ? virtual_port : "in";
+    if (virtual_client) {
+      input_ports[slot].jack = jack_midi_in_open(virtual_client, port, nullptr, jack_input_callback, user);
+      return input_ports[slot].jack ? 1 : 0;
+    }
+    std::string source = input_device_name(device);
+    if (source.empty()) return 0;
+    return open_connected(source, [&] {
+      input_ports[slot].jack = jack_midi_in_open("quillon_darvo in", port, source.c_str(), jack_input_callback, user);
+      return input_ports[slot].jack != nullptr;
+    }) ? 1 : 0;
+  }
   RtMidiIn* in = virtual_client ? make_rt_in(virtual_client) : make_rt_in();
   bool ok = false;
-  void* user = (void*)(intptr_t)slot;
   if (in && virtual_client) {
     in->ignoreTypes(true, false, false);
     in->setCallback(rt_input_callback, user);
@@ -173,16 +207,14 @@ int rt_in_open(int slot, int device, const char* virtual_client, const char* vir
   } else if (in && device < (int)in->getPortCount()) {
     in->ignoreTypes(true, false, false);  // system exclusive never reaches the handler
     in->setCallback(rt_input_callback, user);
-    ok = open_connected(in->getPortName(device), [&] {
-      in->openPort(device, "in");
-      return in->isPortOpen();
-    });
+    in->openPort(device, "in");
+    ok = in->isPortOpen();
   }
   if (!ok) {
     delete in;
     return 0;
   }
-  input_ports[slot] = in;
+  input_ports[slot].rt = in;
   return 1;
 }
 
@@ -192,15 +224,17 @@ void rt_in_stop(int slot) {
   while (in_callback[slot].load() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+// Called stopped: no message reaches the handler any more.
 void rt_in_close(int slot) {
-  RtMidiIn* in = input_ports[slot];
-  input_ports[slot] = nullptr;
-  if (!in) return;
-  // The callback stays set: a message on its way meets a stopped slot, while
-  // cancelling it would race the client's thread reading it. Closing the
-  // client waits for that thread, so no call follows.
-  in->closePort();
-  delete in;
+  InputPort in = input_ports[slot];
+  input_ports[slot] = InputPort{};
+  jack_midi_in_close(in.jack);
+  if (in.rt) {
+    // The callback stays set: a message on its way meets a stopped slot,
+    // while cancelling it would race the client's thread reading it.
+    in.rt->closePort();
+    delete in.rt;
+  }
 }
 
 int rt_out_open(int slot, int device) {

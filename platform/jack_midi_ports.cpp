@@ -1,4 +1,4 @@
-#include "platform/jack_midi_out.h"
+#include "platform/jack_midi_ports.h"
 
 #include <jack/jack.h>
 #include <jack/midiport.h>
@@ -12,6 +12,13 @@ struct JackMidiOut {
   jack_ringbuffer_t* queue = nullptr;  // messages as a 32-bit length and the bytes
 };
 
+struct JackMidiIn {
+  jack_client_t* client = nullptr;
+  jack_port_t* port = nullptr;
+  JackMidiReceive receive = nullptr;
+  void* user = nullptr;
+};
+
 namespace {
 
 constexpr size_t kQueueBytes = 16384;
@@ -19,7 +26,7 @@ constexpr size_t kQueueBytes = 16384;
 // The client's process thread: everything queued goes out at the start of
 // the cycle. No lock and no allocation, so stopping the thread anywhere
 // leaves nothing held.
-int process(jack_nframes_t frames, void* arg) {
+int process_out(jack_nframes_t frames, void* arg) {
   JackMidiOut* out = static_cast<JackMidiOut*>(arg);
   void* buffer = jack_port_get_buffer(out->port, frames);
   if (!buffer) return 0;
@@ -37,6 +44,19 @@ int process(jack_nframes_t frames, void* arg) {
   return 0;
 }
 
+int process_in(jack_nframes_t frames, void* arg) {
+  JackMidiIn* in = static_cast<JackMidiIn*>(arg);
+  void* buffer = jack_port_get_buffer(in->port, frames);
+  if (!buffer) return 0;
+  uint32_t count = jack_midi_get_event_count(buffer);
+  for (uint32_t i = 0; i < count; i++) {
+    jack_midi_event_t event;
+    if (jack_midi_event_get(&event, buffer, i) == 0 && event.size > 0)
+      in->receive(event.buffer, event.size, in->user);
+  }
+  return 0;
+}
+
 }  // namespace
 
 JackMidiOut* jack_midi_out_open(const char* client_name, const char* port_name, const char* target) {
@@ -46,7 +66,7 @@ JackMidiOut* jack_midi_out_open(const char* client_name, const char* port_name, 
     out->port = jack_port_register(out->client, port_name, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
     out->queue = jack_ringbuffer_create(kQueueBytes);
   }
-  bool ok = out->port && out->queue && jack_set_process_callback(out->client, process, out) == 0 &&
+  bool ok = out->port && out->queue && jack_set_process_callback(out->client, process_out, out) == 0 &&
             jack_activate(out->client) == 0;
   if (ok && target) ok = jack_connect(out->client, jack_port_name(out->port), target) == 0;
   if (!ok) {
@@ -70,4 +90,28 @@ void jack_midi_out_close(JackMidiOut* out) {
   if (out->client) jack_client_close(out->client);
   if (out->queue) jack_ringbuffer_free(out->queue);
   delete out;
+}
+
+JackMidiIn* jack_midi_in_open(const char* client_name, const char* port_name, const char* source,
+                              JackMidiReceive receive, void* user) {
+  JackMidiIn* in = new JackMidiIn;
+  in->receive = receive;
+  in->user = user;
+  in->client = jack_client_open(client_name, JackNoStartServer, nullptr);
+  if (in->client)
+    in->port = jack_port_register(in->client, port_name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  bool ok = in->port && jack_set_process_callback(in->client, process_in, in) == 0 &&
+            jack_activate(in->client) == 0;
+  if (ok && source) ok = jack_connect(in->client, source, jack_port_name(in->port)) == 0;
+  if (!ok) {
+    jack_midi_in_close(in);
+    return nullptr;
+  }
+  return in;
+}
+
+void jack_midi_in_close(JackMidiIn* in) {
+  if (!in) return;
+  if (in->client) jack_client_close(in->client);
+  delete in;
 }
