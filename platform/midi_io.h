@@ -1,7 +1,8 @@
 // MIDI ports of the host, shaped like the classic multimedia MIDI calls: count
 // the devices, name them, open an input with a handler, open an output and
 // send short messages to it. Two back ends behind the same calls:
-//  - system: RtMidi, on the ALSA sequencer when the machine has one, else JACK;
+//  - system: RtMidi on the ALSA sequencer when the machine has one, else
+//    JACK (listed through RtMidi, opened as jack_midi_ports.h's ports);
 //  - loopback: in-process virtual devices for tests, with a wire that feeds
 //    what an output sends back into an input (scripted through
 //    midi_loopback.h).
