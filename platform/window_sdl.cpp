@@ -9,6 +9,7 @@
 #include <SDL_syswm.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "platform/window_backend.h"
 #include "platform/window_sdl.h"
@@ -17,9 +18,27 @@ namespace {
 
 SDL_Window* window = nullptr;  // owned by the main thread
 
+// Only the drivers that show a window on the desktop: failing those, SDL
+// would take its offscreen driver and the program would run unseen, waiting
+// for keys nobody can type. A display that refuses the connection for a
+// moment (a busy server) gets a few more tries. A driver the user names in
+// SDL_VIDEODRIVER is taken as named.
+constexpr int kVideoTries = 5;
+constexpr int kVideoRetryMs = 200;
+
 bool video_ready() {
   if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
-  return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  if (!std::getenv("SDL_VIDEODRIVER")) {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    bool on_x11 = x11 && *x11, on_wayland = wayland && *wayland;
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, on_x11 == on_wayland ? "x11,wayland" : on_x11 ? "x11" : "wayland");
+  }
+  for (int attempt = 0; attempt < kVideoTries; attempt++) {
+    if (attempt > 0) SDL_Delay(kVideoRetryMs);
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) return true;
+  }
+  return false;
 }
 
 // PC set-1 scan codes of the SDL scancodes; keys without one are absent.
