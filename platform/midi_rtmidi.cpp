@@ -1,8 +1,8 @@
 // MIDI back end on the system's ports through RtMidi: the ALSA sequencer when
 // the machine has one, else JACK. Implements the MidiBackendTable of
-// midi_backend.h; every RtMidi call of the program is here. On JACK, RtMidi
-// only lists the ports: the ports that open are jack_midi_ports.h's, which
-// close without the races of RtMidi's JACK ports.
+// midi_backend.h; every RtMidi call of the program is here. On JACK the
+// ports are listed by a passive JACK client and opened as jack_midi_ports.h's
+// ports, which close without the races of RtMidi's JACK ports.
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 #include <unistd.h>
@@ -99,28 +99,54 @@ std::vector<std::string> scanned_inputs;
 std::vector<std::string> scanned_outputs;
 
 template <typename Port>
-int scan_ports(Port* port, std::vector<std::string>* names) {
-  names->clear();
-  if (!port) return 0;
+void rt_port_names(Port* port, std::vector<std::string>* names) {
+  if (!port) return;
   unsigned n = port->getPortCount();
-  for (unsigned d = 0; d < n; d++) names->push_back(trim(port->getPortName(d)));
+  for (unsigned d = 0; d < n; d++) names->push_back(port->getPortName(d));
   delete port;
-  return (int)n;
+}
+
+// The system's MIDI ports that our inputs (or outputs) can connect to, in
+// device order. On JACK a client that never activates lists them: it joins
+// no graph, so closing it waits for no cycle and stops no thread mid-cycle.
+std::vector<std::string> list_ports(bool for_inputs) {
+  std::vector<std::string> names;
+  if (!on_jack()) {
+    if (for_inputs)
+      rt_port_names(make_rt_in(), &names);
+    else
+      rt_port_names(make_rt_out("quillon_darvo out"), &names);
+    return names;
+  }
+  jack_client_t* client = jack_client_open("quillon_darvo list", JackNoStartServer, nullptr);
+  if (!client) return names;
+  const char** ports =
+      jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, for_inputs ? JackPortIsOutput : JackPortIsInput);
+  for (const char** p = ports; p && *p; p++) names.push_back(*p);
+  if (ports) jack_free(ports);
+  jack_client_close(client);
+  return names;
+}
+
+int scan_ports(bool for_inputs, std::vector<std::string>* names) {
+  names->clear();
+  for (const std::string& name : list_ports(for_inputs)) names->push_back(trim(name));
+  return (int)names->size();
 }
 
 int rt_in_count() {
   std::lock_guard<std::mutex> lock(scan_mutex);
-  return scan_ports(make_rt_in(), &scanned_inputs);
+  return scan_ports(true, &scanned_inputs);
 }
 
 int rt_out_count() {
   std::lock_guard<std::mutex> lock(scan_mutex);
-  return scan_ports(make_rt_out("quillon_darvo out"), &scanned_outputs);
+  return scan_ports(false, &scanned_outputs);
 }
 
 int rt_in_name(int device, std::string* name) {
   std::lock_guard<std::mutex> lock(scan_mutex);
-  if (device >= (int)scanned_inputs.size()) scan_ports(make_rt_in(), &scanned_inputs);
+  if (device >= (int)scanned_inputs.size()) scan_ports(true, &scanned_inputs);
   if (device >= (int)scanned_inputs.size() || scanned_inputs[device].empty()) return 0;
   *name = scanned_inputs[device];
   return 1;
@@ -128,10 +154,16 @@ int rt_in_name(int device, std::string* name) {
 
 int rt_out_name(int device, std::string* name) {
   std::lock_guard<std::mutex> lock(scan_mutex);
-  if (device >= (int)scanned_outputs.size()) scan_ports(make_rt_out("quillon_darvo out"), &scanned_outputs);
+  if (device >= (int)scanned_outputs.size()) scan_ports(false, &scanned_outputs);
   if (device >= (int)scanned_outputs.size() || scanned_outputs[device].empty()) return 0;
   *name = scanned_outputs[device];
   return 1;
+}
+
+// Port `device` of list_ports, or "".
+std::string port_name(bool for_inputs, int device) {
+  std::vector<std::string> names = list_ports(for_inputs);
+  return device < (int)names.size() ? names[device] : "";
 }
 
 // JACK adds a new connection to the graph it runs at the start of a later
@@ -151,12 +183,12 @@ std::vector<std::string> jack_connections(jack_client_t* client, const std::stri
   return names;
 }
 
-// Runs `open`, which connects a new port of ours to `device_port`; on JACK it
+// Runs `open`, which connects a new JACK port of ours to `device_port`, and
 // returns once the graph holds a connection of that port that it did not
 // hold before.
 template <typename Open>
 bool open_connected(const std::string& device_port, Open open) {
-  jack_client_t* client = on_jack() ? jack_client_open("quillon_darvo check", JackNoStartServer, nullptr) : nullptr;
+  jack_client_t* client = jack_client_open("quillon_darvo check", JackNoStartServer, nullptr);
   if (!client) return open();
   std::vector<std::string> before = jack_connections(client, device_port);
   bool ok = open();
@@ -173,14 +205,6 @@ bool open_connected(const std::string& device_port, Open open) {
   return ok;
 }
 
-// The name of input device `device`, or "" (listed by a client of its own).
-std::string input_device_name(int device) {
-  RtMidiIn* scan = make_rt_in();
-  std::string name = scan && device < (int)scan->getPortCount() ? scan->getPortName(device) : "";
-  delete scan;
-  return name;
-}
-
 int rt_in_open(int slot, int device, const char* virtual_client, const char* virtual_port) {
   input_ports[slot] = InputPort{};
   void* user = (void*)(intptr_t)slot;
@@ -190,7 +214,7 @@ int rt_in_open(int slot, int device, const char* virtual_client, const char* vir
       input_ports[slot].jack = jack_midi_in_open(virtual_client, port, nullptr, jack_input_callback, user);
       return input_ports[slot].jack ? 1 : 0;
     }
-    std::string source = input_device_name(device);
+    std::string source = port_name(true, device);
     if (source.empty()) return 0;
     return open_connected(source, [&] {
       input_ports[slot].jack = jack_midi_in_open("quillon_darvo in", port, source.c_str(), jack_input_callback, user);
@@ -239,25 +263,22 @@ void rt_in_close(int slot) {
 
 int rt_out_open(int slot, int device) {
   output_ports[slot] = OutputPort{};
-  RtMidiOut* rt = make_rt_out("quillon_darvo thru");
-  std::string target = rt && device < (int)rt->getPortCount() ? rt->getPortName(device) : "";
-  bool ok = false;
-  if (!target.empty() && on_jack()) {
-    delete rt;  // it only listed the ports, under the name the thru client takes
-    rt = nullptr;
-    ok = open_connected(target, [&] {
+  if (on_jack()) {
+    std::string target = port_name(false, device);
+    if (target.empty()) return 0;
+    return open_connected(target, [&] {
       output_ports[slot].jack = jack_midi_out_open("quillon_darvo thru", "thru", target.c_str());
       return output_ports[slot].jack != nullptr;
-    });
-  } else if (!target.empty()) {
-    ok = open_connected(target, [&] {
-      rt->openPort(device, "thru");
-      return rt->isPortOpen();
-    });
+    }) ? 1 : 0;
   }
-  if (rt && !ok) delete rt;
-  if (rt && ok) output_ports[slot].rt = rt;
-  return ok ? 1 : 0;
+  RtMidiOut* rt = make_rt_out("quillon_darvo thru");
+  if (rt && device < (int)rt->getPortCount()) rt->openPort(device, "thru");
+  if (!rt || !rt->isPortOpen()) {
+    delete rt;
+    return 0;
+  }
+  output_ports[slot].rt = rt;
+  return 1;
 }
 
 int rt_out_open_virtual(int slot, const char* client_name, const char* port_name, int* device) {
