@@ -4,7 +4,9 @@
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 struct JackMidiOut {
   jack_client_t* client = nullptr;
@@ -22,6 +24,23 @@ struct JackMidiIn {
 namespace {
 
 constexpr size_t kQueueBytes = 16384;
+
+// JACK adds a new connection to the graph it runs at the start of a later
+// cycle, after jack_connect has returned: a message sent in between goes out
+// on a port that is not connected yet and is lost (the thru port's first
+// message is the loop probe). A port that connects counts as open once its
+// connection runs, waited for at most this long.
+constexpr double kConnectWaitSeconds = 1.0;
+
+// Connects `source` to `destination` and waits until the graph the server
+// runs holds a connection of `port` (one of the two, ours and new).
+bool connect_and_wait(jack_client_t* client, jack_port_t* port, const char* source, const char* destination) {
+  if (jack_connect(client, source, destination) != 0) return false;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kConnectWaitSeconds);
+  while (jack_port_connected(port) == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return true;
+}
 
 // The client's process thread: everything queued goes out at the start of
 // the cycle. No lock and no allocation, so stopping the thread anywhere
@@ -68,7 +87,7 @@ JackMidiOut* jack_midi_out_open(const char* client_name, const char* port_name, 
   }
   bool ok = out->port && out->queue && jack_set_process_callback(out->client, process_out, out) == 0 &&
             jack_activate(out->client) == 0;
-  if (ok && target) ok = jack_connect(out->client, jack_port_name(out->port), target) == 0;
+  if (ok && target) ok = connect_and_wait(out->client, out->port, jack_port_name(out->port), target);
   if (!ok) {
     jack_midi_out_close(out);
     return nullptr;
@@ -102,7 +121,7 @@ JackMidiIn* jack_midi_in_open(const char* client_name, const char* port_name, co
     in->port = jack_port_register(in->client, port_name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
   bool ok = in->port && jack_set_process_callback(in->client, process_in, in) == 0 &&
             jack_activate(in->client) == 0;
-  if (ok && source) ok = jack_connect(in->client, source, jack_port_name(in->port)) == 0;
+  if (ok && source) ok = connect_and_wait(in->client, in->port, source, jack_port_name(in->port));
   if (!ok) {
     jack_midi_in_close(in);
     return nullptr;

@@ -12,7 +12,8 @@ struct JackMidiOut;
 struct JackMidiIn;
 
 // Opens client `client_name` with output port `port_name` and, when `target`
-// is set, connects it to that JACK port. Null when the server refuses.
+// is set, connects it to that JACK port, returning once the server's graph
+// runs the connection (at most a second). Null when the server refuses.
 JackMidiOut* jack_midi_out_open(const char* client_name, const char* port_name, const char* target);
 
 // Queues one message for the next cycle; false when the queue is full.
@@ -25,7 +26,7 @@ void jack_midi_out_close(JackMidiOut* out);
 typedef void (*JackMidiReceive)(const uint8_t* bytes, size_t count, void* user);
 
 // Opens client `client_name` with input port `port_name` and, when `source`
-// is set, connects that JACK port to it. Null when the server refuses.
+// is set, connects that JACK port to it, as jack_midi_out_open does.
 JackMidiIn* jack_midi_in_open(const char* client_name, const char* port_name, const char* source,
                               JackMidiReceive receive, void* user);
 

@@ -2,7 +2,12 @@
 // the machine has one, else JACK. Implements the MidiBackendTable of
 // midi_backend.h; every RtMidi call of the program is here. On JACK the
 // ports are listed by a passive JACK client and opened as jack_midi_ports.h's
-// ports, which close without the races of RtMidi's JACK ports.
+// ports, which close without the races of RtMidi's JACK ports. A port's
+// client opens with as few other clients of ours about as can be: JACK's
+// client library keeps one wake-up table for all clients of a process, fed
+// by each client's notifications, and a client that opens while another of
+// ours still maps a gone client's entry under its number waits on the wrong
+// word and never runs.
 #include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 #include <unistd.h>
@@ -166,45 +171,6 @@ std::string port_name(bool for_inputs, int device) {
   return device < (int)names.size() ? names[device] : "";
 }
 
-// JACK adds a new connection to the graph it runs at the start of a later
-// cycle, after jack_connect has returned: a message sent in between goes out
-// on a port that is not connected yet and is lost. The thru port's first
-// message is the loop probe, so a port that connects to a device counts as
-// open only once that connection runs (waited for at most this long).
-constexpr double kConnectWaitSeconds = 1.0;
-
-// The connections of JACK port `port` in the graph the server runs now.
-std::vector<std::string> jack_connections(jack_client_t* client, const std::string& port) {
-  std::vector<std::string> names;
-  jack_port_t* p = jack_port_by_name(client, port.c_str());
-  const char** list = p ? jack_port_get_all_connections(client, p) : nullptr;
-  for (const char** c = list; c && *c; c++) names.push_back(*c);
-  if (list) jack_free(list);
-  return names;
-}
-
-// Runs `open`, which connects a new JACK port of ours to `device_port`, and
-// returns once the graph holds a connection of that port that it did not
-// hold before.
-template <typename Open>
-bool open_connected(const std::string& device_port, Open open) {
-  jack_client_t* client = jack_client_open("quillon_darvo check", JackNoStartServer, nullptr);
-  if (!client) return open();
-  std::vector<std::string> before = jack_connections(client, device_port);
-  bool ok = open();
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kConnectWaitSeconds);
-  while (ok && std::chrono::steady_clock::now() < deadline) {
-    std::vector<std::string> now = jack_connections(client, device_port);
-    bool added = std::any_of(now.begin(), now.end(), [&](const std::string& name) {
-      return std::find(before.begin(), before.end(), name) == before.end();
-    });
-    if (added) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  jack_client_close(client);
-  return ok;
-}
-
 int rt_in_open(int slot, int device, const char* virtual_client, const char* virtual_port) {
   input_ports[slot] = InputPort{};
   void* user = (void*)(intptr_t)slot;
@@ -216,10 +182,8 @@ int rt_in_open(int slot, int device, const char* virtual_client, const char* vir
     }
     std::string source = port_name(true, device);
     if (source.empty()) return 0;
-    return open_connected(source, [&] {
-      input_ports[slot].jack = jack_midi_in_open("quillon_darvo in", port, source.c_str(), jack_input_callback, user);
-      return input_ports[slot].jack != nullptr;
-    }) ? 1 : 0;
+    input_ports[slot].jack = jack_midi_in_open("quillon_darvo in", port, source.c_str(), jack_input_callback, user);
+    return input_ports[slot].jack ? 1 : 0;
   }
   RtMidiIn* in = virtual_client ? make_rt_in(virtual_client) : make_rt_in();
   bool ok = false;
@@ -266,10 +230,8 @@ int rt_out_open(int slot, int device) {
   if (on_jack()) {
     std::string target = port_name(false, device);
     if (target.empty()) return 0;
-    return open_connected(target, [&] {
-      output_ports[slot].jack = jack_midi_out_open("quillon_darvo thru", "thru", target.c_str());
-      return output_ports[slot].jack != nullptr;
-    }) ? 1 : 0;
+    output_ports[slot].jack = jack_midi_out_open("quillon_darvo thru", "thru", target.c_str());
+    return output_ports[slot].jack ? 1 : 0;
   }
   RtMidiOut* rt = make_rt_out("quillon_darvo thru");
   if (rt && device < (int)rt->getPortCount()) rt->openPort(device, "thru");
