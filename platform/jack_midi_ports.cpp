@@ -8,15 +8,17 @@
 #include <cstring>
 #include <thread>
 
-struct JackMidiOut {
+// A client with its one port; what both directions share.
+struct JackMidiPort {
   jack_client_t* client = nullptr;
   jack_port_t* port = nullptr;
+};
+
+struct JackMidiOut : JackMidiPort {
   jack_ringbuffer_t* queue = nullptr;  // messages as a 32-bit length and the bytes
 };
 
-struct JackMidiIn {
-  jack_client_t* client = nullptr;
-  jack_port_t* port = nullptr;
+struct JackMidiIn : JackMidiPort {
   JackMidiReceive receive = nullptr;
   void* user = nullptr;
 };
@@ -32,12 +34,23 @@ constexpr size_t kQueueBytes = 16384;
 // connection runs, waited for at most this long.
 constexpr double kConnectWaitSeconds = 1.0;
 
-// Connects `source` to `destination` and waits until the graph the server
-// runs holds a connection of `port` (one of the two, ours and new).
-bool connect_and_wait(jack_client_t* client, jack_port_t* port, const char* source, const char* destination) {
-  if (jack_connect(client, source, destination) != 0) return false;
+// Opens the client and its port, runs `process` (given `arg`) on its cycles
+// and, when `other` is set, connects the port with that JACK port (in the
+// direction `flags` gives) and waits until the graph the server runs holds
+// the connection. False when any step fails; the caller closes what opened.
+bool open_port(JackMidiPort* p, const char* client_name, const char* port_name, unsigned long flags,
+               JackProcessCallback process, void* arg, const char* other) {
+  p->client = jack_client_open(client_name, JackNoStartServer, nullptr);
+  if (!p->client) return false;
+  p->port = jack_port_register(p->client, port_name, JACK_DEFAULT_MIDI_TYPE, flags, 0);
+  if (!p->port || jack_set_process_callback(p->client, process, arg) != 0 || jack_activate(p->client) != 0)
+    return false;
+  if (!other) return true;
+  const char* ours = jack_port_name(p->port);
+  bool output = flags & JackPortIsOutput;
+  if (jack_connect(p->client, output ? ours : other, output ? other : ours) != 0) return false;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kConnectWaitSeconds);
-  while (jack_port_connected(port) == 0 && std::chrono::steady_clock::now() < deadline)
+  while (jack_port_connected(p->port) == 0 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return true;
 }
@@ -80,15 +93,8 @@ int process_in(jack_nframes_t frames, void* arg) {
 
 JackMidiOut* jack_midi_out_open(const char* client_name, const char* port_name, const char* target) {
   JackMidiOut* out = new JackMidiOut;
-  out->client = jack_client_open(client_name, JackNoStartServer, nullptr);
-  if (out->client) {
-    out->port = jack_port_register(out->client, port_name, JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    out->queue = jack_ringbuffer_create(kQueueBytes);
-  }
-  bool ok = out->port && out->queue && jack_set_process_callback(out->client, process_out, out) == 0 &&
-            jack_activate(out->client) == 0;
-  if (ok && target) ok = connect_and_wait(out->client, out->port, jack_port_name(out->port), target);
-  if (!ok) {
+  out->queue = jack_ringbuffer_create(kQueueBytes);
+  if (!out->queue || !open_port(out, client_name, port_name, JackPortIsOutput, process_out, out, target)) {
     jack_midi_out_close(out);
     return nullptr;
   }
@@ -116,13 +122,7 @@ JackMidiIn* jack_midi_in_open(const char* client_name, const char* port_name, co
   JackMidiIn* in = new JackMidiIn;
   in->receive = receive;
   in->user = user;
-  in->client = jack_client_open(client_name, JackNoStartServer, nullptr);
-  if (in->client)
-    in->port = jack_port_register(in->client, port_name, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-  bool ok = in->port && jack_set_process_callback(in->client, process_in, in) == 0 &&
-            jack_activate(in->client) == 0;
-  if (ok && source) ok = connect_and_wait(in->client, in->port, source, jack_port_name(in->port));
-  if (!ok) {
+  if (!open_port(in, client_name, port_name, JackPortIsInput, process_in, in, source)) {
     jack_midi_in_close(in);
     return nullptr;
   }

@@ -12,7 +12,6 @@
 #include <rtmidi/RtMidi.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -217,12 +216,10 @@ void rt_in_close(int slot) {
   InputPort in = input_ports[slot];
   input_ports[slot] = InputPort{};
   jack_midi_in_close(in.jack);
-  if (in.rt) {
-    // The callback stays set: a message on its way meets a stopped slot,
-    // while cancelling it would race the client's thread reading it.
-    in.rt->closePort();
-    delete in.rt;
-  }
+  // The callback stays set: a message on its way meets a stopped slot, while
+  // cancelling it would race the client's thread reading it. Deleting the
+  // port closes it.
+  delete in.rt;
 }
 
 int rt_out_open(int slot, int device) {
@@ -278,10 +275,7 @@ void rt_out_close(int slot, int) {
   OutputPort out = output_ports[slot];
   output_ports[slot] = OutputPort{};
   jack_midi_out_close(out.jack);
-  if (out.rt) {
-    out.rt->closePort();
-    delete out.rt;
-  }
+  delete out.rt;
 }
 
 }  // namespace
