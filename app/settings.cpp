@@ -1,4 +1,4 @@
-// The reader and writer of the 2096-line settings format (settings file,
+// The reader and writer of the 2101-line settings format (settings file,
 // backup and presets).
 #include "app/settings.h"
 
@@ -37,6 +37,15 @@ static void read_machine_int(LineReader& r, std::string& line, Setting& setting,
   int value = setting;
   read_int_value(r, line, value);
   if (!keep) setting = std::clamp(value, lo, hi);
+}
+
+// A port name's line, stored like a machine value. Names longer than any
+// port's are cut.
+static void read_port_name(LineReader& r, std::string& line, std::string& name, bool keep)
+{
+  if (!line_reader_more(r)) return;
+  line_reader_next(r, line);
+  if (!keep) name = trim_blanks(line.substr(0, kPortNameMax));
 }
 
 // The key volume map: rows of 128 lines until the end mark. Rows beyond the
@@ -107,6 +116,10 @@ static void read_all(LineReader& r, bool keep_machine)
   read_int_value(r, line, preset_bank);
   // The bank selects one of two thumbnail rows.
   preset_bank = std::clamp(preset_bank, 0, 1);
+  for (auto& name : midi_in_port_name) read_port_name(r, line, name, keep_machine);
+  read_port_name(r, line, thru_port_name, keep_machine);
+  read_int_value(r, line, resample_mode);
+  resample_mode = std::clamp(resample_mode, 0, 2);
 }
 
 static void read_settings_file(FILE* f, bool keep_machine)
@@ -148,6 +161,14 @@ static void put_int(std::string& out, int v) { put_line(out, signed_int_text(v))
 // The split frequencies and the order of a filter set have no leading blank.
 static void put_bare_int(std::string& out, int v) { put_line(out, std::to_string(v)); }
 static void put_single(std::string& out, float v) { put_line(out, real_text(v, 7)); }
+
+// A line break inside a name would shift every later line.
+static void put_name(std::string& out, std::string name)
+{
+  std::replace(name.begin(), name.end(), '\r', ' ');
+  std::replace(name.begin(), name.end(), '\n', ' ');
+  put_line(out, name);
+}
 
 static void put_reverb(std::string& out, const ReverbParams& p)
 {
@@ -204,13 +225,11 @@ std::string format_settings()
   put_int(out, midi_in2_port);
   put_int(out, midi_in3_port);
   put_int(out, autovolmidi);
-  // A line break inside the name would shift every later line.
-  std::string name = preset_name;
-  std::replace(name.begin(), name.end(), '\r', ' ');
-  std::replace(name.begin(), name.end(), '\n', ' ');
-  out += name;
-  out += "\r\n";
+  put_name(out, preset_name);
   put_int(out, preset_bank);
+  for (const auto& port : midi_in_port_name) put_name(out, port);
+  put_name(out, thru_port_name);
+  put_int(out, resample_mode);
   return out;
 }
 

@@ -34,6 +34,9 @@ int midi_in3_port = 0;
 std::atomic<int> autovolmidi{0};
 std::string preset_name;
 int preset_bank = 0;
+std::string midi_in_port_name[kMidiInputs];
+std::string thru_port_name;
+int resample_mode = 0;
 
 int preset_factory_mark = 0;
 int preset_user_mark = 0;
@@ -87,6 +90,7 @@ void set_default_sound_settings()
   autovolmidi = 0;
   preset_name.clear();
   preset_bank = 0;
+  resample_mode = 0;
 }
 
 void set_default_settings()
@@ -99,4 +103,6 @@ void set_default_settings()
   transpose = 0;
   midi_in2_port = 0;
   midi_in3_port = 0;
+  for (auto& name : midi_in_port_name) name.clear();
+  thru_port_name.clear();
 }

@@ -123,6 +123,20 @@ extern std::string preset_name;
 // 0 factory thumbnails (default), 1 user thumbnails. Main thread only.
 extern int preset_bank;
 
+// ---- Lines 2097..2101 ---------------------------------------------------------------
+
+constexpr int kMidiInputs = 3;   // MIDI inputs open at once
+// Names of the chosen MIDI inputs 1..3 and of the thru port (lines
+// 2097..2100), empty for none (default). A port of that name is preferred
+// to the port numbers when the ports are opened; a preset load keeps them,
+// as it keeps the numbers. Main thread only.
+extern std::string midi_in_port_name[kMidiInputs];
+extern std::string thru_port_name;
+// Kernel family for sounds played at a speed other than 1 (line 2101): 0
+// nearest sample (default), 1 cubic, 2 band-limited; the reader clamps.
+// Main thread only: the engine keeps its own copy for the mixer.
+extern int resample_mode;
+
 // Selection marks of the thumbnail row: the x of the marked factory slot and
 // of the marked user slot, 0 for none. Not stored in the file: kept by the
 // screen code while the full view is shown (0 in the compact view); the
@@ -134,6 +148,7 @@ extern int preset_user_mark;
 
 // Every setting above to its default (also the program image's start values).
 void set_default_settings();
-// Every default but the machine's own values (`full_view`, the MIDI ports,
-// `buffer_size`, `thru_port`, `transpose`), which a preset load leaves alone.
+// Every default but the machine's own values (`full_view`, the MIDI ports
+// and their names, `buffer_size`, `thru_port`, `transpose`), which a preset
+// load leaves alone.
 void set_default_sound_settings();

@@ -231,7 +231,9 @@ TEST_F(FullView, SelectedPresetIsFramedInItsBankColour) {
   // The writer takes the bank from the marks of the full view.
   preset_bank = 0;
   std::string text = format_settings();
-  EXPECT_EQ(text.substr(text.size() - 4), " 1\r\n");
+  size_t bank_line = 0;   // line 2096
+  for (int n = 1; n < 2096; n++) bank_line = text.find('\n', bank_line) + 1;
+  EXPECT_EQ(text.substr(bank_line, 4), " 1\r\n");
   EXPECT_EQ(preset_bank, 1);
 }
 
@@ -489,7 +491,7 @@ TEST_F(FullView, SavedPresetLoadsBackThroughTheMenu) {
   EXPECT_EQ(win_get_title(), "quillon_darvo    mine.preset");
   std::ifstream in(path, std::ios::binary);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2096);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), kSettingsLines);
 
   dialog_clear_history();
   reverb_mode = 0;

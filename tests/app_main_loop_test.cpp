@@ -498,7 +498,7 @@ TEST_F(MainLoopRun, EscAfterStartUpSavesTheSettingsTwice) {
 
   std::vector<std::string> ini = read_lines(folder.path("quillon_darvo.ini"));
   std::vector<std::string> backup = read_lines(folder.path("quillon_darvo_backup.ini"));
-  ASSERT_EQ(ini.size(), 2096u);
+  ASSERT_EQ(ini.size(), static_cast<size_t>(kSettingsLines));
   EXPECT_EQ(ini, backup);
   EXPECT_EQ(ini[2053], "finlist");
   EXPECT_EQ(ini[2087], " 100");  // buffer_size raised to the engine's minimum
@@ -711,8 +711,8 @@ TEST_F(MainLoopRun, SpaceAndTheCloseButtonEndAndSaveToo) {
     ProgramFolder folder(true);
     win_push_key(key);
     EXPECT_EQ(run(), 0) << out;
-    EXPECT_EQ(read_lines(folder.path("quillon_darvo.ini")).size(), 2096u);
-    EXPECT_EQ(read_lines(folder.path("quillon_darvo_backup.ini")).size(), 2096u);
+    EXPECT_EQ(read_lines(folder.path("quillon_darvo.ini")).size(), static_cast<size_t>(kSettingsLines));
+    EXPECT_EQ(read_lines(folder.path("quillon_darvo_backup.ini")).size(), static_cast<size_t>(kSettingsLines));
   }
 }
 

@@ -99,6 +99,8 @@ void disturb_settings()
   transpose = -4;
   preset_name = "x.preset";
   preset_bank = 1;
+  midi_in_port_name[1] = "gone:port";
+  resample_mode = 1;
 }
 
 void expect_defaults_after_keyvol()
@@ -108,6 +110,8 @@ void expect_defaults_after_keyvol()
   EXPECT_FLOAT_EQ(reverb3_params.kreverb1, 0.55f);
   EXPECT_FLOAT_EQ(reverb2_params.Treverb2, 300.0f);
   EXPECT_EQ(eq_bands.lowf, 200);
+  EXPECT_EQ(midi_in_port_name[1], "");
+  EXPECT_EQ(resample_mode, 0);
   EXPECT_EQ(eq_bands.order, 1);
   EXPECT_FLOAT_EQ(keytone_bands.lowg, 2.0f);
   EXPECT_FLOAT_EQ(keyrev_params.kreverb2, 0.34f);
@@ -129,7 +133,7 @@ void expect_row(int row, float value, int from = 0, int to = kKeyvolKeys)
 
 }  // namespace
 
-TEST(SettingsFile, DefaultsWriteAs2096CrLfLinesWithEndMarkAt2054)
+TEST(SettingsFile, DefaultsWriteAs2101CrLfLinesWithEndMarkAt2054)
 {
   TempDir dir;
   std::string path = dir.file("quillon_darvo.ini");
@@ -157,6 +161,9 @@ TEST(SettingsFile, DefaultsWriteAs2096CrLfLinesWithEndMarkAt2054)
   EXPECT_EQ(lines[2088], " 6");       // type_offset
   EXPECT_EQ(lines[2094], "");         // preset_name
   EXPECT_EQ(lines[2095], " 0");       // preset_bank
+  EXPECT_EQ(lines[2096], "");         // first MIDI input's name
+  EXPECT_EQ(lines[2099], "");         // thru port's name
+  EXPECT_EQ(lines[2100], " 0");       // resample_mode
 
   disturb_settings();
   read_settings(path.c_str());
@@ -197,6 +204,10 @@ TEST(SettingsFile, ChangedValuesSurviveWriteAndRead)
   transpose = -12;
   autovolmidi = 64;
   preset_name = "my piano.preset";
+  midi_in_port_name[0] = "system:midi_capture_1";
+  midi_in_port_name[2] = "a2j:Keys [20] (capture): Keys MIDI 1";
+  thru_port_name = "synth:in";
+  resample_mode = 2;
   ASSERT_TRUE(write_settings(path.c_str()));
   std::string written = slurp(path);
 
@@ -218,6 +229,11 @@ TEST(SettingsFile, ChangedValuesSurviveWriteAndRead)
   EXPECT_EQ(transpose, -12);
   EXPECT_EQ(autovolmidi, 64);
   EXPECT_EQ(preset_name, "my piano.preset");
+  EXPECT_EQ(midi_in_port_name[0], "system:midi_capture_1");
+  EXPECT_EQ(midi_in_port_name[1], "");
+  EXPECT_EQ(midi_in_port_name[2], "a2j:Keys [20] (capture): Keys MIDI 1");
+  EXPECT_EQ(thru_port_name, "synth:in");
+  EXPECT_EQ(resample_mode, 2);
   EXPECT_EQ(format_settings(), written);
 }
 
@@ -313,6 +329,10 @@ TEST(SettingsReader, ClampsDelayAndMasterLevel)
   EXPECT_EQ(buffer_size, 50);
   read_with_line(2072, "9");
   EXPECT_EQ(eq_bands.order, 9);
+  read_with_line(2101, "3");
+  EXPECT_EQ(resample_mode, 2);
+  read_with_line(2101, "-1");
+  EXPECT_EQ(resample_mode, 0);
 }
 
 TEST(SettingsReader, LeadingNumberConversion)
@@ -511,12 +531,16 @@ TEST(Presets, LoadKeepsPortsBufferTransposeAndView)
   thru_port = 3;
   autovolmidi = 90;
   preset_bank = 1;
+  resample_mode = 1;
+  midi_in_port_name[0] = "saved:in";
+  thru_port_name = "saved:thru";
   ASSERT_TRUE(save_preset_file(path.c_str()));
   EXPECT_EQ(preset_name, "soft.preset");
 
   set_default_settings();
   midi_in_port = 2;
   midi_in2_port = 1;
+  midi_in_port_name[0] = "here:in";
   preset_name = "other.preset";
   EXPECT_FALSE(load_preset_file(dir.file("none.preset").c_str()));
   EXPECT_FALSE(load_preset_file(dir.path.c_str()));
@@ -533,6 +557,9 @@ TEST(Presets, LoadKeepsPortsBufferTransposeAndView)
   EXPECT_EQ(thru_port, 0);
   EXPECT_EQ(midi_in_port, 2);
   EXPECT_EQ(midi_in2_port, 1);
+  EXPECT_EQ(midi_in_port_name[0], "here:in");
+  EXPECT_EQ(thru_port_name, "");
+  EXPECT_EQ(resample_mode, 1);
   EXPECT_EQ(preset_name, "soft.preset");
 }
 

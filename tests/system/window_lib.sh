@@ -139,7 +139,7 @@ expect_settings_file() {
   [ -f "$work/$1" ] || fail "$1 not written"
   local lines
   lines=$(wc -l <"$work/$1")
-  [ "$lines" -eq 2096 ] || fail "$1 has $lines lines, expected 2096"
+  [ "$lines" -eq 2101 ] || fail "$1 has $lines lines, expected 2101"
   [ "$(sed -n 2054p "$work/$1" | tr -d '\r')" = finlist ] || fail "$1: line 2054 is not finlist"
 }
 
