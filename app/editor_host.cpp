@@ -4,6 +4,7 @@
 #include "app/key_display.h"
 #include "app/mouse_keyboard.h"
 #include "app/screen.h"
+#include "app/take.h"
 #include "midi/voices.h"
 #include "platform/editor_frame.h"
 
@@ -17,12 +18,17 @@ double note_off_due() { return next_due_time.load(); }
 
 void clear_hint() { show_hint(true); }
 
+void serve_queues() {
+  serve_note_off_queue();
+  take_serve();
+}
+
 }  // namespace
 
 void install_editor_host() {
   EditorHost host = {};
   host.mouse_keyboard = full_view_mouse_keyboard;
-  host.serve_note_offs = serve_note_off_queue;
+  host.serve_note_offs = serve_queues;
   host.next_note_off_due = note_off_due;
   host.keys_down = display_keys_down;
   host.keys_up = display_keys_up;

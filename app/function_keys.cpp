@@ -1,6 +1,7 @@
 // Notes from the function keys.
 #include "app/function_keys.h"
 
+#include "app/take.h"
 #include "midi/voices.h"
 #include "platform/window.h"
 
@@ -24,10 +25,12 @@ void function_key_notes(int* key_code) {
       } else if (!function_key_marked[i]) {
         function_key_marked[i] = 1;
         voice_note_on(15, function_key_base + i, 127);
+        take_screen_note(15, function_key_base + i, 127);
       }
     } else if (function_key_marked[i]) {
       function_key_marked[i] = 0;
       voice_note_off(15, function_key_base + i);
+      take_screen_note(15, function_key_base + i, 0);
     }
   }
 }

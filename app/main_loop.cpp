@@ -20,6 +20,7 @@
 #include "app/sample_sets.h"
 #include "app/screen.h"
 #include "app/settings.h"
+#include "app/take.h"
 #include "core/clock.h"
 #include "core/shared_state.h"
 #include "core/text_number.h"
@@ -210,6 +211,7 @@ void key_loop_pass() {
     std::string message = take_pending_message();
     if (!message.empty()) notice(message, "notice");
     serve_note_off_queue();
+    take_serve();
 
     int x = -1, y = -1, wheel = 0, buttons = 0;
     if (!win_mouse(&x, &y, &wheel, &buttons)) {
@@ -270,6 +272,7 @@ void tear_down_sounds() {
 }
 
 int program_end() {
+  take_end();
   int x = 0, y = 0;
   win_get_position(&x, &y);
   window_x = full_view_shown ? x - kTextAreaWidth / 2 + kFullWidth / 2 : x;
@@ -461,6 +464,14 @@ void run_command() {
       break;
     case 'h':
       open_help();
+      key_text.clear();
+      break;
+    case 'w':
+      if (take_running())
+        take_end();
+      else
+        take_start();
+      draw_status_screen();
       key_text.clear();
       break;
     default:

@@ -3,6 +3,7 @@
 
 #include "app/piano_picture.h"
 #include "app/screen.h"
+#include "app/take.h"
 #include "midi/voices.h"
 #include "platform/window.h"
 
@@ -26,10 +27,12 @@ void mouse_keyboard(int x, int y, int buttons) {
       win_circle(key_dot_x[key], is_black_key(key) ? 190 : 220, 5, 0xFF0000, true);
       restrict_to_text_area();
       voice_note_on(kMouseChannel, key, 127);
+      take_screen_note(kMouseChannel, key, 127);
       held_key = key;
     }
   } else if (buttons == 0 && held_key >= 0) {
     voice_note_off(kMouseChannel, held_key);
+    take_screen_note(kMouseChannel, held_key, 0);
     held_key = -1;
     draw_piano_picture();
   }

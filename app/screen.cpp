@@ -8,6 +8,7 @@
 #include "app/piano_picture.h"
 #include "app/sample_sets.h"
 #include "app/settings.h"
+#include "app/take.h"
 #include "app/thumbnails.h"
 #include "core/text_number.h"
 #include "platform/window.h"
@@ -123,6 +124,8 @@ void draw_status_screen() {
                                          "[R]reverb3  [T]edit"};
   print_at(11, 21, kReverb[clamp_int(reverb_mode.load(), 0, 3)]);
   print_at(8, 21, "[P]presets  [M]midi");
+  std::string take = take_status_text();
+  if (!take.empty()) print_at(4, 1, take);
   win_locate(1, 1);
   master_level_slider(-1, -1, 0);
   if (full_view_shown) show_hint(false);

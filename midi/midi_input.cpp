@@ -13,6 +13,7 @@
 #include "core/settings_values.h"
 #include "core/shared_state.h"
 #include "core/text_number.h"
+#include "midi/take_queue.h"
 #include "midi/voices.h"
 #include "platform/dialogs.h"
 #include "platform/midi_io.h"
@@ -63,10 +64,11 @@ void add_auxvar() {
   }
 }
 
-// Opens and starts one input; shows the notice of its failure.
+// Opens and starts one input; shows the notice of its failure. The handler
+// gets the slot as its instance value: the input's take queue.
 void open_input(int slot, int port, const std::string& open_error, const std::string& start_error) {
   int handle = 0;
-  if (!midi_in_open(&handle, port - 1, midi_input_handler, 0)) {
+  if (!midi_in_open(&handle, port - 1, midi_input_handler, (uintptr_t)slot)) {
     notice(open_error);
     return;
   }
@@ -287,8 +289,10 @@ void midi_dispatch(uint32_t message, double now) {
   }
 }
 
-void midi_input_handler(int, uint32_t kind, uintptr_t, uintptr_t param1, uintptr_t) {
+void midi_input_handler(int, uint32_t kind, uintptr_t instance, uintptr_t param1, uintptr_t) {
   double now = program_clock();
+  // A take keeps what was played, before the gate and the guard decide.
+  if (kind == kMidiShortMessage) take_queue_push((int)instance, now, (uint32_t)param1);
 
   // Rate gate: a burst of about 50 messages passes, then on average one per
   // 2 ms for all inputs together. A dropped message lets the next one pass.

@@ -65,6 +65,8 @@ void close_midi_ports();
 // no lock of its own: call it under handler_guard or with every input closed.
 void midi_dispatch(uint32_t message, double now);
 
-// The input handler registered for every input.
+// The input handler registered for every input; its instance value is the
+// input's slot (0..2), whose take queue (midi/take_queue.h) gets every short
+// message while a take runs.
 void midi_input_handler(int handle, uint32_t kind, uintptr_t instance,
                         uintptr_t param1, uintptr_t param2);

@@ -621,8 +621,11 @@ std::vector<ScriptStep> key_script;
 size_t key_script_next = 0;
 double key_script_time = -1.0;
 
+std::thread::id key_script_thread;  // the main loop's; MIDI threads read the clock too
+
 double key_script_clock() {
   double now = steady_seconds();
+  if (std::this_thread::get_id() != key_script_thread) return now;
   if (key_script_time < 0) key_script_time = now;
   if (key_script_next < key_script.size() &&
       now >= key_script_time + key_script[key_script_next].after) {
@@ -648,6 +651,7 @@ class MainLoopScript : public MainLoopRun {
     key_script = steps;
     key_script_next = 0;
     key_script_time = -1.0;
+    key_script_thread = std::this_thread::get_id();
     program_clock = key_script_clock;
     int status = run();
     program_clock = steady_seconds;
@@ -796,4 +800,129 @@ TEST_F(MainLoopRun, ReloadOfASetWhoseFilesVanishedFreesItsWavesBeforeLoadingSetZ
   // of set 1's waves only when those were destroyed.
   EXPECT_EQ(vanished_set_wave_before, 0);
   EXPECT_EQ(vanished_set_wave_after, 0);
+}
+
+// ---- Takes ----
+
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <regex>
+
+#include "midi/midi_file.h"
+
+namespace {
+
+int take_keyboard = 0;  // the loopback input the takes are played on
+
+// Not waiting for the delivery: the script runs inside the clock, which
+// the main thread may read holding the voice lock.
+void send_to_take(std::vector<uint8_t> bytes) { midi_loop_send(take_keyboard, bytes.data(), bytes.size()); }
+
+// A phrase of two steps 0.2 s apart: a note and the pedal from the keyboard
+// and F1 held, then all of them let go.
+const ScriptStep kPhraseDown = {0.2, {}, [] {
+                                  send_to_take({0x90, 60, 100});
+                                  send_to_take({0xB0, 64, 127});
+                                  win_headless_set_key_down(kScanF1, true);
+                                }};
+const ScriptStep kPhraseUp = {0.2, {}, [] {
+                                send_to_take({0x80, 60, 0});
+                                send_to_take({0xB0, 64, 0});
+                                win_headless_set_key_down(kScanF1, false);
+                              }};
+
+void limit_file_size(rlim_t bytes) {
+  rlimit limit;
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = bytes;
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+class Takes : public MainLoopScript {
+ protected:
+  void SetUp() override {
+    MainLoopScript::SetUp();
+    midi_loop_reset();
+    take_keyboard = midi_loop_add_input("keys");
+    midi_loop_add_output("module");
+  }
+  void TearDown() override {
+    midi_loop_reset();
+    MainLoopScript::TearDown();
+  }
+  // The files in save/takes (none when the folder is missing).
+  static std::vector<std::string> takes() {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("save/takes", error)) names.push_back(entry.path().filename());
+    return names;
+  }
+};
+
+}  // namespace
+
+TEST_F(Takes, WStartsAndEndsATakeOfTheKeyboardAndTheFunctionKeysUntransposed) {
+  ProgramFolder folder(true);
+  set_default_settings();
+  transpose = 2;
+  ASSERT_TRUE(write_settings("quillon_darvo.ini"));
+  set_default_settings();
+  // A take of the phrase, then one of nothing, which leaves no file.
+  ASSERT_EQ(run_script({{0.0, {"w"}}, kPhraseDown, kPhraseUp, {0.2, {"W"}}, {0.2, {"w"}}, {0.2, {"w"}}}), 0) << out;
+
+  EXPECT_NE(out.find("[W]rec"), std::string::npos) << out;
+  std::vector<std::string> names = takes();
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_TRUE(std::regex_match(names[0], std::regex("take-[0-9]{8}-[0-9]{6}\\.mid"))) << names[0];
+  EXPECT_NE(out.find(names[0]), std::string::npos) << "the status screen does not show the name\n" << out;
+
+  std::ifstream f(fs::path("save/takes") / names[0], std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  MidiFile take;
+  ASSERT_EQ(read_midi_file(bytes.data(), bytes.size(), &take), "");
+  EXPECT_EQ(take.format, 0);
+  // Key 60 as played (sounding as 62); F1 plays key 48 on channel 16, kept as
+  // the 46 that a keyboard would send for it.
+  std::vector<uint32_t> down, up;
+  for (const MidiFileEvent& e : take.events) (e.seconds < 0.1 ? down : up).push_back(e.message);
+  std::sort(down.begin(), down.end());
+  std::sort(up.begin(), up.end());
+  EXPECT_EQ(down, (std::vector<uint32_t>{0x643C90, 0x7F2E9F, 0x7F40B0}));
+  EXPECT_EQ(up, (std::vector<uint32_t>{0x002E8F, 0x003C80, 0x0040B0}));
+  EXPECT_EQ(take.events[0].seconds, 0.0);
+  EXPECT_NEAR(take.events.back().seconds, 0.2, 0.06);
+}
+
+// A take that cannot be written (the disk is full, or save/takes is in the
+// way) ends with a notice naming the folder and leaves nothing there; the
+// program plays on, and ending it ends the take that runs then.
+TEST_F(Takes, ATakeThatCannotBeWrittenIsToldAndPlayingGoesOn) {
+  signal(SIGXFSZ, SIG_IGN);  // a file past the size limit fails to grow instead
+  struct Case {
+    const char* what;
+    std::vector<ScriptStep> steps;
+    size_t files;
+  } cases[] = {
+      {"disk full, then a take ended by Esc",
+       {{0.0, {"w"}}, kPhraseDown, kPhraseUp, {0.2, {"w"}, [] { limit_file_size(20); }},
+        {0.3, {"w"}, [] { limit_file_size(RLIM_INFINITY); }}, kPhraseDown, kPhraseUp},
+       1},
+      {"save/takes is a file",
+       {{0.0, {"w"}, [] { std::ofstream("save/takes") << "in the way"; }}, kPhraseDown, kPhraseUp, {0.2, {"w"}}},
+       0},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ProgramFolder folder(true);
+    dialog_clear_history();
+    EXPECT_EQ(run_script(c.steps), 0) << out;
+    limit_file_size(RLIM_INFINITY);
+    EXPECT_EQ(takes().size(), c.files);
+    std::vector<std::string> notices;
+    for (const DialogRecord& d : dialog_history()) notices.push_back(d.text);
+    EXPECT_EQ(notices, std::vector<std::string>{"error can't save the take in save/takes/ !"});
+    EXPECT_EQ(read_lines(folder.path("quillon_darvo.ini")).size(), static_cast<size_t>(kSettingsLines));
+  }
 }
