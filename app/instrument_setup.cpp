@@ -34,12 +34,12 @@ void install_effects() {
   compute_eq_coefficients();
 }
 
-std::string set_up_sample_set(const std::string& folder, double now, void (*loading)()) {
+std::string set_up_sample_set(const SoundFolders& folders, double now, void (*loading)()) {
   // The effects first: the sample pass below uses the output format and the
   // clamped key reverb parameters.
   read_output_format();
   install_effects();
-  if (!sample_set_complete(piano_sound, folder)) piano_sound = 0;
+  if (!sample_set_complete(piano_sound, folders)) piano_sound = 0;
   if (piano_sound != loaded_sound) {
     // Waves kept for a reload of the same set are still held when that set
     // has since become incomplete and set 0 is loaded instead.
@@ -47,7 +47,7 @@ std::string set_up_sample_set(const std::string& folder, double now, void (*load
       if (wave[w] >= 0) FBS_DESTROY_WAVE(&wave[w]);
     loaded_sound = piano_sound;
     if (loading) loading();
-    std::string failure = load_sample_set(loaded_sound, wave, folder);
+    std::string failure = load_sample_set(loaded_sound, wave, folders);
     if (!failure.empty()) return failure;
     copy_unfiltered_samples(wave);
   }

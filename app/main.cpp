@@ -1,14 +1,56 @@
-// Entry point of the instrument: works from its own folder, needs a display,
-// and ends with the main loop's status (0 normal end, 1 fatal start-up error).
+// Entry point of the instrument: answers --help and --version, finds its
+// folders, needs a display, and ends with the main loop's status (0 normal
+// end, 1 fatal start-up error). Other arguments are ignored.
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "app/main_loop.h"
+#include "app/program_folders.h"
+#include "core/paths.h"
 #include "platform/process.h"
 #include "platform/window.h"
 #include "platform/window_sdl.h"
 
-int main() {
-  process_enter_exe_folder();
+namespace {
+
+void print_help() {
+  std::printf(
+      "usage: quillon_darvo [--help] [--version]\n"
+      "A sampled piano for MIDI keyboards: piano sample sets, per-key volume, tone\n"
+      "and reverb, an equalizer, reverb and automatic volume. Keys in its window\n"
+      "switch the features; H shows the help text.\n"
+      "\n"
+      "Its folders here:\n"
+      "  sample sets, pictures, factory presets  %s\n"
+      "  settings (quillon_darvo.ini)            %s\n"
+      "  saves, presets, recording.wav           %s\n"
+      "  sample sets of your own                 %s\n",
+      data_folder().c_str(), config_folder().c_str(), user_data_folder().c_str(),
+      (installed_layout() ? user_sounds_folder() : data_folder() + "sounds/").c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; i++) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("quillon_darvo %s\n", QD_VERSION);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--help") == 0) {
+      choose_layout(process_exe_folder());
+      print_help();
+      return 0;
+    }
+  }
+  std::string error = set_up_program_folders();
+  if (!error.empty()) {
+    std::fprintf(stderr, "quillon_darvo: %s\n", error.c_str());
+    return 1;
+  }
+  // The portable program works in its own folder, where all its files are.
+  if (!installed_layout()) process_enter_exe_folder();
   win_install_sdl_display();
   if (!has_display()) {
     std::fputs("quillon_darvo: no display to open the window on (is DISPLAY set?)\n", stderr);
@@ -16,5 +58,6 @@ int main() {
   }
   int status = run_main_loop();
   win_close();
+  remove_private_scratch_folder();
   return status;
 }

@@ -17,11 +17,13 @@
 #include "app/mouse_keyboard.h"
 #include "app/piano_picture.h"
 #include "app/presets_menu.h"
+#include "app/program_folders.h"
 #include "app/sample_sets.h"
 #include "app/screen.h"
 #include "app/settings.h"
 #include "app/take.h"
 #include "core/clock.h"
+#include "core/paths.h"
 #include "core/shared_state.h"
 #include "core/text_number.h"
 #include "effects/autovol.h"
@@ -120,9 +122,10 @@ void show_loading_line() {
 // ---- Help ----
 
 void open_help() {
-  // The help viewer is the desktop's own: readme.txt sits in the program's
-  // folder, which is the current folder. The shell returns at once.
-  const char* argv[] = {"sh", "-c", "xdg-open readme.txt >/dev/null 2>&1 &", nullptr};
+  // The help viewer is the desktop's own. The shell returns at once; the
+  // file's name reaches xdg-open as an argument, never as shell text.
+  std::string readme = data_folder() + "readme.txt";
+  const char* argv[] = {"sh", "-c", "xdg-open \"$1\" >/dev/null 2>&1 &", "sh", readme.c_str(), nullptr};
   pid_t pid;
   if (posix_spawnp(&pid, "sh", nullptr, nullptr, const_cast<char* const*>(argv), environ) == 0) {
     waitpid(pid, nullptr, 0);
@@ -163,7 +166,7 @@ void stop_engine() {
 // then the key markers and the key-volume undo history. Returns 0, or 1 after
 // a fatal error.
 int sample_cycle() {
-  std::string failure = set_up_sample_set(QD_SOUNDS_FOLDER, win_timer(), show_loading_line);
+  std::string failure = set_up_sample_set(program_sound_folders(), win_timer(), show_loading_line);
   if (!failure.empty()) {
     int status = fatal_start_up_error(failure);
     stop_engine();
@@ -271,15 +274,23 @@ void tear_down_sounds() {
   }
 }
 
+// Writes the settings into the settings folder. A file that cannot be
+// written gets a notice; the one there before stays whole.
+void save_settings_file(const char* name) {
+  std::string path = config_folder() + name;
+  make_folders(config_folder());
+  if (!write_settings(path.c_str())) notice("not saved :" + path, "notice");
+}
+
 int program_end() {
   take_end();
   int x = 0, y = 0;
   win_get_position(&x, &y);
   window_x = full_view_shown ? x - kTextAreaWidth / 2 + kFullWidth / 2 : x;
   window_y = y;
-  write_settings("quillon_darvo.ini");
+  save_settings_file("quillon_darvo.ini");
   win_sleep_ms(100);
-  write_settings("quillon_darvo_backup.ini");
+  save_settings_file("quillon_darvo_backup.ini");
   destroy_pictures();
   destroy_key_markers();
   return 0;
@@ -594,12 +605,13 @@ NextCycle plan_after_teardown(bool reload, bool key_was_m, int buffer_size_now, 
 int run_main_loop() {
   set_default_settings();  // also the equalizer and key tone defaults
   process_raise_priority();
-  read_settings("quillon_darvo.ini");
+  read_settings((config_folder() + "quillon_darvo.ini").c_str());
   read_desktop_size();
   install_key_source();
   install_editor_host();
   fbs_set_text_sink(engine_text_line);
   build_window();
+  make_user_folders();
   reset_channel_volumes();
 
   NextCycle next = kEngineCycle;

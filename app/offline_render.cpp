@@ -24,13 +24,13 @@
 #include "app/sample_sets.h"
 #include "app/settings.h"
 #include "core/clock.h"
+#include "core/paths.h"
 #include "engine/fbs.h"
 #include "engine/wav_read.h"
 #include "engine/wav_text.h"
 #include "midi/midi_file.h"
 #include "midi/midi_input.h"
 #include "midi/voices.h"
-#include "platform/process.h"
 
 namespace {
 
@@ -162,7 +162,7 @@ std::string load_midi_file(const std::string& path, MidiFile* midi) {
 // the live program's set-up with the set of piano_sound from `sounds`.
 // Returns an empty text or the failure. ----
 
-std::string start_instrument(const std::string& sounds) {
+std::string start_instrument(const SoundFolders& sounds) {
   reset_midi_timing();
   reset_channel_volumes();
   clear_note_counters();
@@ -221,6 +221,12 @@ bool parse_render_arguments(int argc, const char* const* argv, RenderOptions* op
     std::string a = argv[i];
     if (a == "--quiet") {
       options->quiet = true;
+    } else if (a == "--help" && argc == 2) {
+      options->help = true;
+      return true;
+    } else if (a == "--version" && argc == 2) {
+      options->version = true;
+      return true;
     } else if (a == "--settings" && i + 1 < argc) {
       options->settings_path = argv[++i];
     } else if (a.size() > 1 && a[0] == '-') {
@@ -237,7 +243,6 @@ bool parse_render_arguments(int argc, const char* const* argv, RenderOptions* op
 
 int render_midi_file(const RenderOptions& options) {
   fbs_set_text_sink(options.quiet ? engine_line_dropped : engine_line_to_stderr);
-  std::string folder = process_exe_folder();
   MidiFile midi;
   std::string error = load_midi_file(options.midi_path, &midi);
   if (!error.empty()) return fail(error);
@@ -246,7 +251,7 @@ int render_midi_file(const RenderOptions& options) {
                 " s, longer than a WAV file can hold");
 
   set_default_settings();
-  std::string settings = options.settings_path.empty() ? folder + "quillon_darvo.ini" : options.settings_path;
+  std::string settings = options.settings_path.empty() ? config_folder() + "quillon_darvo.ini" : options.settings_path;
   if (!options.settings_path.empty()) {
     size_t length = 0;
     errno = 0;
@@ -260,7 +265,7 @@ int render_midi_file(const RenderOptions& options) {
   if (!out.open(options.wav_path, &error)) return fail(error);
   program_clock = virtual_clock;
   virtual_now = 0.0;
-  error = start_instrument(folder + QD_SOUNDS_FOLDER);
+  error = start_instrument(program_sound_folders());
   if (!error.empty()) {
     out.discard();
     FBS_EXIT();

@@ -5,6 +5,7 @@
 
 #include "app/main_loop.h"
 #include "app/screen.h"
+#include "core/paths.h"
 #include "platform/window.h"
 
 int key_dot_x[128];
@@ -55,12 +56,12 @@ int piano_key_at(int x, bool white_row) {
 }
 
 void load_piano_picture() {
-  if (clean_picture == nullptr) clean_picture = load_picture("bmp/piano.bmp", kPianoWidth, kPianoHeight);
+  if (clean_picture == nullptr) clean_picture = load_picture((data_folder() + "bmp/piano.bmp").c_str(), kPianoWidth, kPianoHeight);
 }
 
 void load_key_picture_and_geometry() {
   if (dotted_picture != nullptr) return;
-  dotted_picture = load_picture("bmp/piano.bmp", kPianoWidth, kPianoHeight);
+  dotted_picture = load_picture((data_folder() + "bmp/piano.bmp").c_str(), kPianoWidth, kPianoHeight);
   draw_piano_picture();
   // Each key's dot sits on the key itself: a white key's in the middle of
   // its lower part, a black key's near its top.

@@ -2,42 +2,34 @@
 #include "app/presets_menu.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "app/main_loop.h"
 #include "app/screen.h"
 #include "app/settings.h"
+#include "core/paths.h"
 #include "core/shared_state.h"
 #include "platform/dialogs.h"
 #include "platform/window.h"
 
 namespace {
 
-std::string current_folder() {
-  char buf[4096];
-  return getcwd(buf, sizeof buf) ? std::string(buf) : std::string();
-}
-
 bool regular_file(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The file dialog in the program's "save" folder, and its name checked as
+// The file dialog in the user's "save" folder, and its name checked as
 // check_preset_name() does: true for a good name; a name with another
 // extension is shown as "bad name ". A name given relative to the dialog's
-// folder is made whole, so it still names the file there once the current
-// folder is back.
+// folder is made whole.
 bool ask_preset_name(const char* title, std::string* name) {
-  std::string program_folder = current_folder();
-  bool in_save = chdir("save") == 0;
-  std::string dialog_folder = current_folder();
-  std::string chosen = file_dialog(title, "*.preset");
-  if (in_save && chdir(program_folder.c_str()) != 0) return false;  // the program's folder is gone
+  std::string folder = user_data_folder() + "save/";
+  make_folders(folder);
+  std::string chosen = file_dialog(title, folder + "*.preset");
   int checked = check_preset_name(chosen, *name);
   if (checked < 0) notice("bad name " + *name, "notice");
   if (checked != 1) return false;
-  if ((*name)[0] != '/' && !dialog_folder.empty()) *name = dialog_folder + "/" + *name;
+  if ((*name)[0] != '/') *name = folder + *name;
   return true;
 }
 
@@ -73,9 +65,11 @@ void save_preset() {
   std::string name;
   if (!ask_preset_name("save preset", &name)) return;
   if (confirm("save in " + name + " ?", "save preset") != "yes") return;
-  // A preset that could not be written is not reported as saved; the menu
-  // stays open.
-  if (!save_preset_file(name.c_str())) return;
+  // A preset that could not be written is reported; the menu stays open.
+  if (!save_preset_file(name.c_str())) {
+    notice("not saved :" + name, "notice");
+    return;
+  }
   notice("preset saved as " + name, "notice");
   show_window_title();
   key_text = " ";
@@ -100,7 +94,7 @@ bool load_preset(const std::string& path) {
 }
 
 bool load_thumbnail_preset(int bank, int slot) {
-  bool loaded = load_preset(thumbnail_preset_path("", bank, slot));
+  bool loaded = load_preset(thumbnail_preset_path(bank, slot));
   preset_bank = bank;
   if (loaded) post_pending_key("reload");
   return loaded;

@@ -3,12 +3,41 @@
 #include <cstdio>
 
 #include "app/offline_render.h"
+#include "app/program_folders.h"
+#include "core/paths.h"
+
+namespace {
+
+const char kUsage[] = "usage: quillon_render IN.mid OUT.wav [--settings FILE] [--quiet]\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
   RenderOptions options;
   if (!parse_render_arguments(argc, argv, &options)) {
-    std::fprintf(stderr, "usage: quillon_render IN.mid OUT.wav [--settings FILE] [--quiet]\n");
+    std::fputs(kUsage, stderr);
     return 1;
   }
-  return render_midi_file(options);
+  if (options.version) {
+    std::printf("quillon_render %s\n", QD_VERSION);
+    return 0;
+  }
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    std::printf(
+        "Plays the MIDI file IN.mid through the instrument, with the settings and\n"
+        "sample set of quillon_darvo, and writes the sound to the WAV file OUT.wav\n"
+        "(44100 Hz, 16-bit stereo).\n"
+        "  --settings FILE  the settings from FILE instead of quillon_darvo.ini\n"
+        "  --quiet          no progress line\n");
+    return 0;
+  }
+  std::string error = set_up_program_folders();
+  if (!error.empty()) {
+    std::fprintf(stderr, "quillon_render: %s\n", error.c_str());
+    return 1;
+  }
+  int status = render_midi_file(options);
+  remove_private_scratch_folder();
+  return status;
 }

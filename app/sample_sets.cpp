@@ -30,37 +30,55 @@ std::string sample_wav_name(int set, int n, const std::string& folder) {
   return folder + sample_set_prefix(set) + "_" + std::to_string(n) + ".wav";
 }
 
-int sample_set_complete(int set, const std::string& folder) {
-  if (set == 0) return 1;
-  if (set < 0 || set >= kSetCount) return 0;
+SoundFolders program_sound_folders() { return SoundFolders(user_sounds_folder(), shipped_sounds_folder()); }
+
+namespace {
+
+// Every sample of the set in one folder, in either form.
+bool set_files_in(int set, const std::string& folder) {
   for (int w = 0; w < kSamplesPerSet; w++) {
     int n = sample_number(w);
     if (!file_exists(sample_mp3_name(set, n, folder)) && !file_exists(sample_wav_name(set, n, folder)))
-      return 0;
+      return false;
   }
-  return 1;
+  return true;
 }
 
-int next_sample_set(int set, const std::string& folder) {
+}  // namespace
+
+std::string sample_set_folder(int set, const SoundFolders& folders) {
+  if (!folders.user.empty() && set >= 0 && set < kSetCount && set_files_in(set, folders.user)) return folders.user;
+  return folders.shipped;
+}
+
+int sample_set_complete(int set, const SoundFolders& folders) {
+  if (set == 0) return 1;
+  if (set < 0 || set >= kSetCount) return 0;
+  if (!folders.user.empty() && set_files_in(set, folders.user)) return 1;
+  return set_files_in(set, folders.shipped) ? 1 : 0;
+}
+
+int next_sample_set(int set, const SoundFolders& folders) {
   if (set >= kSetCount - 1) return 0;
   for (int s = set + 1; s <= kSetCount - 1; s++)
-    if (sample_set_complete(s, folder)) return s;
+    if (sample_set_complete(s, folders)) return s;
   return 0;
 }
 
-int previous_sample_set(int set, const std::string& folder) {
+int previous_sample_set(int set, const SoundFolders& folders) {
   if (set == 1) return 0;
   int start = set <= 0 ? kSetCount - 1 : (set - 1 < kSetCount - 1 ? set - 1 : kSetCount - 1);
   for (int s = start; s >= 1; s--)
-    if (sample_set_complete(s, folder)) return s;
+    if (sample_set_complete(s, folders)) return s;
   return 0;
 }
 
-int digit_sample_set(int digit, const std::string& folder) {
-  return previous_sample_set(digit + 1, folder);
+int digit_sample_set(int digit, const SoundFolders& folders) {
+  return previous_sample_set(digit + 1, folders);
 }
 
-std::string load_sample_set(int set, int waves[kSamplesPerSet], const std::string& folder) {
+std::string load_sample_set(int set, int waves[kSamplesPerSet], const SoundFolders& folders) {
+  const std::string folder = sample_set_folder(set, folders);
   for (int w = 0; w < kSamplesPerSet; w++) waves[w] = -1;
   std::string failure;
   for (int w = 0; w < kSamplesPerSet && failure.empty(); w++) {
@@ -111,20 +129,20 @@ void build_velocity_curve(int loaded_set, int velo_mode) {
   }
 }
 
-std::string set_prompt_line(int set, const std::string& folder) {
+std::string set_prompt_line(int set, const SoundFolders& folders) {
   if (set == 0) return " 0 -> piano";
   std::string s = std::to_string(set);
-  if (sample_set_complete(set, folder)) return " " + s + " -> piano" + s;
+  if (sample_set_complete(set, folders)) return " " + s + " -> piano" + s;
   return " " + s + " ->";
 }
 
-int set_prompt_answer(const char* answer, int* piano_sound, const std::string& folder) {
+int set_prompt_answer(const char* answer, int* piano_sound, const SoundFolders& folders) {
   if (answer == nullptr || piano_sound == nullptr || answer[0] == 0) return 0;
   double value = finite_leading_number(answer);
   // Sets outside 0..14 are never complete, so a far-off number changes nothing.
   if (value < -1 || value > kSetCount) return 0;
   int v = (int)std::nearbyint(value);
-  if (v == *piano_sound || !sample_set_complete(v, folder)) return 0;
+  if (v == *piano_sound || !sample_set_complete(v, folders)) return 0;
   *piano_sound = v + 1;
   return 1;
 }

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/paths.h"
 #include "core/settings_lines.h"
 #include "core/text_file.h"
 #include "core/text_number.h"
@@ -278,9 +279,9 @@ const char* preset_slot_name(int bank, int slot)
   return nullptr;
 }
 
-std::string thumbnail_preset_path(const std::string& program_dir, int bank, int slot)
+std::string thumbnail_preset_path(int bank, int slot)
 {
   const char* name = preset_slot_name(bank, slot);
   if (!name) return std::string();
-  return program_dir + (bank == 0 ? "bmp/" : "save/user/") + name + ".preset";
+  return (bank == 0 ? data_folder() + "bmp/" : user_data_folder() + "save/user/") + name + ".preset";
 }

@@ -51,10 +51,11 @@ bool save_preset_file(const char* path);
 bool load_preset_file(const char* path);
 
 // Thumbnail presets, slot 0..4 left to right on the thumbnail row: bank 0
-// factory (granpiano1, granpiano2, granpiano, upright, epiano under "bmp/"),
-// bank 1 user (user1..user5 under "save/user/"). preset_slot_name gives the
-// bare name (null for a bad bank or slot), which also names the slot's
-// thumbnail picture; thumbnail_preset_path gives program_dir + folder + name
-// + ".preset" (empty for a bad bank or slot). program_dir ends in "/" or is empty.
+// factory (granpiano1, granpiano2, granpiano, upright, epiano under "bmp/"
+// of the data folder), bank 1 user (user1..user5 under "save/user/" of the
+// user's data folder). preset_slot_name gives the bare name (null for a bad
+// bank or slot), which also names the slot's thumbnail picture;
+// thumbnail_preset_path gives folder + name + ".preset" (empty for a bad bank
+// or slot).
 const char* preset_slot_name(int bank, int slot);
-std::string thumbnail_preset_path(const std::string& program_dir, int bank, int slot);
+std::string thumbnail_preset_path(int bank, int slot);

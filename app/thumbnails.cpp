@@ -6,6 +6,7 @@
 #include "app/presets_menu.h"
 #include "app/screen.h"
 #include "app/settings.h"
+#include "core/paths.h"
 #include "platform/window.h"
 
 int hovered_thumbnail_x = 0;
@@ -44,7 +45,7 @@ void load_thumbnails() {
   if (thumbnails_loaded) return;
   for (int bank = 0; bank < 2; bank++)
     for (int s = 0; s < kThumbnailSlots; s++)
-      thumbnail[bank][s] = load_picture(("bmp/" + std::string(preset_slot_name(bank, s)) + ".bmp").c_str(),
+      thumbnail[bank][s] = load_picture((data_folder() + "bmp/" + preset_slot_name(bank, s) + ".bmp").c_str(),
                                         kThumbnailWidth, kThumbnailHeight);
   thumbnails_loaded = true;
 }

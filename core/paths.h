@@ -1,25 +1,54 @@
 // Where the instrument's files live; every path the program reads or writes
-// starts from one of these folders. Portable: the program's folder (the
-// current folder once the program has entered it) holds everything.
-// Installed: read-only data under the prefix's share/quillon_darvo/, the
-// user's files in the XDG folders.
+// starts from one of these folders.
 //
-// Each folder is empty (the current folder) or ends in "/". The layout is
-// chosen once at start-up on the main thread, before any other thread
-// starts; every thread may read it afterwards.
+// Portable: the executable's folder holds sounds/ and can be written, so it
+// holds everything (a build's run folder, an unpacked copy).
+// Installed: the executable sits in <prefix>/bin/; read-only data comes from
+// <prefix>/share/quillon_darvo/, the plug-ins from <prefix>/lib/quillon_darvo/,
+// and the user's files go to the XDG folders (their variables when set to an
+// absolute path, else ~/.config, ~/.local/share, ~/.cache; the scratch files
+// to $XDG_RUNTIME_DIR or a private temporary folder).
+//
+// Each folder is empty (the current folder) or ends in "/". Until
+// choose_layout() runs, every folder is the current folder (tests rely on
+// that). The layout is chosen once at start-up on the main thread, before any
+// other thread starts; every thread may read it afterwards.
 #pragma once
 #include <string>
 
 // Read-only data: sounds/, bmp/ (pictures, factory presets), readme.txt.
 std::string data_folder();
+// The output plug-ins.
+std::string plugin_folder();
 // The settings file and its backup.
 std::string config_folder();
-// The user's own files: save/, save/user/, save/takes/, recording.wav.
+// The user's own files: save/, save/user/, save/takes/, sounds/ (sets the
+// user adds), recording.wav.
 std::string user_data_folder();
 // Decoded samples kept between runs.
 std::string cache_folder();
-// Short-lived scratch files (the MP3 loader's).
+// Short-lived scratch files (the MP3 loader's). An installed program without
+// $XDG_RUNTIME_DIR gets a private folder, made at the first call.
 std::string scratch_folder();
+
+// The sample set folders: the user's own (empty in the portable layout,
+// where the program's folder is the user's) and the shipped ones.
+std::string user_sounds_folder();
+std::string shipped_sounds_folder();
+
+// Chooses the layout for an executable in exe_folder (ending in "/").
+// Returns an empty text, or the error of an installed program whose data
+// folder is missing (the layout is then installed all the same).
+std::string choose_layout(const std::string& exe_folder);
+// Portable layout in `folder` ("" for the current folder).
+void use_portable_layout(const std::string& folder);
+bool installed_layout();
+
+// Removes the private scratch folder of scratch_folder() if one was made and
+// is empty. At the program's end.
+void remove_private_scratch_folder();
 
 // Makes folder and every missing parent. True when it exists afterwards.
 bool make_folders(const std::string& folder);
+// True when folder exists and files can be made in it.
+bool folder_writable(const std::string& folder);

@@ -59,6 +59,11 @@ FBS_EXPORT void fbs_set_key_source(int (*next_key)(void));
 // notes, a corrupt sound slot). Null restores standard output.
 FBS_EXPORT void fbs_set_text_sink(void (*print_line)(const char* line));
 
+// The folder of the temporary files that FBS_LOAD_MP3FILE names itself
+// ("tmpfilemp3" + counter + ".wav"), ending in "/"; empty or null for the
+// current folder. Main thread, while no load runs.
+FBS_EXPORT void fbs_set_scratch_folder(const char* folder);
+
 // An output plug-in inside the calling program instead of a library: while
 // set, plug-in loading (the first FBS_INIT, or the first after FBS_EXIT)
 // offers only a copy of this record, with `module` null, instead of the

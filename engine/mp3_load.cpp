@@ -22,6 +22,11 @@
 // Numbers the generated temporary file names; main thread.
 static std::atomic<int32_t> g_tmpfile_counter{0};
 
+// Where the generated temporary files go; main thread.
+static std::string g_scratch_folder;
+
+extern "C" void fbs_set_scratch_folder(const char* folder) { g_scratch_folder = folder ? folder : ""; }
+
 // Image sizes for FBS_LOAD_MP3FILE_SHORT.
 static const uint32_t kImageMin = 100000;
 static const uint32_t kImageMax = 100000000;
@@ -68,7 +73,7 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_MP3FILE(const char* file_name, i
     // counter, and replacing it would corrupt its load.
     for (int attempt = 0; attempt < 10000 && fd < 0; ++attempt) {
       int32_t counter = g_tmpfile_counter.fetch_add(1) + 1;
-      tmp = "tmpfilemp3" + std::to_string(counter) + ".wav";
+      tmp = g_scratch_folder + "tmpfilemp3" + std::to_string(counter) + ".wav";
       fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
       if (fd < 0 && errno != EEXIST) break;
     }

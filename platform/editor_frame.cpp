@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "core/clock.h"
+#include "core/paths.h"
 #include "core/shared_state.h"
 #include "core/text_file.h"
 #include "platform/dialogs.h"
@@ -130,7 +131,9 @@ namespace {
 // The dialog and the name checks common to saving and loading: the checked
 // name, or "" when the command ends here.
 std::string ask_file_name(const std::string& title, const std::string& extension) {
-  std::string chosen = file_dialog(title, "save/*" + extension);
+  std::string folder = user_data_folder() + "save/";
+  make_folders(folder);
+  std::string chosen = file_dialog(title, folder + "*" + extension);
   std::string name;
   int checked = check_file_name(chosen, extension, &name);
   if (checked < 0) notice("bad name " + name, "notice");

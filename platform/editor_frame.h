@@ -118,9 +118,10 @@ void editor_sleep_ms(int milliseconds);
 
 // ---- Feature files -------------------------------------------------------
 
-// Save: the File dialog titled "save " + feature with the pattern
-// "save/*" + extension; a name without "." gets the extension; another
-// extension gives the notice "bad name " + name; then Confirm "save in " +
+// Save: the File dialog titled "save " + feature with the pattern "save/*" +
+// extension in the user's data folder (core/paths.h); a name without "."
+// gets the extension; another extension gives the notice "bad name " + name;
+// then Confirm "save in " +
 // name + " ?" and only "yes" writes; after the write the notice
 // feature + " saved as " + name (or "not saved :" + name when the file could
 // not be written: the old file, if any, is then unchanged).

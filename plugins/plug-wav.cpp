@@ -1,11 +1,12 @@
 // Output plug-in for machines without a sound device: a thread of its own,
 // paced by the monotonic clock, calls the engine's fill once per block and
-// records the blocks into recording.wav in the program folder (at most ten
-// minutes; the header is brought up to date after every block, so the file
-// is a valid WAV file at any moment). Only device_index -1 is accepted: the
-// engine's last attempt, after the real devices failed.
-// The program folder is the folder this plug-in was loaded from, which is
-// the executable's folder in an installed program; a test that loads a copy
+// records the blocks into recording.wav (at most ten minutes; the header is
+// brought up to date after every block, so the file is a valid WAV file at
+// any moment). Only device_index -1 is accepted: the engine's last attempt,
+// after the real devices failed.
+// The recording goes to the folder that the environment variable
+// QD_RECORDING_FOLDER names (the program sets it to the user's data folder),
+// else to the folder this plug-in was loaded from: a test that loads a copy
 // of the plug-in from a temporary folder finds its recording there.
 // Implements: PLUG_ISANY, PLUG_INIT, PLUG_START, PLUG_STOP, PLUG_EXIT,
 // PLUG_ERROR.
@@ -81,11 +82,17 @@ static bool write_header(void) {
   return write_all(file, h, sizeof(h), 0);
 }
 
-// The folder this plug-in was loaded from, with "/" at the end.
-static void program_folder(char* out, size_t size) {
+// The folder of the recording, with "/" at the end.
+static void recording_folder(char* out, size_t size) {
+  const char* named = std::getenv("QD_RECORDING_FOLDER");
+  if (named && named[0]) {
+    size_t n = std::strlen(named);
+    std::snprintf(out, size, "%s%s", named, named[n - 1] == '/' ? "" : "/");
+    return;
+  }
   Dl_info info;
   std::snprintf(out, size, "./");
-  if (!dladdr(reinterpret_cast<void*>(&program_folder), &info) || !info.dli_fname) return;
+  if (!dladdr(reinterpret_cast<void*>(&recording_folder), &info) || !info.dli_fname) return;
   std::snprintf(out, size, "%s", info.dli_fname);
   char* slash = std::strrchr(out, '/');
   if (slash) slash[1] = 0;
@@ -177,7 +184,7 @@ FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
   uint64_t cap = static_cast<uint64_t>(rec->rate) * kMaxSeconds * rec->framesize;
   max_data_bytes = static_cast<uint32_t>(cap);
   char path[4096 + 32];
-  program_folder(path, 4096);
+  recording_folder(path, 4096);
   std::strcat(path, "recording.wav");
   file = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   // Without a writable folder the device still paces the engine.

@@ -23,6 +23,7 @@
 #include "app/presets_menu.h"
 #include "app/screen.h"
 #include "app/thumbnails.h"
+#include "core/paths.h"
 #include "effects/autovol.h"
 #include "midi_test_support.h"
 #include "platform/editor_frame.h"
@@ -38,7 +39,8 @@ constexpr uint32_t kPianoGrey = 0x505050;  // the made-up piano picture
 uint32_t thumbnail_color(int bank, int slot) { return 0x102030 + 0x100000 * bank + 0x10 * slot; }
 
 // A program folder with bmp/ (the made-up pictures, or the real piano
-// picture when asked) and save/user/; the test works inside it.
+// picture when asked) and save/user/: the program's folder, in which the
+// test works.
 class PictureFolder {
  public:
   explicit PictureFolder(bool real_piano = false) {
@@ -60,8 +62,10 @@ class PictureFolder {
                            kThumbnailWidth, kThumbnailHeight, thumbnail_color(bank, s));
     old_ = fs::current_path();
     fs::current_path(dir_);
+    use_portable_layout(dir_.string());  // as the program finds its folder
   }
   ~PictureFolder() {
+    use_portable_layout("");
     fs::current_path(old_);
     fs::remove_all(dir_);
   }

@@ -181,10 +181,14 @@ TEST_F(OfflineRender, BadInputGivesOneLineAndStatusOneAndNoOutput) {
   // A delta time of 2^28 - 1 ticks at one tick a quarter: years of music.
   write("long.mid", {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 1, 'M', 'T', 'r', 'k', 0, 0, 0, 7,
                      0xFF, 0xFF, 0xFF, 0x7F, 0x90, 60, 100});
-  // A program folder without sample sets.
+  // A portable program folder whose sounds/ holds no set, and an installed
+  // program without its data folder.
   std::string bare = work + "bare/";
   mkdir(bare.c_str(), 0755);
+  mkdir((bare + "sounds").c_str(), 0755);
   std::system(("cp '" + program + "' '" + bare + "'").c_str());
+  std::string bin = work + "opt/bin/";
+  std::system(("mkdir -p '" + bin + "' && cp '" + program + "' '" + bin + "'").c_str());
   struct Case {
     const char* what;
     std::vector<std::string> args;
@@ -198,6 +202,8 @@ TEST_F(OfflineRender, BadInputGivesOneLineAndStatusOneAndNoOutput) {
       {"unwritable output", {work + "good.mid", work + "no/such/folder.wav"}, "", "cannot write " + work + "no/such/folder.wav: "},
       {"missing settings", {work + "good.mid", work + "out.wav", "--settings", work + "none.ini"}, "", "cannot read settings "},
       {"missing sample set", {work + "good.mid", work + "out.wav"}, bare + "quillon_render", "error loading "},
+      {"missing data folder", {work + "good.mid", work + "out.wav"}, bin + "quillon_render",
+       "missing " + work + "opt/share/quillon_darvo/sounds/"},
       {"wrong arguments", {work + "good.mid"}, "", "usage: quillon_render IN.mid OUT.wav"},
   };
   for (const Case& c : cases) {
@@ -215,7 +221,7 @@ TEST_F(OfflineRender, BadInputGivesOneLineAndStatusOneAndNoOutput) {
   char line[256];
   while (ls && fgets(line, sizeof line, ls)) listing += line;
   if (ls) pclose(ls);
-  EXPECT_EQ(listing, "bare\ncut.mid\ngood.mid\nlong.mid\nstderr.txt\ntest.ini\n");
+  EXPECT_EQ(listing, "bare\ncut.mid\ngood.mid\nlong.mid\nopt\nstderr.txt\ntest.ini\n");
 }
 
 }  // namespace

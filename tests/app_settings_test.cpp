@@ -512,10 +512,10 @@ TEST(Presets, NameChecks)
   EXPECT_EQ(out, "/home/u/my.music/save/soft.preset");
   EXPECT_EQ(preset_file_name("C:\\a\\b.preset"), "b.preset");
   EXPECT_EQ(preset_file_name("/x/y/z.preset"), "z.preset");
-  EXPECT_EQ(thumbnail_preset_path("/run/", 0, 3), "/run/bmp/upright.preset");
-  EXPECT_EQ(thumbnail_preset_path("/run/", 1, 4), "/run/save/user/user5.preset");
-  EXPECT_EQ(thumbnail_preset_path("/run/", 2, 0), "");
-  EXPECT_EQ(thumbnail_preset_path("/run/", 0, 5), "");
+  EXPECT_EQ(thumbnail_preset_path(0, 3), "bmp/upright.preset");
+  EXPECT_EQ(thumbnail_preset_path(1, 4), "save/user/user5.preset");
+  EXPECT_EQ(thumbnail_preset_path(2, 0), "");
+  EXPECT_EQ(thumbnail_preset_path(0, 5), "");
 }
 
 TEST(Presets, LoadKeepsPortsBufferTransposeAndView)

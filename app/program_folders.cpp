@@ -1,0 +1,28 @@
+// The program's folders at start-up.
+#include "app/program_folders.h"
+
+#include <cstdlib>
+
+#include "core/paths.h"
+#include "engine/fbs.h"
+#include "platform/dialogs.h"
+#include "platform/process.h"
+
+std::string set_up_program_folders() {
+  std::string error = choose_layout(process_exe_folder());
+  if (!error.empty()) return error;
+  // The engine looks for its plug-ins in the executable's folder unless told.
+  FBS_SET_PLUGPATH(plugin_folder().c_str());
+  // A scratch folder that cannot be made shows as a sample that cannot load.
+  make_folders(scratch_folder());
+  fbs_set_scratch_folder(scratch_folder().c_str());
+  // Read by the file device when the engine starts it; no other thread runs yet.
+  setenv("QD_RECORDING_FOLDER", user_data_folder().c_str(), 1);
+  return "";
+}
+
+void make_user_folders() {
+  for (const std::string& folder : {config_folder(), user_data_folder() + "save/user/", scratch_folder()}) {
+    if (!make_folders(folder) || !folder_writable(folder)) notice("cannot write to " + folder, "notice");
+  }
+}

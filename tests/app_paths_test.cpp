@@ -1,0 +1,206 @@
+// Where the program's files live: the portable and the installed layout
+// chosen from the executable's folder, the XDG folders with and without
+// their variables, the user's sample sets over the shipped ones, the thumbnail
+// presets, and the user's folders made at start with a notice for each that
+// cannot be written.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/program_folders.h"
+#include "app/sample_sets.h"
+#include "app/settings.h"
+#include "core/paths.h"
+#include "platform/dialogs.h"
+#include "platform/dialogs_headless.h"
+#include "platform/window.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kVariables[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR",
+                                  "TMPDIR"};
+
+// A temporary tree; the environment's folder variables are put back and the
+// layout is portable in the current folder again afterwards.
+class Layouts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    win_use_headless(true);
+    root_ = fs::temp_directory_path() / ("qd_paths_" + std::to_string(getpid()));
+    fs::remove_all(root_);
+    fs::create_directories(root_);
+    for (const char* v : kVariables) {
+      const char* value = std::getenv(v);
+      saved_.push_back(value ? value : "");
+      was_set_.push_back(value != nullptr);
+      unsetenv(v);
+    }
+  }
+  void TearDown() override {
+    remove_private_scratch_folder();
+    use_portable_layout("");
+    for (size_t i = 0; i < saved_.size(); i++) {
+      if (was_set_[i])
+        setenv(kVariables[i], saved_[i].c_str(), 1);
+      else
+        unsetenv(kVariables[i]);
+    }
+    fs::remove_all(root_);
+  }
+  // A folder below the tree, made, as a path ending in "/".
+  std::string folder(const std::string& name) {
+    fs::create_directories(root_ / name);
+    return (root_ / name).string() + "/";
+  }
+  void touch(const std::string& path) { std::ofstream(path) << "x"; }
+  // The nine files of a set in a folder (their contents do not matter here).
+  void put_set(const std::string& sounds, int set) {
+    for (int n = 12; n <= 108; n += 12) touch(sample_mp3_name(set, n, sounds));
+  }
+
+  fs::path root_;
+  std::vector<std::string> saved_;
+  std::vector<bool> was_set_;
+};
+
+TEST_F(Layouts, PortableWhenTheProgramFolderHoldsSoundsElseInstalled) {
+  std::string portable = folder("run");
+  folder("run/sounds");
+  ASSERT_EQ(choose_layout(portable), "");
+  EXPECT_FALSE(installed_layout());
+  for (const std::string& f : {data_folder(), plugin_folder(), config_folder(), user_data_folder(), scratch_folder()})
+    EXPECT_EQ(f, portable);
+  EXPECT_EQ(cache_folder(), portable + "cache/");
+  EXPECT_EQ(user_sounds_folder(), "");
+  EXPECT_EQ(thumbnail_preset_path(1, 0), portable + "save/user/user1.preset");
+
+  std::string prefix = folder("usr");
+  std::string home = folder("home");
+  std::string runtime = folder("runtime");
+  folder("usr/share/quillon_darvo/sounds");
+  std::string bin = folder("usr/bin");
+  struct Case {
+    const char* what;
+    std::vector<std::pair<const char*, std::string>> env;
+    std::string config, data, cache, scratch;
+  } cases[] = {
+      {"defaults below the home folder", {{"HOME", home}},
+       home + ".config/", home + ".local/share/", home + ".cache/", ""},
+      {"the variables", {{"HOME", home}, {"XDG_CONFIG_HOME", runtime + "c"}, {"XDG_DATA_HOME", runtime + "d/"},
+                         {"XDG_CACHE_HOME", runtime + "k"}, {"XDG_RUNTIME_DIR", runtime}},
+       runtime + "c/", runtime + "d/", runtime + "k/", runtime},
+      {"relative variables are ignored", {{"HOME", home}, {"XDG_CONFIG_HOME", "rel"}, {"XDG_DATA_HOME", "rel"},
+                                          {"XDG_CACHE_HOME", ""}, {"XDG_RUNTIME_DIR", "run"}},
+       home + ".config/", home + ".local/share/", home + ".cache/", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* v : kVariables) unsetenv(v);
+    for (const auto& [name, value] : c.env) setenv(name, value.c_str(), 1);
+    setenv("TMPDIR", root_.c_str(), 1);
+    ASSERT_EQ(choose_layout(bin), "");
+    EXPECT_TRUE(installed_layout());
+    EXPECT_EQ(data_folder(), prefix + "share/quillon_darvo/");
+    EXPECT_EQ(plugin_folder(), prefix + "lib/quillon_darvo/");
+    EXPECT_EQ(config_folder(), c.config + "quillon_darvo/");
+    EXPECT_EQ(user_data_folder(), c.data + "quillon_darvo/");
+    EXPECT_EQ(cache_folder(), c.cache + "quillon_darvo/");
+    EXPECT_EQ(user_sounds_folder(), c.data + "quillon_darvo/sounds/");
+    EXPECT_EQ(thumbnail_preset_path(0, 1), prefix + "share/quillon_darvo/bmp/granpiano2.preset");
+    EXPECT_EQ(thumbnail_preset_path(1, 1), c.data + "quillon_darvo/save/user/user2.preset");
+    std::string scratch = scratch_folder();
+    if (!c.scratch.empty()) {
+      EXPECT_EQ(scratch, c.scratch + "quillon_darvo/");
+    } else {
+      // A private folder of the user's own, gone at the end when empty.
+      ASSERT_EQ(scratch.rfind(root_.string() + "/quillon_darvo.", 0), 0u) << scratch;
+      struct stat st;
+      ASSERT_EQ(stat(scratch.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0700u);
+      EXPECT_EQ(scratch_folder(), scratch);
+      remove_private_scratch_folder();
+      EXPECT_FALSE(fs::exists(scratch));
+    }
+    // Choosing reads the folders only: nothing was made in the home folder.
+    EXPECT_TRUE(fs::is_empty(home));
+  }
+
+  // An installed program whose share/ is missing.
+  std::string lonely = folder("opt/bin");
+  std::string error = choose_layout(lonely);
+  EXPECT_NE(error.find(root_.string() + "/opt/share/quillon_darvo/sounds/"), std::string::npos) << error;
+  // A program folder with sounds/ that cannot be written is an installed one.
+  if (geteuid() != 0) {
+    std::string shared = folder("ro");
+    folder("ro/sounds");
+    chmod(shared.c_str(), 0555);
+    choose_layout(shared);
+    EXPECT_TRUE(installed_layout());
+    chmod(shared.c_str(), 0755);
+  }
+}
+
+TEST_F(Layouts, TheUsersSetsOverrideAndAddToTheShippedOnesByNumber) {
+  setenv("HOME", folder("home").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", folder("runtime").c_str(), 1);
+  std::string shipped = folder("usr/share/quillon_darvo/sounds");
+  ASSERT_EQ(choose_layout(folder("usr/bin")), "");
+  std::string own = folder("home/.local/share/quillon_darvo/sounds");
+  ASSERT_EQ(user_sounds_folder(), own);
+  put_set(shipped, 0);
+  put_set(shipped, 2);
+  put_set(own, 2);
+  put_set(own, 5);
+  for (int n = 12; n <= 96; n += 12) touch(sample_mp3_name(7, n, own));  // eight of nine: not a set
+
+  EXPECT_EQ(sample_set_folder(0), shipped);
+  EXPECT_EQ(sample_set_folder(2), own);
+  EXPECT_EQ(sample_set_folder(5), own);
+  EXPECT_EQ(sample_set_folder(7), shipped);
+  EXPECT_EQ(next_sample_set(0), 2);
+  EXPECT_EQ(next_sample_set(2), 5);
+  EXPECT_EQ(next_sample_set(5), 0);
+  EXPECT_EQ(digit_sample_set(9), 5);
+  EXPECT_EQ(set_prompt_line(7), " 7 ->");
+  // A set 0 of the user's own replaces the shipped one whole.
+  put_set(own, 0);
+  EXPECT_EQ(sample_set_folder(0), own);
+}
+
+TEST_F(Layouts, UserFoldersAreMadeAtStartAndAnUnwritableOneIsNamed) {
+  std::string home = folder("home");
+  setenv("HOME", home.c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", folder("runtime").c_str(), 1);
+  folder("usr/share/quillon_darvo/sounds");
+  ASSERT_EQ(choose_layout(folder("usr/bin")), "");
+  dialog_clear_history();
+  make_user_folders();
+  EXPECT_TRUE(dialog_history().empty());
+  EXPECT_TRUE(fs::is_directory(home + ".config/quillon_darvo"));
+  EXPECT_TRUE(fs::is_directory(home + ".local/share/quillon_darvo/save/user"));
+  EXPECT_TRUE(fs::is_directory(root_ / "runtime/quillon_darvo"));
+  struct stat st;
+  ASSERT_EQ(stat((home + ".config/quillon_darvo").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+  // A settings folder whose place is taken by a file: named, and the settings
+  // file there is not written either (reported when saved).
+  touch(root_.string() + "/blocked");
+  setenv("XDG_CONFIG_HOME", (root_.string() + "/blocked").c_str(), 1);
+  ASSERT_EQ(choose_layout(root_.string() + "/usr/bin/"), "");
+  make_user_folders();
+  ASSERT_EQ(dialog_history().size(), 1u);
+  EXPECT_EQ(dialog_history()[0].text, "cannot write to " + root_.string() + "/blocked/quillon_darvo/");
+  EXPECT_FALSE(write_settings((config_folder() + "quillon_darvo.ini").c_str()));
+  dialog_clear_history();
+}
+
+}  // namespace
