@@ -6,5 +6,5 @@
 #pragma once
 
 // Run on every pass of the main loop; sets *key_code to 0 while a function
-// key is held (it is not a command).
+// key is held and when it is a function key's own code: neither is a command.
 void function_key_notes(int* key_code);

@@ -277,7 +277,7 @@ std::string console_read_line() {
   }
   std::string line;
   for (;;) {
-    std::string key = win_poll_key();
+    std::string key = win_poll_typed_key();
     if (key.empty()) {
       // Nobody types into the headless window: an empty queue ends the line.
       if (win_is_headless()) break;

@@ -44,7 +44,7 @@ int clip_x1 = 0, clip_y1 = 0, clip_x2 = -1, clip_y2 = -1;
 std::string title = "quillon_darvo";
 constexpr size_t kTitleMax = 127;
 
-std::deque<std::string> key_queue;
+std::deque<DisplayKey> key_queue;
 int wheel_position = 0;
 
 // Headless back end state.
@@ -525,8 +525,18 @@ void win_image_circle(WinImage* image, int x, int y, int radius, uint32_t color,
 
 std::string win_poll_key() {
   pump_input();
+  while (!key_queue.empty()) {
+    DisplayKey key = key_queue.front();
+    key_queue.pop_front();
+    if (!key.repeat) return key.code;
+  }
+  return "";
+}
+
+std::string win_poll_typed_key() {
+  pump_input();
   if (key_queue.empty()) return "";
-  std::string code = key_queue.front();
+  std::string code = key_queue.front().code;
   key_queue.pop_front();
   return code;
 }
@@ -538,8 +548,8 @@ int win_poll_key_code() {
   return (unsigned char)code[0];
 }
 
-void win_push_key(const std::string& code) {
-  if (!code.empty()) key_queue.push_back(code);
+void win_push_key(const std::string& code, bool repeat) {
+  if (!code.empty()) key_queue.push_back(DisplayKey{code, repeat});
 }
 
 bool win_key_down(int scan_code) {

@@ -185,14 +185,18 @@ void win_image_circle(WinImage* image, int x, int y, int radius, uint32_t color,
 // characters for an extended key: char 255 and the PC set-1 scan code
 // (F1..F10 59..68, F11 87, F12 88, Up 72, Left 75, Right 77, Down 80,
 // Home 71, End 79, PgUp 73, PgDn 81, Ins 82, Del 83). The close button
-// arrives as 255, 107 ("k"). Never blocks.
+// arrives as 255, 107 ("k"). Never blocks. A key held down repeats its code;
+// the repeats are skipped here, so holding a key runs its command once.
 std::string win_poll_key();
+// The same with the repeats, for typing a line (a held key types on).
+std::string win_poll_typed_key();
 // The same key as one number: 0 for none, the character code (1..255) for
 // an ordinary key, 256 + scan code for an extended key (the close button is
 // 363).
 int win_poll_key_code();
-// Puts a key code at the end of the key queue (both back ends).
-void win_push_key(const std::string& code);
+// Puts a key code at the end of the key queue (both back ends); `repeat`
+// marks it as a held key's repeat.
+void win_push_key(const std::string& code, bool repeat = false);
 
 // Scan codes used by the program (PC set 1).
 enum : int {

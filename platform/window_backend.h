@@ -14,6 +14,13 @@
 // The 8 x 8 glyph of a character: 8 rows, bit 7 is the leftmost pixel.
 const uint8_t* font8x8_glyph(unsigned char c);
 
+// A key code from the display, and whether the key's auto-repeat made it
+// (a key held down sends its code again and again).
+struct DisplayKey {
+  std::string code;
+  bool repeat;
+};
+
 struct WindowDisplayTable {
   // Creates the window or resizes the one that exists; false when no window
   // could be made.
@@ -28,7 +35,7 @@ struct WindowDisplayTable {
   bool (*desktop_info)(int* width, int* height, int* depth);
   // Takes every waiting event: key codes go to the queue, wheel steps are
   // added to *wheel. Returns true when the window needs to be drawn again.
-  bool (*pump)(std::deque<std::string>* keys, int* wheel);
+  bool (*pump)(std::deque<DisplayKey>* keys, int* wheel);
   bool (*key_down)(int scan_code);
   // Position and button mask (bit 0 left, 1 right, 2 middle).
   bool (*mouse)(int* x, int* y, int* buttons);

@@ -204,8 +204,11 @@ void sdl_window_set_position(int x, int y) {
 
 void* sdl_window_handle() { return window; }
 
-bool sdl_window_pump(std::deque<std::string>* keys, int* wheel) {
+bool sdl_window_pump(std::deque<DisplayKey>* keys, int* wheel) {
   bool redraw = false;
+  // A held key's repeat comes as a key event marked so, then the text event
+  // of the same key, which carries no mark of its own.
+  static bool repeating = false;
   SDL_Event e;
   while (SDL_PollEvent(&e)) {
     if (e.type == SDL_MOUSEWHEEL) {
@@ -217,8 +220,10 @@ bool sdl_window_pump(std::deque<std::string>* keys, int* wheel) {
       redraw = true;
       continue;
     }
+    if (e.type == SDL_KEYDOWN) repeating = e.key.repeat != 0;
+    if (e.type == SDL_KEYUP) repeating = false;
     std::string code = sdl_event_key_code(&e);
-    if (!code.empty()) keys->push_back(code);
+    if (!code.empty()) keys->push_back(DisplayKey{code, e.type != SDL_QUIT && repeating});
   }
   return redraw;
 }

@@ -148,15 +148,25 @@ TEST_F(MainLoop, FeatureKeysCycleAndTheStatusScreenFollows) {
   EXPECT_EQ(equalizer_on.load(), 0);
 }
 
-TEST_F(MainLoop, HeldFunctionKeyIsANoteNotACommand) {
+TEST_F(MainLoop, FunctionKeysAndKeyRepeatsAreNoCommands) {
   int code = 256 + 65;  // F7, whose scan code is the letter A
   win_headless_set_key_down(65, true);
   function_key_notes(&code);
   EXPECT_EQ(code, 0);
   win_headless_set_key_down(65, false);
-  code = 256 + 65;
+  code = 256 + 65;  // F7 pressed and up again before the loop looked
   function_key_notes(&code);
-  EXPECT_EQ(code, 256 + 65);
+  EXPECT_EQ(code, 0);
+  code = 'a';
+  function_key_notes(&code);
+  EXPECT_EQ(code, 'a');
+  // A held key's repeats reach a typed line, never the commands.
+  install_key_source();
+  win_push_key("a", true);
+  win_push_key(std::string(1, (char)255) + 'X', true);
+  EXPECT_EQ(FBS_GET_KEYCODE(), 0);
+  win_push_key("a", true);
+  EXPECT_EQ(win_poll_typed_key(), "a");
 }
 
 TEST_F(MainLoop, DigitsBAndNSelectCompleteSets) {

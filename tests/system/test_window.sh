@@ -262,7 +262,33 @@ scenario_full_view() {
   echo "ok: full view pictures, frames, slider, meter, mouse and F1 notes, thumbnail preset, saved preset"
 }
 
+# Function keys held through many repeats only play notes: F7, F8, F10 and
+# F12 (whose scan codes are the letters A, B, D and X) and Shift+F8 leave
+# the automatic volume, the set, the delay and the key tone as they were.
+scenario_held_function_keys() {
+  copy_run_folder
+  start_program
+  expect_text "[P]presets  [M]midi"
+  wait_window
+  # Only the window with the focus gets a held key's repeats.
+  xdotool mousemove --window "$win" 100 50 windowfocus --sync "$win" || fail "could not focus the window"
+  local k
+  for k in F7 F8 F10 F12 shift+F8; do
+    xdotool keydown "$k" && sleep 1.2 && xdotool keyup "$k" || fail "could not hold $k"
+    sleep 0.2
+  done
+  send_last_key Escape
+  expect_exit 0
+  expect_line quillon_darvo.ini 1 " 0"
+  expect_line quillon_darvo.ini 2055 "0.08"
+  expect_line quillon_darvo.ini 2056 " 0"
+  expect_line quillon_darvo.ini 2073 " 0"
+  [ "$(grep -cF 'loading sound files...' "$work/out.txt")" -eq 1 ] || fail "a held function key changed the set"
+  echo "ok: held function keys left the settings as they were"
+}
+
 scenario_start_keys_exit
+scenario_held_function_keys
 scenario_full_view
 scenario_no_plugins
 scenario_file_device
