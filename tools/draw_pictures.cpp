@@ -1,6 +1,8 @@
 // Draws the instrument's pictures as 24-bit BMP files: the piano keyboard
 // across the bottom of the full view (700 x 148) and the ten 64 x 67 preset
-// thumbnails (five factory instruments, five numbered user slots).
+// thumbnails (five factory instruments, five numbered user slots); and, when
+// asked, the desktop icon as 48 x 48 and 256 x 256 PNG files with a
+// transparent surround.
 //
 // The keyboard follows the screen's key geometry: 52 white keys share
 // x 29..668 evenly, and each black key is centred where the screen puts its
@@ -9,7 +11,9 @@
 // Key dots sit at y 97 (black) and y 127 (white): black keys end above
 // the white-key dot row.
 //
-// usage: draw_pictures OUT_DIR
+// usage: draw_pictures OUT_DIR [ICON_DIR]
+// ICON_DIR receives quillon_darvo-48.png and quillon_darvo-256.png.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -306,9 +310,147 @@ static Image draw_user(int n) {
   return im;
 }
 
+// ---- The icon ----
+
+// The icon is drawn on a 48-unit square at `kIconSamples` samples a pixel in
+// each direction; the samples are averaged into colour and coverage. Pixels
+// outside the drawn shapes hold kClear.
+constexpr uint32_t kClear = 0xFF000000u;
+constexpr int kIconSamples = 4;
+
+// Rounded box in icon units, both edges included.
+static void rounded_box(Image& im, double scale, double x0, double y0, double x1, double y1, double r,
+                        uint32_t top, uint32_t bottom) {
+  for (int y = 0; y < im.h; y++)
+    for (int x = 0; x < im.w; x++) {
+      double px = (x + 0.5) / scale, py = (y + 0.5) / scale;
+      if (px < x0 || px > x1 || py < y0 || py > y1) continue;
+      double dx = std::max({x0 + r - px, px - (x1 - r), 0.0}), dy = std::max({y0 + r - py, py - (y1 - r), 0.0});
+      if (dx * dx + dy * dy > r * r) continue;
+      put(im, x, y, mix(top, bottom, (py - y0) / (y1 - y0)));
+    }
+}
+
+static void scaled_polygon(Image& im, double scale, std::vector<std::pair<double, double>> p, uint32_t c) {
+  for (auto& q : p) q = {q.first * scale, q.second * scale};
+  polygon(im, p, c);
+}
+
+// A grand piano's raised lid over a keyboard, on dark wood.
+static Image draw_icon_samples(int size) {
+  const double s = size * kIconSamples / 48.0;
+  Image im = make_image(size * kIconSamples, size * kIconSamples, kClear);
+  rounded_box(im, s, 2, 2, 46, 46, 8, rgb(70, 40, 24), rgb(26, 15, 9));
+  scaled_polygon(im, s, {{7, 21}, {33, 6}, {37, 7}, {41, 21}}, rgb(14, 12, 12));  // the lid
+  scaled_polygon(im, s, {{7, 21}, {33, 6}, {34, 7.2}, {9, 21}}, rgb(205, 165, 80));  // its gilded edge
+  scaled_polygon(im, s, {{28, 21}, {29.5, 10}, {31, 10}, {30, 21}}, rgb(190, 150, 70));  // the prop
+  rounded_box(im, s, 5, 21, 43, 24, 0.5, rgb(150, 22, 26), rgb(120, 16, 20));  // felt
+  const int kWhite = 7;
+  const double left = 6, width = 36.0 / kWhite;
+  for (int k = 0; k < kWhite; k++)
+    rounded_box(im, s, left + k * width + 0.35, 24, left + (k + 1) * width - 0.35, 42, 0.9, rgb(238, 235, 225),
+                rgb(252, 250, 244));
+  for (int k : {1, 2, 4, 5, 6})
+    rounded_box(im, s, left + k * width - 1.6, 24, left + k * width + 1.6, 34, 0.5, rgb(22, 22, 24),
+                rgb(52, 52, 58));
+  return im;
+}
+
+// Averages each pixel's samples; colour weighted by coverage.
+static std::vector<uint8_t> icon_rgba(int size) {
+  Image big = draw_icon_samples(size);
+  std::vector<uint8_t> out((size_t)size * size * 4, 0);
+  for (int y = 0; y < size; y++)
+    for (int x = 0; x < size; x++) {
+      double r = 0, g = 0, b = 0;
+      int covered = 0;
+      for (int j = 0; j < kIconSamples; j++)
+        for (int i = 0; i < kIconSamples; i++) {
+          uint32_t c = big.px[(size_t)(y * kIconSamples + j) * big.w + x * kIconSamples + i];
+          if (c == kClear) continue;
+          covered++;
+          r += (c >> 16) & 255;
+          g += (c >> 8) & 255;
+          b += c & 255;
+        }
+      uint8_t* p = &out[((size_t)y * size + x) * 4];
+      if (covered == 0) continue;
+      p[0] = (uint8_t)std::lround(r / covered);
+      p[1] = (uint8_t)std::lround(g / covered);
+      p[2] = (uint8_t)std::lround(b / covered);
+      p[3] = (uint8_t)std::lround(255.0 * covered / (kIconSamples * kIconSamples));
+    }
+  return out;
+}
+
+static uint32_t crc32_of(const uint8_t* p, size_t n, uint32_t crc = 0) {
+  crc = ~crc;
+  for (size_t i = 0; i < n; i++) {
+    crc ^= p[i];
+    for (int k = 0; k < 8; k++) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+static void put_be32(std::vector<uint8_t>& v, uint32_t x) {
+  for (int i = 3; i >= 0; i--) v.push_back((uint8_t)(x >> (8 * i)));
+}
+
+static void png_chunk(std::vector<uint8_t>& file, const char* type, const std::vector<uint8_t>& data) {
+  put_be32(file, (uint32_t)data.size());
+  size_t start = file.size();
+  file.insert(file.end(), type, type + 4);
+  file.insert(file.end(), data.begin(), data.end());
+  put_be32(file, crc32_of(&file[start], file.size() - start));
+}
+
+// An 8-bit RGBA PNG. The image data is a zlib stream of stored (uncompressed)
+// blocks: no compression library needed, and an icon stays small enough.
+static bool write_png(const std::string& name, int size, const std::vector<uint8_t>& rgba) {
+  std::vector<uint8_t> raw;
+  for (int y = 0; y < size; y++) {
+    raw.push_back(0);  // filter: none
+    raw.insert(raw.end(), rgba.begin() + (size_t)y * size * 4, rgba.begin() + (size_t)(y + 1) * size * 4);
+  }
+  std::vector<uint8_t> z = {0x78, 0x01};
+  for (size_t at = 0; at < raw.size(); at += 65535) {
+    size_t n = std::min<size_t>(65535, raw.size() - at);
+    z.push_back(at + n == raw.size() ? 1 : 0);
+    z.push_back((uint8_t)n);
+    z.push_back((uint8_t)(n >> 8));
+    z.push_back((uint8_t)~n);
+    z.push_back((uint8_t)(~n >> 8));
+    z.insert(z.end(), raw.begin() + at, raw.begin() + at + n);
+  }
+  uint32_t a = 1, b = 0;  // Adler-32 of the raw data
+  for (uint8_t c : raw) {
+    a = (a + c) % 65521;
+    b = (b + a) % 65521;
+  }
+  put_be32(z, b << 16 | a);
+  std::vector<uint8_t> header;
+  put_be32(header, (uint32_t)size);
+  put_be32(header, (uint32_t)size);
+  header.insert(header.end(), {8, 6, 0, 0, 0});  // 8 bits, RGBA, deflate, no filter set, no interlace
+  std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  png_chunk(file, "IHDR", header);
+  png_chunk(file, "IDAT", z);
+  png_chunk(file, "IEND", {});
+  std::string tmp = name + ".part";
+  FILE* f = std::fopen(tmp.c_str(), "wb");
+  bool ok = f != nullptr && std::fwrite(file.data(), 1, file.size(), f) == file.size();
+  if (f != nullptr) ok = (std::fclose(f) == 0) && ok;
+  if (!ok || std::rename(tmp.c_str(), name.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    std::fprintf(stderr, "draw_pictures: cannot write %s\n", name.c_str());
+    return false;
+  }
+  return true;
+}
+
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: draw_pictures OUT_DIR\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: draw_pictures OUT_DIR [ICON_DIR]\n");
     return 2;
   }
   std::string dir = std::string(argv[1]) + "/";
@@ -319,5 +461,10 @@ int main(int argc, char** argv) {
   ok = write_bmp(dir + "upright.bmp", draw_upright()) && ok;
   ok = write_bmp(dir + "epiano.bmp", draw_epiano()) && ok;
   for (int n = 1; n <= 5; n++) ok = write_bmp(dir + "user" + std::to_string(n) + ".bmp", draw_user(n)) && ok;
+  if (argc == 3) {
+    for (int size : {48, 256})
+      ok = write_png(std::string(argv[2]) + "/quillon_darvo-" + std::to_string(size) + ".png", size, icon_rgba(size)) &&
+           ok;
+  }
   return ok ? 0 : 1;
 }
