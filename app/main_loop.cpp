@@ -15,6 +15,7 @@
 #include "app/master_level_slider.h"
 #include "app/mouse_handler.h"
 #include "app/mouse_keyboard.h"
+#include "app/output_watch.h"
 #include "app/piano_picture.h"
 #include "app/presets_menu.h"
 #include "app/program_folders.h"
@@ -142,16 +143,13 @@ int engine_cycle() {
   win_clear();
   buffer_size = clamp_buffer_size(buffer_size);
   applied_buffer_size = buffer_size;
-  if (!FBS_INIT(44100, 2, 12, buffer_size, 0) && !FBS_INIT(44100, 2, 3, 1024, 0) &&
-      !FBS_INIT(44100, 2, 3, 2048, -1)) {
+  int attempt = start_output(kOutputAttempts, buffer_size);
+  if (!attempt) {
     const char* error = FBS_GET_PLUGERROR();
     return fatal_start_up_error("No free playback driver found!", error ? error : "");
   }
-  const char* name = FBS_GET_PLUGNAME();
-  const char* device = FBS_GET_PLUGDEVICE();
-  print_line(std::string("plugout=") + (name ? name : "") + " /" + (device ? device : "") + " / " +
-             win_format_int(FBS_GET_PLUGRATE()) + " " + win_format_int(FBS_GET_PLUGBUFFERS()) +
-             "*" + win_format_int(FBS_GET_PLUGFRAMES()));
+  output_started(attempt, buffer_size);
+  print_line(plugout_line());
   read_block_factor();
   return 0;
 }
@@ -215,6 +213,7 @@ void key_loop_pass() {
     if (!message.empty()) notice(message, "notice");
     serve_note_off_queue();
     take_serve();
+    watch_output(program_clock());
 
     int x = -1, y = -1, wheel = 0, buttons = 0;
     if (!win_mouse(&x, &y, &wheel, &buttons)) {
@@ -250,9 +249,17 @@ void key_loop_pass() {
     win_print("auxvar=" + win_format_double(aux) + " ", true);
   }
   if (key_text.empty()) key_text = take_pending_key();
+  if (keep_while_output_lost(last_key_code, key_text)) {
+    last_key_code = 0;
+    key_text.clear();
+  } else if (last_key_code == 0 && key_text.empty()) {
+    take_waiting_command(&last_key_code, &key_text);
+  }
   if (!key_text.empty()) {
     run_command();
     discard_waiting_keys();
+    // A preset loaded while the output is lost: its set waits for the output.
+    if (keep_while_output_lost(0, key_text)) key_text.clear();
   }
   if (voice_count.load() > 60 && FBS_GET_PLAYINGSOUNDS() == 0) silence_all_voices();
   win_color(kTextForeground, kTextBackground);

@@ -5,6 +5,7 @@
 
 #include "app/main_loop.h"
 #include "app/master_level_slider.h"
+#include "app/output_watch.h"
 #include "app/piano_picture.h"
 #include "app/sample_sets.h"
 #include "app/settings.h"
@@ -52,6 +53,17 @@ void print_line(const std::string& text) {
   win_print(text, true);
   std::fputs(text.c_str(), stdout);
   std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void show_status_line(int row, const std::string& text) {
+  constexpr int kColumns = kTextAreaWidth / 8;
+  std::string cell = text.substr(0, kColumns);
+  cell.resize(kColumns, ' ');
+  win_color(kTextForeground, kTextBackground);
+  print_at(row, 1, cell);
+  if (text.empty()) return;
+  std::fputs((text + "\n").c_str(), stdout);
   std::fflush(stdout);
 }
 
@@ -126,6 +138,7 @@ void draw_status_screen() {
   print_at(8, 21, "[P]presets  [M]midi");
   std::string take = take_status_text();
   if (!take.empty()) print_at(4, 1, take);
+  print_at(2, 1, output_status_line());
   win_locate(1, 1);
   master_level_slider(-1, -1, 0);
   if (full_view_shown) show_hint(false);

@@ -56,6 +56,11 @@ std::string status_screen_text();
 // terminal.
 void print_line(const std::string& text);
 
+// A line of the status screen's own at `row`, column 1: the text cut to the
+// text area's width, the rest of the row blank, in the normal colours; the
+// whole text also goes to standard output. "" only blanks the row.
+void show_status_line(int row, const std::string& text);
+
 // The full view's hint ("rightclick mouse => show/hide"), or blanks.
 void show_hint(bool clear);
 

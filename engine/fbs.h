@@ -38,6 +38,11 @@ FBS_EXPORT int32_t FBS_CALL FBS_GET_PLUGBITS(void);
 FBS_EXPORT int32_t FBS_CALL FBS_GET_PLUGCHANNELS(void);
 FBS_EXPORT int32_t FBS_CALL FBS_GET_PLUGSIGNED(void);
 FBS_EXPORT int32_t FBS_CALL FBS_GET_PLUGRUNNING(void);
+// 1 when output runs and the selected plug-in reports that its device
+// stopped under the program (PLUG_LOST); 0 otherwise, also for a plug-in
+// without that entry. Main thread. Output comes back only through FBS_INIT,
+// which keeps the waves and sounds.
+FBS_EXPORT int32_t FBS_CALL FBS_GET_PLUGLOST(void);
 FBS_EXPORT int32_t FBS_CALL FBS_GET_MAXCHANNELS(int32_t* n);
 FBS_EXPORT int32_t FBS_CALL FBS_SET_MAXCHANNELS(int32_t n);
 FBS_EXPORT int32_t FBS_CALL FBS_SET_MASTERVOLUME(float v);

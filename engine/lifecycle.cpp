@@ -138,6 +138,7 @@ static void load_plugins(void) {
     rec.plug_stop = reinterpret_cast<PlugStopFn>(dlsym(module, "PLUG_STOP"));
     rec.plug_exit = reinterpret_cast<PlugExitFn>(dlsym(module, "PLUG_EXIT"));
     rec.plug_error = reinterpret_cast<PlugErrorFn>(dlsym(module, "PLUG_ERROR"));
+    rec.plug_lost = reinterpret_cast<PlugLostFn>(dlsym(module, "PLUG_LOST"));  // optional
     if (!complete_entries(rec)) {
       dlclose(module);
       std::memset(&rec, 0, sizeof(rec));
@@ -319,6 +320,12 @@ extern "C" int32_t FBS_CALL FBS_GET_PLUGSIGNED(void) {
   return r ? r->is_signed : 0;
 }
 extern "C" int32_t FBS_CALL FBS_GET_PLUGRUNNING(void) { return fbs_running.load(); }
+
+extern "C" int32_t FBS_CALL FBS_GET_PLUGLOST(void) {
+  FbsPlugRecord* r = fbs_record();
+  if (!r || !r->plug_lost || fbs_running.load() == 0) return 0;
+  return r->plug_lost() == 1 ? 1 : 0;
+}
 
 // ---- Master settings ----
 

@@ -27,6 +27,11 @@ typedef int32_t(FBS_CALL* PlugStopFn)(void);
 typedef int32_t(FBS_CALL* PlugExitFn)(void);
 // PLUG_ERROR: zero-terminated text describing the last error (never null).
 typedef const char*(FBS_CALL* PlugErrorFn)(void);
+// PLUG_LOST (optional): 1 once the device has stopped under the program
+// while output ran (its server went away, its stream failed, its file cannot
+// be written), else 0. Polled by the engine's caller on the main thread; the
+// next PLUG_INIT starts afresh.
+typedef int32_t(FBS_CALL* PlugLostFn)(void);
 }
 
 struct FbsPlugRecord {
@@ -37,7 +42,10 @@ struct FbsPlugRecord {
   PlugStartFn plug_start;   // engine: entry PLUG_START
   PlugStopFn plug_stop;     // engine: entry PLUG_STOP
   PlugExitFn plug_exit;     // engine: entry PLUG_EXIT
-  int32_t reserved1[2];     // nobody: zero
+  PlugLostFn plug_lost;     // engine: entry PLUG_LOST, null when the plug-in has none
+#if UINTPTR_MAX == 0xFFFFFFFFu
+  int32_t reserved1;        // nobody: zero
+#endif
   FbsFillFn fill;           // engine: address of fbs_fill
   char name[64];            // plug-in: its name, zero-terminated
   char device[64];          // plug-in: the opened device, zero-terminated

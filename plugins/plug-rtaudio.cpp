@@ -2,11 +2,14 @@
 // system that offers one, in the order JACK (when a server runs), PulseAudio,
 // ALSA. The device thread calls the engine's fill once per block.
 // Implements: PLUG_ISANY, PLUG_INIT, PLUG_START, PLUG_STOP, PLUG_EXIT,
-// PLUG_ERROR.
+// PLUG_ERROR, PLUG_LOST.
 #include <rtaudio/RtAudio.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "engine/plug_record.h"
 
@@ -20,6 +23,27 @@ static const RtAudio::Api kApis[] = {RtAudio::UNIX_JACK, RtAudio::LINUX_PULSE,
 static RtAudio* audio = nullptr;
 static FbsPlugRecord* record = nullptr;
 static char error_text[256] = "";
+
+// What PLUG_LOST looks at. `failed`: set by RtAudio's error callback on its
+// own threads; `last_block`: steady-clock nanoseconds of the last block,
+// written by the device thread; `started`: the main thread's, true between
+// PLUG_START and PLUG_STOP.
+static std::atomic<int> failed{0};
+static std::atomic<int64_t> last_block{0};
+static bool started = false;
+// A started stream that delivered no block for this long is gone (a device
+// that stalls for good rather than reporting an error).
+constexpr double kSilentSeconds = 2.0;
+// RtAudio closes a JACK stream on a thread of its own when the server shuts
+// the client down; the object outlives that close by this much before it
+// is deleted, so the thread has left it.
+constexpr int kClosedUnderUsMs = 100;
+
+static int64_t now_ns(void) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 static void set_error(const char* what, const char* detail) {
   std::snprintf(error_text, sizeof(error_text), "%s%s%s", what, detail ? ": " : "",
@@ -67,6 +91,7 @@ static int on_block(void* output, void* input, unsigned int frames, double time,
   (void)time;
   (void)status;
   FbsPlugRecord* r = static_cast<FbsPlugRecord*>(user);
+  last_block.store(now_ns(), std::memory_order_relaxed);
   int32_t bytes = static_cast<int32_t>(frames) * r->framesize;
   if (bytes == r->buffersize && r->fill) {
     r->buffer = output;
@@ -79,8 +104,17 @@ static int on_block(void* output, void* input, unsigned int frames, double time,
   return 0;
 }
 
+// Errors RtAudio meets while the stream runs (a failed write, a device that
+// went away); warnings do not stop output.
+static void on_error(RtAudioError::Type type, const std::string& text) {
+  (void)text;
+  if (type != RtAudioError::WARNING && type != RtAudioError::DEBUG_WARNING) failed.store(1);
+}
+
 static void close_audio(void) {
   if (!audio) return;
+  started = false;
+  if (!audio->isStreamOpen()) std::this_thread::sleep_for(std::chrono::milliseconds(kClosedUnderUsMs));
   try {
     if (audio->isStreamRunning()) audio->stopStream();
     if (audio->isStreamOpen()) audio->closeStream();
@@ -110,6 +144,7 @@ FBS_EXPORT int32_t FBS_CALL PLUG_ISANY(FbsPlugRecord* rec) {
 FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
   close_audio();
   error_text[0] = 0;
+  failed.store(0);
   // Formats beyond any device (and whose block size would overflow) are refused.
   if (!rec || rec->bits != 16 || rec->channels < 1 || rec->channels > 64 || rec->rate <= 0 ||
       rec->rate > 1000000 || rec->frames <= 0 || rec->frames > 1 << 20) {
@@ -138,7 +173,7 @@ FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
       // fill reads the record from the device thread as soon as it starts.
       rec->buffersize = static_cast<int32_t>(frames) * rec->framesize;
       a->openStream(&params, nullptr, RTAUDIO_SINT16, static_cast<unsigned int>(rec->rate),
-                    &frames, on_block, rec, &options);
+                    &frames, on_block, rec, &options, on_error);
       rec->frames = static_cast<int32_t>(frames);
       // JACK reports no count: it asks for one period at a time.
       rec->buffers = options.numberOfBuffers > 0 ? static_cast<int32_t>(options.numberOfBuffers) : 1;
@@ -163,16 +198,19 @@ FBS_EXPORT int32_t FBS_CALL PLUG_START(void) {
     set_error("start: no device is open", nullptr);
     return 0;
   }
+  last_block.store(now_ns());
   try {
     if (!audio->isStreamRunning()) audio->startStream();
   } catch (const RtAudioError& e) {
     set_error("start", e.what());
     return 0;
   }
+  started = true;
   return 1;
 }
 
 FBS_EXPORT int32_t FBS_CALL PLUG_STOP(void) {
+  started = false;
   if (!audio || !audio->isStreamOpen()) return 1;
   try {
     // Returns once the device thread has left its last fill call.
@@ -190,5 +228,15 @@ FBS_EXPORT int32_t FBS_CALL PLUG_EXIT(void) {
 }
 
 FBS_EXPORT const char* FBS_CALL PLUG_ERROR(void) { return error_text; }
+
+FBS_EXPORT int32_t FBS_CALL PLUG_LOST(void) {
+  if (!audio || !started) return 0;
+  if (failed.load()) return 1;
+  // The stream that RtAudio closed itself (the JACK server went away). Its
+  // state is read while RtAudio's closing thread may write it: a stale
+  // answer only delays the report to the next poll.
+  if (!audio->isStreamOpen()) return 1;
+  return (now_ns() - last_block.load()) * 1e-9 > kSilentSeconds ? 1 : 0;
+}
 
 }  // extern "C"

@@ -8,8 +8,9 @@
 // QD_RECORDING_FOLDER names (the program sets it to the user's data folder),
 // else to the folder this plug-in was loaded from: a test that loads a copy
 // of the plug-in from a temporary folder finds its recording there.
+// A write that fails mid-run (a full disk) reports the device lost.
 // Implements: PLUG_ISANY, PLUG_INIT, PLUG_START, PLUG_STOP, PLUG_EXIT,
-// PLUG_ERROR.
+// PLUG_ERROR, PLUG_LOST.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -38,6 +39,8 @@ static uint32_t data_bytes = 0;
 static uint32_t max_data_bytes = 0;
 static std::thread* pacer = nullptr;
 static std::atomic<int> running{0};
+// Set by the pacing thread when a write fails; cleared by PLUG_INIT.
+static std::atomic<int> write_failed{0};
 static char error_text[256] = "";
 
 static void put32(uint8_t* p, uint32_t v) {
@@ -106,6 +109,7 @@ static void record_block(void) {
   if (bytes > max_data_bytes - data_bytes) bytes = max_data_bytes - data_bytes;
   if (!write_all(file, block, bytes, kHeaderBytes + static_cast<off_t>(data_bytes))) {
     std::snprintf(error_text, sizeof(error_text), "recording.wav: write failed");
+    write_failed.store(1);
     close(file);
     file = -1;
     return;
@@ -160,6 +164,7 @@ FBS_EXPORT int32_t FBS_CALL PLUG_ISANY(FbsPlugRecord* rec) {
 FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
   close_device();
   error_text[0] = 0;
+  write_failed.store(0);
   if (!rec) return 0;
   if (rec->device_index != -1) {
     std::snprintf(error_text, sizeof(error_text), "file device: only device -1");
@@ -220,5 +225,7 @@ FBS_EXPORT int32_t FBS_CALL PLUG_EXIT(void) {
 }
 
 FBS_EXPORT const char* FBS_CALL PLUG_ERROR(void) { return error_text; }
+
+FBS_EXPORT int32_t FBS_CALL PLUG_LOST(void) { return pacer && write_failed.load() ? 1 : 0; }
 
 }  // extern "C"

@@ -936,3 +936,73 @@ TEST_F(Takes, ATakeThatCannotBeWrittenIsToldAndPlayingGoesOn) {
     EXPECT_EQ(read_lines(folder.path("quillon_darvo.ini")).size(), static_cast<size_t>(kSettingsLines));
   }
 }
+
+namespace {
+
+// The two plug-in copies of a run whose device goes away and comes back.
+plugtest::Copy lost_device, lost_file_device;
+int voices_after_loss = -1;
+
+// A key played and released with the pedal down, so the pedal holds it.
+// (Script steps run inside the program clock, which the voices read under
+// their lock: notes come from the keyboard's own thread.)
+void pedal_held_note() {
+  for (uint32_t m : {0x7F40B0u, 0x643C90u, 0x003C80u}) midi_loop_send_short(0, m);
+}
+
+void device_goes_away() {
+  lost_device.set("init", 0);
+  lost_file_device.set("init", 0);
+  lost_device.set("lost", 1);
+}
+
+void device_comes_back() {
+  voices_after_loss = voice_count.load();
+  lost_device.set("lost", 0);
+  lost_device.set("init", 1);
+  lost_file_device.set("init", 1);
+}
+
+}  // namespace
+
+TEST_F(MainLoopScript, LostOutputIsSilencedRetriedEveryTwoSecondsAndFoundAgain) {
+  ProgramFolder folder(true);
+  lost_device = plugtest::open_copy(folder.plug("plug-rtaudio.so"));
+  lost_file_device = plugtest::open_copy(folder.plug("plug-wav.so"));
+  ASSERT_TRUE(lost_device.set && lost_file_device.set);
+  midi_loop_reset();
+  midi_loop_add_input("keys");
+  plugtest::take_log();
+  voices_after_loss = -1;
+  int status = run_script({{0.3, {}, pedal_held_note},
+                           {0.3, {}, device_goes_away},
+                           // A preset's reload while the output is lost waits
+                           // for it: the set cannot load without a device.
+                           {0.3, {}, [] { post_pending_key("reload"); }},
+                           {4.3, {}, device_comes_back},
+                           {2.5, {}, nullptr}});
+  std::vector<std::string> log = plugtest::take_log();
+  lost_device.set("init", 1);
+  lost_file_device.set("init", 1);
+  lost_device.set("lost", 0);
+  EXPECT_EQ(status, 0) << out;
+  midi_loop_reset();
+  EXPECT_EQ(voices_after_loss, 0);
+  size_t lost_line = out.find("audio output lost, retrying every 2 s");
+  ASSERT_NE(lost_line, std::string::npos) << out;
+  size_t found_again = out.find("plugout=test plug-rtaudio.so /", lost_line);
+  ASSERT_NE(found_again, std::string::npos) << out;
+  // The reload ran once the output was back (a port cycle draws the status
+  // screen again), and no sample failed to load.
+  EXPECT_NE(out.find("MIDI input port(", found_again), std::string::npos) << out;
+  EXPECT_EQ(out.find("error loading"), std::string::npos) << out;
+  // Attempts while lost: at once, then every 2 s, only the start's first
+  // attempt (device 0), never the file device's -1.
+  int attempts = 0;
+  for (const std::string& line : log) {
+    EXPECT_EQ(line.find("init -1"), std::string::npos) << line;
+    if (line == "plug-rtaudio.so init 0") attempts++;
+  }
+  EXPECT_GE(attempts, 1 + 3);  // the start, the loss, every 2 s over 4.3 s, the return
+  EXPECT_LE(attempts, 1 + 4 + 1);  // and the reload's sample cycle starts no engine
+}

@@ -18,6 +18,7 @@ constexpr int kMaxBlockBytes = 4096 * 4;
 static FbsPlugRecord* record = nullptr;
 alignas(16) static uint8_t block[kMaxBlockBytes];
 static int32_t isany_result = 1, init_result = 1, start_result = 1, stop_result = 1;
+static int32_t lost_result = 0;
 static int32_t grant_frames = 0, grant_buffers = 0;  // 0: keep what was asked
 static void (*logger)(const char*) = nullptr;
 static char own_name[64] = "";
@@ -86,15 +87,18 @@ FBS_EXPORT int32_t FBS_CALL PLUG_EXIT(void) {
 
 FBS_EXPORT const char* FBS_CALL PLUG_ERROR(void) { return "test plug-in error"; }
 
+FBS_EXPORT int32_t FBS_CALL PLUG_LOST(void) { return lost_result; }
+
 // ---- Controls for the tests ----
 
-// Sets a result or a grant: "isany", "init", "start", "stop" (the value the
-// entry returns), "frames", "buffers" (the value PLUG_INIT leaves, 0 keeps).
+// Sets a result or a grant: "isany", "init", "start", "stop", "lost" (the
+// value the entry returns), "frames", "buffers" (the value PLUG_INIT leaves, 0 keeps).
 FBS_EXPORT void plug_test_set(const char* key, int32_t value) {
   if (!std::strcmp(key, "isany")) isany_result = value;
   else if (!std::strcmp(key, "init")) init_result = value;
   else if (!std::strcmp(key, "start")) start_result = value;
   else if (!std::strcmp(key, "stop")) stop_result = value;
+  else if (!std::strcmp(key, "lost")) lost_result = value;
   else if (!std::strcmp(key, "frames")) grant_frames = value;
   else if (!std::strcmp(key, "buffers")) grant_buffers = value;
 }

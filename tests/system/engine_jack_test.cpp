@@ -3,6 +3,8 @@
 // device, whose recording.wav is read back. The file device records into
 // the folder it was loaded from, so the test runs it from a temporary copy.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
@@ -156,6 +158,33 @@ TEST_F(EngineOutput, FileDeviceRecordsAValidWavFileWhileItRuns) {
   const int16_t* samples = reinterpret_cast<const int16_t*>(wav.data() + 44);
   size_t count = data / 2;
   for (size_t i = count - 4096; i < count; i++) ASSERT_EQ(samples[i], 2000) << i;
+  std::filesystem::remove_all(dir);
+}
+
+TEST_F(EngineOutput, FileDeviceThatCannotWriteReportsItsDeviceLost) {
+  char tmpl[] = "/tmp/qd_wavlost_XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  std::string dir = std::string(tmpl) + "/";
+  std::filesystem::copy_file(std::string(QD_RUN_DIR) + "plug-wav.so", dir + "plug-wav.so");
+  FBS_SET_PLUGPATH(dir.c_str());
+  // Files of this process may not grow past 20 blocks: a full disk.
+  struct rlimit old_limit;
+  getrlimit(RLIMIT_FSIZE, &old_limit);
+  struct rlimit limit = old_limit;
+  limit.rlim_cur = 44 + 20 * 8192;
+  signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  ASSERT_EQ(FBS_INIT(44100, 2, 3, 2048, -1), 1) << FBS_GET_PLUGERROR();
+  EXPECT_EQ(FBS_GET_PLUGLOST(), 0);
+  // 20 blocks take about 0.93 s; the 21st cannot be written.
+  for (int i = 0; i < 100 && !FBS_GET_PLUGLOST(); i++) sleep_ms(50);
+  EXPECT_EQ(FBS_GET_PLUGLOST(), 1);
+  EXPECT_STREQ(FBS_GET_PLUGERROR(), "recording.wav: write failed");
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  // Opened again, the device records afresh.
+  ASSERT_EQ(FBS_INIT(44100, 2, 3, 2048, -1), 1) << FBS_GET_PLUGERROR();
+  EXPECT_EQ(FBS_GET_PLUGLOST(), 0);
+  EXPECT_EQ(FBS_EXIT(), 1);
   std::filesystem::remove_all(dir);
 }
 

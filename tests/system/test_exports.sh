@@ -23,7 +23,7 @@ engine_api=(FBS_INIT FBS_START FBS_STOP FBS_EXIT FBS_CREATE_SOUND FBS_PLAY_SOUND
 check "$run_dir/quillon_darvo" "${engine_api[@]}"
 check "$build_dir/libquillon_engine.so" "${engine_api[@]}"
 for plugin in plug-rtaudio plug-wav; do
-  check "$run_dir/$plugin.so" PLUG_ISANY PLUG_INIT PLUG_START PLUG_STOP PLUG_EXIT PLUG_ERROR
+  check "$run_dir/$plugin.so" PLUG_ISANY PLUG_INIT PLUG_START PLUG_STOP PLUG_EXIT PLUG_ERROR PLUG_LOST
 done
 [ "$status" -eq 0 ] && echo PASS
 exit $status

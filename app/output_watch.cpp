@@ -1,0 +1,102 @@
+// The audio output watched while the program runs, and its retries.
+#include "app/output_watch.h"
+
+#include "app/instrument_setup.h"
+#include "app/screen.h"
+#include "effects/autovol.h"
+#include "engine/fbs.h"
+#include "midi/voices.h"
+#include "platform/window.h"
+
+namespace {
+
+// How the output was started, for its retries.
+int retry_attempts = kOutputAttempts;
+int retry_frames = 1024;
+
+bool lost = false;
+double next_try = 0.0;  // program clock of the next attempt while lost
+constexpr double kRetrySeconds = 2.0;
+
+// The command kept while the output is lost.
+bool waiting = false;
+int waiting_code = 0;
+std::string waiting_text;
+
+bool needs_samples(int code, const std::string& text) {
+  if (text == "reload") return true;
+  if (code >= '0' && code <= '9') return true;
+  switch (code) {
+    case 'b': case 'B': case 'n': case 'N': case 'm': case 'M':
+      return true;
+    default:
+      break;
+  }
+  // Sample passes, also when an extended key stands for their letter.
+  return text.size() == 1 && std::string("xXyYsSzZ").find(text[0]) != std::string::npos;
+}
+
+}  // namespace
+
+int start_output(int attempts, int frames) {
+  struct Attempt {
+    int buffers, frames, device;
+  };
+  const Attempt kAttempts[kOutputAttempts] = {{12, frames, 0}, {3, 1024, 0}, {3, 2048, -1}};
+  for (int i = 0; i < attempts && i < kOutputAttempts; i++)
+    if (FBS_INIT(44100, 2, kAttempts[i].buffers, kAttempts[i].frames, kAttempts[i].device)) return i + 1;
+  return 0;
+}
+
+std::string plugout_line() {
+  const char* name = FBS_GET_PLUGNAME();
+  const char* device = FBS_GET_PLUGDEVICE();
+  return std::string("plugout=") + (name ? name : "") + " /" + (device ? device : "") + " / " +
+         win_format_int(FBS_GET_PLUGRATE()) + " " + win_format_int(FBS_GET_PLUGBUFFERS()) + "*" +
+         win_format_int(FBS_GET_PLUGFRAMES());
+}
+
+void output_started(int attempt, int frames) {
+  retry_attempts = attempt;
+  retry_frames = frames;
+  lost = false;
+}
+
+void watch_output(double now) {
+  if (!lost) {
+    if (!FBS_GET_PLUGLOST()) return;
+    lost = true;
+    // No note may wait for a device that is gone: all end now, pedal or not.
+    voice_pedal_release();
+    silence_all_voices();
+    show_status_line(2, output_status_line());
+    next_try = now;  // the first attempt also lets go of the lost device
+  }
+  if (now < next_try && now > next_try - 99.0) return;
+  next_try = now + kRetrySeconds;
+  if (!start_output(retry_attempts, retry_frames)) return;
+  lost = false;
+  read_block_factor();
+  restart_level_analysis(now);
+  show_status_line(2, plugout_line());
+}
+
+bool output_lost() { return lost; }
+
+std::string output_status_line() { return lost ? "audio output lost, retrying every 2 s" : ""; }
+
+bool keep_while_output_lost(int code, const std::string& text) {
+  if (!lost || !needs_samples(code, text)) return false;
+  waiting = true;
+  waiting_code = code;
+  waiting_text = text;
+  return true;
+}
+
+bool take_waiting_command(int* code, std::string* text) {
+  if (lost || !waiting) return false;
+  waiting = false;
+  *code = waiting_code;
+  *text = waiting_text;
+  return true;
+}

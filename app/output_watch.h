@@ -1,0 +1,43 @@
+// The audio output while the program runs: started with the engine cycle's
+// attempts, watched by the key loop, silenced when its device stops under
+// the program and opened again by itself, with no modal notice. While it is
+// lost the commands that need the engine's samples wait for it.
+//
+// Threads: main thread only.
+#pragma once
+#include <string>
+
+// The engine cycle's output attempts in order, all 44100 Hz stereo: 12
+// buffers of `frames` on device 0, 3 buffers of 1024 frames on device 0, 3
+// buffers of 2048 frames on device -1 (the file device's only one). Tries
+// the first `attempts` of them; returns the number (1..3) of the one that
+// started the engine, or 0.
+constexpr int kOutputAttempts = 3;
+int start_output(int attempts, int frames);
+
+// "plugout=" with the plug-in, its device, the rate, the buffers and the
+// frames of the output in use.
+std::string plugout_line();
+
+// The engine cycle started the output with attempt `attempt` and `frames`:
+// a lost output is retried with that attempt and the ones before it, so a
+// real device never gives way to the file device. Clears a lost state.
+void output_started(int attempt, int frames);
+
+// Once per pass of the key loop's wait, at program clock `now`. When the
+// plug-in reports its device lost: every note ends (the pedal's too) and the
+// key dots go, the lost line shows at row 2 and on standard output, and the
+// output is tried again at once and then every 2 s with the start's
+// arguments. When it opens: the "plugout=" line replaces the lost line and
+// playing goes on with the sounds, effects and samples as they were.
+void watch_output(double now);
+bool output_lost();
+// The line the status screen shows at row 2: the lost line, or "".
+std::string output_status_line();
+
+// While the output is lost, a command that needs the engine's samples (a set
+// change or reload, the M prompts, a sample pass: B, N, digits, "reload",
+// M, X, Y, S, Z) is kept instead of run: returns true and keeps it (the last
+// one wins). take_waiting_command hands it out once the output is back.
+bool keep_while_output_lost(int code, const std::string& text);
+bool take_waiting_command(int* code, std::string* text);
