@@ -16,6 +16,10 @@ std::string set_up_program_folders() {
   // A scratch folder that cannot be made shows as a sample that cannot load.
   make_folders(scratch_folder());
   fbs_set_scratch_folder(scratch_folder().c_str());
+  // Decoded samples, shared by both programs; a cache folder that cannot be
+  // made or written only means decoding every time, without a notice.
+  make_folders(cache_folder());
+  fbs_set_sample_cache(cache_folder().c_str());
   // Read by the file device when the engine starts it; no other thread runs yet.
   setenv("QD_RECORDING_FOLDER", user_data_folder().c_str(), 1);
   return "";

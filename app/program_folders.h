@@ -1,7 +1,8 @@
 // The program's folders at start-up, for both executables: the layout is
 // chosen (core/paths.h) and its folders are handed to those that cannot ask
-// core/paths.h themselves: the engine (plug-ins, MP3 scratch files) and the
-// file device plug-in (recording.wav). Main thread, before any other thread.
+// core/paths.h themselves: the engine (plug-ins, MP3 scratch files, the
+// sample cache) and the file device plug-in (recording.wav). Main thread,
+// before any other thread.
 #pragma once
 #include <string>
 

@@ -69,6 +69,14 @@ FBS_EXPORT void fbs_set_text_sink(void (*print_line)(const char* line));
 // current folder. Main thread, while no load runs.
 FBS_EXPORT void fbs_set_scratch_folder(const char* folder);
 
+// The folder of the decoded-sample cache ("" or null: none, the start-up
+// state). While one is set, FBS_LOAD_MP3FILE reads a file's wave from the
+// folder when it holds one made from the same file (path, size and
+// modification time) for the same output format, and otherwise decodes and
+// leaves the wave there; a folder that cannot be read or written changes
+// nothing else. Main thread, between loads.
+FBS_EXPORT void fbs_set_sample_cache(const char* folder);
+
 // An output plug-in inside the calling program instead of a library: while
 // set, plug-in loading (the first FBS_INIT, or the first after FBS_EXIT)
 // offers only a copy of this record, with `module` null, instead of the

@@ -1,8 +1,11 @@
 // MP3 files into waves: decoded whole, either through a temporary WAV file
 // loaded back as FBS_LOAD_WAVFILE loads a file, or through a WAV image in
 // memory read by FBS_LOAD_WAVFILE_SHORT. The WAV conversion then brings the
-// MP3's rate to the output rate. Main thread.
+// MP3's rate to the output rate. FBS_LOAD_MP3FILE keeps what it made in the
+// sample cache, when there is one, and reads it back next time. Main thread.
 #include <fcntl.h>
+#include <mad.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,6 +19,7 @@
 #include "engine/fbs.h"
 #include "engine/kernels.h"
 #include "engine/mp3_decode.h"
+#include "engine/sample_cache.h"
 #include "engine/wav_read.h"
 #include "engine/wav_text.h"
 
@@ -31,6 +35,10 @@ extern "C" void fbs_set_scratch_folder(const char* folder) { g_scratch_folder = 
 static const uint32_t kImageMin = 100000;
 static const uint32_t kImageMax = 100000000;
 
+// What makes a cached wave, besides libmad: raise the revision whenever the
+// wave this loader makes of a file changes, so old entries are not used.
+static const char kLoaderRevision[] = "loader 1";
+
 // The frame routines for the output channel count.
 void mp3_output_for_engine(Mp3Output* out) {
   memset(out, 0, sizeof *out);
@@ -40,17 +48,37 @@ void mp3_output_for_engine(Mp3Output* out) {
   out->mono_frame = out->channels == 1 ? SCALEMP3FRAME_11_16 : SCALEMP3FRAME_12_16;
 }
 
-// Writes bytes to a file, all of them; a full disk must not pass for a short
-// sample. Returns 1 when everything was written.
-static int write_whole(int fd, const uint8_t* bytes, size_t count) {
-  while (count > 0) {
-    ssize_t n = write(fd, bytes, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return 0;
-    bytes += n;
-    count -= (size_t)n;
-  }
+// The sample cache's key of an MP3 file for the output format. Returns 0
+// when the file cannot have an entry: it does not open, is empty, or its
+// full path cannot be found.
+static int cache_key(const char* file_name, SampleCacheKey* key) {
+  size_t length = 0;
+  int fd = wav_open_regular(file_name, &length);
+  if (fd < 0) return 0;
+  struct stat st;
+  int ok = fstat(fd, &st) == 0 && length > 0;
+  close(fd);
+  char* full = ok ? realpath(file_name, nullptr) : nullptr;
+  if (full == nullptr) return 0;
+  key->source = full;
+  free(full);
+  key->size = (uint64_t)st.st_size;
+  key->mtime_ns = (int64_t)st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec;
+  key->rate = fbs_out_rate();
+  key->channels = fbs_out_channels();
+  key->bits = fbs_out_bits();
+  key->decoder = std::string(mad_version) + "; " + kLoaderRevision;
   return 1;
+}
+
+// A wave from the key's cache entry; -1 when there is none to use.
+static int32_t load_cached(const std::string& entry, const SampleCacheKey& key) {
+  uint8_t* data = nullptr;
+  uint32_t size = 0;
+  if (!sample_cache_read(entry, key, &data, &size)) return -1;
+  int32_t handle = fbs_wave_store(data, size);
+  if (handle < 0) free(data);
+  return handle;
 }
 
 extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_MP3FILE(const char* file_name, int32_t* wave,
@@ -58,6 +86,16 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_MP3FILE(const char* file_name, i
   if (wave == nullptr) return 0;
   *wave = -1;
   if (!fbs_initialised.load() || fbs_record() == nullptr) return 0;
+  SampleCacheKey key;
+  std::string entry;
+  if (!sample_cache_folder().empty() && cache_key(file_name, &key)) {
+    entry = sample_cache_entry(sample_cache_folder(), key);
+    int32_t cached = load_cached(entry, key);
+    if (cached >= 0) {
+      *wave = cached;
+      return 1;
+    }
+  }
   uint8_t* mp3 = nullptr;
   size_t length = 0;
   if (!mp3_read_file(file_name, &mp3, &length)) return 0;
@@ -105,6 +143,8 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_MP3FILE(const char* file_name, i
     free(out.image);
   }
   remove(tmp.c_str());
+  if (handle >= 0 && !entry.empty())
+    sample_cache_write(entry, key, fbs_waves[handle].data.load(), fbs_waves[handle].size.load());
   *wave = handle;
   return handle >= 0 ? 1 : 0;
 }

@@ -1,11 +1,13 @@
 // Finding the format and the samples of a WAV file or in-memory WAV image,
-// and the canonical header of the files the programs write.
+// the canonical header of the files the programs write, and whole-file
+// reads and writes.
 #include "engine/wav_read.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -163,5 +165,16 @@ int wav_read_whole_file(const char* path, size_t guard, uint8_t** bytes,
     return 0;
   }
   *bytes = buf;
+  return 1;
+}
+
+int write_whole(int fd, const uint8_t* bytes, size_t count) {
+  while (count > 0) {
+    ssize_t n = write(fd, bytes, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return 0;
+    bytes += n;
+    count -= (size_t)n;
+  }
   return 1;
 }

@@ -67,3 +67,7 @@ int wav_read_whole_file(const char* path, size_t guard, uint8_t** bytes,
 // *length set, or 0; the block in *block stays the caller's either way.
 int wav_read_file_into(const char* path, size_t guard, uint8_t** block, size_t* capacity,
                        size_t* length);
+
+// Writes count bytes to a file, all of them: a full disk must not pass for
+// a short file. Returns 1 when everything was written.
+int write_whole(int fd, const uint8_t* bytes, size_t count);
