@@ -47,8 +47,10 @@ inline bool open_engine() {
 }
 
 // Plays `voices` sounds from staggered positions; varied = pitch ratios of
-// the keys around each sample, volume 0.6 and pans across the field.
-inline void start_voices(int voices, bool varied) {
+// the keys around each sample (a tritone down to a fourth up, speed 1
+// among them), volume 0.6 and pans across the field; pitched = the same
+// without speed 1 (a tritone down to a tritone up).
+inline void start_voices(int voices, bool varied, bool pitched = false) {
   for (int v = 0; v < kMaxVoices; v++) FBS_SET_SOUNDLOOPS(sounds[v], 0);
   for (int v = 0; v < voices; v++) {
     int32_t s = sounds[v];
@@ -59,7 +61,9 @@ inline void start_voices(int voices, bool varied) {
     FBS_SET_SOUNDPOINTERS(s, nullptr, begin + (static_cast<size_t>(v) * 7919 % kWaveFrames) * 4,
                           nullptr);
     if (varied) {
-      FBS_SET_SOUNDSPEED(s, static_cast<float>(std::pow(2.0, ((v % 12) - 5) / 12.0)));
+      int semitones = (v % 12) - 5;
+      if (pitched && semitones == 0) semitones = -6;
+      FBS_SET_SOUNDSPEED(s, static_cast<float>(std::pow(2.0, semitones / 12.0)));
       FBS_SET_SOUNDVOLUME(s, 0.6f);
       FBS_SET_SOUNDPAN(s, ((v % 9) - 4) * 0.2f);
     } else {

@@ -1,11 +1,14 @@
 // fbs_fill on stereo 1024-frame blocks with 1, 24 and 127 playing sounds:
 // at speed 1 with unity gain, and at speeds other than 1 with volume and pan
-// (the piano's case), on the plain kernels and on the fastest ones; and the
-// piano's case with all 127 sounds under a ramped end for the whole block.
+// (the piano's case), on the plain kernels and on the fastest ones; the
+// piano's case with all 127 sounds under a ramped end for the whole block;
+// and 127 sounds all at speeds other than 1 under each resampling family
+// (nearest, cubic, band-limited), plain and fastest.
 // Counters: frame = ns per output frame, voice_frame = ns per voice-frame.
 // Needs the test plug-in (build target plug_test) to open the engine.
 #include <benchmark/benchmark.h>
 
+#include <string>
 #include <vector>
 
 #include "bench/bench_voices.h"
@@ -57,6 +60,35 @@ void BM_Fill(benchmark::State& state) {
       per_block * kFrames * voices, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   kernels_use(kernels_best_level());
 }
+
+// Args: resampling family (FBS_SET_RESAMPLEMODE), kernel level.
+void BM_FillFamily(benchmark::State& state) {
+  if (!open_engine()) {
+    state.SkipWithError("engine did not open (build target plug_test)");
+    return;
+  }
+  FBS_SET_RESAMPLEMODE(static_cast<int32_t>(state.range(0)));
+  int level = kernels_use(static_cast<int>(state.range(1)));
+  static const char* const kFamilies[3] = {"nearest", "cubic", "band-limited"};
+  state.SetLabel(std::string(kFamilies[state.range(0)]) + " " + kernels_table(level)->name);
+  start_voices(kMaxVoices, true, true);
+  FbsPlugRecord* rec = fbs_record();
+  for (auto _ : state) {
+    rec->buffer = out.data();
+    fbs_fill(rec);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.counters["voice_frame"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kFrames * kMaxVoices,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  kernels_use(kernels_best_level());
+  FBS_SET_RESAMPLEMODE(0);
+}
+
+BENCHMARK(BM_FillFamily)
+    ->ArgNames({"family", "kernels"})
+    ->ArgsProduct({{0, 1, 2}, {kKernelsPlain, kKernelsAvx2}})
+    ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK(BM_Fill)
     ->ArgNames({"voices", "varied", "kernels", "ramping"})

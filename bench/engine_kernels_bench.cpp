@@ -1,10 +1,12 @@
 // Kernel variants on one output block (4096 bytes: 1024 stereo frames): the
 // plain set against SSE2 and AVX2, through the exported routines as the mixer
-// calls them. The argument is the variant level (0 plain, 1 SSE2, 2 AVX2).
+// calls them. The (first) argument is the variant level (0 plain, 1 SSE2, 2
+// AVX2).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "engine/kernel_table.h"
@@ -83,8 +85,17 @@ void BM_Pan16(benchmark::State& state) {
 }
 BENCHMARK(BM_Pan16)->DenseRange(kKernelsPlain, kKernelsAvx2);
 
-// Looped playback has one implementation; measured for the mixer's budget.
-void BM_CopySliceRight32(benchmark::State& state) {
+// The nearest speed-stepped copy (a semitone up) as the mixer plays a
+// sound: second argument 0 forward mono, 1 forward stereo, 2 backward mono,
+// 3 backward stereo.
+void BM_CopySlice(benchmark::State& state) {
+  if (!use_level(state)) return;
+  static const FbsCopySliceFn kRoutines[4] = {COPYSLICERIGHT16, COPYSLICERIGHT32, COPYSLICELEFT16,
+                                              COPYSLICELEFT32};
+  static const char* const kNames[4] = {" right16", " right32", " left16", " left32"};
+  const int which = (int)state.range(1);
+  state.SetLabel(std::string(kernels()->name) + kNames[which]);
+  const float speed = which < 2 ? 1.0594631f : -1.0594631f;
   Blocks k;
   std::vector<int16_t> wave(44100 * 2);
   uint8_t* start = (uint8_t*)wave.data();
@@ -92,12 +103,13 @@ void BM_CopySliceRight32(benchmark::State& state) {
   uint8_t* pos = start;
   int32_t loops = 2147483647;
   for (auto _ : state) {
-    COPYSLICERIGHT32(k.out.data(), start, &pos, end, &loops, 1.0594631f, kBlockBytes);
+    kRoutines[which](k.out.data(), start, &pos, end, &loops, speed, kBlockBytes);
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed((int64_t)state.iterations() * kBlockBytes);
+  kernels_use(kernels_best_level());
 }
-BENCHMARK(BM_CopySliceRight32);
+BENCHMARK(BM_CopySlice)->ArgsProduct({{kKernelsPlain, kKernelsSse2, kKernelsAvx2}, {0, 1, 2, 3}});
 
 }  // namespace
 

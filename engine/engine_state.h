@@ -29,6 +29,10 @@ extern std::atomic<int32_t> fbs_initialised;
 // caller's thread, read by the mixer.
 extern std::atomic<float> fbs_master_volume;
 extern std::atomic<int32_t> fbs_max_channels;
+// Kernel family for speeds other than 1 (kernels_resample.h), 0..2: written
+// by the caller's thread (FBS_SET_RESAMPLEMODE), read by the mixer once a
+// block.
+extern std::atomic<int32_t> fbs_resample_mode;
 // Written by the mixer only, read by any thread. Played bytes wrap past
 // 2^31 - 1 to negative values like the 32-bit counter they model.
 extern std::atomic<int32_t> fbs_played_bytes;
@@ -105,6 +109,9 @@ struct FbsSound {
   std::atomic<int32_t*> owner;             // caller's handle variable, or null
   std::atomic<uint8_t*> wave_begin;        // null: the slot is free
   std::atomic<uint8_t*> play;              // current read position
+  // The fraction carried past play, and the seam flag (kPhaseWrapped),
+  // written with play; 0 wherever play is set from outside.
+  std::atomic<uint32_t> phase;
   std::atomic<uint8_t*> wave_end;          // one past the wave's last byte
   std::atomic<uint8_t*> start;             // loop start
   std::atomic<uint8_t*> end;               // loop end
@@ -138,6 +145,7 @@ struct FbsSound {
   std::atomic<int32_t> fade_left;
   std::atomic<int32_t> fade_step;
   std::atomic<uint8_t*> tail_play;
+  std::atomic<uint32_t> tail_phase;
   std::atomic<int32_t> tail_loops;
   std::atomic<int32_t> tail_left;
   std::atomic<int32_t> tail_step;

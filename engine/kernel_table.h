@@ -32,6 +32,19 @@ struct KernelTable {
   // to the nearest integer (ties to even). gain at most 32767, so every
   // result fits 16 bits. dest may be src or lie before it (forward in place).
   void (*wav16)(void* dest, const void* src, double gain, size_t count);
+  // Run kernels of the resampling families, mono (16) and stereo (32): the
+  // nearest unit, the 4-point cubic and the 16-tap band-limited kernel over
+  // `rows` (kernels_resample.h says what they read and write).
+  void (*slice16)(void* dest, const uint8_t* src, uint32_t acc, int32_t dstep, size_t count);
+  void (*slice32)(void* dest, const uint8_t* src, uint32_t acc, int32_t dstep, size_t count);
+  void (*cubic16)(void* dest, const uint8_t* src, uint32_t acc, int32_t dstep, size_t count,
+                  const int16_t* rows);
+  void (*cubic32)(void* dest, const uint8_t* src, uint32_t acc, int32_t dstep, size_t count,
+                  const int16_t* rows);
+  void (*sinc16)(void* dest, const uint8_t* src, uint32_t acc, int32_t dstep, size_t count,
+                 const int16_t* rows);
+  void (*sinc32)(void* dest, const uint8_t* src, uint32_t acc, int32_t dstep, size_t count,
+                 const int16_t* rows);
 };
 
 // 1 / 65534 as the WAV loader scales 16-bit source samples: full scale lands

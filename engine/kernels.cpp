@@ -9,6 +9,7 @@
 
 #include "engine/cpu.h"
 #include "engine/kernel_table.h"
+#include "engine/kernels_resample.h"
 
 // Samples may sit at odd addresses (callers pass byte blocks), so they are
 // read and written through memcpy, which compiles to plain moves.
@@ -108,9 +109,10 @@ static void wav16_plain(void* dest, const void* src, double gain, size_t count) 
   }
 }
 
-const KernelTable kKernelTablePlain = {"plain",       zero_plain,    copy_plain,
-                                       mix16_plain,   scale16_plain, pan16_plain,
-                                       fade16_plain,  xfade16_plain, wav16_plain};
+const KernelTable kKernelTablePlain = {"plain",       zero_plain,    copy_plain,    mix16_plain,
+                                       scale16_plain, pan16_plain,   fade16_plain,  xfade16_plain,
+                                       wav16_plain,   slice16_plain, slice32_plain, cubic16_plain,
+                                       cubic32_plain, sinc16_plain,  sinc32_plain};
 
 // ---- Choosing the variant ----
 

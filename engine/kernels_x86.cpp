@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "engine/kernel_table.h"
+#include "engine/kernels_resample.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -261,9 +262,10 @@ QD_SSE2 static void wav16_sse2(void* dest, const void* src, double gain, size_t 
   if (i < count) kKernelTablePlain.wav16(d + 2 * i, s + 2 * i, gain, count - i);
 }
 
-static const KernelTable kKernelTableSse2 = {"sse2",       zero_sse2,    copy_sse2,
-                                             mix16_sse2,   scale16_sse2, pan16_sse2,
-                                             fade16_sse2,  xfade16_sse2, wav16_sse2};
+static const KernelTable kKernelTableSse2 = {"sse2",       zero_sse2,    copy_sse2,    mix16_sse2,
+                                             scale16_sse2, pan16_sse2,   fade16_sse2,  xfade16_sse2,
+                                             wav16_sse2,   slice16_sse2, slice32_sse2, cubic16_sse2,
+                                             cubic32_sse2, sinc16_sse2,  sinc32_sse2};
 
 // ---- AVX2 ----
 
@@ -460,9 +462,10 @@ QD_AVX2 static void wav16_avx2(void* dest, const void* src, double gain, size_t 
   if (i < count) kKernelTablePlain.wav16(d + 2 * i, s + 2 * i, gain, count - i);
 }
 
-static const KernelTable kKernelTableAvx2 = {"avx2",       zero_avx2,    copy_avx2,
-                                             mix16_avx2,   scale16_avx2, pan16_avx2,
-                                             fade16_avx2,  xfade16_avx2, wav16_avx2};
+static const KernelTable kKernelTableAvx2 = {"avx2",       zero_avx2,    copy_avx2,    mix16_avx2,
+                                             scale16_avx2, pan16_avx2,   fade16_avx2,  xfade16_avx2,
+                                             wav16_avx2,   slice16_avx2, slice32_avx2, cubic16_avx2,
+                                             cubic32_avx2, sinc16_avx2,  sinc32_avx2};
 
 const KernelTable* kernels_table_sse2(void) { return &kKernelTableSse2; }
 const KernelTable* kernels_table_avx2(void) { return &kKernelTableAvx2; }

@@ -27,6 +27,7 @@ std::atomic<int32_t> fbs_current_plug{-1};
 std::atomic<int32_t> fbs_running{0};
 std::atomic<int32_t> fbs_initialised{0};
 std::atomic<float> fbs_master_volume{1.0f};
+std::atomic<int32_t> fbs_resample_mode{0};
 std::atomic<int32_t> fbs_max_channels{128};
 std::atomic<int32_t> fbs_played_bytes{0};
 std::atomic<int32_t> fbs_playing_sounds{0};
@@ -355,6 +356,14 @@ extern "C" int32_t FBS_CALL FBS_GET_MASTERVOLUME(float* v) {
   *v = fbs_master_volume.load();
   return 1;
 }
+
+extern "C" int32_t FBS_CALL FBS_SET_RESAMPLEMODE(int32_t mode) {
+  if (mode < 0 || mode > 2) return 0;
+  fbs_resample_mode.store(mode);
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_GET_RESAMPLEMODE(void) { return fbs_resample_mode.load(); }
 
 // ---- Counters ----
 

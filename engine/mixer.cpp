@@ -9,6 +9,7 @@
 #include "engine/engine_state.h"
 #include "engine/kernel_table.h"
 #include "engine/kernels.h"
+#include "engine/kernels_resample.h"
 #include "engine/mixer_test_hook.h"
 
 // Blocks one fill may sum: the stream's plus one per channel at the highest
@@ -27,10 +28,7 @@ static inline void cpu_pause() {
 // output is stopped and read by the mixer.
 static std::atomic<FbsCopyRightFn> copy_right{COPYRIGHT32};
 static std::atomic<FbsMoveRightFn> move_right{MOVERIGHT32};
-static std::atomic<FbsCopySliceFn> copy_slice_right{COPYSLICERIGHT32};
-static std::atomic<FbsMoveSliceFn> move_slice_right{MOVESLICERIGHT32};
-static std::atomic<FbsCopySliceFn> copy_slice_left{COPYSLICELEFT32};
-static std::atomic<FbsMoveSliceFn> move_slice_left{MOVESLICELEFT32};
+static std::atomic<int32_t> slice_unit{4};  // bytes a speed-stepped sound steps over
 static std::atomic<int32_t> pan_on{1};  // mono output skips panning
 
 // Null but in tests (mixer_test_hook.h).
@@ -46,10 +44,7 @@ void fbs_install_routines(int32_t channels) {
   bool mono = channels == 1;
   copy_right.store(mono ? COPYRIGHT16 : COPYRIGHT32);
   move_right.store(mono ? MOVERIGHT16 : MOVERIGHT32);
-  copy_slice_right.store(mono ? COPYSLICERIGHT16 : COPYSLICERIGHT32);
-  move_slice_right.store(mono ? MOVESLICERIGHT16 : MOVESLICERIGHT32);
-  copy_slice_left.store(mono ? COPYSLICELEFT16 : COPYSLICELEFT32);
-  move_slice_left.store(mono ? MOVESLICELEFT16 : MOVESLICELEFT32);
+  slice_unit.store(mono ? 2 : 4);
   pan_on.store(mono ? 0 : 1);
 }
 
@@ -78,15 +73,16 @@ static bool slot_playing(const FbsSound& s) {
 struct SlotRamps {
   int32_t fade_left, fade_step;
   uint8_t* tail_play;
+  uint32_t tail_phase;
   int32_t tail_loops, tail_left, tail_step;
   float tail_volume, heard_volume;
 };
 
 static SlotRamps read_ramps(const FbsSound& s) {
   const auto o = std::memory_order_seq_cst;
-  return SlotRamps{s.fade_left.load(o),  s.fade_step.load(o), s.tail_play.load(o),
-                   s.tail_loops.load(o), s.tail_left.load(o), s.tail_step.load(o),
-                   s.tail_volume.load(o), s.heard_volume.load(o)};
+  return SlotRamps{s.fade_left.load(o),  s.fade_step.load(o),   s.tail_play.load(o),
+                   s.tail_phase.load(o), s.tail_loops.load(o),  s.tail_left.load(o),
+                   s.tail_step.load(o),  s.tail_volume.load(o), s.heard_volume.load(o)};
 }
 
 static void write_ramps(FbsSound& s, const SlotRamps& r) {
@@ -94,6 +90,7 @@ static void write_ramps(FbsSound& s, const SlotRamps& r) {
   s.fade_left.store(r.fade_left, o);
   s.fade_step.store(r.fade_step, o);
   s.tail_play.store(r.tail_play, o);
+  s.tail_phase.store(r.tail_phase, o);
   s.tail_loops.store(r.tail_loops, o);
   s.tail_left.store(r.tail_left, o);
   s.heard_volume.store(r.heard_volume, o);
@@ -103,25 +100,33 @@ static void write_ramps(FbsSound& s, const SlotRamps& r) {
 // took it, which may lie outside the wave: a sound given loops again from
 // there goes on from the edge of the loop it had passed. A forward position
 // at or past the loop end has finished its pass; the routine would read the
-// sample at `end` first, which may lie past the wave.
-static void resume_position(uint8_t** play, int32_t* loops, uint8_t* begin, uint8_t* wave_end,
-                            uint8_t* start, uint8_t* end, float speed) {
+// sample at `end` first, which may lie past the wave. A position moved here
+// starts with no fraction.
+static void resume_position(uint8_t** play, uint32_t* phase, int32_t* loops, uint8_t* begin,
+                            uint8_t* wave_end, uint8_t* start, uint8_t* end, float speed) {
+  uint8_t* was = *play;
   if (*play > wave_end) *play = end;
   if (*play < begin) *play = start;
   if (speed > 0.0f && *play >= end) {
     *play = start;
     (*loops)--;
   }
+  if (*play != was) *phase = 0;
 }
 
-// Renders bytes from the position with the routine for the speed.
-static void play_into(uint8_t* dest, uint8_t* start, uint8_t** play, uint8_t* end,
-                      int32_t* loops, float speed, int32_t bytes) {
-  if (speed == 1.0f) copy_right.load(std::memory_order_relaxed)(dest, start, play, end, loops, bytes);
-  else if (speed > 0.0f)
-    copy_slice_right.load(std::memory_order_relaxed)(dest, start, play, end, loops, speed, bytes);
-  else
-    copy_slice_left.load(std::memory_order_relaxed)(dest, start, play, end, loops, speed, bytes);
+// Renders bytes from the position: at speed 1 a copy, else the family's
+// kernels (or, with dest null, only the position's move).
+static void play_into(uint8_t* dest, uint8_t* start, uint8_t** play, uint32_t* phase, uint8_t* end,
+                      int32_t* loops, float speed, int32_t bytes, int family) {
+  if (speed == 1.0f) {
+    if (dest)
+      copy_right.load(std::memory_order_relaxed)(dest, start, play, end, loops, bytes);
+    else
+      move_right.load(std::memory_order_relaxed)(start, play, end, loops, bytes);
+  } else {
+    play_resampled(dest, start, play, end, loops, speed, bytes, phase, family,
+                   slice_unit.load(std::memory_order_relaxed));
+  }
 }
 
 // The sound's volume, then its pan on stereo output.
@@ -141,15 +146,17 @@ static void shape_block(const FbsSound& s, uint8_t* block, float volume, int32_t
 static uint8_t* apply_ramps(const FbsSound& s, SlotRamps& r, uint8_t* block, uint8_t* scratch,
                             uint8_t* begin, uint8_t* wave_end, uint8_t* start, uint8_t* end,
                             float speed, int32_t size, int32_t channels, uint8_t** play,
-                            int32_t* loops) {
+                            uint32_t* phase, int32_t* loops, int family) {
   const int32_t framesize = 2 * channels;
   const int32_t frames = size / framesize;
   if (r.tail_left > 0) {
     int32_t m = std::min(frames, r.tail_left);
     if (block) {
-      resume_position(&r.tail_play, &r.tail_loops, begin, wave_end, start, end, speed);
+      resume_position(&r.tail_play, &r.tail_phase, &r.tail_loops, begin, wave_end, start, end,
+                      speed);
       if (r.tail_loops >= 1) {
-        play_into(scratch, start, &r.tail_play, end, &r.tail_loops, speed, m * framesize);
+        play_into(scratch, start, &r.tail_play, &r.tail_phase, end, &r.tail_loops, speed,
+                  m * framesize, family);
         shape_block(s, scratch, r.tail_volume, channels, m * framesize);
       } else {
         ZERO(scratch, m * framesize);
@@ -166,6 +173,7 @@ static uint8_t* apply_ramps(const FbsSound& s, SlotRamps& r, uint8_t* block, uin
       // The ramp is over: the sound ends as one whose position reached its end.
       *loops = 0;
       *play = start;
+      *phase = 0;
       if (block && m == 0)
         block = nullptr;
       else if (block && m < frames)
@@ -183,12 +191,14 @@ static uint8_t* apply_ramps(const FbsSound& s, SlotRamps& r, uint8_t* block, uin
 // a thread detached before fbs_fill_quiesce found no fill running (on x86
 // they cost what acquire reads cost). Scratch is a block of size bytes the
 // slot may use meanwhile.
-static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels, uint8_t* scratch) {
+static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels, uint8_t* scratch,
+                            int family) {
   // An entry point writing the position holds `moved` odd for a handful of
   // stores: read again a bounded number of times before the sound sits out
   // this block, which would be a gap in a sounding voice.
   uint32_t seen = 0;
   uint8_t* play = nullptr;
+  uint32_t phase = 0;
   int32_t loops = 0;
   uint8_t* start = nullptr;
   uint8_t* end = nullptr;
@@ -201,6 +211,7 @@ static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels, uint8_t
     seen = s.moved.load(std::memory_order_seq_cst);
     if (seen & 1u) continue;
     play = s.play.load(std::memory_order_seq_cst);
+    phase = s.phase.load(std::memory_order_seq_cst);
     loops = s.loops.load(std::memory_order_seq_cst);
     start = s.start.load(std::memory_order_seq_cst);
     end = s.end.load(std::memory_order_seq_cst);
@@ -218,30 +229,27 @@ static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels, uint8_t
   if (start >= end)
     loops = 0;  // an empty loop region has nothing to play: the sound ends, as one with no data does
   else
-    resume_position(&play, &loops, begin, wave_end, start, end, speed);
+    resume_position(&play, &phase, &loops, begin, wave_end, start, end, speed);
   uint8_t* block = nullptr;
   if (loops >= 1) {
     if (!muted) {
       if (capacity < size) return nullptr;
-      play_into(mix, start, &play, end, &loops, speed, size);
+      play_into(mix, start, &play, &phase, end, &loops, speed, size, family);
       float volume = s.volume.load(std::memory_order_relaxed);
       shape_block(s, mix, volume, channels, size);
       ramps.heard_volume = volume;
       block = mix;
     } else {
-      if (speed == 1.0f) move_right.load(std::memory_order_relaxed)(start, &play, end, &loops, size);
-      else if (speed > 0.0f)
-        move_slice_right.load(std::memory_order_relaxed)(start, &play, end, &loops, speed, size);
-      else
-        move_slice_left.load(std::memory_order_relaxed)(start, &play, end, &loops, speed, size);
+      play_into(nullptr, start, &play, &phase, end, &loops, speed, size, family);
     }
     if (ramps.fade_step > 0 || ramps.tail_left > 0)
       block = apply_ramps(s, ramps, block, scratch, begin, wave_end, start, end, speed, size,
-                          channels, &play, &loops);
+                          channels, &play, &phase, &loops, family);
   }
   if (loops < 1) ramps.fade_left = ramps.fade_step = ramps.tail_left = 0;
   if (s.moved.compare_exchange_strong(seen, seen + 1u, std::memory_order_acquire)) {
     s.play.store(play, std::memory_order_relaxed);
+    s.phase.store(phase, std::memory_order_relaxed);
     s.loops.store(loops, std::memory_order_relaxed);
     write_ramps(s, ramps);
     s.moved.store(seen + 2u, std::memory_order_release);
@@ -273,6 +281,7 @@ extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
   fbs_playing_streams.store(streams, std::memory_order_relaxed);
 
   if (playing > 0) {
+    const int family = fbs_resample_mode.load(std::memory_order_relaxed);
     int32_t limit = fbs_max_channels.load(std::memory_order_relaxed);
     if (limit < 1) limit = 1;
     if (limit > kBlockListSize - 1) limit = kBlockListSize - 1;
@@ -280,7 +289,7 @@ extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
       FbsSound& s = fbs_sounds[i];
       if (slot_playing(s)) {
         // The output block is free until the blocks are summed into it.
-        uint8_t* block = render_slot(s, size, channels, out);
+        uint8_t* block = render_slot(s, size, channels, out, family);
         if (block) blocks[count++] = block;
       }
       // An unkept sound that has ended gives its slot back (its mix buffer

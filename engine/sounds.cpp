@@ -202,6 +202,7 @@ static int setup_slot(int32_t slot, int32_t wave) {
   uint8_t* data_end = data + fbs_waves[wave].size.load();
   guard_enter(s);
   s.play.store(data);
+  s.phase.store(0);
   s.start.store(data);
   s.end.store(data_end);
   s.wave_end.store(data_end);
@@ -257,6 +258,7 @@ extern "C" int32_t FBS_CALL FBS_PLAY_SOUND(int32_t sound, int32_t loops) {
   FbsSound& s = fbs_sounds[sound];
   guard_enter(s);
   s.play.store(s.wave_begin.load());
+  s.phase.store(0);
   s.loops.store(loops < 1 ? 2147483647 : loops);
   cancel_ramps(s);
   s.heard_volume.store(-1.0f);
@@ -313,6 +315,7 @@ extern "C" int32_t FBS_CALL FBS_PLAY_SOUND_RAMPED(int32_t sound, int32_t loops, 
     }
     if (weight > 0 && tail_left > 0) {
       s.tail_play.store(s.play.load());
+      s.tail_phase.store(s.phase.load());
       s.tail_loops.store(s.loops.load());
       s.tail_step.store((int32_t)(((int64_t)weight << 16) / tail_left));
       s.tail_volume.store(heard);
@@ -321,6 +324,7 @@ extern "C" int32_t FBS_CALL FBS_PLAY_SOUND_RAMPED(int32_t sound, int32_t loops, 
     }
   }
   s.play.store(s.wave_begin.load());
+  s.phase.store(0);
   s.loops.store(loops < 1 ? 2147483647 : loops);
   cancel_ramps(s);
   s.tail_left.store(tail_left);
@@ -464,6 +468,7 @@ extern "C" int32_t FBS_CALL FBS_SET_SOUNDPOINTERS(int32_t sound, void* start, vo
   }
   s.start.store(new_start);
   s.end.store(new_end);
+  if (new_play != s.play.load()) s.phase.store(0);
   s.play.store(new_play);
   cancel_ramps(s);
   guard_leave(s);

@@ -106,10 +106,12 @@ inline const int16_t* (*plug_block)(void) = nullptr;  // the last block filled
 constexpr int kTestWaveFrames = 44100;  // one second per sample
 constexpr int16_t kTestWaveValue = 1000;
 
-// Starts the engine on a copy of the test plug-in, makes nine waves of a
-// constant value and the 24 sounds of each, as the main loop does. Returns
+// Starts the engine on a copy of the test plug-in, makes nine stereo waves
+// of wave_frames frames, of a constant value or as fill(w, samples, frames)
+// writes them, and the 24 sounds of each, as the main loop does. Returns
 // false when something is missing.
-inline bool start_test_engine(int frames) {
+inline bool start_test_engine(int frames, int wave_frames = kTestWaveFrames,
+                              void (*fill)(int w, int16_t* samples, int frames) = nullptr) {
   char folder[] = "/tmp/qd_midi_test_XXXXXX";
   if (!mkdtemp(folder)) return false;
   std::string plug = std::string(folder) + "/plug-wav.so";
@@ -132,9 +134,12 @@ inline bool start_test_engine(int frames) {
   for (int w = 0; w < kSampleWaves; w++) {
     int32_t wave = -1;
     void* data = nullptr;
-    if (!FBS_CREATE_WAVE(kTestWaveFrames, &wave, &data)) return false;
+    if (!FBS_CREATE_WAVE(wave_frames, &wave, &data)) return false;
     int16_t* samples = static_cast<int16_t*>(data);
-    for (int i = 0; i < kTestWaveFrames * 2; i++) samples[i] = kTestWaveValue;
+    if (fill)
+      fill(w, samples, wave_frames);
+    else
+      for (int i = 0; i < wave_frames * 2; i++) samples[i] = kTestWaveValue;
     waves[w] = wave;
   }
   return voices_attach(waves, nullptr, nullptr);
