@@ -58,6 +58,7 @@ std::string set_up_sample_set(const SoundFolders& folders, double now, void (*lo
     return "error create sound " + std::to_string(failed_wave) + "," + std::to_string(failed_sound);
 
   build_speed_table(type_offset);
+  FBS_SET_RESAMPLEMODE(resample_mode);
   build_velocity_curve(loaded_sound, velo_mode);
   restart_level_analysis(now);
   FBS_SET_MASTERCALLBACK(master_callback);

@@ -471,6 +471,12 @@ void run_command() {
       }
       key_text.clear();
       break;
+    case 'q':
+      resample_mode = (resample_mode + 1) % 3;
+      FBS_SET_RESAMPLEMODE(resample_mode);
+      draw_status_screen();
+      key_text.clear();
+      break;
     case 'v':
       velo_mode = (velo_mode + 1) % 4;
       build_velocity_curve(loaded_sound, velo_mode);

@@ -139,6 +139,10 @@ void draw_status_screen() {
   std::string take = take_status_text();
   if (!take.empty()) print_at(4, 1, take);
   print_at(2, 1, output_status_line());
+  // Column 11: the level meter and the slider reach two pixels into row 6
+  // from x 3 to 70 and from x 205 on.
+  static const char* const kResample[3] = {"[Q]resample0", "[Q]cubic", "[Q]sinc"};
+  print_at(6, 11, kResample[clamp_int(resample_mode, 0, 2)]);
   win_locate(1, 1);
   master_level_slider(-1, -1, 0);
   if (full_view_shown) show_hint(false);

@@ -146,6 +146,14 @@ TEST_F(MainLoop, FeatureKeysCycleAndTheStatusScreenFollows) {
   commands("grr");
   EXPECT_EQ(reverb_mode.load(), 0);
   EXPECT_EQ(equalizer_on.load(), 0);
+  // Q: the resampling family, in the engine at once, at row 6 column 11.
+  const char* const resample[3] = {"[Q]resample0", "[Q]cubic", "[Q]sinc"};
+  for (int mode : {1, 2, 0}) {
+    commands("q");
+    EXPECT_EQ(resample_mode, mode);
+    EXPECT_EQ(FBS_GET_RESAMPLEMODE(), mode);
+    EXPECT_EQ(win_row_text(6).substr(10, 12).rfind(resample[mode], 0), 0u) << win_row_text(6);
+  }
 }
 
 TEST_F(MainLoop, FunctionKeysAndKeyRepeatsAreNoCommands) {

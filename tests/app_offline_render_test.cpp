@@ -147,6 +147,17 @@ TEST_F(OfflineRender, NotesSoundAtTheirTimesAndPitchesAndEndAfterTheDelayOrThePe
   EXPECT_EQ(audiocheck::read_file(work + "effects.wav"), audiocheck::read_file(work + "effects_again.wav"));
 }
 
+TEST_F(OfflineRender, TheResamplingFamilyFollowsTheSettings) {
+  write("pitched.mid", write_midi_file(0, kTicks, {{on(0.2, 57), off(0.8, 57)}}));
+  Recording nearest = render("pitched.mid", "nearest.wav");
+  resample_mode = 2;
+  ASSERT_TRUE(write_settings((work + "test.ini").c_str()));
+  Recording sinc = render("pitched.mid", "sinc.wav");
+  EXPECT_EQ(sinc.mono.size(), nearest.mono.size());
+  EXPECT_NE(audiocheck::read_file(work + "nearest.wav"), audiocheck::read_file(work + "sinc.wav"));
+  check_note(sinc, 57, 0.2, 0.8 + kDelay, 0.8 + kDelay + kBlock, 10.0);
+}
+
 TEST_F(OfflineRender, TempoChangesAndThreeTracksPlaceNotesByTheTempoMap) {
   // Track 1: 0.5 s a quarter, from tick 960 on 0.25 s; tracks 2 and 3 take
   // turns. Tick 1440 is 1.25 s, tick 2400 is 1.75 s, tick 2880 is 2.0 s.
