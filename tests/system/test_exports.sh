@@ -18,7 +18,7 @@ check() {  # check FILE SYMBOL...
   done
 }
 engine_api=(FBS_INIT FBS_START FBS_STOP FBS_EXIT FBS_CREATE_SOUND FBS_PLAY_SOUND
-            FBS_LOAD_WAVFILE FBS_LOAD_MP3FILE FBS_CREATE_MP3STREAM fbs_fill
+            FBS_LOAD_WAVFILE FBS_LOAD_MP3FILE FBS_CREATE_MP3STREAM FBS_SET_RESAMPLEMODE fbs_fill
             MIX16 SCALE16 PAN16 COPYRIGHT32 COPYSLICERIGHT32 ISSSE2 MHZ CPUCOUNTER)
 check "$run_dir/quillon_darvo" "${engine_api[@]}"
 check "$build_dir/libquillon_engine.so" "${engine_api[@]}"
