@@ -174,19 +174,13 @@ void slice32_plain(void* dest, const uint8_t* src, uint32_t acc, int32_t dstep, 
     std::memcpy(d + 4 * i, src + 4 * (acc >> 16), 4);
 }
 
-static inline const int16_t* cubic_row(const int16_t* rows, uint32_t acc) {
-  const uint32_t t = acc & 0xFFFF;
-  return rows + ((t + (1u << (15 - kCubicPhaseBits))) >> (16 - kCubicPhaseBits)) * kCubicTaps;
-}
-
 // The 16 coefficients (storage order) of a fraction between two sinc rows:
 // row + round((next - row) x sub / 512), formed as the vector twins do, with
 // a high-half multiply giving one bit more and a rounding shift.
 static inline void sinc_coefs(const int16_t* rows, uint32_t acc, int16_t* c) {
-  const uint32_t t = acc & 0xFFFF;
-  const int16_t* r0 = rows + (t >> (16 - kSincPhaseBits)) * kSincTaps;
+  const int16_t* r0 = sinc_row(rows, acc);
   const int16_t* r1 = r0 + kSincTaps;
-  const int32_t s = (int32_t)((t & ((1u << (16 - kSincPhaseBits)) - 1)) << (kSincPhaseBits - 1));
+  const int32_t s = sinc_sub(acc);
   for (int j = 0; j < kSincTaps; j++) {
     const int32_t d = (int16_t)((r1[j] - r0[j]) * 4);
     const int32_t m = (d * s) >> 16;

@@ -52,6 +52,20 @@ const int16_t* sinc_rows(uint64_t step);
 // Storage position of tap j (0..15) in a sinc row.
 inline int sinc_tap_slot(int j) { return ((j >> 2) & 1) * 8 + (j >> 3) * 4 + (j & 3); }
 
+// The cubic row nearest a position's fraction; the sinc row at or below it,
+// and the 9 bits below that row as the multiplier of the difference to the
+// next row (shifted to 15 bits for a high-half multiply).
+inline const int16_t* cubic_row(const int16_t* rows, uint32_t acc) {
+  const uint32_t t = acc & 0xFFFF;
+  return rows + ((t + (1u << (15 - kCubicPhaseBits))) >> (16 - kCubicPhaseBits)) * kCubicTaps;
+}
+inline const int16_t* sinc_row(const int16_t* rows, uint32_t acc) {
+  return rows + ((acc & 0xFFFF) >> (16 - kSincPhaseBits)) * kSincTaps;
+}
+inline int16_t sinc_sub(uint32_t acc) {
+  return (int16_t)((acc & ((1u << (16 - kSincPhaseBits)) - 1)) << (kSincPhaseBits - 1));
+}
+
 // Plain run kernels (the reference twins).
 void slice16_plain(void* dest, const uint8_t* src, uint32_t acc, int32_t dstep, size_t count);
 void slice32_plain(void* dest, const uint8_t* src, uint32_t acc, int32_t dstep, size_t count);

@@ -33,20 +33,6 @@ static inline long long load64(const uint8_t* p) {
   return v;
 }
 
-static inline const int16_t* cubic_row(const int16_t* rows, uint32_t acc) {
-  const uint32_t t = acc & 0xFFFF;
-  return rows + ((t + (1u << (15 - kCubicPhaseBits))) >> (16 - kCubicPhaseBits)) * kCubicTaps;
-}
-
-static inline const int16_t* sinc_row(const int16_t* rows, uint32_t acc) {
-  return rows + ((acc & 0xFFFF) >> (16 - kSincPhaseBits)) * kSincTaps;
-}
-
-// The 9 bits below a sinc row's index, as the high-half multiplier.
-static inline short sinc_sub(uint32_t acc) {
-  return (short)((acc & ((1u << (16 - kSincPhaseBits)) - 1)) << (kSincPhaseBits - 1));
-}
-
 // ---- SSE2 ----
 
 QD_SSE2 static inline __m128i round_q15_sse2(__m128i sums) {
