@@ -160,6 +160,17 @@ void stop_engine() {
   FBS_EXIT();
 }
 
+// The sample pass could not make its buffers (the key tone or the key
+// reverb switched on for the first time): the fatal notice, then the end.
+[[noreturn]] void sample_pass_fatal(const std::string& text) {
+  fatal_notice(text);
+  close_midi_ports();
+  stop_engine();
+  win_close();
+  remove_private_scratch_folder();
+  std::exit(1);
+}
+
 // Sample cycle: the instrument's set-up for the set (loaded when it changed),
 // then the key markers and the key-volume undo history. Returns 0, or 1 after
 // a fatal error.
@@ -623,6 +634,7 @@ int run_main_loop() {
   install_key_source();
   install_editor_host();
   fbs_set_text_sink(engine_text_line);
+  set_sample_pass_fatal(sample_pass_fatal);
   build_window();
   make_user_folders();
   reset_channel_volumes();

@@ -25,6 +25,7 @@
 #include "app/settings.h"
 #include "core/clock.h"
 #include "core/paths.h"
+#include "effects/sample_pass.h"
 #include "engine/fbs.h"
 #include "engine/wav_read.h"
 #include "engine/wav_text.h"
@@ -50,6 +51,11 @@ int fail(const std::string& text) {
 }
 
 std::string system_error() { return std::strerror(errno); }
+
+[[noreturn]] void sample_pass_fatal(const std::string& text) {
+  fail(text);
+  std::exit(1);
+}
 
 // ---- The virtual clock: the program clock while the renderer runs ----
 
@@ -265,6 +271,7 @@ int render_midi_file(const RenderOptions& options) {
   if (!out.open(options.wav_path, &error)) return fail(error);
   program_clock = virtual_clock;
   virtual_now = 0.0;
+  set_sample_pass_fatal(sample_pass_fatal);
   error = start_instrument(program_sound_folders());
   if (!error.empty()) {
     out.discard();

@@ -57,7 +57,7 @@ void run(benchmark::State& state, int mode, int order, int reverb, void (*pass)(
       benchmark::Counter(static_cast<double>(total_values) * state.iterations(),
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["buffers_MiB"] =
-      static_cast<double>(sizeof unfiltered_samples + sizeof tone_buffer) / (1024.0 * 1024.0);
+      static_cast<double>(kUnfilteredBytes + kToneBufferBytes) / (1024.0 * 1024.0);
 }
 
 void BM_PassKeyToneOrder5AndKeyReverb(benchmark::State& s) { run(s, 1, 5, 1, keytone_pass); }

@@ -3,15 +3,33 @@
 # starts a copy of the run folder (settings as at a first start, the file
 # device instead of a sound card) on $DISPLAY, waits for the status screen,
 # reads /proc/PID/status, and ends the program with Esc. With "device" the
-# sound device plug-in stays (JACK's shared memory then counts too).
-# usage: bench/full_view_memory.sh RUN_DIR [device]
+# sound device plug-in stays (JACK's shared memory then counts too); with
+# "passes" the key tone and the key reverb are on, so the sample pass makes
+# its buffers at start-up.
+# usage: bench/full_view_memory.sh RUN_DIR [device] [passes]
 set -uo pipefail
-run_src=$(cd "${1:?usage: full_view_memory.sh RUN_DIR}" && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
+run_src=$(cd "${1:?usage: full_view_memory.sh RUN_DIR [device] [passes]}" && pwd)
+shift
+device=0 passes=0
+for option in "$@"; do
+  case $option in
+    device) device=1 ;;
+    passes) passes=1 ;;
+    *) echo "full_view_memory.sh: unknown option $option" >&2; exit 1 ;;
+  esac
+done
 work=$(mktemp -d /tmp/qd_memory.XXXXXX)
 trap 'kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
-cp -r "$run_src"/. "$work"/
+for item in "$run_src"/*; do
+  [ "$(basename "$item")" = cache ] || cp -r "$item" "$work"/
+done
 rm -f "$work"/quillon_darvo*.ini
-[ "${2:-}" = device ] || rm -f "$work"/plug-rtaudio.so
+[ $device = 1 ] || rm -f "$work"/plug-rtaudio.so
+# Settings lines 2073 and 2080: keytone_mode and keyrev_on.
+[ $passes = 0 ] ||
+  sed -e '2073s/.*/ 1\r/' -e '2080s/.*/ 1\r/' "$root/tests/fuzz/seeds/app_settings/defaults.ini" \
+    > "$work/quillon_darvo.ini"
 (cd / && exec "$work/quillon_darvo") >"$work/out.txt" 2>&1 &
 pid=$!
 for _ in $(seq 1 900); do
@@ -30,10 +48,10 @@ sleep 2
 grep -E 'VmRSS|RssAnon|RssFile|RssShmem' "/proc/$pid/status"
 kb=$(awk '/VmRSS/ {print $2}' "/proc/$pid/status")
 # The sample pass's buffers (the unfiltered copy of the nine samples and the
-# key tone result, 16 s of stereo each) are made for the program's life and
-# are part of the resident size.
+# key tone result, 16 s of stereo each) are made only when a pass needs them.
 pass_kb=$(((9 * 1411201 * 2 + 9 * 1411200 * 4) / 1024))
-echo "resident: $((kb / 1024)) MB, of which the sample pass buffers $((pass_kb / 1024)) MB; target 160 MB"
+state=$([ $passes = 1 ] && echo "on: the sample pass buffers are made" || echo "off: the sample pass buffers are not made")
+echo "resident: $((kb / 1024)) MB with the key tone and key reverb $state ($((pass_kb / 1024)) MB); target 160 MB"
 grep -ciE 'libGL|libLLVM|swrast' "/proc/$pid/maps" | sed 's/^/GL or LLVM mappings: /'
 w=$(xdotool search --all --onlyvisible --pid "$pid" --name '^quillon_darvo' | head -n 1)
 xdotool windowfocus --sync "$w" key Escape 2>/dev/null

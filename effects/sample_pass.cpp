@@ -2,6 +2,8 @@
 // the key reverb stage and the write-back into the engine's waves.
 #include "effects/sample_pass.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/settings_values.h"
@@ -24,13 +26,37 @@ extern "C" void AnnotateIgnoreWritesBegin(const char* file, int line);
 extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
 #endif
 
-int16_t unfiltered_samples[kSamplesPerSet][kPassValues + 1];
-float tone_buffer[kSamplesPerSet][kPassValues];
+int16_t (*unfiltered_samples)[kPassValues + 1] = nullptr;
+float (*tone_buffer)[kPassValues] = nullptr;
 
 namespace {
 
 // The waves of the last copy, the ones every pass rewrites.
 int pass_waves[kSamplesPerSet] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
+
+// Work put off while the buffers are not made. copy_pending: the unfiltered
+// copy of pass_waves is still to be taken, and the waves hold their loaded
+// values. tone_copy_pending: the last key tone pass ran with the key tone
+// off, so tone_buffer's rows are to be the unfiltered rows.
+bool copy_pending = false;
+bool tone_copy_pending = false;
+
+[[noreturn]] void default_fatal(const std::string& text) {
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::exit(1);
+}
+void (*pass_fatal)(const std::string& text) = default_fatal;
+
+// A buffer of `bytes` zeroed bytes, or the fatal notice. Untouched pages of
+// it take no memory.
+void* make_buffer(size_t bytes) {
+  void* block = std::calloc(1, bytes);
+  if (block == nullptr) {
+    pass_fatal("not enough memory for the sample pass");
+    std::exit(1);  // a handler that returned
+  }
+  return block;
+}
 
 // Where the pass works on wave w: its first value, n(w) and whether the
 // output is stereo. False when the wave is not there.
@@ -97,18 +123,63 @@ void write_back(int w, int16_t* data, int n) {
 #endif
 }
 
-}  // namespace
-
-void copy_unfiltered_samples(const int waves[kSamplesPerSet]) {
-  std::memset(unfiltered_samples, 0, sizeof unfiltered_samples);
+// The unfiltered copy, made and taken now if it was put off.
+void make_unfiltered() {
+  if (unfiltered_samples == nullptr)
+    unfiltered_samples = static_cast<int16_t(*)[kPassValues + 1]>(
+        make_buffer(kUnfilteredBytes));
+  if (!copy_pending) return;
+  copy_pending = false;
+  std::memset(unfiltered_samples, 0, kUnfilteredBytes);
   for (int w = 0; w < kSamplesPerSet; w++) {
-    pass_waves[w] = waves[w];
     PassTarget t;
     long values = 0;
     if (!pass_target(w, &t, &values)) continue;
     long m = values < kPassValues ? values : kPassValues;
     std::memcpy(unfiltered_samples[w], t.data, static_cast<size_t>(m) * sizeof(int16_t));
   }
+}
+
+// Both buffers, tone_buffer holding what the last key tone pass left there.
+void make_buffers() {
+  make_unfiltered();
+  if (tone_buffer == nullptr)
+    tone_buffer = static_cast<float(*)[kPassValues]>(make_buffer(kToneBufferBytes));
+  if (!tone_copy_pending) return;
+  tone_copy_pending = false;
+  for (int w = 0; w < kSamplesPerSet; w++) {
+    PassTarget t;
+    if (pass_target(w, &t)) copy_row(unfiltered_samples[w], tone_buffer[w], t.n);
+  }
+}
+
+// The write-back with both stages off and no buffers: the values are
+// already the loaded ones, so only -32768 changes, to -32767. Before the
+// first change the unfiltered copy is taken, which must keep it.
+void clamp_in_place(int16_t* data, int n) {
+#ifdef QD_TSAN_BUILD
+  AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
+#endif
+  for (int j = 0; j < n; j++) {
+    if (data[j] != -32768) continue;
+    if (copy_pending) make_unfiltered();
+    store_sample(data + j, -32767);
+  }
+#ifdef QD_TSAN_BUILD
+  AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
+#endif
+}
+
+}  // namespace
+
+void set_sample_pass_fatal(void (*fatal)(const std::string& text)) {
+  pass_fatal = fatal != nullptr ? fatal : default_fatal;
+}
+
+void copy_unfiltered_samples(const int waves[kSamplesPerSet]) {
+  for (int w = 0; w < kSamplesPerSet; w++) pass_waves[w] = waves[w];
+  copy_pending = true;
+  if (unfiltered_samples != nullptr) make_unfiltered();
 }
 
 int pass_length(int w) {
@@ -118,10 +189,13 @@ int pass_length(int w) {
 
 void keytone_pass() {
   InputActiveScope busy;  // the queue is not served: note-offs end at once
+  bool buffers = keytone_mode > 0 || keyrev_on == 1 || tone_buffer != nullptr;
+  if (buffers) make_buffers();
+  tone_copy_pending = !buffers;
   for (int w = kSamplesPerSet - 1; w >= 0; w--) {
     keytone_setup(w);
     PassTarget t;
-    if (!pass_target(w, &t)) continue;
+    if (!buffers || !pass_target(w, &t)) continue;
     const int16_t* in = unfiltered_samples[w];
     float* out = tone_buffer[w];
     if (keytone_mode <= 0) {
@@ -142,9 +216,14 @@ void keytone_pass() {
 
 void keyreverb_pass() {
   InputActiveScope busy;  // the queue is not served: note-offs end at once
+  if (keyrev_on == 1) make_buffers();
   for (int w = kSamplesPerSet - 1; w >= 0; w--) {
     keyreverb_setup(w);
     PassTarget t;
-    if (pass_target(w, &t)) write_back(w, t.data, t.n);
+    if (!pass_target(w, &t)) continue;
+    if (tone_buffer != nullptr)
+      write_back(w, t.data, t.n);
+    else
+      clamp_in_place(t.data, t.n);
   }
 }

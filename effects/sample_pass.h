@@ -6,8 +6,15 @@
 // Threads: everything here runs on the main thread. The mixer thread may be
 // playing the waves while a pass rewrites them (see store_sample in
 // sample_pass.cpp, and core/threads.md).
+//
+// The two buffers (about 72 MB) are made at the first pass that needs them,
+// when the key tone or the key reverb is first switched on, and kept for the
+// program's life; until then a pass with both stages off works on the waves
+// alone, with the same result.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "core/key_samples.h"
 
@@ -15,15 +22,22 @@ constexpr int kPassValues = 1411200;    // 16 s of 44100 Hz stereo, in values
 constexpr int kPassMonoValues = kPassValues / 2;
 
 // The waves as loaded, before any key tone or key reverb: row w holds the
-// first (up to) 1411200 values of wave w, the rest 0. Made once for the
-// program's life, like tone_buffer.
-extern int16_t unfiltered_samples[kSamplesPerSet][kPassValues + 1];
-// The key tone stage's output, the key reverb stage's input.
-extern float tone_buffer[kSamplesPerSet][kPassValues];
+// first (up to) 1411200 values of wave w, the rest 0. Null until made.
+extern int16_t (*unfiltered_samples)[kPassValues + 1];
+// The key tone stage's output, the key reverb stage's input. Null until made.
+extern float (*tone_buffer)[kPassValues];
+constexpr size_t kUnfilteredBytes = sizeof(int16_t) * kSamplesPerSet * (kPassValues + 1);
+constexpr size_t kToneBufferBytes = sizeof(float) * kSamplesPerSet * kPassValues;
 
-// Fills unfiltered_samples from the nine waves just loaded (handles, -1 for
-// none) and keeps the handles: every later pass rewrites these waves. Called
-// after each set load.
+// Shows the text of a failure to make the buffers and ends the process with
+// status 1; never returns. The default writes the text to standard error.
+// The live program installs its fatal notice at start-up.
+void set_sample_pass_fatal(void (*fatal)(const std::string& text));
+
+// Keeps the handles of the nine waves just loaded (-1 for none), which every
+// later pass rewrites, and takes their unfiltered copy: now when the buffers
+// are made, else when a pass makes them (until then nothing but the pass may
+// write these waves). Called after each set load.
 void copy_unfiltered_samples(const int waves[kSamplesPerSet]);
 
 // Values of wave w the pass works on: 705600 for mono output, 1411200 for

@@ -8,6 +8,7 @@
 
 #include "effects/keytone.h"
 #include "effects/keytone_editor.h"
+#include "effects/sample_pass.h"
 #include "tests/support/editor_session.h"
 #include "tests/support/pass_waves.h"
 
@@ -22,6 +23,7 @@ class KeytoneEditor : public ::testing::Test, public PassWaves {
     keytone_mode = 1;
     make_all(4000, [](int w, int j) { return (int16_t)((j / (10 + w)) % 2 ? 12000 : -12000); });
     copy();
+    keytone_pass();  // as after a load with the key tone on: the editor is only entered so
     start();
   }
   void TearDown() override {

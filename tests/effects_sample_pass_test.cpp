@@ -1,13 +1,19 @@
 // The sample pass on real engine waves: the write-back with both stages off,
-// the key tone filters, the key reverb, and absurd settings. The output is a
+// the buffers made on first use, the key tone filters, the key reverb, and
+// absurd settings. The output is a
 // record of our own in the engine's plug-in table (no device); the waves are
 // made with FBS_CREATE_WAVE and filled by the tests (tests/support/pass_waves.h).
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "app/settings.h"
@@ -81,6 +87,105 @@ TEST_F(SamplePass, MissingWavesAreSkipped) {
   EXPECT_EQ(pass_length(9), 0);
   for (int j = 0; j < 1000; j++) ASSERT_EQ(data[4][j], noise(4, j));
 }
+
+// ---- Buffers made on first use ----
+//
+// Each case runs in a process of its own (a death test that starts the test
+// program anew), where no pass has made the buffers yet; it exits with
+// status 0, or 1 after writing what went wrong.
+
+int first_use_case(const std::function<std::string()>& body) {
+  std::string failure = body();
+  std::fputs(failure.c_str(), stderr);
+  std::fflush(stderr);
+  std::_Exit(failure.empty() ? 0 : 1);
+}
+
+class SamplePassFirstUse : public SamplePass {
+ protected:
+  void SetUp() override {
+    SamplePass::SetUp();
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+  }
+  // The waves' values, wave after wave.
+  std::vector<int16_t> all_values() const {
+    std::vector<int16_t> v;
+    for (int w = 0; w < kSamplesPerSet; w++) v.insert(v.end(), data[w], data[w] + values[w]);
+    return v;
+  }
+};
+
+// Both stages off: no buffers, the waves as loaded. The key reverb switched
+// on later makes them, and the result is what the pass gives with buffers
+// made at the start (run again once they are there).
+TEST_F(SamplePassFirstUse, BuffersWaitForTheFirstStageSwitchedOn) {
+  EXPECT_EXIT(first_use_case([&]() -> std::string {
+                make_all(30000, [](int w, int j) { return noise(w, j); });
+                std::vector<int16_t> loaded = all_values();
+                copy();
+                keytone_pass();
+                if (unfiltered_samples || tone_buffer) return "both stages off made a buffer";
+                if (all_values() != loaded) return "both stages off changed a value";
+                keyrev_on = 1;
+                keyreverb_pass();
+                if (!unfiltered_samples || !tone_buffer) return "the key reverb made no buffer";
+                std::vector<int16_t> lazy = all_values();
+                if (lazy == loaded) return "the key reverb changed nothing";
+                keytone_pass();
+                if (all_values() != lazy) return "not the result of buffers made at the start";
+                return "";
+              }),
+              ::testing::ExitedWithCode(0), "");
+}
+
+// -32768 becomes -32767 in the waves, but the key tone switched on later
+// still filters the loaded values: the unfiltered copy is taken before the
+// first change.
+TEST_F(SamplePassFirstUse, UnfilteredCopyKeepsMinus32768) {
+  EXPECT_EXIT(first_use_case([&]() -> std::string {
+                make_all(30000, [](int w, int j) { return w == 3 && j % 1000 == 7 ? (int16_t)-32768 : noise(w, j); });
+                std::vector<int16_t> loaded = all_values();
+                copy();
+                keytone_pass();
+                if (data[3][7] != -32767 || data[3][1007] != -32767) return "-32768 was not changed";
+                if (tone_buffer) return "both stages off made the key tone buffer";
+                for (int w = 0; w < kSamplesPerSet; w++)
+                  if (!std::equal(data[w], data[w] + values[w], loaded.begin() + w * 30000, [](int16_t a, int16_t b) {
+                        return a == (b == -32768 ? -32767 : b);
+                      }))
+                    return "both stages off changed a value other than -32768";
+                keytone_mode = 1;
+                keytone_pass();
+                for (int w = 0; w < kSamplesPerSet; w++)
+                  if (!std::equal(unfiltered_samples[w], unfiltered_samples[w] + 30000, loaded.begin() + w * 30000))
+                    return "the unfiltered copy is not the loaded wave " + std::to_string(w);
+                return "";
+              }),
+              ::testing::ExitedWithCode(0), "");
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// Memory that cannot be had: the fatal text, status 1.
+TEST_F(SamplePassFirstUse, BuffersThatCannotBeMadeEndTheProgram) {
+  EXPECT_EXIT(
+      {
+        make_all(1000, [](int w, int j) { return noise(w, j); });
+        copy();
+        // Room for 16 MB more than now: less than either buffer.
+        std::FILE* f = std::fopen("/proc/self/statm", "r");
+        long pages = 0;
+        if (f == nullptr || std::fscanf(f, "%ld", &pages) != 1) std::_Exit(2);
+        std::fclose(f);
+        rlimit limit = {};
+        limit.rlim_cur = limit.rlim_max = (rlim_t)pages * sysconf(_SC_PAGESIZE) + (16 << 20);
+        if (setrlimit(RLIMIT_AS, &limit) != 0) std::_Exit(2);
+        keytone_mode = 1;
+        keytone_pass();
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(1), "^not enough memory for the sample pass\n$");
+}
+#endif
 
 // ---- Key tone ----
 
