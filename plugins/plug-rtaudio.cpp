@@ -17,6 +17,12 @@
 static const RtAudio::Api kApis[] = {RtAudio::UNIX_JACK, RtAudio::LINUX_PULSE,
                                      RtAudio::LINUX_ALSA};
 
+// On the PulseAudio path (PulseAudio, or PipeWire's PulseAudio service) the
+// buffer count is the most the server may hold of ours: the engine's twelve
+// (a device's buffer count) would be 70 ms at 256 frames. Two blocks keep
+// the server fed, one being played while the next is filled.
+constexpr unsigned int kServerBlocks = 2;
+
 // Plug-in state: written by the engine's main thread in PLUG_INIT / PLUG_EXIT
 // while no stream runs; read by the device thread in the callback. Plain
 // pointers, so nothing here is destroyed behind the engine's back at exit.
@@ -166,6 +172,7 @@ FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
       RtAudio::StreamOptions options;
       options.flags = RTAUDIO_SCHEDULE_REALTIME;
       options.numberOfBuffers = rec->buffers > 0 ? static_cast<unsigned int>(rec->buffers) : 0;
+      if (api == RtAudio::LINUX_PULSE) options.numberOfBuffers = kServerBlocks;
       options.streamName = "quillon_darvo";
       options.priority = 80;
       unsigned int frames = static_cast<unsigned int>(rec->frames);
@@ -174,6 +181,8 @@ FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
       rec->buffersize = static_cast<int32_t>(frames) * rec->framesize;
       a->openStream(&params, nullptr, RTAUDIO_SINT16, static_cast<unsigned int>(rec->rate),
                     &frames, on_block, rec, &options, on_error);
+      // What the system grants is written back: the block size, and the
+      // buffer count in use (the engine shows both on its output line).
       rec->frames = static_cast<int32_t>(frames);
       // JACK reports no count: it asks for one period at a time.
       rec->buffers = options.numberOfBuffers > 0 ? static_cast<int32_t>(options.numberOfBuffers) : 1;
