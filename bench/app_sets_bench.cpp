@@ -1,5 +1,7 @@
 // Sample set costs on the generated sets of the run folder (scripts/make-assets
-// first): loading set 0 (nine MP3 files), loading set 1 (nine WAV files), a
+// first): loading set 0 (nine MP3 files) without the sample cache, with it
+// cold (emptied before every load, which then decodes and writes the
+// entries) and warm (filled before timing), loading set 1 (nine WAV files), a
 // whole set switch as the main loop does it (216 sounds and nine waves
 // destroyed, the next set loaded and its 216 sounds made; the loop's fixed
 // sleeps left out), resident memory with a set loaded, and the cheap per-key
@@ -100,22 +102,46 @@ void BM_ResidentMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_ResidentMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// The sample cache a load uses: none, cold or warm.
+enum CacheUse { kNoCache, kColdCache, kWarmCache };
+
 void BM_LoadSet(benchmark::State& state) {
   if (!ready(state)) return;
   int set = (int)state.range(0);
+  CacheUse cache = (CacheUse)state.range(1);
+  char tmpl[] = "/tmp/qd_bench_cache_XXXXXX";
+  std::string folder = cache != kNoCache && mkdtemp(tmpl) ? std::string(tmpl) + "/" : "";
+  fbs_set_sample_cache(folder.c_str());
   int waves[kSamplesPerSet];
+  if (cache == kWarmCache) {
+    if (!load_sample_set(set, waves, kSounds).empty()) state.SkipWithError("load failed");
+    for (int& w : waves) FBS_DESTROY_WAVE(&w);
+  }
   for (auto _ : state) {
+    if (cache == kColdCache) {
+      state.PauseTiming();
+      std::system(("rm -f '" + folder + "'*").c_str());
+      state.ResumeTiming();
+    }
     if (!load_sample_set(set, waves, kSounds).empty()) {
       state.SkipWithError("load failed");
-      return;
+      break;
     }
     state.PauseTiming();
     for (int& w : waves) FBS_DESTROY_WAVE(&w);
     state.ResumeTiming();
   }
+  fbs_set_sample_cache(nullptr);
+  if (!folder.empty()) std::system(("rm -rf '" + folder + "'").c_str());
 }
-// Set 0: nine MP3 files; set 1: nine WAV files.
-BENCHMARK(BM_LoadSet)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(5);
+// Set 0: nine MP3 files, without the cache, cold and warm; set 1: nine WAV files.
+BENCHMARK(BM_LoadSet)
+    ->Args({0, kNoCache})
+    ->Args({0, kColdCache})
+    ->Args({0, kWarmCache})
+    ->Args({1, kNoCache})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 
 void BM_SwitchSet(benchmark::State& state) {
   if (!ready(state)) return;
