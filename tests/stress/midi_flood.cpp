@@ -274,3 +274,93 @@ TEST(MidiFlood, ThreeInputsDispatchOneAtATime) {
 }
 
 }  // namespace
+
+// ---- A take of a flood ----
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/take.h"
+#include "midi/midi_file.h"
+#include "midi/take_queue.h"
+
+namespace {
+
+// Three keyboards flood their inputs while a take runs. First the main
+// thread leaves the take alone: the keyboards' threads do not wait for it
+// (everything is delivered) and what its queues cannot hold is dropped and
+// counted. Then it drains the queues while the flood goes on. Every message
+// delivered is in the file or in the count of the notice.
+TEST(MidiFlood, ThreeInputsFloodATake) {
+  namespace fs = std::filesystem;
+  fs::path folder = fs::temp_directory_path() / ("qd_take_flood_" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  fs::path old = fs::current_path();
+  fs::current_path(folder);
+
+  int in1 = 0, in2 = 0;
+  ASSERT_NO_FATAL_FAILURE(set_up_two_keyboards(&in1, &in2));
+  int in3 = midi_loop_add_input("keyboard three");
+  midi_in3_port = in3 + 1;
+  open_midi_inputs();
+  open_thru_port();
+  take_start();
+
+  std::atomic<int> sent{0};
+  auto flood = [&](int device, int channel, int count, int pause_every) {
+    for (int i = 0; i < count; i++) {
+      uint8_t bytes[3] = {(uint8_t)(0x90 | channel), (uint8_t)(30 + (i / 2) % 90), (uint8_t)(i % 2 ? 0 : 90)};
+      midi_loop_send(device, bytes, sizeof bytes);
+      sent++;
+      if (pause_every && i % pause_every == pause_every - 1) std::this_thread::sleep_for(std::chrono::microseconds(300));
+    }
+  };
+  auto three = [&](int count, int pause_every) {
+    std::thread k1(flood, in1, 0, count, pause_every), k2(flood, in2, 1, count, pause_every),
+        k3(flood, in3, 2, count, pause_every);
+    k1.join();
+    k2.join();
+    k3.join();
+  };
+  const int over = 500;  // more than a queue holds, per input
+  three((int)kTakeQueueSize + over, 0);
+  ASSERT_EQ(1, midi_loop_flush(60.0)) << "a MIDI thread waited for the main thread";
+
+  std::atomic<int> flooding{1};
+  std::thread second([&] {
+    three(3000, 8);
+    flooding = 0;
+  });
+  while (flooding.load()) {
+    take_serve();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  second.join();
+  ASSERT_EQ(1, midi_loop_flush(30.0));
+  take_end();
+  close_midi_ports();
+  FBS_EXIT();
+  midi_loop_reset();
+
+  size_t dropped = 0;
+  for (const DialogRecord& d : dialog_history())
+    if (d.text.find(" messages dropped, too many at once") != std::string::npos) dropped = std::stoul(d.text.substr(d.text.find(": ") + 2));
+  std::vector<fs::path> takes;
+  for (const auto& entry : fs::directory_iterator("save/takes")) takes.push_back(entry.path());
+  ASSERT_EQ(takes.size(), 1u);
+  std::ifstream f(takes[0], std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  MidiFile take;
+  ASSERT_EQ(read_midi_file(bytes.data(), bytes.size(), &take), "");
+  std::printf("take of a flood: %d messages sent, %zu in the file, %zu dropped\n", sent.load(), take.events.size(), dropped);
+  EXPECT_GE(dropped, 3u * over);
+  EXPECT_EQ(take.events.size() + dropped, (size_t)sent.load());
+
+  fs::current_path(old);
+  fs::remove_all(folder);
+}
+
+}  // namespace
