@@ -16,6 +16,9 @@
 //  - the same phrase written into a MIDI file at the recording's times and
 //    rendered by quillon_render with the same settings gives the same notes:
 //    pitches, lengths and levels (within 0.5 dB);
+//  - a take (W ... W) holds every message as sent, untransposed, within 2 ms,
+//    and quillon_render plays it as the program did: starts within a block,
+//    levels within 0.5 dB;
 //  - the full view shows a red dot on each held key and takes it away after
 //    the release (and the time from note-on to dot is printed);
 //  - with the thru port chosen as the program's own input, the probe comes
@@ -258,12 +261,13 @@ class MidiEndToEnd : public ::testing::Test {
 
   // A JACK server of our own: its MIDI port list holds only the ports of
   // this test and of the program, in the order they were made.
-  void start_jack(const std::string& name) {
+  // `period`: frames of a JACK cycle, which carries MIDI from port to port.
+  void start_jack(const std::string& name, int period = 256) {
     quiet_jack_messages();
     setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
     setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-    jackd_pid = spawn({"jackd", "--no-realtime", "-n", name, "-d", "dummy", "-r", "44100", "-p", "256"},
+    jackd_pid = spawn({"jackd", "--no-realtime", "-n", name, "-d", "dummy", "-r", "44100", "-p", std::to_string(period)},
                       work + "/jackd.txt", work + "/jackd.txt");
     int status = 1;
     ASSERT_TRUE(poll_until(15.0, [&] {
@@ -726,6 +730,48 @@ class MidiEndToEnd : public ::testing::Test {
     }
   }
 
+  // The notes of a live recording against the same notes rendered offline,
+  // each given by its span in both: started at the same time after the first
+  // (within `start_within`), as long (within `length_within`), at the pitch
+  // of its sounding key and at the same level over its first quarter second
+  // (within 0.5 dB).
+  void compare_with_render(const Recording& live, const std::vector<audiocheck::Span>& live_spans,
+                           const Recording& offline, const std::vector<audiocheck::Span>& offline_spans,
+                           const std::vector<int>& keys, double start_within, double length_within) {
+    for (size_t n = 0; n < keys.size(); n++) {
+      SCOPED_TRACE("key " + std::to_string(keys[n]));
+      audiocheck::Span a = live_spans[n], b = offline_spans[n];
+      ASSERT_LT(a.onset, a.end) << "missing live";
+      ASSERT_LT(b.onset, b.end) << "missing from the render";
+      double start_live = (double)(a.onset - live_spans[0].onset) / live.rate;
+      double start_render = (double)(b.onset - offline_spans[0].onset) / offline.rate;
+      EXPECT_NEAR(start_render, start_live, start_within) << "starts elsewhere";
+      EXPECT_NEAR((double)(b.end - b.onset) / offline.rate, (double)(a.end - a.onset) / live.rate, length_within)
+          << "lasts otherwise";
+      double expected = key_frequency(keys[n]);
+      size_t settle = (size_t)(0.05 * live.rate);
+      double pitch_live = measured_pitch(live, a.onset + settle, 8192, expected);
+      EXPECT_NEAR(pitch_live / expected, 1.0, 0.01) << "live at " << pitch_live << " Hz";
+      EXPECT_NEAR(measured_pitch(offline, b.onset + settle, 8192, expected) / pitch_live, 1.0, 0.01);
+      size_t quarter = (size_t)(0.25 * live.rate);
+      double level_live = audiocheck::level_db(live, a.onset, a.onset + quarter);
+      double level_render = audiocheck::level_db(offline, b.onset, b.onset + quarter);
+      EXPECT_NEAR(level_render, level_live, 0.5);
+      std::printf("key %d: live %.3f s for %.3f s at %.2f dB; render %.3f s for %.3f s at %.2f dB\n", keys[n],
+                  (double)a.onset / live.rate, (double)(a.end - a.onset) / live.rate, level_live,
+                  (double)b.onset / offline.rate, (double)(b.end - b.onset) / offline.rate, level_render);
+    }
+  }
+
+  // Renders `midi` with quillon_render and the settings the program left.
+  void render(const std::string& midi, Recording* offline) {
+    int status = 1;
+    std::string err = shell(run + "quillon_render '" + midi + "' " + work + "/render.wav --quiet", &status);
+    ASSERT_EQ(status, 0) << err;
+    std::string why;
+    ASSERT_TRUE(read_recording(work + "/render.wav", offline, &why)) << why;
+  }
+
   // The first frame of note i louder than 100.
   static size_t onset(const Take& take, size_t i) {
     size_t from = (size_t)std::max(0.0, (take.on[i] - 0.01) * take.rec.rate);
@@ -985,36 +1031,119 @@ TEST_F(MidiEndToEnd, LiveProgramAndOfflineRendererAgree) {
   }
   std::vector<uint8_t> bytes = write_midi_file(0, 1000, {track});
   std::ofstream(work + "/phrase.mid", std::ios::binary).write((const char*)bytes.data(), (std::streamsize)bytes.size());
-  int status = 1;
-  std::string err = shell(run + "quillon_render " + work + "/phrase.mid " + work + "/render.wav --quiet", &status);
-  ASSERT_EQ(status, 0) << err;
   Recording offline;
-  ASSERT_TRUE(read_recording(work + "/render.wav", &offline, &why)) << why;
+  ASSERT_NO_FATAL_FAILURE(render(work + "/phrase.mid", &offline));
+  // Started in the same block, a note is the same from its first frame; a
+  // release's block is known from watching the recording: a block either way.
+  std::vector<audiocheck::Span> heard_render;
+  for (size_t n = 0; n < notes.size(); n++) heard_render.push_back(window(offline, n));
+  EXPECT_NEAR((double)heard_render[0].onset / offline.rate, (double)heard_live[0].onset / live.rate, 0.002);
+  ASSERT_NO_FATAL_FAILURE(compare_with_render(live, heard_live, offline, heard_render, {57, 64, 60}, 0.002, block + 0.01));
+}
 
-  // Start, length, pitch of its lowest key, level of its first quarter second.
-  for (size_t n = 0; n < notes.size(); n++) {
-    SCOPED_TRACE("key " + std::to_string(notes[n].key));
-    audiocheck::Span a = heard_live[n];
-    audiocheck::Span b = window(offline, n);
-    ASSERT_LT(b.onset, b.end) << "missing from the render";
-    // Started in the same block, the note is the same from its first frame.
-    EXPECT_NEAR((double)b.onset / offline.rate, (double)a.onset / live.rate, 0.002) << "starts elsewhere";
-    // A release's block is known from watching the recording: a block either way.
-    EXPECT_NEAR((double)(b.end - b.onset) / offline.rate, (double)(a.end - a.onset) / live.rate, block + 0.01)
-        << "lasts otherwise";
-    double expected = key_frequency(notes[n].key);
-    size_t settle = (size_t)(0.05 * live.rate);
-    double pitch_live = measured_pitch(live, a.onset + settle, 8192, expected);
-    EXPECT_NEAR(pitch_live / expected, 1.0, 0.01) << "live at " << pitch_live << " Hz";
-    EXPECT_NEAR(measured_pitch(offline, b.onset + settle, 8192, expected) / pitch_live, 1.0, 0.01);
-    size_t quarter = (size_t)(0.25 * live.rate);
-    double level_live = audiocheck::level_db(live, a.onset, a.onset + quarter);
-    double level_render = audiocheck::level_db(offline, b.onset, b.onset + quarter);
-    EXPECT_NEAR(level_render, level_live, 0.5);
-    std::printf("key %d: live %.3f s for %.3f s at %.2f dB; render %.3f s for %.3f s at %.2f dB\n", notes[n].key,
-                (double)a.onset / live.rate, (double)(a.end - a.onset) / live.rate, level_live,
-                (double)b.onset / offline.rate, (double)(b.end - b.onset) / offline.rate, level_render);
+// W starts a take and W ends it, with transpose 2: a phrase on three
+// channels with the pedal, then F1 (key 48 on channel 16). The file holds
+// every message as sent, untransposed, each within 2 ms of when it was sent
+// after the first (the JACK cycle that carries MIDI is 64 frames, 1.5 ms,
+// here); F1's note is there as the key 46 that a keyboard would send.
+// quillon_render plays the take with the settings the program left as the
+// program played it: every note's start within a block of the live one
+// (both are mixed in blocks, the take in its own time), its level within
+// 0.5 dB.
+TEST_F(MidiEndToEnd, ATakeHoldsWhatWasPlayedAndRendersAsItSounded) {
+  ASSERT_EQ(access((std::string(QD_RUN_DIR) + "quillon_render").c_str(), X_OK), 0) << "quillon_render not built";
+  ASSERT_NO_FATAL_FAILURE(start_jack("qd_e2e_" + std::to_string(getpid()) + "_t", 64));
+  ASSERT_NO_FATAL_FAILURE(open_ports());
+  Recording live;
+  std::string take;
+  std::vector<double> starts;  // when each note's first event was sent or F1 went down
+  size_t midi_events = 0;
+  bool judged = undisturbed_take([&] {
+    starts.clear();
+    ASSERT_NO_FATAL_FAILURE(make_run_folder(0, [] { transpose = 2; }));
+    ASSERT_NO_FATAL_FAILURE(start_program());
+    watch_recording();
+    ASSERT_NO_FATAL_FAILURE(press("w"));
+    ASSERT_TRUE(poll_until(5.0, [&] { return output().find("[W]rec") != std::string::npos; })) << "no [W]rec";
+    sleep_s(0.3);
+    double on, off;
+    note(57, 0.4, &on, &off);
+    starts.push_back(on);
+    sleep_s(0.4);
+    send({0xB1, 64, 127});  // the pedal holds 64 after its key is up
+    send({0x91, 64, 60});
+    starts.push_back(sent.back().time);
+    sleep_s(0.3);
+    send({0x81, 64, 0});
+    sleep_s(0.4);
+    send({0xB1, 64, 0});
+    sleep_s(0.4);
+    send({0x92, 60, 90});
+    starts.push_back(sent.back().time);
+    send({0x90, 76, 70});
+    sleep_s(0.5);
+    send({0x82, 60, 0});
+    send({0x90, 76, 0});
+    midi_events = sent.size();
+    sleep_s(0.5);
+    std::vector<std::string> windows = program_windows("quillon_darvo", true);
+    ASSERT_FALSE(windows.empty());
+    starts.push_back(now_s());
+    shell("xdotool windowfocus --sync " + windows[0].substr(windows[0].find(':') + 1) + " keydown F1");
+    sleep_s(0.4);
+    shell("xdotool keyup F1");
+    sleep_s(0.5);
+    ASSERT_NO_FATAL_FAILURE(press("w"));
+    ASSERT_TRUE(poll_until(5.0, [&] { return output().find("take-") != std::string::npos; })) << "no take name";
+    take = output().substr(output().find("take-"));
+    take = take.substr(0, take.find('\n'));
+    sleep_s(0.3);
+    stop_watching();
+    ASSERT_NO_FATAL_FAILURE(end_program());
+    std::string why;
+    ASSERT_TRUE(read_recording(run + "recording.wav", &live, &why)) << why;
+    judge_take(midi_events);
+  });
+  if (HasFatalFailure()) return;
+  if (!judged) GTEST_SKIP() << "every take was disturbed; the last: " << disturbance;
+
+  // The file: the MIDI messages in order, each at its time, then F1.
+  std::string path = run + "save/takes/" + take;
+  std::string bytes = read_file(path);
+  MidiFile file;
+  ASSERT_EQ(read_midi_file((const uint8_t*)bytes.data(), bytes.size(), &file), "") << path;
+  std::vector<uint32_t> expected = expected_thru(0, midi_events);
+  expected.push_back(0x7F2E9F);
+  expected.push_back(0x002E8F);
+  std::vector<uint32_t> kept;
+  for (const MidiFileEvent& e : file.events) kept.push_back(e.message);
+  ASSERT_EQ(kept, expected);
+  double worst = 0;
+  for (size_t i = 0; i < midi_events; i++) {
+    double error = file.events[i].seconds - (sent[i].time - sent[0].time);
+    EXPECT_NEAR(error, 0.0, 0.002) << "message " << i;
+    worst = std::max(worst, std::fabs(error));
   }
+  std::printf("take: %zu messages, times within %.2f ms of when they were sent\n", midi_events, worst * 1000);
+
+  // The take rendered against the live recording, note by note: live from
+  // where its first event was sent, in the render (whose time starts with
+  // the first message) from a block before that.
+  Recording offline;
+  ASSERT_NO_FATAL_FAILURE(render(path, &offline));
+  const double block = (double)kBlockFrames / live.rate;
+  auto frames = [&](const Recording& r, double t) { return (size_t)std::clamp(t * r.rate, 0.0, (double)r.mono.size()); };
+  std::vector<audiocheck::Span> heard_live, heard_render;
+  for (size_t n = 0; n < starts.size(); n++) {
+    double next = n + 1 < starts.size() ? starts[n + 1] : starts[n] + 10.0;
+    heard_live.push_back(audiocheck::sounding_span(live, frames(live, recorded_by(live, starts[n]) - 0.01),
+                                                   frames(live, recorded_by(live, next) - 0.01)));
+    heard_render.push_back(audiocheck::sounding_span(offline, frames(offline, starts[n] - sent[0].time - block - 0.01),
+                                                     frames(offline, next - sent[0].time - block - 0.01)));
+  }
+  // Sounding keys: transposed by 2, F1's key 48 as it was.
+  ASSERT_NO_FATAL_FAILURE(
+      compare_with_render(live, heard_live, offline, heard_render, {59, 66, 62, 48}, block + 0.002, 2 * block + 0.01));
 }
 
 TEST_F(MidiEndToEnd, ThruWiredBackToTheInputIsDetectedAndClosed) {
