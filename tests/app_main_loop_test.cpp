@@ -828,6 +828,7 @@ TEST_F(MainLoopRun, ReloadOfASetWhoseFilesVanishedFreesItsWavesBeforeLoadingSetZ
 #include <algorithm>
 #include <regex>
 
+#include "app/take.h"
 #include "midi/midi_file.h"
 
 namespace {
@@ -1013,4 +1014,18 @@ TEST_F(MainLoopScript, LostOutputIsSilencedRetriedEveryTwoSecondsAndFoundAgain) 
   }
   EXPECT_GE(attempts, 1 + 3);  // the start, the loss, every 2 s over 4.3 s, the return
   EXPECT_LE(attempts, 1 + 4 + 1);  // and the reload's sample cycle starts no engine
+}
+
+// A lost display ends the process from inside the window library (exit):
+// the take that runs then is written all the same.
+TEST_F(Takes, ATakeRunningWhenTheProcessExitsIsWritten) {
+  ProgramFolder folder(false);
+  EXPECT_EXIT(
+      {
+        take_start();
+        take_screen_note(15, 48, 127);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(takes().size(), 1u);
 }
