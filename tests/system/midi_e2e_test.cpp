@@ -262,12 +262,20 @@ class MidiEndToEnd : public ::testing::Test {
   // A JACK server of our own: its MIDI port list holds only the ports of
   // this test and of the program, in the order they were made.
   // `period`: frames of a JACK cycle, which carries MIDI from port to port.
+  // Shorter cycles come late more often on a busy machine: the server and
+  // the test's own clients (made after this) then run at the priority the
+  // program asks for itself.
   void start_jack(const std::string& name, int period = 256) {
     quiet_jack_messages();
     setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
     setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-    jackd_pid = spawn({"jackd", "--no-realtime", "-n", name, "-d", "dummy", "-r", "44100", "-p", std::to_string(period)},
+    std::vector<std::string> server = {"jackd", "--no-realtime", "-n", name, "-d", "dummy", "-r", "44100", "-p", std::to_string(period)};
+    if (period < 256) {
+      setpriority(PRIO_PROCESS, (id_t)syscall(SYS_gettid), -10);
+      server.insert(server.begin(), {"nice", "-n", "-10"});
+    }
+    jackd_pid = spawn(server,
                       work + "/jackd.txt", work + "/jackd.txt");
     int status = 1;
     ASSERT_TRUE(poll_until(15.0, [&] {
@@ -1066,6 +1074,7 @@ TEST_F(MidiEndToEnd, ATakeHoldsWhatWasPlayedAndRendersAsItSounded) {
     ASSERT_NO_FATAL_FAILURE(press("w"));
     ASSERT_TRUE(poll_until(5.0, [&] { return output().find("[W]rec") != std::string::npos; })) << "no [W]rec";
     sleep_s(0.3);
+    late_clients_from = jacklog::late_clients(work + "/jackd.txt");
     double on, off;
     note(57, 0.4, &on, &off);
     starts.push_back(on);
@@ -1085,7 +1094,12 @@ TEST_F(MidiEndToEnd, ATakeHoldsWhatWasPlayedAndRendersAsItSounded) {
     send({0x82, 60, 0});
     send({0x90, 76, 0});
     midi_events = sent.size();
-    sleep_s(0.5);
+    sleep_s(0.1);
+    // Late JACK cycles count while the keyboard plays (64-frame cycles are
+    // often late on a busy machine): the file device and the window carry
+    // the rest.
+    int late_while_playing = jacklog::late_clients(work + "/jackd.txt");
+    sleep_s(0.4);
     std::vector<std::string> windows = program_windows("quillon_darvo", true);
     ASSERT_FALSE(windows.empty());
     starts.push_back(now_s());
@@ -1099,6 +1113,7 @@ TEST_F(MidiEndToEnd, ATakeHoldsWhatWasPlayedAndRendersAsItSounded) {
     take = take.substr(0, take.find('\n'));
     sleep_s(0.3);
     stop_watching();
+    late_clients_to = late_while_playing;
     ASSERT_NO_FATAL_FAILURE(end_program());
     std::string why;
     ASSERT_TRUE(read_recording(run + "recording.wav", &live, &why)) << why;
