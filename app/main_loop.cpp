@@ -38,6 +38,7 @@
 #include "engine/wav_text.h"
 #include "midi/keyvol_editor.h"
 #include "midi/midi_input.h"
+#include "midi/port_watch.h"
 #include "midi/voices.h"
 #include "platform/dialogs.h"
 #include "platform/process.h"
@@ -190,6 +191,7 @@ int sample_cycle() {
 void port_cycle() {
   open_midi_inputs();
   open_thru_port();
+  reset_midi_port_watch();
   fill_white_key_tables();
   load_key_picture_and_geometry();
   if (base_title.empty()) {
@@ -199,6 +201,18 @@ void port_cycle() {
   draw_status_screen();
   key_text.clear();
   last_key_code = 0;
+}
+
+// The MIDI ports that come and go: each event on a line of row 7, and the
+// port numbers that changed count as the ones last opened.
+void watch_ports() {
+  std::vector<std::string> lines = watch_midi_ports(program_clock());
+  for (const std::string& line : lines) show_status_line(7, line);
+  if (lines.empty()) return;
+  applied_midi.midi_in_port = midi_in_port;
+  applied_midi.midi_in2_port = midi_in2_port;
+  applied_midi.midi_in3_port = midi_in3_port;
+  applied_midi.thru_port = thru_port.load();
 }
 
 // One pass of the key loop: waits up to 1 s for a key while serving the
@@ -224,6 +238,7 @@ void key_loop_pass() {
     if (!message.empty()) notice(message, "notice");
     serve_note_off_queue();
     take_serve();
+    watch_ports();
     watch_output(program_clock());
 
     int x = -1, y = -1, wheel = 0, buttons = 0;
@@ -558,6 +573,11 @@ void midi_settings_prompt() {
   win_print("     0=none   last=" + win_format_int(thru_port.load()), true);
   win_print("", true);
   thru_port = prompt_line_answer(console_read_line(), thru_port.load(), 0, outputs);
+  // The ports chosen are remembered by name too (none: no name).
+  int* ports[kMidiInputs] = {&midi_in_port, &midi_in2_port, &midi_in3_port};
+  for (int slot = 0; slot < kMidiInputs; slot++)
+    midi_in_port_name[slot] = *ports[slot] > 0 ? input_name(*ports[slot]) : "";
+  thru_port_name = thru_port.load() > 0 ? output_name(thru_port.load()) : "";
   win_print("", true);
   win_print("", true);
 

@@ -12,6 +12,7 @@
 #include "app/take.h"
 #include "app/thumbnails.h"
 #include "core/text_number.h"
+#include "midi/port_watch.h"
 #include "platform/window.h"
 
 int full_view_shown = 0;
@@ -143,6 +144,7 @@ void draw_status_screen() {
   // from x 3 to 70 and from x 205 on.
   static const char* const kResample[3] = {"[Q]resample0", "[Q]cubic", "[Q]sinc"};
   print_at(6, 11, kResample[clamp_int(resample_mode, 0, 2)]);
+  print_at(7, 1, midi_ports_status_line());
   win_locate(1, 1);
   master_level_slider(-1, -1, 0);
   if (full_view_shown) show_hint(false);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -56,6 +57,39 @@ constexpr uint32_t kProbeEndMessage = 0x00C9;
 constexpr int kGuardWaits = 12;
 constexpr int kGuardWaitMs = 3;
 
+// The names the inputs and the thru port have open, as listed when they
+// opened; "" when closed. Main thread.
+std::string open_names[kMidiInputs];
+std::string thru_open_name;
+// Set by a MIDI thread when it closes the thru port on a loop; the port then
+// stays closed until the ports are opened again.
+std::atomic<int> thru_closed_on_loop{0};
+
+// What each input holds down, for the release when it goes: per channel the
+// keys whose last message was a note-on, and the channel whose sustain pedal
+// it holds down (-1 none). Under handler_guard.
+uint8_t held_keys[kMidiInputs][16][128];
+int held_pedal[kMidiInputs] = {-1, -1, -1};
+
+void track_held(int slot, uint32_t message) {
+  if (slot < 0 || slot >= kMidiInputs) return;
+  int status = message & 0xFF, data1 = (message >> 8) & 0x7F, data2 = (message >> 16) & 0x7F;
+  int channel = status & 0x0F;
+  switch (status >> 4) {
+    case 0x8: held_keys[slot][channel][data1] = 0; break;
+    case 0x9: held_keys[slot][channel][data1] = data2 > 0; break;
+    case 0xB:
+      if (data1 == 64) held_pedal[slot] = data2 == 127 ? channel : -1;
+      break;
+    default: break;
+  }
+}
+
+void forget_held(int slot) {
+  std::memset(held_keys[slot], 0, sizeof held_keys[slot]);
+  held_pedal[slot] = -1;
+}
+
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 void add_auxvar() {
@@ -64,20 +98,44 @@ void add_auxvar() {
   }
 }
 
-// Opens and starts one input; shows the notice of its failure. The handler
-// gets the slot as its instance value: the input's take queue.
-void open_input(int slot, int port, const std::string& open_error, const std::string& start_error) {
-  int handle = 0;
-  if (!midi_in_open(&handle, port - 1, midi_input_handler, (uintptr_t)slot)) {
-    notice(open_error);
-    return;
+// The input ports' numbers, by slot.
+int* const input_port[kMidiInputs] = {&midi_in_port, &midi_in2_port, &midi_in3_port};
+
+// Opens and starts input `slot` on port `port`; 0 when it runs, else 1 when
+// it did not open, 2 when it did not start. The handler gets the slot as its
+// instance value (its take queue, what it holds). The port's name is kept,
+// and remembered when no name was.
+int start_input(int slot, int port) {
+  {
+    std::lock_guard<std::mutex> lock(handler_guard);
+    forget_held(slot);
   }
+  int handle = 0;
+  if (!midi_in_open(&handle, port - 1, midi_input_handler, (uintptr_t)slot)) return 1;
   if (!midi_in_start(handle)) {
     midi_in_close(handle);
-    notice(start_error + "\r" + input_name(port));
-    return;
+    return 2;
   }
+  open_names[slot] = input_name(port);
+  if (midi_in_port_name[slot].empty()) midi_in_port_name[slot] = open_names[slot];
   midi_in_handle[slot].store(handle);
+  return 0;
+}
+
+// Opens and starts one input; shows the notice of its failure.
+void open_input(int slot, int port, const std::string& open_error, const std::string& start_error) {
+  int failed = start_input(slot, port);
+  if (failed == 1) notice(open_error);
+  if (failed == 2) notice(start_error + "\r" + input_name(port));
+}
+
+// The 1-based port of the listed name, or 0.
+int find_port(const std::string* names, int count, const std::string& name) {
+  if (name.empty()) return 0;
+  std::lock_guard<std::mutex> lock(names_mutex);
+  for (int d = 1; d <= count; d++)
+    if (midi_port_names_match(names[d], name)) return d;
+  return 0;
 }
 
 // Counts the devices of one direction (at most 30) into *devices and takes
@@ -104,13 +162,20 @@ int list_devices(int (*count)(), int (*name_of)(int, std::string*), std::string*
 }
 
 // The thru port is closed from the MIDI thread when a loop shows; whoever
-// takes the handle first closes it.
-void close_thru() {
+// takes the handle first closes it. True for that one.
+bool close_thru() {
   int handle = thru_handle.exchange(0);
-  if (handle) midi_out_close(handle);
+  if (!handle) return false;
+  midi_out_close(handle);
+  return true;
 }
 
-void post_loop_message(const char* first_line) {
+// A loop shows: the thru port closes for good (until the ports open again;
+// the mark comes first, so the port watch never sees it closed unmarked)
+// and the main loop is told.
+void close_thru_on_loop(const char* first_line) {
+  thru_closed_on_loop.store(1);
+  close_thru();
   std::string text = first_line;
   text += "\r" + output_name(thru_port.load()) + " closed";
   post_pending_message(text.c_str());
@@ -146,8 +211,7 @@ void short_message(uint32_t message, double now) {
       if (now > credit) {
         midi_out_short_msg(handle, message);
       } else {
-        close_thru();
-        post_loop_message("midiout loop suspected");
+        close_thru_on_loop("midiout loop suspected");
       }
     }
   }
@@ -183,10 +247,16 @@ void reset_channel_volumes() {
   voice_divisor_ref.store(127.0f * 1.2f);
 }
 
+bool no_input_at_open = false;
+
 void open_midi_inputs() {
   int n = list_devices(midi_in_count, midi_in_name, input_names, &midi_input_devices,
                        "error: sorry no MIDI input on this system!");
+  no_input_at_open = n == 0;
   if (n == 0) return;
+  // A remembered name decides over the number; an absent one leaves it.
+  for (int slot = 0; slot < kMidiInputs; slot++)
+    if (int port = find_input_port(midi_in_port_name[slot])) *input_port[slot] = port;
 
   midi_in_port = clamp_int(midi_in_port, 0, n);
   if (midi_in_port >= 1) {
@@ -218,14 +288,21 @@ void open_thru_port() {
                        "error: sorry no MIDI output on this system!");
   if (m == 0) return;
 
+  if (int named = find_output_port(thru_port_name)) thru_port.store(named);
   int port = clamp_int(thru_port.load(), 0, m);
   thru_port.store(port);
   if (port == 0) return;
-  int handle = 0;
-  if (!midi_out_open(&handle, port - 1)) {
+  if (!reopen_thru(port))
     notice("error can't open MIDI output " + std::to_string(port) + " !\r" + output_name(port));
-    return;
-  }
+}
+
+bool reopen_thru(int port) {
+  int handle = 0;
+  if (!midi_out_open(&handle, port - 1)) return false;
+  thru_open_name = output_name(port);
+  if (thru_port_name.empty()) thru_port_name = thru_open_name;
+  thru_port.store(port);
+  thru_closed_on_loop.store(0);
   thru_handle.store(handle);
 
   probe_time.store(program_clock());
@@ -234,17 +311,82 @@ void open_thru_port() {
   // The probe's return may have closed the port meanwhile.
   handle = thru_handle.load();
   if (handle) midi_out_short_msg(handle, kProbeEndMessage);
+  return true;
 }
 
 void close_midi_ports() {
-  for (int i = 0; i < 3; i++) {
+  for (int i = 0; i < kMidiInputs; i++) {
     int handle = midi_in_handle[i].exchange(0);
     if (handle) {
       midi_in_stop(handle);
       midi_in_close(handle);
     }
+    open_names[i].clear();
   }
   close_thru();
+  thru_open_name.clear();
+}
+
+// ---- Ports that come and go ----
+
+std::string open_input_name(int slot) {
+  return slot >= 0 && slot < kMidiInputs ? open_names[slot] : std::string();
+}
+std::string open_thru_name() { return thru_open_name; }
+bool thru_closed_by_loop() { return thru_closed_on_loop.load() != 0; }
+
+void rescan_midi_ports() {
+  int inputs = 0, outputs = 0;
+  midi_scan_ports(&inputs, &outputs);
+  inputs = std::min(kMaxMidiDevices, inputs);
+  outputs = std::min(kMaxMidiDevices, outputs);
+  std::lock_guard<std::mutex> lock(names_mutex);
+  for (int d = 0; d < kMaxMidiDevices; d++) {
+    std::string name;
+    input_names[d + 1] = d < inputs && midi_in_name(d, &name) ? name : "";
+    name.clear();
+    output_names[d + 1] = d < outputs && midi_out_name(d, &name) ? name : "";
+  }
+  midi_input_devices.store(inputs);
+  midi_output_devices.store(outputs);
+}
+
+int find_input_port(const std::string& name) {
+  return find_port(input_names, midi_input_devices.load(), name);
+}
+int find_output_port(const std::string& name) {
+  return find_port(output_names, midi_output_devices.load(), name);
+}
+
+bool reopen_input(int slot, int port) {
+  if (slot < 0 || slot >= kMidiInputs || port < 1 || midi_in_handle[slot].load()) return false;
+  if (start_input(slot, port) != 0) return false;
+  *input_port[slot] = port;
+  return true;
+}
+
+void close_input_releasing(int slot) {
+  if (slot < 0 || slot >= kMidiInputs) return;
+  int handle = midi_in_handle[slot].exchange(0);
+  if (handle) {
+    midi_in_stop(handle);
+    midi_in_close(handle);
+  }
+  open_names[slot].clear();
+  // Nothing of the input arrives any more: its keys come up and its pedal
+  // goes up, as if played, through the thru port and the voices.
+  std::lock_guard<std::mutex> guard(handler_guard);
+  double now = program_clock();
+  for (int channel = 0; channel < 16; channel++)
+    for (int key = 0; key < 128; key++)
+      if (held_keys[slot][channel][key]) short_message(0x80 | channel | key << 8, now);
+  if (held_pedal[slot] >= 0) short_message(0xB0 | held_pedal[slot] | 64 << 8, now);
+  forget_held(slot);
+}
+
+bool close_thru_port() {
+  thru_open_name.clear();
+  return close_thru();
 }
 
 void midi_dispatch(uint32_t message, double now) {
@@ -280,8 +422,7 @@ void midi_dispatch(uint32_t message, double now) {
       // while a thru port is chosen (with none, no probe was ever sent).
       if (data1 == 127 && thru_port.load() > 0 && std::abs(now - probe_time.load()) < 4.0) {
         thru_credit_time = now + 5.0;
-        close_thru();
-        post_loop_message("warning midiout loop detected");
+        close_thru_on_loop("warning midiout loop detected");
       }
       break;
     default:
@@ -318,5 +459,7 @@ void midi_input_handler(int, uint32_t kind, uintptr_t instance, uintptr_t param1
     add_auxvar();
     return;
   }
-  if (kind == kMidiShortMessage) short_message((uint32_t)param1, now);
+  if (kind != kMidiShortMessage) return;
+  track_held((int)instance, (uint32_t)param1);
+  short_message((uint32_t)param1, now);
 }

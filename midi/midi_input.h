@@ -57,6 +57,37 @@ void open_thru_port();
 // Main thread: stops and closes every open input, then closes the thru port.
 void close_midi_ports();
 
+// ---- Ports that come and go (main thread; see midi/port_watch.h) ----
+// The inputs' and the thru port's remembered names (midi_in_port_name,
+// thru_port_name) decide over their numbers when the ports open; a port
+// opened by number gives its name to an empty one.
+
+// True when the inputs last opened found no input at all.
+extern bool no_input_at_open;
+// The names the input slots 0..2 and the thru port have open, as listed
+// when they opened; "" when closed.
+std::string open_input_name(int slot);
+std::string open_thru_name();
+// True once a MIDI thread closed the thru port on a loop, until it opens again.
+bool thru_closed_by_loop();
+// Looks at the system's ports again, both directions at once: the device
+// counts and names (input_name, output_name) follow, a gone device's name is "".
+void rescan_midi_ports();
+// The 1-based port listed under `name`, or 0.
+int find_input_port(const std::string& name);
+int find_output_port(const std::string& name);
+// Opens and starts input `slot` (0..2, closed) on `port`, without notices;
+// its number follows. False when it does not run.
+bool reopen_input(int slot, int port);
+// Closes input `slot`; then the keys it held come up and its sustain pedal
+// goes up, as if played: note-offs through the thru port and the voices.
+void close_input_releasing(int slot);
+// Opens the thru port on `port` without notices and sends the loop probe;
+// its number follows. False when it does not open.
+bool reopen_thru(int port);
+// Closes the thru port; true when it was open.
+bool close_thru_port();
+
 // What one short message does (packed with the status in byte 0): notes
 // through transpose to the voices, controllers 7, 64, 123 and the channel-16
 // key commands, and a returned loop probe. The handler runs it after its rate

@@ -4,14 +4,17 @@
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
-// A client with its one port; what both directions share.
+// A client with its one port; what both directions share. `alive` is
+// cleared on the client's notification thread when the server shuts it down.
 struct JackMidiPort {
   jack_client_t* client = nullptr;
   jack_port_t* port = nullptr;
+  std::atomic<bool> alive{true};
 };
 
 struct JackMidiOut : JackMidiPort {
@@ -34,6 +37,16 @@ constexpr size_t kQueueBytes = 16384;
 // connection runs, waited for at most this long.
 constexpr double kConnectWaitSeconds = 1.0;
 
+std::atomic<unsigned> changes{0};
+
+// Notifications, on the client's notification thread: a count and a flag.
+void port_registered(jack_port_id_t, int, void*) { changes.fetch_add(1); }
+void ports_connected(jack_port_id_t, jack_port_id_t, int, void*) { changes.fetch_add(1); }
+void server_gone(void* arg) {
+  static_cast<JackMidiPort*>(arg)->alive.store(false);
+  changes.fetch_add(1);
+}
+
 // Opens the client and its port, runs `process` (given `arg`) on its cycles
 // and, when `other` is set, connects the port with that JACK port (in the
 // direction `flags` gives) and waits until the graph the server runs holds
@@ -43,8 +56,11 @@ bool open_port(JackMidiPort* p, const char* client_name, const char* port_name, 
   p->client = jack_client_open(client_name, JackNoStartServer, nullptr);
   if (!p->client) return false;
   p->port = jack_port_register(p->client, port_name, JACK_DEFAULT_MIDI_TYPE, flags, 0);
-  if (!p->port || jack_set_process_callback(p->client, process, arg) != 0 || jack_activate(p->client) != 0)
-    return false;
+  if (!p->port || jack_set_process_callback(p->client, process, arg) != 0) return false;
+  jack_on_shutdown(p->client, server_gone, p);
+  jack_set_port_registration_callback(p->client, port_registered, nullptr);
+  jack_set_port_connect_callback(p->client, ports_connected, nullptr);
+  if (jack_activate(p->client) != 0) return false;
   if (!other) return true;
   const char* ours = jack_port_name(p->port);
   bool output = flags & JackPortIsOutput;
@@ -134,3 +150,17 @@ void jack_midi_in_close(JackMidiIn* in) {
   if (in->client) jack_client_close(in->client);
   delete in;
 }
+
+bool jack_midi_in_alive(const JackMidiIn* in) { return in && in->alive.load(); }
+bool jack_midi_out_alive(const JackMidiOut* out) { return out && out->alive.load(); }
+
+std::vector<std::string> jack_midi_port_names(JackMidiIn* in, unsigned long port_flags) {
+  std::vector<std::string> names;
+  if (!jack_midi_in_alive(in)) return names;
+  const char** ports = jack_get_ports(in->client, nullptr, JACK_DEFAULT_MIDI_TYPE, port_flags);
+  for (const char** p = ports; p && *p; p++) names.push_back(*p);
+  if (ports) jack_free(ports);
+  return names;
+}
+
+unsigned jack_midi_changes() { return changes.load(); }

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 struct JackMidiOut;
 struct JackMidiIn;
@@ -34,3 +36,19 @@ JackMidiIn* jack_midi_in_open(const char* client_name, const char* port_name, co
 // stopped wherever it stands, so `receive` should already have nothing left
 // to do (no lock held, nothing allocated) when this is called.
 void jack_midi_in_close(JackMidiIn* in);
+
+// False once the JACK server has shut the port's client down (the server
+// stopped or dropped the client): the port carries nothing any more and is
+// only good for closing. Any thread.
+bool jack_midi_in_alive(const JackMidiIn* in);
+bool jack_midi_out_alive(const JackMidiOut* out);
+
+// Full names of the server's MIDI ports with `port_flags` (JackPortIsOutput:
+// the ports an input can read), asked through the live port's own client: a
+// request to the server, no client opened. Main thread.
+std::vector<std::string> jack_midi_port_names(JackMidiIn* in, unsigned long port_flags);
+
+// How many times the clients of our ports were told that the server's ports
+// changed (one registered or went, a connection was made or broken, the
+// server went away). Only grows; any thread.
+unsigned jack_midi_changes();

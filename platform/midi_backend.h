@@ -35,6 +35,15 @@ struct MidiBackendTable {
   int (*out_send)(int slot, int device, const uint8_t* bytes, size_t count);
   // Closes the output; no send for the slot runs any more.
   void (*out_close)(int slot, int device);
+  // 0 once the port of an open slot can carry nothing more (its device, or
+  // the server it belonged to, went away); it is then only good for closing.
+  // out_alive runs under the layer's output lock.
+  int (*in_alive)(int slot);
+  int (*out_alive)(int slot);
+  // Grows whenever the back end learns that the system's ports changed.
+  unsigned (*changes)();
+  // Lists both directions in one look; the names are then answered from it.
+  void (*scan)(int* inputs, int* outputs);
 };
 
 extern const MidiBackendTable midi_rtmidi_backend;

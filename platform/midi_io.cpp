@@ -4,6 +4,7 @@
 #include "platform/midi_io.h"
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <mutex>
 
@@ -183,6 +184,23 @@ int midi_out_name(int device, std::string* name) {
   return current_table()->out_name(device, name);
 }
 
+// A name without the " client:port" numbers the ALSA sequencer ends it with.
+static std::string without_sequencer_numbers(const std::string& name) {
+  size_t blank = name.rfind(' ');
+  if (blank == std::string::npos) return name;
+  std::string tail = name.substr(blank + 1);
+  size_t colon = tail.find(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == tail.size()) return name;
+  for (size_t i = 0; i < tail.size(); i++)
+    if (i != colon && !std::isdigit((unsigned char)tail[i])) return name;
+  return name.substr(0, blank);
+}
+
+bool midi_port_names_match(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  return a == b || without_sequencer_numbers(a) == without_sequencer_numbers(b);
+}
+
 // ---- inputs ----
 
 // Opens input `device`, or with `virtual_client` set a new virtual port of
@@ -259,6 +277,20 @@ int midi_in_close(int handle) {
   return 1;
 }
 
+int midi_in_alive(int handle) {
+  InputSlot* slot = input_slot(handle);
+  return slot && slot->table->in_alive(handle - 1) ? 1 : 0;
+}
+
+void midi_scan_ports(int* inputs, int* outputs) {
+  int in = 0, out = 0;
+  current_table()->scan(&in, &out);
+  if (inputs) *inputs = in;
+  if (outputs) *outputs = out;
+}
+
+unsigned midi_ports_changes() { return current_table()->changes(); }
+
 // ---- outputs ----
 
 static int reserve_output() {
@@ -331,6 +363,13 @@ int midi_out_short_msg(int handle, uint32_t message) {
   for (int i = 1; i <= data; i++)
     if (bytes[i] >= 0x80) return 0;
   return midi_out_send_bytes(handle, bytes, 1 + (size_t)data);
+}
+
+int midi_out_alive(int handle) {
+  if (handle < 1 || handle > kMaxOpenOutputs) return 0;
+  std::lock_guard<std::mutex> lock(output_mutex);
+  OutputSlot* slot = &outputs[handle - 1];
+  return slot->device >= 0 && slot->table->out_alive(handle - 1) ? 1 : 0;
 }
 
 int midi_out_close(int handle) {

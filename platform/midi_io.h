@@ -50,6 +50,21 @@ int midi_in_start(int handle);
 int midi_in_stop(int handle);
 int midi_in_close(int handle);
 
+// 0 once an open port can carry nothing more: its device went away, or on
+// JACK its server did. It is then only good for closing. Main thread (the
+// output's form is safe while the MIDI thread may close it).
+int midi_in_alive(int handle);
+int midi_out_alive(int handle);
+// Lists the devices of both directions in one look at the system and gives
+// their counts; midi_in_name / midi_out_name then answer from it. A device
+// that is gone may keep its number without a name (0 from the name calls).
+// Main thread.
+void midi_scan_ports(int* inputs, int* outputs);
+// Grows whenever the back end learns that the system's ports changed (on
+// JACK, through the clients of our open ports): a sign to list them again
+// without waiting. Any thread.
+unsigned midi_ports_changes();
+
 int midi_out_open(int* handle, int device);
 // Sends the packed short message (status in byte 0). The number of bytes sent
 // follows from the status; a message with a data byte in the status place or
@@ -57,6 +72,11 @@ int midi_out_open(int* handle, int device);
 int midi_out_short_msg(int handle, uint32_t message);
 // Safe to call from the input handler (the thru port is closed there on a loop).
 int midi_out_close(int handle);
+
+// True when two device names stand for the same port: equal, or equal but
+// for the client and port numbers the ALSA sequencer appends (" 20:0"),
+// which change when a device is plugged in again.
+bool midi_port_names_match(const std::string& a, const std::string& b);
 
 // Opens an input port that other programs connect to (system tests): on JACK
 // "client_name:port_name". Started and closed like any input.

@@ -45,6 +45,7 @@ LoopInput loop_inputs[kMaxLoopDevices];
 LoopOutput loop_outputs[kMaxLoopDevices];
 int loop_input_count = 0;
 int loop_output_count = 0;
+std::atomic<unsigned> loop_changes{0};  // devices added, unplugged or plugged back
 
 // Per open slot: the device it has open (-1 none) and, for a started input,
 // its delivery thread.
@@ -104,16 +105,17 @@ int loop_out_count() {
   return loop_output_count;
 }
 
+// An unplugged device keeps its number but is not listed by name.
 int loop_in_name(int device, std::string* name) {
   std::lock_guard<std::mutex> lock(loop_mutex);
-  if (device >= loop_input_count) return 0;
+  if (device >= loop_input_count || loop_inputs[device].unplugged) return 0;
   *name = trim(loop_inputs[device].name);
   return 1;
 }
 
 int loop_out_name(int device, std::string* name) {
   std::lock_guard<std::mutex> lock(loop_mutex);
-  if (device >= loop_output_count) return 0;
+  if (device >= loop_output_count || loop_outputs[device].unplugged) return 0;
   *name = trim(loop_outputs[device].name);
   return 1;
 }
@@ -209,12 +211,47 @@ void loop_out_close(int slot, int device) {
   output_device[slot] = -1;
 }
 
+int loop_in_alive(int slot) {
+  std::lock_guard<std::mutex> lock(loop_mutex);
+  int device = input_device[slot];
+  return device >= 0 && !loop_inputs[device].unplugged;
+}
+
+int loop_out_alive(int slot) {
+  std::lock_guard<std::mutex> lock(loop_mutex);
+  int device = output_device[slot];
+  return device >= 0 && !loop_outputs[device].unplugged;
+}
+
+unsigned loop_changes_seen() { return loop_changes.load(); }
+
+void loop_scan(int* inputs, int* outputs) {
+  std::lock_guard<std::mutex> lock(loop_mutex);
+  *inputs = loop_input_count;
+  *outputs = loop_output_count;
+}
+
+void set_unplugged(bool input, int device, bool unplugged) {
+  {
+    std::lock_guard<std::mutex> lock(loop_mutex);
+    if (input && device >= 0 && device < loop_input_count) {
+      loop_inputs[device].unplugged = unplugged;
+      loop_inputs[device].queue.clear();
+    } else if (!input && device >= 0 && device < loop_output_count) {
+      loop_outputs[device].unplugged = unplugged;
+    }
+  }
+  loop_changes.fetch_add(1);
+  loop_changed.notify_all();
+}
+
 }  // namespace
 
 const MidiBackendTable midi_loopback_backend = {
     loop_in_count, loop_out_count, loop_in_name,  loop_out_name,
     loop_in_open,  loop_in_start,  loop_in_stop,  loop_in_close,
     loop_out_open, loop_out_open_virtual, loop_out_send, loop_out_close,
+    loop_in_alive, loop_out_alive, loop_changes_seen, loop_scan,
 };
 
 // ---- scripting ----
@@ -252,6 +289,7 @@ int midi_loop_add_input(const char* name) {
   *device = LoopInput();
   device->name = name ? name : "";
   device->exists = true;
+  loop_changes.fetch_add(1);
   return loop_input_count++;
 }
 
@@ -262,6 +300,7 @@ int midi_loop_add_output(const char* name) {
   *device = LoopOutput();
   device->name = name ? name : "";
   device->exists = true;
+  loop_changes.fetch_add(1);
   return loop_output_count++;
 }
 
@@ -289,14 +328,10 @@ void midi_loop_send_short(int device, uint32_t packed) {
   midi_loop_send(device, bytes, 1 + (size_t)(data < 0 ? 0 : data));
 }
 
-void midi_loop_unplug(int device) {
-  std::lock_guard<std::mutex> lock(loop_mutex);
-  if (device >= 0 && device < loop_input_count) {
-    loop_inputs[device].unplugged = true;
-    loop_inputs[device].queue.clear();
-  }
-  loop_changed.notify_all();
-}
+void midi_loop_unplug(int device) { set_unplugged(true, device, true); }
+void midi_loop_replug(int device) { set_unplugged(true, device, false); }
+void midi_loop_unplug_output(int device) { set_unplugged(false, device, true); }
+void midi_loop_replug_output(int device) { set_unplugged(false, device, false); }
 
 void midi_loop_refuse_start(int device, int refuse) {
   std::lock_guard<std::mutex> lock(loop_mutex);

@@ -21,8 +21,14 @@ void midi_loop_wire(int out_device, int in_device);
 void midi_loop_send(int device, const uint8_t* bytes, size_t count);
 void midi_loop_send_short(int device, uint32_t packed);
 // The device disappears: queued bytes are dropped, nothing more is delivered,
-// opening it fails; open handles stay closable.
+// opening it fails, it is listed without a name and its open port is no
+// longer alive; open handles stay closable. Plugged back, it is listed and
+// opens again.
 void midi_loop_unplug(int device);
+void midi_loop_replug(int device);
+// The same for an output: it takes nothing more and is listed without a name.
+void midi_loop_unplug_output(int device);
+void midi_loop_replug_output(int device);
 // While set, starting input `device` fails (a driver that opens but will
 // not run).
 void midi_loop_refuse_start(int device, int refuse);

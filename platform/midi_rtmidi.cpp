@@ -110,32 +110,69 @@ void rt_port_names(Port* port, std::vector<std::string>* names) {
   delete port;
 }
 
+unsigned long jack_flags(bool for_inputs) { return for_inputs ? JackPortIsOutput : JackPortIsInput; }
+
+// An open input's port on JACK whose server still runs, or null. Inputs are
+// opened and closed on the main thread only, which also lists.
+JackMidiIn* live_jack_input() {
+  for (InputPort& in : input_ports)
+    if (in.jack && jack_midi_in_alive(in.jack)) return in.jack;
+  return nullptr;
+}
+
 // The system's MIDI ports that our inputs (or outputs) can connect to, in
-// device order. On JACK a client that never activates lists them: it joins
-// no graph, so closing it waits for no cycle and stops no thread mid-cycle.
-std::vector<std::string> list_ports(bool for_inputs) {
-  std::vector<std::string> names;
+// device order, for one or both directions. On JACK an open input's client
+// asks the server (the program lists about once a second while it runs);
+// without one, a client that never activates lists them: it joins no graph,
+// so closing it waits for no cycle and stops no thread mid-cycle.
+void list_ports(std::vector<std::string>* inputs, std::vector<std::string>* outputs) {
   if (!on_jack()) {
-    if (for_inputs)
-      rt_port_names(make_rt_in(), &names);
-    else
-      rt_port_names(make_rt_out("quillon_darvo out"), &names);
-    return names;
+    if (inputs) rt_port_names(make_rt_in(), inputs);
+    if (outputs) rt_port_names(make_rt_out("quillon_darvo out"), outputs);
+    return;
+  }
+  if (JackMidiIn* in = live_jack_input()) {
+    if (inputs) *inputs = jack_midi_port_names(in, jack_flags(true));
+    if (outputs) *outputs = jack_midi_port_names(in, jack_flags(false));
+    return;
   }
   jack_client_t* client = jack_client_open("quillon_darvo list", JackNoStartServer, nullptr);
-  if (!client) return names;
-  const char** ports =
-      jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, for_inputs ? JackPortIsOutput : JackPortIsInput);
-  for (const char** p = ports; p && *p; p++) names.push_back(*p);
-  if (ports) jack_free(ports);
+  if (!client) return;
+  for (bool for_inputs : {true, false}) {
+    std::vector<std::string>* names = for_inputs ? inputs : outputs;
+    if (!names) continue;
+    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, jack_flags(for_inputs));
+    for (const char** p = ports; p && *p; p++) names->push_back(*p);
+    if (ports) jack_free(ports);
+  }
   jack_client_close(client);
+}
+
+std::vector<std::string> list_ports(bool for_inputs) {
+  std::vector<std::string> names;
+  list_ports(for_inputs ? &names : nullptr, for_inputs ? nullptr : &names);
   return names;
 }
 
+void keep_trimmed(std::vector<std::string>* names) {
+  for (std::string& name : *names) name = trim(name);
+}
+
 int scan_ports(bool for_inputs, std::vector<std::string>* names) {
-  names->clear();
-  for (const std::string& name : list_ports(for_inputs)) names->push_back(trim(name));
+  *names = list_ports(for_inputs);
+  keep_trimmed(names);
   return (int)names->size();
+}
+
+void rt_scan(int* inputs, int* outputs) {
+  std::lock_guard<std::mutex> lock(scan_mutex);
+  scanned_inputs.clear();
+  scanned_outputs.clear();
+  list_ports(&scanned_inputs, &scanned_outputs);
+  keep_trimmed(&scanned_inputs);
+  keep_trimmed(&scanned_outputs);
+  *inputs = (int)scanned_inputs.size();
+  *outputs = (int)scanned_outputs.size();
 }
 
 int rt_in_count() {
@@ -278,12 +315,27 @@ void rt_out_close(int slot, int) {
   delete out.rt;
 }
 
+// RtMidi's ALSA ports tell nothing of a device that went: they count as
+// alive, and the listing finds them gone.
+int rt_in_alive(int slot) {
+  const InputPort& in = input_ports[slot];
+  return in.jack ? jack_midi_in_alive(in.jack) : in.rt != nullptr;
+}
+
+int rt_out_alive(int slot) {
+  const OutputPort& out = output_ports[slot];
+  return out.jack ? jack_midi_out_alive(out.jack) : out.rt != nullptr;
+}
+
+unsigned rt_changes() { return jack_midi_changes(); }
+
 }  // namespace
 
 const MidiBackendTable midi_rtmidi_backend = {
     rt_in_count, rt_out_count, rt_in_name,  rt_out_name,
     rt_in_open,  rt_in_start,  rt_in_stop,  rt_in_close,
     rt_out_open, rt_out_open_virtual, rt_out_send, rt_out_close,
+    rt_in_alive, rt_out_alive, rt_changes, rt_scan,
 };
 
 std::string midi_io_system_api() {

@@ -72,6 +72,7 @@ TEST_F(MidiInput, PortsAreClampedAndDuplicatesDropped) {
   midi_in_port = -3;
   midi_in2_port = 1;
   midi_in3_port = 1;
+  for (std::string& name : midi_in_port_name) name.clear();  // numbers chosen anew, as the M prompt does
   close_midi_ports();
   open_midi_inputs();
   EXPECT_EQ(0, midi_in_port);
@@ -330,6 +331,7 @@ TEST_F(MidiThru, ForwardsEveryShortMessageUnchanged) {
 TEST_F(MidiThru, NoThruPortSendsNothing) {
   close_midi_ports();
   thru_port.store(0);
+  thru_port_name.clear();
   open_thru_port();
   int sent = midi_loop_sent_count(0);
   deliver_at(100.5, msg(0x90, 60, 100));

@@ -71,6 +71,8 @@ inline void reset_midi_state() {
     keys_down_count = keys_up_count = 0;
     clear_marks = 0;
   }
+  for (std::string& name : midi_in_port_name) name.clear();
+  thru_port_name.clear();
   take_pending_key();
   take_pending_message();
   win_use_headless(true);

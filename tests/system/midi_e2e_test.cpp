@@ -60,6 +60,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <jack/jack.h>
 
 #include "app/settings.h"
 #include "midi/midi_file.h"
@@ -207,6 +208,65 @@ void key_dot(int key, int* x, int* y) {
   *y = 94 + (black ? 97 : 127);
 }
 
+// What a JACK client plays, recorded by a client of the test: two audio
+// inputs connected to its first two output ports, up to a minute of frames,
+// full scale 32768 as in a WAV file.
+class JackCapture {
+ public:
+  ~JackCapture() { close(); }
+  bool open(const std::string& client_name) {
+    client_ = jack_client_open("qd_e2e_capture", JackNoStartServer, nullptr);
+    if (!client_) return false;
+    rate_ = (int)jack_get_sample_rate(client_);
+    left_.assign((size_t)rate_ * 60, 0.0f);
+    right_.assign(left_.size(), 0.0f);
+    for (int c = 0; c < 2; c++)
+      ports_[c] = jack_port_register(client_, c ? "right" : "left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+    if (!ports_[0] || !ports_[1] || jack_set_process_callback(client_, process, this) != 0 ||
+        jack_activate(client_) != 0)
+      return false;
+    for (int c = 0; c < 2; c++) {
+      std::string from = client_name + ":outport " + std::to_string(c);
+      if (jack_connect(client_, from.c_str(), jack_port_name(ports_[c])) != 0) return false;
+    }
+    return true;
+  }
+  void close() {
+    if (client_) jack_client_close(client_);
+    client_ = nullptr;
+  }
+  size_t frames() const { return count_.load(); }
+  audiocheck::Recording recording() const {
+    audiocheck::Recording rec;
+    rec.rate = rate_;
+    size_t n = count_.load();
+    rec.left.assign(left_.begin(), left_.begin() + n);
+    rec.right.assign(right_.begin(), right_.begin() + n);
+    rec.mono.resize(n);
+    for (size_t f = 0; f < n; f++) rec.mono[f] = (rec.left[f] + rec.right[f]) / 2;
+    return rec;
+  }
+
+ private:
+  static int process(jack_nframes_t frames, void* arg) {
+    JackCapture* self = static_cast<JackCapture*>(arg);
+    size_t at = self->count_.load(std::memory_order_relaxed);
+    size_t n = std::min((size_t)frames, self->left_.size() - at);
+    for (int c = 0; c < 2; c++) {
+      const float* in = static_cast<const float*>(jack_port_get_buffer(self->ports_[c], frames));
+      std::vector<float>& out = c ? self->right_ : self->left_;
+      for (size_t f = 0; f < n; f++) out[at + f] = in[f] * 32768.0f;
+    }
+    self->count_.store(at + n, std::memory_order_release);
+    return 0;
+  }
+  jack_client_t* client_ = nullptr;
+  jack_port_t* ports_[2] = {nullptr, nullptr};
+  int rate_ = 0;
+  std::vector<float> left_, right_;
+  std::atomic<size_t> count_{0};
+};
+
 class MidiEndToEnd : public ::testing::Test {
  protected:
   std::string work, run;
@@ -304,13 +364,17 @@ class MidiEndToEnd : public ::testing::Test {
 
   // The run folder copy with the settings: WAV set 1 (no MP3 start delay),
   // 2048-frame blocks, input 1, the given thru port.
+  // With `device` the program plays through JACK (the RtAudio plug-in)
+  // instead of recording.
+  bool device = false;
   void make_run_folder(int thru, const std::function<void()>& more_settings = [] {}) {
     std::string src = QD_RUN_DIR;
     shell("rm -rf '" + run + "'");
     int status = 1;
     shell("cp -r '" + src + ".' '" + run + "'", &status);
     ASSERT_EQ(status, 0);
-    shell("rm -f '" + run + "plug-rtaudio.so' '" + run + "recording.wav' '" + run + "'quillon_darvo*.ini");
+    if (!device) shell("rm -f '" + run + "plug-rtaudio.so'");
+    shell("rm -f '" + run + "recording.wav' '" + run + "'quillon_darvo*.ini");
     set_default_settings();
     piano_sound = 1;
     buffer_size = kBlockFrames;
@@ -386,7 +450,22 @@ class MidiEndToEnd : public ::testing::Test {
         [&] { answer_notices(); });
     ASSERT_TRUE(running()) << "the program ended during start-up";
     ASSERT_TRUE(ready) << "the program did not get ready";
-    ASSERT_NE(output().find("recording.wav"), std::string::npos) << "the engine does not record into recording.wav";
+    if (device) {
+      ASSERT_NE(output().find("plugout=RtAudio output (JACK)"), std::string::npos) << "the engine does not play through JACK";
+    } else {
+      ASSERT_NE(output().find("recording.wav"), std::string::npos) << "the engine does not record into recording.wav";
+    }
+  }
+
+  // Until the program's standard output holds `text` after position `from`
+  // (notice boxes answered meanwhile); where it starts.
+  size_t wait_for_output(const std::string& text, size_t from, double seconds) {
+    size_t at = std::string::npos;
+    poll_until(seconds, [&] {
+      at = output().find(text, from);
+      return at != std::string::npos || !running();
+    }, [&] { answer_notices(); });
+    return at;
   }
 
   // Esc ends the program with status 0 (and writes the settings). The key
@@ -1405,6 +1484,109 @@ TEST_F(MidiEndToEnd, AutomaticVolumeBringsASoftPhraseUpTowardsItsAim) {
     EXPECT_GT(peak(automatic, i), 2 * peak(plain, i));
     EXPECT_LT(peak(automatic, i), 1.1f * aim);
   }
+}
+
+TEST_F(MidiEndToEnd, KeyboardThatGoesWithAKeyHeldEndsItsNoteAndPlaysWhenItComesBack) {
+  ASSERT_NO_FATAL_FAILURE(start_jack("qd_e2e_" + std::to_string(getpid()) + "_u"));
+  ASSERT_NO_FATAL_FAILURE(open_ports());
+  const std::string lost_line = "MIDI input 1 lost: qd_e2e_keyboard:keys";
+  std::vector<NoteCheck> notes;
+  Recording rec;
+  bool judged = undisturbed_take([&] {
+    notes.clear();
+    if (!keyboard) {
+      ASSERT_TRUE(midi_out_open_virtual(&keyboard, "qd_e2e_keyboard", "keys"));
+    }
+    ASSERT_NO_FATAL_FAILURE(make_run_folder(0));
+    ASSERT_NO_FATAL_FAILURE(start_program());
+    watch_recording();
+    sleep_s(0.5);
+    send({0x90, 60, 100});
+    double on = sent.back().time;
+    sleep_s(0.6);
+    // The keyboard's client goes away with the key down. The server reports
+    // the test's own clients late while one goes and comes: that churn does
+    // not count against the take.
+    int late_before = jacklog::late_clients(work + "/jackd.txt") - late_clients_from;
+    midi_out_close(keyboard);
+    keyboard = 0;
+    double gone = now_s();
+    size_t lost = wait_for_output(lost_line, 0, 5.0);
+    ASSERT_NE(lost, std::string::npos) << "the program did not see the keyboard go";
+    double seen = now_s();
+    std::printf("keyboard gone: seen after %.0f ms\n", (seen - gone) * 1000);
+    // It ends no sooner than the note-off delay after the keyboard went and
+    // within the delay after the program said so.
+    notes.push_back({60, on, seen, gone + kNoteOffDelay - seen});
+    sleep_s(0.5);
+    ASSERT_TRUE(midi_out_open_virtual(&keyboard, "qd_e2e_keyboard", "keys"));
+    ASSERT_NE(wait_for_output("MIDI input 1 found: qd_e2e_keyboard:keys", lost, 5.0), std::string::npos)
+        << "the program did not find the keyboard again";
+    sleep_s(0.5);  // a client that starts is often late once
+    late_clients_from = jacklog::late_clients(work + "/jackd.txt") - late_before;
+    double off;
+    note(64, 0.4, &on, &off);
+    notes.push_back({64, on, off, kNoteOffDelay});
+    sleep_s(0.6);
+    ASSERT_TRUE(running()) << "the program ended";
+    stop_watching();
+    ASSERT_NO_FATAL_FAILURE(end_program());
+    std::string why;
+    ASSERT_TRUE(read_recording(run + "recording.wav", &rec, &why)) << why;
+    judge_take();
+  });
+  if (HasFatalFailure()) return;
+  if (!judged) GTEST_SKIP() << "every take was disturbed; the last: " << disturbance;
+  ASSERT_NO_FATAL_FAILURE(check_notes(rec, notes, {notes[1].on, notes[1].release + 0.5}));
+}
+
+TEST_F(MidiEndToEnd, JackServerKilledUnderAPlayingProgramAndStartedAgainPlaysOnAtPitch) {
+  const std::string server = "qd_e2e_" + std::to_string(getpid()) + "_k";
+  ASSERT_NO_FATAL_FAILURE(start_jack(server));
+  ASSERT_NO_FATAL_FAILURE(open_ports());
+  device = true;
+  ASSERT_NO_FATAL_FAILURE(make_run_folder(0));
+  ASSERT_NO_FATAL_FAILURE(start_program());
+  send({0x90, 60, 100});  // a key down while the server goes
+  sleep_s(0.5);
+  kill(-jackd_pid, SIGKILL);
+  wait_exit(jackd_pid, 5.0);
+  jackd_pid = 0;
+  size_t lost = wait_for_output("audio output lost, retrying every 2 s", 0, 10.0);
+  ASSERT_NE(lost, std::string::npos) << "the program did not tell of the lost output";
+  EXPECT_NE(wait_for_output("MIDI input 1 lost: qd_e2e_keyboard:keys", 0, 5.0), std::string::npos);
+  ASSERT_TRUE(running()) << "the program ended with the server";
+
+  // The keyboard and the listener went with the server; all come back.
+  close_ports();
+  sleep_s(1.0);
+  ASSERT_NO_FATAL_FAILURE(start_jack(server));
+  ASSERT_NO_FATAL_FAILURE(open_ports());
+  ASSERT_NE(wait_for_output("plugout=RtAudio output (JACK)", lost, 15.0), std::string::npos)
+      << "the output did not come back";
+  ASSERT_NE(wait_for_output("MIDI input 1 found: qd_e2e_keyboard:keys", lost, 10.0), std::string::npos)
+      << "the keyboard was not found again";
+
+  JackCapture capture;
+  ASSERT_TRUE(capture.open("quillon_darvo")) << "cannot record the program's output";
+  sleep_s(0.3);
+  size_t from = capture.frames();
+  double on, off;
+  note(69, 1.0, &on, &off);
+  sleep_s(0.3);
+  Recording rec = capture.recording();
+  capture.close();
+  ASSERT_TRUE(running()) << "the program ended";
+  ASSERT_NO_FATAL_FAILURE(end_program());
+  EXPECT_EQ(access((run + "quillon_darvo.ini").c_str(), R_OK), 0) << "no settings written";
+
+  audiocheck::Span span = sounding_span(rec, from, rec.mono.size());
+  ASSERT_LT(span.onset + (size_t)(0.3 * rec.rate), span.end) << "the note after the restart is missing";
+  double expected = key_frequency(69);
+  double f = measured_pitch(rec, span.onset + (size_t)(0.05 * rec.rate), 8192, expected);
+  std::printf("after the restart: key 69 at %.2f Hz (%.2f), %.2f s long\n", f, expected,
+              (double)(span.end - span.onset) / rec.rate);
+  EXPECT_NEAR(f / expected, 1.0, 0.01);
 }
 
 }  // namespace
