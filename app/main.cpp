@@ -27,7 +27,7 @@ void print_help() {
       "  saves, presets, recording.wav           %s\n"
       "  sample sets of your own                 %s\n",
       data_folder().c_str(), config_folder().c_str(), user_data_folder().c_str(),
-      (installed_layout() ? user_sounds_folder() : data_folder() + "sounds/").c_str());
+      (installed_layout() ? user_sounds_folder() : shipped_sounds_folder()).c_str());
 }
 
 }  // namespace

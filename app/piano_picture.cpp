@@ -56,7 +56,8 @@ int piano_key_at(int x, bool white_row) {
 }
 
 void load_piano_picture() {
-  if (clean_picture == nullptr) clean_picture = load_picture((data_folder() + "bmp/piano.bmp").c_str(), kPianoWidth, kPianoHeight);
+  if (clean_picture == nullptr)
+    clean_picture = load_picture((data_folder() + "bmp/piano.bmp").c_str(), kPianoWidth, kPianoHeight);
 }
 
 void load_key_picture_and_geometry() {

@@ -738,6 +738,19 @@ TEST_F(MainLoopRun, SpaceAndTheCloseButtonEndAndSaveToo) {
   }
 }
 
+TEST_F(MainLoopRun, SettingsFileThatCannotBeWrittenIsToldAndTheBackupIsStillWritten) {
+  ProgramFolder folder(true);
+  // A folder where the settings file belongs: read as no file, never replaced.
+  fs::create_directories(folder.path("quillon_darvo.ini") / "kept");
+  win_push_key("\x1b");
+  EXPECT_EQ(run(), 0) << out;
+  std::vector<std::string> told;
+  for (const DialogRecord& r : dialog_history()) told.push_back(r.text);
+  EXPECT_NE(std::find(told.begin(), told.end(), "not saved :quillon_darvo.ini"), told.end());
+  EXPECT_TRUE(fs::is_directory(folder.path("quillon_darvo.ini") / "kept"));
+  EXPECT_EQ(read_lines(folder.path("quillon_darvo_backup.ini")).size(), static_cast<size_t>(kSettingsLines));
+}
+
 TEST_F(MainLoopScript, RightClickSwitchesTheViewAndKeepsThePosition) {
   ProgramFolder folder(true);
   win_headless_set_mouse(-1, -1, 0, 0);

@@ -162,6 +162,20 @@ scenario_no_display() {
   echo "ok: without a display or with a silent one: $(tail -n 1 "$work/err.txt")"
 }
 
+# A program in a bin/ folder without sounds/ is an installed one: without
+# its share/quillon_darvo/ it says so and ends with 1 before any window.
+scenario_no_data_folder() {
+  copy_run_folder
+  mkdir -p "$work/opt/bin"
+  cp "$work/quillon_darvo" "$work/opt/bin/"
+  local status=0
+  (cd / && exec timeout 20 "$work/opt/bin/quillon_darvo") >"$work/out.txt" 2>"$work/err.txt" </dev/null || status=$?
+  [ "$status" -eq 1 ] || fail "status $status without a data folder, expected 1"
+  grep -qF "quillon_darvo: missing $work/opt/share/quillon_darvo/sounds/" "$work/err.txt" ||
+    fail "no clear error without a data folder"
+  echo "ok: without a data folder: $(cat "$work/err.txt")"
+}
+
 # ---- the full view ----
 
 # Picture x of the dot of white key number $1 (keys 9, 11, 12, 14, ...).
@@ -294,4 +308,5 @@ scenario_no_plugins
 scenario_file_device
 scenario_device_plugin_fails
 scenario_no_display
+scenario_no_data_folder
 echo "PASS ($notices notice boxes answered)"
