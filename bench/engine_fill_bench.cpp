@@ -87,7 +87,7 @@ void BM_FillFamily(benchmark::State& state) {
 
 BENCHMARK(BM_FillFamily)
     ->ArgNames({"family", "kernels"})
-    ->ArgsProduct({{0, 1, 2}, {kKernelsPlain, kKernelsAvx2}})
+    ->ArgsProduct({{0, 1, 2}, {kKernelsPlain, kKernelsSse2, kKernelsAvx2}})
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK(BM_Fill)

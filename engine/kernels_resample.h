@@ -43,12 +43,15 @@ constexpr int kSincPhaseBits = 7;
 // faster speeds use the last one.
 constexpr int kSincTables = 25;
 
-// Rows of the cubic, and of the band-limited table for a 16.16 speed step
-// (made at process start, never changed). Sinc rows keep their 16 taps in the
-// order 0-3, 8-11, 4-7, 12-15, so that the vector twins pair taps with
-// stereo frames without moving samples across 128-bit lanes.
+// Rows of the cubic, and of the band-limited table for a 16.16 speed step.
+// Sinc rows keep their 16 taps in the order 0-3, 8-11, 4-7, 12-15, so that
+// the vector twins pair taps with stereo frames without moving samples
+// across 128-bit lanes. The tables are made once, on first use (a few
+// milliseconds); FBS_SET_RESAMPLEMODE makes them before the mixer may need
+// them, so the mixer never does.
 const int16_t* cubic_rows(void);
 const int16_t* sinc_rows(uint64_t step);
+void resample_tables_make(void);
 // Storage position of tap j (0..15) in a sinc row.
 inline int sinc_tap_slot(int j) { return ((j >> 2) & 1) * 8 + (j >> 3) * 4 + (j & 3); }
 

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "engine/engine_state.h"
+#include "engine/kernels_resample.h"
 
 // The built-in plug-in list, in order of preference.
 static const char* const kPlugNames[] = {"plug-rtaudio.so", "plug-wav.so"};
@@ -359,6 +360,7 @@ extern "C" int32_t FBS_CALL FBS_GET_MASTERVOLUME(float* v) {
 
 extern "C" int32_t FBS_CALL FBS_SET_RESAMPLEMODE(int32_t mode) {
   if (mode < 0 || mode > 2) return 0;
+  if (mode != kResampleNearest) resample_tables_make();
   fbs_resample_mode.store(mode);
   return 1;
 }
