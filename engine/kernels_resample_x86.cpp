@@ -8,14 +8,7 @@
 #include "engine/kernels_resample.h"
 
 #if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-
-#if defined(__i386__)
-#define QD_SSE2 __attribute__((target("sse2")))
-#else
-#define QD_SSE2
-#endif
-#define QD_AVX2 __attribute__((target("avx2")))
+#include "engine/kernels_x86.h"
 
 static inline int load16(const uint8_t* p) {
   int16_t v;

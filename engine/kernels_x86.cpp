@@ -1,21 +1,13 @@
 // Fast twins of the block kernels for x86 processors: SSE2 (16 bytes at a
 // time) and AVX2 (32 bytes at a time), bit-identical to the plain ones in
-// kernels.cpp. The AVX2 functions carry their own target attribute, so the
-// file builds without special flags and runs them only where detection allows.
+// kernels.cpp.
 #include <cstring>
 
 #include "engine/kernel_table.h"
 #include "engine/kernels_resample.h"
 
 #if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-
-#if defined(__i386__)
-#define QD_SSE2 __attribute__((target("sse2")))
-#else
-#define QD_SSE2
-#endif
-#define QD_AVX2 __attribute__((target("avx2")))
+#include "engine/kernels_x86.h"
 
 // Scalar tails share the plain arithmetic.
 static inline int16_t load16(const uint8_t* p) {
