@@ -21,11 +21,8 @@ for option in "$@"; do
 done
 work=$(mktemp -d /tmp/qd_memory.XXXXXX)
 trap 'kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
-for item in "$run_src"/*; do
-  [ "$(basename "$item")" = cache ] || cp -r "$item" "$work"/
-done
-rm -f "$work"/quillon_darvo*.ini
-[ $device = 1 ] || rm -f "$work"/plug-rtaudio.so
+source "$root/bench/live_program.sh"
+copy_run_folder "$run_src" "$work" "$([ $device = 1 ] && echo device)"
 # Settings lines 2073 and 2080: keytone_mode and keyrev_on.
 [ $passes = 0 ] ||
   sed -e '2073s/.*/ 1\r/' -e '2080s/.*/ 1\r/' "$root/tests/fuzz/seeds/app_settings/defaults.ini" \
@@ -34,13 +31,7 @@ rm -f "$work"/quillon_darvo*.ini
 pid=$!
 for _ in $(seq 1 900); do
   grep -qF "[P]presets  [M]midi" "$work/out.txt" && break
-  # Notice boxes (no MIDI device here; shown by a helper program) are
-  # answered with Enter.
-  for p in "$pid" $(pgrep -P "$pid"); do
-    for w in $(xdotool search --all --onlyvisible --pid "$p" --name '^notice$' 2>/dev/null); do
-      xdotool windowfocus --sync "$w" key Return 2>/dev/null
-    done
-  done
+  answer_notices "$pid"
   sleep 0.1
 done
 grep -qF "[P]presets  [M]midi" "$work/out.txt" || { echo "the program did not reach its status screen:"; cat "$work/out.txt"; exit 1; }

@@ -15,10 +15,8 @@ set -uo pipefail
 run_src=$(cd "${1:?usage: live_set_switch.sh RUN_DIR}" && pwd)
 work=$(mktemp -d /tmp/qd_switch.XXXXXX)
 trap 'kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
-for item in "$run_src"/*; do
-  [ "$(basename "$item")" = cache ] || cp -r "$item" "$work"/
-done
-rm -f "$work"/quillon_darvo*.ini "$work"/plug-rtaudio.so
+source "$(dirname "$0")/live_program.sh"
+copy_run_folder "$run_src" "$work"
 
 # Every line the program prints, behind the time it arrived (ns).
 (cd / && exec "$work/quillon_darvo") 2>&1 |
@@ -27,16 +25,12 @@ sleep 0.5
 pid=$(pgrep -f "^$work/quillon_darvo" | head -n 1)
 
 screens() { grep -cF "[P]presets  [M]midi" "$work/out.txt"; }
-# Waits until the status screen has been drawn more than $1 times; answers
-# notice boxes (no MIDI device here) with Enter.
+# Waits until the status screen has been drawn more than $1 times, answering
+# notice boxes.
 wait_screen() {
   for _ in $(seq 1 1200); do
     [ "$(screens)" -gt "$1" ] && return 0
-    for p in $pid $(pgrep -P "$pid"); do
-      for w in $(xdotool search --all --onlyvisible --pid "$p" --name '^notice$' 2>/dev/null); do
-        xdotool windowfocus --sync "$w" key Return 2>/dev/null
-      done
-    done
+    answer_notices "$pid"
     sleep 0.05
   done
   echo "live_set_switch: no status screen:" >&2
