@@ -3,6 +3,7 @@
 #include "app/instrument_setup.h"
 
 #include "app/sample_sets.h"
+#include "core/settings_ranges.h"
 #include "core/text_number.h"
 #include "effects/autovol.h"
 #include "effects/equalizer.h"
@@ -15,7 +16,7 @@
 int loaded_sound = -1;
 int wave[kSamplesPerSet] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
 
-int clamp_buffer_size(int frames) { return clamp_int(frames, 100, 2048); }
+int clamp_buffer_size(int frames) { return clamp_int(frames, kBufferSizeMin, kBufferSizeMax); }
 
 void read_block_factor() { block_factor = 1024.0f / clamp_int(FBS_GET_PLUGFRAMES(), 64, 4096); }
 

@@ -13,6 +13,7 @@
 
 #include "core/paths.h"
 #include "core/settings_lines.h"
+#include "core/settings_ranges.h"
 #include "core/text_file.h"
 #include "core/text_number.h"
 
@@ -81,25 +82,34 @@ static void read_all(LineReader& r, bool keep_machine)
   read_int_value(r, line, window_x);
   read_int_value(r, line, window_y);
   read_int_value(r, line, velo_mode);
+  velo_mode = std::clamp(velo_mode, 0, 3);
   read_int_value(r, line, keyvol_on);
+  keyvol_on = std::clamp(keyvol_on.load(), 0, 1);
 
   read_keyvol(r, line);
 
   if (next_value(r, line, v)) note_off_delay = std::clamp(v, 0.05, 1.0);
   read_int_value(r, line, autovol_mode);
+  autovol_mode = std::clamp(autovol_mode.load(), 0, 5);
   read_int_value(r, line, reverb_mode);
+  reverb_mode = std::clamp(reverb_mode.load(), 0, 3);
   read_reverb_lines(r, line, reverb3_params);
   read_reverb_lines(r, line, reverb2_params);
   read_int_value(r, line, equalizer_on);
-  read_tone_bands_lines(r, line, eq_bands);
+  equalizer_on = std::clamp(equalizer_on.load(), 0, 1);
+  read_tone_bands_lines(r, line, eq_bands, kEqualizerRanges);
   read_int_value(r, line, keytone_mode);
-  read_tone_bands_lines(r, line, keytone_bands);
+  // The status screen and the sample pass then show and run the same mode.
+  keytone_mode = std::clamp(keytone_mode, 0, 2);
+  read_tone_bands_lines(r, line, keytone_bands, kKeytoneRanges);
   read_int_value(r, line, keyrev_on);
+  keyrev_on = std::clamp(keyrev_on, 0, 1);
   read_reverb_lines(r, line, keyrev_params);
   if (next_value(r, line, v)) master_level = std::clamp(single_number(v), 0.01f, 1.0f);
   read_machine_int(r, line, full_view, keep_machine);
+  if (full_view.load() != 0) full_view = 1;  // any view but 0 is the full one
   read_machine_int(r, line, midi_in_port, keep_machine);
-  read_machine_int(r, line, buffer_size, keep_machine);
+  read_machine_int(r, line, buffer_size, keep_machine, kBufferSizeMin, kBufferSizeMax);
   read_int_value(r, line, type_offset);
   // Keys are shifted by these two before they index the per-key tables.
   type_offset = std::clamp(type_offset.load(), -1, 13);
@@ -108,6 +118,7 @@ static void read_all(LineReader& r, bool keep_machine)
   read_machine_int(r, line, midi_in2_port, keep_machine);
   read_machine_int(r, line, midi_in3_port, keep_machine);
   read_int_value(r, line, autovolmidi);
+  autovolmidi = std::clamp(autovolmidi.load(), 0, 127);
   preset_name.clear();
   if (line_reader_more(r)) {
     line_reader_next(r, line);

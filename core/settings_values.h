@@ -1,6 +1,7 @@
 // The instrument's settings: one flat set of process-wide values with their
 // defaults and ranges. The settings file that stores them (reader and writer)
-// is app/settings.h.
+// is app/settings.h; every reader clamps what it reads to the ranges given
+// here (core/settings_ranges.h).
 //
 // Ownership (see core/threads.md): every setting is written by the main
 // thread only (key commands, editors, prompts, presets, the reader). Values
@@ -32,8 +33,8 @@ extern std::atomic<int> keyvol_on;
 // ---- Lines 6..2053: key volume map ----------------------------------------------
 
 // Row r for sample set r, entry k for key number k, in units of 1/127
-// (default 127 = unchanged level). Read one entry at a time by the MIDI
-// threads at note-on.
+// (default 127 = unchanged level), 0.01..255. Read one entry at a time by
+// the MIDI threads at note-on.
 extern std::atomic<float> keyvol_table[kKeyvolRows][kKeyvolKeys];
 
 // ---- Line 2055 onwards ------------------------------------------------------------
@@ -49,8 +50,8 @@ extern std::atomic<int> autovol_mode;
 extern std::atomic<int> reverb_mode;
 
 // Four parameters of a two-tap reverb line, in file order. Gains 0..0.7,
-// times in ms, whole numbers 10..1000 (clamped at start-up, not by the
-// reader). Main thread only: the mixer uses the copies the reverb set-up makes.
+// times in ms, whole numbers 10..1000 (clamp_reverb_params). Main thread
+// only: the mixer uses the copies the reverb set-up makes.
 struct ReverbParams {
   float kreverb1;
   float kreverb2;
@@ -69,12 +70,13 @@ extern std::atomic<int> equalizer_on;
 // `order` on every block; the others are cheap to keep atomic too. Copying
 // takes a snapshot field by field (used by the editors' undo and redo).
 struct ToneBands {
-  std::atomic<int> lowf{200};      // low split (Hz for the equalizer), 20..20000 at start-up
-  std::atomic<int> highf{8000};    // high split, 20..20000 at start-up
+  // Ranges: kEqualizerRanges, kKeytoneRanges (core/settings_ranges.h).
+  std::atomic<int> lowf{200};      // low split (Hz for the equalizer)
+  std::atomic<int> highf{8000};    // high split
   std::atomic<float> lowg{2.0f};   // band gains, linear factors
   std::atomic<float> midg{1.0f};
   std::atomic<float> highg{1.2f};
-  std::atomic<int> order{1};       // stages per chain, 1..4 at start-up
+  std::atomic<int> order{1};       // stages per chain
   ToneBands() = default;
   ToneBands(const ToneBands& other) { *this = other; }
   ToneBands& operator=(const ToneBands& other);
@@ -100,8 +102,8 @@ extern std::atomic<int> full_view;
 // MIDI input port 1..number of inputs (default 1; clamped when the ports are
 // opened). Main thread only.
 extern int midi_in_port;
-// Frames per engine buffer, 100..2048 (default 1024; clamped when the engine
-// starts). Main thread only.
+// Frames per engine buffer, 100..2048 (default 1024; the reader clamps, and
+// so does the engine's start). Main thread only.
 extern int buffer_size;
 // -1..13 (default 6), shifts keys to samples; the reader clamps. Read by the
 // MIDI threads.

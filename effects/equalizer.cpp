@@ -8,7 +8,7 @@
 
 #include <cmath>
 
-#include "core/settings_values.h"
+#include "core/settings_ranges.h"
 #include "core/text_number.h"
 #include "effects/master_chain.h"
 #include "effects/three_band.h"
@@ -21,7 +21,11 @@ std::atomic<float> eq_high_gain{1.2f};
 
 namespace {
 
-constexpr int kEqMaxOrder = 4;
+constexpr int kEqMaxOrder = kEqualizerRanges.order_max;
+// The highest split: 20 kHz at 44.1 kHz, the same share of any other rate,
+// below half of it (where the stage coefficient 2 sin(pi f / rate) would
+// reach 2 and the stage ring for ever).
+constexpr float kTopSplitShare = 20000.0f / 44100.0f;
 
 // Restarts asked for by the main thread; the mixer counts those it made.
 std::atomic<unsigned> eq_reset_requests{0};
@@ -31,8 +35,12 @@ unsigned eq_resets_done = 0;
 // coefficients are copied in from the atomics for every value.
 ThreeBandFilter eq_state[2];
 
-// 2 x sin(3.1416 x f / rate), in that order.
-float split_coefficient(int hz, int rate) { return 2.0f * std::sin(kThreeBandPi * (float)hz / (float)rate); }
+// 2 x sin(3.1416 x f / rate), in that order, with f kept within the
+// equalizer's lowest split and the top split of the rate.
+float split_coefficient(int hz, int rate) {
+  float f = clamp_single((float)hz, (float)kEqualizerRanges.low_min, kTopSplitShare * (float)rate);
+  return 2.0f * std::sin(kThreeBandPi * f / (float)rate);
+}
 
 ThreeBands split(ThreeBandFilter& f, float x, int order) {
   switch (order) {
@@ -43,18 +51,9 @@ ThreeBands split(ThreeBandFilter& f, float x, int order) {
   }
 }
 
-float clamp_gain(float v) { return v > 0.0f ? (v < 10.0f ? v : 10.0f) : 0.0f; }
-
 }  // namespace
 
-void clamp_eq_settings() {
-  eq_bands.lowf = clamp_int(eq_bands.lowf.load(), 20, 20000);
-  eq_bands.highf = clamp_int(eq_bands.highf.load(), 20, 20000);
-  eq_bands.lowg = clamp_gain(eq_bands.lowg);
-  eq_bands.midg = clamp_gain(eq_bands.midg);
-  eq_bands.highg = clamp_gain(eq_bands.highg);
-  eq_bands.order = clamp_int(eq_bands.order.load(), 1, kEqMaxOrder);
-}
+void clamp_eq_settings() { clamp_tone_bands(eq_bands, kEqualizerRanges); }
 
 void compute_eq_coefficients() {
   int rate = clamp_int(plug_rate.load(), 4000, 100000);
@@ -80,5 +79,15 @@ float equalizer_step(float x, int sample_index) {
   f.low_coef = eq_low_coef.load(relaxed);
   f.high_coef = eq_high_coef.load(relaxed);
   ThreeBands b = split(f, x, order);
-  return b.mid * eq_mid_gain.load(relaxed) + b.low * eq_low_gain.load(relaxed) + b.high * eq_high_gain.load(relaxed);
+  float y = b.mid * eq_mid_gain.load(relaxed) + b.low * eq_low_gain.load(relaxed) + b.high * eq_high_gain.load(relaxed);
+  // A state that is no longer a finite number would silence the output for
+  // good: both channels start again (a non-finite stage reaches y at once,
+  // even through a gain of 0).
+  if (!std::isfinite(y)) {
+    three_band_clear(eq_state[0]);
+    three_band_clear(eq_state[1]);
+    effect_state_resets.fetch_add(1u, std::memory_order_relaxed);
+    return 0.0f;
+  }
+  return y;
 }

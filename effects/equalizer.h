@@ -13,19 +13,22 @@ extern std::atomic<float> eq_low_gain;
 extern std::atomic<float> eq_mid_gain;
 extern std::atomic<float> eq_high_gain;
 
-// The start-up clamp of the equalizer settings: lowf and highf to
-// 20..20000, the three gains to 0..10 (a gain that is no number becomes 0),
-// order to 1..4. Main thread.
+// The start-up clamp of the equalizer settings to kEqualizerRanges
+// (core/settings_ranges.h): lowf and highf to 20..20000, the three gains to
+// 0..10 (a gain that is no number becomes 0), order to 1..4. Main thread.
 void clamp_eq_settings();
 
 // Computes the two coefficients from the equalizer's lowf and highf at the
-// output rate (plug_rate clamped to 4000..100000), copies its three gains
-// and has both channels' filter states restarted from 0.00001 before the
-// next value. Main thread, also while the chain runs.
+// output rate (plug_rate clamped to 4000..100000), each split held within
+// 20 Hz and 20000 / 44100 of the rate (so below half of it: the editor's
+// highf of up to 25000 Hz is taken as 20000 Hz at 44100 Hz), copies its
+// three gains and has both channels' filter states restarted from 0.00001
+// before the next value. Main thread, also while the chain runs.
 void compute_eq_coefficients();
 
 // One value x through the equalizer of the current `order` (1..4; any other
-// order passes x unchanged) and returns the result. sample_index is the
+// order passes x unchanged) and returns the result; should a state no longer
+// be a finite number, both channels' states start again and the value is 0. sample_index is the
 // value's place in the block: with stereo output even values use the left
 // state, odd values the right one; mono output uses the left state only.
 // Mixer thread.

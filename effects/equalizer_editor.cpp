@@ -80,5 +80,5 @@ void save_equalizer() {
 }
 
 void load_equalizer() {
-  editor_load_file("equalizer", ".equ", [](const std::string& path) { return read_tone_bands_file(path, eq_bands); });
+  editor_load_file("equalizer", ".equ", [](const std::string& path) { return read_tone_bands_file(path, eq_bands, kEqualizerRanges); });
 }

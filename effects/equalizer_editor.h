@@ -15,6 +15,6 @@ extern const BandGraph kEqualizerGraph;
 // Draws the editor's screen from the equalizer settings.
 void draw_equalizer();
 // The file commands: "save equalizer" writes eq_bands, "load equalizer"
-// reads them (values as read, not clamped).
+// reads them (clamped to their ranges as they are read).
 void save_equalizer();
 void load_equalizer();

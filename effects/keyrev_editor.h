@@ -14,6 +14,6 @@ extern int keyrev_changed;
 // under it; (-1, -1) draws without a change.
 void draw_keyreverb(int x, int y);
 // The file commands: "save keyreverb" writes keyrev_params, "load
-// keyreverb" reads them (values as read, not clamped) and marks a change.
+// keyreverb" reads them (clamped to their ranges) and marks a change.
 void save_keyreverb();
 void load_keyreverb();

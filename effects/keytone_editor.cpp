@@ -12,7 +12,8 @@
 #include "platform/window.h"
 
 const BandGraph kKeytoneGraph = {
-    100.0, 2.1, 4.5, {"0.1f0", "0.3f0", "f0", "3f0", "10f0"}, {1, 9, 21, 31, 40}, 1000.0, 100, 4499, 4501, 10000,
+    100.0,  2.1, 4.5, {"0.1f0", "0.3f0", "f0", "3f0", "10f0"}, {1, 9, 21, 31, 40}, 1000.0,
+    kKeytoneRanges.low_min, kKeytoneRanges.low_max, kKeytoneRanges.high_min, kKeytoneRanges.high_max,
 };
 
 int keytone_changed = 0;
@@ -134,5 +135,5 @@ void save_keytone() {
 }
 
 void load_keytone() {
-  editor_load_file("keytone", ".key", [](const std::string& path) { return read_tone_bands_file(path, keytone_bands); });
+  editor_load_file("keytone", ".key", [](const std::string& path) { return read_tone_bands_file(path, keytone_bands, kKeytoneRanges); });
 }

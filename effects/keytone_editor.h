@@ -19,6 +19,6 @@ extern int keytone_changed;
 // Draws the editor's screen from the key tone settings.
 void draw_keytone();
 // The file commands: "save keytone" writes keytone_bands, "load keytone"
-// reads them (values as read, not clamped).
+// reads them (clamped to their ranges as they are read).
 void save_keytone();
 void load_keytone();

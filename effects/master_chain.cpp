@@ -15,6 +15,7 @@ std::atomic<int> plug_bits{16};
 std::atomic<int> plug_rate{44100};
 std::atomic<int> plug_channels{2};
 std::atomic<float> block_factor{1.0f};
+std::atomic<unsigned> effect_state_resets{0};
 
 void update_effect_routing() {
   int autovol = autovol_mode.load();

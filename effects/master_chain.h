@@ -14,6 +14,11 @@ extern std::atomic<int> plug_channels;
 // 1024 / (frames per engine buffer clamped to 64..4096).
 extern std::atomic<float> block_factor;
 
+// Times the equalizer's filter states or the reverb line were found no
+// longer finite and started again (a guard: the ranges of the settings keep
+// them finite). Written by the mixer thread, read by any.
+extern std::atomic<unsigned> effect_state_resets;
+
 // Values of one block the chain works on; the rest pass untouched.
 constexpr int kChainMaxValues = 18000;
 

@@ -32,18 +32,6 @@ int reverb_pos = 0;
 
 }  // namespace
 
-void clamp_reverb_params(ReverbParams* p) {
-  auto gain = [](float v) { return v > 0.0f ? (v < 0.7f ? v : 0.7f) : 0.0f; };
-  auto time = [](float v) {
-    float ms = std::nearbyint(v);
-    return ms > 10.0f ? (ms < 1000.0f ? ms : 1000.0f) : 10.0f;
-  };
-  p->kreverb1 = gain(p->kreverb1);
-  p->kreverb2 = gain(p->kreverb2);
-  p->Treverb1 = time(p->Treverb1);
-  p->Treverb2 = time(p->Treverb2);
-}
-
 void setup_reverb() {
   int mode = reverb_mode.load();
   if (mode <= 0) {
@@ -66,7 +54,15 @@ float reverb_step(float x) {
     for (float& v : reverb_buffer) v = 0.0f;
     reverb_clears_done = requests;
   }
-  return echo_line_step(reverb_buffer, reverb_pos, reverb_delay1.load(std::memory_order_relaxed),
-                        reverb_gain1.load(std::memory_order_relaxed), reverb_delay2.load(std::memory_order_relaxed),
-                        reverb_gain2.load(std::memory_order_relaxed), x);
+  float y = echo_line_step(reverb_buffer, reverb_pos, reverb_delay1.load(std::memory_order_relaxed),
+                           reverb_gain1.load(std::memory_order_relaxed), reverb_delay2.load(std::memory_order_relaxed),
+                           reverb_gain2.load(std::memory_order_relaxed), x);
+  // A value that is no longer a finite number would come round again and
+  // again: the line starts silent (the write position stays).
+  if (!std::isfinite(y)) {
+    for (float& v : reverb_buffer) v = 0.0f;
+    effect_state_resets.fetch_add(1u, std::memory_order_relaxed);
+    return 0.0f;
+  }
+  return y;
 }

@@ -3,6 +3,8 @@
 #pragma once
 #include <atomic>
 
+#include "core/settings_ranges.h"  // clamp_reverb_params, the start-up's clamp of a set
+
 // The two taps in use. Written by setup_reverb on the main thread, read
 // afresh by the mixer thread for every value.
 extern std::atomic<float> reverb_gain1;
@@ -10,11 +12,6 @@ extern std::atomic<float> reverb_gain2;
 extern std::atomic<int> reverb_delay1;   // values back from the write position, 2..191996
 extern std::atomic<int> reverb_delay2;
 
-struct ReverbParams;
-// The start-up clamp of a parameter set: gains to 0..0.7, times rounded to
-// whole milliseconds in 10..1000 (a time that is no number becomes 10).
-// Main thread.
-void clamp_reverb_params(ReverbParams* p);
 
 // Sets the taps up for reverb_mode: reverb1's fixed values, or the reverb2 /
 // reverb3 parameters; with reverb_mode 0 the line is to be silent when the
@@ -22,7 +19,8 @@ void clamp_reverb_params(ReverbParams* p);
 void setup_reverb();
 
 // One value x through the line; returns the value written, which is the
-// chain's new value. Mixer thread.
+// chain's new value. Should that be no finite number, the line starts silent
+// and the value is 0. Mixer thread.
 float reverb_step(float x);
 
 // The reverb editors: which = 2 edits the reverb2 parameters, 3 the reverb3

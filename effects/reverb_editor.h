@@ -13,6 +13,6 @@
 // press at (x, y) to the slider under it; (-1, -1) draws without a change.
 void draw_reverb(ReverbParams& set, const std::string& title, int x, int y);
 // The file commands: "save reverb" writes the set, "load reverb" reads it
-// (values as read, not clamped).
+// (clamped to its ranges as it is read).
 void save_reverb(const ReverbParams& set);
 void load_reverb(ReverbParams& set);

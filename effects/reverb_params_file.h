@@ -14,7 +14,8 @@ std::string format_reverb_params(const ReverbParams& p);
 bool write_reverb_params_file(const std::string& path, const ReverbParams& p);
 
 // Reads up to four lines in file order; a value without a line keeps its
-// value, a line without a number gives 0, nothing is clamped.
+// value, a line without a number gives 0; the set is then clamped to its
+// ranges (clamp_reverb_params).
 // read_reverb_params_file is false, changing nothing, when path is no regular file.
 void read_reverb_params_text(const char* text, size_t size, ReverbParams& p);
 bool read_reverb_params_file(const std::string& path, ReverbParams& p);

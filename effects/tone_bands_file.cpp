@@ -15,18 +15,18 @@ bool write_tone_bands_file(const std::string& path, const ToneBands& b)
   return replace_file(path, format_tone_bands(b));
 }
 
-void read_tone_bands_text(const char* text, size_t size, ToneBands& b)
+void read_tone_bands_text(const char* text, size_t size, ToneBands& b, const ToneBandRanges& ranges)
 {
   LineReader r;
   line_reader_from_text(r, text, size);
   std::string line;
-  read_tone_bands_lines(r, line, b);
+  read_tone_bands_lines(r, line, b, ranges);
 }
 
-bool read_tone_bands_file(const std::string& path, ToneBands& b)
+bool read_tone_bands_file(const std::string& path, ToneBands& b, const ToneBandRanges& ranges)
 {
-  return read_file_lines(path, [&b](LineReader& r) {
+  return read_file_lines(path, [&b, &ranges](LineReader& r) {
     std::string line;
-    read_tone_bands_lines(r, line, b);
+    read_tone_bands_lines(r, line, b, ranges);
   });
 }

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "core/settings_values.h"
+#include "core/settings_ranges.h"
 
 std::string format_tone_bands(const ToneBands& b);
 // Replaces the file only once the new one is complete; false when it could
@@ -14,7 +14,8 @@ std::string format_tone_bands(const ToneBands& b);
 bool write_tone_bands_file(const std::string& path, const ToneBands& b);
 
 // Reads up to six lines in file order; a value without a line keeps its
-// value, a line without a number gives 0, nothing is clamped.
+// value, a line without a number gives 0; the set is then clamped to
+// `ranges` (kEqualizerRanges for ".equ", kKeytoneRanges for ".key").
 // read_tone_bands_file is false, changing nothing, when path is no regular file.
-void read_tone_bands_text(const char* text, size_t size, ToneBands& b);
-bool read_tone_bands_file(const std::string& path, ToneBands& b);
+void read_tone_bands_text(const char* text, size_t size, ToneBands& b, const ToneBandRanges& ranges);
+bool read_tone_bands_file(const std::string& path, ToneBands& b, const ToneBandRanges& ranges);

@@ -12,8 +12,8 @@ std::string format_keyvol_row(int row);
 bool write_keyvol_file(const std::string& path, int row);
 
 // Reads a text or a file into the row (see read_keyvol_row_lines: "finlist"
-// stops, the last line repeats past the end, an empty text gives 0s). Values
-// are not clamped. read_keyvol_file is false, changing nothing, when path is
-// no regular file.
+// stops, the last line repeats past the end, an empty text gives 0), each
+// value clamped to 0.01..255 (so 0 gives 0.01). read_keyvol_file is false, changing nothing,
+// when path is no regular file.
 void read_keyvol_text(const char* text, size_t size, int row);
 bool read_keyvol_file(const std::string& path, int row);

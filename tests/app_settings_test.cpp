@@ -183,7 +183,7 @@ TEST(SettingsFile, ChangedValuesSurviveWriteAndRead)
   piano_sound = 4;
   window_x = -20;
   keyvol_on = 1;
-  keyvol_table[0][0] = 0.0f;
+  keyvol_table[0][0] = 255.0f;
   keyvol_table[15][127] = 254.5f;
   keyvol_table[7][64] = 0.01f;
   note_off_delay = 1.0 / 3.0;
@@ -215,7 +215,7 @@ TEST(SettingsFile, ChangedValuesSurviveWriteAndRead)
   read_settings(path.c_str());
   EXPECT_EQ(piano_sound, 4);
   EXPECT_EQ(window_x, -20);
-  EXPECT_FLOAT_EQ(keyvol_table[0][0], 0.0f);
+  EXPECT_FLOAT_EQ(keyvol_table[0][0], 255.0f);
   EXPECT_FLOAT_EQ(keyvol_table[15][127], 254.5f);
   EXPECT_FLOAT_EQ(keyvol_table[7][64], 0.01f);
   EXPECT_DOUBLE_EQ(note_off_delay, 1.0 / 3.0);   // 16 digits keep the double
@@ -324,11 +324,28 @@ TEST(SettingsReader, ClampsDelayAndMasterLevel)
   EXPECT_EQ(piano_sound, 0);
   read_with_line(1, "14");
   EXPECT_EQ(piano_sound, 14);
-  // Values used as they come; the start-up clamps them later.
-  read_with_line(2088, " 50");
-  EXPECT_EQ(buffer_size, 50);
-  read_with_line(2072, "9");
-  EXPECT_EQ(eq_bands.order, 9);
+  // Every value to the range its editor or the start-up keeps it in.
+  struct {
+    int line;
+    const char* text;
+    double expected;
+    double (*value)();
+  } ranges[] = {
+      {2088, " 50", 100, [] { return (double)buffer_size; }},
+      {2072, "9", 4, [] { return (double)eq_bands.order; }},
+      {2074, "-5", 100, [] { return (double)keytone_bands.lowf; }},
+      {2073, "7", 2, [] { return (double)keytone_mode; }},
+      {2056, "-5", 0, [] { return (double)autovol_mode; }},
+      {2094, "1e30", 127, [] { return (double)autovolmidi; }},
+      {2058, "1.5", 0.7, [] { return (double)reverb3_params.kreverb1; }},
+      {2083, "-5", 10, [] { return (double)keyrev_params.Treverb1; }},
+      {2086, "-5", 1, [] { return (double)full_view; }},  // any view but 0 is the full one
+      {100, "abc", 0.01, [] { return (double)keyvol_table[0][94]; }},
+  };
+  for (const auto& c : ranges) {
+    read_with_line(c.line, c.text);
+    EXPECT_FLOAT_EQ(c.value(), c.expected) << "line " << c.line << " " << c.text;
+  }
   read_with_line(2101, "3");
   EXPECT_EQ(resample_mode, 2);
   read_with_line(2101, "-1");
@@ -359,8 +376,8 @@ TEST(SettingsReader, LeadingNumberConversion)
   EXPECT_EQ(window_x, 0);
   read_with_line(2, "1e999");     // bounded, not undefined
   EXPECT_EQ(window_x, 1000000000);
-  read_with_line(6, "-1e999");
-  EXPECT_FLOAT_EQ(keyvol_table[0][0], -3.4028235e38f);
+  read_with_line(6, "-1e999");     // then clamped as a key volume
+  EXPECT_FLOAT_EQ(keyvol_table[0][0], 0.01f);
   read_with_line(2058, "0x10");
   EXPECT_FLOAT_EQ(reverb3_params.kreverb1, 0.0f);
   read_with_line(2095, "   spaced name.preset   ");

@@ -133,14 +133,16 @@ TEST_F(Chain, EqualizerKeepsEachChannelApartAndMonoUsesTheLeftState) {
   EXPECT_EQ(chain(interleave(left, right), 2), interleave(mono_left, mono_right));
 }
 
-TEST_F(Chain, EqualizerCoefficientsFollowTheSineAndFoldBackAboveHalfTheRate) {
+TEST_F(Chain, EqualizerCoefficientsFollowTheSineBelowHalfTheRate) {
   struct Case {
     int hz, rate;
     double expected;  // 2 sin(3.1416 f / r), r clamped to 4000..100000
   } cases[] = {
       {200, 44100, 2 * std::sin(3.1416 * 200 / 44100)},
       {8000, 44100, 2 * std::sin(3.1416 * 8000 / 44100)},
-      {25000, 44100, 2 * std::sin(3.1416 * (44100 - 25000) / 44100)},  // folded back
+      {25000, 44100, 2 * std::sin(3.1416 * 20000 / 44100)},  // held at the top split
+      {20000, 32000, 2 * std::sin(3.1416 * 20000 / 44100)},  // the same share of a lower rate
+      {-5, 44100, 2 * std::sin(3.1416 * 20 / 44100)},
       {1000, 3000, 2 * std::sin(3.1416 * 1000 / 4000)},
       {1000, 200000, 2 * std::sin(3.1416 * 1000 / 100000)},
   };
@@ -525,6 +527,23 @@ TEST_F(Chain, RoutingCallsTheChainWhileAnyEffectIsOn) {
 }
 
 // ---- Bad input ----
+
+// An equalizer state or reverb line that is no longer a finite number starts
+// again at once: the chain then gives what fresh states give.
+TEST_F(Chain, StatesNoLongerFiniteStartAgain) {
+  equalizer_on = 1;
+  reverb_mode = 3;
+  setup_reverb();
+  Values in = noise(4000, 7);
+  Values fresh = chain(in, 2);
+  unsigned resets = effect_state_resets.load();
+  for (float poison : {NAN, INFINITY, -INFINITY}) {
+    EXPECT_EQ(reverb_step(poison), 0.0f);
+    EXPECT_EQ(equalizer_step(poison, 0), 0.0f);
+    EXPECT_EQ(chain(in, 2), fresh) << poison;
+  }
+  EXPECT_EQ(effect_state_resets.load() - resets, 6u);
+}
 
 // A settings file with effect values far out of range is clamped at start-up;
 // then four minutes of full-scale square waves and silence pass every mode

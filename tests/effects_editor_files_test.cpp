@@ -4,8 +4,6 @@
 // (The key tone and key reverb editors run their sample pass on no waves here.)
 #include <gtest/gtest.h>
 
-#include <cfloat>
-
 #include "effects/equalizer.h"
 #include "effects/equalizer_editor.h"
 #include "effects/keyrev.h"
@@ -30,24 +28,27 @@ TEST(FilterFile, DefaultsAreWrittenAsSixLines) {
   EXPECT_EQ(format_tone_bands(b), "-5\r\n 8000\r\n-0.5\r\n1e+30\r\n1.2\r\n 0\r\n");
 }
 
-TEST(FilterFile, ReaderTakesTheLinesThereAreAsRead) {
+TEST(FilterFile, ReaderTakesTheLinesThereAreClampedToTheirRanges) {
+  const ToneBandRanges& eq = kEqualizerRanges;
   struct Case {
     const char* what;
     std::string text;
+    const ToneBandRanges& ranges;
     int lowf, highf, order;
     float lowg, midg;
   } cases[] = {
-      {"three lines change three fields", " 300\r\n 9000\r\n0.5\r\n", 300, 9000, 1, 0.5f, 1.0f},
-      {"halves round to even", "200.5\n201.5\n2\n1\n1\n3.5\n", 200, 202, 4, 2.0f, 1.0f},
-      {"nonsense reads as 0", "abc\n\nx1\n-\n.\n", 0, 0, 1, 0.0f, 0.0f},
-      {"nothing is clamped", "-5\n99999\n1e30\n-7\n1\n0\n", -5, 99999, 0, 1e30f, -7.0f},
-      {"infinities stay finite", "1e999\n-1e999\n1e999\n-1e999\n", 1000000000, -1000000000, 1, FLT_MAX, -FLT_MAX},
-      {"NaN texts read as 0", "nan\nNaN\ninf\n", 0, 0, 1, 0.0f, 1.0f},
-      {"an empty file changes nothing", "", 200, 8000, 1, 2.0f, 1.0f},
+      {"three lines change three fields", " 300\r\n 9000\r\n0.5\r\n", eq, 300, 9000, 1, 0.5f, 1.0f},
+      {"halves round to even", "200.5\n201.5\n2\n1\n1\n3.5\n", eq, 200, 202, 4, 2.0f, 1.0f},
+      {"nonsense reads as 0", "abc\n\nx1\n-\n.\n", eq, 20, 20, 1, 0.0f, 0.0f},
+      {"the equalizer's ranges", "-5\n99999\n1e30\n-7\n1\n0\n", eq, 20, 20000, 1, 10.0f, 0.0f},
+      {"the key tone's ranges", "-5\n99999\n1e30\n-7\n1\n9\n", kKeytoneRanges, 100, 10000, 5, 10.0f, 0.1f},
+      {"infinities stay finite", "1e999\n-1e999\n1e999\n-1e999\n", eq, 20000, 20, 1, 10.0f, 0.0f},
+      {"NaN texts read as 0", "nan\nNaN\ninf\n", eq, 20, 20, 1, 0.0f, 1.0f},
+      {"an empty file changes nothing", "", eq, 200, 8000, 1, 2.0f, 1.0f},
   };
   for (const Case& c : cases) {
     ToneBands b;
-    read_tone_bands_text(c.text.data(), c.text.size(), b);
+    read_tone_bands_text(c.text.data(), c.text.size(), b, c.ranges);
     EXPECT_EQ(b.lowf, c.lowf) << c.what;
     EXPECT_EQ(b.highf, c.highf) << c.what;
     EXPECT_EQ(b.order, c.order) << c.what;
@@ -67,8 +68,9 @@ TEST(ReverbFile, FourLinesWithABlankBeforeNonNegatives) {
     ReverbParams expected;
   } cases[] = {
       {"two lines change two fields", " 0.1\r\n 0.2\r\n", {0.1f, 0.2f, 225.0f, 300.0f}},
-      {"nothing is clamped", "-5\n7\n-5\n5000\n", {-5.0f, 7.0f, -5.0f, 5000.0f}},
-      {"huge lines and numbers", std::string(100000, '7') + "\n" + std::string(400, '9') + "\n", {FLT_MAX, FLT_MAX, 225.0f, 300.0f}},
+      {"gains to 0..0.7, times to 10..1000", "-5\n7\n-5\n5000\n", {0.0f, 0.7f, 10.0f, 1000.0f}},
+      {"times to whole milliseconds", " 0.5\n 0.5\n 224.6\n 10.4\n", {0.5f, 0.5f, 225.0f, 10.0f}},
+      {"huge lines and numbers", std::string(100000, '7') + "\n" + std::string(400, '9') + "\n", {0.7f, 0.7f, 225.0f, 300.0f}},
   };
   for (const Case& c : cases) {
     ReverbParams q = {0.55f, 0.34f, 225.0f, 300.0f};

@@ -62,6 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
   check(type_offset >= -1 && type_offset <= 13, "type_offset in -1..13");
   check(preset_bank == 0 || preset_bank == 1, "preset_bank 0 or 1");
   check(resample_mode >= 0 && resample_mode <= 2, "resample_mode in 0..2");
+  check(velo_mode >= 0 && velo_mode <= 3 && autovol_mode >= 0 && autovol_mode <= 5 && reverb_mode >= 0 &&
+            reverb_mode <= 3 && keytone_mode >= 0 && keytone_mode <= 2 && (full_view == 0 || full_view == 1),
+        "modes in their ranges");
   check(thru_port_name.size() <= static_cast<size_t>(kPortNameMax), "port names bounded");
   check(preset_name.size() <= static_cast<size_t>(kPresetNameMax), "preset_name at most 100");
   check(preset_name.empty() || (preset_name.front() != ' ' && preset_name.back() != ' '),

@@ -1,6 +1,7 @@
 // Arbitrary bytes as a ".rev" or ".keyrev" file: the reader never crashes,
-// the four values end finite, and what it read writes back as four lines
-// that read again to the same values within the seven digits written.
+// the four values end within their ranges, and what it read writes back as
+// four lines that read again to the same values within the seven digits
+// written.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -21,9 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
   ReverbParams p = {0.55f, 0.34f, 225.0f, 300.0f};
   read_reverb_params_text(reinterpret_cast<const char*>(data), size, p);
-  check(std::isfinite(p.kreverb1) && std::isfinite(p.kreverb2) && std::isfinite(p.Treverb1) &&
-            std::isfinite(p.Treverb2),
-        "values finite");
+  auto gain = [](float k) { return k >= 0.0f && k <= 0.7f; };
+  auto time = [](float t) { return t >= 10.0f && t <= 1000.0f && t == std::floor(t); };
+  check(gain(p.kreverb1) && gain(p.kreverb2) && time(p.Treverb1) && time(p.Treverb2), "values within the ranges");
   std::string text = format_reverb_params(p);
   size_t lines = 0;
   for (char c : text) lines += c == '\n';

@@ -1,5 +1,5 @@
 // Arbitrary bytes as a ".keyvol" file: the reader never crashes, every key
-// ends finite, and what it read writes back as 128 lines that read again to
+// ends within 0.01..255, and what it read writes back as 128 lines that read again to
 // the same values within the seven digits written.
 #include <cmath>
 #include <cstdint>
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
   for (auto& entry : keyvol_table[3]) entry = 127.0f;
   read_keyvol_text(reinterpret_cast<const char*>(data), size, 3);
-  for (auto& entry : keyvol_table[3]) check(std::isfinite(entry.load()), "keys finite");
+  for (auto& entry : keyvol_table[3]) check(entry >= 0.01f && entry <= 255.0f, "keys within 0.01..255");
   std::string text = format_keyvol_row(3);
   size_t lines = 0;
   for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2)) lines++;
