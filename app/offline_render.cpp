@@ -79,8 +79,8 @@ int32_t FBS_CALL offline_init(FbsPlugRecord* r) {
   output = r;
   return 1;
 }
-int32_t FBS_CALL offline_start(void) { return 1; }
-int32_t FBS_CALL offline_stop(void) { return 1; }
+int32_t FBS_CALL offline_start_plug(void) { return 1; }
+int32_t FBS_CALL offline_stop_plug(void) { return 1; }
 int32_t FBS_CALL offline_exit(void) {
   output = nullptr;
   return 1;
@@ -164,28 +164,6 @@ std::string load_midi_file(const std::string& path, MidiFile* midi) {
   return error.empty() ? "" : path + ": " + error;
 }
 
-// ---- The instrument: the engine started on the in-process plug-in, then
-// the live program's set-up with the set of piano_sound from `sounds`.
-// Returns an empty text or the failure. ----
-
-std::string start_instrument(const SoundFolders& sounds) {
-  reset_midi_timing();
-  reset_channel_volumes();
-  clear_note_counters();
-  FbsPlugRecord entries = {};
-  entries.plug_isany = offline_isany;
-  entries.plug_init = offline_init;
-  entries.plug_start = offline_start;
-  entries.plug_stop = offline_stop;
-  entries.plug_exit = offline_exit;
-  entries.plug_error = offline_error;
-  fbs_set_inprocess_plugin(&entries);
-  buffer_size = clamp_buffer_size(buffer_size);
-  if (!FBS_INIT(kRate, kChannels, 12, buffer_size, 0) || !output) return "the engine did not start";
-  read_block_factor();
-  return set_up_sample_set(sounds, virtual_clock(), nullptr);
-}
-
 // ---- The progress line ----
 
 struct Progress {
@@ -219,7 +197,65 @@ int silent_frames_at_end(const int16_t* block, int frames) {
   return frames - f;
 }
 
+// The block being made and the next one's number.
+long long block_number = 0;
+
 }  // namespace
+
+std::string offline_start(const SoundFolders& sounds) {
+  program_clock = virtual_clock;
+  virtual_now = 0.0;
+  block_number = 0;
+  reset_midi_timing();
+  reset_channel_volumes();
+  clear_note_counters();
+  FbsPlugRecord entries = {};
+  entries.plug_isany = offline_isany;
+  entries.plug_init = offline_init;
+  entries.plug_start = offline_start_plug;
+  entries.plug_stop = offline_stop_plug;
+  entries.plug_exit = offline_exit;
+  entries.plug_error = offline_error;
+  fbs_set_inprocess_plugin(&entries);
+  buffer_size = clamp_buffer_size(buffer_size);
+  if (!FBS_INIT(kRate, kChannels, 12, buffer_size, 0) || !output) return "the engine did not start";
+  read_block_factor();
+  return set_up_sample_set(sounds, virtual_clock(), nullptr);
+}
+
+int offline_block_frames() { return output ? output->frames : 0; }
+
+OfflineBlock offline_begin_block() {
+  int frames = offline_block_frames();
+  OfflineBlock b = {(double)(block_number * frames) / kRate, (double)((block_number + 1) * frames) / kRate};
+  virtual_now = b.start;
+  serve_note_off_queue();
+  return b;
+}
+
+void offline_dispatch(uint32_t message, double seconds) {
+  int frames = offline_block_frames();
+  virtual_now = std::max((double)(block_number * frames) / kRate, seconds);
+  midi_dispatch(message, virtual_now);
+}
+
+void offline_mix_block(int16_t* block) {
+  if (!output) return;
+  virtual_now = (double)((block_number + 1) * output->frames) / kRate;
+  output->buffer = block;
+  output->fill(output);
+  block_number++;
+}
+
+void offline_stop() {
+  FBS_DISABLE_MASTERCALLBACK();
+  silence_all_voices();
+  voices_detach();
+  for (int w = 0; w < kSamplesPerSet; w++) FBS_DESTROY_WAVE(&wave[w]);
+  loaded_sound = -1;  // a start after this one loads the set again
+  FBS_EXIT();
+  fbs_set_inprocess_plugin(nullptr);
+}
 
 bool parse_render_arguments(int argc, const char* const* argv, RenderOptions* options) {
   std::vector<std::string> paths;
@@ -266,62 +302,51 @@ int render_midi_file(const RenderOptions& options) {
     close(fd);
   }
   read_settings(settings.c_str());
-
   WavOutput out;
   if (!out.open(options.wav_path, &error)) return fail(error);
-  program_clock = virtual_clock;
-  virtual_now = 0.0;
   set_sample_pass_fatal(sample_pass_fatal);
-  error = start_instrument(program_sound_folders());
+  error = offline_start(program_sound_folders());
   if (!error.empty()) {
     out.discard();
-    FBS_EXIT();
+    offline_stop();
     return fail(error);
   }
 
-  const int frames = output->frames;
+  const int frames = offline_block_frames();
   std::vector<int16_t> block((size_t)frames * kChannels);
   Progress progress;
   progress.begin(options.quiet, midi.end_seconds);
   size_t next = 0;
   bool ended_hanging = false;
   long long silent = 0;  // frames of silence at the end of the output so far
-  for (long long b = 0;; b++) {
-    double t0 = (double)(b * frames) / kRate;
-    double t1 = (double)((b + 1) * frames) / kRate;
-    virtual_now = t0;
-    serve_note_off_queue();
-    for (; next < midi.events.size() && midi.events[next].seconds < t1; next++) {
-      virtual_now = std::max(t0, midi.events[next].seconds);
-      midi_dispatch(midi.events[next].message, virtual_now);
-    }
+  for (;;) {
+    OfflineBlock b = offline_begin_block();
+    for (; next < midi.events.size() && midi.events[next].seconds < b.end; next++)
+      offline_dispatch(midi.events[next].message, midi.events[next].seconds);
     // Once the file is over and the queue has ended every released note,
     // what still sounds hangs (no note-off, or the pedal never up): it ends.
-    if (!ended_hanging && next == midi.events.size() && t0 >= midi.end_seconds + note_off_delay.load()) {
+    if (!ended_hanging && next == midi.events.size() && b.start >= midi.end_seconds + note_off_delay.load()) {
       voice_pedal_release();
       silence_all_voices();
       ended_hanging = true;
     }
-    virtual_now = t1;
-    output->buffer = block.data();
-    output->fill(output);
+    offline_mix_block(block.data());
     if (!out.write(block.data(), block.size() * sizeof(int16_t), &error)) {
-      FBS_EXIT();
+      offline_stop();
       return fail(error);
     }
     int quiet = silent_frames_at_end(block.data(), frames);
     silent = quiet == frames ? silent + frames : quiet;
-    progress.show(t1, false);
-    if (next == midi.events.size() && t1 >= midi.end_seconds) {
+    progress.show(b.end, false);
+    if (next == midi.events.size() && b.end >= midi.end_seconds) {
       bool voices_ended = ended_hanging && voice_count.load() == 0 && FBS_GET_PLAYINGSOUNDS() == 0;
-      if ((voices_ended && silent >= (long long)(kSilentTail * kRate)) || t1 >= midi.end_seconds + kLongestTail) {
-        progress.show(t1, true);
+      if ((voices_ended && silent >= (long long)(kSilentTail * kRate)) || b.end >= midi.end_seconds + kLongestTail) {
+        progress.show(b.end, true);
         break;
       }
     }
   }
-  FBS_EXIT();
-  fbs_set_inprocess_plugin(nullptr);
+  offline_stop();
   if (!out.finish(&error)) return fail(error);
   return 0;
 }

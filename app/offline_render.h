@@ -3,7 +3,10 @@
 // program (quillon_render) built from the instrument's own libraries.
 // Threads: everything runs on the caller's thread, the mixing included.
 #pragma once
+#include <cstdint>
 #include <string>
+
+#include "app/sample_sets.h"
 
 struct RenderOptions {
   std::string midi_path;      // IN.mid
@@ -26,3 +29,30 @@ bool parse_render_arguments(int argc, const char* const* argv, RenderOptions* op
 // for 0.5 s, or 10 s after the last event. Returns 0, or 1 after one line on
 // standard error.
 int render_midi_file(const RenderOptions& options);
+
+// ---- The renderer's driver, for in-process use (tests) ----
+// The caller plays the part of render_midi_file: it starts the instrument,
+// then for every block begins it, dispatches the block's MIDI messages and
+// mixes it, and stops at the end. Main thread.
+
+// Starts the engine on the in-process output (44100 Hz stereo, blocks of
+// buffer_size frames) with the current settings and the live program's
+// set-up of the set of piano_sound; the program clock becomes the
+// renderer's virtual clock, at 0. Returns an empty text or the failure.
+std::string offline_start(const SoundFolders& sounds);
+// Frames of a block.
+int offline_block_frames();
+// Begins the next block: the clock goes to its start and the note-off queue
+// is served there. Its start and end in seconds.
+struct OfflineBlock {
+  double start, end;
+};
+OfflineBlock offline_begin_block();
+// A MIDI short message of the block begun, at `seconds` (not before the
+// block's start).
+void offline_dispatch(uint32_t message, double seconds);
+// Mixes the block begun into `block` (frames x 2 values) with the clock at
+// the block's end.
+void offline_mix_block(int16_t* block);
+// Ends the sounds and waves and stops the engine.
+void offline_stop();
