@@ -36,7 +36,8 @@ static const uint32_t kImageMin = 100000;
 static const uint32_t kImageMax = 100000000;
 
 // What makes a cached wave, besides libmad: raise the revision whenever the
-// wave this loader makes of a file changes, so old entries are not used.
+// wave made of a file changes (the trim, the frame routines, the WAV
+// conversion), so that entries made before are not used.
 static const char kLoaderRevision[] = "loader 1";
 
 // The frame routines for the output channel count.
