@@ -5,9 +5,9 @@
 # the test display: the window appears, H opens the installed help text, P S
 # saves a preset into the user's data folder, Esc ends it with status 0 and
 # the settings are in ~/.config/quillon_darvo/. quillon_render from the PATH
-# renders a generated MIDI file, man shows both pages, the desktop entry and
-# the catalogue entry pass their validators, and a purge leaves no file of
-# the package behind.
+# renders a generated MIDI file, man shows both pages, both programs answer
+# --help and --version, the desktop entry and the catalogue entry pass their
+# validators, and a purge leaves no file of the package behind.
 #
 # Installing needs root (or sudo without a password); otherwise the test is
 # skipped (status 77). Run as root, the program runs as the user nobody; run
@@ -71,8 +71,10 @@ done
 desktop-file-validate "/usr/share/applications/$app_id.desktop" || fail "the desktop entry does not validate"
 appstreamcli validate --no-net "/usr/share/metainfo/$app_id.metainfo.xml" >"$work/appstream.txt" 2>&1 ||
   { cat "$work/appstream.txt" >&2; fail "the catalogue entry does not validate"; }
-for page in quillon_darvo quillon_render; do
-  man -P cat "$page" 2>/dev/null | grep -q "^NAME" || fail "man $page shows no page"
+for program in quillon_darvo quillon_render; do
+  man -P cat "$program" 2>/dev/null | grep -q "^NAME" || fail "man $program shows no page"
+  "$program" --version | grep -qE "^$program [0-9]+\.[0-9]+\.[0-9]+$" || fail "$program --version"
+  "$program" --help | grep -q "^usage: $program" || fail "$program --help"
 done
 
 # ---- an unprivileged user with a fresh home ----
