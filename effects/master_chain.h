@@ -7,11 +7,14 @@
 #include "engine/fbs.h"
 
 // Output format, read once after the engine has started. Written by the main
-// thread before the callback is installed, read by the mixer thread.
+// thread before the callback is installed; the mixer thread reads plug_bits
+// (every block) and plug_channels (every value), the main thread all three.
 extern std::atomic<int> plug_bits;
 extern std::atomic<int> plug_rate;
 extern std::atomic<int> plug_channels;
-// 1024 / (frames per engine buffer clamped to 64..4096).
+// 1024 / (frames per engine buffer clamped to 64..4096). Written by the main
+// thread after the engine has started, read by the mixer thread at every
+// level analysis.
 extern std::atomic<float> block_factor;
 
 // Times the equalizer's filter states or the reverb line were found no

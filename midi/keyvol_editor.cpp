@@ -148,6 +148,7 @@ void open_editor() {
   hover_key = -1;
   test_key = -1;
   draw_layout();
+  editor_clear_hint();
 }
 
 void editor_pass(std::string* key) {
@@ -181,7 +182,8 @@ void editor_pass(std::string* key) {
   }
 
   if (previous_buttons == 0 && buttons != 0 && y >= kStripTop && y <= kEditorHeight && test_key < 0) {
-    test_key = keyvol_key_at(x);
+    // The key marked green above the strip; before any is, the one at x.
+    test_key = hover_key >= 0 ? hover_key : keyvol_key_at(x);
     voice_note_on(kTestChannel, test_key, 127);
   } else if (buttons == 0 && test_key >= 0) {
     voice_note_off(kTestChannel, test_key);

@@ -18,7 +18,7 @@
 #include <deque>
 #include <iostream>
 
-#include "core/files.h"
+#include "core/text_file.h"
 #include "core/text_number.h"
 #include "platform/process.h"
 #include "platform/window_backend.h"
@@ -170,8 +170,12 @@ std::string zenity_file_dialog(const std::string& zenity, const std::string& tit
   return out;
 }
 
-// Without zenity: ask for the file name on the window's text screen.
-std::string prompt_file_dialog(const std::string& title, bool save, const std::string& folder) {
+// Without zenity: ask for the file name on the window's text screen. A name
+// without "." gets the extension of the first filter ("*.equ" gives ".equ"),
+// as the program's own name check would add it; a file that does not exist
+// is handed on too, so the caller's "not found :" tells it.
+std::string prompt_file_dialog(const std::string& title, const std::string& folder,
+                               const std::vector<FileFilter>& filters) {
   if (!win_is_open()) return "";
   if (win_cursor_column() > 1) win_print("", true);
   win_print(title, true);
@@ -180,9 +184,10 @@ std::string prompt_file_dialog(const std::string& title, bool save, const std::s
   size_t a = name.find_first_not_of(' ');
   if (a == std::string::npos) return "";
   name = name.substr(a, name.find_last_not_of(' ') - a + 1);
-  std::string path = name[0] == '/' ? name : folder + name;
-  if (!save && !file_exists(path)) return "";
-  return path;
+  const std::string& first = filters.front().pattern;
+  if (file_name_part(name).find('.') == std::string::npos && first.compare(0, 2, "*.") == 0 && first != "*.*")
+    name += first.substr(1);
+  return name[0] == '/' ? name : folder + name;
 }
 
 // Without any box (no zenity, and SDL has no fonts on this display): ask
@@ -265,7 +270,7 @@ std::string file_dialog(const std::string& title, const std::string& pattern) {
   if (!fits) return "";
   std::string zenity = display_usable() ? find_in_path("zenity") : "";
   if (!zenity.empty()) return zenity_file_dialog(zenity, shown_title, save, folder, filters);
-  return prompt_file_dialog(shown_title, save, folder);
+  return prompt_file_dialog(shown_title, folder, filters);
 }
 
 std::string console_read_line() {

@@ -35,6 +35,8 @@ class KeyvolEditor : public ::testing::Test {
     host.serve_note_offs = serve_note_off_queue;
     host.keys_down = display_keys_down;
     host.keys_up = display_keys_up;
+    host.clear_hint = [] { hint_cleared = true; };
+    hint_cleared = false;
     start(host);
   }
   void TearDown() override { finish(); }
@@ -45,6 +47,7 @@ class KeyvolEditor : public ::testing::Test {
   static float at(int key) { return keyvol_table[0][key].load(); }
 
   static bool engine_ok;
+  static inline bool hint_cleared = false;
 };
 bool KeyvolEditor::engine_ok = false;
 
@@ -151,6 +154,11 @@ TEST_F(KeyvolEditor, TestNoteOnChannel16GoesThroughTheMap) {
     EXPECT_EQ(midi_test::voices_of(60, 15), 0) << "released with the button";
     EXPECT_EQ(at(60), c.entry) << "the key row plays, it does not draw";
   }
+  // Once a key is marked green, the key row plays it wherever it is pressed.
+  int sounded = -1;
+  run(keyvol_editor, {mouse(178, 40, 0), mouse(172, 88, 1), [&] { sounded = midi_test::voices_of(62, 15); },
+                      mouse(172, 88, 0), idle()});
+  EXPECT_EQ(sounded, 1) << "key 62, marked green at x 178";
 }
 
 // ---- the screen ----
@@ -170,6 +178,7 @@ TEST_F(KeyvolEditor, ScreenShowsLabelsLinePointsAndKeyRow) {
   EXPECT_EQ(win_read_pixel(174, 92), 0x00FF00u);
   EXPECT_EQ(win_read_pixel(177, 85), 0xFFFFFFu) << "key 62's white marker at 177..179";
   EXPECT_EQ(win_read_pixel(180, 85), 0x000000u) << "key 63's black marker at 180..182";
+  EXPECT_TRUE(hint_cleared) << "the full view's hint, as every editor does";
 }
 
 TEST_F(KeyvolEditor, ValuesFarOutsideTheRangeDrawOffTheGraph) {
