@@ -30,6 +30,7 @@
 #include "platform/midi_io.h"
 #include "platform/window_backend.h"
 #include "tests/support/child_process.h"
+#include "tests/support/jack_capture.h"
 
 namespace {
 
@@ -122,45 +123,6 @@ struct Player {
       midi_out_short_msg(port, 0xB0 | ch | 64 << 8);
       midi_out_short_msg(port, 0xB0 | ch | 123 << 8);
     }
-  }
-};
-
-// ---- the program's output, recorded by a client of the soak ----
-struct Capture {
-  jack_client_t* client = nullptr;
-  jack_port_t* ports[2] = {nullptr, nullptr};
-  std::vector<float> peak;  // the loudest value of each block (32768 full scale)
-  std::atomic<size_t> blocks{0};
-
-  static int process(jack_nframes_t frames, void* arg) {
-    Capture* self = static_cast<Capture*>(arg);
-    size_t at = self->blocks.load();
-    if (at >= self->peak.size()) return 0;
-    float most = 0;
-    for (jack_port_t* p : self->ports) {
-      const float* in = static_cast<const float*>(jack_port_get_buffer(p, frames));
-      for (jack_nframes_t i = 0; i < frames; i++) most = std::max(most, std::fabs(in[i]) * 32768.0f);
-    }
-    self->peak[at] = most;
-    self->blocks.store(at + 1);
-    return 0;
-  }
-  bool open() {
-    peak.assign(100000, 0.0f);
-    client = jack_client_open("qd_soak_capture", JackNoStartServer, nullptr);
-    if (!client) return false;
-    for (int c = 0; c < 2; c++)
-      ports[c] = jack_port_register(client, c ? "right" : "left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-    if (!ports[0] || !ports[1] || jack_set_process_callback(client, process, this) || jack_activate(client))
-      return false;
-    for (int c = 0; c < 2; c++)
-      if (jack_connect(client, ("quillon_darvo:outport " + std::to_string(c)).c_str(), jack_port_name(ports[c])))
-        return false;
-    return true;
-  }
-  void close() {
-    if (client) jack_client_close(client);
-    client = nullptr;
   }
 };
 
@@ -380,26 +342,28 @@ int main(int argc, char** argv) {
   // The end: everything off; the screen's voice count, the output's silence.
   soak.player.stop = true;
   soak.player.thread.join();
-  Capture capture;
-  if (!capture.open()) fail("cannot record the program's output");
+  JackCapture capture;
+  if (!capture.open("quillon_darvo")) fail("cannot record the program's output");
   sleep_s(0.5);
+  // The loudest value of the recording from a frame on.
+  auto loudest_from = [&](size_t from) {
+    audiocheck::Recording rec = capture.recording();
+    float most = 0;
+    for (size_t f = from; f < rec.left.size(); f++) most = std::max({most, std::fabs(rec.left[f]), std::fabs(rec.right[f])});
+    return most;
+  };
   // After all that, a key still plays; all notes off ends it with the rest.
-  size_t key_block = capture.blocks.load();
+  size_t key_frame = capture.frames();
   soak.player.send(0x90 | 60 << 8 | 100 << 16);
   sleep_s(0.5);
-  float key_peak = 0;
-  for (size_t b = key_block; b < capture.blocks.load(); b++) key_peak = std::max(key_peak, capture.peak[b]);
+  float key_peak = loudest_from(key_frame);
   if (key_peak < 300) fail("a key played at the end is not heard: " + std::to_string(key_peak));
   soak.player.all_notes_off();
-  size_t off_block = capture.blocks.load();
+  size_t silent_from = capture.frames() + (size_t)(kSilentAfter * 44100);
   sleep_s(kSilentAfter + 1.0);
+  if (capture.frames() < silent_from + 22050) fail("the output ran too little to judge its silence");
+  float loudest = loudest_from(silent_from);
   capture.close();
-  const double blocks_per_second = 44100.0 / 256;
-  float loudest = 0;
-  for (size_t b = off_block + (size_t)(kSilentAfter * blocks_per_second); b < capture.blocks.load(); b++)
-    loudest = std::max(loudest, capture.peak[b]);
-  if (capture.blocks.load() < off_block + (size_t)((kSilentAfter + 0.5) * blocks_per_second))
-    fail("the output ran too little to judge its silence");
   if (loudest > 4) fail("the output still sounds " + std::to_string(kSilentAfter) + " s after all notes off: " +
                         std::to_string(loudest));
   std::string count = soak.screen_cells(5, 11, 12);

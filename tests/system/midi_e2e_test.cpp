@@ -60,7 +60,6 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <jack/jack.h>
 
 #include "app/settings.h"
 #include "midi/midi_file.h"
@@ -68,6 +67,7 @@
 #include "platform/midi_io.h"
 #include "tests/support/audio_check.h"
 #include "tests/support/child_process.h"
+#include "tests/support/jack_capture.h"
 #include "tests/support/jack_log.h"
 
 namespace {
@@ -207,65 +207,6 @@ void key_dot(int key, int* x, int* y) {
   *x = black ? (int)std::lround(29 + (key - 9 + 0.5) * 636 / 88) : (int)std::lround(29 + (b + 0.5) * 639 / 52);
   *y = 94 + (black ? 97 : 127);
 }
-
-// What a JACK client plays, recorded by a client of the test: two audio
-// inputs connected to its first two output ports, up to a minute of frames,
-// full scale 32768 as in a WAV file.
-class JackCapture {
- public:
-  ~JackCapture() { close(); }
-  bool open(const std::string& client_name) {
-    client_ = jack_client_open("qd_e2e_capture", JackNoStartServer, nullptr);
-    if (!client_) return false;
-    rate_ = (int)jack_get_sample_rate(client_);
-    left_.assign((size_t)rate_ * 60, 0.0f);
-    right_.assign(left_.size(), 0.0f);
-    for (int c = 0; c < 2; c++)
-      ports_[c] = jack_port_register(client_, c ? "right" : "left", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-    if (!ports_[0] || !ports_[1] || jack_set_process_callback(client_, process, this) != 0 ||
-        jack_activate(client_) != 0)
-      return false;
-    for (int c = 0; c < 2; c++) {
-      std::string from = client_name + ":outport " + std::to_string(c);
-      if (jack_connect(client_, from.c_str(), jack_port_name(ports_[c])) != 0) return false;
-    }
-    return true;
-  }
-  void close() {
-    if (client_) jack_client_close(client_);
-    client_ = nullptr;
-  }
-  size_t frames() const { return count_.load(); }
-  audiocheck::Recording recording() const {
-    audiocheck::Recording rec;
-    rec.rate = rate_;
-    size_t n = count_.load();
-    rec.left.assign(left_.begin(), left_.begin() + n);
-    rec.right.assign(right_.begin(), right_.begin() + n);
-    rec.mono.resize(n);
-    for (size_t f = 0; f < n; f++) rec.mono[f] = (rec.left[f] + rec.right[f]) / 2;
-    return rec;
-  }
-
- private:
-  static int process(jack_nframes_t frames, void* arg) {
-    JackCapture* self = static_cast<JackCapture*>(arg);
-    size_t at = self->count_.load(std::memory_order_relaxed);
-    size_t n = std::min((size_t)frames, self->left_.size() - at);
-    for (int c = 0; c < 2; c++) {
-      const float* in = static_cast<const float*>(jack_port_get_buffer(self->ports_[c], frames));
-      std::vector<float>& out = c ? self->right_ : self->left_;
-      for (size_t f = 0; f < n; f++) out[at + f] = in[f] * 32768.0f;
-    }
-    self->count_.store(at + n, std::memory_order_release);
-    return 0;
-  }
-  jack_client_t* client_ = nullptr;
-  jack_port_t* ports_[2] = {nullptr, nullptr};
-  int rate_ = 0;
-  std::vector<float> left_, right_;
-  std::atomic<size_t> count_{0};
-};
 
 class MidiEndToEnd : public ::testing::Test {
  protected:
