@@ -5,8 +5,6 @@
 
 #include "core/text_number.h"
 
-float clamp_single(float v, float lo, float hi) { return v > lo ? (v < hi ? v : hi) : lo; }
-
 void clamp_tone_bands(ToneBands& b, const ToneBandRanges& r) {
   b.lowf = clamp_int(b.lowf.load(), r.low_min, r.low_max);
   b.highf = clamp_int(b.highf.load(), r.high_min, r.high_max);

@@ -31,6 +31,3 @@ void clamp_reverb_params(ReverbParams* p);
 
 // A key volume entry: 0.01..255 (1/127 units), the editor's range.
 float clamp_keyvol_entry(float v);
-
-// A value to lo..hi; NaN gives lo.
-float clamp_single(float v, float lo, float hi);

@@ -38,3 +38,5 @@ std::string trim_blanks(const std::string& text, const char* blanks = " \t");
 
 // value clamped to lo..hi.
 inline int clamp_int(int value, int lo, int hi) { return value < lo ? lo : (value > hi ? hi : value); }
+// The same for a single; NaN gives lo.
+inline float clamp_single(float value, float lo, float hi) { return value > lo ? (value < hi ? value : hi) : lo; }
