@@ -53,9 +53,14 @@ start_pipewire() {
     pactl info >/dev/null 2>&1 && break
     sleep 0.1
   done
-  if pactl load-module module-null-sink sink_name=qdsink >/dev/null 2>&1 && pactl set-default-sink qdsink; then
-    return 0
-  fi
+  # The PulseAudio service answers before the session manager has set up
+  # the node factories a sink needs ("Not supported" until then).
+  local sink=""
+  for _ in $(seq 1 50); do
+    [ -n "$sink" ] || sink=$(pactl load-module module-null-sink sink_name=qdsink 2>/dev/null) || sink=""
+    [ -n "$sink" ] && pactl set-default-sink qdsink 2>/dev/null && return 0
+    sleep 0.1
+  done
   echo "services: the PipeWire session did not come up" >&2
   tail -n 20 "$QD_PW_RUNTIME"/*.log >&2
   stop_pipewire
