@@ -1,6 +1,7 @@
-// Output plug-in over RtAudio: the default output device of the first audio
-// system that offers one, in the order JACK (when a server runs), PulseAudio,
-// ALSA. The device thread calls the engine's fill once per block.
+// Output plug-in: the default output device of the first audio system that
+// offers one, in the order JACK (when a server runs, on libjack itself: see
+// jack_output.h), PulseAudio, ALSA (both over RtAudio). The device thread
+// calls the engine's fill once per block.
 // Implements: PLUG_ISANY, PLUG_INIT, PLUG_START, PLUG_STOP, PLUG_EXIT,
 // PLUG_ERROR, PLUG_LOST.
 #include <rtaudio/RtAudio.h>
@@ -9,13 +10,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "engine/plug_record.h"
+#include "plugins/jack_output.h"
 
-// Audio systems in order of preference.
-static const RtAudio::Api kApis[] = {RtAudio::UNIX_JACK, RtAudio::LINUX_PULSE,
-                                     RtAudio::LINUX_ALSA};
+// The audio systems after JACK, in order of preference.
+static const RtAudio::Api kApis[] = {RtAudio::LINUX_PULSE, RtAudio::LINUX_ALSA};
+static const char kClientName[] = "quillon_darvo";
 
 // On the PulseAudio path (PulseAudio, or PipeWire's PulseAudio service) the
 // buffer count is the most the server may hold of ours: the engine's twelve
@@ -33,17 +34,13 @@ static char error_text[256] = "";
 // What PLUG_LOST looks at. `failed`: set by RtAudio's error callback on its
 // own threads; `last_block`: steady-clock nanoseconds of the last block,
 // written by the device thread; `started`: the main thread's, true between
-// PLUG_START and PLUG_STOP.
+// PLUG_START and PLUG_STOP. The JACK client reports its own loss.
 static std::atomic<int> failed{0};
 static std::atomic<int64_t> last_block{0};
 static bool started = false;
 // A started stream that delivered no block for this long is gone (a device
 // that stalls for good rather than reporting an error).
 constexpr double kSilentSeconds = 2.0;
-// RtAudio closes a JACK stream on a thread of its own when the server shuts
-// the client down; the object outlives that close by this much before it
-// is deleted, so the thread has left it.
-constexpr int kClosedUnderUsMs = 100;
 
 static int64_t now_ns(void) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -58,7 +55,6 @@ static void set_error(const char* what, const char* detail) {
 
 static const char* api_label(RtAudio::Api api) {
   switch (api) {
-    case RtAudio::UNIX_JACK: return "JACK";
     case RtAudio::LINUX_PULSE: return "PulseAudio";
     case RtAudio::LINUX_ALSA: return "ALSA";
     default: return "audio";
@@ -118,9 +114,9 @@ static void on_error(RtAudioError::Type type, const std::string& text) {
 }
 
 static void close_audio(void) {
-  if (!audio) return;
   started = false;
-  if (!audio->isStreamOpen()) std::this_thread::sleep_for(std::chrono::milliseconds(kClosedUnderUsMs));
+  jack_output_close();
+  if (!audio) return;
   try {
     if (audio->isStreamRunning()) audio->stopStream();
     if (audio->isStreamOpen()) audio->closeStream();
@@ -135,6 +131,7 @@ extern "C" {
 
 FBS_EXPORT int32_t FBS_CALL PLUG_ISANY(FbsPlugRecord* rec) {
   (void)rec;
+  if (jack_output_offered(kClientName)) return 1;
   for (RtAudio::Api api : kApis) {
     RtAudio* a = open_api(api);
     if (a) {
@@ -157,6 +154,10 @@ FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
     set_error("unsupported output format", nullptr);
     return 0;
   }
+  std::string why;
+  if (jack_output_open(rec, kClientName, &last_block, &why)) return 1;
+  // A server that runs but cannot take us is worth telling; none is not.
+  if (why != "no server runs") set_error("JACK", why.c_str());
   for (RtAudio::Api api : kApis) {
     RtAudio* a = open_api(api);
     if (!a) continue;
@@ -173,7 +174,7 @@ FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
       options.flags = RTAUDIO_SCHEDULE_REALTIME;
       options.numberOfBuffers = rec->buffers > 0 ? static_cast<unsigned int>(rec->buffers) : 0;
       if (api == RtAudio::LINUX_PULSE) options.numberOfBuffers = kServerBlocks;
-      options.streamName = "quillon_darvo";
+      options.streamName = kClientName;
       options.priority = 80;
       unsigned int frames = static_cast<unsigned int>(rec->frames);
       rec->framesize = 2 * rec->channels;
@@ -203,11 +204,20 @@ FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
 }
 
 FBS_EXPORT int32_t FBS_CALL PLUG_START(void) {
+  last_block.store(now_ns());
+  if (jack_output_is_open()) {
+    std::string why;
+    if (!jack_output_start(&why)) {
+      set_error("start", why.c_str());
+      return 0;
+    }
+    started = true;
+    return 1;
+  }
   if (!audio || !audio->isStreamOpen()) {
     set_error("start: no device is open", nullptr);
     return 0;
   }
-  last_block.store(now_ns());
   try {
     if (!audio->isStreamRunning()) audio->startStream();
   } catch (const RtAudioError& e) {
@@ -220,6 +230,10 @@ FBS_EXPORT int32_t FBS_CALL PLUG_START(void) {
 
 FBS_EXPORT int32_t FBS_CALL PLUG_STOP(void) {
   started = false;
+  if (jack_output_is_open()) {
+    jack_output_stop();  // returns once the process thread has left its last fill call
+    return 1;
+  }
   if (!audio || !audio->isStreamOpen()) return 1;
   try {
     // Returns once the device thread has left its last fill call.
@@ -239,12 +253,8 @@ FBS_EXPORT int32_t FBS_CALL PLUG_EXIT(void) {
 FBS_EXPORT const char* FBS_CALL PLUG_ERROR(void) { return error_text; }
 
 FBS_EXPORT int32_t FBS_CALL PLUG_LOST(void) {
-  if (!audio || !started) return 0;
-  if (failed.load()) return 1;
-  // The stream that RtAudio closed itself (the JACK server went away). Its
-  // state is read while RtAudio's closing thread may write it: a stale
-  // answer only delays the report to the next poll.
-  if (!audio->isStreamOpen()) return 1;
+  if (!started) return 0;
+  if (jack_output_is_open() ? jack_output_gone() : failed.load() != 0) return 1;
   return (now_ns() - last_block.load()) * 1e-9 > kSilentSeconds ? 1 : 0;
 }
 

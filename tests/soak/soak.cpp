@@ -208,7 +208,7 @@ struct Soak {
     }
     if (!open_listener()) fail("the listener did not open again");
     player.set_open(true);
-    if (wait_output("plugout=RtAudio output (JACK)", from, 20.0))
+    if (wait_output("plugout=JACK output", from, 20.0))
       output_back->push_back(now_s() - started);
     else
       fail("the output did not come back after the JACK server did");
