@@ -565,6 +565,15 @@ class MidiEndToEnd : public ::testing::Test {
   int late_clients_from = 0, late_clients_to = -1;  // -1: up to now
   std::string disturbance;
 
+  // The take ends: the program quits, and its recording is read and judged.
+  void end_take(Recording* rec) {
+    stop_watching();
+    ASSERT_NO_FATAL_FAILURE(end_program());
+    std::string why;
+    ASSERT_TRUE(read_recording(run + "recording.wav", rec, &why)) << why;
+    judge_take();
+  }
+
   void judge_take(size_t timed_events = SIZE_MAX) {
     disturbance.clear();
     int late = (late_clients_to >= 0 ? late_clients_to : jacklog::late_clients(work + "/jackd.txt")) - late_clients_from;
@@ -954,11 +963,7 @@ TEST_F(MidiEndToEnd, NotesEndAndRestartWithoutAClick) {
     notes.push_back({60, on, sent.back().time, kNoteOffDelay});
     sleep_s(0.6);
     ASSERT_TRUE(running()) << "the program ended while playing";
-    stop_watching();
-    ASSERT_NO_FATAL_FAILURE(end_program());
-    std::string why;
-    ASSERT_TRUE(read_recording(run + "recording.wav", &rec, &why)) << why;
-    judge_take();
+    end_take(&rec);
   });
   if (HasFatalFailure()) return;
   if (!judged) GTEST_SKIP() << "every take was disturbed; the last: " << disturbance;
@@ -1012,10 +1017,7 @@ TEST_F(MidiEndToEnd, LiveProgramAndOfflineRendererAgree) {
     send({0x80, 60, 0});
     send({0x80, 76, 0});
     sleep_s(0.6);
-    stop_watching();
-    ASSERT_NO_FATAL_FAILURE(end_program());
-    ASSERT_TRUE(read_recording(run + "recording.wav", &live, &why)) << why;
-    judge_take();
+    end_take(&live);
   });
   if (HasFatalFailure()) return;
   if (!judged) GTEST_SKIP() << "every take was disturbed; the last: " << disturbance;
@@ -1474,11 +1476,7 @@ TEST_F(MidiEndToEnd, KeyboardThatGoesWithAKeyHeldEndsItsNoteAndPlaysWhenItComesB
     notes.push_back({64, on, off, kNoteOffDelay});
     sleep_s(0.6);
     ASSERT_TRUE(running()) << "the program ended";
-    stop_watching();
-    ASSERT_NO_FATAL_FAILURE(end_program());
-    std::string why;
-    ASSERT_TRUE(read_recording(run + "recording.wav", &rec, &why)) << why;
-    judge_take();
+    end_take(&rec);
   });
   if (HasFatalFailure()) return;
   if (!judged) GTEST_SKIP() << "every take was disturbed; the last: " << disturbance;
