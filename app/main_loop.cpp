@@ -238,8 +238,10 @@ void key_loop_pass() {
     if (!message.empty()) notice(message, "notice");
     serve_note_off_queue();
     take_serve();
-    watch_ports();
+    // The output first: a device whose server went away closes before the
+    // port watch may open a client.
     watch_output(program_clock());
+    watch_ports();
 
     int x = -1, y = -1, wheel = 0, buttons = 0;
     if (!win_mouse(&x, &y, &wheel, &buttons)) {

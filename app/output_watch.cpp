@@ -17,6 +17,11 @@ int retry_frames = 1024;
 bool lost = false;
 double next_try = 0.0;  // program clock of the next attempt while lost
 constexpr double kRetrySeconds = 2.0;
+// The first attempt waits this long, so that every MIDI port of a JACK
+// server that went away has told of it and is closed before the output
+// opens a client again (libjack frees what is left of the old server's
+// clients when a new one opens).
+constexpr double kFirstTrySeconds = 0.5;
 
 // The command kept while the output is lost.
 bool waiting = false;
@@ -70,7 +75,7 @@ void watch_output(double now) {
     voice_pedal_release();
     silence_all_voices();
     show_status_line(2, output_status_line());
-    next_try = now;  // the first attempt also lets go of the lost device
+    next_try = now + kFirstTrySeconds;
   }
   if (now < next_try && now > next_try - 99.0) return;
   next_try = now + kRetrySeconds;

@@ -38,6 +38,8 @@ static char error_text[256] = "";
 static std::atomic<int> failed{0};
 static std::atomic<int64_t> last_block{0};
 static bool started = false;
+// Main thread: the JACK client was closed because its server went away.
+static bool jack_closed = false;
 // A started stream that delivered no block for this long is gone (a device
 // that stalls for good rather than reporting an error).
 constexpr double kSilentSeconds = 2.0;
@@ -115,6 +117,7 @@ static void on_error(RtAudioError::Type type, const std::string& text) {
 
 static void close_audio(void) {
   started = false;
+  jack_closed = false;
   jack_output_close();
   if (!audio) return;
   try {
@@ -254,7 +257,16 @@ FBS_EXPORT const char* FBS_CALL PLUG_ERROR(void) { return error_text; }
 
 FBS_EXPORT int32_t FBS_CALL PLUG_LOST(void) {
   if (!started) return 0;
-  if (jack_output_is_open() ? jack_output_gone() : failed.load() != 0) return 1;
+  if (jack_closed) return 1;
+  if (jack_output_is_open() && jack_output_gone()) {
+    // Closed at once: the next client the program opens makes libjack free
+    // the clients of the server that went away by itself, and closing one
+    // of them after that would free it twice.
+    jack_output_close();
+    jack_closed = true;
+    return 1;
+  }
+  if (failed.load()) return 1;
   return (now_ns() - last_block.load()) * 1e-9 > kSilentSeconds ? 1 : 0;
 }
 
