@@ -43,6 +43,15 @@ static void set_up_two_keyboards(int* in1, int* in2) {
   thru_port.store(1);
 }
 
+// A third keyboard as input 3, and all three inputs and the thru port open.
+static void open_three_keyboards(int* in1, int* in2, int* in3) {
+  ASSERT_NO_FATAL_FAILURE(set_up_two_keyboards(in1, in2));
+  *in3 = midi_loop_add_input("keyboard three");
+  midi_in3_port = *in3 + 1;
+  open_midi_inputs();
+  open_thru_port();
+}
+
 TEST(MidiFlood, ThreeThreadsEndWithNoVoiceAndNoSound) {
   int in1 = 0, in2 = 0;
   ASSERT_NO_FATAL_FAILURE(set_up_two_keyboards(&in1, &in2));
@@ -228,12 +237,8 @@ namespace {
 // keeps is a plain value, so two dispatches at once show here as a data race.
 // What reaches the thru port is what was played, unchanged.
 TEST(MidiFlood, ThreeInputsDispatchOneAtATime) {
-  int in1 = 0, in2 = 0;
-  ASSERT_NO_FATAL_FAILURE(set_up_two_keyboards(&in1, &in2));
-  int in3 = midi_loop_add_input("keyboard three");
-  midi_in3_port = in3 + 1;
-  open_midi_inputs();
-  open_thru_port();
+  int in1 = 0, in2 = 0, in3 = 0;
+  ASSERT_NO_FATAL_FAILURE(open_three_keyboards(&in1, &in2, &in3));
   for (int i = 0; i < 3; i++) ASSERT_NE(0, midi_in_handle[i].load()) << i;
   int probe_messages = midi_loop_sent_count(0);
 
@@ -301,12 +306,8 @@ TEST(MidiFlood, ThreeInputsFloodATake) {
   fs::path old = fs::current_path();
   fs::current_path(folder);
 
-  int in1 = 0, in2 = 0;
-  ASSERT_NO_FATAL_FAILURE(set_up_two_keyboards(&in1, &in2));
-  int in3 = midi_loop_add_input("keyboard three");
-  midi_in3_port = in3 + 1;
-  open_midi_inputs();
-  open_thru_port();
+  int in1 = 0, in2 = 0, in3 = 0;
+  ASSERT_NO_FATAL_FAILURE(open_three_keyboards(&in1, &in2, &in3));
   take_start();
 
   std::atomic<int> sent{0};
