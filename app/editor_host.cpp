@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's services lent to the editors.
 #include "app/editor_host.h"
 

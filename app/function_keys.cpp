@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Notes from the function keys.
 #include "app/function_keys.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument's set-up between the engine's start and the MIDI ports,
 // shared by the live program and the offline renderer.
 #include "app/instrument_setup.h"

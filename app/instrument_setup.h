@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument's set-up between the engine's start and the MIDI ports, one
 // sequence for the live program's engine and sample cycles and for the
 // offline renderer, so that both play the same instrument: the output format

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key display: draining the voices' key lists onto the screen.
 #include "app/key_display.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Key display: the keys that went down or up since the last pass, taken
 // from the voices' lists and shown as red dots on the piano picture of the
 // full view and, while an editor shows a key row (editor_key_row() of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output level bar at x 3..70, y 32..41 (text row 5): the logarithm of
 // `peak_hold`, smoothed over calls.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Entry point of the instrument: answers --help and --version, finds its
 // folders, needs a display, and ends with the main loop's status (0 normal
 // end, 1 fatal start-up error). Other arguments are ignored.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up, the engine / sample / port restart cycles, the key loop with its
 // command table and prompts, and shutdown.
 #include "app/main_loop.h"

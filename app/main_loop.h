@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's control flow on the main thread: start-up, the three restart
 // cycles (engine, sample set, MIDI ports), the key loop with its command
 // table and prompts, and shutdown with the settings written twice.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The master-level slider.
 #include "app/master_level_slider.h"
 

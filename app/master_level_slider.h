@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The master-level slider at x 205..333, y 32..41 (text row 5).
 //
 // Threads: main thread only (master_level is read by the mixer thread).

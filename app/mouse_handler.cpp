@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mouse handler: thumbnails, help label, bank arrows and the set name.
 #include "app/mouse_handler.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mouse handler of the main loop, run whenever the mouse moves or the
 // buttons are exactly the left button: thumbnails and bank arrows (full
 // view), the help label, and the set name on the status screen, whose

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mouse keyboard on the piano picture.
 #include "app/mouse_keyboard.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Notes played with the mouse on the piano picture of the full view: a
 // left click on a key plays it (velocity 127, MIDI channel 16) and shows a
 // red dot; letting go releases it and shows the clean picture again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The offline renderer. The engine runs with an in-process output plug-in
 // whose blocks this driver mixes itself, one after the other, on a virtual
 // clock: before every block the note-off queue is served at the block's

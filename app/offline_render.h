@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The offline renderer: a MIDI file played through the instrument into a WAV
 // file, with no window, sound device, MIDI port or JACK. It is a second
 // program (quillon_render) built from the instrument's own libraries.

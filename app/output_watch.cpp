@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The audio output watched while the program runs, and its retries.
 #include "app/output_watch.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The audio output while the program runs: started with the engine cycle's
 // attempts, watched by the key loop, silenced when its device stops under
 // the program and opened again by itself, with no modal notice. While it is

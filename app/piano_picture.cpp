@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The piano picture, the key geometry and the key marks.
 #include "app/piano_picture.h"
 

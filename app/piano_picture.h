@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The piano picture of the full view: the clean picture, its second copy
 // with a red dot on every key, the key geometry that places those dots and
 // maps mouse positions to keys, and the marks of sounding keys.

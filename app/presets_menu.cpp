@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The presets menu and the preset flows.
 #include "app/presets_menu.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Presets: the presets menu of the P key (save and load through the file
 // dialog), loading a preset file, and the thumbnail presets of the full view.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's folders at start-up.
 #include "app/program_folders.h"
 

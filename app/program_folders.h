@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's folders at start-up, for both executables: the layout is
 // chosen (core/paths.h) and its folders are handed to those that cannot ask
 // core/paths.h themselves: the engine (plug-ins, MP3 scratch files, the

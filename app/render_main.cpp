@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // quillon_render IN.mid OUT.wav [--settings FILE] [--quiet]: renders a MIDI
 // file through the instrument into a WAV file (see app/offline_render.h).
 #include <cstdio>

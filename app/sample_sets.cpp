@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Piano sample sets: naming, completeness, stepping, loading and the two
 // note-on tables that depend on the loaded set.
 #include "app/sample_sets.h"

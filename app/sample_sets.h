@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Piano sample sets: how the nine sample files of a set are named and found,
 // which sets are complete, stepping through them, loading a set into engine
 // waves, and the two per-set tables read at note-on (speed and velocity).

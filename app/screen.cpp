@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's views, the status screen and the hint.
 #include "app/screen.h"
 

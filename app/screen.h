@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's views (compact, full and the prompt window), the status
 // screen (the menu), the hint, the window title, and the pictures of the full
 // view as a whole. The parts of the full view have files of their own:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reader and writer of the 2101-line settings format (settings file,
 // backup and presets).
 #include "app/settings.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file: the 2101-line text file that stores the settings (the
 // settings file, its backup and every preset share this layout), and the
 // preset files. The settings themselves, with their defaults and ranges, are

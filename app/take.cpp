@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main loop's side of a take: drains the inputs' queues into one list,
 // adds the screen's notes, and writes the file when the take ends.
 #include "app/take.h"

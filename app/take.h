@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Takes: W starts keeping what is played, W again writes it as a MIDI file
 // to save/takes/take-YYYYMMDD-HHMMSS.mid in the user's data folder. A take
 // holds every short message of the MIDI inputs as it arrived (untransposed),

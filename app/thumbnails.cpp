@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The thumbnail row, its frames and marks, the help label and the bank arrows.
 #include "app/thumbnails.h"
 

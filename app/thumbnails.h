@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The thumbnail row of the full view: five preset thumbnails of the bank
 // `preset_bank` at y 8, x 350..630, the frames that show the hovered slot
 // and each bank's selected preset, the "[H]help" label and the bank arrows.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sample set costs on the generated sets of the run folder (scripts/make-assets
 // first): loading set 0 (nine MP3 files) without the sample cache, with it
 // cold (emptied before every load, which then decodes and writes the

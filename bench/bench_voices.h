@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine on the test plug-in with nine decaying 8-second waves and 127
 // sounds, as the fill benchmarks use it. Needs the test plug-in (build target
 // plug_test).

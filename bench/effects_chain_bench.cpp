@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // master_callback on a stereo 1024-frame block of piano-like material:
 // nothing but the master level (the baseline), each stage alone, and all on
 // (automatic volume with the strongest compressor, reverb3, equalizer of

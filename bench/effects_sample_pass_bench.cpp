@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole sample pass over nine 16 s stereo waves (the WAV set of the run
 // folder, scripts/make-assets first; noise when it is missing): key tone
 // order 5 plus key reverb, key tone only, both stages off, the key reverb

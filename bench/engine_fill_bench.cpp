@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // fbs_fill on stereo 1024-frame blocks with 1, 24 and 127 playing sounds:
 // at speed 1 with unity gain, and at speeds other than 1 with volume and pan
 // (the piano's case), on the plain kernels and on the fastest ones; the

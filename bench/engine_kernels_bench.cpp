@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Kernel variants on one output block (4096 bytes: 1024 stereo frames): the
 // plain set against SSE2 and AVX2, through the exported routines as the mixer
 // calls them. The (first) argument is the variant level (0 plain, 1 SSE2, 2

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of loading an MP3 sample into a wave (FBS_LOAD_MP3FILE: decode into a
 // temporary WAV file, read it back, convert) against a bare libmad decode of
 // the same 16-second 44.1 kHz stereo file. The file carries the encoder's

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Resident size of the instrument after start-up with set 0 in the full view:
 # starts a copy of the run folder (settings as at a first start, the file
 # device instead of a sound card) on $DISPLAY, waits for the status screen,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Helpers of the benchmarks that run the live program, sourced by them.
 
 # copy_run_folder SRC DEST: the run folder's files as at a first start (no

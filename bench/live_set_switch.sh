@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Set switch time of the live program (B and N keys) with the sample cache
 # cold and warm: starts a copy of the run folder (settings as at a first
 # start, set 0, the file device instead of a sound card, an empty cache) on

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How quickly a key press is heard and a release is served:
 //  1. note-on entering midi_input_handler -> the first mixed block carrying
 //     the note, with the clock-paced file device (plug-wav) at 1024 and 128

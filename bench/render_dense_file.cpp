@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the dense performance that bench/render_vs_peer renders: chords of
 // six keys across the keyboard every quarter second for a minute, each key
 // held three seconds, so more than 60 notes sound at once for most of it,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program clock: monotonic seconds as a double. Every timed rule (rate
 // gate, thru budget, loop probe, note-off queue) reads program_clock(); the
 // rules that keep times treat a jump back of more than 99 s as a reset.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File system questions every layer asks.
 #pragma once
 #include <string>

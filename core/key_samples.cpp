@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key-to-sample rule and the speed table.
 #include "core/key_samples.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which sample plays a key, and how fast: the rule shared by the sample sets
 // (loading, the split keys I and O) and the voices (note-on, note-off).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The folders of the program's files, portable or installed.
 #include "core/paths.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the instrument's files live; every path the program reads or writes
 // starts from one of these folders.
 //

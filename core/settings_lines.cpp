@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Readers of the line groups shared by the settings file and the feature files.
 #include "core/settings_lines.h"
 

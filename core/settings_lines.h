@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The groups of lines that the settings file and the feature files share:
 // a reverb set of four lines (".rev", ".keyrev"), a filter set of six lines
 // (".equ", ".key") and a row of the key volume map (".keyvol"). The readers

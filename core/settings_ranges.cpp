@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The clamps of the settings' ranges.
 #include "core/settings_ranges.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ranges the editors and the start-up keep the settings in, and the
 // clamps that put a value into its range. Every reader of the settings
 // file, the presets and the feature files clamps what it reads, so a file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings, holding their defaults from program start.
 #include "core/settings_values.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument's settings: one flat set of process-wide values with their
 // defaults and ranges. The settings file that stores them (reader and writer)
 // is app/settings.h; every reader clamps what it reads to the ranges given

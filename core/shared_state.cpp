@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shared working values, and the lock-free hand-over of commands and
 // notices from other threads to the main loop.
 #include "core/shared_state.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Working values of the instrument that cross folders: written in one part
 // of the program and read in another, on more than one thread. Each says
 // which thread writes it and which read it (see core/threads.md).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Line reading, whole-file replacement and file name checks.
 #include "core/text_file.h"
 

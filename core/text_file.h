@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text files of the settings and the feature files: lines read from a file
 // or from memory whatever their length, a file replaced only once its new
 // text is complete on disk, and the check of a file name chosen in a file

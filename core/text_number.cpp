@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text and number helpers of the file formats and prompts.
 #include "core/text_number.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text and number helpers shared by every file format and prompt: the
 // leading-number conversion, the number forms the files are written in,
 // trimming and clamping.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Automatic volume and compression: the gain stage of the master chain and
 // the level analysis behind it.
 #include "effects/autovol.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Automatic volume and compression: the gain applied to every value of the
 // output, and the level analysis that sets that gain, the compressor and the
 // voices' divisor about ten times a second.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three-band graph of the equalizer and key tone editors.
 #include "effects/band_graph.h"
 

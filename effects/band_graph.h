@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The graph of a three-band filter set, drawn and edited with the mouse:
 // shared by the equalizer and key tone editors, which differ only in the
 // frequency span, the slope widths, the labels and the ranges a press sets.

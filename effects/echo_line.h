@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recirculating two-tap delay line of the output reverb and the key
 // reverb: each output value is the input plus two earlier outputs, each
 // scaled by its gain, and is written back into the line. The line holds

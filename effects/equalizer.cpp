@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Three-band output equalizer: the coefficients and the per-value step.
 //
 // The filter states belong to the mixer thread. compute_eq_coefficients, on

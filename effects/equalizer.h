@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Three-band output equalizer: its coefficients, the step run inside the
 // master chain, and its editor ([F]).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The equalizer editor.
 #include "effects/equalizer_editor.h"
 

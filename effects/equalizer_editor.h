@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The equalizer editor ([F]): the graph of the output equalizer's bands,
 // set with the mouse (each press recomputes the coefficients, heard from the
 // next block), the order, one step of undo and redo, ".equ" files.

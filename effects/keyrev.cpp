@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Key reverb: per-wave set-up of its line.
 #include "effects/keyrev.h"
 

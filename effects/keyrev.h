@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Key reverb: the two-tap line of the output reverb run once per wave by the
 // sample pass (effects/sample_pass.h), with delays scaled to the wave, so
 // every key carries its own echoes; and the key reverb editor ([Z]).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key reverb editor.
 #include "effects/keyrev_editor.h"
 

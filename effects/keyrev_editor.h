@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key reverb editor ([Z]): four sliders for the key reverb; every press,
 // undo, redo or load switches the key reverb on and rewrites the samples at
 // once (the sample pass). "y" switches it off and on. One step of undo and

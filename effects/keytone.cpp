@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Key tone filters: per-wave coefficients and gains.
 #include "effects/keytone.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Key tone filters: a three-band filter whose splits follow the octave of
 // each wave, run over the samples by the sample pass (effects/sample_pass.h),
 // and the key tone editor ([S]).

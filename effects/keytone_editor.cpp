@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key tone editor.
 #include "effects/keytone_editor.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key tone editor ([S]): the graph of the key tone's bands in units of
 // the reference frequency f0, set with the mouse; the samples are rewritten
 // (the sample pass) on "a", on load, on "x", on leaving, and on their own

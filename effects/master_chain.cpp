@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The master effect chain: every value of a mixed block passes automatic
 // gain, reverb, equalizer and master level in single precision, in that
 // order, and is clipped and rounded back. Each setting is read afresh for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Master effect chain run on every mixed block (automatic volume, reverb,
 // equalizer, master level) and the switch that routes blocks through it.
 #pragma once

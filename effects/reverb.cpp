@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Output reverb: the two-tap echo line run on every value of the output.
 // The tap distances are clamped, so any mix of an old and a new distance
 // reads inside the line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Output reverb (three kinds) run inside the master chain: a recirculating
 // delay line with two taps. Its set-up and the reverb2 / reverb3 editors ([T]).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reverb2 / reverb3 editor.
 #include "effects/reverb_editor.h"
 

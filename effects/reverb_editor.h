@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reverb2 / reverb3 editor ([T]): four sliders for the set of the
 // reverb in use, applied at once (setup_reverb after every change), one step
 // of undo and redo, ".rev" files. (reverb_editor itself is declared with the

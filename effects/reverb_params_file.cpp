@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writer and reader of the ".rev" and ".keyrev" files.
 #include "effects/reverb_params_file.h"
 

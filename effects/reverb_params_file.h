@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ".rev" (reverb2 / reverb3) and ".keyrev" (key reverb) files: one set
 // of four lines, CR LF ended, in the order kreverb1, kreverb2, Treverb1,
 // Treverb2, each a single in the form "%.7g" (no trailing point) with a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The four reverb sliders.
 #include "effects/reverb_sliders.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The four sliders of a two-tap reverb set (Treverb1, kreverb1, Treverb2,
 // kreverb2), shared by the output reverb and the key reverb editors, which
 // differ in the time a full slider means (1000 or 400 ms) and their titles.

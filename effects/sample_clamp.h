@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A float result of an effect as a 16-bit sample value.
 #pragma once
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sample pass: the unfiltered copy, the key tone stage into tone_buffer,
 // the key reverb stage and the write-back into the engine's waves.
 #include "effects/sample_pass.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sample pass: the single route by which the loaded samples are
 // rewritten. An untouched copy of the nine waves is kept; the key tone stage
 // filters it into tone_buffer, the key reverb stage adds the echoes, and the

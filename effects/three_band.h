@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three-band filter section of the output equalizer and the key tone:
 // two chains of one-pole low-pass stages, one at a low and one at a high
 // split, part each value into a low, a mid and a high band. With all gains 1

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writer and reader of the ".equ" and ".key" files.
 #include "effects/tone_bands_file.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ".equ" (equalizer) and ".key" (key tone) files: one filter set of six
 // lines, CR LF ended: lowf, highf as whole numbers with a blank before a
 // value that is not negative; lowg, midg, highg as singles in the form

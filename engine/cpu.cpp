@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CPU feature detection (CPUID) and the clock estimate (time-stamp counter
 // against the monotonic clock), plus the exported queries over them.
 #include "engine/cpu.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Processor features and clock, detected once by CPUID and the time-stamp
 // counter. The exported queries (ISSSE2, MHZ, ...) are in kernels.h.
 #pragma once

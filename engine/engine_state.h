@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Internal state of the sound engine, shared by its files (lifecycle, sounds,
 // mixer, waves, MP3 and stream). Not part of the public interface.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Public interface of the sound engine: a flat set of exported C entry
 // points over the engine's own tables of waves, sounds and one MP3 stream.
 // Every entry returns 1 for success and 0 for failure unless noted; handles

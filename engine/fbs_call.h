@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Calling convention and visibility of every exported engine, kernel and
 // plug-in function: the callee-cleans convention on 32-bit Windows, the
 // platform default elsewhere; always exported from the executable, the engine

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The kernel variants behind the exported routines of kernels.h: one table of
 // unchecked implementations per instruction set, the one in force chosen once
 // at process start. Internal to the engine, its tests and benchmarks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Block kernels: the plain implementations of the routines that have faster
 // twins (zero, copy, mix, scale, pan, fades), the choice of variant at process
 // start, and the exported entries that check arguments and call the variant.

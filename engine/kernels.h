@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's exported block kernels and CPU queries: fixed-point and
 // saturating routines on 16-bit sample blocks, each exported under its own
 // name so other programs can call it too.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MP3 frame routines: decoder samples (32-bit fixed point) to 16-bit PCM in
 // the output's channel count, and frames written into the stream's ring, at
 // the output rate or resampled by nearest neighbour.

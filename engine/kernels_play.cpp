@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playing a wave region into a block: forward at speed 1 (COPYRIGHT), stepped
 // by a 16.16 speed forward or backward (COPYSLICE...), and the same position
 // and loop arithmetic without output for muted sounds (MOVE...). "16" members

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The resampling families' coefficient tables, made once at process start,
 // and the plain run kernels (kernels_resample.h).
 #include "engine/kernels_resample.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Resampling for speeds other than 1: the three kernel families, their
 // coefficient tables and the run kernels the variant tables point to.
 // Internal to the engine, its tests and benchmarks.

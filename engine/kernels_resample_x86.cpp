@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fast twins of the resampling run kernels for x86 processors, bit-identical
 // to the plain ones in kernels_resample.cpp: SSE2 and AVX2 (which brings
 // gathers for the nearest family). Stereo taps are paired per channel before

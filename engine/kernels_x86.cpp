@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fast twins of the block kernels for x86 processors: SSE2 (16 bytes at a
 // time) and AVX2 (32 bytes at a time), bit-identical to the plain ones in
 // kernels.cpp.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Target attributes of the x86 kernel twins (kernels_x86.cpp,
 // kernels_resample_x86.cpp): each vector function carries its own, so the
 // files build without special flags and a set runs only where detection

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Engine lifecycle: the plug path, loading output plug-ins from it, FBS_INIT /
 // START / STOP / EXIT, the read-only plug-in and counter queries, the key
 // poll, and the hooks that run at process start and end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mixer: fbs_fill renders one output block on the plug-in's thread. It
 // takes the stream's block, renders every playing sound into its own mix
 // buffer, sums the blocks with saturation, applies the master volume and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test entry point of the mixer: a function called before each read of a
 // sound's write guard (`moved`, engine_state.h), so that a test can play the
 // writer on the mixer's own thread: hold the guard odd for a given number of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libmad's synchronous decoder driven over a whole MP3 file in memory, each
 // decoded frame trimmed to the encoded samples (mp3_gapless) and converted
 // to the output channel count straight into an in-memory WAV image whose

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole-file MP3 decoding for the loaders: libmad's synchronous decoder turns
 // an MP3 file held in memory into a 16-bit WAV (header plus samples) in the
 // output channel count at the MP3's own rate, inside an in-memory WAV image.

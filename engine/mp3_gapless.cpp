@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The encoder's information frame read from the first frame of an MP3 file,
 // the frames behind it counted with libmad's header decoder (the same sync
 // rules the decoders follow), and the decoded frames trimmed to the samples

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Gapless MP3 decoding. An encoder puts an information frame ("Xing" or
 // "Info") first in the file, which a decoder plays as one frame of silence,
 // then primes its filters with a delay of its own before the first encoded

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MP3 files into waves: decoded whole, either through a temporary WAV file
 // loaded back as FBS_LOAD_WAVFILE loads a file, or through a WAV image in
 // memory read by FBS_LOAD_WAVFILE_SHORT. The WAV conversion then brings the

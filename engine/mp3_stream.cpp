@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's one MP3 stream: a decoder thread reads the file in 8 KiB
 // pieces, decodes frame by frame with libmad's low-level calls, trims the
 // frames to the encoded samples (mp3_gapless; the file is scanned once when

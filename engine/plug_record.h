@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The record an output plug-in shares with the engine, and the entries each
 // side calls. One header for the engine and every plug-in, so both agree on
 // the layout: integers are int32_t, addresses are pointer-sized, and on a

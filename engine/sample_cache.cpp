@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoded-sample cache: entry names, the header check, reading an entry
 // back, writing one whole, and the size bound.
 #include "engine/sample_cache.h"

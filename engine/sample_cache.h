@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoded MP3 samples kept on disk between runs, so that a sample loaded
 // before is read back instead of decoded again. One entry per source file
 // and output format, in a folder the application names

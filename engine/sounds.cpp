@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sounds: playing instances that point into a wave, with position, loops,
 // speed, volume, pan and flags; the entry points that create, play, change
 // and destroy them, and the wave and sound tables they live in.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conversion of WAV samples to the output format: 16-bit signed, the output
 // channel count and rate. Rates change by repeating (up) or picking (down)
 // whole source frames, without interpolation.

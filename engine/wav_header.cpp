@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding the format and the samples of a WAV file or in-memory WAV image,
 // the canonical header of the files the programs write, and whole-file
 // reads and writes.

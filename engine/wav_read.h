@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WAV input for the engine: the byte-wise header scan of a WAV file, the
 // header of an in-memory WAV image, and the conversion of the source samples
 // to the output format (16-bit, output channels, output rate).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Lines the engine shows to the user. The engine has no window of its own:
 // lines go to a sink the application installs (fbs_set_text_sink), else to
 // standard output.

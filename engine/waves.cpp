@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wave entry points: empty waves, WAV files and in-memory WAV images loaded
 // into the output format, wave destruction (stopping its sounds first) and
 // the wave queries. Main thread; the wave table itself lives in sounds.cpp.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key volume editor and its undo history.
 #include "midi/keyvol_editor.h"
 

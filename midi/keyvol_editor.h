@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key volume editor ([E]): the map of the loaded set drawn as one point
 // per key over a key row, shaped with the mouse (freehand with the left
 // button, straight lines from the last point with another), test notes from

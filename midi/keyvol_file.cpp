@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writer and reader of the ".keyvol" file.
 #include "midi/keyvol_file.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ".keyvol" file: one row of the key volume map, keys 0..127, one value
 // a line, CR LF ended, each a single in the form "%.7g" (no trailing point)
 // with a blank before a value that is not negative. No header, no end mark;

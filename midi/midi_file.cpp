@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Standard MIDI Files. The reader: the header, every track chunk with
 // running status, the tempo map, and the merge of the tracks in time order.
 // The writer: one track chunk per track, every status written out.

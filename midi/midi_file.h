@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Standard MIDI Files (formats 0 and 1). The reader gives the short messages
 // of every track, merged in time order and placed in seconds by the file's
 // tempo map; system-exclusive and meta events are skipped (tempo and end of

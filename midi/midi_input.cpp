@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MIDI input: opening the ports, the thru port and its loop detection, and
 // midi_input_handler, which runs on the MIDI driver's thread.
 #include "midi/midi_input.h"

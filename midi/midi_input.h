@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MIDI input from up to three ports, the thru port with its loop detection,
 // and the handler that turns incoming messages into voice operations.
 #pragma once

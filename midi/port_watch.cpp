@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main loop's watch over the MIDI ports.
 #include "midi/port_watch.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MIDI ports that come and go while the program runs: the main loop lists
 // the system's ports about once a second (at once when the back end tells of
 // a change) and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The take queues: single-producer, single-consumer rings. The producer
 // writes an entry and then publishes the new write count; the consumer reads
 // entries up to it and then publishes its read count, so neither side ever

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hand-over of a take from the MIDI inputs to the main loop: one bounded
 // lock-free queue per input, filled by midi_input_handler with every short
 // message as it arrives and emptied by the main loop, which writes the file.

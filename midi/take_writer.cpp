@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A take's file, through the MIDI file writer.
 #include "midi/take_writer.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A take as a Standard MIDI File: format 0, one tick per millisecond (tempo
 // 500000 µs, 500 ticks per quarter note), the first message at tick 0. Any
 // thread; works in memory.

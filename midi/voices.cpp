@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Voices: note-on with its level, the note-off queue, the sustain pedal and
 // bulk silencing. Every entry point holds voice_mutex for its whole run; the
 // *_locked helpers expect it held and read the voice registers.

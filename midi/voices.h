@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Voices: which engine sound plays a key, how loud, the delayed release of
 // notes through the note-off queue, the sustain pedal and bulk silencing.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // BMP pictures: the size from a header, the layout of a picture's pixels
 // with every field checked against the file, and the decoder that reads the
 // rows an image needs, from memory or from a file.

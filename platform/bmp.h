@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // BMP pictures: the window layer's own decoder, used by every back end. A
 // picture is a Windows bitmap whose pixels are stored uncompressed with 24
 // or 32 bits (32-bit ones plain or with byte-wide channel masks) or as 8-bit

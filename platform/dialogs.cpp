@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's dialogs: notice and confirm boxes (the display back end's
 // message boxes, else zenity), the file dialog (zenity, or a file-name prompt
 // in the window), and the console line input of the value prompts. Threads: main thread only.

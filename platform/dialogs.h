@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's dialogs: the notice box, the OK/Cancel box, the file dialog,
 // and the console line input that the value prompts read from the window.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scripting of the dialogs under the headless window back end, for tests:
 // answers given in advance and a record of what was asked.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor frame: the loop, the mouse read, the waits and the file commands
 // shared by every editor.
 #include "platform/editor_frame.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frame the five editors run in (key volume, equalizer, key tone,
 // reverb, key reverb). Each editor supplies only its own screen: opening it,
 // one pass of its own (mouse and waits, in its own order) and its command

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's 8 x 8 text font, drawn for this program. Each printable
 // ASCII glyph is a 5 x 8 picture ('#' ink, '.' paper, rows top to bottom,
 // capitals on rows 0..6, row 7 for descenders) placed at pixel columns 1..5

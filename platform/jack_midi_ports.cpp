@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/jack_midi_ports.h"
 
 #include <jack/jack.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MIDI ports on JACK, one client each, for the machines where MIDI runs on
 // JACK. Closing a port closes its client without unregistering the port
 // first, and frees its buffers only once the client's threads are stopped:

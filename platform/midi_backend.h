@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Contract between the portable part of the MIDI layer (midi_io.cpp: handles,
 // the parser, delivery to the handler) and its back ends: midi_rtmidi.cpp
 // (the system's ports) and midi_loopback.cpp (in-process devices for tests).

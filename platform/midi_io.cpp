@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MIDI port layer: handles of open ports, the byte stream parser and the
 // delivery of messages to the input handlers. The ports themselves are the
 // back ends' (midi_backend.h). See midi_io.h for the contract.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MIDI ports of the host, shaped like the classic multimedia MIDI calls: count
 // the devices, name them, open an input with a handler, open an output and
 // send short messages to it. Two back ends behind the same calls:

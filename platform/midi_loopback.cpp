@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MIDI back end of in-process devices for tests: inputs that deliver queued
 // bytes on a thread of their own, outputs that log what they send, and a
 // wire from an output back into an input. Implements the MidiBackendTable of

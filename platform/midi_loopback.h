@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The loopback MIDI back end's scripting, for tests: in-process devices that
 // take bytes as if they arrived on a port, outputs that log what they send,
 // and a wire from an output back into an input. Select the back end with

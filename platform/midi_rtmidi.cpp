@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MIDI back end on the system's ports through RtMidi: the ALSA sequencer when
 // the machine has one, else JACK. Implements the MidiBackendTable of
 // midi_backend.h; every RtMidi call of the program is here. On JACK the

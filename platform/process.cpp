@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Process set-up: the working folder, the scheduling priority and the check
 // for a usable display. Threads: main thread, at start-up.
 #include "platform/process.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Process set-up: working folder, priority and the display check.
 // Threads: main thread, at start-up.
 #pragma once

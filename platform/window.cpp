@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The portable part of the window layer: the framebuffer and what is drawn
 // into it (text cells, lines, boxes, circles, images), number formatting,
 // the key queue and the headless back end's scripted input. A display back

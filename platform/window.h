@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The graphics window layer: one window holding a 0xRRGGBB pixel framebuffer,
 // 8 x 8 text cells, BMP pictures, keyboard and mouse. Everything on screen and
 // every key or mouse read of the program goes through these functions.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Contract between the portable part of the window layer (window.cpp: the
 // framebuffer, text, drawing, images, headless input; bmp.cpp: pictures;
 // dialogs.cpp and process.cpp) and a display back end (window_sdl.cpp: the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scripting of the window layer's headless back end, for tests: the desktop,
 // held keys and the mouse. Select the back end with win_use_headless(true);
 // keys are queued with win_push_key (window.h).

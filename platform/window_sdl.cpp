@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SDL2 back end of the window layer. Implements: the real window, whose
 // surface receives the framebuffer (no renderer, so no GL library is
 // loaded), the window title and position, desktop information, key codes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SDL2 display back end of the window layer (library qd_platform_sdl,
 // the only part of the program that links SDL). A program that shows a real
 // window installs it once at start; without it the window layer runs on its

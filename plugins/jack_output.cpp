@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "plugins/jack_output.h"
 
 #include <jack/jack.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The output plug-in's JACK path, on libjack itself. RtAudio closes a JACK
 // stream from a thread of its own when the server goes away, while libjack
 // cancels the thread that reported it: now and then the cancel lands inside

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Output plug-in: the default output device of the first audio system that
 // offers one, in the order JACK (when a server runs, on libjack itself: see
 // jack_output.h), PulseAudio, ALSA (both over RtAudio). The device thread

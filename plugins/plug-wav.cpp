@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Output plug-in for machines without a sound device: a thread of its own,
 // paced by the monotonic clock, calls the engine's fill once per block and
 // records the blocks into recording.wav (at most ten minutes; the header is

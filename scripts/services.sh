@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Starts and stops the services the system tests need: a virtual X display
 # and a JACK server on its dummy back end (start_services, stop_services).
 # Sourced by scripts/test. start_pipewire and stop_pipewire (below) run a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings files, presets and feature files from elsewhere, with every field
 // at -5, 0, 1e30, NaN and "abc" (the 128 keys of a ".keyvol" file together,
 // every number line of a settings file or preset together), each loaded as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The full view on the headless window: the key geometry on the piano
 // picture and the key display, the thumbnail row with its frames and marks,
 // the bank arrows, the level meter and the slider, notes from the mouse and

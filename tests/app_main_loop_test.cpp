@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Main loop pieces that run without a real window or audio device: key codes
 // and command texts, when the key loop ends, set selection by key, the D and
 // M prompts, the restart decisions, and the tables made at start-up.

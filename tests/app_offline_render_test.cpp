@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The offline renderer, run as the program it is on small MIDI files written
 // here: notes at their times and pitches, their ends after the note-off delay
 // or the pedal, the tempo map and the merge of tracks, identical files from

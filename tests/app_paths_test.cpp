@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the program's files live: the portable and the installed layout
 // chosen from the executable's folder, the XDG folders with and without
 // their variables, the user's sample sets over the shipped ones, the thumbnail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sample sets: file names, which sets count as complete, B/N/digit stepping
 // and the set prompt over temporary sound folders; the key-to-sample rule,
 // the speed table and the velocity curve.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file: defaults, the reader's line rules and clamps, the key
 // volume map rules, the writer's number forms and its safe replacement.
 #include "app/settings.h"

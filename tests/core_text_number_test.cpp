@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The number forms every file format writes and the leading-number
 // conversion every reader and prompt uses.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The master effect chain stage by stage on exact numbers: the equalizer, the
 // reverb line, automatic volume with its level analysis and compressor, the
 // clip and rounding of the chain, the A / R / G keys and the routing switch,

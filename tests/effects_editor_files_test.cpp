@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ".equ"/".key" and ".rev"/".keyrev" files and the effect editors' save
 // and load commands: the number forms written, what short, nonsense and
 // out-of-range files read as, and each editor's titles, texts and extension.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The equalizer and reverb editors on the instrument's own output chain,
 // recorded block by block while a note plays (the test plug-in mixes a block
 // on every tick of the editor's waits): an equalizer edit made with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The equalizer editor, headless on a virtual clock: what a press sets
 // (frequency and gain by the graph's formula, the mid gain with the right
 // button, nothing in the split gap or outside the graph), undo and redo, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key reverb editor, headless on a virtual clock over nine engine waves:
 // what a press on each slider sets, that every change switches the key
 // reverb on and rewrites the samples at once, the "y" switch, undo and redo,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key tone editor, headless on a virtual clock over nine engine waves:
 // what a press sets, when the samples are rewritten (the "a" key, the
 // automatic application 7 s after the last, "x", a load, leaving), the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reverb2 / reverb3 editor, headless on a virtual clock: what a press on
 // each slider sets, the reach of the sliders, undo and redo, which set each
 // reverb mode edits, and the screen.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sample pass on real engine waves: the write-back with both stages off,
 // the buffers made on first use, the key tone filters, the key reverb, and
 // absurd settings. The output is a

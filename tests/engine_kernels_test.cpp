@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Block kernels and CPU queries: fixed-point rounding and saturation, loop and
 // end handling of looped playback, MP3 frame conversion, argument checks, and
 // every fast variant against the plain one on random blocks.

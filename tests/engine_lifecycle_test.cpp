@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Engine lifecycle: plug-in loading and order, FBS_INIT / START / STOP /
 // EXIT, plug-in queries, limits of the master settings, counters, key poll.
 #include <gtest/gtest.h>

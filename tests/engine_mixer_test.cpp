@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Mixer and sounds: what fbs_fill renders for playing, paused, muted and
 // ended sounds, the channel limit, the master volume and callback, and the
 // limits and rules of the sound entry points.

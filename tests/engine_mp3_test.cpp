@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MP3 loading (through a temporary WAV file and through an in-memory image)
 // and the MP3 stream, on MP3 files this test encodes itself with `lame` from
 // WAV files it writes. Every result is compared with a plain libmad decode of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Resampling at speeds other than 1: the coefficient tables, the run kernels'
 // fast twins against the plain ones on random data, positions that step as
 // the nearest family's whatever the family, no read outside the wave (its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoded-sample cache behind FBS_LOAD_MP3FILE, on MP3 files this test
 // encodes with `lame`: a cached wave is the decoded one to the bit, entries
 // that do not fit are rebuilt without a word, a folder that cannot be

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Waves and WAV loading: the byte-wise header scan, the conversion to the
 // output format (channels, rate, 8/16-bit), empty waves, slot reuse and
 // destroying a wave under its sounds. The output is a record of our own put

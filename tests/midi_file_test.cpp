@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MIDI file reader against files written here: timing by the tempo map
 // and the division, the merge of tracks, running status, skipped events, and
 // a clear error for every kind of damage.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MIDI input: port opening and its notices, the handler's rate gate and
 // guard, thru and loop detection, and the dispatch of notes and controllers.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MIDI port layer: the byte stream parser (running status, real time inside
 // messages, system exclusive, truncated and stray bytes), the loopback back
 // end's ports, wire and unplugging, and what a short message send refuses.

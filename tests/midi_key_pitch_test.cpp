@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Clean pitch on played keys: keys played from a synthetic sample set at
 // speeds 0.7071 and 1.3348 of their samples, through the voices and the
 // mixer, under each kernel family. The figure is SINAD: the power at the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key volume editor, headless on a virtual clock: the undo ring, what a
 // mouse drag or a straight line sets, the test notes of the key row, the
 // screen, the idle rule of the key marks, and the ".keyvol" file with the

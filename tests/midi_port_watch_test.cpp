@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MIDI ports that come and go while the program runs, on the loopback back
 // end: a port that goes closes with its held keys and pedal released, comes
 // back by its name (at whatever number), the thru port gets its probe again

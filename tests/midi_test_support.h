@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared set-up of the MIDI tests: a clock the test steps, the loopback port
 // back end, the headless dialogs, and the MIDI and voice state put back to
 // its start values.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Voices on a running engine (test plug-in): voice choice, levels and the
 // velocity normalisation, the delayed release through the note-off queue,
 // the sustain pedal, bulk silencing and the key display lists.

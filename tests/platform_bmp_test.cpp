@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window layer's BMP decoder on files that are not pictures: other
 // kinds of bitmap and fields that point outside the file leave the buffer
 // as it was, whether the file is read from memory or from disk. What it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Dialogs and the console line input on the headless window: scripted
 // answers, the file dialog's folder and filter list, and line editing.
 #include <gtest/gtest.h>

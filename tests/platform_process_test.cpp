@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Process set-up: the working folder follows the executable, a refused
 // priority change is harmless, and no display variable means no display.
 #include <gtest/gtest.h>

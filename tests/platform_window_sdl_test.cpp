@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SDL back end and SDL as a reference: key codes from SDL events, and
 // the window layer's own BMP decoder against SDL's loader on the pictures
 // the program ships and on a picture of every kind it reads.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window layer on its headless back end: text cells and the cursor,
 // number forms, drawing limited by the clip rectangle, images and BMP
 // loading, scripted keys and mouse. It links no SDL.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws the instrument's pictures as 24-bit BMP files: the piano keyboard
 // across the bottom of the full view (700 x 148) and the ten 64 x 67 preset
 // thumbnails (five factory instruments, five numbered user slots); and, when

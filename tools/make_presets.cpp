@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the five factory presets shown as thumbnails in the full view:
 // granpiano, granpiano1, granpiano2, upright and epiano (".preset" files in
 // the settings format, written by the program's own settings writer). Each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A keyboard on the command line: opens a virtual MIDI output (a JACK port
 // "client:port" where the machine has no ALSA sequencer) and plays a phrase
 // on it, so the instrument can be driven without a real keyboard.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Brings the nine rendered notes of one sample set to the form the instrument
 // loads: 16-bit stereo at 44.1 kHz, the attack at the start of the file,
 // exactly 16 s long with a short fade at the end, and one gain for the whole

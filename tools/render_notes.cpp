@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the MIDI files from which a piano sample set is rendered: one
 // standard MIDI file per sample note 12, 24, ..., 108, each playing that note
 // once on a General MIDI program with the key held 14 s in a 16 s file.

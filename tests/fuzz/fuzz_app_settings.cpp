@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as a settings file: the reader never crashes, clamped values
 // stay in their ranges, every number is finite, and (for one input in eight)
 // what it read writes back as 2101 lines that read again to the same whole

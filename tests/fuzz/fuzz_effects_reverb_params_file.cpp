@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as a ".rev" or ".keyrev" file: the reader never crashes,
 // the four values end within their ranges, and what it read writes back as
 // four lines that read again to the same values within the seven digits

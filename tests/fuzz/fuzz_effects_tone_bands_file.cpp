@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as an ".equ" or ".key" file: the reader never crashes,
 // every value ends within the file kind's ranges, and what it read writes
 // back as six lines that read again to the same whole numbers.

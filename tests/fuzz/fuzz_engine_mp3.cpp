@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the whole-file MP3 loaders: the input as an MP3 file loaded either
 // through the temporary WAV file (FBS_LOAD_MP3FILE) or through the in-memory
 // image (FBS_LOAD_MP3FILE_SHORT); both decode alike, so each input takes one

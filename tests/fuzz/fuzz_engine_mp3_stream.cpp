@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the MP3 stream: the input as an MP3 file played briefly, the
 // mixer taking four blocks while the decoder thread fills the ring. Creating,
 // playing and ending the stream must work on any input; nothing may crash or

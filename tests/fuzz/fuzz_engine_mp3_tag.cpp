@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the encoder's information frame at the start of an MP3 file. The
 // input does not hold the file itself (almost every mutation would break the
 // tag's CRC): it chooses the frame header, the tag's fields (flags, frame

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the decoded-sample cache: the input is a cache entry. It is read
 // for a fixed key from a scratch file, and checked in memory: an entry that
 // is taken gives exactly the bytes behind its header, anything else is

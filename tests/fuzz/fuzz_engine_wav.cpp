@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the WAV loaders: the input as the bytes of a WAV file (the scan and
 // conversion that FBS_LOAD_WAVFILE runs on the file it has read, here from
 // memory, since writing a file for every input cost more than the parsing)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as a MIDI file: the reader never crashes, and what it
 // accepts is a time-ordered list of well-formed short messages at finite,
 // non-negative times, all within the file's length.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as a ".keyvol" file: the reader never crashes, every key
 // ends within 0.01..255, and what it read writes back as 128 lines that read again to
 // the same values within the seven digits written.

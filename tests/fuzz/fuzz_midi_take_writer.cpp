@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary message streams written as a take: our own MIDI file reader
 // takes every file the take writer makes, and gives back each kept message
 // in time order within half a millisecond of its time after the first.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as a picture file: the decoder never crashes nor reads
 // outside the file, decoding from memory and from disk agree, and an image
 // is filled only from a file whose header gives its size.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scratch files for fuzz targets whose entry points take a file name. They
 // live in memory (/dev/shm) where the machine has it, and each stays open for
 // the whole run: rewriting it in place costs two calls per input, where

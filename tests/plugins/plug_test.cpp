@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test output plug-in: records every call into the test's log, answers with
 // results the test sets, and fills blocks only when the test asks (on the
 // asking thread). Copied into a temporary plug path under the built-in

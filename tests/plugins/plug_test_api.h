@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test side of the test plug-in: a temporary plug path holding copies of the
 // test plug-ins under the built-in names, and the plug-in's controls looked
 // up in a given copy.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The test plug-in without PLUG_ISANY: the engine must skip it.
 #define PLUG_TEST_NO_ISANY
 #include "plug_test.cpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The soak: the live program played for minutes through a JACK server of
 // its own while the rig misbehaves. A player plays MIDI files on a JACK port
 // in a loop; meanwhile the soak switches the sample set every 20 s, opens

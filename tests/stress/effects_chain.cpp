@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The master chain runs on the mixer's thread while the main thread cycles
 // the A, R and G keys, moves the master level and the equalizer and reverb
 // settings and reruns their set-ups, and a keyboard on its own MIDI thread

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sample pass rewrites the waves while the mixer plays notes from them
 // and a keyboard's MIDI thread starts and stops notes. Run under
 // ThreadSanitizer: the only race allowed is the one on the sample values the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Destroying waves while a plug-in thread mixes their sounds: the mixer must
 // never read a freed wave or mix buffer, and nothing may race (run under
 // ThreadSanitizer).

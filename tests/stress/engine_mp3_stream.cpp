@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starting and ending the MP3 stream while a plug-in thread mixes it: a play
 // returns once its decoder runs, an end once the decoder is gone, whether it
 // was decoding, waiting for room in a full ring or already finished, and

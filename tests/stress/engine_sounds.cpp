@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sounds changed from two threads while a plug-in thread mixes without a
 // pause: starting, restarting (also crossfaded), stopping (also ramped),
 // destroying and remaking sounds, unkept sounds from FBS_PLAY_WAVE, volume,

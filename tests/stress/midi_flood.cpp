@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A MIDI flood through the whole input path while the main thread serves the
 // note-off queue and plays screen notes, and an audio thread mixes blocks:
 // notes end with ramps and repeated keys restart with crossfades, from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a rendered or recorded WAV file back and measuring what it holds:
 // its samples as one mono track and as two channels, the strongest spectrum
 // line near a frequency, the pitch of a stretch of it, and the frequency of

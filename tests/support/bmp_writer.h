@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes small BMP files of every kind the window layer reads, for the
 // picture tests.
 #pragma once

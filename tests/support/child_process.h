@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Child processes of the system tests: a shell command's output, a program
 // started in its own process group with its output in files, waiting for
 // it and ending it with whatever it started. Header-only, like audio_check.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test programs print the stack of a thread that crashes, so a fault that
 // shows once in many runs leaves more than "SegFault" behind. Sanitizer
 // builds keep their own, better reports.

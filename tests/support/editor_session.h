@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs an editor headless on a script: the window is the headless back end,
 // the clock is virtual, and every sleep of the editor's waits is one tick of
 // the script (the host's note-off due time is far ahead, so each wait is one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers shared by the engine's tests, fuzz targets and benchmarks.
 //
 // use_output: for those that need no plug-in file, a record of their own put

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a JACK client plays, recorded by a client of the test: two audio
 // inputs connected to its first two output ports, up to a minute of frames,
 // full scale 32768 as in a WAV file. Header-only, like audio_check.h.

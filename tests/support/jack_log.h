@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Late cycles of a JACK server, read from its log. A server that is not real
 // time, on a busy machine, moves on when a client has not finished its cycle
 // in time ("JackEngine::XRun: client = ... was not finished"), and the MIDI of

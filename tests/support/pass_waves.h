@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Nine engine waves of a chosen output format for the tests of the sample
 // pass and its editors: the output is a record of the tests' own in the
 // engine's plug-in table (no device), the waves are made with

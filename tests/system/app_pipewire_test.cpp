@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The instrument on a desktop's sound server: a headless PipeWire session
 // (scripts/services.sh start_pipewire: pipewire, wireplumber, pipewire-pulse
 // and the null sink qdsink) and the RtAudio plug-in of the run folder, which

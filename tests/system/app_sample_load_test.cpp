@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading the generated sample sets of the run folder (scripts/make-assets)
 // through the real engine: nine waves of the right length from MP3 and from
 // WAV files, the 24 sounds per wave that the main loop makes, and the pitch

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine with the real output plug-ins from the run folder: the RtAudio
 // plug-in against a running `jackd -d dummy -r 44100 -p 256`, and the file
 // device, whose recording.wav is read back. The file device records into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A keyboard plays the real instrument, end to end. On a JACK server of the
 // test's own (dummy driver), this test opens a virtual MIDI output (the
 // keyboard) and a MIDI input (a second client listening to the thru port),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real MIDI back end against a running JACK server (jackd -d dummy):
 // a virtual output in one client reaches our input message by message, an
 // output delivers what is sent the moment it opens, and the thru port passes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SDL2 back end on a real display (Xvfb in the test run): the window
 // opens at the prompt size, shows the framebuffer, and closes again.
 #include <SDL.h>

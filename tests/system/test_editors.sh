@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The five editors in the real window: each is opened with its key from the
 # status screen, edited with the mouse (xdotool), shown in a screenshot whose
 # pixels must hold the edit where the editor draws it, and left with another

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The engine is exported from the executable and from its shared library:
 # other programs find the FBS_ entry points and the block kernels by name.
 # usage: test_exports.sh RUN_DIR BUILD_DIR

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package, as a user meets it: scripts/package builds it from the
 # Release build, lintian finds no error in it, apt-get installs it, and an
 # unprivileged user with a fresh home starts quillon_darvo from the PATH on

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The real program in its real window: started from a copy of the run folder
 # on the test display ($DISPLAY, with a JACK server running), it must reach
 # the key loop (engine line, sample loading, status screen), switch sets with

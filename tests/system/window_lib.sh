@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Helpers of the system tests that drive the real program in its window
 # (sourced): a fresh copy of the run folder, starting and ending the program,
 # answering its notices, keys, screenshots, pixels and the settings file.
