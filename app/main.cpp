@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Entry point of the instrument: answers --help and --version, finds its
-// folders, needs a display, and ends with the main loop's status (0 normal
-// end, 1 fatal start-up error). Other arguments are ignored.
+// Entry point of the instrument: reads its command line (a usage error ends
+// it with status 2 before anything opens), finds its folders, needs a
+// display, and ends with the main loop's status (0 normal end, 1 fatal
+// start-up error).
 #include <cstdio>
-#include <cstring>
 #include <string>
 
+#include "app/command_line.h"
 #include "app/main_loop.h"
 #include "app/program_folders.h"
 #include "core/paths.h"
@@ -17,10 +18,17 @@ namespace {
 
 void print_help() {
   std::printf(
-      "usage: quillon_darvo [--help] [--version]\n"
+      "usage: quillon_darvo [OPTION]...\n"
       "A sampled piano for MIDI keyboards: piano sample sets, per-key volume, tone\n"
       "and reverb, an equalizer, reverb and automatic volume. Keys in its window\n"
       "switch the features; H shows the help text.\n"
+      "\n"
+      "  -h, --help             this text\n"
+      "  -V, --version          the version and the licence\n"
+      "      --jack-name NAME   the JACK client name of the sound output (quillon_darvo)\n"
+      "      --no-connect       leave the output's JACK ports unconnected\n"
+      "      --connect PORT[,PORT]  connect the output's JACK ports to these\n"
+      "      --output KIND      use only this sound output: jack, pulse, alsa or file\n"
       "\n"
       "Its folders here:\n"
       "  sample sets, pictures, factory presets  %s\n"
@@ -34,16 +42,17 @@ void print_help() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; i++) {
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("quillon_darvo %s\n", QD_VERSION);
-      return 0;
-    }
-    if (std::strcmp(argv[i], "--help") == 0) {
-      choose_layout(process_exe_folder());
-      print_help();
-      return 0;
-    }
+  InstrumentOptions options;
+  int usage = parse_instrument_options(argc, argv, &options);
+  if (usage >= 0) return usage;
+  if (options.help) {
+    choose_layout(process_exe_folder());
+    print_help();
+    return 0;
+  }
+  if (options.version) {
+    print_version("quillon_darvo");
+    return 0;
   }
   std::string error = set_up_program_folders();
   if (!error.empty()) {

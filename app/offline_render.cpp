@@ -258,32 +258,6 @@ void offline_stop() {
   fbs_set_inprocess_plugin(nullptr);
 }
 
-bool parse_render_arguments(int argc, const char* const* argv, RenderOptions* options) {
-  std::vector<std::string> paths;
-  for (int i = 1; i < argc; i++) {
-    std::string a = argv[i];
-    if (a == "--quiet") {
-      options->quiet = true;
-    } else if (a == "--help" && argc == 2) {
-      options->help = true;
-      return true;
-    } else if (a == "--version" && argc == 2) {
-      options->version = true;
-      return true;
-    } else if (a == "--settings" && i + 1 < argc) {
-      options->settings_path = argv[++i];
-    } else if (a.size() > 1 && a[0] == '-') {
-      return false;
-    } else {
-      paths.push_back(a);
-    }
-  }
-  if (paths.size() != 2) return false;
-  options->midi_path = paths[0];
-  options->wav_path = paths[1];
-  return true;
-}
-
 int render_midi_file(const RenderOptions& options) {
   fbs_set_text_sink(options.quiet ? engine_line_dropped : engine_line_to_stderr);
   MidiFile midi;

@@ -18,10 +18,6 @@ struct RenderOptions {
   bool version = false;       // --version
 };
 
-// Reads `quillon_render IN.mid OUT.wav [--settings FILE] [--quiet]`, or
-// --help or --version alone. Returns false when the arguments do not fit.
-bool parse_render_arguments(int argc, const char* const* argv, RenderOptions* options);
-
 // Plays the file through the instrument in blocks of buffer_size frames at
 // 44100 Hz stereo on a virtual clock and writes 16-bit samples to the WAV
 // file, which appears only when complete. The settings and sample sets come

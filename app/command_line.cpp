@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "app/command_line.h"
+
+#include <getopt.h>
+
+#include <cstdio>
+#include <cstring>
+
+void print_version(const char* program) {
+  std::printf(
+      "%s %s\n"
+      "Copyright (C) 2026 The quillon_darvo developers\n"
+      "License GPLv3+: GNU GPL version 3 or later <https://gnu.org/licenses/gpl.html>.\n"
+      "This is free software: you are free to change and redistribute it.\n"
+      "There is NO WARRANTY, to the extent permitted by law.\n",
+      program, QD_VERSION);
+}
+
+int usage_error(const char* program, const std::string& what) {
+  std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", program, what.c_str(), program);
+  return kUsageStatus;
+}
+
+// The line for what getopt_long refused: `c` is ':' for an option missing
+// its argument, '?' for one it does not know (or a long option given an
+// argument it takes none of). The faulty element is argv[optind - 1].
+std::string getopt_fault(int c, char** argv) {
+  std::string element = argv[optind - 1];
+  bool long_option = element.compare(0, 2, "--") == 0;
+  std::string name = long_option ? element.substr(0, element.find('=')) : std::string("-") + (char)optopt;
+  if (c == ':') return "option '" + name + "' needs an argument";
+  if (long_option && optopt) return "option '" + name + "' takes no argument";
+  return "unknown option '" + name + "'";
+}
+
+int parse_instrument_options(int argc, char** argv, InstrumentOptions* options) {
+  enum { kJackName = 256, kNoConnect, kConnect, kOutput };
+  static const option kLong[] = {
+      {"help", no_argument, nullptr, 'h'},          {"version", no_argument, nullptr, 'V'},
+      {"jack-name", required_argument, nullptr, kJackName}, {"no-connect", no_argument, nullptr, kNoConnect},
+      {"connect", required_argument, nullptr, kConnect},    {"output", required_argument, nullptr, kOutput},
+      {nullptr, 0, nullptr, 0}};
+  const char kShort[] = ":hV";
+  const char* program = "quillon_darvo";
+  optind = 0;  // a fresh scan, also for a second call in one process
+  opterr = 0;
+  for (;;) {
+    int c = getopt_long(argc, argv, kShort, kLong, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case 'h': options->help = true; break;
+      case 'V': options->version = true; break;
+      case kJackName:
+        if (!*optarg) return usage_error(program, "option '--jack-name' needs a name");
+        options->jack_name = optarg;
+        break;
+      case kNoConnect: options->no_connect = true; break;
+      case kConnect: options->connect = optarg; break;
+      case kOutput:
+        if (std::strcmp(optarg, "jack") && std::strcmp(optarg, "pulse") && std::strcmp(optarg, "alsa") &&
+            std::strcmp(optarg, "file"))
+          return usage_error(program, std::string("'") + optarg + "' is not an output (jack, pulse, alsa or file)");
+        options->output = optarg;
+        break;
+      default: return usage_error(program, getopt_fault(c, argv));
+    }
+  }
+  if (optind < argc) return usage_error(program, std::string("unexpected argument '") + argv[optind] + "'");
+  if (options->no_connect && !options->connect.empty())
+    return usage_error(program, "--no-connect and --connect exclude each other");
+  return -1;
+}
+
+int parse_render_arguments(int argc, char** argv, RenderOptions* options) {
+  enum { kSettings = 256, kQuiet };
+  static const option kLong[] = {{"help", no_argument, nullptr, 'h'},
+                                 {"version", no_argument, nullptr, 'V'},
+                                 {"settings", required_argument, nullptr, kSettings},
+                                 {"quiet", no_argument, nullptr, kQuiet},
+                                 {nullptr, 0, nullptr, 0}};
+  const char* program = "quillon_render";
+  optind = 0;  // a fresh scan, also for a second call in one process
+  opterr = 0;
+  for (;;) {
+    int c = getopt_long(argc, argv, ":hV", kLong, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case 'h': options->help = true; break;
+      case 'V': options->version = true; break;
+      case kSettings: options->settings_path = optarg; break;
+      case kQuiet: options->quiet = true; break;
+      default: return usage_error(program, getopt_fault(c, argv));
+    }
+  }
+  if (options->help || options->version) return -1;
+  int paths = argc - optind;
+  if (paths != 2)
+    return usage_error(program, paths < 2 ? "needs a MIDI file and a WAV file"
+                                          : std::string("unexpected argument '") + argv[optind + 2] + "'");
+  options->midi_path = argv[optind];
+  options->wav_path = argv[optind + 1];
+  return -1;
+}

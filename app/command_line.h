@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The command lines of the installed programs: one getopt_long parser each,
+// the shared --version text and the shared way of refusing a usage error
+// (one line naming the fault, the usage hint, status 2), all before the
+// program opens anything.
+#pragma once
+#include <string>
+
+#include "app/offline_render.h"
+
+// Exit status of a command line the program does not understand.
+constexpr int kUsageStatus = 2;
+
+// The version, the copyright line and the licence, on standard output.
+void print_version(const char* program);
+
+// "PROGRAM: WHAT" and "Try 'PROGRAM --help' for more information." on
+// standard error; returns kUsageStatus.
+int usage_error(const char* program, const std::string& what);
+
+// The line for an option getopt_long refused (it returned `c`, ':' or '?'),
+// naming the option as it was given.
+std::string getopt_fault(int c, char** argv);
+
+// What quillon_darvo was started with. Settings are not changed by these.
+struct InstrumentOptions {
+  bool help = false;
+  bool version = false;
+  std::string jack_name = "quillon_darvo";  // --jack-name: the output's JACK client
+  bool no_connect = false;                  // --no-connect: leave the output's ports alone
+  std::string connect;                      // --connect PORT[,PORT]: empty for the first physical ones
+  std::string output;                       // --output jack|pulse|alsa|file: empty for every kind in turn
+};
+
+// Reads quillon_darvo's arguments. Returns -1 when the program should go
+// on, else the status to exit with after a usage error (already reported).
+int parse_instrument_options(int argc, char** argv, InstrumentOptions* options);
+
+// Reads `quillon_render IN.mid OUT.wav [--settings FILE] [--quiet]`, or
+// -h/--help or -V/--version. Returns -1 when the render should go on, else
+// the status to exit with after a usage error (already reported).
+int parse_render_arguments(int argc, char** argv, RenderOptions* options);
