@@ -55,7 +55,10 @@ int parse_instrument_options(int argc, char** argv, InstrumentOptions* options) 
         options->jack_name = optarg;
         break;
       case kNoConnect: options->no_connect = true; break;
-      case kConnect: options->connect = optarg; break;
+      case kConnect:
+        if (!*optarg) return usage_error(program, "option '--connect' needs a port");
+        options->connect = optarg;
+        break;
       case kOutput:
         if (std::strcmp(optarg, "jack") && std::strcmp(optarg, "pulse") && std::strcmp(optarg, "alsa") &&
             std::strcmp(optarg, "file"))

@@ -4,12 +4,14 @@
 // display, and ends with the main loop's status (0 normal end, 1 fatal
 // start-up error).
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/command_line.h"
 #include "app/main_loop.h"
 #include "app/program_folders.h"
 #include "core/paths.h"
+#include "platform/midi_io.h"
 #include "platform/process.h"
 #include "platform/window.h"
 #include "platform/window_sdl.h"
@@ -39,6 +41,21 @@ void print_help() {
       (installed_layout() ? user_sounds_folder() : shipped_sounds_folder()).c_str());
 }
 
+// The output plug-ins read the output's options from the environment
+// (plugins/plug-rtaudio.cpp, plugins/plug-wav.cpp); the MIDI clients' names
+// follow the output's.
+void apply_output_options(const InstrumentOptions& options) {
+  setenv("QD_JACK_NAME", options.jack_name.c_str(), 1);
+  if (options.no_connect)
+    setenv("QD_JACK_CONNECT", "", 1);
+  else if (!options.connect.empty())
+    setenv("QD_JACK_CONNECT", options.connect.c_str(), 1);
+  else
+    unsetenv("QD_JACK_CONNECT");
+  setenv("QD_OUTPUT", options.output.c_str(), 1);
+  midi_io_set_client_name(options.jack_name);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -54,6 +71,7 @@ int main(int argc, char** argv) {
     print_version("quillon_darvo");
     return 0;
   }
+  apply_output_options(options);
   std::string error = set_up_program_folders();
   if (!error.empty()) {
     std::fprintf(stderr, "quillon_darvo: %s\n", error.c_str());

@@ -4,7 +4,9 @@
 
 #include "app/instrument_setup.h"
 #include "app/screen.h"
+#include "core/shared_state.h"
 #include "effects/autovol.h"
+#include "effects/master_chain.h"
 #include "engine/fbs.h"
 #include "midi/voices.h"
 #include "platform/window.h"
@@ -17,6 +19,7 @@ int retry_frames = 1024;
 
 bool lost = false;
 double next_try = 0.0;  // program clock of the next attempt while lost
+int shown_frames = 0;   // the frames of the "plugout=" line shown last
 constexpr double kRetrySeconds = 2.0;
 // The first attempt waits this long, so that every MIDI port of a JACK
 // server that went away has told of it and is closed before the output
@@ -66,11 +69,18 @@ void output_started(int attempt, int frames) {
   retry_attempts = attempt;
   retry_frames = frames;
   lost = false;
+  shown_frames = FBS_GET_PLUGFRAMES();
 }
 
 void watch_output(double now) {
   if (!lost) {
-    if (!FBS_GET_PLUGLOST()) return;
+    if (!FBS_GET_PLUGLOST()) {
+      if (FBS_GET_PLUGFRAMES() == shown_frames) return;
+      shown_frames = FBS_GET_PLUGFRAMES();
+      read_block_factor();
+      show_status_line(2, plugout_line());
+      return;
+    }
     lost = true;
     // No note may wait for a device that is gone: all end now, pedal or not.
     voice_pedal_release();
@@ -82,9 +92,16 @@ void watch_output(double now) {
   next_try = now + kRetrySeconds;
   if (!start_output(retry_attempts, retry_frames)) return;
   lost = false;
+  shown_frames = FBS_GET_PLUGFRAMES();
   read_block_factor();
   restart_level_analysis(now);
   show_status_line(2, plugout_line());
+  // Waves are made for one rate: a server that came back at another needs
+  // the set loaded again, and the effects set up for the new rate.
+  if (FBS_GET_PLUGRATE() != plug_rate.load()) {
+    loaded_sound = -1;
+    post_pending_key("reload");
+  }
 }
 
 bool output_lost() { return lost; }

@@ -8,11 +8,12 @@
 #pragma once
 #include <string>
 
-// The engine cycle's output attempts in order, all 44100 Hz stereo: 12
-// buffers of `frames` on device 0, 3 buffers of 1024 frames on device 0, 3
-// buffers of 2048 frames on device -1 (the file device's only one). Tries
-// the first `attempts` of them; returns the number (1..3) of the one that
-// started the engine, or 0.
+// The engine cycle's output attempts in order, all asking for 44100 Hz
+// stereo (a JACK server grants its own rate and period): 12 buffers of
+// `frames` on device 0, 3 buffers of 1024 frames on device 0, 3 buffers of
+// 2048 frames on device -1 (the file device's only one). Tries the first
+// `attempts` of them; returns the number (1..3) of the one that started the
+// engine, or 0.
 constexpr int kOutputAttempts = 3;
 int start_output(int attempts, int frames);
 
@@ -30,7 +31,11 @@ void output_started(int attempt, int frames);
 // key dots go, the lost line shows at row 2 and on standard output, and the
 // output is tried again at once and then every 2 s with the start's
 // arguments. When it opens: the "plugout=" line replaces the lost line and
-// playing goes on with the sounds, effects and samples as they were.
+// playing goes on with the sounds, effects and samples as they were; when
+// it opens at another rate than the samples were made for, the set is
+// loaded again (the command "reload"). While the output runs, a period its
+// server changed shows on a new "plugout=" line, and the level analysis
+// takes the new block size.
 void watch_output(double now);
 bool output_lost();
 // The line the status screen shows at row 2: the lost line, or "".

@@ -181,6 +181,7 @@ extern "C" int32_t FBS_CALL FBS_INIT(int32_t rate, int32_t channels, int32_t buf
     r->buffers = buffers;
     r->frames = frames;
     r->fill = fbs_fill;
+    r->block_bytes = 0;
     r->device_index = device;
     if (!r->plug_init) {
       beep();

@@ -264,6 +264,11 @@ extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
   uint8_t* out = static_cast<uint8_t*>(record->buffer);
   int32_t size = record->buffersize;
   int32_t channels = record->channels;
+  // A shorter block when the plug-in asks for one (its device's period
+  // changed); never a longer one than the buffers were sized for.
+  if (channels > 0 && record->block_bytes >= 4 && record->block_bytes < size &&
+      record->block_bytes % (2 * channels) == 0)
+    size = record->block_bytes;
   fbs_played_bytes.fetch_add(size, std::memory_order_relaxed);
 
   uint8_t* blocks[kBlockListSize];

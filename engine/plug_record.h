@@ -54,9 +54,14 @@ struct FbsPlugRecord {
   int32_t frames;           // engine asks, plug-in leaves the value in use
   int32_t buffers;          // engine asks, plug-in leaves the value in use
   int32_t buffersize;       // plug-in: bytes per block, filled by every call
+                            // (the most any call fills, see block_bytes)
   void* buffer;             // plug-in: the block to fill, set before each call
-  int32_t reserved2;        // nobody
-  int32_t rate;             // engine: Hz
+  // plug-in, on the thread that calls fill, before each call: when above 0,
+  // the bytes this call fills instead of buffersize (at most buffersize, a
+  // multiple of framesize), so a device whose period changed is served one
+  // frame for one frame. The engine sets it to 0 before PLUG_INIT.
+  int32_t block_bytes;
+  int32_t rate;             // engine asks, plug-in leaves the value in use
   int32_t bits;             // engine: always 16
   int32_t channels;         // engine: 1 mono, 2 stereo interleaved L, R
   int32_t is_signed;        // plug-in: nonzero when the device takes signed samples

@@ -36,6 +36,10 @@ int midi_io_backend();
 // Name of the RtMidi interface the system back end uses ("alsa", "jack", or
 // "" before the first call needed one).
 std::string midi_io_system_api();
+// The name the system back end's clients begin with ("quillon_darvo": its
+// ports are "quillon_darvo in", "quillon_darvo thru"). Main thread, before
+// any port opens.
+void midi_io_set_client_name(const std::string& name);
 
 int midi_in_count();
 int midi_out_count();

@@ -28,6 +28,9 @@ namespace {
 
 std::mutex api_mutex;
 std::string system_api_name;
+// What our clients' names begin with; main thread.
+std::string client_base = "quillon_darvo";
+std::string client_named(const char* role) { return client_base + " " + role; }
 
 // The ports of the open slots; a slot's entry belongs to whoever holds the slot.
 // RtMidi's on the ALSA sequencer, jack_midi_ports.h's on JACK.
@@ -60,7 +63,7 @@ RtMidi::Api system_api() {
 
 bool on_jack() { return system_api() == RtMidi::UNIX_JACK; }
 
-RtMidiIn* make_rt_in(const char* client = "quillon_darvo in") {
+RtMidiIn* make_rt_in(const std::string& client = client_named("in")) {
   try {
     RtMidiIn* in = new RtMidiIn(system_api(), client, 100);
     in->setErrorCallback(rt_error_quiet, nullptr);
@@ -70,7 +73,7 @@ RtMidiIn* make_rt_in(const char* client = "quillon_darvo in") {
   }
 }
 
-RtMidiOut* make_rt_out(const char* client) {
+RtMidiOut* make_rt_out(const std::string& client) {
   try {
     RtMidiOut* out = new RtMidiOut(system_api(), client);
     out->setErrorCallback(rt_error_quiet, nullptr);
@@ -129,7 +132,7 @@ JackMidiIn* live_jack_input() {
 void list_ports(std::vector<std::string>* inputs, std::vector<std::string>* outputs) {
   if (!on_jack()) {
     if (inputs) rt_port_names(make_rt_in(), inputs);
-    if (outputs) rt_port_names(make_rt_out("quillon_darvo out"), outputs);
+    if (outputs) rt_port_names(make_rt_out(client_named("out")), outputs);
     return;
   }
   if (JackMidiIn* in = live_jack_input()) {
@@ -137,7 +140,7 @@ void list_ports(std::vector<std::string>* inputs, std::vector<std::string>* outp
     if (outputs) *outputs = jack_midi_port_names(in, jack_flags(false));
     return;
   }
-  jack_client_t* client = jack_client_open("quillon_darvo list", JackNoStartServer, nullptr);
+  jack_client_t* client = jack_client_open(client_named("list").c_str(), JackNoStartServer, nullptr);
   if (!client) return;
   for (bool for_inputs : {true, false}) {
     std::vector<std::string>* names = for_inputs ? inputs : outputs;
@@ -219,7 +222,7 @@ int rt_in_open(int slot, int device, const char* virtual_client, const char* vir
     }
     std::string source = port_name(true, device);
     if (source.empty()) return 0;
-    input_ports[slot].jack = jack_midi_in_open("quillon_darvo in", port, source.c_str(), jack_input_callback, user);
+    input_ports[slot].jack = jack_midi_in_open(client_named("in").c_str(), port, source.c_str(), jack_input_callback, user);
     return input_ports[slot].jack ? 1 : 0;
   }
   RtMidiIn* in = virtual_client ? make_rt_in(virtual_client) : make_rt_in();
@@ -265,10 +268,10 @@ int rt_out_open(int slot, int device) {
   if (on_jack()) {
     std::string target = port_name(false, device);
     if (target.empty()) return 0;
-    output_ports[slot].jack = jack_midi_out_open("quillon_darvo thru", "thru", target.c_str());
+    output_ports[slot].jack = jack_midi_out_open(client_named("thru").c_str(), "thru", target.c_str());
     return output_ports[slot].jack ? 1 : 0;
   }
-  RtMidiOut* rt = make_rt_out("quillon_darvo thru");
+  RtMidiOut* rt = make_rt_out(client_named("thru"));
   if (rt && device < (int)rt->getPortCount()) rt->openPort(device, "thru");
   if (!rt || !rt->isPortOpen()) {
     delete rt;
@@ -338,6 +341,8 @@ const MidiBackendTable midi_rtmidi_backend = {
     rt_out_open, rt_out_open_virtual, rt_out_send, rt_out_close,
     rt_in_alive, rt_out_alive, rt_changes, rt_scan,
 };
+
+void midi_io_set_client_name(const std::string& name) { client_base = name; }
 
 std::string midi_io_system_api() {
   std::lock_guard<std::mutex> lock(api_mutex);

@@ -3,6 +3,7 @@
 
 #include <jack/jack.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -20,11 +21,16 @@ jack_client_t* client = nullptr;
 jack_port_t* ports[kMaxChannels] = {};
 int channels = 0;
 FbsPlugRecord* record = nullptr;
-std::vector<int16_t> block;  // the engine's interleaved block, one period
+std::vector<int16_t> block;  // the engine's interleaved block
+int block_frames = 0;        // its capacity: the period the client opened with
 std::atomic<int64_t>* cycle_clock = nullptr;
-std::string playback_client;  // the client whose playback ports we feed
+JackConnect connect_how;       // where the ports go when the client starts
+std::string playback_client;  // the physical device whose playback ports we feed
 // Set on the client's notification thread when the server shuts it down.
 std::atomic<bool> gone{false};
+// The server's period, noted by the buffer-size callback; the main thread
+// brings the record's frames up to it (jack_output_sync_period).
+std::atomic<int> server_period{0};
 
 int64_t now_ns() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -33,6 +39,11 @@ int64_t now_ns() {
 }
 
 void server_shut_us_down(jack_status_t, const char*, void*) { gone.store(true); }
+
+int period_changed(jack_nframes_t frames, void*) {
+  server_period.store((int)frames);
+  return 0;
+}
 
 // The physical playback ports, in the server's order.
 std::vector<std::string> playback_ports() {
@@ -43,30 +54,35 @@ std::vector<std::string> playback_ports() {
   return names;
 }
 
-// The process thread: the engine fills one period, which goes out as one
-// float buffer per channel. A period the engine did not size (the server's
-// block size changed) plays silence.
+// The process thread: the engine fills the period in blocks of at most
+// block_frames, each going out as one float buffer per channel.
 int process(jack_nframes_t frames, void*) {
   cycle_clock->store(now_ns(), std::memory_order_relaxed);
   float* out[kMaxChannels];
   for (int c = 0; c < channels; c++) out[c] = static_cast<float*>(jack_port_get_buffer(ports[c], frames));
   FbsPlugRecord* r = record;
-  if ((int64_t)frames * r->framesize != r->buffersize || !r->fill) {
-    for (int c = 0; c < channels; c++) std::memset(out[c], 0, frames * sizeof(float));
-    return 0;
+  for (jack_nframes_t done = 0; done < frames;) {
+    const jack_nframes_t n = std::min<jack_nframes_t>(frames - done, (jack_nframes_t)block_frames);
+    r->block_bytes = (int32_t)n * r->framesize;
+    r->buffer = block.data();
+    r->fill(r);
+    const int16_t* in = block.data();
+    for (jack_nframes_t f = done; f < done + n; f++)
+      for (int c = 0; c < channels; c++) out[c][f] = *in++ * (1.0f / 32768.0f);
+    done += n;
   }
-  r->buffer = block.data();
-  r->fill(r);
-  const int16_t* in = block.data();
-  for (jack_nframes_t f = 0; f < frames; f++)
-    for (int c = 0; c < channels; c++) out[c][f] = *in++ * (1.0f / 32768.0f);
   return 0;
 }
 
+// The client part of a full port name.
+std::string client_of(const std::string& port) { return port.substr(0, port.find(':')); }
+
+bool needs_playback(const JackConnect& how) { return how.connect && how.targets.empty(); }
+
 }  // namespace
 
-bool jack_output_open(FbsPlugRecord* rec, const char* client_name, std::atomic<int64_t>* last_block,
-                      std::string* why) {
+bool jack_output_open(FbsPlugRecord* rec, const char* client_name, const JackConnect& how,
+                      std::atomic<int64_t>* last_block, std::string* why) {
   jack_output_close();
   if (rec->channels > kMaxChannels) {
     *why = "too many channels";
@@ -77,11 +93,16 @@ bool jack_output_open(FbsPlugRecord* rec, const char* client_name, std::atomic<i
     *why = "no server runs";
     return false;
   }
+  const int rate = (int)jack_get_sample_rate(client);
+  const int period = (int)jack_get_buffer_size(client);
   std::vector<std::string> playback = playback_ports();
-  if (playback.empty()) {
+  if (rate < kJackMinRate || rate > kJackMaxRate) {
+    *why = "the server runs at " + std::to_string(rate) + " Hz, outside " + std::to_string(kJackMinRate) + ".." +
+           std::to_string(kJackMaxRate) + " Hz";
+  } else if (period < 1) {
+    *why = "the server reports no period";
+  } else if (playback.empty() && needs_playback(how)) {
     *why = "the server has no playback ports";
-  } else if ((int)jack_get_sample_rate(client) != rec->rate) {
-    *why = "the server runs at another rate";
   } else {
     why->clear();
   }
@@ -91,24 +112,35 @@ bool jack_output_open(FbsPlugRecord* rec, const char* client_name, std::atomic<i
     ports[c] = jack_port_register(client, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     if (!ports[c]) *why = "cannot register its ports";
   }
-  if (why->empty() && (jack_set_process_callback(client, process, nullptr) != 0)) *why = "cannot run a process callback";
+  if (why->empty() && (jack_set_process_callback(client, process, nullptr) != 0 ||
+                       jack_set_buffer_size_callback(client, period_changed, nullptr) != 0))
+    *why = "cannot run a process callback";
   if (!why->empty()) {
     jack_output_close();
     return false;
   }
   jack_on_info_shutdown(client, server_shut_us_down, nullptr);
   gone.store(false);
+  server_period.store(period);
   cycle_clock = last_block;
+  connect_how = how;
   record = rec;
-  rec->frames = (int32_t)jack_get_buffer_size(client);
+  rec->rate = rate;
+  rec->frames = period;
   rec->buffers = 1;  // the server asks for one period at a time
   rec->framesize = 2 * rec->channels;
   rec->buffersize = rec->frames * rec->framesize;
+  rec->block_bytes = 0;
   rec->is_signed = 1;
-  block.assign((size_t)rec->frames * rec->channels, 0);
-  playback_client = playback[0].substr(0, playback[0].find(':'));
+  block_frames = period;
+  block.assign((size_t)period * rec->channels, 0);
+  playback_client = playback.empty() ? "" : client_of(playback[0]);
+  // The device: where the ports go.
+  std::string device = !how.connect         ? "unconnected"
+                       : how.targets.empty() ? playback_client
+                                             : client_of(how.targets[0]);
   std::snprintf(rec->name, sizeof(rec->name), "JACK output");
-  std::snprintf(rec->device, sizeof(rec->device), "%s", playback_client.c_str());
+  std::snprintf(rec->device, sizeof(rec->device), "%s", device.c_str());
   return true;
 }
 
@@ -117,19 +149,26 @@ bool jack_output_start(std::string* why) {
     *why = "cannot activate";
     return false;
   }
-  // Channel c to the c-th playback port of the device, as far as it has ports.
-  std::vector<std::string> playback = playback_ports();
-  size_t c = 0;
-  for (const std::string& target : playback) {
-    if (c == (size_t)channels) break;
-    if (target.compare(0, playback_client.size() + 1, playback_client + ":") != 0) continue;
-    if (jack_connect(client, jack_port_name(ports[c]), target.c_str()) != 0) {
-      *why = "cannot connect to " + target;
-      jack_deactivate(client);
-      return false;
-    }
-    c++;
+  if (!connect_how.connect) return true;
+  // Channel c to the c-th target, as far as there are targets: the ones
+  // named, else the playback ports of the first physical device.
+  std::vector<std::string> targets = connect_how.targets;
+  if (targets.empty())
+    for (const std::string& port : playback_ports())
+      if (client_of(port) == playback_client) targets.push_back(port);
+  std::string refused;
+  for (size_t c = 0; c < targets.size() && c < (size_t)channels && refused.empty(); c++) {
+    if (!jack_port_by_name(client, targets[c].c_str()))
+      refused = "no JACK port " + targets[c];
+    else if (jack_connect(client, jack_port_name(ports[c]), targets[c].c_str()) != 0)
+      refused = "cannot connect to " + targets[c];
   }
+  if (refused.empty()) return true;
+  // A port the user named that is not there (or refuses) is reported, and
+  // the output plays on unconnected for a patchbay to connect.
+  for (int c = 0; c < channels; c++) jack_port_disconnect(client, ports[c]);
+  std::fprintf(stderr, "%s: %s; the output's ports stay unconnected\n", jack_get_client_name(client),
+               refused.c_str());
   return true;
 }
 
@@ -144,11 +183,11 @@ void jack_output_close() {
   record = nullptr;
 }
 
-bool jack_output_offered(const char* client_name) {
+bool jack_output_offered(const char* client_name, const JackConnect& how) {
   if (client) return true;
   client = jack_client_open(client_name, JackNoStartServer, nullptr);
   if (!client) return false;
-  bool offered = !playback_ports().empty();
+  bool offered = !needs_playback(how) || !playback_ports().empty();
   jack_output_close();
   return offered;
 }
@@ -156,3 +195,8 @@ bool jack_output_offered(const char* client_name) {
 bool jack_output_is_open() { return client != nullptr; }
 
 bool jack_output_gone() { return gone.load(); }
+
+void jack_output_sync_period() {
+  const int period = server_period.load();
+  if (record && period > 0) record->frames = period;
+}

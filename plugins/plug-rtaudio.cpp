@@ -3,14 +3,22 @@
 // offers one, in the order JACK (when a server runs, on libjack itself: see
 // jack_output.h), PulseAudio, ALSA (both over RtAudio). The device thread
 // calls the engine's fill once per block.
+// The program chooses from its command line through the environment:
+// QD_OUTPUT ("jack", "pulse", "alsa"; any other value but "" leaves this
+// plug-in out) tries only that kind; QD_JACK_NAME names the JACK client;
+// QD_JACK_CONNECT, when set, lists the JACK ports to connect to, comma
+// separated, and when empty leaves the ports unconnected.
 // Implements: PLUG_ISANY, PLUG_INIT, PLUG_START, PLUG_STOP, PLUG_EXIT,
 // PLUG_ERROR, PLUG_LOST.
 #include <rtaudio/RtAudio.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "engine/plug_record.h"
 #include "plugins/jack_output.h"
@@ -18,6 +26,32 @@
 // The audio systems after JACK, in order of preference.
 static const RtAudio::Api kApis[] = {RtAudio::LINUX_PULSE, RtAudio::LINUX_ALSA};
 static const char kClientName[] = "quillon_darvo";
+
+// The choices of QD_OUTPUT, QD_JACK_NAME and QD_JACK_CONNECT, read afresh by
+// PLUG_ISANY and PLUG_INIT (main thread).
+struct Choices {
+  std::string only;  // "" for every kind in turn
+  std::string jack_name = kClientName;
+  JackConnect connect;
+};
+
+static Choices read_choices(void) {
+  Choices c;
+  if (const char* only = std::getenv("QD_OUTPUT")) c.only = only;
+  if (const char* name = std::getenv("QD_JACK_NAME"); name && *name) c.jack_name = name;
+  if (const char* ports = std::getenv("QD_JACK_CONNECT")) {
+    c.connect.connect = *ports != 0;
+    std::string list = ports;
+    for (size_t at = 0; at < list.size();) {
+      size_t comma = std::min(list.find(',', at), list.size());
+      if (comma > at) c.connect.targets.push_back(list.substr(at, comma - at));
+      at = comma + 1;
+    }
+  }
+  return c;
+}
+
+static bool kind_chosen(const Choices& c, const char* kind) { return c.only.empty() || c.only == kind; }
 
 // On the PulseAudio path (PulseAudio, or PipeWire's PulseAudio service) the
 // buffer count is the most the server may hold of ours: the engine's twelve
@@ -55,6 +89,8 @@ static void set_error(const char* what, const char* detail) {
   std::snprintf(error_text, sizeof(error_text), "%s%s%s", what, detail ? ": " : "",
                 detail ? detail : "");
 }
+
+static const char* api_kind(RtAudio::Api api) { return api == RtAudio::LINUX_PULSE ? "pulse" : "alsa"; }
 
 static const char* api_label(RtAudio::Api api) {
   switch (api) {
@@ -102,9 +138,11 @@ static int on_block(void* output, void* input, unsigned int frames, double time,
     r->buffer = output;
     r->fill(r);
   } else {
-    // A device that changed its block size mid-run gets silence rather than
-    // a block the engine did not size.
+    // A block the engine did not size (the device changed its block size
+    // mid-run) is silence, and the device counts as lost: the program opens
+    // it again at the size it now has.
     std::memset(output, 0, static_cast<size_t>(bytes));
+    failed.store(1);
   }
   return 0;
 }
@@ -135,8 +173,10 @@ extern "C" {
 
 FBS_EXPORT int32_t FBS_CALL PLUG_ISANY(FbsPlugRecord* rec) {
   (void)rec;
-  if (jack_output_offered(kClientName)) return 1;
+  const Choices choices = read_choices();
+  if (kind_chosen(choices, "jack") && jack_output_offered(choices.jack_name.c_str(), choices.connect)) return 1;
   for (RtAudio::Api api : kApis) {
+    if (!kind_chosen(choices, api_kind(api))) continue;
     RtAudio* a = open_api(api);
     if (a) {
       delete a;
@@ -158,11 +198,19 @@ FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
     set_error("unsupported output format", nullptr);
     return 0;
   }
-  std::string why;
-  if (jack_output_open(rec, kClientName, &last_block, &why)) return 1;
-  // A server that runs but cannot take us is worth telling; none is not.
-  if (why != "no server runs") set_error("JACK", why.c_str());
+  const Choices choices = read_choices();
+  if (kind_chosen(choices, "jack")) {
+    std::string why;
+    if (jack_output_open(rec, choices.jack_name.c_str(), choices.connect, &last_block, &why)) return 1;
+    // A server that runs but cannot take us is worth telling, in one line
+    // (the next kind may well play); none is not.
+    if (why != "no server runs") {
+      set_error("JACK", why.c_str());
+      std::fprintf(stderr, "JACK output: %s\n", why.c_str());
+    }
+  }
   for (RtAudio::Api api : kApis) {
+    if (!kind_chosen(choices, api_kind(api))) continue;
     RtAudio* a = open_api(api);
     if (!a) continue;
     try {
@@ -259,6 +307,8 @@ FBS_EXPORT const char* FBS_CALL PLUG_ERROR(void) { return error_text; }
 FBS_EXPORT int32_t FBS_CALL PLUG_LOST(void) {
   if (!started) return 0;
   if (jack_closed) return 1;
+  // Polled on the main thread: the record follows a period the server changed.
+  if (jack_output_is_open()) jack_output_sync_period();
   if (jack_output_is_open() && jack_output_gone()) {
     // Closed at once: the next client the program opens makes libjack free
     // the clients of the server that went away by itself, and closing one

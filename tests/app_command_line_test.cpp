@@ -46,6 +46,7 @@ TEST(CommandLine, EachOptionAnswersWithItsStatusAndFirstLine) {
       {"quillon_darvo --help=yes", 2, "quillon_darvo: option '--help' takes no argument"},
       {"quillon_darvo --jack-name", 2, "quillon_darvo: option '--jack-name' needs an argument"},
       {"quillon_darvo --connect", 2, "quillon_darvo: option '--connect' needs an argument"},
+      {"quillon_darvo --connect=", 2, "quillon_darvo: option '--connect' needs a port"},
       {"quillon_darvo --output midi", 2, "quillon_darvo: 'midi' is not an output (jack, pulse, alsa or file)"},
       {"quillon_darvo stray", 2, "quillon_darvo: unexpected argument 'stray'"},
       {"quillon_render --help", 0, "usage: quillon_render [OPTION]... IN.mid OUT.wav"},
