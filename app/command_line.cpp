@@ -4,6 +4,7 @@
 #include <getopt.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 void print_version(const char* program) {
@@ -102,5 +103,63 @@ int parse_render_arguments(int argc, char** argv, RenderOptions* options) {
                                           : std::string("unexpected argument '") + argv[optind + 2] + "'");
   options->midi_path = argv[optind];
   options->wav_path = argv[optind + 1];
+  return -1;
+}
+
+// A whole number within lo..hi, as the whole argument.
+static bool whole_number(const char* text, int lo, int hi, int* value) {
+  char* end = nullptr;
+  long n = std::strtol(text, &end, 10);
+  if (end == text || *end != 0 || n < lo || n > hi) return false;
+  *value = (int)n;
+  return true;
+}
+
+int parse_make_set_options(int argc, char** argv, MakeSetOptions* options) {
+  enum { kProgram = 256, kBank, kVelocity, kMp3, kInto };
+  static const option kLong[] = {{"help", no_argument, nullptr, 'h'},
+                                 {"version", no_argument, nullptr, 'V'},
+                                 {"program", required_argument, nullptr, kProgram},
+                                 {"bank", required_argument, nullptr, kBank},
+                                 {"velocity", required_argument, nullptr, kVelocity},
+                                 {"mp3", no_argument, nullptr, kMp3},
+                                 {"into", required_argument, nullptr, kInto},
+                                 {nullptr, 0, nullptr, 0}};
+  const char* program = "quillon_make_set";
+  optind = 0;  // a fresh scan, also for a second call in one process
+  opterr = 0;
+  for (;;) {
+    int c = getopt_long(argc, argv, ":hV", kLong, nullptr);
+    if (c == -1) break;
+    switch (c) {
+      case 'h': options->help = true; break;
+      case 'V': options->version = true; break;
+      case kProgram:
+        if (!whole_number(optarg, 0, 127, &options->program))
+          return usage_error(program, std::string("--program '") + optarg + "' is not a program number (0..127)");
+        break;
+      case kBank:
+        if (!whole_number(optarg, 0, 16383, &options->bank))
+          return usage_error(program, std::string("--bank '") + optarg + "' is not a bank number (0..16383)");
+        break;
+      case kVelocity:
+        if (!whole_number(optarg, 1, 127, &options->velocity))
+          return usage_error(program, std::string("--velocity '") + optarg + "' is not a velocity (1..127)");
+        break;
+      case kMp3: options->mp3 = true; break;
+      case kInto:
+        if (!*optarg) return usage_error(program, "option '--into' needs a folder");
+        options->into = optarg;
+        break;
+      default: return usage_error(program, getopt_fault(c, argv));
+    }
+  }
+  if (options->help || options->version) return -1;
+  int paths = argc - optind;
+  if (paths != 2)
+    return usage_error(program, paths < 2 ? "needs a SOURCE and a SET"
+                                          : std::string("unexpected argument '") + argv[optind + 2] + "'");
+  options->source = argv[optind];
+  options->set = argv[optind + 1];
   return -1;
 }

@@ -40,3 +40,22 @@ int parse_instrument_options(int argc, char** argv, InstrumentOptions* options);
 // -h/--help or -V/--version. Returns -1 when the render should go on, else
 // the status to exit with after a usage error (already reported).
 int parse_render_arguments(int argc, char** argv, RenderOptions* options);
+
+// What quillon_make_set was started with: `SOURCE SET [--program N]
+// [--bank N] [--velocity V] [--mp3] [--into FOLDER]`. SET is kept as given:
+// one outside 0..14 is bad input (status 1), not a usage error.
+struct MakeSetOptions {
+  bool help = false;
+  bool version = false;
+  std::string source;  // .sf2, .sf3 or .sfz
+  std::string set;
+  int program = 0;      // 0..127
+  int bank = 0;         // 0..16383
+  int velocity = 100;   // 1..127
+  bool mp3 = false;
+  std::string into;     // empty: the user's sounds folder
+};
+
+// Reads quillon_make_set's arguments. Returns -1 when the program should go
+// on, else the status to exit with after a usage error (already reported).
+int parse_make_set_options(int argc, char** argv, MakeSetOptions* options);

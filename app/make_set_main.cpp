@@ -1,0 +1,95 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// quillon_make_set SOURCE SET [--program N] [--bank N] [--velocity V] [--mp3]
+// [--into FOLDER]: makes the nine files of a piano sample set from a
+// SoundFont or an SFZ instrument (see import/make_set.h).
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/sample_sets.h"
+#include "core/paths.h"
+#include "import/make_set.h"
+#include "platform/process.h"
+
+namespace {
+
+const char kProgram[] = "quillon_make_set";
+
+void print_help() {
+  std::printf(
+      "usage: quillon_make_set [OPTION]... SOURCE SET\n"
+      "Makes piano sample set SET (0..14) of quillon_darvo from a SoundFont (.sf2,\n"
+      ".sf3) or an SFZ instrument (.sfz): for each C from key 12 to key 108 the note\n"
+      "the source plays, 16-bit 44.1 kHz stereo WAV (or MP3), started at its onset,\n"
+      "up to 16 s long, levelled as one set.\n"
+      "  --program N    the SoundFont's program (0..127, default 0)\n"
+      "  --bank N       the SoundFont's bank (default 0)\n"
+      "  --velocity V   the velocity the notes are played at (1..127, default 100)\n"
+      "  --mp3          MP3 files instead of WAV\n"
+      "  --into FOLDER  the folder for the files (default %s)\n"
+      "  -h, --help     this text\n"
+      "  -V, --version  the version and the licence\n"
+      "Exit status: 0 made, 1 bad input (nothing written), 2 a usage error.\n",
+      (installed_layout() ? user_sounds_folder() : shipped_sounds_folder()).c_str());
+}
+
+// SET as given, when it is a set number.
+bool set_number(const std::string& text, int* set) {
+  char* end = nullptr;
+  long n = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != 0 || n < 0 || n > 14) return false;
+  *set = (int)n;
+  return true;
+}
+
+std::string file_part(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  MakeSetOptions options;
+  int usage = parse_make_set_options(argc, argv, &options);
+  if (usage >= 0) return usage;
+  // Folders as the instrument finds them, for the default of --into; a
+  // missing installed data folder does not matter here.
+  choose_layout(process_exe_folder());
+  if (options.help) {
+    print_help();
+    return 0;
+  }
+  if (options.version) {
+    print_version(kProgram);
+    return 0;
+  }
+  int set = 0;
+  if (!set_number(options.set, &set)) {
+    std::fprintf(stderr, "%s: '%s' is not a set number (0..14)\n", kProgram, options.set.c_str());
+    return 1;
+  }
+  MakeSetRequest request;
+  request.source = options.source;
+  request.bank = options.bank;
+  request.program = options.program;
+  request.velocity = options.velocity;
+  request.mp3 = options.mp3;
+  std::string folder = options.into;
+  if (folder.empty()) folder = installed_layout() ? user_sounds_folder() : shipped_sounds_folder();
+  if (folder.back() != '/') folder += '/';
+  request.folder = folder;
+  for (int w = 0; w < kSamplesPerSet; w++) {
+    const std::string mp3 = file_part(sample_mp3_name(set, sample_number(w), folder));
+    const std::string wav = file_part(sample_wav_name(set, sample_number(w), folder));
+    request.names[w] = options.mp3 ? mp3 : wav;
+    request.others[w] = options.mp3 ? wav : mp3;
+  }
+  std::string error = make_sample_set(request, stdout, isatty(STDOUT_FILENO) == 1);
+  if (!error.empty()) {
+    std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+    return 1;
+  }
+  std::printf("set %d: %d samples in %s\n", set, kSamplesPerSet, folder.c_str());
+  return 0;
+}

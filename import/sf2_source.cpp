@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "import/sf2_source.h"
+
+#include <fluidsynth.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "import/sf2_file.h"
+
+struct Sf2Source {
+  std::string path;
+  Sf2File file;
+  int preset = -1;
+  int bank = 0, program = 0;
+  // One synthesiser at a time, at the rate of the sample it plays.
+  fluid_settings_t* settings = nullptr;
+  fluid_synth_t* synth = nullptr;
+  double rate = 0;
+};
+
+namespace {
+
+// The synthesiser's rates.
+constexpr double kLowestRate = 8000, kHighestRate = 96000;
+constexpr int kBlock = 4096;
+
+void drop_synth(Sf2Source* s) {
+  if (s->synth) delete_fluid_synth(s->synth);
+  if (s->settings) delete_fluid_settings(s->settings);
+  s->synth = nullptr;
+  s->settings = nullptr;
+  s->rate = 0;
+}
+
+// A synthesiser at `rate` with the font loaded and the program chosen on
+// channel 0: no reverb, no chorus, samples loaded as the program needs them.
+bool synth_at(Sf2Source* s, double rate, std::string* error) {
+  if (s->synth && s->rate == rate) return true;
+  drop_synth(s);
+  s->settings = new_fluid_settings();
+  fluid_settings_setnum(s->settings, "synth.sample-rate", rate);
+  fluid_settings_setint(s->settings, "synth.reverb.active", 0);
+  fluid_settings_setint(s->settings, "synth.chorus.active", 0);
+  fluid_settings_setint(s->settings, "synth.dynamic-sample-loading", 1);
+  fluid_settings_setint(s->settings, "synth.polyphony", 256);
+  fluid_settings_setnum(s->settings, "synth.gain", 1.0);
+  s->synth = new_fluid_synth(s->settings);
+  int id = s->synth ? fluid_synth_sfload(s->synth, s->path.c_str(), 0) : FLUID_FAILED;
+  if (id == FLUID_FAILED || fluid_synth_program_select(s->synth, 0, id, s->bank, s->program) != FLUID_OK) {
+    drop_synth(s);
+    *error = "its samples cannot be read";
+    return false;
+  }
+  fluid_synth_set_interp_method(s->synth, -1, FLUID_INTERP_HIGHEST);
+  s->rate = rate;
+  return true;
+}
+
+}  // namespace
+
+Sf2Source* open_sf2_source(const std::string& path, int bank, int program, std::string* error) {
+  // The library's messages would only repeat ours.
+  for (int level : {FLUID_ERR, FLUID_WARN, FLUID_INFO, FLUID_DBG}) fluid_set_log_function(level, nullptr, nullptr);
+  Sf2Source* s = new Sf2Source;
+  s->path = path;
+  s->bank = bank;
+  s->program = program;
+  if (!read_sf2(path, &s->file, error)) {
+    delete s;
+    return nullptr;
+  }
+  s->preset = sf2_find_preset(s->file, bank, program);
+  if (s->preset < 0) {
+    *error = "has no program " + std::to_string(program) + " in bank " + std::to_string(bank);
+    delete s;
+    return nullptr;
+  }
+  return s;
+}
+
+void close_sf2_source(Sf2Source* s) {
+  if (!s) return;
+  drop_synth(s);
+  delete s;
+}
+
+bool sf2_source_has_key(Sf2Source* s, int key, int velocity) {
+  return !sf2_voices(s->file, s->preset, key, velocity).empty();
+}
+
+bool sf2_source_note(Sf2Source* s, int play_key, int target_key, int velocity, size_t frames, SourceNote* note,
+                     std::string* error) {
+  std::vector<Sf2Voice> voices = sf2_voices(s->file, s->preset, play_key, velocity);
+  if (voices.empty()) return *error = "no zone for key " + std::to_string(play_key), false;
+  // The loudest sample leads; the others (a quieter layer, the other side
+  // of a stereo pair) are played against it.
+  const Sf2Voice lead = *std::min_element(voices.begin(), voices.end(), [](const Sf2Voice& a, const Sf2Voice& b) {
+    return a.attenuation < b.attenuation;
+  });
+  const Sf2Sample& sample = s->file.samples[lead.sample];
+  const double rate = std::clamp((double)sample.rate, kLowestRate, kHighestRate);
+  if (!synth_at(s, rate, error)) return false;
+
+  // Tuning every key by d cents moves the played key to the lead sample's
+  // own pitch. The synthesiser places a key at
+  //   scale/100 x (T[key] - T[f]) + T[f] + coarse x 100 + fine
+  // (f the whole key below the root less the correction), and plays the
+  // sample as recorded where that equals root x 100 - correction.
+  const int correction = sample.correction;
+  const int f = (int)((100.0 * lead.root - correction) / 100.0);
+  const double d = 100.0 * (lead.root - f) - lead.tune - lead.scale * (play_key - f);
+  double pitch[128];
+  for (int k = 0; k < 128; k++) pitch[k] = 100.0 * k + d;
+  fluid_synth_activate_key_tuning(s->synth, 0, 0, "lead sample", pitch, 0);
+  fluid_synth_activate_tuning(s->synth, 0, 0, 0, 0);
+
+  // Input frames per output frame, from the synthesiser's rate and the
+  // lead sample's pitch to the target key's.
+  const double cents = (double)lead.scale * (target_key - lead.root) + lead.tune;
+  const double ratio = rate / kSetRate * std::pow(2.0, cents / 1200.0);
+  const size_t wanted = (size_t)std::ceil(frames * ratio) + kBlock;
+  std::vector<float> l, r;
+  l.reserve(wanted);
+  r.reserve(wanted);
+  fluid_synth_noteon(s->synth, 0, play_key, velocity);
+  float bl[kBlock], br[kBlock];
+  while (l.size() < wanted && fluid_synth_get_active_voice_count(s->synth) > 0) {
+    fluid_synth_write_float(s->synth, kBlock, bl, 0, 1, br, 0, 1);
+    l.insert(l.end(), bl, bl + kBlock);
+    r.insert(r.end(), br, br + kBlock);
+  }
+  fluid_synth_all_sounds_off(s->synth, 0);
+  fluid_synth_write_float(s->synth, kBlock, bl, 0, 1, br, 0, 1);
+  fluid_synth_deactivate_tuning(s->synth, 0, 0);
+
+  note->left.assign(frames, 0.0f);
+  note->right.assign(frames, 0.0f);
+  add_pitched(l.data(), r.data(), l.size(), ratio, frames, note->left.data(), note->right.data());
+  note->sample = sample.name;
+  note->root = lead.root;
+  note->pitched = ratio != 1.0;
+  return true;
+}
