@@ -3,8 +3,9 @@
 // granpiano, granpiano1, granpiano2, upright and epiano (".preset" files in
 // the settings format, written by the program's own settings writer). Each
 // starts from the defaults and changes the sample set, the effects and the
-// velocity response. The sets are those that scripts/make-assets renders:
-// 0 concert grand, 1 bright grand, 3 honky-tonk upright, 4 electric piano.
+// velocity response. The sets are those that scripts/make-assets makes:
+// 0 grand piano soft, 1 bright grand, 3 honky-tonk upright, 4 electric
+// piano, 5 grand piano loud.
 //
 // usage: make_presets OUT_DIR
 #include <cstdio>
@@ -17,7 +18,7 @@ struct FactoryPreset {
   void (*apply)();
 };
 
-// Concert grand, medium touch, a light room and gentle compression.
+// The soft grand, medium touch, a light room and gentle compression.
 static void granpiano() {
   piano_sound = 0;
   velo_mode = 2;
@@ -40,10 +41,10 @@ static void granpiano1() {
   eq_bands.highg = 1.6f;
 }
 
-// Concert grand for expressive playing: full square-law touch, echoes baked
-// into each key's sample and the long reverb.
+// The loud grand for expressive playing: full square-law touch, echoes
+// baked into each key's sample and the long reverb.
 static void granpiano2() {
-  piano_sound = 0;
+  piano_sound = 5;
   velo_mode = 3;
   autovol_mode = 3;
   reverb_mode = 3;

@@ -64,7 +64,7 @@ echo "lintian: $errors errors, $(grep -c '^W: ' "$build_dir/lintian.txt") warnin
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print substr($6, 2)}' >"$work/files.txt"
 
 apt_get install "$deb" >"$work/apt.txt" 2>&1 || { cat "$work/apt.txt" >&2; fail "apt-get could not install $deb"; }
-for f in /usr/bin/quillon_darvo /usr/bin/quillon_render /usr/lib/quillon_darvo/plug-rtaudio.so \
+for f in /usr/bin/quillon_darvo /usr/bin/quillon_render /usr/bin/quillon_make_set /usr/lib/quillon_darvo/plug-rtaudio.so \
          /usr/share/quillon_darvo/sounds/piano_60.mp3 /usr/share/quillon_darvo/readme.txt \
          /usr/share/icons/hicolor/256x256/apps/$app_id.png; do
   [ -f "$f" ] || fail "$f is not installed"
@@ -72,7 +72,7 @@ done
 desktop-file-validate "/usr/share/applications/$app_id.desktop" || fail "the desktop entry does not validate"
 appstreamcli validate --no-net "/usr/share/metainfo/$app_id.metainfo.xml" >"$work/appstream.txt" 2>&1 ||
   { cat "$work/appstream.txt" >&2; fail "the catalogue entry does not validate"; }
-for program in quillon_darvo quillon_render; do
+for program in quillon_darvo quillon_render quillon_make_set; do
   man -P cat "$program" 2>/dev/null | grep -q "^NAME" || fail "man $program shows no page"
   "$program" --version | grep -qE "^$program [0-9]+\.[0-9]+\.[0-9]+$" || fail "$program --version"
   "$program" --help | grep -q "^usage: $program" || fail "$program --help"
