@@ -93,10 +93,8 @@ std::string origin(const SourceNote& n, int key, bool lowest) {
   if (lowest) text += " (below most pianos) from the lowest sample, ";
   else text += " from ";
   text += n.sample + " (root " + std::to_string(n.root);
-  if (n.pitched) {
-    const int move = key - n.root;
-    text += ", pitched " + std::string(move > 0 ? "+" : "") + std::to_string(move);
-  }
+  const int move = key - n.root;
+  if (move != 0) text += ", pitched " + std::string(move > 0 ? "+" : "") + std::to_string(move);
   return text + ")";
 }
 

@@ -139,6 +139,5 @@ bool sf2_source_note(Sf2Source* s, int play_key, int target_key, int velocity, s
   add_pitched(l.data(), r.data(), l.size(), ratio, frames, note->left.data(), note->right.data());
   note->sample = sample.name;
   note->root = lead.root;
-  note->pitched = ratio != 1.0;
   return true;
 }

@@ -92,7 +92,6 @@ bool sfz_source_note(SfzSource* s, int play_key, int target_key, int velocity, s
   if (regions.empty()) return *error = "no region for key " + std::to_string(play_key), false;
   note->left.assign(frames, 0.0f);
   note->right.assign(frames, 0.0f);
-  note->pitched = false;
   double loudest = -1e9;
   for (const SfzRegion* r : regions) {
     std::string name = r->sample;
@@ -134,7 +133,6 @@ bool sfz_source_note(SfzSource* s, int play_key, int target_key, int velocity, s
       note->sample = name;
       note->root = r->keycenter;
     }
-    note->pitched = note->pitched || ratio != 1.0;
   }
   return true;
 }

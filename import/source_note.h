@@ -14,7 +14,6 @@ struct SourceNote {
   std::vector<float> left, right;
   std::string sample;  // the sample that leads it
   int root = 0;        // the key that sample was recorded at
-  bool pitched = false;  // the converter moved it to the key
 };
 
 // Adds `frames` outputs of the stereo sound l, r (n frames) played `ratio`

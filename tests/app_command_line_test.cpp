@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The command lines of both installed programs, run for real: what each
+// The command lines of the installed programs, run for real: what each
 // option answers, with which status and first line. The instrument runs with
 // no display, so a command line it accepted would end in "no display" with
 // status 1, never in the statuses checked here.
@@ -58,6 +58,15 @@ TEST(CommandLine, EachOptionAnswersWithItsStatusAndFirstLine) {
       {"quillon_render --loud a.mid b.wav", 2, "quillon_render: unknown option '--loud'"},
       {"quillon_render a.mid b.wav --settings", 2, "quillon_render: option '--settings' needs an argument"},
       {"quillon_render /nonexistent/a.mid /tmp/qd_never.wav --quiet", 1, nullptr},
+      {"quillon_make_set --help", 0, "usage: quillon_make_set [OPTION]... SOURCE SET"},
+      {"quillon_make_set -V", 0, "quillon_make_set " QD_TEST_VERSION},
+      {"quillon_make_set a.sf2", 2, "quillon_make_set: needs a SOURCE and a SET"},
+      {"quillon_make_set a.sf2 0 b.sf2", 2, "quillon_make_set: unexpected argument 'b.sf2'"},
+      {"quillon_make_set a.sf2 0 --velocity 0", 2, "quillon_make_set: --velocity '0' is not a velocity (1..127)"},
+      {"quillon_make_set a.sf2 0 --program x", 2, "quillon_make_set: --program 'x' is not a program number (0..127)"},
+      {"quillon_make_set a.sf2 0 --mp3=yes", 2, "quillon_make_set: option '--mp3' takes no argument"},
+      {"quillon_make_set /nonexistent/a.sf2 0 --into /tmp/qd_never", 1,
+       "quillon_make_set: /nonexistent/a.sf2: cannot be read"},
   };
   for (const Case& c : cases) {
     Outcome o = run(c.line);

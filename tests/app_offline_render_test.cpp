@@ -159,6 +159,18 @@ TEST_F(OfflineRender, TheResamplingFamilyFollowsTheSettings) {
   check_note(sinc, 57, 0.2, 0.8 + kDelay, 0.8 + kDelay + kBlock, 10.0);
 }
 
+TEST_F(OfflineRender, TheDefaultGrandPlaysItsNotesAtTheirTimesAndPitches) {
+  // Set 0, the soft grand that quillon_make_set makes: MP3, 44.1 kHz. Key 60
+  // plays its own sample, 67 one sped up. Without its soundfont make-assets
+  // renders set 0 from FluidR3, which plays the same.
+  piano_sound = 0;
+  ASSERT_TRUE(write_settings((work + "test.ini").c_str()));
+  write("grand.mid", write_midi_file(0, kTicks, {{on(0.3, 60), off(0.9, 60), on(1.3, 67), off(1.9, 67)}}));
+  Recording rec = render("grand.mid", "grand.wav");
+  check_note(rec, 60, 0.3, 0.9 + kDelay, 0.9 + kDelay + kBlock, 1.3);
+  check_note(rec, 67, 1.3, 1.9 + kDelay, 1.9 + kDelay + kBlock, 10.0);
+}
+
 TEST_F(OfflineRender, TempoChangesAndThreeTracksPlaceNotesByTheTempoMap) {
   // Track 1: 0.5 s a quarter, from tick 960 on 0.25 s; tracks 2 and 3 take
   // turns. Tick 1440 is 1.25 s, tick 2400 is 1.75 s, tick 2880 is 2.0 s.
