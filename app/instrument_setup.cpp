@@ -41,6 +41,9 @@ std::string set_up_sample_set(const SoundFolders& folders, double now, void (*lo
   // clamped key reverb parameters.
   read_output_format();
   install_effects();
+  // The output may run at another rate than the samples (a JACK server's):
+  // they are then converted by the band-limited kernel, not by repeated frames.
+  FBS_SET_WAVECONVERTER(1);
   if (!sample_set_complete(piano_sound, folders)) piano_sound = 0;
   if (piano_sound != loaded_sound) {
     // Waves kept for a reload of the same set are still held when that set

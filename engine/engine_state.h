@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "engine/fbs.h"
 
@@ -34,6 +35,9 @@ extern std::atomic<int32_t> fbs_max_channels;
 // by the caller's thread (FBS_SET_RESAMPLEMODE), read by the mixer once a
 // block.
 extern std::atomic<int32_t> fbs_resample_mode;
+// How the wave loaders change a source's rate to the output's (FBS_SET_
+// WAVECONVERTER): 0 repeated or picked frames, 1 band-limited. Main thread.
+extern std::atomic<int32_t> fbs_wave_converter;
 // Written by the mixer only, read by any thread. Played bytes wrap past
 // 2^31 - 1 to negative values like the 32-bit counter they model.
 extern std::atomic<int32_t> fbs_played_bytes;
@@ -77,8 +81,14 @@ int fbs_wave_valid(int32_t wave);
 int32_t fbs_wave_store(uint8_t* data, uint32_t size);
 // Loads a WAV file into a new wave as FBS_LOAD_WAVFILE does, reading it into
 // block (malloc'ed, capacity bytes, or null) when the file fits there; the
-// call takes the block over. Returns the handle or -1.
-int32_t fbs_wave_load_file(const char* path, uint8_t* block, size_t capacity);
+// call takes the block over. Returns the handle or -1; *source_rate (when
+// given) gets the file's rate.
+int32_t fbs_wave_load_file(const char* path, uint8_t* block, size_t capacity,
+                           int32_t* source_rate = nullptr);
+// A new wave from a sample cache entry (sample_cache.h); -1 when the entry
+// is missing, stale or damaged.
+struct SampleCacheKey;
+int32_t fbs_wave_load_cached(const std::string& entry, const SampleCacheKey& key);
 // Copies bytes of raw sample data into a new wave (tests and tools).
 int32_t fbs_wave_store_copy(const void* samples, uint32_t bytes);
 

@@ -58,6 +58,13 @@ FBS_EXPORT int32_t FBS_CALL FBS_GET_MASTERVOLUME(float* v);
 // Any thread, engine running or not.
 FBS_EXPORT int32_t FBS_CALL FBS_SET_RESAMPLEMODE(int32_t mode);
 FBS_EXPORT int32_t FBS_CALL FBS_GET_RESAMPLEMODE(void);
+// How the wave loaders bring a source's rate to the output rate: 0 repeats
+// (up) or picks (down) whole source frames (the default), 1 interpolates
+// with the band-limited kernel of resampling family 2, for an output whose
+// rate the device chose. Waves loaded before keep what they were made with.
+// Other values return 0 and change nothing. Main thread.
+FBS_EXPORT int32_t FBS_CALL FBS_SET_WAVECONVERTER(int32_t converter);
+FBS_EXPORT int32_t FBS_CALL FBS_GET_WAVECONVERTER(void);
 FBS_EXPORT int32_t FBS_CALL FBS_GET_PLAYINGSOUNDS(void);
 FBS_EXPORT int32_t FBS_CALL FBS_GET_PLAYINGSTREAMS(void);
 FBS_EXPORT int32_t FBS_CALL FBS_GET_PLAYEDBYTES(void);

@@ -30,6 +30,7 @@ std::atomic<int32_t> fbs_running{0};
 std::atomic<int32_t> fbs_initialised{0};
 std::atomic<float> fbs_master_volume{1.0f};
 std::atomic<int32_t> fbs_resample_mode{0};
+std::atomic<int32_t> fbs_wave_converter{0};
 std::atomic<int32_t> fbs_max_channels{128};
 std::atomic<int32_t> fbs_played_bytes{0};
 std::atomic<int32_t> fbs_playing_sounds{0};
@@ -368,6 +369,14 @@ extern "C" int32_t FBS_CALL FBS_SET_RESAMPLEMODE(int32_t mode) {
 }
 
 extern "C" int32_t FBS_CALL FBS_GET_RESAMPLEMODE(void) { return fbs_resample_mode.load(); }
+
+extern "C" int32_t FBS_CALL FBS_SET_WAVECONVERTER(int32_t converter) {
+  if (converter < 0 || converter > 1) return 0;
+  fbs_wave_converter.store(converter);
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_GET_WAVECONVERTER(void) { return fbs_wave_converter.load(); }
 
 // ---- Counters ----
 

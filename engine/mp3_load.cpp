@@ -50,37 +50,12 @@ void mp3_output_for_engine(Mp3Output* out) {
   out->mono_frame = out->channels == 1 ? SCALEMP3FRAME_11_16 : SCALEMP3FRAME_12_16;
 }
 
-// The sample cache's key of an MP3 file for the output format. Returns 0
-// when the file cannot have an entry: it does not open, is empty, or its
-// full path cannot be found.
+// The sample cache's key of an MP3 file for the output format; 0 when it
+// can have none.
 static int cache_key(const char* file_name, SampleCacheKey* key) {
-  size_t length = 0;
-  int fd = wav_open_regular(file_name, &length);
-  if (fd < 0) return 0;
-  struct stat st;
-  int ok = fstat(fd, &st) == 0 && length > 0;
-  close(fd);
-  char* full = ok ? realpath(file_name, nullptr) : nullptr;
-  if (full == nullptr) return 0;
-  key->source = full;
-  free(full);
-  key->size = (uint64_t)st.st_size;
-  key->mtime_ns = (int64_t)st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec;
-  key->rate = fbs_out_rate();
-  key->channels = fbs_out_channels();
-  key->bits = fbs_out_bits();
-  key->decoder = std::string(mad_version) + "; " + kLoaderRevision;
-  return 1;
-}
-
-// A wave from the key's cache entry; -1 when there is none to use.
-static int32_t load_cached(const std::string& entry, const SampleCacheKey& key) {
-  uint8_t* data = nullptr;
-  uint32_t size = 0;
-  if (!sample_cache_read(entry, key, &data, &size)) return -1;
-  int32_t handle = fbs_wave_store(data, size);
-  if (handle < 0) free(data);
-  return handle;
+  std::string decoder = std::string(mad_version) + "; " + kLoaderRevision;
+  if (fbs_wave_converter.load() == 1) decoder += "; band-limited rate";
+  return sample_cache_key_of(file_name, fbs_out_rate(), fbs_out_channels(), fbs_out_bits(), decoder, key);
 }
 
 extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_MP3FILE(const char* file_name, int32_t* wave,
@@ -92,7 +67,7 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_MP3FILE(const char* file_name, i
   std::string entry;
   if (!sample_cache_folder().empty() && cache_key(file_name, &key)) {
     entry = sample_cache_entry(sample_cache_folder(), key);
-    int32_t cached = load_cached(entry, key);
+    int32_t cached = fbs_wave_load_cached(entry, key);
     if (cached >= 0) {
       *wave = cached;
       return 1;

@@ -34,6 +34,27 @@ extern "C" FBS_EXPORT void fbs_set_sample_cache(const char* folder) {
 
 const std::string& sample_cache_folder() { return g_folder; }
 
+int sample_cache_key_of(const char* file_name, int32_t rate, int32_t channels, int32_t bits,
+                        const std::string& decoder, SampleCacheKey* key) {
+  size_t length = 0;
+  int fd = wav_open_regular(file_name, &length);
+  if (fd < 0) return 0;
+  struct stat st;
+  int ok = fstat(fd, &st) == 0 && length > 0;
+  close(fd);
+  char* full = ok ? realpath(file_name, nullptr) : nullptr;
+  if (full == nullptr) return 0;
+  key->source = full;
+  free(full);
+  key->size = (uint64_t)st.st_size;
+  key->mtime_ns = (int64_t)st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec;
+  key->rate = rate;
+  key->channels = channels;
+  key->bits = bits;
+  key->decoder = decoder;
+  return 1;
+}
+
 // ---- Checksum: four independent multiply-rotate lanes over 8-byte words
 // (fast enough that reading an entry costs little more than the read), then
 // the tail and the length folded in and the bits mixed. ----

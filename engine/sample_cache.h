@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Decoded MP3 samples kept on disk between runs, so that a sample loaded
-// before is read back instead of decoded again. One entry per source file
-// and output format, in a folder the application names
+// Decoded MP3 samples, and WAV samples converted to another rate, kept on
+// disk between runs, so that a sample loaded before is read back instead of
+// decoded or converted again. One entry per source file and output format
+// (so one per output rate), in a folder the application names
 // (fbs_set_sample_cache); a folder that cannot be read or written just means
 // decoding as without one.
 //
@@ -53,6 +54,12 @@ struct SampleCacheKey {
 
 // The cache folder set by fbs_set_sample_cache ("" for none).
 const std::string& sample_cache_folder();
+
+// The key of file_name for an output format and what makes its wave.
+// Returns 0 when the file cannot have an entry: it does not open, is empty,
+// or its full path cannot be found.
+int sample_cache_key_of(const char* file_name, int32_t rate, int32_t channels, int32_t bits,
+                        const std::string& decoder, SampleCacheKey* key);
 
 // 64-bit checksum of count bytes, continuing from seed (0 to start).
 uint64_t sample_cache_checksum(const void* bytes, size_t count, uint64_t seed);

@@ -44,7 +44,15 @@ int wav_scan_image(const uint8_t* image, WavSource* src);
 int wav_convert(const WavSource* src, const uint8_t* samples, int32_t out_rate,
                 int32_t out_channels, uint8_t** data, uint32_t* size);
 
-// The same conversion without a second block: the samples at block +
+// The same conversion, with the rate changed by a band-limited filter
+// instead of repeated or picked frames: as many output frames, each
+// interpolated from the 64 source frames around its position, the cutoff at
+// half the lower of the two rates. Returns 1 with *data and *size set, or 0
+// (nothing allocated).
+int wav_convert_band_limited(const WavSource* src, const uint8_t* samples, int32_t out_rate,
+                             int32_t out_channels, uint8_t** data, uint32_t* size);
+
+// The nearest-frame conversion without a second block: the samples at block +
 // data_offset become the output at block's start, where the output is no
 // larger than the source frame by frame (16-bit samples at the output rate,
 // an output frame no longer than a source frame). Returns 1 with *size set,

@@ -3,17 +3,25 @@
 // into the output format, wave destruction (stopping its sounds first) and
 // the wave queries. Main thread; the wave table itself lives in sounds.cpp.
 #include <cstdlib>
+#include <string>
 
 #include "engine/engine_state.h"
 #include "engine/fbs.h"
+#include "engine/sample_cache.h"
 #include "engine/wav_read.h"
 #include "engine/wav_text.h"
+
+// What makes a cached WAV wave: raise the revision whenever the band-limited
+// conversion changes, so that entries made before are not used.
+static const char kWavCacheDecoder[] = "wav; band-limited rate 1";
 
 // Converts a WAV source into a new wave; returns the handle or -1.
 static int32_t store_converted(const WavSource* src, const uint8_t* samples) {
   uint8_t* data = nullptr;
   uint32_t size = 0;
-  if (!wav_convert(src, samples, fbs_out_rate(), fbs_out_channels(), &data, &size))
+  const bool band_limited = fbs_wave_converter.load() == 1 && src->rate != fbs_out_rate();
+  if (!(band_limited ? wav_convert_band_limited : wav_convert)(src, samples, fbs_out_rate(), fbs_out_channels(),
+                                                               &data, &size))
     return -1;
   int32_t handle = fbs_wave_store(data, size);
   if (handle < 0) free(data);
@@ -23,13 +31,16 @@ static int32_t store_converted(const WavSource* src, const uint8_t* samples) {
 // Converts the bytes of a WAV file (length of them in block, a malloc'ed
 // block this takes over) into a new wave, in place where the conversion
 // allows it; returns the handle or -1.
-static int32_t store_file(uint8_t* block, size_t length) {
+static int32_t store_file(uint8_t* block, size_t length, int32_t* source_rate) {
   WavSource src;
   int32_t handle = -1;
   uint32_t size = 0;
   if (!wav_scan_file(block, length, &src)) {
     free(block);
-  } else if (wav_convert_in_place(&src, block, fbs_out_rate(), fbs_out_channels(), &size)) {
+    return -1;
+  }
+  if (source_rate != nullptr) *source_rate = src.rate;
+  if (wav_convert_in_place(&src, block, fbs_out_rate(), fbs_out_channels(), &size)) {
     // The header and any bytes the output did not need go back.
     uint8_t* data = (uint8_t*)realloc(block, size);
     if (data != nullptr) block = data;
@@ -42,13 +53,22 @@ static int32_t store_file(uint8_t* block, size_t length) {
   return handle;
 }
 
-int32_t fbs_wave_load_file(const char* path, uint8_t* block, size_t capacity) {
+int32_t fbs_wave_load_file(const char* path, uint8_t* block, size_t capacity, int32_t* source_rate) {
   size_t length = 0;
   if (!wav_read_file_into(path, 0, &block, &capacity, &length)) {
     free(block);
     return -1;
   }
-  return store_file(block, length);
+  return store_file(block, length, source_rate);
+}
+
+int32_t fbs_wave_load_cached(const std::string& entry, const SampleCacheKey& key) {
+  uint8_t* data = nullptr;
+  uint32_t size = 0;
+  if (!sample_cache_read(entry, key, &data, &size)) return -1;
+  int32_t handle = fbs_wave_store(data, size);
+  if (handle < 0) free(data);
+  return handle;
 }
 
 extern "C" FBS_EXPORT int32_t FBS_CALL FBS_CREATE_WAVE(int32_t frames, int32_t* wave,
@@ -76,8 +96,24 @@ extern "C" FBS_EXPORT int32_t FBS_CALL FBS_LOAD_WAVFILE(const char* file_name, i
   if (wave == nullptr) return 0;
   *wave = -1;
   if (!fbs_initialised.load() || fbs_record() == nullptr || file_name == nullptr) return 0;
-  int32_t handle = fbs_wave_load_file(file_name, nullptr, 0);
+  // A file at another rate than the output's, converted band-limited, is
+  // kept in the sample cache for that rate.
+  SampleCacheKey key;
+  std::string entry;
+  if (fbs_wave_converter.load() == 1 && !sample_cache_folder().empty() &&
+      sample_cache_key_of(file_name, fbs_out_rate(), fbs_out_channels(), fbs_out_bits(), kWavCacheDecoder, &key)) {
+    entry = sample_cache_entry(sample_cache_folder(), key);
+    int32_t cached = fbs_wave_load_cached(entry, key);
+    if (cached >= 0) {
+      *wave = cached;
+      return 1;
+    }
+  }
+  int32_t source_rate = 0;
+  int32_t handle = fbs_wave_load_file(file_name, nullptr, 0, &source_rate);
   if (handle < 0) return 0;
+  if (!entry.empty() && source_rate != fbs_out_rate())
+    sample_cache_write(entry, key, fbs_waves[handle].data.load(), fbs_waves[handle].size.load());
   *wave = handle;
   return 1;
 }

@@ -9,8 +9,10 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "core/clock.h"
 #include "engine/fbs.h"
@@ -109,12 +111,37 @@ inline const int16_t* (*plug_block)(void) = nullptr;  // the last block filled
 constexpr int kTestWaveFrames = 44100;  // one second per sample
 constexpr int16_t kTestWaveValue = 1000;
 
-// Starts the engine on a copy of the test plug-in, makes nine stereo waves
-// of wave_frames frames, of a constant value or as fill(w, samples, frames)
-// writes them, and the 24 sounds of each, as the main loop does. Returns
-// false when something is missing.
+// A wave loaded as the set loader loads a file: the stereo samples as a
+// WAV image at `rate`, converted to the output by the band-limited
+// converter. -1 when it fails.
+inline int32_t load_as_wav(const int16_t* samples, int frames, int rate) {
+  const uint32_t bytes = (uint32_t)frames * 4, size = 52 + bytes;
+  std::string image(size, '\0');
+  auto put = [&](size_t at, uint32_t v, int n) {
+    for (int i = 0; i < n; i++) image[at + i] = (char)(v >> (8 * i));
+  };
+  put(0, 8, 4);
+  put(4, size, 4);
+  image.replace(8, 16, "RIFF\0\0\0\0WAVEfmt ", 16);
+  put(24, 16, 4), put(28, 1, 2), put(30, 2, 2), put(32, (uint32_t)rate, 4), put(36, (uint32_t)rate * 4, 4);
+  put(40, 4, 2), put(42, 16, 2);
+  image.replace(44, 4, "data");
+  put(48, bytes, 4);
+  std::memcpy(&image[52], samples, bytes);
+  int32_t wave = -1;
+  FBS_SET_WAVECONVERTER(1);
+  FBS_LOAD_WAVFILE_SHORT(&image[0], &wave);
+  return wave;
+}
+
+// Starts the engine on a copy of the test plug-in at `rate`, makes nine
+// stereo waves of wave_frames frames, of a constant value or as fill(w,
+// samples, frames) writes them, and the 24 sounds of each, as the main loop
+// does. With a source_rate the waves are written at that rate and loaded as
+// WAV files are (load_as_wav). Returns false when something is missing.
 inline bool start_test_engine(int frames, int wave_frames = kTestWaveFrames,
-                              void (*fill)(int w, int16_t* samples, int frames) = nullptr) {
+                              void (*fill)(int w, int16_t* samples, int frames) = nullptr, int rate = 44100,
+                              int source_rate = 0) {
   char folder[] = "/tmp/qd_midi_test_XXXXXX";
   if (!mkdtemp(folder)) return false;
   std::string plug = std::string(folder) + "/plug-wav.so";
@@ -125,7 +152,7 @@ inline bool start_test_engine(int frames, int wave_frames = kTestWaveFrames,
     out << in.rdbuf();
   }
   FBS_SET_PLUGPATH((std::string(folder) + "/").c_str());
-  if (!FBS_INIT(44100, 2, 3, frames, -1)) return false;
+  if (!FBS_INIT(rate, 2, 3, frames, -1)) return false;
   void* module = dlopen(plug.c_str(), RTLD_NOW);
   if (!module) return false;
   plug_fill = reinterpret_cast<int32_t (*)(int32_t)>(dlsym(module, "plug_test_fill"));
@@ -134,7 +161,13 @@ inline bool start_test_engine(int frames, int wave_frames = kTestWaveFrames,
   rmdir(folder);
   if (!plug_fill || !plug_block) return false;
   int waves[kSampleWaves];
-  for (int w = 0; w < kSampleWaves; w++) {
+  for (int w = 0; w < kSampleWaves && source_rate > 0; w++) {
+    std::vector<int16_t> samples((size_t)wave_frames * 2, kTestWaveValue);
+    if (fill) fill(w, samples.data(), wave_frames);
+    waves[w] = load_as_wav(samples.data(), wave_frames, source_rate);
+    if (waves[w] < 0) return false;
+  }
+  for (int w = 0; w < kSampleWaves && source_rate <= 0; w++) {
     int32_t wave = -1;
     void* data = nullptr;
     if (!FBS_CREATE_WAVE(wave_frames, &wave, &data)) return false;

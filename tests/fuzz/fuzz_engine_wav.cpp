@@ -3,7 +3,7 @@
 // conversion that FBS_LOAD_WAVFILE runs on the file it has read, here from
 // memory, since writing a file for every input cost more than the parsing)
 // and as the header and samples of an in-memory WAV image
-// (FBS_LOAD_WAVFILE_SHORT). Every input either converts to the output format
+// (FBS_LOAD_WAVFILE_SHORT), with either rate converter. Every input either converts to the output format
 // or fails (the image load with handle -1); nothing may crash or leak.
 #include <cstdint>
 #include <cstdio>
@@ -35,6 +35,7 @@ static void check_and_destroy(int32_t ok, int32_t wave) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Both output channel counts, chosen by the input so runs repeat.
   enginetest::use_output(44100, size % 2 == 0 ? 2 : 1, 256);
+  FBS_SET_WAVECONVERTER((int32_t)(size / 2 % 2));
 
   WavSource src;
   if (wav_scan_file(data, size, &src)) {
