@@ -162,12 +162,34 @@ struct FbsSound {
   std::atomic<int32_t> tail_step;
   std::atomic<float> tail_volume;
   std::atomic<float> heard_volume;
+  // A start and an end at frames of the output clock (FBS_PLAY_SOUND_AT,
+  // FBS_END_SOUND_AT), waiting for the block that covers them. Entry points
+  // write them while `timed_guard` is odd; the mixer only reads them. A
+  // request waits while its id (never 0) differs from the id the mixer last
+  // carried out (started_id, ended_id), which the mixer writes with the
+  // position under `moved`. A call that starts, ends or moves the sound at
+  // once drops both: it comes after them.
+  std::atomic<uint32_t> timed_guard;
+  std::atomic<uint32_t> start_id;
+  std::atomic<uint32_t> start_at;
+  std::atomic<int32_t> start_loops;
+  std::atomic<int32_t> start_ramp;
+  std::atomic<uint32_t> end_id;
+  std::atomic<uint32_t> end_at;
+  std::atomic<int32_t> end_ramp;
+  std::atomic<uint32_t> started_id;
+  std::atomic<uint32_t> ended_id;
 };
 extern FbsSound fbs_sounds[kFbsMaxSounds];
 extern std::atomic<int32_t> fbs_sound_count;
 
 // 1 when the handle may be used by the sound entry points.
 int fbs_sound_valid(int32_t sound);
+// 1 while a start asked for at a frame has not been carried out (any thread).
+inline int fbs_start_waits(const FbsSound& s) {
+  uint32_t id = s.start_id.load(std::memory_order_relaxed);
+  return id != 0 && id != s.started_id.load(std::memory_order_relaxed);
+}
 // Stops a sound and frees its slot in the safe order (paused, loops 0, wave
 // begin cleared, mix buffer detached, then released once no fill uses it).
 // Used by FBS_DESTROY_SOUND, FBS_DESTROY_WAVE and FBS_EXIT. Returns 1 when

@@ -125,6 +125,22 @@ FBS_EXPORT int32_t FBS_CALL FBS_END_SOUND_RAMPED(int32_t sound, int32_t frames);
 // what is left of a ramp running on it, while the new start fades in, all in
 // the same slot. Otherwise, or with frames 0, exactly FBS_PLAY_SOUND.
 FBS_EXPORT int32_t FBS_CALL FBS_PLAY_SOUND_RAMPED(int32_t sound, int32_t loops, int32_t frames);
+// FBS_PLAY_SOUND_RAMPED at frame `at` of the output clock (the record's
+// clock_frame): the mixer starts the sound on that frame, inside the block
+// that covers it. A frame already past, or more than a second ahead (a
+// clock that is not the output's), starts it at the next block. The start
+// replaces one still waiting, and drops an end waiting for a frame from
+// `at` on. Until then the sound goes on as it was. Any call that starts,
+// ends or moves the sound at once drops what waits. Returns 0 for an
+// invalid sound.
+FBS_EXPORT int32_t FBS_CALL FBS_PLAY_SOUND_AT(int32_t sound, int32_t loops, int32_t frames,
+                                              uint32_t at);
+// FBS_END_SOUND_RAMPED at frame `at`, placed as FBS_PLAY_SOUND_AT places a
+// start. An end asked for while a start waits ends what that start begins,
+// on the start's frame at the earliest; an end already waiting for the same
+// sounding is left alone. Returns 0, asking nothing, for a sound that
+// neither plays nor has a start waiting.
+FBS_EXPORT int32_t FBS_CALL FBS_END_SOUND_AT(int32_t sound, int32_t frames, uint32_t at);
 FBS_EXPORT int32_t FBS_CALL FBS_DESTROY_SOUND(int32_t* sound);
 FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDSPEED(int32_t sound, float speed);
 FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDVOLUME(int32_t sound, float volume);

@@ -184,6 +184,7 @@ extern "C" int32_t FBS_CALL FBS_INIT(int32_t rate, int32_t channels, int32_t buf
     r->fill = fbs_fill;
     r->block_bytes = 0;
     r->device_index = device;
+    r->clock_frame = 0;
     if (!r->plug_init) {
       beep();
       continue;

@@ -12,6 +12,7 @@
 #include "engine/kernels.h"
 #include "engine/kernels_resample.h"
 #include "engine/mixer_test_hook.h"
+#include "engine/sound_motion.h"
 
 // Blocks one fill may sum: the stream's plus one per channel at the highest
 // channel limit (256).
@@ -69,32 +70,12 @@ static bool slot_playing(const FbsSound& s) {
          s.paused.load(std::memory_order_relaxed) == 0;
 }
 
-// A slot's ramps (engine_state.h), copied with its position and written back
-// with it.
-struct SlotRamps {
-  int32_t fade_left, fade_step;
-  uint8_t* tail_play;
-  uint32_t tail_phase;
-  int32_t tail_loops, tail_left, tail_step;
-  float tail_volume, heard_volume;
-};
-
-static SlotRamps read_ramps(const FbsSound& s) {
-  const auto o = std::memory_order_seq_cst;
-  return SlotRamps{s.fade_left.load(o),  s.fade_step.load(o),   s.tail_play.load(o),
-                   s.tail_phase.load(o), s.tail_loops.load(o),  s.tail_left.load(o),
-                   s.tail_step.load(o),  s.tail_volume.load(o), s.heard_volume.load(o)};
-}
-
-static void write_ramps(FbsSound& s, const SlotRamps& r) {
-  const auto o = std::memory_order_relaxed;
-  s.fade_left.store(r.fade_left, o);
-  s.fade_step.store(r.fade_step, o);
-  s.tail_play.store(r.tail_play, o);
-  s.tail_phase.store(r.tail_phase, o);
-  s.tail_loops.store(r.tail_loops, o);
-  s.tail_left.store(r.tail_left, o);
-  s.heard_volume.store(r.heard_volume, o);
+// A slot that does not play yet but has a start waiting for its frame.
+static bool slot_waiting(const FbsSound& s) {
+  return fbs_start_waits(s) && s.loops.load(std::memory_order_relaxed) < 1 &&
+         s.wave_begin.load(std::memory_order_relaxed) != nullptr &&
+         s.mix.load(std::memory_order_relaxed) != nullptr &&
+         s.paused.load(std::memory_order_relaxed) == 0;
 }
 
 // A routine that stopped a sound leaves the position where its last step
@@ -144,7 +125,7 @@ static void shape_block(const FbsSound& s, uint8_t* block, float volume, int32_t
 // muted): first the crossfade, whose falling waveform is rendered into
 // scratch, then the ramped end, which ends the sound after its last frame.
 // Returns the block the slot adds, or null.
-static uint8_t* apply_ramps(const FbsSound& s, SlotRamps& r, uint8_t* block, uint8_t* scratch,
+static uint8_t* apply_ramps(const FbsSound& s, FbsMotion& r, uint8_t* block, uint8_t* scratch,
                             uint8_t* begin, uint8_t* wave_end, uint8_t* start, uint8_t* end,
                             float speed, int32_t size, int32_t channels, uint8_t** play,
                             uint32_t* phase, int32_t* loops, int family) {
@@ -184,26 +165,100 @@ static uint8_t* apply_ramps(const FbsSound& s, SlotRamps& r, uint8_t* block, uin
   return block;
 }
 
-// Renders (or, muted, only advances) one playing slot; returns its mix
-// buffer when it adds a block, else null. Works on a consistent copy of the
-// position fields and writes the new position back only when no entry point
-// moved the sound meanwhile (see the guard in sounds.cpp). Its reads are
-// sequentially consistent: after the fill's opening count they must see what
-// a thread detached before fbs_fill_quiesce found no fill running (on x86
-// they cost what acquire reads cost). Scratch is a block of size bytes the
-// slot may use meanwhile.
+// The timed requests of a slot as the mixer last read them.
+struct TimedRequests {
+  uint32_t start_id, start_at, end_id, end_at;
+  int32_t start_loops, start_ramp, end_ramp;
+};
+
+// Reads a slot's requests while no entry point writes them, a bounded number
+// of times; none when they are still being written (they are then new, and
+// wait for the next block).
+static TimedRequests read_requests(const FbsSound& s) {
+  for (int tries = 0; tries < kFbsGuardReads; tries++) {
+    if (tries > 0) cpu_pause();
+    uint32_t g = s.timed_guard.load(std::memory_order_seq_cst);
+    if (g & 1u) continue;
+    TimedRequests r{s.start_id.load(), s.start_at.load(), s.end_id.load(), s.end_at.load(),
+                    s.start_loops.load(), s.start_ramp.load(), s.end_ramp.load()};
+    if (s.timed_guard.load(std::memory_order_seq_cst) == g) return r;
+  }
+  return TimedRequests{};
+}
+
+// Where frame `at` of the output clock falls in the block that begins at
+// `clock`: 0 for a frame already past, and for one more than `most_ahead`
+// frames ahead (a clock that is not the output's); the block's frame count
+// or more for a later block.
+static int32_t block_offset(uint32_t at, uint32_t clock, int32_t most_ahead) {
+  int32_t d = (int32_t)(at - clock);
+  return d < 0 || d > most_ahead ? 0 : d;
+}
+
+// One block of a slot and where it is cut: the slot's copy of its motion,
+// its bounds, and the block it renders into.
+struct SlotBlock {
+  FbsSound* s;
+  FbsMotion m;
+  uint8_t *begin, *wave_end, *start, *end, *mix, *scratch;
+  float speed;
+  bool muted;
+  int32_t channels, framesize;
+  int family;
+};
+
+// Renders frames [from, to) of the block (or, muted, only advances over
+// them); a part where nothing is heard is zeroed. True when something of it
+// is heard.
+static bool render_part(SlotBlock& b, int32_t from, int32_t to) {
+  if (to <= from) return false;
+  FbsMotion& m = b.m;
+  int32_t bytes = (to - from) * b.framesize;
+  uint8_t* dest = b.mix ? b.mix + from * b.framesize : nullptr;
+  uint8_t* heard = nullptr;
+  if (m.loops >= 1) {
+    if (b.start >= b.end)
+      m.loops = 0;  // an empty loop region has nothing to play: the sound ends, as one with no data does
+    else
+      resume_position(&m.play, &m.phase, &m.loops, b.begin, b.wave_end, b.start, b.end, b.speed);
+  }
+  if (m.loops >= 1) {
+    if (!b.muted) {
+      play_into(dest, b.start, &m.play, &m.phase, b.end, &m.loops, b.speed, bytes, b.family);
+      float volume = b.s->volume.load(std::memory_order_relaxed);
+      shape_block(*b.s, dest, volume, b.channels, bytes);
+      m.heard_volume = volume;
+      heard = dest;
+    } else {
+      play_into(nullptr, b.start, &m.play, &m.phase, b.end, &m.loops, b.speed, bytes, b.family);
+    }
+    if (m.fade_step > 0 || m.tail_left > 0)
+      heard = apply_ramps(*b.s, m, heard, b.scratch, b.begin, b.wave_end, b.start, b.end, b.speed,
+                          bytes, b.channels, &m.play, &m.phase, &m.loops, b.family);
+  }
+  if (m.loops < 1) m.fade_left = m.fade_step = m.tail_left = 0;
+  if (!heard && dest) ZERO(dest, bytes);
+  return heard != nullptr;
+}
+
+// Renders (or, muted, only advances) one slot that plays or has a start
+// waiting; returns its mix buffer when it adds a block, else null. A start
+// or an end asked for at a frame inside the block cuts it there: the part
+// before plays as the slot stood, the part after as the request left it.
+// Works on a consistent copy of the position fields and writes the new
+// position back only when no entry point moved the sound meanwhile (see the
+// guard in sounds.cpp). Its reads are sequentially consistent: after the
+// fill's opening count they must see what a thread detached before
+// fbs_fill_quiesce found no fill running (on x86 they cost what acquire
+// reads cost). Scratch is a block of size bytes the slot may use meanwhile.
 static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels, uint8_t* scratch,
-                            int family) {
+                            int family, uint32_t clock, int32_t most_ahead) {
   // An entry point writing the position holds `moved` odd for a handful of
   // stores: read again a bounded number of times before the sound sits out
   // this block, which would be a gap in a sounding voice.
   uint32_t seen = 0;
-  uint8_t* play = nullptr;
-  uint32_t phase = 0;
-  int32_t loops = 0;
-  uint8_t* start = nullptr;
-  uint8_t* end = nullptr;
-  SlotRamps ramps{};
+  SlotBlock b{};
+  b.s = &s;
   FbsGuardReadHook hook = guard_read_hook.load(std::memory_order_relaxed);
   for (int tries = 0;; tries++) {
     if (tries == kFbsGuardReads) return nullptr;  // still being written: skip one block
@@ -211,51 +266,79 @@ static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels, uint8_t
     if (hook) hook(static_cast<int32_t>(&s - fbs_sounds), tries);
     seen = s.moved.load(std::memory_order_seq_cst);
     if (seen & 1u) continue;
-    play = s.play.load(std::memory_order_seq_cst);
-    phase = s.phase.load(std::memory_order_seq_cst);
-    loops = s.loops.load(std::memory_order_seq_cst);
-    start = s.start.load(std::memory_order_seq_cst);
-    end = s.end.load(std::memory_order_seq_cst);
-    ramps = read_ramps(s);
+    b.m = fbs_read_motion(s);
+    b.start = s.start.load(std::memory_order_seq_cst);
+    b.end = s.end.load(std::memory_order_seq_cst);
     if (s.moved.load(std::memory_order_seq_cst) == seen) break;
   }
-  uint8_t* begin = s.wave_begin.load(std::memory_order_seq_cst);
-  uint8_t* wave_end = s.wave_end.load(std::memory_order_seq_cst);
+  TimedRequests r = read_requests(s);
+  b.begin = s.wave_begin.load(std::memory_order_seq_cst);
+  b.wave_end = s.wave_end.load(std::memory_order_seq_cst);
   uint8_t* mix = s.mix.load(std::memory_order_seq_cst);
   int32_t capacity = s.mix_capacity.load(std::memory_order_seq_cst);
-  float speed = s.speed.load(std::memory_order_relaxed);
-  bool muted = s.muted.load(std::memory_order_relaxed) != 0;
-  // Pointers outside the wave (a sound torn down meanwhile) are never read.
-  if (!begin || !mix || loops < 1 || start < begin || end > wave_end) return nullptr;
-  if (start >= end)
-    loops = 0;  // an empty loop region has nothing to play: the sound ends, as one with no data does
-  else
-    resume_position(&play, &phase, &loops, begin, wave_end, start, end, speed);
-  uint8_t* block = nullptr;
-  if (loops >= 1) {
-    if (!muted) {
-      if (capacity < size) return nullptr;
-      play_into(mix, start, &play, &phase, end, &loops, speed, size, family);
-      float volume = s.volume.load(std::memory_order_relaxed);
-      shape_block(s, mix, volume, channels, size);
-      ramps.heard_volume = volume;
-      block = mix;
-    } else {
-      play_into(nullptr, start, &play, &phase, end, &loops, speed, size, family);
-    }
-    if (ramps.fade_step > 0 || ramps.tail_left > 0)
-      block = apply_ramps(s, ramps, block, scratch, begin, wave_end, start, end, speed, size,
-                          channels, &play, &phase, &loops, family);
+  b.speed = s.speed.load(std::memory_order_relaxed);
+  b.muted = s.muted.load(std::memory_order_relaxed) != 0;
+  b.channels = channels;
+  b.framesize = 2 * channels;
+  b.family = family;
+  b.scratch = scratch;
+  const int32_t frames = size / b.framesize;
+
+  // The requests due in this block, in the order of their frames: an end
+  // asked for while a start waited falls on or after that start; an end
+  // before a start that waits for a later block waits too.
+  bool start_due = r.start_id != 0 && r.start_id != b.m.started_id;
+  bool end_due = r.end_id != 0 && r.end_id != b.m.ended_id;
+  bool end_first = end_due && (!start_due || (int32_t)(r.end_at - r.start_at) < 0);
+  int32_t start_cut = start_due ? block_offset(r.start_at, clock, most_ahead) : frames;
+  int32_t end_cut = end_due ? block_offset(r.end_at, clock, most_ahead) : frames;
+  if (start_due && start_cut >= frames) {
+    start_due = false;
+    if (!end_first) end_due = false;
   }
-  if (loops < 1) ramps.fade_left = ramps.fade_step = ramps.tail_left = 0;
+  if (end_due && end_cut >= frames) end_due = false;
+  if (start_due && end_due) {
+    if (end_first)
+      start_cut = std::max(start_cut, end_cut);
+    else
+      end_cut = std::max(end_cut, start_cut);
+  }
+
+  // Pointers outside the wave (a sound torn down meanwhile) are never read.
+  if (!b.begin || !mix || b.start < b.begin || b.end > b.wave_end) return nullptr;
+  if (b.m.loops < 1 && !start_due) return nullptr;
+  if (!b.muted && capacity < size) return nullptr;
+  b.mix = b.muted ? nullptr : mix;
+
+  // At most two cuts, in order.
+  struct Cut {
+    int32_t at;
+    bool start;
+  } cuts[2];
+  int count = 0;
+  if (end_due && end_first) cuts[count++] = {end_cut, false};
+  if (start_due) cuts[count++] = {start_cut, true};
+  if (end_due && !end_first) cuts[count++] = {end_cut, false};
+  bool heard = false;
+  int32_t at = 0;
+  for (int i = 0; i < count; i++) {
+    heard |= render_part(b, at, cuts[i].at);
+    at = cuts[i].at;
+    if (cuts[i].start) {
+      fbs_motion_restart(&b.m, b.begin, r.start_loops, r.start_ramp, !b.muted);
+      b.m.started_id = r.start_id;
+    } else {
+      fbs_motion_end(&b.m, r.end_ramp);
+      b.m.ended_id = r.end_id;
+    }
+  }
+  heard |= render_part(b, at, frames);
+
   if (s.moved.compare_exchange_strong(seen, seen + 1u, std::memory_order_acquire)) {
-    s.play.store(play, std::memory_order_relaxed);
-    s.phase.store(phase, std::memory_order_relaxed);
-    s.loops.store(loops, std::memory_order_relaxed);
-    write_ramps(s, ramps);
+    fbs_write_motion(s, b.m);
     s.moved.store(seen + 2u, std::memory_order_release);
   }
-  return block;
+  return heard && b.mix ? mix : nullptr;
 }
 
 extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
@@ -277,25 +360,34 @@ extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
   int32_t streams = fbs_stream_fill_step(size, &stream_block);
   if (stream_block) blocks[count++] = stream_block;
 
+  // The output clock's frame at the block's first frame: the device's own
+  // clock when its plug-in sets one before the call, else the frames mixed
+  // since FBS_INIT (advanced below).
+  const uint32_t clock = static_cast<uint32_t>(record->clock_frame);
+  const int32_t frames = size / (2 * channels);
+
   int32_t slots = fbs_sound_count.load();
-  int32_t playing = 0;
+  int32_t playing = 0, waiting = 0;
   if (fbs_wave_count.load() > 0 && slots > 0) {
-    for (int32_t i = 0; i < slots; i++)
+    for (int32_t i = 0; i < slots; i++) {
       if (slot_playing(fbs_sounds[i])) playing++;
+      else if (slot_waiting(fbs_sounds[i])) waiting++;
+    }
   }
   fbs_playing_sounds.store(playing, std::memory_order_relaxed);
   fbs_playing_streams.store(streams, std::memory_order_relaxed);
 
-  if (playing > 0) {
+  if (playing > 0 || waiting > 0) {
     const int family = fbs_resample_mode.load(std::memory_order_relaxed);
     int32_t limit = fbs_max_channels.load(std::memory_order_relaxed);
     if (limit < 1) limit = 1;
     if (limit > kBlockListSize - 1) limit = kBlockListSize - 1;
     for (int32_t i = 0; i < slots; i++) {
       FbsSound& s = fbs_sounds[i];
-      if (slot_playing(s)) {
-        // The output block is free until the blocks are summed into it.
-        uint8_t* block = render_slot(s, size, channels, out, family);
+      if (slot_playing(s) || slot_waiting(s)) {
+        // The output block is free until the blocks are summed into it. A
+        // frame more than a second ahead is on a clock that is not this one.
+        uint8_t* block = render_slot(s, size, channels, out, family, clock, record->rate);
         if (block) blocks[count++] = block;
       }
       // An unkept sound that has ended gives its slot back (its mix buffer
@@ -305,7 +397,7 @@ extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
       // after it is the new sound's, and a keep of 0 means the loops read
       // after it are the unkept sound's own. Read the other way round, a
       // sound being made on the slot of an ended unkept one could be freed.
-      if (s.wave_begin.load() != nullptr && s.keep.load() == 0 && s.loops.load() < 1) {
+      if (s.wave_begin.load() != nullptr && s.keep.load() == 0 && s.loops.load() < 1 && !fbs_start_waits(s)) {
         s.wave_begin.store(nullptr);
         s.claimed.store(0);
       }
@@ -326,5 +418,6 @@ extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
   FbsBlockCallback callback = fbs_master_callback.load();
   if (callback && fbs_master_callback_on.load())
     callback(reinterpret_cast<int16_t*>(out), channels, size >> channels);
+  record->clock_frame = static_cast<int32_t>(clock + static_cast<uint32_t>(frames));
   fill_seq.fetch_add(1u);
 }

@@ -45,7 +45,7 @@ struct FbsPlugRecord {
   PlugExitFn plug_exit;     // engine: entry PLUG_EXIT
   PlugLostFn plug_lost;     // engine: entry PLUG_LOST, null when the plug-in has none
 #if UINTPTR_MAX == 0xFFFFFFFFu
-  int32_t reserved1;        // nobody: zero
+  int32_t clock_frame;      // see below: in the classic record's reserved place
 #endif
   FbsFillFn fill;           // engine: address of fbs_fill
   char name[64];            // plug-in: its name, zero-terminated
@@ -66,6 +66,15 @@ struct FbsPlugRecord {
   int32_t channels;         // engine: 1 mono, 2 stereo interleaved L, R
   int32_t is_signed;        // plug-in: nonzero when the device takes signed samples
   int32_t device_index;     // engine: device asked for by the caller of FBS_INIT
+#if UINTPTR_MAX != 0xFFFFFFFFu
+  // plug-in (optional) and engine: the output clock's frame at the first
+  // frame of the block a call fills, on a 32-bit clock that wraps. A plug-in
+  // whose device has a frame clock (JACK's) sets it before each call; fill
+  // advances it by the frames filled, so without that it counts the frames
+  // mixed since FBS_INIT, which sets it to 0. (On 32-bit it takes the place
+  // the classic record keeps zero, so the record stays 212 bytes.)
+  int32_t clock_frame;
+#endif
 };
 
 #if UINTPTR_MAX == 0xFFFFFFFFu

@@ -14,6 +14,7 @@
 
 #include "engine/engine_state.h"
 #include "engine/kernel_table.h"
+#include "engine/sound_motion.h"
 
 FbsWave fbs_waves[kFbsMaxWaves];
 std::atomic<int32_t> fbs_wave_count{0};
@@ -39,13 +40,48 @@ static void guard_enter(FbsSound& s) {
 
 static void guard_leave(FbsSound& s) { s.moved.fetch_add(1u, std::memory_order_release); }
 
-// Drops a ramped end and a crossfade. Every call that sets the position or
-// the loops does so under the guard, so what it sets is heard as it was
-// before ramps existed.
+// The timed requests' own guard, taken the same way; the mixer only reads
+// under it.
+static void timed_enter(FbsSound& s) {
+  uint32_t g = s.timed_guard.load(std::memory_order_relaxed);
+  for (;;) {
+    if (g & 1u) {
+      std::this_thread::yield();
+      g = s.timed_guard.load(std::memory_order_relaxed);
+      continue;
+    }
+    if (s.timed_guard.compare_exchange_weak(g, g + 1u, std::memory_order_acquire)) return;
+  }
+}
+
+static void timed_leave(FbsSound& s) { s.timed_guard.fetch_add(1u, std::memory_order_release); }
+
+// Ids of timed requests, never 0, shared by all sounds.
+static std::atomic<uint32_t> next_timed_id{0};
+static uint32_t new_timed_id() {
+  uint32_t id;
+  do id = next_timed_id.fetch_add(1u) + 1u;
+  while (id == 0);
+  return id;
+}
+
+// A start or an end still waiting for its frame is dropped by a call that
+// starts, ends or moves the sound at once, which comes after it.
+static void drop_timed(FbsSound& s) {
+  timed_enter(s);
+  s.start_id.store(0);
+  s.end_id.store(0);
+  timed_leave(s);
+}
+
+// Drops a ramped end and a crossfade, and what waits for a frame. Every call
+// that sets the position or the loops does so under the guard, so what it
+// sets is heard as it was before ramps existed.
 static void cancel_ramps(FbsSound& s) {
   s.fade_left.store(0);
   s.fade_step.store(0);
   s.tail_left.store(0);
+  drop_timed(s);
 }
 
 // ---- Waves ----
@@ -279,14 +315,14 @@ extern "C" int32_t FBS_CALL FBS_END_SOUND_RAMPED(int32_t sound, int32_t frames) 
   FbsSound& s = fbs_sounds[sound];
   frames = limit_ramp(frames);
   guard_enter(s);
-  int playing = s.loops.load() >= 1 && s.paused.load() == 0;
-  if (playing && s.fade_step.load() == 0) {
-    s.fade_left.store(frames);
-    // A ramp of 0 frames still needs a step to be marked as running.
-    s.fade_step.store(frames > 0 ? kFadeFull / frames : 1);
-  }
+  // A start still waiting is ended before it is heard.
+  int waited = fbs_start_waits(s);
+  drop_timed(s);
+  FbsMotion m = fbs_read_motion(s);
+  int playing = s.paused.load() == 0 && fbs_motion_end(&m, frames);
+  if (playing) fbs_write_motion(s, m);
   guard_leave(s);
-  return playing;
+  return playing || waited;
 }
 
 extern "C" int32_t FBS_CALL FBS_PLAY_SOUND_RAMPED(int32_t sound, int32_t loops, int32_t frames) {
@@ -294,43 +330,60 @@ extern "C" int32_t FBS_CALL FBS_PLAY_SOUND_RAMPED(int32_t sound, int32_t loops, 
   FbsSound& s = fbs_sounds[sound];
   frames = limit_ramp(frames);
   guard_enter(s);
-  float heard = s.heard_volume.load();
-  int32_t tail_left = 0;
-  bool audible =
-      frames > 0 && s.loops.load() >= 1 && s.paused.load() == 0 && s.muted.load() == 0;
-  if (audible && heard < 0.0f) {
-    // Restarted again before the mixer rendered the last start: nothing of
-    // that start was heard, and the waveform falling since then goes on.
-    tail_left = s.tail_left.load();
-  } else if (audible) {
-    // The weight the sound is heard with now: full, less a crossfade's
-    // falling waveform (dropped: only the newer one goes on), times a
-    // ramped end. The old waveform falls from there to 0 over the ramp, or
-    // over what is left of a ramped end, which keeps its slope.
-    int32_t weight = kFadeUnit;
-    if (s.tail_left.load() > 0) weight -= fade_weight(s.tail_left.load(), s.tail_step.load());
-    tail_left = frames;
-    if (s.fade_step.load() > 0) {
-      tail_left = s.fade_left.load();
-      weight = weight * fade_weight(tail_left, s.fade_step.load()) / kFadeUnit;
-    }
-    if (weight > 0 && tail_left > 0) {
-      s.tail_play.store(s.play.load());
-      s.tail_phase.store(s.phase.load());
-      s.tail_loops.store(s.loops.load());
-      s.tail_step.store((int32_t)(((int64_t)weight << 16) / tail_left));
-      s.tail_volume.store(heard);
-    } else {
-      tail_left = 0;
-    }
-  }
-  s.play.store(s.wave_begin.load());
-  s.phase.store(0);
-  s.loops.store(loops < 1 ? 2147483647 : loops);
-  cancel_ramps(s);
-  s.tail_left.store(tail_left);
-  s.heard_volume.store(-1.0f);
+  drop_timed(s);
+  FbsMotion m = fbs_read_motion(s);
+  fbs_motion_restart(&m, s.wave_begin.load(), loops, frames,
+                     s.paused.load() == 0 && s.muted.load() == 0);
+  fbs_write_motion(s, m);
   guard_leave(s);
+  return 1;
+}
+
+// A request's frame is compared with another's on the wrapping 32-bit clock.
+static bool frame_before(uint32_t a, uint32_t b) { return (int32_t)(a - b) < 0; }
+
+extern "C" int32_t FBS_CALL FBS_PLAY_SOUND_AT(int32_t sound, int32_t loops, int32_t frames,
+                                              uint32_t at) {
+  if (!fbs_sound_valid(sound)) return 0;
+  FbsSound& s = fbs_sounds[sound];
+  frames = limit_ramp(frames);
+  timed_enter(s);
+  // An end waiting for a frame from this one on belongs to what this start
+  // replaces; one before it still comes first.
+  uint32_t end = s.end_id.load();
+  if (end != 0 && end != s.ended_id.load() && !frame_before(s.end_at.load(), at)) s.end_id.store(0);
+  s.start_at.store(at);
+  s.start_loops.store(loops < 1 ? 2147483647 : loops);
+  s.start_ramp.store(frames);
+  s.start_id.store(new_timed_id());
+  timed_leave(s);
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_END_SOUND_AT(int32_t sound, int32_t frames, uint32_t at) {
+  if (!fbs_sound_valid(sound)) return 0;
+  FbsSound& s = fbs_sounds[sound];
+  frames = limit_ramp(frames);
+  timed_enter(s);
+  bool start_waits = fbs_start_waits(s);
+  bool plays = s.loops.load() >= 1 && s.paused.load() == 0;
+  if (!plays && !start_waits) {
+    timed_leave(s);
+    return 0;
+  }
+  uint32_t end = s.end_id.load();
+  bool end_waits = end != 0 && end != s.ended_id.load();
+  // The end of what a waiting start begins comes after that start. An end
+  // already waiting for the same sounding stays, as a running ramp does;
+  // one of the sounding the start replaces gives way.
+  if (start_waits && frame_before(at, s.start_at.load())) at = s.start_at.load();
+  if (end_waits && start_waits && frame_before(s.end_at.load(), s.start_at.load())) end_waits = false;
+  if (!end_waits) {
+    s.end_at.store(at);
+    s.end_ramp.store(frames);
+    s.end_id.store(new_timed_id());
+  }
+  timed_leave(s);
   return 1;
 }
 

@@ -65,6 +65,9 @@ int process(jack_nframes_t frames, void*) {
     const jack_nframes_t n = std::min<jack_nframes_t>(frames - done, (jack_nframes_t)block_frames);
     r->block_bytes = (int32_t)n * r->framesize;
     r->buffer = block.data();
+    // The server's frame clock, shared by all its clients: MIDI taken in by
+    // another client is placed on it (engine/plug_record.h).
+    r->clock_frame = (int32_t)(jack_last_frame_time(client) + done);
     r->fill(r);
     const int16_t* in = block.data();
     for (jack_nframes_t f = done; f < done + n; f++)

@@ -655,6 +655,58 @@ TEST_F(Mixer, RampsEndWithTheSoundAndNeverReachTheNextOne) {
   EXPECT_EQ(loops_of(s), 1);
 }
 
+// Starts and ends asked for at frames of the output clock (with a plug-in
+// that keeps none, the frames mixed since FBS_INIT) happen on those frames,
+// counted from the next block's first frame here: the ramp wave shows where
+// each start began, and what a sound still played before it went on.
+TEST_F(Mixer, TimedStartsAndEndsFallOnTheirFrames) {
+  constexpr int kNone = INT_MIN;
+  struct Case {
+    const char* what;
+    bool played_before;  // from the wave's start, one block ago
+    int start_at, end_at;
+    bool end_asked_first, then_ended_at_once;
+    int heard_from, heard_to;  // frames of the two blocks the new start fills
+  };
+  const Case cases[] = {
+      {"inside the block", false, 100, kNone, false, false, 100, 2 * kFrames},
+      {"in the next block", false, kFrames + 10, kNone, false, false, kFrames + 10, 2 * kFrames},
+      {"already past", false, -5, kNone, false, false, 0, 2 * kFrames},
+      {"on another clock", false, 3 * 44100, kNone, false, false, 0, 2 * kFrames},
+      {"then its end", false, 20, 60, false, false, 20, 60},
+      {"an end before a restart", true, 80, 30, true, false, 80, 2 * kFrames},
+      {"an end asked later for an earlier frame", true, 50, 10, false, false, 50, 50},
+      {"dropped by an end at once", false, kFrames + 10, kNone, false, true, 0, 0},
+  };
+  int32_t w = ramp_wave(8 * kFrames);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int32_t s = -1;
+    ASSERT_EQ(FBS_CREATE_SOUND(w, &s), 1);
+    if (c.played_before) {
+      FBS_PLAY_SOUND(s, 1);
+      fill();
+    }
+    uint32_t clock = static_cast<uint32_t>(copy.record()->clock_frame);
+    // An end asked before the start ends what played before; one asked
+    // after it ends what it begins.
+    if (c.end_asked_first) ASSERT_EQ(FBS_END_SOUND_AT(s, 0, clock + c.end_at), 1);
+    ASSERT_EQ(FBS_PLAY_SOUND_AT(s, 1, 0, clock + c.start_at), 1);
+    if (c.end_at != kNone && !c.end_asked_first) ASSERT_EQ(FBS_END_SOUND_AT(s, 0, clock + c.end_at), 1);
+    if (c.then_ended_at_once) EXPECT_EQ(FBS_END_SOUND_RAMPED(s, 0), 1);
+    std::vector<int16_t> heard = fill(), second = fill();
+    heard.insert(heard.end(), second.begin(), second.end());
+    int old_to = !c.played_before ? 0 : c.end_asked_first ? c.end_at : c.start_at;
+    for (int k = 0; k < 2 * kFrames; k++) {
+      int expected = 0;
+      if (k < old_to) expected = kFrames + k + 1;
+      if (k >= c.heard_from && k < c.heard_to) expected = k - c.heard_from + 1;
+      ASSERT_EQ(heard[2 * k], expected) << k;
+    }
+    FBS_DESTROY_SOUND(&s);
+  }
+}
+
 // A writer of a sound's position, played on the mixer's own thread through
 // the guard-read hook: at the block's first read of the sound it holds the
 // guard odd, as an entry point does while it writes; at read `release` it
