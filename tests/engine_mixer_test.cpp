@@ -690,10 +690,16 @@ TEST_F(Mixer, TimedStartsAndEndsFallOnTheirFrames) {
     uint32_t clock = static_cast<uint32_t>(copy.record()->clock_frame);
     // An end asked before the start ends what played before; one asked
     // after it ends what it begins.
-    if (c.end_asked_first) ASSERT_EQ(FBS_END_SOUND_AT(s, 0, clock + c.end_at), 1);
+    if (c.end_asked_first) {
+      ASSERT_EQ(FBS_END_SOUND_AT(s, 0, clock + c.end_at), 1);
+    }
     ASSERT_EQ(FBS_PLAY_SOUND_AT(s, 1, 0, clock + c.start_at), 1);
-    if (c.end_at != kNone && !c.end_asked_first) ASSERT_EQ(FBS_END_SOUND_AT(s, 0, clock + c.end_at), 1);
-    if (c.then_ended_at_once) EXPECT_EQ(FBS_END_SOUND_RAMPED(s, 0), 1);
+    if (c.end_at != kNone && !c.end_asked_first) {
+      ASSERT_EQ(FBS_END_SOUND_AT(s, 0, clock + c.end_at), 1);
+    }
+    if (c.then_ended_at_once) {
+      EXPECT_EQ(FBS_END_SOUND_RAMPED(s, 0), 1);
+    }
     std::vector<int16_t> heard = fill(), second = fill();
     heard.insert(heard.end(), second.begin(), second.end());
     int old_to = !c.played_before ? 0 : c.end_asked_first ? c.end_at : c.start_at;
