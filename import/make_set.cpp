@@ -129,6 +129,11 @@ std::string make_sample_set(const MakeSetRequest& request, FILE* out, bool bar) 
       error = request.source + ": " + error;
       break;
     }
+    if (peak_of(notes[w]) <= 0) {
+      error = request.source + ": key " + std::to_string(key) + " is silent at velocity " +
+              std::to_string(request.velocity);
+      break;
+    }
     trim(&notes[w]);
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, ", %.1f s", (double)notes[w].left.size() / kSetRate);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 
+#include "core/text_file.h"
+
 namespace {
 
 // Generator numbers of the SoundFont 2 format.
@@ -141,7 +143,8 @@ bool parse_sf2_pdta(const uint8_t* data, size_t size, Sf2File* font, std::string
 }
 
 bool read_sf2(const std::string& path, Sf2File* font, std::string* error) {
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+  // Only a regular file: opening a FIFO would wait for a writer.
+  std::unique_ptr<FILE, int (*)(FILE*)> f(open_regular_file(path.c_str()), std::fclose);
   if (!f) return *error = "cannot be read", false;
   uint8_t head[12];
   if (std::fread(head, 1, 12, f.get()) != 12 || std::memcmp(head, "RIFF", 4) != 0 ||

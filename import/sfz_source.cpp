@@ -5,16 +5,16 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
+#include <cstdio>
 #include <map>
-#include <sstream>
 
+#include "core/text_file.h"
 #include "import/sfz_file.h"
 
 namespace {
 
 // An SFZ file of more is no instrument description.
-constexpr std::streamsize kLargestSfz = 16 << 20;
+constexpr size_t kLargestSfz = 16 << 20;
 
 struct Sample {
   std::vector<float> left, right;
@@ -33,6 +33,7 @@ struct SfzSource {
 namespace {
 
 bool read_sample(const std::string& path, Sample* s) {
+  if (!regular_file_exists(path)) return false;
   SF_INFO info{};
   SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
   if (!f) return false;
@@ -61,18 +62,16 @@ bool read_sample(const std::string& path, Sample* s) {
 }  // namespace
 
 SfzSource* open_sfz_source(const std::string& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
+  FILE* in = open_regular_file(path.c_str());
   if (!in) return *error = "cannot be read", nullptr;
-  std::ostringstream text;
+  std::string text;
   char buf[65536];
-  std::streamsize total = 0;
-  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-    total += in.gcount();
-    if (total > kLargestSfz) return *error = "is not an SFZ instrument (too large)", nullptr;
-    text.write(buf, in.gcount());
-  }
+  size_t got;
+  while ((got = std::fread(buf, 1, sizeof buf, in)) > 0 && text.size() <= kLargestSfz) text.append(buf, got);
+  std::fclose(in);
+  if (text.size() > kLargestSfz) return *error = "is not an SFZ instrument (too large)", nullptr;
   SfzSource* s = new SfzSource;
-  s->regions = parse_sfz(text.str());
+  s->regions = parse_sfz(text);
   if (s->regions.empty()) {
     delete s;
     return *error = "is not an SFZ instrument (no region with a sample)", nullptr;
