@@ -477,6 +477,49 @@ int32_t noise_wave(int frames, std::vector<int16_t>* samples, unsigned seed) {
 // weights), the first at exactly full scale, then the sound is silent and has
 // ended as if moved to its end; a second request during the ramp changes
 // nothing.
+// A plug-in whose device period shrank asks for shorter blocks
+// (block_bytes): the sound goes on frame for frame as in whole blocks, at
+// speed 1 and, under the two families that carry a position's fraction from
+// block to block, at another speed. (The nearest family drops the fraction
+// at every block's start, so its pitch depends on the block size.)
+TEST_F(Mixer, ShorterBlocksAskedByThePlugInContinueTheSoundExactly) {
+  FbsPlugRecord* r = fbs_record();
+  ASSERT_NE(r, nullptr);
+  const int32_t w = ramp_wave(20 * kFrames);
+  struct Case {
+    float speed;
+    int family;
+  } cases[] = {{1.0f, 0}, {1.37f, 1}, {1.37f, 2}};
+  for (const Case& c : cases) {
+      const float speed = c.speed;
+      const int family = c.family;
+      SCOPED_TRACE("speed " + std::to_string(speed) + ", family " + std::to_string(family));
+      FBS_SET_RESAMPLEMODE(family);
+      std::vector<int16_t> whole, pieces;
+      for (int shorter : {0, 1}) {
+        int32_t s = -1;
+        ASSERT_EQ(FBS_CREATE_SOUND(w, &s), 1);
+        FBS_SET_SOUNDSPEED(s, speed);
+        ASSERT_EQ(FBS_PLAY_SOUND(s, 0), 1);
+        std::vector<int16_t>& out = shorter ? pieces : whole;
+        std::vector<int16_t> block(kFrames * 2);
+        for (int b = 0; b < 4; b++) {
+          // 96 + 160 frames, or one block of 256.
+          for (int part : shorter ? std::vector<int>{96, 160} : std::vector<int>{kFrames}) {
+            r->block_bytes = part == kFrames ? 0 : part * 4;
+            r->buffer = block.data();
+            fbs_fill(r);
+            out.insert(out.end(), block.begin(), block.begin() + part * 2);
+          }
+        }
+        r->block_bytes = 0;
+        FBS_DESTROY_SOUND(&s);
+      }
+      EXPECT_EQ(whole, pieces);
+    }
+  FBS_SET_RESAMPLEMODE(0);
+}
+
 TEST_F(Mixer, RampedEndFallsLinearlyToSilenceThenEnds) {
   struct Case {
     int ramp;

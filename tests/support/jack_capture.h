@@ -6,6 +6,7 @@
 #include <jack/jack.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <string>
 #include <vector>
@@ -15,6 +16,9 @@
 class JackCapture {
  public:
   ~JackCapture() { close(); }
+  // Opens the capture client ("qd_capture:left", "qd_capture:right") and
+  // connects it to `client_name`'s first two output ports; with an empty
+  // name it connects to nothing (the client under test connects itself).
   bool open(const std::string& client_name) {
     client_ = jack_client_open("qd_capture", JackNoStartServer, nullptr);
     if (!client_) return false;
@@ -26,9 +30,13 @@ class JackCapture {
     if (!ports_[0] || !ports_[1] || jack_set_process_callback(client_, process, this) != 0 ||
         jack_activate(client_) != 0)
       return false;
+    return client_name.empty() || connect(client_name);
+  }
+  bool connect(const std::string& client_name) {
     for (int c = 0; c < 2; c++) {
       std::string from = client_name + ":outport " + std::to_string(c);
-      if (jack_connect(client_, from.c_str(), jack_port_name(ports_[c])) != 0) return false;
+      int r = jack_connect(client_, from.c_str(), jack_port_name(ports_[c]));
+      if (r != 0 && r != EEXIST) return false;
     }
     return true;
   }
