@@ -11,8 +11,15 @@
 // Prints the latency the server grants ("node.latency") at buffer_size 256
 // and 1024. Needs pipewire, wireplumber, pipewire-pulse, pactl and parecord
 // (scripts/install-deps test) and the run folder's sample sets.
+//
+// The program also runs on PipeWire's own JACK library (pw-jack), at the
+// server's 48 kHz with the quantum forced to 256 and then to 128 while it
+// plays: each note (a function key typed into its window) is recorded at
+// pitch, and the new period shows on a "plugout=" line. That run needs
+// pipewire-jack, pw-metadata, $DISPLAY and xdotool.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,6 +29,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/instrument_setup.h"
 #include "app/output_watch.h"
@@ -285,3 +293,84 @@ TEST_F(PipeWire, NotesRecordedFromTheSinkAreAtPitchAndLengthWithNothingDropped) 
 }
 
 }  // namespace
+
+namespace {
+
+// Windows on the display whose name begins with `name`, newest last.
+std::vector<std::string> windows_named(const std::string& name) {
+  std::vector<std::string> found;
+  std::istringstream ids(shell("xdotool search --name '^" + name + "'"));
+  std::string id;
+  while (ids >> id) found.push_back(id);
+  return found;
+}
+
+}  // namespace
+
+TEST_F(PipeWire, OnPipeWiresJackTheProgramPlaysAtPitchAndFollowsAForcedQuantum) {
+  for (const char* p : {"pw-jack", "pw-metadata", "xdotool"})
+    if (!have_program(p)) GTEST_SKIP() << "needs " << p;
+  if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display ($DISPLAY)";
+  std::string run = work_ + "run/";
+  int status = 1;
+  shell("cp -r '" + std::string(QD_RUN_DIR) + ".' '" + run + "'", &status);
+  ASSERT_EQ(status, 0);
+  shell("rm -f '" + run + "'quillon_darvo*.ini");
+  set_default_settings();
+  resample_mode = 2;  // a short period would detune the nearest family (app_jack_servers_test.cpp)
+  piano_sound = 1;
+  reverb_mode = 0;
+  ASSERT_TRUE(write_settings((run + "quillon_darvo.ini").c_str()));
+  shell("pw-metadata -n settings 0 clock.force-quantum 256");
+  // The session's JACK library finds the session by XDG_RUNTIME_DIR; the
+  // server name set for the other tests would name another.
+  pid_t program = spawn({"env", "-u", "JACK_DEFAULT_SERVER", "pw-jack", run + "quillon_darvo", "--output", "jack"},
+                        work_ + "out.txt", work_ + "err.txt");
+  auto output = [&] { return read_file(work_ + "out.txt"); };
+  auto running = [&] { return waitpid(program, nullptr, WNOHANG) == 0; };
+  // No MIDI ports in this session: the two notices that say so are answered.
+  for (double until = now_s() + 60; now_s() < until && running();) {
+    for (const std::string& w : windows_named("notice$")) shell("xdotool windowfocus --sync " + w + " key Return");
+    if (output().find("[M]midi") != std::string::npos && windows_named("notice$").empty()) break;
+    sleep_s(0.2);
+  }
+  ASSERT_TRUE(running()) << output() << read_file(work_ + "err.txt");
+  std::vector<std::string> window = windows_named("quillon_darvo");
+  ASSERT_FALSE(window.empty());
+  EXPECT_NE(output().find("plugout=JACK output /qdsink"), std::string::npos) << output();
+  EXPECT_NE(output().find(" / 48000 1*256\n"), std::string::npos) << output();
+  for (int quantum : {256, 128}) {
+    SCOPED_TRACE("quantum " + std::to_string(quantum));
+    if (quantum != 256) {
+      size_t from = output().size();
+      double asked = now_s();
+      shell("pw-metadata -n settings 0 clock.force-quantum " + std::to_string(quantum));
+      std::string line = " / 48000 1*" + std::to_string(quantum) + "\n";
+      while (output().find(line, from) == std::string::npos && now_s() < asked + 1.0) sleep_s(0.01);
+      EXPECT_NE(output().find(line, from), std::string::npos) << "no plugout line for quantum " << quantum;
+      std::printf("pw-jack: quantum %d shown %.0f ms after it was forced\n", quantum, (now_s() - asked) * 1000);
+    }
+    // F8 plays key 55 (the function keys' octave starts at key 48).
+    std::string path = work_ + "pwjack" + std::to_string(quantum) + ".wav";
+    recorder_ = spawn({"parecord", "--device=qdsink.monitor", "--rate=48000", "--channels=2", "--format=s16le",
+                       "--latency-msec=20", "--file-format=wav", path},
+                      work_ + "parecord.txt", work_ + "parecord.txt");
+    sleep_s(0.5);
+    shell("xdotool windowfocus --sync " + window[0] + " keydown F8");
+    sleep_s(0.7);
+    shell("xdotool keyup F8");
+    sleep_s(0.4);
+    stop_child(&recorder_);
+    Recording rec;
+    std::string why;
+    ASSERT_TRUE(read_recording(path, &rec, &why)) << why;
+    Span span = sounding_span(rec, 0, rec.mono.size());
+    ASSERT_LT(span.onset + rec.rate / 10 + 8192, rec.mono.size()) << "the note did not sound";
+    const double expected = key_frequency(55);
+    const double pitch = measured_pitch(rec, span.onset + rec.rate / 10, 8192, expected) / expected;
+    std::printf("pw-jack, quantum %d: key 55 at pitch x %.4f\n", quantum, pitch);
+    EXPECT_NEAR(pitch, 1.0, 0.005);
+  }
+  shell("pw-metadata -n settings 0 clock.force-quantum 0");
+  stop_child(&program);
+}
