@@ -4,8 +4,11 @@
 // (the piano's case), on the plain kernels and on the fastest ones; the
 // piano's case with all 127 sounds under a ramped end for the whole block;
 // and 127 sounds all at speeds other than 1 under each resampling family
-// (nearest, cubic, band-limited), plain and fastest.
-// Counters: frame = ns per output frame, voice_frame = ns per voice-frame.
+// (nearest, cubic, band-limited), plain and fastest; and the piano's case
+// with 127 sounds on an output at 44.1 and at 48 kHz (a JACK server's rate),
+// whose waves the loader converted to it, as the cost of a second of sound.
+// Counters: frame = ns per output frame, voice_frame = ns per voice-frame,
+// load = seconds of mixing per second of output.
 // Needs the test plug-in (build target plug_test) to open the engine.
 #include <benchmark/benchmark.h>
 
@@ -85,6 +88,39 @@ void BM_FillFamily(benchmark::State& state) {
   kernels_use(kernels_best_level());
   FBS_SET_RESAMPLEMODE(0);
 }
+
+// Args: output rate, resampling family. The waves are loaded as the
+// instrument loads 44.1 kHz sample files for that rate.
+void BM_FillAtRate(benchmark::State& state) {
+  if (!open_engine()) {
+    state.SkipWithError("engine did not open (build target plug_test)");
+    return;
+  }
+  const int32_t rate = static_cast<int32_t>(state.range(0));
+  if (FBS_INIT(rate, 2, 3, kFrames, 0) != 1 || !make_waves(true)) {
+    state.SkipWithError("engine did not open at the rate");
+    return;
+  }
+  FBS_SET_RESAMPLEMODE(static_cast<int32_t>(state.range(1)));
+  state.SetLabel(std::to_string(rate) + " Hz " + kernels()->name);
+  start_voices(kMaxVoices, true);
+  FbsPlugRecord* rec = fbs_record();
+  for (auto _ : state) {
+    rec->buffer = out.data();
+    fbs_fill(rec);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.counters["load"] = benchmark::Counter(static_cast<double>(state.iterations()) * kFrames / rate,
+                                              benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  FBS_SET_RESAMPLEMODE(0);
+  FBS_INIT(44100, 2, 3, kFrames, 0);
+  make_waves(false);
+}
+
+BENCHMARK(BM_FillAtRate)
+    ->ArgNames({"rate", "family"})
+    ->ArgsProduct({{44100, 48000}, {0, 2}})
+    ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK(BM_FillFamily)
     ->ArgNames({"family", "kernels"})
