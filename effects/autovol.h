@@ -4,6 +4,7 @@
 // voices' divisor about ten times a second.
 #pragma once
 #include <atomic>
+#include <cstdint>
 
 #include "core/shared_state.h"  // target_level, voice_divisor(_ref), the analysis times
 
@@ -25,8 +26,12 @@ extern float comp_threshold;   // in sample units
 extern float comp_ratio;       // share of the excess above the threshold removed
 extern float comp_makeup;
 
-// Frames between two analyses: about ten a second at 44100 Hz.
+// Frames between two analyses at 44100 Hz: about ten a second. At another
+// output rate the same time passes between two (analysis_frames).
 constexpr int kAnalysisFrames = 4400;
+inline int analysis_frames(int rate) {
+  return rate > 0 ? (int)((int64_t)kAnalysisFrames * rate / 44100) : kAnalysisFrames;
+}
 
 // Restarts the level analysis: peak_hold 1, reference time now + 1.2 s,
 // frames_since_analysis 99999. Main thread.
@@ -41,5 +46,5 @@ void restart_autovol_state(double now);
 float autovol_step(float x, int mode);
 
 // One analysis at program-clock time `now`, run by the chain every
-// kAnalysisFrames frames while automatic volume is on. Mixer thread.
+// analysis_frames(plug_rate) frames while automatic volume is on. Mixer thread.
 void level_analysis(double now);

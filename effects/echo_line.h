@@ -5,18 +5,27 @@
 // interleaved values of all channels, one position per value.
 #pragma once
 #include <cmath>
+#include <cstdint>
 
-constexpr int kEchoLineSize = 192000;            // values in a line
-constexpr int kEchoMaxDistance = kEchoLineSize - 4;
+// The longest tap distance: 191996 values at 44100 Hz (2.18 s of stereo),
+// the same time at any other rate up to 192000 Hz, which the line holds.
+constexpr int kEchoMaxDistance44100 = 191996;
+constexpr int kEchoLineSize = 836000;  // values in a line
 constexpr int kEchoMinDistance = 2;
+inline int echo_max_distance(int rate) {
+  const int64_t scaled = rate > 0 ? (int64_t)kEchoMaxDistance44100 * rate / 44100 : kEchoMaxDistance44100;
+  return (int)(scaled < kEchoLineSize - 4 ? scaled : kEchoLineSize - 4) & ~1;  // even: stereo keeps its sides
+}
 // Added to every output value, so the line never sinks into denormals.
 constexpr float kEchoOffset = 0.00001f;
 
 // Tap distance in values of a delay of `ms` milliseconds: floor(ms x rate /
-// 1000) x channels, clamped to 2..191996 (also for a time that is not a number).
+// 1000) x channels, clamped to 2..echo_max_distance(rate) (191996 at 44100
+// Hz; 2 also for a time that is not a number).
 inline int echo_tap_distance(float ms, int rate, int channels) {
   float values = std::floor(ms * static_cast<float>(rate) / 1000.0f) * static_cast<float>(channels);
-  if (values > static_cast<float>(kEchoMaxDistance)) return kEchoMaxDistance;
+  const int longest = echo_max_distance(rate);
+  if (values > static_cast<float>(longest)) return longest;
   if (!(values >= static_cast<float>(kEchoMinDistance))) return kEchoMinDistance;
   return static_cast<int>(values);
 }

@@ -57,7 +57,7 @@ ThreeBands split(ThreeBandFilter& f, float x, int order) {
 void clamp_eq_settings() { clamp_tone_bands(eq_bands, kEqualizerRanges); }
 
 void compute_eq_coefficients() {
-  int rate = clamp_int(plug_rate.load(), 4000, 100000);
+  int rate = clamp_int(plug_rate.load(), kEffectRateMin, kEffectRateMax);
   eq_low_coef.store(split_coefficient(eq_bands.lowf.load(), rate), std::memory_order_relaxed);
   eq_high_coef.store(split_coefficient(eq_bands.highf.load(), rate), std::memory_order_relaxed);
   eq_low_gain.store(eq_bands.lowg.load(), std::memory_order_relaxed);

@@ -20,7 +20,7 @@ extern std::atomic<float> eq_high_gain;
 void clamp_eq_settings();
 
 // Computes the two coefficients from the equalizer's lowf and highf at the
-// output rate (plug_rate clamped to 4000..100000), each split held within
+// output rate (plug_rate clamped to 4000..192000), each split held within
 // 20 Hz and 20000 / 44100 of the rate (so below half of it: the editor's
 // highf of up to 25000 Hz is taken as 20000 Hz at 44100 Hz), copies its
 // three gains and has both channels' filter states restarted from 0.00001

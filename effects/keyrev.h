@@ -11,7 +11,7 @@ extern float keyreverb_line[kEchoLineSize];
 extern int keyreverb_pos;
 extern float keyreverb_gain1;     // kreverb1
 extern float keyreverb_gain2;     // (1 - kreverb1) x kreverb2
-extern int keyreverb_delay1;      // tap distances in values, 2..191996
+extern int keyreverb_delay1;      // tap distances in values, 2..echo_max_distance(rate)
 extern int keyreverb_delay2;
 extern int keyreverb_channels;    // plug_channels when set up; 0 or less: no echoes
 

@@ -6,6 +6,7 @@
 
 #include "core/key_samples.h"
 #include "core/settings_values.h"
+#include "effects/master_chain.h"
 #include "engine/fbs.h"
 
 ThreeBandFilter keytone_left;
@@ -26,7 +27,7 @@ float keytone_scale(int wave) { return 0.9f * std::pow(2.0f, static_cast<float>(
 void keytone_setup(int wave) {
   if (wave < 0 || wave >= kSamplesPerSet) return;
   int rate = FBS_GET_PLUGRATE();
-  rate = rate < 4000 ? 4000 : (rate > 100000 ? 100000 : rate);
+  rate = rate < kEffectRateMin ? kEffectRateMin : (rate > kEffectRateMax ? kEffectRateMax : rate);
   float r = static_cast<float>(rate);
   float s = keytone_scale(wave);
   float low_split = static_cast<float>(keytone_bands.lowf.load()) * s;

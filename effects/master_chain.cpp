@@ -45,7 +45,7 @@ extern "C" void FBS_CALL master_callback(int16_t* block, int32_t channels, int32
   }
   if (autovol_mode.load(relaxed) >= 1) {
     int64_t passed = (int64_t)frames_since_analysis.load(relaxed) + frames;
-    if (passed > kAnalysisFrames) {
+    if (passed > analysis_frames(plug_rate.load(relaxed))) {
       frames_since_analysis.store(0, relaxed);
       level_analysis(program_clock());
     } else {

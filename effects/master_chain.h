@@ -9,10 +9,15 @@
 
 // Output format, read once after the engine has started. Written by the main
 // thread before the callback is installed; the mixer thread reads plug_bits
-// (every block) and plug_channels (every value), the main thread all three.
+// (every block), plug_channels (every value) and plug_rate (every block
+// under automatic volume), the main thread all three.
 extern std::atomic<int> plug_bits;
 extern std::atomic<int> plug_rate;
 extern std::atomic<int> plug_channels;
+// The output rates the filters are computed for: a rate outside them (no
+// device runs there) is taken as the nearest end.
+constexpr int kEffectRateMin = 4000;
+constexpr int kEffectRateMax = 192000;
 // 1024 / (frames per engine buffer clamped to 64..4096). Written by the main
 // thread after the engine has started, read by the mixer thread at every
 // level analysis.
@@ -34,7 +39,7 @@ void update_effect_routing();
 // The chain run on every mixed block, in place (frames x channels 16-bit
 // values, interleaved): per value automatic gain and compression, reverb,
 // equalizer and master_level, then the clip to -32767..32767; every
-// kAnalysisFrames frames the level analysis. A block is left untouched when
-// the output is not 16-bit. Registered with FBS_SET_MASTERCALLBACK at every
+// analysis_frames(plug_rate) frames the level analysis. A block is left
+// untouched when the output is not 16-bit. Registered with FBS_SET_MASTERCALLBACK at every
 // sample cycle. Mixer thread: it never allocates, locks or waits.
 extern "C" void FBS_CALL master_callback(int16_t* block, int32_t channels, int32_t frames);

@@ -10,7 +10,7 @@
 // afresh by the mixer thread for every value.
 extern std::atomic<float> reverb_gain1;
 extern std::atomic<float> reverb_gain2;
-extern std::atomic<int> reverb_delay1;   // values back from the write position, 2..191996
+extern std::atomic<int> reverb_delay1;   // values back from the write position, 2..echo_max_distance(rate)
 extern std::atomic<int> reverb_delay2;
 
 

@@ -19,7 +19,8 @@ typedef void(FBS_CALL* FbsFillFn)(FbsPlugRecord* record);
 typedef int32_t(FBS_CALL* PlugIsAnyFn)(FbsPlugRecord* record);
 // PLUG_INIT: 1 when the device is open in the record's format; the plug-in
 // then has filled framesize, buffersize, name, device, signed, and left the
-// frames and buffers it really uses.
+// rate, frames and buffers it really uses (a JACK server grants its own rate
+// and period).
 typedef int32_t(FBS_CALL* PlugInitFn)(FbsPlugRecord* record);
 // PLUG_START: nonzero when output runs. PLUG_STOP: 1 when output stopped.
 typedef int32_t(FBS_CALL* PlugStartFn)(void);
@@ -30,8 +31,10 @@ typedef int32_t(FBS_CALL* PlugExitFn)(void);
 typedef const char*(FBS_CALL* PlugErrorFn)(void);
 // PLUG_LOST (optional): 1 once the device has stopped under the program
 // while output ran (its server went away, its stream failed, its file cannot
-// be written), else 0. Polled by the engine's caller on the main thread; the
-// next PLUG_INIT starts afresh.
+// be written, its block size changed to one it cannot serve), else 0.
+// Polled by the engine's caller on the main thread, which is also when the
+// plug-in brings `frames` up to a period its server changed; the next
+// PLUG_INIT starts afresh.
 typedef int32_t(FBS_CALL* PlugLostFn)(void);
 }
 

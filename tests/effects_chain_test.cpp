@@ -137,7 +137,7 @@ TEST_F(Chain, EqualizerKeepsEachChannelApartAndMonoUsesTheLeftState) {
 TEST_F(Chain, EqualizerCoefficientsFollowTheSineBelowHalfTheRate) {
   struct Case {
     int hz, rate;
-    double expected;  // 2 sin(3.1416 f / r), r clamped to 4000..100000
+    double expected;  // 2 sin(3.1416 f / r), r clamped to 4000..192000
   } cases[] = {
       {200, 44100, 2 * std::sin(3.1416 * 200 / 44100)},
       {8000, 44100, 2 * std::sin(3.1416 * 8000 / 44100)},
@@ -145,7 +145,8 @@ TEST_F(Chain, EqualizerCoefficientsFollowTheSineBelowHalfTheRate) {
       {20000, 32000, 2 * std::sin(3.1416 * 20000 / 44100)},  // the same share of a lower rate
       {-5, 44100, 2 * std::sin(3.1416 * 20 / 44100)},
       {1000, 3000, 2 * std::sin(3.1416 * 1000 / 4000)},
-      {1000, 200000, 2 * std::sin(3.1416 * 1000 / 100000)},
+      {1000, 96000, 2 * std::sin(3.1416 * 1000 / 96000)},
+      {1000, 200000, 2 * std::sin(3.1416 * 1000 / 192000)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.hz) + " Hz at " + std::to_string(c.rate));
@@ -181,6 +182,8 @@ TEST_F(Chain, ReverbTapDistancesFollowTimeRateAndChannelsInsideTheLine) {
       {10, 48000, 2, 960},
       {5000, 44100, 2, 191996},  // a loaded time beyond the line
       {1e30f, 44100, 2, 191996},
+      {5000, 96000, 2, 417950},  // the same time at a higher rate
+      {5000, 192000, 1, 835900},
       {0, 44100, 2, 2},
       {-300, 44100, 2, 2},
       {NAN, 44100, 2, 2},
