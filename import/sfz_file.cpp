@@ -44,7 +44,7 @@ bool read_key(const std::string& v, int* key) {
   if (i < v.size() && v[i] == '#') k++, i++;
   else if (i < v.size() && v[i] == 'b') k--, i++;
   n = std::strtol(v.c_str() + i, &end, 10);
-  if (end == v.c_str() + i || *end != 0) return false;
+  if (end == v.c_str() + i || *end != 0 || n < -1 || n > 9) return false;
   n = k + 12 * (n + 1);
   if (n < 0 || n > 127) return false;
   *key = (int)n;
@@ -163,7 +163,7 @@ std::vector<SfzRegion> parse_sfz(const std::string& source) {
       size_t e = eq + 1;
       size_t value_end = e;
       while (e < n && text[e] != '\n' && text[e] != '\r' && text[e] != '<') {
-        if (std::isspace((unsigned char)text[e])) {
+        if (text[e] == ' ' || text[e] == '\t') {
           size_t w = e;
           while (w < n && (text[w] == ' ' || text[w] == '\t')) w++;
           size_t k = w;
