@@ -32,7 +32,7 @@ std::vector<int16_t> sine(double hz, int rate, double seconds, double level) {
 }
 
 void put(std::string& b, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; i++) b.push_back((char)(v >> (8 * i)));
+  for (int i = 0; i < bytes; i++) b.push_back(i < 4 ? (char)(v >> (8 * i)) : '\0');
 }
 std::string chunk(const std::string& id, const std::string& body) {
   std::string c = id;
