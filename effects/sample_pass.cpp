@@ -27,8 +27,14 @@ extern "C" void AnnotateIgnoreWritesBegin(const char* file, int line);
 extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
 #endif
 
-int16_t (*unfiltered_samples)[kPassValues + 1] = nullptr;
-float (*tone_buffer)[kPassValues] = nullptr;
+int16_t (*unfiltered_samples)[kPassRowValues + 1] = nullptr;
+float (*tone_buffer)[kPassRowValues] = nullptr;
+
+int pass_row_values() {
+  int rate = plug_rate.load();
+  rate = rate < kEffectRateMin ? kEffectRateMin : (rate > kEffectRateMax ? kEffectRateMax : rate);
+  return (int)((int64_t)kPassValues * rate / 44100) & ~1;
+}
 
 namespace {
 
@@ -72,7 +78,7 @@ bool pass_target(int w, PassTarget* t, long* whole_length = nullptr) {
   int32_t channels = 0;
   if (!FBS_GET_WAVEPOINTERS(pass_waves[w], &begin, &end, &channels)) return false;
   long values = (static_cast<char*>(end) - static_cast<char*>(begin)) / 2;
-  long n = channels == 1 ? kPassMonoValues : kPassValues;
+  long n = channels == 1 ? pass_row_values() / 2 : pass_row_values();
   t->data = static_cast<int16_t*>(begin);
   t->n = static_cast<int>(values < n ? values : n);
   t->stereo = channels > 1;
@@ -127,16 +133,17 @@ void write_back(int w, int16_t* data, int n) {
 // The unfiltered copy, made and taken now if it was put off.
 void make_unfiltered() {
   if (unfiltered_samples == nullptr)
-    unfiltered_samples = static_cast<int16_t(*)[kPassValues + 1]>(
-        make_buffer(kUnfilteredBytes));
+    unfiltered_samples = static_cast<int16_t(*)[kPassRowValues + 1]>(make_buffer(kUnfilteredBytes));
   if (!copy_pending) return;
   copy_pending = false;
-  std::memset(unfiltered_samples, 0, kUnfilteredBytes);
+  // Only the part of each row a pass reads: the rest of it stays untouched.
+  const long row = pass_row_values();
   for (int w = 0; w < kSamplesPerSet; w++) {
+    std::memset(unfiltered_samples[w], 0, static_cast<size_t>(row + 1) * sizeof(int16_t));
     PassTarget t;
     long values = 0;
     if (!pass_target(w, &t, &values)) continue;
-    long m = values < kPassValues ? values : kPassValues;
+    long m = values < row ? values : row;
     std::memcpy(unfiltered_samples[w], t.data, static_cast<size_t>(m) * sizeof(int16_t));
   }
 }
@@ -145,7 +152,7 @@ void make_unfiltered() {
 void make_buffers() {
   make_unfiltered();
   if (tone_buffer == nullptr)
-    tone_buffer = static_cast<float(*)[kPassValues]>(make_buffer(kToneBufferBytes));
+    tone_buffer = static_cast<float(*)[kPassRowValues]>(make_buffer(kToneBufferBytes));
   if (!tone_copy_pending) return;
   tone_copy_pending = false;
   for (int w = 0; w < kSamplesPerSet; w++) {

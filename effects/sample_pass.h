@@ -8,27 +8,36 @@
 // playing the waves while a pass rewrites them (see store_sample in
 // sample_pass.cpp, and core/threads.md).
 //
-// The two buffers (about 72 MB) are made at the first pass that needs them,
-// when the key tone or the key reverb is first switched on, and kept for the
-// program's life; until then a pass with both stages off works on the waves
-// alone, with the same result.
+// The two buffers are made at the first pass that needs them, when the key
+// tone or the key reverb is first switched on, and kept for the program's
+// life; until then a pass with both stages off works on the waves alone,
+// with the same result. Their rows have room for 16 s at the highest output
+// rate, and a pass works on 16 s at the output rate: only the pages it
+// touches take memory (about 72 MB at 44100 Hz, 78 MB at 48000 Hz).
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "core/key_samples.h"
+#include "effects/master_chain.h"
 
 constexpr int kPassValues = 1411200;    // 16 s of 44100 Hz stereo, in values
 constexpr int kPassMonoValues = kPassValues / 2;
+constexpr int kPassRowValues = 16 * kEffectRateMax * 2;  // 16 s of stereo at the highest rate
+
+// Values of stereo output a pass works on: 16 s at plug_rate (kPassValues
+// at 44100 Hz), an even count.
+int pass_row_values();
 
 // The waves as loaded, before any key tone or key reverb: row w holds the
-// first (up to) 1411200 values of wave w, the rest 0. Null until made.
-extern int16_t (*unfiltered_samples)[kPassValues + 1];
+// first (up to) pass_row_values() values of wave w, the next one 0. Null
+// until made.
+extern int16_t (*unfiltered_samples)[kPassRowValues + 1];
 // The key tone stage's output, the key reverb stage's input. Null until made.
-extern float (*tone_buffer)[kPassValues];
-constexpr size_t kUnfilteredBytes = sizeof(int16_t) * kSamplesPerSet * (kPassValues + 1);
-constexpr size_t kToneBufferBytes = sizeof(float) * kSamplesPerSet * kPassValues;
+extern float (*tone_buffer)[kPassRowValues];
+constexpr size_t kUnfilteredBytes = sizeof(int16_t) * kSamplesPerSet * (kPassRowValues + 1);
+constexpr size_t kToneBufferBytes = sizeof(float) * kSamplesPerSet * kPassRowValues;
 
 // Shows the text of a failure to make the buffers and ends the process with
 // status 1; never returns. The default writes the text to standard error.
@@ -41,8 +50,9 @@ void set_sample_pass_fatal(void (*fatal)(const std::string& text));
 // write these waves). Called after each set load.
 void copy_unfiltered_samples(const int waves[kSamplesPerSet]);
 
-// Values of wave w the pass works on: 705600 for mono output, 1411200 for
-// stereo, at most the wave's length; 0 when the wave is not there.
+// Values of wave w the pass works on: pass_row_values() for stereo output
+// (1411200 at 44100 Hz), half that for mono, at most the wave's length; 0
+// when the wave is not there.
 int pass_length(int wave);
 
 // The key tone stage for all nine waves (8 down to 0), then keyreverb_pass.

@@ -272,36 +272,51 @@ static int grow(uint8_t** buffer, int32_t* allocated, int32_t bytes) {
 int fbs_stream_fill_step(int32_t size, uint8_t** block) {
   *block = nullptr;
   if (g_stream.exists.load() == 0) return 0;
+  // Read before the count: a decoder seen finished has written all it wrote.
+  const bool finished = g_decoded.load() == 1 && g_stream.running.load() == 0;
   int32_t available = g_stream.available.load();
   int playing = available > 0;
   uint8_t* rp = g_stream.read_pos.load();
-  if (available >= size && size <= g_block_alloc - kFbsMixSlack &&
-      rp + size <= g_stream.ring_end) {
+  // A whole block; after the decoder finished, what is left of the last one
+  // (blocks of another size than the stream's, once the device's period
+  // changed, need not add up to what it completed), followed by silence.
+  const int32_t take = available >= size ? size : finished ? available : 0;
+  if (take > 0 && size <= g_block_alloc - kFbsMixSlack) {
     float volume = g_stream.volume.load();
-    if (volume == 0.0f) {
-      ZERO(g_stream.block, size);
-    } else {
-      if (volume != 1.0f) SCALE16(rp, rp, volume, size);
+    // A block the ring's end cuts (blocks of another size no longer tile
+    // the ring) is taken in two pieces, the second from the ring's start.
+    const int32_t to_end = (int32_t)(g_stream.ring_end - rp);
+    const int32_t first = to_end < take ? to_end : take;
+    uint8_t* piece[2] = {rp, g_stream.ring_start};
+    int32_t bytes[2] = {first, take - first};
+    if (take < size) ZERO(g_stream.block + take, size - take);
+    for (int k = 0, at = 0; k < 2; at += bytes[k], k++) {
+      if (bytes[k] <= 0) continue;
+      uint8_t* to = g_stream.block + at;
+      if (volume == 0.0f) {
+        ZERO(to, bytes[k]);
+        continue;
+      }
+      if (volume != 1.0f) SCALE16(piece[k], piece[k], volume, bytes[k]);
       if (fbs_out_channels() == 2 && std::fabs(g_stream.pan.load()) > kFbsPanThreshold)
-        PAN16(g_stream.block, rp, g_stream.left_gain.load(), g_stream.right_gain.load(), size);
+        PAN16(to, piece[k], g_stream.left_gain.load(), g_stream.right_gain.load(), bytes[k]);
       else
-        COPY(g_stream.block, rp, size);
+        COPY(to, piece[k], bytes[k]);
     }
-    available = g_stream.available.fetch_sub(size) - size;
+    available = g_stream.available.fetch_sub(take) - take;
     *block = g_stream.block;
     FbsBlockCallback callback = g_stream.callback.load();
     if (callback != nullptr && g_stream.callback_enabled.load() == 1) {
       int32_t channels = fbs_out_channels();
       callback((int16_t*)g_stream.block, channels, size >> channels);
     }
-    rp += size;
+    rp = bytes[1] > 0 ? g_stream.ring_start + bytes[1] : rp + take;
     if (rp >= g_stream.ring_end) rp = g_stream.ring_start;
     g_stream.read_pos.store(rp);
   }
   // Drained after the decoder finished: the stream ends by itself. Checked on
   // every call, so a decoder that finishes after the last block still ends it.
-  if (available == 0 && g_decoded.load() == 1 && g_stream.running.load() == 0)
-    g_stream.exists.store(0);
+  if (available == 0 && finished) g_stream.exists.store(0);
   return playing;
 }
 

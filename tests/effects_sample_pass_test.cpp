@@ -58,16 +58,20 @@ TEST_F(SamplePass, BothStagesOffKeepEveryValueButMinus32768) {
 
 TEST_F(SamplePass, PassLengthIsSixteenSecondsAtMostTheWave) {
   struct Case {
-    int channels, count, n;
+    int channels, count, n, rate = 44100;
   } cases[] = {
       {2, kPassValues + 2000, kPassValues},        // a longer wave keeps its tail
       {2, 1000, 1000},                             // a shorter one is processed over its length
       {1, kPassMonoValues + 1000, kPassMonoValues},
       {1, 999, 999},
+      {2, 1536000 + 2000, 1536000, 48000},         // 16 s at the output's rate
+      {1, 3072000 + 10, 3072000, 192000},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE("channels " + std::to_string(c.channels) + ", " + std::to_string(c.count) + " values");
+    SCOPED_TRACE("channels " + std::to_string(c.channels) + ", " + std::to_string(c.count) + " values at " +
+                 std::to_string(c.rate));
     use(c.channels);
+    plug_rate = c.rate;
     make_all(c.channels * 8, [](int, int) { return (int16_t)0; });
     make(3, c.count, [](int) { return (int16_t)-32768; });
     copy();

@@ -445,8 +445,10 @@ int g_stream_blocks = 0;
 void FBS_CALL count_stream_block(int16_t*, int32_t, int32_t) { g_stream_blocks++; }
 
 // Plays the stream created from path through fbs_fill until it ends by
-// itself; returns the blocks the stream contributed, concatenated.
-std::vector<int16_t> play_stream_to_end(FbsPlugRecord* record, bool* ended) {
+// itself; returns the blocks the stream contributed, concatenated. With
+// `frames`, the calls fill blocks of these sizes in turn (block_bytes), as
+// a plug-in does whose device changed its period.
+std::vector<int16_t> play_stream_to_end(FbsPlugRecord* record, bool* ended, const std::vector<int>& frames = {}) {
   std::vector<int16_t> block(record->buffersize / 2);
   std::vector<int16_t> heard;
   record->buffer = block.data();
@@ -457,10 +459,12 @@ std::vector<int16_t> play_stream_to_end(FbsPlugRecord* record, bool* ended) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   float volume;
   *ended = false;
-  while (std::chrono::steady_clock::now() < deadline) {
+  for (size_t call = 0; std::chrono::steady_clock::now() < deadline; call++) {
     int before = g_stream_blocks;
+    record->block_bytes = frames.empty() ? 0 : frames[call % frames.size()] * record->framesize;
     fbs_fill(record);
-    if (g_stream_blocks != before) heard.insert(heard.end(), block.begin(), block.end());
+    size_t samples = record->block_bytes > 0 ? record->block_bytes / 2 : block.size();
+    if (g_stream_blocks != before) heard.insert(heard.end(), block.begin(), block.begin() + samples);
     if (FBS_GET_STREAMVOLUME(&volume) == 0) {
       *ended = true;
       break;
@@ -468,6 +472,7 @@ std::vector<int16_t> play_stream_to_end(FbsPlugRecord* record, bool* ended) {
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   record->buffer = nullptr;
+  record->block_bytes = 0;
   return heard;
 }
 
@@ -528,6 +533,23 @@ TEST_F(Mp3, StreamWithBlocksSmallerThanAFramePlaysToItsEnd) {
   d = reference_decode(p);
   ASSERT_GE(heard.size(), d.pcm.size() * 2);
   for (size_t i = 0; i < d.pcm.size(); ++i) ASSERT_EQ(heard[2 * i], d.pcm[2 * (i / 2)]) << i;
+  EXPECT_EQ(FBS_END_MP3STREAM(), 1);
+}
+
+// Blocks of other sizes than the stream was made for, which do not tile its
+// ring (a JACK server changed its period): every frame plays once, in order,
+// and the stream still ends by itself.
+TEST_F(Mp3, StreamServedInBlocksOfOtherSizesPlaysEveryFrameAndEnds) {
+  FbsPlugRecord* record = enginetest::use_output(44100, 2, 256);
+  std::string p = path("stereo44");
+  ASSERT_EQ(FBS_CREATE_MP3STREAM(p.c_str()), 1);
+  bool ended = false;
+  std::vector<int16_t> heard = play_stream_to_end(record, &ended, {96, 160, 200, 256});
+  ASSERT_TRUE(ended) << "the stream ends by itself once drained";
+  Decoded d = reference_decode(p);
+  ASSERT_GE(heard.size(), d.pcm.size());
+  EXPECT_TRUE(std::equal(d.pcm.begin(), d.pcm.end(), heard.begin())) << "bit-exact frames";
+  for (size_t i = d.pcm.size(); i < heard.size(); ++i) ASSERT_EQ(heard[i], 0) << i;
   EXPECT_EQ(FBS_END_MP3STREAM(), 1);
 }
 
