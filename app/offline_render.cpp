@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The offline renderer. The engine runs with an in-process output plug-in
 // whose blocks this driver mixes itself, one after the other, on a virtual
-// clock: before every block the note-off queue is served at the block's
-// start, then the file's events that fall in the block reach the MIDI
-// dispatch at their own times, then the block is mixed (the master chain
-// reading the clock at the block's end). No thread, no pacing and no real
-// clock take part, so the same file gives the same bytes on every run.
+// clock: the file's events that fall in a block reach the MIDI dispatch at
+// their own times and on their own frames (the output clock counts the
+// frames mixed), then the note-off queue is served at the block's end, which
+// releases the notes due in the block on their frames, then the block is
+// mixed (the master chain reading the clock at the block's end). No thread,
+// no pacing and no real clock take part, so the same file gives the same
+// bytes on every run.
 #include "app/offline_render.h"
 
 #include <fcntl.h>
@@ -230,19 +232,20 @@ OfflineBlock offline_begin_block() {
   int frames = offline_block_frames();
   OfflineBlock b = {(double)(block_number * frames) / kRate, (double)((block_number + 1) * frames) / kRate};
   virtual_now = b.start;
-  serve_note_off_queue();
   return b;
 }
 
 void offline_dispatch(uint32_t message, double seconds) {
   int frames = offline_block_frames();
   virtual_now = std::max((double)(block_number * frames) / kRate, seconds);
-  midi_dispatch(message, virtual_now);
+  // The output clock counts the frames mixed since the engine started.
+  midi_dispatch(message, virtual_now, (uint32_t)std::llround(virtual_now * kRate));
 }
 
 void offline_mix_block(int16_t* block) {
   if (!output) return;
   virtual_now = (double)((block_number + 1) * output->frames) / kRate;
+  serve_note_off_queue();
   output->buffer = block;
   output->fill(output);
   block_number++;

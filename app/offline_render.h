@@ -39,17 +39,18 @@ int render_midi_file(const RenderOptions& options);
 std::string offline_start(const SoundFolders& sounds);
 // Frames of a block.
 int offline_block_frames();
-// Begins the next block: the clock goes to its start and the note-off queue
-// is served there. Its start and end in seconds.
+// Begins the next block: the clock goes to its start. Its start and end in
+// seconds.
 struct OfflineBlock {
   double start, end;
 };
 OfflineBlock offline_begin_block();
 // A MIDI short message of the block begun, at `seconds` (not before the
-// block's start).
+// block's start), heard on its frame.
 void offline_dispatch(uint32_t message, double seconds);
-// Mixes the block begun into `block` (frames x 2 values) with the clock at
-// the block's end.
+// Serves the note-off queue at the block's end (the releases due in the
+// block fall on their frames) and mixes the block begun into `block`
+// (frames x 2 values) with the clock at the block's end.
 void offline_mix_block(int16_t* block);
 // Ends the sounds and waves and stops the engine.
 void offline_stop();

@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -64,12 +66,40 @@ void tell(const std::string& text, bool at_exit) {
     notice(text);
 }
 
+// Messages from JACK ports are placed by their frames, so the file holds
+// them as many frames apart as they were played: from the first such
+// message on, each lies its frames' distance after the one before it (in
+// arrival order, so the 32-bit clock may wrap). Where that distance and the
+// program clock's disagree by more than a second (the server was started
+// again, or at another rate), the program clock's bridges the gap. The
+// others keep the program clock. Gives the first frames' rate, or 0 when no
+// message has one.
+uint32_t place_by_frames(std::vector<TakeEvent>* list) {
+  std::vector<TakeEvent*> framed;
+  for (TakeEvent& e : *list)
+    if (e.rate > 0) framed.push_back(&e);
+  if (framed.empty()) return 0;
+  std::stable_sort(framed.begin(), framed.end(), [](const TakeEvent* a, const TakeEvent* b) { return a->seconds < b->seconds; });
+  double arrived_before = framed[0]->seconds;
+  for (size_t i = 1; i < framed.size(); i++) {
+    const TakeEvent* before = framed[i - 1];
+    TakeEvent* e = framed[i];
+    double by_clock = e->seconds - arrived_before;
+    double by_frames = (int32_t)(e->frame - before->frame) / (double)e->rate;
+    arrived_before = e->seconds;
+    bool same_clock = e->rate == before->rate && std::fabs(by_frames - by_clock) < 1.0;
+    e->seconds = before->seconds + (same_clock ? by_frames : by_clock);
+  }
+  return framed[0]->rate;
+}
+
 void finish(bool at_exit) {
   take_recording.store(0);
   drain(true);
   running = false;
   size_t dropped = take_dropped.exchange(0) + over_limit;
-  std::vector<uint8_t> bytes = take_file_bytes(std::move(events));
+  uint32_t rate = place_by_frames(&events);
+  std::vector<uint8_t> bytes = take_file_bytes(std::move(events), rate > 0 ? rate : kTakeMillisecondTicks);
   events = std::vector<TakeEvent>();
   if (bytes.empty()) return;  // nothing was played: no file
 

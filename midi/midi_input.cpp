@@ -201,23 +201,28 @@ void channel_volume_changed(int channel, int value) {
   voice_divisor_ref.store(divisor);
 }
 
-void short_message(uint32_t message, double now) {
+// `at`: the frame the message is heard on, or kAtOnce.
+void short_message(uint32_t message, double now, int64_t at) {
   // Thru, with the loop suspicion: a sustained 500 messages a second for
-  // about a second means the output feeds an input.
+  // about a second means the output feeds an input. A message with a frame
+  // goes out one period after it, as it is heard: at its own offset.
   if (thru_port.load() > 0) {
     int handle = thru_handle.load();
     if (handle) {
       double credit = std::max(now - 1.0, std::min(now + 5.0, thru_credit_time + 0.002));
       thru_credit_time = credit;
       if (now > credit) {
-        midi_out_short_msg(handle, message);
+        if (at == kAtOnce)
+          midi_out_short_msg(handle, message);
+        else
+          midi_out_short_msg_at(handle, message, (uint32_t)at);
       } else {
         close_thru_on_loop("midiout loop suspected");
       }
     }
   }
 
-  midi_dispatch(message, now);
+  midi_dispatch(message, now, at);
 }
 
 }  // namespace
@@ -380,8 +385,8 @@ void close_input_releasing(int slot) {
   double now = program_clock();
   for (int channel = 0; channel < 16; channel++)
     for (int key = 0; key < 128; key++)
-      if (held_keys[slot][channel][key]) short_message(0x80 | channel | key << 8, now);
-  if (held_pedal[slot] >= 0) short_message(0xB0 | held_pedal[slot] | 64 << 8, now);
+      if (held_keys[slot][channel][key]) short_message(0x80 | channel | key << 8, now, kAtOnce);
+  if (held_pedal[slot] >= 0) short_message(0xB0 | held_pedal[slot] | 64 << 8, now, kAtOnce);
   forget_held(slot);
 }
 
@@ -390,7 +395,7 @@ bool close_thru_port() {
   return close_thru();
 }
 
-void midi_dispatch(uint32_t message, double now) {
+void midi_dispatch(uint32_t message, double now, int64_t at) {
   int status = message & 0xFF;
   int data1 = (message >> 8) & 0xFF;
   int data2 = (message >> 16) & 0xFF;
@@ -398,22 +403,22 @@ void midi_dispatch(uint32_t message, double now) {
   int channel = status & 0x0F;
   switch (status >> 4) {
     case 0x8:
-      voice_note_off(channel, transposed_key(data1));
+      voice_note_off(channel, transposed_key(data1), at);
       break;
     case 0x9:
       if (data2 == 0)
-        voice_note_off(channel, transposed_key(data1));
+        voice_note_off(channel, transposed_key(data1), at);
       else
-        voice_note_on(channel, transposed_key(data1), data2);
+        voice_note_on(channel, transposed_key(data1), data2, at);
       break;
     case 0xB:
       if (data1 == 64) {
         if (data2 == 127)
           pedal_down.store(1);
         else
-          voice_pedal_release();
+          voice_pedal_release(at);
       }
-      if (data1 == 123 && data2 == 0) voice_all_notes_off(channel);
+      if (data1 == 123 && data2 == 0) voice_all_notes_off(channel, at);
       if (data1 == 7) channel_volume_changed(channel, data2);
       if (data1 == 14 && channel == 15) post_pending_key("i");
       if (data1 == 15 && channel == 15) post_pending_key("o");
@@ -431,10 +436,19 @@ void midi_dispatch(uint32_t message, double now) {
   }
 }
 
-void midi_input_handler(int, uint32_t kind, uintptr_t instance, uintptr_t param1, uintptr_t) {
+void midi_input_handler(int handle, uint32_t kind, uintptr_t instance, uintptr_t param1, uintptr_t) {
   double now = program_clock();
+  // A message with a place on the JACK server's clock is heard exactly one
+  // period after it, on the output's frame of the same clock, wherever it
+  // fell in its cycle and whichever client the server runs first: the
+  // output mixes a cycle's frames no earlier than that cycle, in which the
+  // message has arrived. Messages without a place are heard from the next
+  // block.
+  MidiFrameTime time;
+  bool timed = kind == kMidiShortMessage && midi_in_message_time(handle, &time);
+  int64_t at = timed ? (int64_t)(uint32_t)(time.frame + time.period) : kAtOnce;
   // A take keeps what was played, before the gate and the guard decide.
-  if (kind == kMidiShortMessage) take_queue_push((int)instance, now, (uint32_t)param1);
+  if (kind == kMidiShortMessage) take_queue_push((int)instance, now, (uint32_t)param1, timed ? &time : nullptr);
 
   // Rate gate: a burst of about 50 messages passes, then on average one per
   // 2 ms for all inputs together. A dropped message lets the next one pass.
@@ -462,5 +476,5 @@ void midi_input_handler(int, uint32_t kind, uintptr_t instance, uintptr_t param1
   }
   if (kind != kMidiShortMessage) return;
   track_held((int)instance, (uint32_t)param1);
-  short_message((uint32_t)param1, now);
+  short_message((uint32_t)param1, now, at);
 }

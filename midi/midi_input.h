@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "midi/voices.h"
+
 // Last controller-7 value of each channel (index 0..15 = channels 1..16).
 // Written by the MIDI thread (and the main thread at start), read by the voices.
 extern std::atomic<int> channel_volume[16];
@@ -93,9 +95,11 @@ bool close_thru_port();
 // through transpose to the voices, controllers 7, 64, 123 and the channel-16
 // key commands, and a returned loop probe. The handler runs it after its rate
 // gate, guard and thru; the offline renderer feeds a MIDI file's messages
-// through it directly, with no input open. `now` is the program clock. Takes
-// no lock of its own: call it under handler_guard or with every input closed.
-void midi_dispatch(uint32_t message, double now);
+// through it directly, with no input open. `now` is the program clock; `at`
+// the output clock's frame on which its notes, releases and pedal are heard
+// (kAtOnce: from the next block). Takes no lock of its own: call it under
+// handler_guard or with every input closed.
+void midi_dispatch(uint32_t message, double now, int64_t at = kAtOnce);
 
 // The input handler registered for every input; its instance value is the
 // input's slot (0..2), whose take queue (midi/take_queue.h) gets every short

@@ -22,7 +22,7 @@ TakeQueue queues[kTakeInputs];
 
 }  // namespace
 
-void take_queue_push(int slot, double seconds, uint32_t message) {
+void take_queue_push(int slot, double seconds, uint32_t message, const MidiFrameTime* time) {
   if (slot < 0 || slot >= kTakeInputs || !take_recording.load(std::memory_order_relaxed)) return;
   TakeQueue& q = queues[slot];
   uint32_t w = q.written.load(std::memory_order_relaxed);
@@ -30,7 +30,7 @@ void take_queue_push(int slot, double seconds, uint32_t message) {
     take_dropped.fetch_add(1, std::memory_order_relaxed);
     return;
   }
-  q.entries[w & (kTakeQueueSize - 1)] = {seconds, message};
+  q.entries[w & (kTakeQueueSize - 1)] = {seconds, message, time ? time->frame : 0u, time ? time->rate : 0u};
   q.written.store(w + 1, std::memory_order_release);
 }
 

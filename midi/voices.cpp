@@ -34,6 +34,7 @@ double note_on_time[kKeyCount][kMidiChannels];
 int queue_key[kNoteOffQueueSize + 1];
 int queue_channel[kNoteOffQueueSize + 1];
 double queue_time[kNoteOffQueueSize + 1];
+int64_t queue_frame[kNoteOffQueueSize + 1];
 int queue_write = 0;
 int queue_read = 0;
 std::atomic<double> next_due_time{0.0};
@@ -57,12 +58,16 @@ int next_queue_index(int i) { return i + 1 >= kNoteOffQueueSize ? 0 : i + 1; }
 // Frames of the de-click ramp at the output rate.
 int declick_frames() { return (int)(FBS_GET_PLUGRATE() * kDeclickSeconds); }
 
-// Release of one sounding voice: the mixer ramps it down and ends it.
-void release_voice(int w, int j) {
+// Release of one sounding voice: the mixer ramps it down from frame `at`
+// and ends it.
+void release_voice(int w, int j, int64_t at) {
   int k = voice_key[w][j];
   int ch = voice_channel[w][j];
   if (voice_count.load() > 0) voice_count.store(voice_count.load() - 1);
-  FBS_END_SOUND_RAMPED(sound[w][j], declick_frames());
+  if (at == kAtOnce)
+    FBS_END_SOUND_RAMPED(sound[w][j], declick_frames());
+  else
+    FBS_END_SOUND_AT(sound[w][j], declick_frames(), (uint32_t)at);
   if (k >= 0 && k < kKeyCount && ch >= 0 && ch < kMidiChannels) {
     note_count[k][ch] = 0;
     held_by_pedal[k][ch] = 0;
@@ -82,7 +87,7 @@ void after_release(bool restart_average) {
     voice_divisor.store(voice_divisor_ref.load());
 }
 
-void note_end_locked(int k, int ch) {
+void note_end_locked(int k, int ch, int64_t at) {
   int w = key_sample(k, type_offset.load());
   if (w < 0 || ch == 9 || ch < 0 || ch > 15) return;
   for (int j = 1; j <= kSoundsPerSample; j++) {
@@ -90,14 +95,14 @@ void note_end_locked(int k, int ch) {
       if (pedal_down.load())
         held_by_pedal[k][ch] = 1;
       else
-        release_voice(w, j);
+        release_voice(w, j, at);
       break;
     }
   }
   after_release(false);
 }
 
-void note_on_locked() {
+void note_on_locked(int64_t at) {
   int ch = current_channel;
   int k = current_key;
   int v = current_velocity;
@@ -154,7 +159,10 @@ void note_on_locked() {
   // From the sample's first frame. A sound still heard, the restarted key
   // or a released one still ramping down, crossfades into it.
   if (!restart) FBS_SET_SOUNDSPEED(sound[w][j], speed_table[k].load());
-  FBS_PLAY_SOUND_RAMPED(sound[w][j], 1, declick_frames());
+  if (at == kAtOnce)
+    FBS_PLAY_SOUND_RAMPED(sound[w][j], 1, declick_frames());
+  else
+    FBS_PLAY_SOUND_AT(sound[w][j], 1, declick_frames(), (uint32_t)at);
 
   note_count[k][ch] += 1;
   held_by_pedal[k][ch] = 0;
@@ -164,14 +172,20 @@ void note_on_locked() {
   if (keys_down_count < kKeyListSize) keys_down[keys_down_count++] = k;
 }
 
-void note_off_locked() {
+// The frame note_off_delay after `at`, or kAtOnce.
+int64_t delayed_frame(int64_t at) {
+  if (at == kAtOnce) return kAtOnce;
+  return (uint32_t)(at + std::llround(note_off_delay.load() * FBS_GET_PLUGRATE()));
+}
+
+void note_off_locked(int64_t at) {
   int ch = current_channel;
   int k = current_key;
   if (!(7 < k && k < 110) || ch == 9 || ch < 0 || ch > 15) return;
   if (keys_up_count < kKeyListSize) keys_up[keys_up_count++] = k;
   if (input_active.load() == 1) {
     // The main thread is held by a prompt and does not serve the queue.
-    note_end_locked(k, ch);
+    note_end_locked(k, ch, at);
     return;
   }
   int next = next_queue_index(queue_write);
@@ -181,12 +195,13 @@ void note_off_locked() {
     int oldest = next_queue_index(queue_read);
     queue_read = oldest;
     if (queue_time[oldest] > note_on_time[queue_key[oldest]][queue_channel[oldest]])
-      note_end_locked(queue_key[oldest], queue_channel[oldest]);
+      note_end_locked(queue_key[oldest], queue_channel[oldest], delayed_frame(queue_frame[oldest]));
   }
   queue_write = next;
   queue_time[queue_write] = program_clock();
   queue_key[queue_write] = k;
   queue_channel[queue_write] = ch;
+  queue_frame[queue_write] = at;
   note_count[k][ch] -= 1;
   if (note_count[k][ch] <= 0) {
     note_count[k][ch] = 0;
@@ -195,7 +210,7 @@ void note_off_locked() {
   }
 }
 
-void all_notes_off_locked() {
+void all_notes_off_locked(int64_t at) {
   int ch = current_channel;
   if (ch == 9 || ch < 0 || ch > 15) return;
   for (int w = 0; w < kSampleWaves; w++) {
@@ -205,7 +220,7 @@ void all_notes_off_locked() {
         if (pedal_down.load())
           held_by_pedal[k][ch] = 1;
         else
-          release_voice(w, j);
+          release_voice(w, j, at);
       }
     }
   }
@@ -253,50 +268,50 @@ void free_all_voices() {
   voice_count.store(0);
 }
 
-void voice_note_on(int channel, int key, int velocity) {
+void voice_note_on(int channel, int key, int velocity, int64_t at) {
   VoiceLock lock(voice_mutex);
   current_channel = channel;
   current_key = key;
   current_velocity = velocity;
-  note_on_locked();
+  note_on_locked(at);
 }
 
-void voice_note_off(int channel, int key) {
+void voice_note_off(int channel, int key, int64_t at) {
   VoiceLock lock(voice_mutex);
   current_channel = channel;
   current_key = key;
-  note_off_locked();
+  note_off_locked(at);
 }
 
 void voice_note_end(int key, int channel) {
   VoiceLock lock(voice_mutex);
-  note_end_locked(key, channel);
+  note_end_locked(key, channel, kAtOnce);
 }
 
-void voice_pedal_release() {
+void voice_pedal_release(int64_t at) {
   VoiceLock lock(voice_mutex);
   pedal_down.store(0);
   for (int w = 0; w < kSampleWaves; w++) {
     for (int j = 1; j <= kSoundsPerSample; j++) {
       int k = voice_key[w][j];
       int ch = voice_channel[w][j];
-      if (k > 0 && k < kKeyCount && ch >= 0 && ch < kMidiChannels && held_by_pedal[k][ch] == 1) release_voice(w, j);
+      if (k > 0 && k < kKeyCount && ch >= 0 && ch < kMidiChannels && held_by_pedal[k][ch] == 1) release_voice(w, j, at);
     }
   }
   after_release(true);
 }
 
-void voice_all_notes_off(int channel) {
+void voice_all_notes_off(int channel, int64_t at) {
   VoiceLock lock(voice_mutex);
   current_channel = channel;
-  all_notes_off_locked();
+  all_notes_off_locked(at);
 }
 
 void silence_all_voices() {
   VoiceLock lock(voice_mutex);
   for (int ch = 0; ch < kMidiChannels; ch++) {
     current_channel = ch;
-    all_notes_off_locked();
+    all_notes_off_locked(kAtOnce);
   }
 }
 
@@ -322,7 +337,7 @@ void serve_note_off_queue() {
     queue_read = i;
     int k = queue_key[i];
     int ch = queue_channel[i];
-    if (queue_time[i] > note_on_time[k][ch]) note_end_locked(k, ch);
+    if (queue_time[i] > note_on_time[k][ch]) note_end_locked(k, ch, delayed_frame(queue_frame[i]));
   }
   next_due_time.store(next_due);
 }

@@ -6,6 +6,7 @@
 // and the main thread both call them. Nothing here runs on the audio thread.
 #pragma once
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 
 #include "core/key_samples.h"
@@ -20,6 +21,11 @@ constexpr int kMaxVoices = 127;        // note-on is ignored at this many voices
 // frames at 44100 Hz), so the waveform never jumps to silence or to the
 // sample's start: no click.
 constexpr double kDeclickSeconds = 0.003;
+// A frame of the output clock (engine/plug_record.h) on which a voice
+// operation is heard, or kAtOnce: from the next block mixed, for what comes
+// with no frame (the mouse, the function keys, the ALSA sequencer, the
+// editors' test notes, the main loop's own releases).
+constexpr int64_t kAtOnce = -1;
 
 // The one lock of the voice state: tables, queue, registers, key lists.
 extern std::mutex voice_mutex;
@@ -55,6 +61,9 @@ extern double note_on_time[kKeyCount][kMidiChannels]; // time of the last note-o
 extern int queue_key[kNoteOffQueueSize + 1];
 extern int queue_channel[kNoteOffQueueSize + 1];
 extern double queue_time[kNoteOffQueueSize + 1];
+// The frame the note-off was heard on, or kAtOnce: its release then falls
+// note_off_delay later on the output clock.
+extern int64_t queue_frame[kNoteOffQueueSize + 1];
 extern int queue_write;
 extern int queue_read;
 // When the queue service should run next (program clock seconds). Written by
@@ -92,16 +101,19 @@ void voices_detach();
 // pedal marks. Note-offs still queued stay: being older than any note-on that
 // follows, they end nothing. Main thread, after making the sounds.
 void free_all_voices();
-// Note-on of `key` (after transposition) on channel 0..15, velocity 1..127.
-void voice_note_on(int channel, int key, int velocity);
-// Note-off: queued for note_off_delay, or ended at once while input_active.
-void voice_note_off(int channel, int key);
+// Note-on of `key` (after transposition) on channel 0..15, velocity 1..127,
+// heard on frame `at`.
+void voice_note_on(int channel, int key, int velocity, int64_t at = kAtOnce);
+// Note-off heard on frame `at`: queued for note_off_delay, or ended at once
+// while input_active.
+void voice_note_off(int channel, int key, int64_t at = kAtOnce);
 // Ends one voice now unless the pedal holds it.
 void voice_note_end(int key, int channel);
-// Pedal went up: releases every voice the pedal held.
-void voice_pedal_release();
-// Releases (or marks as held while the pedal is down) every voice of a channel.
-void voice_all_notes_off(int channel);
+// Pedal went up on frame `at`: releases every voice the pedal held.
+void voice_pedal_release(int64_t at = kAtOnce);
+// Releases (or marks as held while the pedal is down) every voice of a
+// channel, on frame `at`.
+void voice_all_notes_off(int channel, int64_t at = kAtOnce);
 // All notes off on channels 0..15 in turn.
 void silence_all_voices();
 // Main thread: releases the queued notes whose delay has passed and sets

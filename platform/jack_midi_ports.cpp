@@ -19,7 +19,14 @@ struct JackMidiPort {
 };
 
 struct JackMidiOut : JackMidiPort {
-  jack_ringbuffer_t* queue = nullptr;  // messages as a 32-bit length and the bytes
+  // Messages, each a QueuedHeader and its bytes.
+  jack_ringbuffer_t* queue = nullptr;
+};
+
+struct QueuedHeader {
+  uint32_t length;
+  uint32_t timed;  // 1 when `frame` places the message
+  uint32_t frame;
 };
 
 struct JackMidiIn : JackMidiPort {
@@ -72,23 +79,31 @@ bool open_port(JackMidiPort* p, const char* client_name, const char* port_name, 
   return true;
 }
 
-// The client's process thread: everything queued goes out at the start of
-// the cycle. No lock and no allocation, so stopping the thread anywhere
-// leaves nothing held.
+// The client's process thread: what is queued goes out in this cycle, each
+// message at its frame's offset (or at the start), in order; the first one
+// placed in a later cycle waits there with all behind it. No lock and no
+// allocation, so stopping the thread anywhere leaves nothing held.
 int process_out(jack_nframes_t frames, void* arg) {
   JackMidiOut* out = static_cast<JackMidiOut*>(arg);
   void* buffer = jack_port_get_buffer(out->port, frames);
   if (!buffer) return 0;
   jack_midi_clear_buffer(buffer);
-  uint32_t length = 0;
-  while (jack_ringbuffer_peek(out->queue, (char*)&length, sizeof length) == sizeof length &&
-         jack_ringbuffer_read_space(out->queue) >= sizeof length + length) {
-    jack_ringbuffer_read_advance(out->queue, sizeof length);
-    jack_midi_data_t* event = jack_midi_event_reserve(buffer, 0, length);
+  const jack_nframes_t cycle = jack_last_frame_time(out->client);
+  const int32_t most_ahead = (int32_t)jack_get_sample_rate(out->client);
+  jack_nframes_t last = 0;  // events of a cycle must not go back in time
+  QueuedHeader head;
+  while (jack_ringbuffer_peek(out->queue, (char*)&head, sizeof head) == sizeof head &&
+         jack_ringbuffer_read_space(out->queue) >= sizeof head + head.length) {
+    int32_t offset = head.timed ? (int32_t)(head.frame - cycle) : 0;
+    if (offset < 0 || offset > most_ahead) offset = 0;
+    if (offset >= (int32_t)frames) break;
+    if ((jack_nframes_t)offset > last) last = (jack_nframes_t)offset;
+    jack_ringbuffer_read_advance(out->queue, sizeof head);
+    jack_midi_data_t* event = jack_midi_event_reserve(buffer, last, head.length);
     if (event)
-      jack_ringbuffer_read(out->queue, (char*)event, length);
+      jack_ringbuffer_read(out->queue, (char*)event, head.length);
     else
-      jack_ringbuffer_read_advance(out->queue, length);
+      jack_ringbuffer_read_advance(out->queue, head.length);
   }
   return 0;
 }
@@ -98,10 +113,14 @@ int process_in(jack_nframes_t frames, void* arg) {
   void* buffer = jack_port_get_buffer(in->port, frames);
   if (!buffer) return 0;
   uint32_t count = jack_midi_get_event_count(buffer);
+  MidiFrameTime time{jack_last_frame_time(in->client), frames, jack_get_sample_rate(in->client)};
+  const uint32_t cycle = time.frame;
   for (uint32_t i = 0; i < count; i++) {
     jack_midi_event_t event;
-    if (jack_midi_event_get(&event, buffer, i) == 0 && event.size > 0)
-      in->receive(event.buffer, event.size, in->user);
+    if (jack_midi_event_get(&event, buffer, i) == 0 && event.size > 0) {
+      time.frame = cycle + event.time;
+      in->receive(event.buffer, event.size, time, in->user);
+    }
   }
   return 0;
 }
@@ -118,10 +137,10 @@ JackMidiOut* jack_midi_out_open(const char* client_name, const char* port_name, 
   return out;
 }
 
-bool jack_midi_out_send(JackMidiOut* out, const uint8_t* bytes, size_t count) {
-  uint32_t length = (uint32_t)count;
-  if (!out || count == 0 || jack_ringbuffer_write_space(out->queue) < sizeof length + count) return false;
-  jack_ringbuffer_write(out->queue, (const char*)&length, sizeof length);
+bool jack_midi_out_send(JackMidiOut* out, const uint8_t* bytes, size_t count, const uint32_t* frame) {
+  QueuedHeader head{(uint32_t)count, frame ? 1u : 0u, frame ? *frame : 0u};
+  if (!out || count == 0 || jack_ringbuffer_write_space(out->queue) < sizeof head + count) return false;
+  jack_ringbuffer_write(out->queue, (const char*)&head, sizeof head);
   jack_ringbuffer_write(out->queue, (const char*)bytes, count);
   return true;
 }

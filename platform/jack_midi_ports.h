@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/midi_io.h"
+
 struct JackMidiOut;
 struct JackMidiIn;
 
@@ -19,14 +21,19 @@ struct JackMidiIn;
 // runs the connection (at most a second). Null when the server refuses.
 JackMidiOut* jack_midi_out_open(const char* client_name, const char* port_name, const char* target);
 
-// Queues one message for the next cycle; false when the queue is full.
-// One sender at a time.
-bool jack_midi_out_send(JackMidiOut* out, const uint8_t* bytes, size_t count);
+// Queues one message; false when the queue is full. One sender at a time.
+// With `frame` (a frame of the server's clock) it goes out at its offset in
+// the cycle that covers that frame; a frame already past, or more than a
+// second ahead, and a message without one, go out at the start of the next
+// cycle. Messages keep their order.
+bool jack_midi_out_send(JackMidiOut* out, const uint8_t* bytes, size_t count, const uint32_t* frame);
 
 void jack_midi_out_close(JackMidiOut* out);
 
-// Called on the client's process thread with each event of a cycle.
-typedef void (*JackMidiReceive)(const uint8_t* bytes, size_t count, void* user);
+// Called on the client's process thread with each event of a cycle and its
+// place on the server's clock.
+typedef void (*JackMidiReceive)(const uint8_t* bytes, size_t count, const MidiFrameTime& time,
+                                void* user);
 
 // Opens client `client_name` with input port `port_name` and, when `source`
 // is set, connects that JACK port to it, as jack_midi_out_open does.

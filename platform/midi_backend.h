@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/midi_io.h"
+
 constexpr int kMaxOpenInputs = 8;
 constexpr int kMaxOpenOutputs = 8;
 
@@ -32,8 +34,9 @@ struct MidiBackendTable {
   // Opens a virtual output; gives the device number it stands for.
   int (*out_open_virtual)(int slot, const char* client_name, const char* port_name, int* device);
   // Sends bytes (under the layer's output lock, so never during out_close's
-  // detach).
-  int (*out_send)(int slot, int device, const uint8_t* bytes, size_t count);
+  // detach), at `frame` of the server's clock when given and the port has
+  // one (midi_out_short_msg_at).
+  int (*out_send)(int slot, int device, const uint8_t* bytes, size_t count, const uint32_t* frame);
   // Closes the output; no send for the slot runs any more.
   void (*out_close)(int slot, int device);
   // 0 once the port of an open slot can carry nothing more (its device, or
@@ -50,9 +53,10 @@ struct MidiBackendTable {
 extern const MidiBackendTable midi_rtmidi_backend;
 extern const MidiBackendTable midi_loopback_backend;
 
-// Back end to layer: one driver packet of bytes arrived on input `slot`. The
-// bytes are parsed and every complete message handed to the handler; a
+// Back end to layer: one driver packet of bytes arrived on input `slot`,
+// with its place on the server's clock when the port has one (else null).
+// The bytes are parsed and every complete message handed to the handler; a
 // message cut short at the packet's end is dropped.
-void midi_io_receive(int slot, const uint8_t* bytes, size_t count);
+void midi_io_receive(int slot, const uint8_t* bytes, size_t count, const MidiFrameTime* time);
 // 1 while input `slot` is open and started.
 int midi_io_input_started(int slot);

@@ -33,6 +33,10 @@ struct InputSlot {
   std::atomic<int> started{0};
   std::atomic<double> start_time{0.0};
   MidiParser parser{};
+  // The packet being handed over: its place on the clock, if it has one.
+  // Written and read on the slot's delivery thread only.
+  bool timed = false;
+  MidiFrameTime time{};
 };
 struct OutputSlot {
   bool used = false;
@@ -70,9 +74,11 @@ void stop_input(InputSlot* slot) {
 
 }  // namespace
 
-void midi_io_receive(int slot_index, const uint8_t* bytes, size_t count) {
+void midi_io_receive(int slot_index, const uint8_t* bytes, size_t count, const MidiFrameTime* time) {
   if (slot_index < 0 || slot_index >= kMaxOpenInputs) return;
   InputSlot* slot = &inputs[slot_index];
+  slot->timed = time != nullptr;
+  if (time) slot->time = *time;
   EmitContext context{slot, slot_index + 1};
   midi_parser_feed(&slot->parser, bytes, count, emit_to_handler, &context);
   // One driver event is one message: an unfinished one does not continue
@@ -278,6 +284,14 @@ int midi_in_close(int handle) {
   return 1;
 }
 
+bool midi_in_message_time(int handle, MidiFrameTime* time) {
+  if (handle < 1 || handle > kMaxOpenInputs || !time) return false;
+  const InputSlot& slot = inputs[handle - 1];
+  if (!slot.timed) return false;
+  *time = slot.time;
+  return true;
+}
+
 int midi_in_alive(int handle) {
   InputSlot* slot = input_slot(handle);
   return slot && slot->table->in_alive(handle - 1) ? 1 : 0;
@@ -348,22 +362,32 @@ int midi_out_open_virtual(int* handle, const char* client_name, const char* port
   return 1;
 }
 
-int midi_out_send_bytes(int handle, const uint8_t* bytes, size_t count) {
+static int send_bytes(int handle, const uint8_t* bytes, size_t count, const uint32_t* frame) {
   if (handle < 1 || handle > kMaxOpenOutputs || !bytes || count == 0) return 0;
   std::lock_guard<std::mutex> lock(output_mutex);
   OutputSlot* slot = &outputs[handle - 1];
   if (slot->device < 0) return 0;
-  return slot->table->out_send(handle - 1, slot->device, bytes, count);
+  return slot->table->out_send(handle - 1, slot->device, bytes, count, frame);
 }
 
-int midi_out_short_msg(int handle, uint32_t message) {
+int midi_out_send_bytes(int handle, const uint8_t* bytes, size_t count) {
+  return send_bytes(handle, bytes, count, nullptr);
+}
+
+static int send_short(int handle, uint32_t message, const uint32_t* frame) {
   uint8_t bytes[3] = {(uint8_t)(message & 0xFF), (uint8_t)((message >> 8) & 0xFF),
                       (uint8_t)((message >> 16) & 0xFF)};
   int data = midi_data_length(bytes[0]);
   if (bytes[0] < 0x80 || data < 0) return 0;
   for (int i = 1; i <= data; i++)
     if (bytes[i] >= 0x80) return 0;
-  return midi_out_send_bytes(handle, bytes, 1 + (size_t)data);
+  return send_bytes(handle, bytes, 1 + (size_t)data, frame);
+}
+
+int midi_out_short_msg(int handle, uint32_t message) { return send_short(handle, message, nullptr); }
+
+int midi_out_short_msg_at(int handle, uint32_t message, uint32_t frame) {
+  return send_short(handle, message, &frame);
 }
 
 int midi_out_alive(int handle) {

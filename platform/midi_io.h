@@ -20,6 +20,15 @@ constexpr uint32_t kMidiShortMessage = 0x3C3;
 // The most devices of each direction the program lists.
 constexpr int kMaxMidiDevices = 30;
 
+// Where a message lies on its JACK server's frame clock: the first frame of
+// the cycle that carried it plus its offset in that cycle, the server's
+// period in that cycle, and its rate. The clock is 32 bits and wraps.
+struct MidiFrameTime {
+  uint32_t frame;
+  uint32_t period;
+  uint32_t rate;
+};
+
 // Input handler: handle of the input, message kind, the instance value given
 // at open, param1 (the packed message) and param2 (milliseconds since start).
 // Runs on the back end's delivery thread; calls for one input never overlap,
@@ -54,6 +63,10 @@ int midi_in_start(int handle);
 // After stop returns no handler call for this input is running or will run.
 int midi_in_stop(int handle);
 int midi_in_close(int handle);
+// Inside a handler call for input `handle`, on its delivery thread: the
+// place of the message being handed over on its server's clock. False for
+// a message that has none (the ALSA sequencer, the loopback devices).
+bool midi_in_message_time(int handle, MidiFrameTime* time);
 
 // 0 once an open port can carry nothing more: its device went away, or on
 // JACK its server did. It is then only good for closing. Main thread (the
@@ -75,6 +88,10 @@ int midi_out_open(int* handle, int device);
 // follows from the status; a message with a data byte in the status place or
 // a system-exclusive status is not sent (returns 0).
 int midi_out_short_msg(int handle, uint32_t message);
+// midi_out_short_msg to be played at `frame` of the server's clock (see
+// MidiFrameTime): on JACK it goes out at that frame's offset in the cycle
+// that covers it; on the other ports as midi_out_short_msg.
+int midi_out_short_msg_at(int handle, uint32_t message, uint32_t frame);
 // Safe to call from the input handler (the thru port is closed there on a loop).
 int midi_out_close(int handle);
 

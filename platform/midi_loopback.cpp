@@ -73,7 +73,7 @@ void loop_delivery(int slot) {
       input->queue.pop_front();
       input->in_delivery++;
     }
-    midi_io_receive(slot, packet.data(), packet.size());
+    midi_io_receive(slot, packet.data(), packet.size(), nullptr);
     {
       std::lock_guard<std::mutex> lock(loop_mutex);
       loop_inputs[device].in_delivery--;
@@ -186,7 +186,7 @@ int loop_out_open_virtual(int slot, const char*, const char* port_name, int* dev
   return 1;
 }
 
-int loop_out_send(int, int device, const uint8_t* bytes, size_t count) {
+int loop_out_send(int, int device, const uint8_t* bytes, size_t count, const uint32_t*) {
   // Parse so the wire and the log see the same messages a port would carry.
   struct Sink {
     int device;

@@ -83,21 +83,22 @@ RtMidiOut* make_rt_out(const std::string& client) {
   }
 }
 
-// Every message of an input, on the input's own thread.
-void input_received(int slot, const uint8_t* bytes, size_t count) {
+// Every message of an input, on the input's own thread; on JACK with its
+// place on the server's clock.
+void input_received(int slot, const uint8_t* bytes, size_t count, const MidiFrameTime* time) {
   // Counted before `started` is read, so that a stop which clears `started`
   // and then sees no callback running knows none will reach the handler.
   in_callback[slot].fetch_add(1);
-  if (midi_io_input_started(slot)) midi_io_receive(slot, bytes, count);
+  if (midi_io_input_started(slot)) midi_io_receive(slot, bytes, count, time);
   in_callback[slot].fetch_sub(1);
 }
 
 void rt_input_callback(double, std::vector<unsigned char>* message, void* user) {
-  if (message) input_received((int)(intptr_t)user, message->data(), message->size());
+  if (message) input_received((int)(intptr_t)user, message->data(), message->size(), nullptr);
 }
 
-void jack_input_callback(const uint8_t* bytes, size_t count, void* user) {
-  input_received((int)(intptr_t)user, bytes, count);
+void jack_input_callback(const uint8_t* bytes, size_t count, const MidiFrameTime& time, void* user) {
+  input_received((int)(intptr_t)user, bytes, count, &time);
 }
 
 // The system's port list is read once per count (one client for the whole
@@ -300,9 +301,9 @@ int rt_out_open_virtual(int slot, const char* client_name, const char* port_name
   return 1;
 }
 
-int rt_out_send(int slot, int, const uint8_t* bytes, size_t count) {
+int rt_out_send(int slot, int, const uint8_t* bytes, size_t count, const uint32_t* frame) {
   OutputPort& out = output_ports[slot];
-  if (out.jack) return jack_midi_out_send(out.jack, bytes, count) ? 1 : 0;
+  if (out.jack) return jack_midi_out_send(out.jack, bytes, count, frame) ? 1 : 0;
   if (!out.rt) return 0;
   try {
     out.rt->sendMessage(bytes, count);
