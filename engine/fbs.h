@@ -127,8 +127,9 @@ FBS_EXPORT int32_t FBS_CALL FBS_END_SOUND_RAMPED(int32_t sound, int32_t frames);
 FBS_EXPORT int32_t FBS_CALL FBS_PLAY_SOUND_RAMPED(int32_t sound, int32_t loops, int32_t frames);
 // FBS_PLAY_SOUND_RAMPED at frame `at` of the output clock (the record's
 // clock_frame): the mixer starts the sound on that frame, inside the block
-// that covers it. A frame already past, or more than a second ahead (a
-// clock that is not the output's), starts it at the next block. The start
+// that covers it. A frame already past, or more than three of the device's
+// periods ahead (a clock that is not the output's), starts it at the next
+// block. The start
 // replaces one still waiting, and drops an end waiting for a frame from
 // `at` on. Until then the sound goes on as it was. Any call that starts,
 // ends or moves the sound at once drops what waits. Returns 0 for an

@@ -365,6 +365,8 @@ extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
   // since FBS_INIT (advanced below).
   const uint32_t clock = static_cast<uint32_t>(record->clock_frame);
   const int32_t frames = size / (2 * channels);
+  // A frame further ahead than this is on another clock than the output's.
+  const int32_t most_ahead = kFbsTimedPeriodsAhead * std::max(frames, record->frames);
 
   int32_t slots = fbs_sound_count.load();
   int32_t playing = 0, waiting = 0;
@@ -385,9 +387,8 @@ extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
     for (int32_t i = 0; i < slots; i++) {
       FbsSound& s = fbs_sounds[i];
       if (slot_playing(s) || slot_waiting(s)) {
-        // The output block is free until the blocks are summed into it. A
-        // frame more than a second ahead is on a clock that is not this one.
-        uint8_t* block = render_slot(s, size, channels, out, family, clock, record->rate);
+        // The output block is free until the blocks are summed into it.
+        uint8_t* block = render_slot(s, size, channels, out, family, clock, most_ahead);
         if (block) blocks[count++] = block;
       }
       // An unkept sound that has ended gives its slot back (its mix buffer

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -96,10 +97,9 @@ class OfflineRender : public ::testing::Test {
   }
 
   // The note of `key` played at `start` within [start - 1 block, to): it
-  // starts within one block of `start`, sounds at its pitch (within 1 %), and
-  // its end ramp begins between end_from and end_to. A message takes effect
-  // at the start of the block it falls in; the note-off queue ends a note at
-  // the first block start after its due time.
+  // starts within one block of `start` (the sample's own attack may hide its
+  // first frames), sounds at its pitch (within 1 %), and its end ramp begins
+  // between end_from and end_to.
   void check_note(const Recording& rec, int key, double start, double end_from, double end_to, double to) {
     SCOPED_TRACE("key " + std::to_string(key));
     ASSERT_EQ(rec.rate, kRate);
@@ -146,6 +146,37 @@ TEST_F(OfflineRender, NotesSoundAtTheirTimesAndPitchesAndEndAfterTheDelayOrThePe
   render("phrase.mid", "effects.wav");
   render("phrase.mid", "effects_again.wav");
   EXPECT_EQ(audiocheck::read_file(work + "effects.wav"), audiocheck::read_file(work + "effects_again.wav"));
+}
+
+// Notes at ten random frames of a file, rendered from a set whose tones
+// start at full level on their first frame: each is heard from its own frame
+// on, wherever that falls in its block.
+TEST_F(OfflineRender, NotesStartOnTheirFrames) {
+  std::string folder = work + "synthetic/";
+  ASSERT_EQ(std::system(("mkdir -p '" + folder + "sounds' && cp '" + program + "' '" + folder + "'").c_str()), 0);
+  ASSERT_EQ(std::system(("'" QD_TOOLS_DIR "synthetic_set' '" + folder + "sounds' 14").c_str()), 0);
+  piano_sound = 14;
+  ASSERT_TRUE(write_settings((work + "test.ini").c_str()));
+  // One tick a frame: 22050 ticks a quarter note of 0.5 s.
+  std::mt19937 random(29);
+  std::vector<int> starts;
+  std::vector<MidiTrackEvent> track;
+  for (int i = 0, at = kRate / 5; i < 10; i++) {
+    at += kRate / 3 + (int)(random() % (kRate / 5));  // the last note has ended
+    starts.push_back(at);
+    track.push_back({(uint32_t)at, {0x90, 60, 100}});
+    track.push_back({(uint32_t)(at + kRate / 10), {0x80, 60, 0}});
+  }
+  write("frames.mid", write_midi_file(0, kRate / 2, {track}));
+  std::string err, why;
+  ASSERT_EQ(run({work + "frames.mid", work + "frames.wav", "--settings", work + "test.ini", "--quiet"}, &err,
+                folder + "quillon_render"), 0) << err;
+  Recording rec;
+  ASSERT_TRUE(audiocheck::read_recording(work + "frames.wav", &rec, &why)) << why;
+  for (int start : starts) {
+    audiocheck::Span s = audiocheck::sounding_span(rec, (size_t)(start - kRate / 10), (size_t)(start + kRate / 10));
+    EXPECT_NEAR((double)s.onset, start, 1.0) << "the note of frame " << start;
+  }
 }
 
 TEST_F(OfflineRender, TheResamplingFamilyFollowsTheSettings) {

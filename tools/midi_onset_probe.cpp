@@ -3,7 +3,9 @@
 // note-ons at offsets spread over the period, finds each note's onset in the
 // synthesizer's audio, and prints, in frames of the server's clock from the
 // sent event to the onset, one line per note and then the median, the
-// minimum, the maximum and the jitter (maximum - minimum).
+// minimum, the maximum and the jitter (maximum - minimum), and the late
+// cycles the server reported while the notes were played (a run with any is
+// disturbed by the machine, not by the synthesizer).
 //
 //   midi_onset_probe --audio PORT [--midi PORT] [--notes N] [--key K]
 //                    [--velocity V] [--hold S] [--level L] [--wait S]
@@ -53,6 +55,7 @@ struct Probe {
   std::atomic<bool> release_due{false};
   std::atomic<uint32_t> quiet_frames{0};  // frames below the level, up to now
   std::atomic<uint32_t> cycles{0};
+  std::atomic<uint32_t> late_cycles{0};  // xruns the server reported
 };
 
 Probe probe;
@@ -89,6 +92,11 @@ int process(jack_nframes_t frames, void*) {
   }
   p.quiet_frames.store(quiet);
   p.cycles.fetch_add(1);
+  return 0;
+}
+
+int count_late_cycle(void*) {
+  probe.late_cycles.fetch_add(1);
   return 0;
 }
 
@@ -155,7 +163,7 @@ int main(int argc, char** argv) {
   probe.keys = jack_port_register(probe.client, "keys", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
   probe.in = jack_port_register(probe.client, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
   if (!probe.keys || !probe.in || jack_set_process_callback(probe.client, process, nullptr) != 0 ||
-      jack_activate(probe.client) != 0) {
+      jack_set_xrun_callback(probe.client, count_late_cycle, nullptr) != 0 || jack_activate(probe.client) != 0) {
     std::fprintf(stderr, "midi_onset_probe: cannot run a client\n");
     return 1;
   }
@@ -181,6 +189,7 @@ int main(int argc, char** argv) {
   wait_for(2.0, [&] { return probe.cycles.load() > cycles + 8; });
 
   std::vector<int32_t> latencies;
+  const uint32_t late_before = probe.late_cycles.load();
   for (int i = 0; i < notes; i++) {
     // The period as the server runs it now, covered from its first frame to
     // its last.
@@ -205,12 +214,13 @@ int main(int argc, char** argv) {
     probe.phase.store(kIdle);
   }
   const uint32_t period = jack_get_buffer_size(probe.client);
+  const uint32_t late = probe.late_cycles.load() - late_before;
   jack_client_close(probe.client);
   if (latencies.empty()) return 1;
   std::vector<int32_t> sorted = latencies;
   std::sort(sorted.begin(), sorted.end());
   int32_t median = sorted[sorted.size() / 2];
-  std::printf("period %u rate %u notes %d heard %zu median %d min %d max %d jitter %d\n", period, rate, notes,
-              latencies.size(), median, sorted.front(), sorted.back(), sorted.back() - sorted.front());
+  std::printf("period %u rate %u notes %d heard %zu median %d min %d max %d jitter %d late %u\n", period, rate,
+              notes, latencies.size(), median, sorted.front(), sorted.back(), sorted.back() - sorted.front(), late);
   return (int)latencies.size() == notes ? 0 : 1;
 }

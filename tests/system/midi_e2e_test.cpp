@@ -1042,14 +1042,16 @@ TEST_F(MidiEndToEnd, LiveProgramAndOfflineRendererAgree) {
     ASSERT_LT(heard_live[n].onset, heard_live[n].end) << "key " << notes[n].key << " is missing live";
   }
 
-  // The file (tempo 500000, 1000 ticks a quarter: 2000 ticks a second): each
-  // event half a block into the block that carried it live. A note-on's block
-  // is the one its note starts in. A note-off waits note_off_delay on the
-  // clock and ends its note in the block mixed once it is due, whatever the
-  // recording did meanwhile: in the file it comes that long and a block
-  // before the recording position at that moment (the renderer serves the
-  // wait at block starts). The others' blocks come from watching the
-  // recording grow.
+  // The file (tempo 500000, 22050 ticks a quarter: a tick a frame): each
+  // event where it took effect live. The file device has no clock of the
+  // JACK server's, so live a message takes effect at the start of the next
+  // block, and the renderer starts a note on its own frame. A note-on comes
+  // at the start of the block its note starts in. A note-off waits
+  // note_off_delay on the clock and ends its note in the block mixed once
+  // it is due, whatever the recording did meanwhile: in the file it comes
+  // that long before the recording position at that moment. The others come
+  // at the recording position when they were sent, as watching the
+  // recording grow tells (live, up to a block later).
   const double block = (double)kBlockFrames / live.rate;
   std::vector<MidiTrackEvent> track = {{0, midi_tempo_event(500000)}};
   uint32_t tick = 0;
@@ -1059,16 +1061,16 @@ TEST_F(MidiEndToEnd, LiveProgramAndOfflineRendererAgree) {
     bool note_on = (e[0] & 0xF0) == 0x90 && e.size() == 3 && e[2] > 0;
     bool note_off = e.size() == 3 && ((e[0] & 0xF0) == 0x80 || ((e[0] & 0xF0) == 0x90 && e[2] == 0));
     double carried = note_on    ? std::floor((double)heard_live[n].onset / kBlockFrames) * block
-                     : note_off ? recorded_by(live, sent[i].time + kNoteOffDelay) - kNoteOffDelay - block
+                     : note_off ? recorded_by(live, sent[i].time + kNoteOffDelay) - kNoteOffDelay
                                 : recorded_by(live, sent[i].time);
-    tick = std::max(tick, (uint32_t)std::lround(std::max(0.0, carried + block / 2) * 2000));
+    tick = std::max(tick, (uint32_t)std::lround(std::max(0.0, carried) * live.rate));
     track.push_back({tick, e});
   }
-  std::vector<uint8_t> bytes = write_midi_file(0, 1000, {track});
+  std::vector<uint8_t> bytes = write_midi_file(0, live.rate / 2, {track});
   std::ofstream(work + "/phrase.mid", std::ios::binary).write((const char*)bytes.data(), (std::streamsize)bytes.size());
   Recording offline;
   ASSERT_NO_FATAL_FAILURE(render(work + "/phrase.mid", &offline));
-  // Started in the same block, a note is the same from its first frame; a
+  // Started on the same frame, a note is the same from its first frame; a
   // release's block is known from watching the recording: a block either way.
   std::vector<audiocheck::Span> heard_render;
   for (size_t n = 0; n < notes.size(); n++) heard_render.push_back(window(offline, n));
