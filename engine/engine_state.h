@@ -43,6 +43,11 @@ extern std::atomic<int32_t> fbs_wave_converter;
 extern std::atomic<int32_t> fbs_played_bytes;
 extern std::atomic<int32_t> fbs_playing_sounds;
 extern std::atomic<int32_t> fbs_playing_streams;
+// The output clock's frame at the first frame of the block mixed last, and
+// 1 once a block was mixed since FBS_INIT (which clears it). Written by the
+// mixer, read by any thread (FBS_GET_PLUGCLOCK).
+extern std::atomic<uint32_t> fbs_block_clock;
+extern std::atomic<int32_t> fbs_block_clock_known;
 // Master callback and its enabled flag: written by the main thread, read
 // by the mixer.
 extern std::atomic<FbsBlockCallback> fbs_master_callback;
@@ -185,12 +190,6 @@ extern std::atomic<int32_t> fbs_sound_count;
 
 // 1 when the handle may be used by the sound entry points.
 int fbs_sound_valid(int32_t sound);
-// A start or an end asked for at a frame further ahead of the block being
-// mixed than this many of the device's periods (the record's frames) is on
-// a clock that is not the output's, and is carried out at once. One from a
-// JACK MIDI port falls at most two periods ahead.
-constexpr int32_t kFbsTimedPeriodsAhead = 3;
-
 // 1 while a start asked for at a frame has not been carried out (any thread).
 inline int fbs_start_waits(const FbsSound& s) {
   uint32_t id = s.start_id.load(std::memory_order_relaxed);

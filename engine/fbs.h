@@ -68,6 +68,10 @@ FBS_EXPORT int32_t FBS_CALL FBS_GET_WAVECONVERTER(void);
 FBS_EXPORT int32_t FBS_CALL FBS_GET_PLAYINGSOUNDS(void);
 FBS_EXPORT int32_t FBS_CALL FBS_GET_PLAYINGSTREAMS(void);
 FBS_EXPORT int32_t FBS_CALL FBS_GET_PLAYEDBYTES(void);
+// The output clock's frame at the first frame of the block mixed last (see
+// clock_frame in plug_record.h): 1 with it, 0 while output does not run or
+// before its first block. Any thread.
+FBS_EXPORT int32_t FBS_CALL FBS_GET_PLUGCLOCK(uint32_t* frame);
 FBS_EXPORT int32_t FBS_CALL FBS_GET_PLAYEDSAMPLES(void);
 FBS_EXPORT double FBS_CALL FBS_GET_PLAYTIME(void);
 // 0 when no key waits; the character code; 256 + second code for an
@@ -127,9 +131,8 @@ FBS_EXPORT int32_t FBS_CALL FBS_END_SOUND_RAMPED(int32_t sound, int32_t frames);
 FBS_EXPORT int32_t FBS_CALL FBS_PLAY_SOUND_RAMPED(int32_t sound, int32_t loops, int32_t frames);
 // FBS_PLAY_SOUND_RAMPED at frame `at` of the output clock (the record's
 // clock_frame): the mixer starts the sound on that frame, inside the block
-// that covers it. A frame already past, or more than three of the device's
-// periods ahead (a clock that is not the output's), starts it at the next
-// block. The start
+// that covers it. A frame already past, or more than a second ahead (a
+// clock that is not the output's), starts it at the next block. The start
 // replaces one still waiting, and drops an end waiting for a frame from
 // `at` on. Until then the sound goes on as it was. Any call that starts,
 // ends or moves the sound at once drops what waits. Returns 0 for an

@@ -35,6 +35,8 @@ std::atomic<int32_t> fbs_max_channels{128};
 std::atomic<int32_t> fbs_played_bytes{0};
 std::atomic<int32_t> fbs_playing_sounds{0};
 std::atomic<int32_t> fbs_playing_streams{0};
+std::atomic<uint32_t> fbs_block_clock{0};
+std::atomic<int32_t> fbs_block_clock_known{0};
 
 // The in-process plug-in's entries (set: non-null plug_init). Main thread.
 static FbsPlugRecord inprocess_plugin;
@@ -185,6 +187,7 @@ extern "C" int32_t FBS_CALL FBS_INIT(int32_t rate, int32_t channels, int32_t buf
     r->block_bytes = 0;
     r->device_index = device;
     r->clock_frame = 0;
+    fbs_block_clock_known.store(0);
     if (!r->plug_init) {
       beep();
       continue;
@@ -386,6 +389,11 @@ extern "C" int32_t FBS_CALL FBS_GET_PLAYINGSOUNDS(void) {
 }
 extern "C" int32_t FBS_CALL FBS_GET_PLAYINGSTREAMS(void) {
   return fbs_running.load() == 1 ? fbs_playing_streams.load() : 0;
+}
+extern "C" int32_t FBS_CALL FBS_GET_PLUGCLOCK(uint32_t* frame) {
+  if (!frame || fbs_running.load() != 1 || !fbs_block_clock_known.load()) return 0;
+  *frame = fbs_block_clock.load();
+  return 1;
 }
 extern "C" int32_t FBS_CALL FBS_GET_PLAYEDBYTES(void) {
   return fbs_initialised.load() ? fbs_played_bytes.load() : 0;

@@ -365,8 +365,10 @@ extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
   // since FBS_INIT (advanced below).
   const uint32_t clock = static_cast<uint32_t>(record->clock_frame);
   const int32_t frames = size / (2 * channels);
-  // A frame further ahead than this is on another clock than the output's.
-  const int32_t most_ahead = kFbsTimedPeriodsAhead * std::max(frames, record->frames);
+  fbs_block_clock.store(clock, std::memory_order_relaxed);
+  fbs_block_clock_known.store(1, std::memory_order_relaxed);
+  // A frame more than a second ahead is on another clock than the output's.
+  const int32_t most_ahead = record->rate;
 
   int32_t slots = fbs_sound_count.load();
   int32_t playing = 0, waiting = 0;

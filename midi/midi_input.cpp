@@ -15,6 +15,7 @@
 #include "core/settings_values.h"
 #include "core/shared_state.h"
 #include "core/text_number.h"
+#include "engine/fbs.h"
 #include "midi/take_queue.h"
 #include "midi/voices.h"
 #include "platform/dialogs.h"
@@ -199,6 +200,21 @@ void channel_volume_changed(int channel, int value) {
   float divisor = v * voice_divisor_factor.load();
   voice_divisor.store(divisor);
   voice_divisor_ref.store(divisor);
+}
+
+// A message from a JACK port arrives in its cycle c, no later than the
+// output mixes the block after c; the output's last block began in c or in
+// the cycle before. Its frame one period on then lies one to three periods
+// after that block's first frame. Any other distance means the output does
+// not run on the same server's clock (the file device, a desktop sound
+// server): the message is heard from the next block.
+constexpr uint32_t kPeriodsAfterOutput = 3;
+
+bool on_output_clock(const MidiFrameTime& time) {
+  uint32_t block = 0;
+  if (!FBS_GET_PLUGCLOCK(&block)) return false;
+  uint32_t after = time.frame + time.period - block;
+  return after <= kPeriodsAfterOutput * time.period;
 }
 
 // `at`: the frame the message is heard on, or kAtOnce.
@@ -446,7 +462,7 @@ void midi_input_handler(int handle, uint32_t kind, uintptr_t instance, uintptr_t
   // block.
   MidiFrameTime time;
   bool timed = kind == kMidiShortMessage && midi_in_message_time(handle, &time);
-  int64_t at = timed ? (int64_t)(uint32_t)(time.frame + time.period) : kAtOnce;
+  int64_t at = timed && on_output_clock(time) ? (int64_t)(uint32_t)(time.frame + time.period) : kAtOnce;
   // A take keeps what was played, before the gate and the guard decide.
   if (kind == kMidiShortMessage) take_queue_push((int)instance, now, (uint32_t)param1, timed ? &time : nullptr);
 
