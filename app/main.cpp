@@ -11,7 +11,7 @@
 #include "app/main_loop.h"
 #include "app/program_folders.h"
 #include "core/paths.h"
-#include "platform/midi_io.h"
+#include "platform/midi_rtmidi.h"
 #include "platform/process.h"
 #include "platform/window.h"
 #include "platform/window_sdl.h"
@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
   // The portable program works in its own folder, where all its files are.
   if (!installed_layout()) process_enter_exe_folder();
   win_install_sdl_display();
+  midi_install_system_ports();
   if (!has_display()) {
     std::fputs("quillon_darvo: no display to open the window on (is DISPLAY set?)\n", stderr);
     return 1;

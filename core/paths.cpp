@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -46,11 +47,10 @@ std::string xdg_folder(const char* variable, const char* fallback_in_home) {
   return home_folder() + fallback_in_home;
 }
 
-// The folder above `folder` (which ends in "/"), with "/" at the end.
-std::string parent_folder(const std::string& folder) {
-  std::string trimmed = folder.substr(0, folder.size() - 1);
-  size_t slash = trimmed.rfind('/');
-  return slash == std::string::npos ? std::string("/") : trimmed.substr(0, slash + 1);
+// An installed folder: its path relative to the executable's folder (as
+// the install rules lay the program out) resolved against exe_folder.
+std::string installed_folder(const std::string& exe_folder, const char* from_bin) {
+  return with_slash(std::filesystem::path(exe_folder + from_bin).lexically_normal().string());
 }
 
 }  // namespace
@@ -100,9 +100,8 @@ std::string choose_layout(const std::string& exe_folder) {
     return "";
   }
   installed = true;
-  std::string prefix = parent_folder(exe);
-  data = prefix + "share/" + kName + "/";
-  plugins = prefix + "lib/" + kName + "/";
+  data = installed_folder(exe, QD_DATA_FROM_BIN);
+  plugins = installed_folder(exe, QD_PLUGINS_FROM_BIN);
   config = xdg_folder("XDG_CONFIG_HOME", ".config/") + kName + "/";
   user_data = xdg_folder("XDG_DATA_HOME", ".local/share/") + kName + "/";
   cache = xdg_folder("XDG_CACHE_HOME", ".cache/") + kName + "/";

@@ -4,11 +4,13 @@
 //
 // Portable: the executable's folder holds sounds/ and can be written, so it
 // holds everything (a build's run folder, an unpacked copy).
-// Installed: the executable sits in <prefix>/bin/; read-only data comes from
-// <prefix>/share/quillon_darvo/, the plug-ins from <prefix>/lib/quillon_darvo/,
-// and the user's files go to the XDG folders (their variables when set to an
-// absolute path, else ~/.config, ~/.local/share, ~/.cache; the scratch files
-// to $XDG_RUNTIME_DIR or a private temporary folder).
+// Installed: read-only data and the plug-ins come from the folders where the
+// install rules put them, found from the executable's folder (<prefix>/bin/)
+// by the relative paths the build compiles in: <prefix>/share/quillon_darvo/
+// and <prefix>/lib/quillon_darvo/ by default (lib/<multiarch>/ in the Debian
+// package). The user's files go to the XDG folders (their variables when set
+// to an absolute path, else ~/.config, ~/.local/share, ~/.cache; the scratch
+// files to $XDG_RUNTIME_DIR or a private temporary folder).
 //
 // Each folder is empty (the current folder) or ends in "/". Until
 // choose_layout() runs, every folder is the current folder (tests rely on

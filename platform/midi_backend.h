@@ -50,7 +50,10 @@ struct MidiBackendTable {
   void (*scan)(int* inputs, int* outputs);
 };
 
-extern const MidiBackendTable midi_rtmidi_backend;
+// The system back end's table (midi_rtmidi.cpp installs its own); until a
+// program installs one, the system back end has no ports. Main thread, at
+// start, before any port opens.
+void midi_io_install_system_backend(const MidiBackendTable* table);
 extern const MidiBackendTable midi_loopback_backend;
 
 // Back end to layer: one driver packet of bytes arrived on input `slot`,

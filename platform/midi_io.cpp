@@ -19,8 +19,30 @@ double seconds_now() {
 
 std::atomic<int> backend{MIDI_BACKEND_SYSTEM};
 
+// The system back end before the host's ports are installed: no devices,
+// nothing opens.
+int no_count() { return 0; }
+int no_name(int, std::string*) { return 0; }
+int no_in_open(int, int, const char*, const char*) { return 0; }
+int no_slot(int) { return 0; }
+void no_slot_end(int) {}
+int no_out_open(int, int) { return 0; }
+int no_out_open_virtual(int, const char*, const char*, int*) { return 0; }
+int no_out_send(int, int, const uint8_t*, size_t) { return 0; }
+void no_out_close(int, int) {}
+unsigned no_changes() { return 0; }
+void no_scan(int* inputs, int* outputs) { *inputs = *outputs = 0; }
+const MidiBackendTable kNoPorts = {
+    no_count,    no_count,           no_name,     no_name,
+    no_in_open,  no_slot,            no_slot_end, no_slot_end,
+    no_out_open, no_out_open_virtual, no_out_send, no_out_close,
+    no_slot,     no_slot,            no_changes,  no_scan,
+};
+// Written once at start by the main thread (midi_io_install_system_backend).
+std::atomic<const MidiBackendTable*> system_table{&kNoPorts};
+
 const MidiBackendTable* table_of(int which) {
-  return which == MIDI_BACKEND_LOOPBACK ? &midi_loopback_backend : &midi_rtmidi_backend;
+  return which == MIDI_BACKEND_LOOPBACK ? &midi_loopback_backend : system_table.load();
 }
 const MidiBackendTable* current_table() { return table_of(backend.load()); }
 
@@ -175,6 +197,8 @@ int midi_io_select_backend(int which) {
 }
 
 int midi_io_backend() { return backend.load(); }
+
+void midi_io_install_system_backend(const MidiBackendTable* table) { system_table.store(table); }
 
 // ---- devices ----
 

@@ -2,8 +2,9 @@
 // MIDI ports of the host, shaped like the classic multimedia MIDI calls: count
 // the devices, name them, open an input with a handler, open an output and
 // send short messages to it. Two back ends behind the same calls:
-//  - system: RtMidi on the ALSA sequencer when the machine has one, else
-//    JACK (listed through RtMidi, opened as jack_midi_ports.h's ports);
+//  - system: the host's ports, once the program installed them
+//    (midi_rtmidi.h: RtMidi on the ALSA sequencer when the machine has one,
+//    else JACK); until then it has no devices;
 //  - loopback: in-process virtual devices for tests, with a wire that feeds
 //    what an output sends back into an input (scripted through
 //    midi_loopback.h).
@@ -42,13 +43,6 @@ enum MidiBackend { MIDI_BACKEND_SYSTEM = 0, MIDI_BACKEND_LOOPBACK = 1 };
 // returns 0 otherwise. The system back end is the default.
 int midi_io_select_backend(int backend);
 int midi_io_backend();
-// Name of the RtMidi interface the system back end uses ("alsa", "jack", or
-// "" before the first call needed one).
-std::string midi_io_system_api();
-// The name the system back end's clients begin with ("quillon_darvo": its
-// ports are "quillon_darvo in", "quillon_darvo thru"). Main thread, before
-// any port opens.
-void midi_io_set_client_name(const std::string& name);
 
 int midi_in_count();
 int midi_out_count();

@@ -23,6 +23,7 @@
 #include "platform/midi_backend.h"
 #include "platform/jack_midi_ports.h"
 #include "platform/midi_io.h"
+#include "platform/midi_rtmidi.h"
 
 namespace {
 
@@ -334,16 +335,17 @@ int rt_out_alive(int slot) {
 
 unsigned rt_changes() { return jack_midi_changes(); }
 
-}  // namespace
-
-const MidiBackendTable midi_rtmidi_backend = {
+const MidiBackendTable kRtMidiBackend = {
     rt_in_count, rt_out_count, rt_in_name,  rt_out_name,
     rt_in_open,  rt_in_start,  rt_in_stop,  rt_in_close,
     rt_out_open, rt_out_open_virtual, rt_out_send, rt_out_close,
     rt_in_alive, rt_out_alive, rt_changes, rt_scan,
 };
 
+}  // namespace
+
 void midi_io_set_client_name(const std::string& name) { client_base = name; }
+void midi_install_system_ports() { midi_io_install_system_backend(&kRtMidiBackend); }
 
 std::string midi_io_system_api() {
   std::lock_guard<std::mutex> lock(api_mutex);

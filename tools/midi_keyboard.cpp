@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "platform/midi_io.h"
+#include "platform/midi_rtmidi.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
     else phrase.push_back(arg);
   }
   if (channel < 0 || channel > 15 || phrase.empty()) return usage();
+  midi_install_system_ports();
 
   int out = 0;
   if (!midi_out_open_virtual(&out, client.c_str(), port.c_str())) {

@@ -29,6 +29,7 @@
 #include "app/settings.h"
 #include "midi/midi_file.h"
 #include "platform/midi_io.h"
+#include "platform/midi_rtmidi.h"
 #include "platform/window_backend.h"
 #include "tests/support/child_process.h"
 #include "tests/support/jack_capture.h"
@@ -252,6 +253,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: quillon_soak RUN_DIR MINUTES FILE.mid...\n");
     return 2;
   }
+  midi_install_system_ports();
   std::string run_src = argv[1];
   double minutes = std::atof(argv[2]);
   Soak soak;

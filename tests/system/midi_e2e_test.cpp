@@ -66,6 +66,7 @@
 #include "midi/midi_file.h"
 #include "midi/voices.h"
 #include "platform/midi_io.h"
+#include "platform/midi_rtmidi.h"
 #include "tests/support/audio_check.h"
 #include "tests/support/child_process.h"
 #include "tests/support/jack_capture.h"
@@ -219,6 +220,7 @@ class MidiEndToEnd : public ::testing::Test {
 
   void SetUp() override {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display ($DISPLAY)";
+    midi_install_system_ports();
     for (const char* p : {"jackd", "jack_lsp", "xdotool"})
       if (!have_program(p)) GTEST_SKIP() << "needs " << p;
     // With an ALSA sequencer the program's ports are not the JACK ports below.

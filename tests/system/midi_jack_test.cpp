@@ -16,6 +16,7 @@
 
 #include "../midi_test_support.h"
 #include "core/clock.h"
+#include "platform/midi_rtmidi.h"
 #include "tests/support/jack_log.h"
 
 using namespace midi_test;
@@ -91,6 +92,7 @@ std::vector<uint32_t> phrase() {
 class MidiJack : public ::testing::Test {
  protected:
   void SetUp() override {
+    midi_install_system_ports();
     ASSERT_EQ(1, midi_io_select_backend(MIDI_BACKEND_SYSTEM));
     reset_midi_state();
     program_clock = steady_seconds;
