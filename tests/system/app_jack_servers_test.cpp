@@ -31,6 +31,7 @@
 #include "app/settings.h"
 #include "core/settings_values.h"
 #include "platform/midi_io.h"
+#include "platform/midi_rtmidi.h"
 #include "tests/support/audio_check.h"
 #include "tests/support/child_process.h"
 #include "tests/support/jack_capture.h"
@@ -141,6 +142,7 @@ class JackServers : public ::testing::Test {
       shell("jack_lsp", &status);
       return status == 0;
     })) << "jackd did not start";
+    midi_install_system_ports();
     ASSERT_TRUE(midi_out_open_virtual(&keyboard, "qd_keyboard", "keys"));
     ASSERT_TRUE(recorder.open(""));
   }
