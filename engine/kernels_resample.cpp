@@ -63,7 +63,7 @@ static double cubic_weight(double x) {
   return 0.0;
 }
 
-static double bessel_i0(double x) {
+double bessel_i0(double x) {
   double sum = 1.0, term = 1.0;
   for (int k = 1; term > sum * 1e-17; k++) {
     term *= (x / (2.0 * k)) * (x / (2.0 * k));

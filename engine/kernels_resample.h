@@ -53,6 +53,8 @@ constexpr int kSincTables = 25;
 const int16_t* cubic_rows(void);
 const int16_t* sinc_rows(uint64_t step);
 void resample_tables_make(void);
+// The modified Bessel function I0, of which Kaiser windows are made.
+double bessel_i0(double x);
 // Storage position of tap j (0..15) in a sinc row.
 inline int sinc_tap_slot(int j) { return ((j >> 2) & 1) * 8 + (j >> 3) * 4 + (j & 3); }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/kernels_resample.h"
 #include "engine/wav_read.h"
 
 namespace {
@@ -20,15 +21,6 @@ constexpr int kTaps = 64;
 constexpr int kTapsBefore = kTaps / 2 - 1;  // taps before the frame at or below a position
 constexpr int kPhases = 1024;               // table rows per source frame, interpolated between
 constexpr double kBeta = 9.0;               // Kaiser shape: about 90 dB of stop band
-
-double bessel_i0(double x) {
-  double sum = 1.0, term = 1.0;
-  for (int k = 1; term > sum * 1e-17; k++) {
-    term *= (x / (2.0 * k)) * (x / (2.0 * k));
-    sum += term;
-  }
-  return sum;
-}
 
 // Rows of the filter for fractions r / kPhases (r = 0..kPhases), each
 // normalised to a sum of 1; cutoff fc in cycles per source frame.

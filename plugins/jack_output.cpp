@@ -31,6 +31,10 @@ std::atomic<bool> gone{false};
 // The server's period, noted by the buffer-size callback; the main thread
 // brings the record's frames up to it (jack_output_sync_period).
 std::atomic<int> server_period{0};
+// The rate the client opened at, and the server's as its sample-rate
+// callback last told (PipeWire may move its graph to another rate).
+int opened_rate = 0;
+std::atomic<int> server_rate{0};
 
 int64_t now_ns() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -42,6 +46,11 @@ void server_shut_us_down(jack_status_t, const char*, void*) { gone.store(true); 
 
 int period_changed(jack_nframes_t frames, void*) {
   server_period.store((int)frames);
+  return 0;
+}
+
+int rate_changed(jack_nframes_t rate, void*) {
+  server_rate.store((int)rate);
   return 0;
 }
 
@@ -116,7 +125,8 @@ bool jack_output_open(FbsPlugRecord* rec, const char* client_name, const JackCon
     if (!ports[c]) *why = "cannot register its ports";
   }
   if (why->empty() && (jack_set_process_callback(client, process, nullptr) != 0 ||
-                       jack_set_buffer_size_callback(client, period_changed, nullptr) != 0))
+                       jack_set_buffer_size_callback(client, period_changed, nullptr) != 0 ||
+                       jack_set_sample_rate_callback(client, rate_changed, nullptr) != 0))
     *why = "cannot run a process callback";
   if (!why->empty()) {
     jack_output_close();
@@ -125,6 +135,8 @@ bool jack_output_open(FbsPlugRecord* rec, const char* client_name, const JackCon
   jack_on_info_shutdown(client, server_shut_us_down, nullptr);
   gone.store(false);
   server_period.store(period);
+  opened_rate = rate;
+  server_rate.store(rate);
   cycle_clock = last_block;
   connect_how = how;
   record = rec;
@@ -198,6 +210,8 @@ bool jack_output_offered(const char* client_name, const JackConnect& how) {
 bool jack_output_is_open() { return client != nullptr; }
 
 bool jack_output_gone() { return gone.load(); }
+
+bool jack_output_rate_changed() { return client != nullptr && server_rate.load() != opened_rate; }
 
 void jack_output_sync_period() {
   const int period = server_period.load();

@@ -12,6 +12,9 @@
 // PipeWire changing its quantum): each cycle is filled in engine blocks of
 // at most the period the client opened with, so a longer period takes
 // several blocks and a shorter one a shorter block, with no added latency.
+// A rate that changes while the client runs cannot be served that way: the
+// output reports itself lost, and the program opens it again at the new
+// rate and loads its samples for it.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -52,6 +55,10 @@ void jack_output_close();
 bool jack_output_is_open();
 // True once the server has shut the client down.
 bool jack_output_gone();
+// True once the server runs at another rate than the client opened at (a
+// PipeWire graph moved to another rate): the engine's waves are made for
+// the old one, so the output counts as lost and is opened again.
+bool jack_output_rate_changed();
 // Main thread: brings the record's frames up to the server's period when
 // the server changed it (the buffer-size callback only notes the new one).
 void jack_output_sync_period();

@@ -75,6 +75,9 @@ static std::atomic<int64_t> last_block{0};
 static bool started = false;
 // Main thread: the JACK client was closed because its server went away.
 static bool jack_closed = false;
+// Main thread: the last reason a running JACK server was refused for, told
+// on standard error once rather than at every attempt.
+static std::string jack_refusal_told;
 // A started stream that delivered no block for this long is gone (a device
 // that stalls for good rather than reporting an error).
 constexpr double kSilentSeconds = 2.0;
@@ -206,7 +209,8 @@ FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
     // (the next kind may well play); none is not.
     if (why != "no server runs") {
       set_error("JACK", why.c_str());
-      std::fprintf(stderr, "JACK output: %s\n", why.c_str());
+      if (why != jack_refusal_told) std::fprintf(stderr, "JACK output: %s\n", why.c_str());
+      jack_refusal_told = why;
     }
   }
   for (RtAudio::Api api : kApis) {
@@ -317,7 +321,7 @@ FBS_EXPORT int32_t FBS_CALL PLUG_LOST(void) {
     jack_closed = true;
     return 1;
   }
-  if (failed.load()) return 1;
+  if (failed.load() || jack_output_rate_changed()) return 1;
   return (now_ns() - last_block.load()) * 1e-9 > kSilentSeconds ? 1 : 0;
 }
 
