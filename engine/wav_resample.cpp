@@ -32,7 +32,8 @@ std::vector<float> make_rows(double fc) {
     for (int j = 0; j < kTaps; j++) {
       const double x = j - kTapsBefore - (double)r / kPhases;
       const double edge = x / half;
-      const double window = std::fabs(edge) >= 1.0 ? 0.0 : bessel_i0(kBeta * std::sqrt(1.0 - edge * edge)) / i0beta;
+      const double window =
+          std::fabs(edge) >= 1.0 ? 0.0 : bessel_i0(kBeta * std::sqrt(1.0 - edge * edge)) / i0beta;
       w[j] = (x == 0.0 ? 2.0 * fc : std::sin(2.0 * M_PI * fc * x) / (M_PI * x)) * window;
       sum += w[j];
     }

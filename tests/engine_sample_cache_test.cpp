@@ -130,6 +130,37 @@ TEST_F(SampleCache, CachedWaveIsTheDecodedWaveToTheBit) {
   EXPECT_TRUE(g_lines.empty());
 }
 
+// A WAV file at another rate than the output's, converted band-limited, is
+// kept once per output rate; at its own rate (nothing to convert) it is not.
+TEST_F(SampleCache, WavFilesConvertedToAnotherRateAreKeptPerRate) {
+  std::string wav = g_dir + "tone44.wav";
+  FILE* f = fopen(wav.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  enginetest::put_wav_header(f, 44100, 2, 4410 * 4);
+  for (int i = 0; i < 4410 * 2; ++i) enginetest::put16(f, (uint16_t)(int16_t)(9000.0 * std::sin(i * 0.05)));
+  fclose(f);
+  FBS_SET_WAVECONVERTER(1);
+  struct Case {
+    int rate;
+    size_t entries;  // in the folder after the loads at this rate
+  } cases[] = {{44100, 0}, {48000, 1}, {96000, 2}, {48000, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rate);
+    enginetest::use_output(c.rate, 2, 1024);
+    std::vector<int16_t> first, again;
+    for (std::vector<int16_t>* into : {&first, &again}) {
+      int32_t wave = -1;
+      ASSERT_EQ(FBS_LOAD_WAVFILE(wav.c_str(), &wave), 1);
+      *into = wave_samples(wave);
+      FBS_DESTROY_WAVE(&wave);
+    }
+    EXPECT_EQ(first.size(), (size_t)(4410LL * c.rate / 44100 * 2));
+    EXPECT_EQ(first, again);
+    EXPECT_EQ(entries(cache).size(), c.entries);
+  }
+  FBS_SET_WAVECONVERTER(0);
+}
+
 // Each damage makes the entry unusable; the next load decodes, writes it
 // anew, and the load after that is served by it again.
 TEST_F(SampleCache, EntriesThatDoNotFitAreRebuiltSilently) {
