@@ -28,7 +28,7 @@ int no_slot(int) { return 0; }
 void no_slot_end(int) {}
 int no_out_open(int, int) { return 0; }
 int no_out_open_virtual(int, const char*, const char*, int*) { return 0; }
-int no_out_send(int, int, const uint8_t*, size_t) { return 0; }
+int no_out_send(int, int, const uint8_t*, size_t, const uint32_t*) { return 0; }
 void no_out_close(int, int) {}
 unsigned no_changes() { return 0; }
 void no_scan(int* inputs, int* outputs) { *inputs = *outputs = 0; }
