@@ -19,10 +19,11 @@ static const char kWavCacheDecoder[] = "wav; band-limited rate 1";
 static int32_t store_converted(const WavSource* src, const uint8_t* samples) {
   uint8_t* data = nullptr;
   uint32_t size = 0;
-  const bool band_limited = fbs_wave_converter.load() == 1 && src->rate != fbs_out_rate();
-  if (!(band_limited ? wav_convert_band_limited : wav_convert)(src, samples, fbs_out_rate(), fbs_out_channels(),
-                                                               &data, &size))
-    return -1;
+  const int32_t rate = fbs_out_rate(), channels = fbs_out_channels();
+  const int converted = fbs_wave_converter.load() == 1 && src->rate != rate
+                            ? wav_convert_band_limited(src, samples, rate, channels, &data, &size)
+                            : wav_convert(src, samples, rate, channels, &data, &size);
+  if (!converted) return -1;
   int32_t handle = fbs_wave_store(data, size);
   if (handle < 0) free(data);
   return handle;
