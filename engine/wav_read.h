@@ -47,8 +47,9 @@ int wav_convert(const WavSource* src, const uint8_t* samples, int32_t out_rate,
 // The same conversion, with the rate changed by a band-limited filter
 // instead of repeated or picked frames: as many output frames, each
 // interpolated from the 64 source frames around its position, the cutoff at
-// half the lower of the two rates. Returns 1 with *data and *size set, or 0
-// (nothing allocated).
+// half the lower of the two rates (rates more than 32 times apart, and
+// outputs of more than 2^25 frames, repeat or pick frames as wav_convert
+// does). Returns 1 with *data and *size set, or 0 (nothing allocated).
 int wav_convert_band_limited(const WavSource* src, const uint8_t* samples, int32_t out_rate,
                              int32_t out_channels, uint8_t** data, uint32_t* size);
 

@@ -21,6 +21,12 @@ constexpr int kTaps = 64;
 constexpr int kTapsBefore = kTaps / 2 - 1;  // taps before the frame at or below a position
 constexpr int kPhases = 1024;               // table rows per source frame, interpolated between
 constexpr double kBeta = 9.0;               // Kaiser shape: about 90 dB of stop band
+// Sources beyond any real pair of rates (a rate of a few Hz in a damaged
+// header), or longer than any sample, keep the frame-repeating conversion,
+// whose cost does not grow with the taps: a bad file loads as quickly as
+// before, whatever it claims.
+constexpr double kMaxRatio = 32.0;
+constexpr double kMaxFrames = 1 << 25;  // about 12 minutes at 44.1 kHz
 
 // Rows of the filter for fractions r / kPhases (r = 0..kPhases), each
 // normalised to a sum of 1; cutoff fc in cycles per source frame.
@@ -54,6 +60,10 @@ int wav_convert_band_limited(const WavSource* src, const uint8_t* samples, int32
   if (src == nullptr || samples == nullptr || data == nullptr || size == nullptr || src->rate <= 0 ||
       out_rate <= 0)
     return 0;
+  const double ratio = (double)out_rate / (double)src->rate;
+  const double frames_out = (double)(src->block_align > 0 ? src->data_size / (uint32_t)src->block_align : 0) * ratio;
+  if (ratio > kMaxRatio || ratio < 1.0 / kMaxRatio || frames_out > kMaxFrames)
+    return wav_convert(src, samples, out_rate, out_channels, data, size);
   uint8_t* same_rate = nullptr;
   uint32_t same_bytes = 0;
   if (!wav_convert(src, samples, src->rate, out_channels, &same_rate, &same_bytes)) return 0;
