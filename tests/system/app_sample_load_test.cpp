@@ -129,8 +129,9 @@ double fundamental(const std::vector<float>& x, size_t from, size_t length) {
 }
 
 // The encoder's delay and padding are dropped: as long as the WAV samples.
+// Set 2 is rendered at 16 s a note (set 0's notes end with their decay).
 TEST_F(SampleLoad, Mp3SetGivesNineWavesOfSixteenSeconds) {
-  ASSERT_EQ(load_sample_set(0, waves, kSounds), "");
+  ASSERT_EQ(load_sample_set(2, waves, kSounds), "");
   for (int w = 0; w < kSamplesPerSet; w++)
     EXPECT_NEAR(wave_frames(waves[w]), 16L * kRate, 2) << "sample " << sample_number(w);
 }
