@@ -21,40 +21,31 @@ std::atomic<int32_t> fbs_wave_count{0};
 FbsSound fbs_sounds[kFbsMaxSounds];
 std::atomic<int32_t> fbs_sound_count{0};
 
-// Marks a sound's position and loops as being written; an odd `moved` value
-// means someone is writing them. The mixer never waits for it: it skips a
-// slot being written and drops its own write-back when the value changed
-// while it rendered, so a restart or stop from another thread is never lost.
-// Entry points wait only for the mixer's two stores.
-static void guard_enter(FbsSound& s) {
-  uint32_t m = s.moved.load(std::memory_order_relaxed);
-  for (;;) {
-    if (m & 1u) {
-      std::this_thread::yield();
-      m = s.moved.load(std::memory_order_relaxed);
-      continue;
-    }
-    if (s.moved.compare_exchange_weak(m, m + 1u, std::memory_order_acquire)) return;
-  }
-}
-
-static void guard_leave(FbsSound& s) { s.moved.fetch_add(1u, std::memory_order_release); }
-
-// The timed requests' own guard, taken the same way; the mixer only reads
-// under it.
-static void timed_enter(FbsSound& s) {
-  uint32_t g = s.timed_guard.load(std::memory_order_relaxed);
+// Write guards: an odd value means someone is writing what the guard
+// covers; writers take turns. `moved` covers a sound's position and loops.
+// The mixer never waits for it: it skips a slot being written and drops its
+// own write-back when the value changed while it rendered, so a restart or
+// stop from another thread is never lost. Entry points wait only for the
+// mixer's two stores. `timed_guard` covers the timed requests, which the
+// mixer only reads.
+static void take_guard(std::atomic<uint32_t>& guard) {
+  uint32_t g = guard.load(std::memory_order_relaxed);
   for (;;) {
     if (g & 1u) {
       std::this_thread::yield();
-      g = s.timed_guard.load(std::memory_order_relaxed);
+      g = guard.load(std::memory_order_relaxed);
       continue;
     }
-    if (s.timed_guard.compare_exchange_weak(g, g + 1u, std::memory_order_acquire)) return;
+    if (guard.compare_exchange_weak(g, g + 1u, std::memory_order_acquire)) return;
   }
 }
 
-static void timed_leave(FbsSound& s) { s.timed_guard.fetch_add(1u, std::memory_order_release); }
+static void leave_guard(std::atomic<uint32_t>& guard) { guard.fetch_add(1u, std::memory_order_release); }
+
+static void guard_enter(FbsSound& s) { take_guard(s.moved); }
+static void guard_leave(FbsSound& s) { leave_guard(s.moved); }
+static void timed_enter(FbsSound& s) { take_guard(s.timed_guard); }
+static void timed_leave(FbsSound& s) { leave_guard(s.timed_guard); }
 
 // Ids of timed requests, never 0, shared by all sounds.
 static std::atomic<uint32_t> next_timed_id{0};
