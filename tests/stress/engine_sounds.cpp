@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Sounds changed from two threads while a plug-in thread mixes without a
-// pause: starting, restarting (also crossfaded), stopping (also ramped),
-// destroying and remaking sounds, unkept sounds from FBS_PLAY_WAVE, volume,
-// speed, pan and pointers. Run under ThreadSanitizer; also checks that a stop
-// or a ramped end is never lost to the mixer's own position update.
+// pause: starting, restarting (also crossfaded, also at a frame), stopping
+// (also ramped, also at a frame), destroying and remaking sounds, unkept
+// sounds from FBS_PLAY_WAVE, volume, speed, pan and pointers. Run under
+// ThreadSanitizer; also checks that a stop or a ramped end is never lost to
+// the mixer's own position update.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -39,7 +40,10 @@ void control(int seed, int32_t wave, int* lost_stops) {
   while (std::chrono::steady_clock::now() < until) {
     int i = static_cast<int>(rng() % kSoundsPerThread);
     int32_t& s = sounds[i];
-    switch (rng() % 11) {
+    uint32_t clock = 0;
+    FBS_GET_PLUGCLOCK(&clock);
+    uint32_t soon = clock + static_cast<uint32_t>(rng() % 700);  // within three blocks
+    switch (rng() % 13) {
       case 0: FBS_PLAY_SOUND(s, 1 + static_cast<int>(rng() % 3)); break;
       case 1: FBS_SET_SOUNDVOLUME(s, static_cast<float>(rng() % 200) / 100.0f); break;
       case 2: FBS_SET_SOUNDSPEED(s, 0.25f + static_cast<float>(rng() % 400) / 100.0f); break;
@@ -59,6 +63,8 @@ void control(int seed, int32_t wave, int* lost_stops) {
       case 8: FBS_SET_SOUNDPAUSED(s, rng() % 8 == 0 ? 1 : 0); break;
       case 9: FBS_END_SOUND_RAMPED(s, static_cast<int>(rng() % 600) - 100); break;
       case 10: FBS_PLAY_SOUND_RAMPED(s, 1 + static_cast<int>(rng() % 3), static_cast<int>(rng() % 600)); break;
+      case 11: FBS_PLAY_SOUND_AT(s, 1 + static_cast<int>(rng() % 3), static_cast<int>(rng() % 600), soon); break;
+      case 12: FBS_END_SOUND_AT(s, static_cast<int>(rng() % 600), soon); break;
     }
     // Now and then: stop a playing sound, at once or with a ramp shorter
     // than a block, and make sure the stop holds once the mixer has passed
