@@ -134,6 +134,11 @@ struct FbsSound {
   std::atomic<uint8_t*> mix_alloc;         // the allocation holding the mix buffer
   std::atomic<uint8_t*> mix;               // this sound's block
   std::atomic<int32_t> loops;              // passes left; 0 = not playing
+  // The start waiting for its frame and the last one carried out (see the
+  // timed requests below), beside `loops`: the mixer looks at all three in
+  // every slot of every block.
+  std::atomic<uint32_t> start_id;
+  std::atomic<uint32_t> started_id;
   std::atomic<float> speed;
   std::atomic<float> volume;
   std::atomic<float> pan;
@@ -170,19 +175,17 @@ struct FbsSound {
   // A start and an end at frames of the output clock (FBS_PLAY_SOUND_AT,
   // FBS_END_SOUND_AT), waiting for the block that covers them. Entry points
   // write them while `timed_guard` is odd; the mixer only reads them. A
-  // request waits while its id (never 0) differs from the id the mixer last
-  // carried out (started_id, ended_id), which the mixer writes with the
-  // position under `moved`. A call that starts, ends or moves the sound at
-  // once drops both: it comes after them.
+  // request waits while its id (start_id above, end_id; never 0) differs
+  // from the id the mixer last carried out (started_id above, ended_id),
+  // which the mixer writes with the position under `moved`. A call that
+  // starts, ends or moves the sound at once drops both: it comes after them.
   std::atomic<uint32_t> timed_guard;
-  std::atomic<uint32_t> start_id;
   std::atomic<uint32_t> start_at;
   std::atomic<int32_t> start_loops;
   std::atomic<int32_t> start_ramp;
   std::atomic<uint32_t> end_id;
   std::atomic<uint32_t> end_at;
   std::atomic<int32_t> end_ramp;
-  std::atomic<uint32_t> started_id;
   std::atomic<uint32_t> ended_id;
 };
 extern FbsSound fbs_sounds[kFbsMaxSounds];
@@ -190,6 +193,10 @@ extern std::atomic<int32_t> fbs_sound_count;
 
 // 1 when the handle may be used by the sound entry points.
 int fbs_sound_valid(int32_t sound);
+// Starts asked for at a frame so far (FBS_PLAY_SOUND_AT counts each after
+// storing it; the mixer reads it once a block). Only grows, wrapping.
+extern std::atomic<uint32_t> fbs_timed_starts;
+
 // 1 while a start asked for at a frame has not been carried out (any thread).
 inline int fbs_start_waits(const FbsSound& s) {
   uint32_t id = s.start_id.load(std::memory_order_relaxed);

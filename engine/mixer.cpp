@@ -72,7 +72,7 @@ static bool slot_playing(const FbsSound& s) {
 
 // A slot that does not play yet but has a start waiting for its frame.
 static bool slot_waiting(const FbsSound& s) {
-  return fbs_start_waits(s) && s.loops.load(std::memory_order_relaxed) < 1 &&
+  return s.loops.load(std::memory_order_relaxed) < 1 && fbs_start_waits(s) &&
          s.wave_begin.load(std::memory_order_relaxed) != nullptr &&
          s.mix.load(std::memory_order_relaxed) != nullptr &&
          s.paused.load(std::memory_order_relaxed) == 0;
@@ -271,7 +271,12 @@ static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels, uint8_t
     b.end = s.end.load(std::memory_order_seq_cst);
     if (s.moved.load(std::memory_order_seq_cst) == seen) break;
   }
-  TimedRequests r = read_requests(s);
+  // Most blocks of most slots find no request: two loads tell.
+  TimedRequests r{};
+  uint32_t start_id = s.start_id.load(std::memory_order_relaxed);
+  uint32_t end_id = s.end_id.load(std::memory_order_relaxed);
+  if ((start_id != 0 && start_id != b.m.started_id) || (end_id != 0 && end_id != b.m.ended_id))
+    r = read_requests(s);
   b.begin = s.wave_begin.load(std::memory_order_seq_cst);
   b.wave_end = s.wave_end.load(std::memory_order_seq_cst);
   uint8_t* mix = s.mix.load(std::memory_order_seq_cst);
@@ -370,14 +375,28 @@ extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
   // A frame more than a second ahead is on another clock than the output's.
   const int32_t most_ahead = record->rate;
 
+  // Slots with a start waiting for its frame are looked for only while one
+  // may wait: a start was asked for since the last block, or one waited then.
+  // Mixer thread only.
+  static uint32_t starts_seen = 0;
+  static bool starts_waited = false;
+  const uint32_t starts = fbs_timed_starts.load(std::memory_order_acquire);
+  const bool look = starts != starts_seen || starts_waited;
+  starts_seen = starts;
+
   int32_t slots = fbs_sound_count.load();
   int32_t playing = 0, waiting = 0;
+  bool waited = false;
   if (fbs_wave_count.load() > 0 && slots > 0) {
     for (int32_t i = 0; i < slots; i++) {
-      if (slot_playing(fbs_sounds[i])) playing++;
-      else if (slot_waiting(fbs_sounds[i])) waiting++;
+      const FbsSound& s = fbs_sounds[i];
+      if (slot_playing(s)) playing++;
+      if (!look || !fbs_start_waits(s)) continue;
+      waited = true;
+      if (slot_waiting(s)) waiting++;
     }
   }
+  starts_waited = waited;
   fbs_playing_sounds.store(playing, std::memory_order_relaxed);
   fbs_playing_streams.store(streams, std::memory_order_relaxed);
 
@@ -388,7 +407,7 @@ extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
     if (limit > kBlockListSize - 1) limit = kBlockListSize - 1;
     for (int32_t i = 0; i < slots; i++) {
       FbsSound& s = fbs_sounds[i];
-      if (slot_playing(s) || slot_waiting(s)) {
+      if (slot_playing(s) || (look && slot_waiting(s))) {
         // The output block is free until the blocks are summed into it.
         uint8_t* block = render_slot(s, size, channels, out, family, clock, most_ahead);
         if (block) blocks[count++] = block;
@@ -400,7 +419,8 @@ extern "C" void FBS_CALL fbs_fill(FbsPlugRecord* record) {
       // after it is the new sound's, and a keep of 0 means the loops read
       // after it are the unkept sound's own. Read the other way round, a
       // sound being made on the slot of an ended unkept one could be freed.
-      if (s.wave_begin.load() != nullptr && s.keep.load() == 0 && s.loops.load() < 1 && !fbs_start_waits(s)) {
+      if (s.wave_begin.load() != nullptr && s.keep.load() == 0 && s.loops.load() < 1 &&
+          !(look && fbs_start_waits(s))) {
         s.wave_begin.store(nullptr);
         s.claimed.store(0);
       }

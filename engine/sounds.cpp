@@ -20,6 +20,7 @@ FbsWave fbs_waves[kFbsMaxWaves];
 std::atomic<int32_t> fbs_wave_count{0};
 FbsSound fbs_sounds[kFbsMaxSounds];
 std::atomic<int32_t> fbs_sound_count{0};
+std::atomic<uint32_t> fbs_timed_starts{0};
 
 // Write guards: an odd value means someone is writing what the guard
 // covers; writers take turns. `moved` covers a sound's position and loops.
@@ -348,6 +349,7 @@ extern "C" int32_t FBS_CALL FBS_PLAY_SOUND_AT(int32_t sound, int32_t loops, int3
   s.start_ramp.store(frames);
   s.start_id.store(new_timed_id());
   timed_leave(s);
+  fbs_timed_starts.fetch_add(1u, std::memory_order_release);
   return 1;
 }
 
