@@ -25,6 +25,19 @@ inline int late_clients(const std::string& path) {
   return n;
 }
 
+// Lines of the log at `path` that report a cycle of the dummy driver itself
+// as late ("JackTimedDriver::Process XRun"): the driver then starts its
+// timing afresh, and the server's frame clock falls behind the wall clock
+// by the time lost. 0 when it cannot be read.
+inline int clock_slips(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  int n = 0;
+  while (std::getline(in, line))
+    if (line.find("JackTimedDriver::Process XRun") != std::string::npos) n++;
+  return n;
+}
+
 // The log of the server that scripts/services.sh started ("" when the tests
 // run against a server of someone else's, whose late cycles are unknown).
 inline std::string services_log() {
