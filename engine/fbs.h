@@ -52,9 +52,9 @@ FBS_EXPORT int32_t FBS_CALL FBS_GET_MASTERVOLUME(float* v);
 // nearest earlier sample (the default), 1 cubic (4-point Hermite), 2
 // band-limited (16-tap windowed sinc whose cutoff falls by 1/speed above
 // speed 1). The mixer takes it from its next block. Positions step alike
-// under every family; cubic and band-limited carry the fraction of a
-// sound's position from block to block, the nearest family starts each
-// block from the whole sample. Other values return 0 and change nothing.
+// under every family, and every family carries the fraction of a sound's
+// position from block to block: a note's pitch does not depend on the
+// output's period. Other values return 0 and change nothing.
 // Any thread, engine running or not.
 FBS_EXPORT int32_t FBS_CALL FBS_SET_RESAMPLEMODE(int32_t mode);
 FBS_EXPORT int32_t FBS_CALL FBS_GET_RESAMPLEMODE(void);

@@ -260,7 +260,7 @@ __attribute__((always_inline)) static inline void play_slice(uint8_t* dest, uint
   const uint64_t step = speed_step(speed);
   uintptr_t p = (uintptr_t)*position & ~(unit - 1);
   int32_t k = *loops;
-  uint64_t fraction = phase && family != kResampleNearest ? (*phase & 0xFFFF) : 0;
+  uint64_t fraction = phase ? (*phase & 0xFFFF) : 0;
   uint32_t wrapped = phase ? (*phase & kPhaseWrapped) : 0;
   int playing = 1;
   if (p >= r.high) {

@@ -116,8 +116,9 @@ constexpr uint32_t kPhaseWrapped = 1u << 16;
 // Plays bytes of a region at a speed other than 1 into dest (null: moves
 // only) with a family, as the slice routines do (kernels.h): positions,
 // loops and zeros after the end are the nearest family's. phase carries the
-// fraction from call to call (null: it starts at 0); the nearest family
-// always starts at 0 and stores where it ended. Taps outside the region read
+// fraction from call to call under every family (null: it starts at 0, as
+// in the exported slice routines), so a sound keeps its pitch whatever the
+// block size. Taps outside the region read
 // the loop's other end where playing goes on past it (more loops ahead, or a
 // seam passed behind), else silence. unit is 2 (mono) or 4 (stereo);
 // needs bytes a positive multiple of unit and speed != 0.

@@ -479,9 +479,9 @@ int32_t noise_wave(int frames, std::vector<int16_t>* samples, unsigned seed) {
 // nothing.
 // A plug-in whose device period shrank asks for shorter blocks
 // (block_bytes): the sound goes on frame for frame as in whole blocks, at
-// speed 1 and, under the two families that carry a position's fraction from
-// block to block, at another speed. (The nearest family drops the fraction
-// at every block's start, so its pitch depends on the block size.)
+// speed 1 and, under every family, at another speed (each carries the
+// position's fraction from block to block, so pitch does not depend on the
+// block size).
 TEST_F(Mixer, ShorterBlocksAskedByThePlugInContinueTheSoundExactly) {
   FbsPlugRecord* r = fbs_record();
   ASSERT_NE(r, nullptr);
@@ -489,7 +489,7 @@ TEST_F(Mixer, ShorterBlocksAskedByThePlugInContinueTheSoundExactly) {
   struct Case {
     float speed;
     int family;
-  } cases[] = {{1.0f, 0}, {1.37f, 1}, {1.37f, 2}};
+  } cases[] = {{1.0f, 0}, {1.37f, 0}, {0.71f, 0}, {1.37f, 1}, {1.37f, 2}};
   for (const Case& c : cases) {
       const float speed = c.speed;
       const int family = c.family;

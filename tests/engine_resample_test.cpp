@@ -158,7 +158,7 @@ TEST(ResampleFamilies, StepLikeTheNearestFamilyAndStayInsideTheWave) {
 
     uint8_t* near_pos = from;
     int32_t near_loops = loops;
-    uint32_t near_phase = phase;
+    uint32_t near_phase = phase & kPhaseWrapped;  // every family from fraction 0
     std::vector<uint8_t> near(bytes);
     play_resampled(near.data(), start, &near_pos, end, &near_loops, speed, bytes, &near_phase,
                    kResampleNearest, unit);
@@ -172,7 +172,7 @@ TEST(ResampleFamilies, StepLikeTheNearestFamilyAndStayInsideTheWave) {
         kernels_use(level);
         uint8_t* pos = from;
         int32_t left = loops;
-        uint32_t ph = phase & kPhaseWrapped;  // from fraction 0, as the nearest family starts
+        uint32_t ph = phase & kPhaseWrapped;
         std::vector<uint8_t> out(bytes, 0x55);
         play_resampled(out.data(), start, &pos, end, &left, speed, bytes, &ph, family, unit);
         ASSERT_EQ(pos, near_pos) << "family " << family << " trial " << trial;

@@ -142,13 +142,15 @@ class KeyPitch : public ::testing::Test {
 bool KeyPitch::engine_ok = false;
 
 // Keys a tritone below and a fourth above samples 60 and 96. The nearest
-// family keeps the figures it has always had (its output is unchanged); the
-// cubic clears 38 dB, the band-limited family 80 dB.
+// family's figures are pinned (it carries its fraction across blocks, so a
+// block's start no longer jumps the position: keys 65 and 101 gained 2.7
+// and 4.5 dB over the block-reset figures 35.05 and 15.73); the cubic
+// clears 38 dB, the band-limited family 80 dB.
 TEST_F(KeyPitch, SinadOfEachFamilyAtSpeedsAroundItsSample) {
   struct Case {
     int key;
     double nearest;
-  } cases[] = {{54, 37.85}, {65, 35.05}, {90, 20.11}, {101, 15.73}};
+  } cases[] = {{54, 37.81}, {65, 37.71}, {90, 20.13}, {101, 20.27}};
   for (const Case& c : cases) {
     const double nearest = key_sinad(c.key, 0);
     const double cubic = key_sinad(c.key, 1);

@@ -103,12 +103,9 @@ class JackServers : public ::testing::Test {
     shell("cp -r '" + std::string(QD_RUN_DIR) + ".' '" + run + "'", &status);
     ASSERT_EQ(status, 0);
     shell("rm -f '" + run + "'quillon_darvo*.ini");
-    // WAV set 1, the keyboard as input 1, no thru port and no reverb tail.
-    // The band-limited family: the nearest one drops a position's fraction
-    // at every block, which at JACK's short periods detunes a note by more
-    // than the 0.5 % judged here.
+    // WAV set 1, the keyboard as input 1, no thru port and no reverb tail;
+    // the default (nearest) family, whose pitch must not follow the period.
     set_default_settings();
-    resample_mode = 2;
     piano_sound = 1;
     midi_in_port = 1;
     thru_port = 0;

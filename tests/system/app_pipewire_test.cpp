@@ -318,7 +318,6 @@ TEST_F(PipeWire, OnPipeWiresJackTheProgramPlaysAtPitchAndFollowsTheQuantumAndThe
   ASSERT_EQ(status, 0);
   shell("rm -f '" + run + "'quillon_darvo*.ini");
   set_default_settings();
-  resample_mode = 2;  // a short period would detune the nearest family (app_jack_servers_test.cpp)
   piano_sound = 1;
   reverb_mode = 0;
   ASSERT_TRUE(write_settings((run + "quillon_darvo.ini").c_str()));
