@@ -75,6 +75,19 @@ int parse_instrument_options(int argc, char** argv, InstrumentOptions* options) 
   return -1;
 }
 
+// The two operands after the options, or a usage error: `missing` when there
+// are fewer, the first one too many when there are more.
+static int two_operands(const char* program, int argc, char** argv, const char* missing, std::string* first,
+                        std::string* second) {
+  int operands = argc - optind;
+  if (operands != 2)
+    return usage_error(program,
+                       operands < 2 ? missing : std::string("unexpected argument '") + argv[optind + 2] + "'");
+  *first = argv[optind];
+  *second = argv[optind + 1];
+  return -1;
+}
+
 int parse_render_arguments(int argc, char** argv, RenderOptions* options) {
   enum { kSettings = 256, kQuiet };
   static const option kLong[] = {{"help", no_argument, nullptr, 'h'},
@@ -97,13 +110,8 @@ int parse_render_arguments(int argc, char** argv, RenderOptions* options) {
     }
   }
   if (options->help || options->version) return -1;
-  int paths = argc - optind;
-  if (paths != 2)
-    return usage_error(program, paths < 2 ? "needs a MIDI file and a WAV file"
-                                          : std::string("unexpected argument '") + argv[optind + 2] + "'");
-  options->midi_path = argv[optind];
-  options->wav_path = argv[optind + 1];
-  return -1;
+  return two_operands(program, argc, argv, "needs a MIDI file and a WAV file", &options->midi_path,
+                      &options->wav_path);
 }
 
 // A whole number within lo..hi, as the whole argument.
@@ -155,11 +163,5 @@ int parse_make_set_options(int argc, char** argv, MakeSetOptions* options) {
     }
   }
   if (options->help || options->version) return -1;
-  int paths = argc - optind;
-  if (paths != 2)
-    return usage_error(program, paths < 2 ? "needs a SOURCE and a SET"
-                                          : std::string("unexpected argument '") + argv[optind + 2] + "'");
-  options->source = argv[optind];
-  options->set = argv[optind + 1];
-  return -1;
+  return two_operands(program, argc, argv, "needs a SOURCE and a SET", &options->source, &options->set);
 }
