@@ -13,6 +13,7 @@
 #include "core/text_number.h"
 #include "effects/master_chain.h"
 #include "effects/three_band.h"
+#include "effects/three_band_bound.h"
 
 std::atomic<float> eq_low_coef{0.0f};
 std::atomic<float> eq_high_coef{0.0f};
@@ -58,11 +59,20 @@ void clamp_eq_settings() { clamp_tone_bands(eq_bands, kEqualizerRanges); }
 
 void compute_eq_coefficients() {
   int rate = clamp_int(plug_rate.load(), kEffectRateMin, kEffectRateMax);
-  eq_low_coef.store(split_coefficient(eq_bands.lowf.load(), rate), std::memory_order_relaxed);
-  eq_high_coef.store(split_coefficient(eq_bands.highf.load(), rate), std::memory_order_relaxed);
-  eq_low_gain.store(eq_bands.lowg.load(), std::memory_order_relaxed);
-  eq_mid_gain.store(eq_bands.midg.load(), std::memory_order_relaxed);
-  eq_high_gain.store(eq_bands.highg.load(), std::memory_order_relaxed);
+  ThreeBandFilter f;
+  f.low_coef = split_coefficient(eq_bands.lowf.load(), rate);
+  f.high_coef = split_coefficient(eq_bands.highf.load(), rate);
+  f.low_gain = eq_bands.lowg.load();
+  f.mid_gain = eq_bands.midg.load();
+  f.high_gain = eq_bands.highg.load();
+  // High splits ring near half the rate, and some gains add up above
+  // themselves: the response is held within 1 dB of the largest gain.
+  three_band_bound(f, eq_bands.order.load());
+  eq_low_coef.store(f.low_coef, std::memory_order_relaxed);
+  eq_high_coef.store(f.high_coef, std::memory_order_relaxed);
+  eq_low_gain.store(f.low_gain, std::memory_order_relaxed);
+  eq_mid_gain.store(f.mid_gain, std::memory_order_relaxed);
+  eq_high_gain.store(f.high_gain, std::memory_order_relaxed);
   eq_reset_requests.fetch_add(1u);
 }
 

@@ -7,6 +7,7 @@
 #include "core/key_samples.h"
 #include "core/settings_values.h"
 #include "effects/master_chain.h"
+#include "effects/three_band_bound.h"
 #include "engine/fbs.h"
 
 ThreeBandFilter keytone_left;
@@ -54,8 +55,10 @@ void keytone_setup(int wave) {
     f.high_coef = three_band_coef(limit / r);
     f.high_gain = midg;
   }
+  keytone_order = keytone_bands.order.load();
+  // The same bound as the equalizer's: within 1 dB of the largest gain.
+  three_band_bound(f, keytone_order);
   three_band_clear(f);
   keytone_right = f;
-  keytone_order = keytone_bands.order.load();
 }
 

@@ -153,6 +153,7 @@ TEST_F(Chain, EqualizerCoefficientsFollowTheSineBelowHalfTheRate) {
     plug_rate = c.rate;
     eq_bands.lowf = c.hz;
     eq_bands.highf = c.hz;
+    eq_bands.lowg = eq_bands.midg = eq_bands.highg = 1.0f;  // a flat response, left as made
     compute_eq_coefficients();
     EXPECT_NEAR(eq_low_coef.load(), c.expected, 1e-5);
     EXPECT_NEAR(eq_high_coef.load(), c.expected, 1e-5);

@@ -233,6 +233,7 @@ TEST_F(SamplePass, KeyToneOrderOutsideOneToFivePassesValuesThrough) {
 
 TEST_F(SamplePass, KeyToneSplitsFollowTheOctaveOfTheWave) {
   keytone_mode = 1;
+  keytone_bands.order = 0;  // no filter runs: the splits are seen as made, before the response bound
   EXPECT_FLOAT_EQ(keytone_scale(5), 0.9f);
   EXPECT_FLOAT_EQ(keytone_scale(8), 7.2f);
   EXPECT_FLOAT_EQ(keytone_scale(0), 0.028125f);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/midi_test_support.h"
+#include "tests/support/fft.h"
 
 namespace {
 
@@ -70,23 +71,7 @@ std::vector<double> power_spectrum(const std::vector<double>& x) {
     const double r = 2.0 * i / (n - 1) - 1.0;
     a[i] = x[i] * bessel_i0(20.0 * std::sqrt(std::max(0.0, 1.0 - r * r)));
   }
-  for (size_t i = 1, j = 0; i < n; i++) {
-    size_t bit = n >> 1;
-    for (; j & bit; bit >>= 1) j ^= bit;
-    j ^= bit;
-    if (i < j) std::swap(a[i], a[j]);
-  }
-  for (size_t len = 2; len <= n; len <<= 1) {
-    const std::complex<double> turn = std::polar(1.0, -2.0 * M_PI / len);
-    for (size_t i = 0; i < n; i += len) {
-      std::complex<double> w = 1.0;
-      for (size_t j = 0; j < len / 2; j++, w *= turn) {
-        const std::complex<double> u = a[i + j], v = a[i + j + len / 2] * w;
-        a[i + j] = u + v;
-        a[i + j + len / 2] = u - v;
-      }
-    }
-  }
+  fft_in_place(a);
   std::vector<double> p(n / 2);
   for (size_t b = 0; b < n / 2; b++) p[b] = std::norm(a[b]);
   return p;
