@@ -7,8 +7,9 @@
 // The loop is the region [start, end) with end rounded down to a whole unit.
 // Passing its end (forward) or its start (backward) costs one loop; the pass
 // that brings loops to 0 stops the sound and fills the rest of the block with
-// zeros. Every sample read lies inside the region or at the caller's position,
-// whatever the speed or the loop length: an overshoot longer than the loop
+// zeros. Every sample read lies inside the region, at the caller's position,
+// or, before the first wrap, in the wave below the region's start, whatever
+// the speed or the loop length: an overshoot longer than the loop
 // wraps as many times as it covers, each wrap costing a loop.
 #include <cmath>
 #include <cstring>
@@ -139,13 +140,15 @@ static inline FamilyTaps family_taps(int family) {
 static const uint64_t kRunLimit = (1u << 31) - 65536;
 
 // Outputs from (p, fraction) on whose units all lie in the region, at most
-// `left`; 0 when the next output's taps reach past an edge. The nearest
-// family also reads a caller's position below the start, as it always has.
-static inline size_t run_length(const PlayRegion& r, uintptr_t p, uint64_t fraction, uint64_t step,
-                                size_t left, FamilyTaps taps, int backward) {
+// `left`; 0 when the next output's taps reach past an edge. Forward playing
+// that has not yet wrapped also reads the wave below the start, down to
+// `floor` (its first unit): the nearest family at the position, the others
+// around it.
+static inline size_t run_length(const PlayRegion& r, uintptr_t floor, uintptr_t p, uint64_t fraction,
+                                uint64_t step, size_t left, FamilyTaps taps, int backward) {
   uint64_t limit;  // w_i must stay below it
   if (!backward) {
-    if (taps.before > 0 && p < r.low + taps.before * r.unit) return 0;
+    if (taps.before > 0 && (p < floor || p - floor < taps.before * r.unit)) return 0;
     const uint64_t units = (r.high - p) / r.unit;
     if (units <= taps.after) return 0;
     limit = (units - taps.after) << 16;
@@ -213,9 +216,10 @@ static inline void run_outputs(uint8_t* dest, uintptr_t p, uint64_t fraction, ui
 // possibly outside it) and fraction t, its taps gathered through the edge
 // rule: a tap past the end the playing moves towards reads the loop's other
 // end while loops remain after this one, a tap behind it does once a seam
-// has been passed; any other tap outside the region is silence.
-static void edge_output(uint8_t* dest, const PlayRegion& r, intptr_t base, uint32_t t, int backward,
-                        int family, const int16_t* rows, FamilyTaps taps, int32_t loops,
+// has been passed, and before that reads the wave itself down to `floor`;
+// any other tap outside the region is silence.
+static void edge_output(uint8_t* dest, const PlayRegion& r, uintptr_t floor, intptr_t base, uint32_t t,
+                        int backward, int family, const int16_t* rows, FamilyTaps taps, int32_t loops,
                         uint32_t wrapped) {
   uint8_t gathered[kSincTaps * 4];
   const size_t unit = r.unit;
@@ -223,6 +227,10 @@ static void edge_output(uint8_t* dest, const PlayRegion& r, intptr_t base, uint3
   const int count = (int)(taps.before + taps.after + 1);
   for (int j = 0; j < count; j++) {
     intptr_t q = base - (intptr_t)taps.before + j;
+    if (q < 0 && !backward && !wrapped && (intptr_t)r.low + q * (intptr_t)unit >= (intptr_t)floor) {
+      std::memcpy(gathered + j * unit, (const uint8_t*)(r.low + q * (intptr_t)unit), unit);
+      continue;
+    }
     if (q < 0 || q >= length) {
       const bool ahead = backward ? q < 0 : q >= length;
       if (length <= 0 || !(ahead ? loops > 1 : wrapped != 0)) {
@@ -249,8 +257,9 @@ static void edge_output(uint8_t* dest, const PlayRegion& r, intptr_t base, uint3
 
 // Stepped forward (backward = 0) or backward (backward = 1) with a family;
 // dest null: move only. phase: the carried fraction and seam flag, or null.
-// Inlined into each entry so the unit and direction are constants.
-__attribute__((always_inline)) static inline void play_slice(uint8_t* dest, uint8_t* start,
+// floor: the wave's first byte, at or below start. Inlined into each entry
+// so the unit and direction are constants.
+__attribute__((always_inline)) static inline void play_slice(uint8_t* dest, uint8_t* floor, uint8_t* start,
                                                              uint8_t** position, uint8_t* end,
                                                              int32_t* loops, float speed, size_t n,
                                                              uintptr_t unit, int backward,
@@ -258,6 +267,9 @@ __attribute__((always_inline)) static inline void play_slice(uint8_t* dest, uint
   if (n == 0) return;
   const PlayRegion r = play_region(start, end, unit);
   const uint64_t step = speed_step(speed);
+  // Whole units only, and never above the region (a wave's data starts on a unit).
+  uintptr_t lowest = ((uintptr_t)floor + unit - 1) & ~(unit - 1);
+  if (lowest > r.low) lowest = r.low;
   uintptr_t p = (uintptr_t)*position & ~(unit - 1);
   int32_t k = *loops;
   uint64_t fraction = phase ? (*phase & 0xFFFF) : 0;
@@ -281,7 +293,8 @@ __attribute__((always_inline)) static inline void play_slice(uint8_t* dest, uint
                                                   : nullptr;
   size_t i = 0;
   while (playing && i < n) {
-    size_t count = run_length(r, p, fraction, step, n - i, taps, backward);
+    // After a wrap, taps behind the start read the seam, not the wave.
+    size_t count = run_length(r, wrapped ? r.low : lowest, p, fraction, step, n - i, taps, backward);
     if (count > 0) {
       if (dest)
         run_outputs(dest + i * unit, p, fraction, step, count, unit, backward, family, rows, taps);
@@ -289,11 +302,11 @@ __attribute__((always_inline)) static inline void play_slice(uint8_t* dest, uint
       count = 1;
       const intptr_t at = ((intptr_t)p - (intptr_t)r.low) / (intptr_t)unit;
       if (!backward || fraction == 0)
-        edge_output(dest + i * unit, r, at, (uint32_t)(backward ? 0 : fraction), backward, family,
-                    rows, taps, k, wrapped);
+        edge_output(dest + i * unit, r, lowest, at, (uint32_t)(backward ? 0 : fraction), backward,
+                    family, rows, taps, k, wrapped);
       else
-        edge_output(dest + i * unit, r, at - 1, (uint32_t)(65536 - fraction), backward, family,
-                    rows, taps, k, wrapped);
+        edge_output(dest + i * unit, r, lowest, at - 1, (uint32_t)(65536 - fraction), backward,
+                    family, rows, taps, k, wrapped);
     }
     i += count;
     const uint64_t w = fraction + count * step;
@@ -355,7 +368,7 @@ void FBS_CALL COPYSLICERIGHT16(void* dest, uint8_t* start, uint8_t** position, u
   if (bytes <= 1 || (bytes % 2) || !(speed > 0.0f) || !dest ||
       !play_args_ok(start, position, end, loops))
     return;
-  play_slice((uint8_t*)dest, start, position, end, loops, speed, (size_t)bytes / 2, 2, 0,
+  play_slice((uint8_t*)dest, start, start, position, end, loops, speed, (size_t)bytes / 2, 2, 0,
              kResampleNearest, nullptr);
 }
 
@@ -364,7 +377,7 @@ void FBS_CALL COPYSLICERIGHT32(void* dest, uint8_t* start, uint8_t** position, u
   if (bytes <= 3 || (bytes % 4) || !(speed > 0.0f) || !dest ||
       !play_args_ok(start, position, end, loops))
     return;
-  play_slice((uint8_t*)dest, start, position, end, loops, speed, (size_t)bytes / 4, 4, 0,
+  play_slice((uint8_t*)dest, start, start, position, end, loops, speed, (size_t)bytes / 4, 4, 0,
              kResampleNearest, nullptr);
 }
 
@@ -373,7 +386,7 @@ void FBS_CALL COPYSLICELEFT16(void* dest, uint8_t* start, uint8_t** position, ui
   if (bytes <= 1 || (bytes % 2) || !(speed < 0.0f) || !dest ||
       !play_args_ok(start, position, end, loops))
     return;
-  play_slice((uint8_t*)dest, start, position, end, loops, speed, (size_t)bytes / 2, 2, 1,
+  play_slice((uint8_t*)dest, start, start, position, end, loops, speed, (size_t)bytes / 2, 2, 1,
              kResampleNearest, nullptr);
 }
 
@@ -382,7 +395,7 @@ void FBS_CALL COPYSLICELEFT32(void* dest, uint8_t* start, uint8_t** position, ui
   if (bytes <= 3 || (bytes % 4) || !(speed < 0.0f) || !dest ||
       !play_args_ok(start, position, end, loops))
     return;
-  play_slice((uint8_t*)dest, start, position, end, loops, speed, (size_t)bytes / 4, 4, 1,
+  play_slice((uint8_t*)dest, start, start, position, end, loops, speed, (size_t)bytes / 4, 4, 1,
              kResampleNearest, nullptr);
 }
 
@@ -390,7 +403,7 @@ void FBS_CALL MOVESLICERIGHT16(uint8_t* start, uint8_t** position, uint8_t* end,
                                float speed, int32_t bytes) {
   if (bytes <= 1 || (bytes % 2) || !(speed > 0.0f) || !play_args_ok(start, position, end, loops))
     return;
-  play_slice(nullptr, start, position, end, loops, speed, (size_t)bytes / 2, 2, 0, kResampleNearest,
+  play_slice(nullptr, start, start, position, end, loops, speed, (size_t)bytes / 2, 2, 0, kResampleNearest,
              nullptr);
 }
 
@@ -398,7 +411,7 @@ void FBS_CALL MOVESLICERIGHT32(uint8_t* start, uint8_t** position, uint8_t* end,
                                float speed, int32_t bytes) {
   if (bytes <= 3 || (bytes % 4) || !(speed > 0.0f) || !play_args_ok(start, position, end, loops))
     return;
-  play_slice(nullptr, start, position, end, loops, speed, (size_t)bytes / 4, 4, 0, kResampleNearest,
+  play_slice(nullptr, start, start, position, end, loops, speed, (size_t)bytes / 4, 4, 0, kResampleNearest,
              nullptr);
 }
 
@@ -406,7 +419,7 @@ void FBS_CALL MOVESLICELEFT16(uint8_t* start, uint8_t** position, uint8_t* end, 
                               float speed, int32_t bytes) {
   if (bytes <= 1 || (bytes % 2) || !(speed < 0.0f) || !play_args_ok(start, position, end, loops))
     return;
-  play_slice(nullptr, start, position, end, loops, speed, (size_t)bytes / 2, 2, 1, kResampleNearest,
+  play_slice(nullptr, start, start, position, end, loops, speed, (size_t)bytes / 2, 2, 1, kResampleNearest,
              nullptr);
 }
 
@@ -414,20 +427,20 @@ void FBS_CALL MOVESLICELEFT32(uint8_t* start, uint8_t** position, uint8_t* end, 
                               float speed, int32_t bytes) {
   if (bytes <= 3 || (bytes % 4) || !(speed < 0.0f) || !play_args_ok(start, position, end, loops))
     return;
-  play_slice(nullptr, start, position, end, loops, speed, (size_t)bytes / 4, 4, 1, kResampleNearest,
+  play_slice(nullptr, start, start, position, end, loops, speed, (size_t)bytes / 4, 4, 1, kResampleNearest,
              nullptr);
 }
 
 }  // extern "C"
 
-void play_resampled(uint8_t* dest, uint8_t* start, uint8_t** position, uint8_t* end, int32_t* loops,
-                    float speed, int32_t bytes, uint32_t* phase, int family, int unit) {
+void play_resampled(uint8_t* dest, uint8_t* begin, uint8_t* start, uint8_t** position, uint8_t* end,
+                    int32_t* loops, float speed, int32_t bytes, uint32_t* phase, int family, int unit) {
   if (bytes <= 0) return;
   const int backward = speed < 0.0f;
   if (unit == 2)
-    play_slice(dest, start, position, end, loops, speed, (size_t)bytes / 2, 2, backward, family,
-               phase);
+    play_slice(dest, begin, start, position, end, loops, speed, (size_t)bytes / 2, 2, backward,
+               family, phase);
   else
-    play_slice(dest, start, position, end, loops, speed, (size_t)bytes / 4, 4, backward, family,
-               phase);
+    play_slice(dest, begin, start, position, end, loops, speed, (size_t)bytes / 4, 4, backward,
+               family, phase);
 }

@@ -120,7 +120,9 @@ constexpr uint32_t kPhaseWrapped = 1u << 16;
 // in the exported slice routines), so a sound keeps its pitch whatever the
 // block size. Taps outside the region read
 // the loop's other end where playing goes on past it (more loops ahead, or a
-// seam passed behind), else silence. unit is 2 (mono) or 4 (stereo);
-// needs bytes a positive multiple of unit and speed != 0.
-void play_resampled(uint8_t* dest, uint8_t* start, uint8_t** position, uint8_t* end, int32_t* loops,
-                    float speed, int32_t bytes, uint32_t* phase, int family, int unit);
+// seam passed behind); before the first wrap, taps below the start read the
+// wave down to its first byte `begin`, so the part of a wave before its loop
+// plays under every family; any other tap is silence. unit is 2 (mono) or 4
+// (stereo); needs bytes a positive multiple of unit and speed != 0.
+void play_resampled(uint8_t* dest, uint8_t* begin, uint8_t* start, uint8_t** position, uint8_t* end,
+                    int32_t* loops, float speed, int32_t bytes, uint32_t* phase, int family, int unit);

@@ -98,15 +98,15 @@ static void resume_position(uint8_t** play, uint32_t* phase, int32_t* loops, uin
 
 // Renders bytes from the position: at speed 1 a copy, else the family's
 // kernels (or, with dest null, only the position's move).
-static void play_into(uint8_t* dest, uint8_t* start, uint8_t** play, uint32_t* phase, uint8_t* end,
-                      int32_t* loops, float speed, int32_t bytes, int family) {
+static void play_into(uint8_t* dest, uint8_t* begin, uint8_t* start, uint8_t** play, uint32_t* phase,
+                      uint8_t* end, int32_t* loops, float speed, int32_t bytes, int family) {
   if (speed == 1.0f) {
     if (dest)
       copy_right.load(std::memory_order_relaxed)(dest, start, play, end, loops, bytes);
     else
       move_right.load(std::memory_order_relaxed)(start, play, end, loops, bytes);
   } else {
-    play_resampled(dest, start, play, end, loops, speed, bytes, phase, family,
+    play_resampled(dest, begin, start, play, end, loops, speed, bytes, phase, family,
                    slice_unit.load(std::memory_order_relaxed));
   }
 }
@@ -137,7 +137,7 @@ static uint8_t* apply_ramps(const FbsSound& s, FbsMotion& r, uint8_t* block, uin
       resume_position(&r.tail_play, &r.tail_phase, &r.tail_loops, begin, wave_end, start, end,
                       speed);
       if (r.tail_loops >= 1) {
-        play_into(scratch, start, &r.tail_play, &r.tail_phase, end, &r.tail_loops, speed,
+        play_into(scratch, begin, start, &r.tail_play, &r.tail_phase, end, &r.tail_loops, speed,
                   m * framesize, family);
         shape_block(s, scratch, r.tail_volume, channels, m * framesize);
       } else {
@@ -224,13 +224,13 @@ static bool render_part(SlotBlock& b, int32_t from, int32_t to) {
   }
   if (m.loops >= 1) {
     if (!b.muted) {
-      play_into(dest, b.start, &m.play, &m.phase, b.end, &m.loops, b.speed, bytes, b.family);
+      play_into(dest, b.begin, b.start, &m.play, &m.phase, b.end, &m.loops, b.speed, bytes, b.family);
       float volume = b.s->volume.load(std::memory_order_relaxed);
       shape_block(*b.s, dest, volume, b.channels, bytes);
       m.heard_volume = volume;
       heard = dest;
     } else {
-      play_into(nullptr, b.start, &m.play, &m.phase, b.end, &m.loops, b.speed, bytes, b.family);
+      play_into(nullptr, b.begin, b.start, &m.play, &m.phase, b.end, &m.loops, b.speed, bytes, b.family);
     }
     if (m.fade_step > 0 || m.tail_left > 0)
       heard = apply_ramps(*b.s, m, heard, b.scratch, b.begin, b.wave_end, b.start, b.end, b.speed,

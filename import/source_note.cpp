@@ -34,7 +34,7 @@ void add_pitched(const float* l, const float* r, size_t n, double ratio, size_t 
   std::vector<int16_t> out(2 * kRun);
   for (size_t done = 0; done < frames; done += kRun) {
     const size_t count = std::min(kRun, frames - done);
-    play_resampled((uint8_t*)out.data(), start, &position, end, &loops, (float)ratio, (int32_t)(4 * count), &phase,
+    play_resampled((uint8_t*)out.data(), start, start, &position, end, &loops, (float)ratio, (int32_t)(4 * count), &phase,
                    kResampleSinc, 4);
     for (size_t i = 0; i < count; i++) {
       out_l[done + i] += out[2 * i] / scale;

@@ -520,6 +520,35 @@ TEST_F(Mixer, ShorterBlocksAskedByThePlugInContinueTheSoundExactly) {
   FBS_SET_RESAMPLEMODE(0);
 }
 
+// A loop that starts past the wave's beginning, with the sound playing from
+// the beginning: every family plays the part before the loop (a ramp, which
+// each interpolates to within a unit or two of the nearest family's value).
+TEST_F(Mixer, ThePartBeforeALoopsStartPlaysUnderEveryFamily) {
+  const int32_t w = ramp_wave(4000);
+  std::vector<int16_t> played[3];
+  for (int family = 0; family < 3; family++) {
+    SCOPED_TRACE("family " + std::to_string(family));
+    FBS_SET_RESAMPLEMODE(family);
+    int32_t s = -1;
+    ASSERT_EQ(FBS_CREATE_SOUND(w, &s), 1);
+    void* begin = nullptr;
+    FBS_GET_SOUNDPOINTERS(s, &begin, nullptr, nullptr);
+    ASSERT_EQ(FBS_SET_SOUNDPOINTERS(s, static_cast<uint8_t*>(begin) + 2000 * 4, nullptr, nullptr), 1);
+    FBS_SET_SOUNDSPEED(s, 0.9f);
+    ASSERT_EQ(FBS_PLAY_SOUND(s, 1), 1);
+    for (int b = 0; b < 8; b++) {  // 2048 frames, all before the loop (2222 at 0.9)
+      std::vector<int16_t> block = fill();
+      played[family].insert(played[family].end(), block.begin(), block.end());
+    }
+    FBS_DESTROY_SOUND(&s);
+  }
+  FBS_SET_RESAMPLEMODE(0);
+  // Past the band-limited taps that reach before the wave's first frame.
+  for (size_t i = 2 * 16; i < played[0].size(); i += 2)
+    for (int family : {1, 2})
+      ASSERT_NEAR(played[family][i], played[0][i], 2) << "family " << family << ", frame " << i / 2;
+}
+
 TEST_F(Mixer, RampedEndFallsLinearlyToSilenceThenEnds) {
   struct Case {
     int ramp;

@@ -160,7 +160,7 @@ TEST(ResampleFamilies, StepLikeTheNearestFamilyAndStayInsideTheWave) {
     int32_t near_loops = loops;
     uint32_t near_phase = phase & kPhaseWrapped;  // every family from fraction 0
     std::vector<uint8_t> near(bytes);
-    play_resampled(near.data(), start, &near_pos, end, &near_loops, speed, bytes, &near_phase,
+    play_resampled(near.data(), start, start, &near_pos, end, &near_loops, speed, bytes, &near_phase,
                    kResampleNearest, unit);
     size_t silent = 0;  // outputs before the nearest family stopped
     while (silent < (size_t)bytes / unit && near[silent * unit] | near[silent * unit + 1]) silent++;
@@ -174,7 +174,7 @@ TEST(ResampleFamilies, StepLikeTheNearestFamilyAndStayInsideTheWave) {
         int32_t left = loops;
         uint32_t ph = phase & kPhaseWrapped;
         std::vector<uint8_t> out(bytes, 0x55);
-        play_resampled(out.data(), start, &pos, end, &left, speed, bytes, &ph, family, unit);
+        play_resampled(out.data(), start, start, &pos, end, &left, speed, bytes, &ph, family, unit);
         ASSERT_EQ(pos, near_pos) << "family " << family << " trial " << trial;
         ASSERT_EQ(left, near_loops) << "family " << family << " trial " << trial;
         ASSERT_EQ(ph, near_phase) << "family " << family << " trial " << trial << " units " << units
@@ -193,7 +193,7 @@ TEST(ResampleFamilies, StepLikeTheNearestFamilyAndStayInsideTheWave) {
       int32_t left = loops;
       uint32_t ph = phase;
       std::vector<uint8_t> out(bytes);
-      play_resampled(out.data(), start, &pos, end, &left, speed, bytes, &ph, family, unit);
+      play_resampled(out.data(), start, start, &pos, end, &left, speed, bytes, &ph, family, unit);
     }
   }
 }
@@ -213,7 +213,7 @@ TEST(ResampleFamilies, TapsPastTheEdgeReadTheLoopsOtherEndOrSilence) {
         int32_t loops = 1000;
         uint32_t phase = 0x8000 | kPhaseWrapped;
         std::vector<int16_t> out(300 * unit / 2);
-        play_resampled((uint8_t*)out.data(), begin, &pos, end, &loops, speed,
+        play_resampled((uint8_t*)out.data(), begin, begin, &pos, end, &loops, speed,
                        (int32_t)out.size() * 2, &phase, family, unit);
         for (size_t i = 0; i < out.size(); i++)
           ASSERT_EQ(out[i], 1000) << "family " << family << " speed " << speed << " output " << i;
@@ -223,7 +223,7 @@ TEST(ResampleFamilies, TapsPastTheEdgeReadTheLoopsOtherEndOrSilence) {
         loops = 1;
         phase = 0x4000;
         out.assign(400 * unit / 2, 7);
-        play_resampled((uint8_t*)out.data(), begin, &pos, end, &loops, speed,
+        play_resampled((uint8_t*)out.data(), begin, begin, &pos, end, &loops, speed,
                        (int32_t)out.size() * 2, &phase, family, unit);
         EXPECT_NE(out[0], 1000) << "family " << family << " speed " << speed;
         EXPECT_EQ(loops, 0);
