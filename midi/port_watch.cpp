@@ -99,9 +99,13 @@ std::vector<std::string> watch_midi_ports(double now) {
     if (midi_in_handle[slot].load()) close_input_releasing(slot);
     found_input(slot, port, &lines);
   }
+  // The first input to appear opens in slot 0, unless a remembered name
+  // has just opened it (or another) in its own slot.
   if (no_input_at_open && midi_input_devices.load() > 0) {
     no_input_at_open = false;
-    if (!midi_in_handle[0].load()) found_input(0, 1, &lines);
+    bool any_open = false;
+    for (int slot = 0; slot < kMidiInputs; slot++) any_open = any_open || midi_in_handle[slot].load() != 0;
+    if (!any_open) found_input(0, 1, &lines);
   }
   const std::string& thru_wanted = thru_port_name;
   if (!thru_wanted.empty() && !thru_handle.load() && !thru_closed_by_loop()) {

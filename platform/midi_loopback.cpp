@@ -28,9 +28,7 @@ struct LoopInput {
   bool exists = false;
   bool unplugged = false;
   bool refuse_start = false;
-  std::deque<std::vector<uint8_t>> queue;  // packets waiting for delivery
-  int in_delivery = 0;                      // packets taken but not yet handed over
-  int open_slot = -1;                       // input slot that has it open
+  int in_delivery = 0;  // packets taken but not yet handed over
 };
 struct LoopOutput {
   std::string name;
@@ -48,9 +46,11 @@ int loop_input_count = 0;
 int loop_output_count = 0;
 std::atomic<unsigned> loop_changes{0};  // devices added, unplugged or plugged back
 
-// Per open slot: the device it has open (-1 none) and, for a started input,
-// its delivery thread.
+// Per open slot: the device it has open (-1 none), the packets waiting for
+// its delivery and, for a started input, its delivery thread. As on a real
+// system, a device may be open in several slots, and each gets every packet.
 int input_device[kMaxOpenInputs] = {-1, -1, -1, -1, -1, -1, -1, -1};
+std::deque<std::vector<uint8_t>> slot_queue[kMaxOpenInputs];
 int output_device[kMaxOpenOutputs] = {-1, -1, -1, -1, -1, -1, -1, -1};
 std::thread delivery[kMaxOpenInputs];
 std::atomic<int> stop_request[kMaxOpenInputs];
@@ -66,12 +66,12 @@ void loop_delivery(int slot) {
     {
       std::unique_lock<std::mutex> lock(loop_mutex);
       device = input_device[slot];
-      LoopInput* input = &loop_inputs[device];
-      loop_changed.wait(lock, [&] { return stop_request[slot].load() || !input->queue.empty(); });
+      std::deque<std::vector<uint8_t>>& queue = slot_queue[slot];
+      loop_changed.wait(lock, [&] { return stop_request[slot].load() || !queue.empty(); });
       if (stop_request[slot].load()) return;
-      packet.swap(input->queue.front());
-      input->queue.pop_front();
-      input->in_delivery++;
+      packet.swap(queue.front());
+      queue.pop_front();
+      loop_inputs[device].in_delivery++;
     }
     midi_io_receive(slot, packet.data(), packet.size(), nullptr);
     {
@@ -82,17 +82,22 @@ void loop_delivery(int slot) {
   }
 }
 
+// Queues a packet for every slot that has input `device` open; with none,
+// the packet is lost. Caller holds loop_mutex.
+void queue_for_slots(int device, const uint8_t* bytes, size_t count) {
+  for (int slot = 0; slot < kMaxOpenInputs; slot++)
+    if (input_device[slot] == device) slot_queue[slot].emplace_back(bytes, bytes + count);
+}
+
 void loop_record_output(int device, uint32_t message) {
   // Caller holds loop_mutex.
   LoopOutput* out = &loop_outputs[device];
   if (out->sent.size() < kMaxLoggedMessages) out->sent.push_back(message);
   int target = out->wire_to;
-  if (target >= 0 && target < loop_input_count && !loop_inputs[target].unplugged &&
-      loop_inputs[target].open_slot >= 0) {
+  if (target >= 0 && target < loop_input_count && !loop_inputs[target].unplugged) {
     uint8_t bytes[3] = {(uint8_t)(message & 0xFF), (uint8_t)((message >> 8) & 0xFF),
                         (uint8_t)((message >> 16) & 0xFF)};
-    int length = 1 + midi_data_length(bytes[0]);
-    loop_inputs[target].queue.emplace_back(bytes, bytes + length);
+    queue_for_slots(target, bytes, (size_t)(1 + midi_data_length(bytes[0])));
   }
 }
 
@@ -125,10 +130,8 @@ int loop_in_open(int slot, int device, const char* virtual_client, const char* v
   if (virtual_client) device = midi_loop_add_input(virtual_port ? virtual_port : "virtual");
   if (device < 0) return 0;
   std::lock_guard<std::mutex> lock(loop_mutex);
-  if (device >= loop_input_count || loop_inputs[device].unplugged || loop_inputs[device].open_slot >= 0)
-    return 0;
-  loop_inputs[device].open_slot = slot;
-  loop_inputs[device].queue.clear();  // bytes sent to a closed port are lost
+  if (device >= loop_input_count || loop_inputs[device].unplugged) return 0;
+  slot_queue[slot].clear();  // bytes sent to a closed port are lost
   input_device[slot] = device;
   return 1;
 }
@@ -158,11 +161,7 @@ void loop_in_stop(int slot) {
 void loop_in_close(int slot) {
   {
     std::lock_guard<std::mutex> lock(loop_mutex);
-    int device = input_device[slot];
-    if (device >= 0 && device < kMaxLoopDevices && loop_inputs[device].open_slot == slot) {
-      loop_inputs[device].open_slot = -1;
-      loop_inputs[device].queue.clear();
-    }
+    slot_queue[slot].clear();
     input_device[slot] = -1;
   }
   loop_changed.notify_all();
@@ -237,7 +236,8 @@ void set_unplugged(bool input, int device, bool unplugged) {
     std::lock_guard<std::mutex> lock(loop_mutex);
     if (input && device >= 0 && device < loop_input_count) {
       loop_inputs[device].unplugged = unplugged;
-      loop_inputs[device].queue.clear();
+      for (int slot = 0; slot < kMaxOpenInputs; slot++)
+        if (input_device[slot] == device) slot_queue[slot].clear();
     } else if (!input && device >= 0 && device < loop_output_count) {
       loop_outputs[device].unplugged = unplugged;
     }
@@ -316,8 +316,7 @@ void midi_loop_send(int device, const uint8_t* bytes, size_t count) {
   {
     std::lock_guard<std::mutex> lock(loop_mutex);
     if (device < 0 || device >= loop_input_count || loop_inputs[device].unplugged) return;
-    if (loop_inputs[device].open_slot < 0) return;  // nobody listens: the bytes are lost
-    loop_inputs[device].queue.emplace_back(bytes, bytes + count);
+    queue_for_slots(device, bytes, count);
   }
   loop_changed.notify_all();
 }
@@ -342,13 +341,11 @@ void midi_loop_refuse_start(int device, int refuse) {
 int midi_loop_flush(double timeout_s) {
   std::unique_lock<std::mutex> lock(loop_mutex);
   auto idle = [] {
-    for (int i = 0; i < loop_input_count; i++) {
-      const LoopInput& device = loop_inputs[i];
-      if (device.in_delivery > 0) return false;
-      // Queued bytes count only while an input is started to deliver them.
-      if (!device.queue.empty() && device.open_slot >= 0 && midi_io_input_started(device.open_slot))
-        return false;
-    }
+    for (int i = 0; i < loop_input_count; i++)
+      if (loop_inputs[i].in_delivery > 0) return false;
+    // Queued bytes count only while an input is started to deliver them.
+    for (int slot = 0; slot < kMaxOpenInputs; slot++)
+      if (!slot_queue[slot].empty() && midi_io_input_started(slot)) return false;
     return true;
   };
   return loop_changed.wait_for(lock, std::chrono::duration<double>(timeout_s), idle) ? 1 : 0;

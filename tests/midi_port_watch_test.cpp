@@ -106,6 +106,20 @@ TEST_F(PortWatch, NoInputAtOpenOpensTheFirstThatAppearsWithoutANotice) {
   EXPECT_EQ(1u, dialog_history().size());
 }
 
+// The keyboard remembered for input 2 is the first to appear: it opens there
+// only, and a note on it sounds once.
+TEST_F(PortWatch, NoInputAtOpenAndTheFirstToAppearNamedForInputTwoOpensOnce) {
+  midi_in_port = 1;
+  midi_in2_port = 1;
+  midi_in_port_name[1] = "keys";
+  open_midi_inputs();
+  int keys = midi_loop_add_input("keys");
+  EXPECT_EQ(std::vector<std::string>{"MIDI input 2 found: keys"}, look());
+  EXPECT_EQ(0, midi_in_handle[0].load());
+  play(keys, {msg(0x90, 60, 100)});
+  EXPECT_EQ(1, voices_of(60, 0));
+}
+
 TEST_F(PortWatch, ThruPortComesBackWithItsProbeUnlessALoopClosedIt) {
   program_clock = steady_seconds;
   int module = midi_loop_add_output("sound module");
