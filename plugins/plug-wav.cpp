@@ -220,7 +220,7 @@ FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
   file = open_new_recording(folder);
   // Without a writable folder the device still paces the engine.
   if (file < 0 || !write_header()) {
-    std::snprintf(error_text, sizeof(error_text), "recording.wav could not be written");
+    std::snprintf(error_text, sizeof(error_text), "%s could not be written", file_name);
     if (file >= 0) close(file);
     file = -1;
   }
