@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Where the program's files live: the portable and the installed layout
-// chosen from the executable's folder, the XDG folders with and without
-// their variables, the user's sample sets over the shipped ones, the thumbnail
-// presets, and the user's folders made at start with a notice for each that
-// cannot be written.
+// chosen from the executable's folder (and a copy in a folder not the user's
+// to write), the XDG folders with and without their variables, the scratch
+// folder (a runtime folder that is not private is passed over; those of
+// crashed runs are removed), the user's sample sets over the shipped ones,
+// the thumbnail presets, and the user's folders made at start with a notice
+// for each that cannot be written.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
