@@ -87,6 +87,5 @@ int main(int argc, char** argv) {
   }
   int status = run_main_loop();
   win_close();
-  remove_private_scratch_folder();
   return status;
 }

@@ -169,7 +169,6 @@ void stop_engine() {
   close_midi_ports();
   stop_engine();
   win_close();
-  remove_private_scratch_folder();
   std::exit(1);
 }
 

@@ -10,7 +10,6 @@
 // bytes on every run.
 #include "app/offline_render.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +26,7 @@
 #include "app/sample_sets.h"
 #include "app/settings.h"
 #include "core/clock.h"
+#include "core/files.h"
 #include "core/paths.h"
 #include "effects/sample_pass.h"
 #include "engine/fbs.h"
@@ -54,11 +54,6 @@ int fail(const std::string& text) {
 }
 
 std::string system_error() { return std::strerror(errno); }
-
-[[noreturn]] void sample_pass_fatal(const std::string& text) {
-  fail(text);
-  std::exit(1);
-}
 
 // ---- The virtual clock: the program clock while the renderer runs ----
 
@@ -105,16 +100,18 @@ struct WavOutput {
 
   bool open(const std::string& target, std::string* error) {
     path = target;
+    data_bytes = 0;
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
       *error = "cannot write " + path + ": it is a folder";
       return false;
     }
-    temp = path + ".tmp" + std::to_string((long)getpid());
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = create_file_beside(path, &temp);
     if (fd < 0 || !(file = fdopen(fd, "wb"))) {
       *error = "cannot write " + path + ": " + system_error();
       if (fd >= 0) close(fd);
+      if (!temp.empty()) unlink(temp.c_str());
+      temp.clear();
       return false;
     }
     uint8_t header[kWavHeaderBytes] = {};
@@ -136,6 +133,7 @@ struct WavOutput {
     int status = std::fclose(file);
     file = nullptr;
     if (status != 0 || std::rename(temp.c_str(), path.c_str()) != 0) return failed(error);
+    temp.clear();
     return true;
   }
   bool failed(std::string* error) {
@@ -150,6 +148,16 @@ struct WavOutput {
     temp.clear();
   }
 };
+
+// The file being rendered into: a fatal error of the sample pass ends the
+// process, which takes the temporary file with it.
+WavOutput wav_file;
+
+[[noreturn]] void sample_pass_fatal(const std::string& text) {
+  wav_file.discard();
+  fail(text);
+  std::exit(1);
+}
 
 // ---- The MIDI file ----
 
@@ -280,7 +288,7 @@ int render_midi_file(const RenderOptions& options) {
     close(fd);
   }
   read_settings(settings.c_str());
-  WavOutput out;
+  WavOutput& out = wav_file;
   if (!out.open(options.wav_path, &error)) return fail(error);
   set_sample_pass_fatal(sample_pass_fatal);
   error = offline_start(program_sound_folders());

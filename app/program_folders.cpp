@@ -14,8 +14,9 @@ std::string set_up_program_folders() {
   if (!error.empty()) return error;
   // The engine looks for its plug-ins in the executable's folder unless told.
   FBS_SET_PLUGPATH(plugin_folder().c_str());
-  // A scratch folder that cannot be made shows as a sample that cannot load.
-  make_folders(scratch_folder());
+  // The scratch folders of crashed runs go before ours is made. One that
+  // cannot be made shows as a sample that cannot load.
+  if (installed_layout()) remove_stale_scratch_folders();
   fbs_set_scratch_folder(scratch_folder().c_str());
   // Decoded samples, shared by both programs; a cache folder that cannot be
   // made or written only means decoding every time, without a notice.

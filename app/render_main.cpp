@@ -6,7 +6,6 @@
 #include "app/command_line.h"
 #include "app/offline_render.h"
 #include "app/program_folders.h"
-#include "core/paths.h"
 
 namespace {
 
@@ -40,7 +39,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quillon_render: %s\n", error.c_str());
     return 1;
   }
-  int status = render_midi_file(options);
-  remove_private_scratch_folder();
-  return status;
+  return render_midi_file(options);
 }

@@ -2,22 +2,25 @@
 // The folders of the program's files, portable or installed.
 #include "core/paths.h"
 
+#include <dirent.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <system_error>
 
 namespace {
 
 constexpr const char* kName = "quillon_darvo";
 
 // Written once at start-up (choose_layout, use_portable_layout); the
-// private scratch folder at its first use, on the main thread.
+// scratch folder at its first use, on the main thread.
 bool installed = false;
-std::string data, plugins, config, user_data, scratch, user_sounds;
+std::string data, plugins, config, user_data, scratch, user_sounds, runtime;
 std::string cache = "cache/";
 bool scratch_is_private = false;
 
@@ -47,6 +50,42 @@ std::string xdg_folder(const char* variable, const char* fallback_in_home) {
   return home_folder() + fallback_in_home;
 }
 
+// A folder only this user may enter: the user's own with mode 0700. A
+// runtime folder left root-owned by an earlier `sudo -E` run, or one others
+// may write, is not.
+bool private_folder(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+         (st.st_mode & 07777) == 0700;
+}
+
+// Whether the program's folder may hold the user's files: the user's own
+// folder, writable by its owner, on a file system that can be written.
+// Ownership decides, not access() alone: root may write anywhere and would
+// otherwise leave root-owned files in another user's copy. The owner's write
+// bit counts for root too, so a copy made read-only (chmod a-w) is left alone
+// by everyone. Any other copy is used read-only, with the user's files in the
+// XDG folders.
+bool users_own_folder(const std::string& folder) {
+  struct stat st;
+  return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+         (st.st_mode & S_IWUSR) != 0 && access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+// Where private scratch folders are made: $TMPDIR when absolute, else /tmp.
+std::string temporary_folder() {
+  const char* tmp = std::getenv("TMPDIR");
+  return with_slash(tmp && tmp[0] == '/' ? tmp : "/tmp");
+}
+
+// A private scratch folder is named quillon_darvo.<pid>.XXXXXX, so that one
+// a crashed process left can be told from one in use.
+constexpr const char kPrivatePrefix[] = "quillon_darvo.";
+
+// The process that made the private scratch folder: a forked child that
+// exits through exit() leaves it alone.
+pid_t scratch_owner = 0;
+
 // An installed folder: its path relative to the executable's folder (as
 // the install rules lay the program out) resolved against exe_folder.
 std::string installed_folder(const std::string& exe_folder, const char* from_bin) {
@@ -65,24 +104,51 @@ std::string shipped_sounds_folder() { return data + "sounds/"; }
 bool installed_layout() { return installed; }
 
 std::string scratch_folder() {
-  if (installed && scratch.empty()) {
-    // No runtime folder: a folder of our own in the temporary folder, so no
-    // other user can put a file where ours is looked for.
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = with_slash(tmp && tmp[0] == '/' ? tmp : "/tmp") + kName + ".XXXXXX";
-    if (mkdtemp(&pattern[0])) {
-      scratch = pattern + "/";
-      scratch_is_private = true;
-    }
+  if (!installed || !scratch.empty()) return scratch;
+  std::string own = runtime + kName + "/";
+  if (!runtime.empty() && private_folder(runtime) && (mkdir(own.c_str(), 0700) == 0 || errno == EEXIST) &&
+      private_folder(own)) {
+    scratch = own;
+    return scratch;
+  }
+  // Otherwise a folder of our own in the temporary folder, so no other user
+  // can put a file where ours is looked for.
+  std::string pattern = temporary_folder() + kPrivatePrefix + std::to_string((long)getpid()) + ".XXXXXX";
+  if (mkdtemp(&pattern[0])) {
+    scratch = pattern + "/";
+    scratch_is_private = true;
+    scratch_owner = getpid();
+    static bool at_exit = false;
+    if (!at_exit) at_exit = std::atexit(remove_private_scratch_folder) == 0;
   }
   return scratch;
 }
 
 void remove_private_scratch_folder() {
-  if (!scratch_is_private) return;
-  rmdir(scratch.c_str());
+  if (!scratch_is_private || scratch_owner != getpid()) return;
+  std::error_code ignored;
+  std::filesystem::remove_all(scratch, ignored);
   scratch.clear();
   scratch_is_private = false;
+}
+
+void remove_stale_scratch_folders() {
+  std::string folder = temporary_folder();
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return;
+  const size_t skip = sizeof kPrivatePrefix - 1;
+  while (const dirent* d = readdir(dir)) {
+    std::string name = d->d_name;
+    if (name.compare(0, skip, kPrivatePrefix) != 0) continue;
+    char* end = nullptr;
+    long pid = std::strtol(name.c_str() + skip, &end, 10);
+    if (end == name.c_str() + skip || *end != '.' || pid <= 0 || pid == (long)getpid()) continue;
+    // Only a folder of this user's whose process is gone.
+    if (!private_folder(folder + name) || kill((pid_t)pid, 0) == 0 || errno != ESRCH) continue;
+    std::error_code ignored;
+    std::filesystem::remove_all(folder + name, ignored);
+  }
+  closedir(dir);
 }
 
 void use_portable_layout(const std::string& folder) {
@@ -90,24 +156,27 @@ void use_portable_layout(const std::string& folder) {
   data = plugins = config = user_data = scratch = with_slash(folder);
   cache = data + "cache/";
   user_sounds.clear();
+  runtime.clear();
   scratch_is_private = false;
 }
 
 std::string choose_layout(const std::string& exe_folder) {
   std::string exe = with_slash(exe_folder);
-  if (is_folder(exe + "sounds") && access(exe.c_str(), W_OK) == 0) {
+  bool ships_here = is_folder(exe + "sounds");
+  if (ships_here && users_own_folder(exe)) {
     use_portable_layout(exe);
     return "";
   }
   installed = true;
-  data = installed_folder(exe, QD_DATA_FROM_BIN);
-  plugins = installed_folder(exe, QD_PLUGINS_FROM_BIN);
+  data = ships_here ? exe : installed_folder(exe, QD_DATA_FROM_BIN);
+  plugins = ships_here ? exe : installed_folder(exe, QD_PLUGINS_FROM_BIN);
   config = xdg_folder("XDG_CONFIG_HOME", ".config/") + kName + "/";
   user_data = xdg_folder("XDG_DATA_HOME", ".local/share/") + kName + "/";
   cache = xdg_folder("XDG_CACHE_HOME", ".cache/") + kName + "/";
   user_sounds = user_data + "sounds/";
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  scratch = runtime && runtime[0] == '/' ? with_slash(runtime) + kName + "/" : std::string();
+  const char* runtime_variable = std::getenv("XDG_RUNTIME_DIR");
+  runtime = runtime_variable && runtime_variable[0] == '/' ? with_slash(runtime_variable) : std::string();
+  scratch.clear();
   scratch_is_private = false;
   if (!is_folder(data + "sounds"))
     return "missing " + data + "sounds/: the program's data is not installed";

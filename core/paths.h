@@ -2,15 +2,19 @@
 // Where the instrument's files live; every path the program reads or writes
 // starts from one of these folders.
 //
-// Portable: the executable's folder holds sounds/ and can be written, so it
-// holds everything (a build's run folder, an unpacked copy).
+// Portable: the executable's folder holds sounds/ and is the user's own to
+// write (a build's run folder, a copy the user unpacked), so it holds
+// everything.
 // Installed: read-only data and the plug-ins come from the folders where the
 // install rules put them, found from the executable's folder (<prefix>/bin/)
 // by the relative paths the build compiles in: <prefix>/share/quillon_darvo/
 // and <prefix>/lib/quillon_darvo/ by default (lib/<multiarch>/ in the Debian
-// package). The user's files go to the XDG folders (their variables when set
-// to an absolute path, else ~/.config, ~/.local/share, ~/.cache; the scratch
-// files to $XDG_RUNTIME_DIR or a private temporary folder).
+// package). A copy whose folder holds sounds/ but is not the user's to write
+// (unpacked by root into /opt, or another user's) reads its data and plug-ins
+// from that folder and is otherwise installed. The user's files go to the XDG
+// folders (their variables when set to an absolute path, else ~/.config,
+// ~/.local/share, ~/.cache; the scratch files to $XDG_RUNTIME_DIR when it is
+// the user's own with mode 0700, else to a private temporary folder).
 //
 // Each folder is empty (the current folder) or ends in "/". Until
 // choose_layout() runs, every folder is the current folder (tests rely on
@@ -30,8 +34,10 @@ std::string config_folder();
 std::string user_data_folder();
 // Decoded samples kept between runs.
 std::string cache_folder();
-// Short-lived scratch files (the MP3 loader's). An installed program without
-// $XDG_RUNTIME_DIR gets a private folder, made at the first call.
+// Short-lived scratch files (the MP3 loader's). Installed, the folder is made
+// at the first call: quillon_darvo/ in the runtime folder, or a private
+// folder quillon_darvo.<pid>.XXXXXX in $TMPDIR or /tmp, which is removed when
+// the process exits (remove_private_scratch_folder, run by exit()).
 std::string scratch_folder();
 
 // The sample set folders: the user's own (empty in the portable layout,
@@ -45,11 +51,16 @@ std::string shipped_sounds_folder();
 std::string choose_layout(const std::string& exe_folder);
 // Portable layout in `folder` ("" for the current folder).
 void use_portable_layout(const std::string& folder);
+// True when the user's files go to the XDG folders rather than the
+// program's own.
 bool installed_layout();
 
-// Removes the private scratch folder of scratch_folder() if one was made and
-// is empty. At the program's end.
+// Removes the private scratch folder of scratch_folder(), if this process
+// made one, with what is left in it.
 void remove_private_scratch_folder();
+// Removes the private scratch folders that processes of this user which no
+// longer run (a crash) left in the temporary folder. At start.
+void remove_stale_scratch_folders();
 
 // Makes folder and every missing parent. True when it exists afterwards.
 bool make_folders(const std::string& folder);

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/files.h"
 #include "core/text_number.h"
 
 void line_reader_from_file(LineReader& r, FILE* file)
@@ -119,8 +120,8 @@ static void sync_folder_of(const std::string& path)
 bool replace_file(const std::string& path, const std::string& text)
 {
   if (path.empty()) return false;
-  std::string temp = path + ".tmp" + std::to_string(static_cast<long>(getpid()));
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  std::string temp;
+  int fd = create_file_beside(path, &temp);
   if (fd < 0) return false;
   bool ok = write_all(fd, text) && fsync(fd) == 0;
   if (close(fd) != 0) ok = false;

@@ -172,7 +172,7 @@ uint32_t sample_cache_check_header(const uint8_t* header, size_t header_bytes,
     return 0;
   uint32_t data_bytes = get_u32(h + kAtDataBytes);
   uint32_t frame = (uint32_t)(key.bits / 8 * key.channels);
-  if (data_bytes == 0 || data_bytes > 0x7FFFFFFFu || data_bytes % frame != 0) return 0;
+  if (data_bytes == 0 || want_header + data_bytes > kSampleCacheMostBytes || data_bytes % frame != 0) return 0;
   if (entry_length != want_header + data_bytes) return 0;
   return data_bytes;
 }
@@ -232,11 +232,12 @@ int sample_cache_read(const std::string& path, const SampleCacheKey& key, uint8_
 // ---- Writing ----
 
 int sample_cache_write(const std::string& path, const SampleCacheKey& key, const uint8_t* data,
-                       uint32_t size) {
+                       uint32_t size, uint64_t limit) {
   uint32_t frame = key.bits > 0 && key.channels > 0 ? (uint32_t)(key.bits / 8 * key.channels) : 0;
-  if (data == nullptr || size == 0 || size > 0x7FFFFFFFu || !key_fits(key) || size % frame != 0)
-    return 0;
+  if (data == nullptr || size == 0 || !key_fits(key) || size % frame != 0) return 0;
   std::vector<uint8_t> header = make_header(key, size);
+  uint64_t entry_bytes = header.size() + (uint64_t)size;
+  if (entry_bytes > limit || entry_bytes > kSampleCacheMostBytes) return 0;
   put_u64(&header[kAtChecksum], entry_checksum(header.data(), header.size(), data, size));
 
   std::string temp = path + kTempMark + "XXXXXX";
@@ -251,7 +252,7 @@ int sample_cache_write(const std::string& path, const SampleCacheKey& key, const
     return 0;
   }
   size_t slash = path.rfind('/');
-  sample_cache_trim(slash == std::string::npos ? "" : path.substr(0, slash + 1), kSampleCacheLimit);
+  sample_cache_trim(slash == std::string::npos ? "" : path.substr(0, slash + 1), limit);
   return 1;
 }
 

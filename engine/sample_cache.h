@@ -16,7 +16,7 @@
 //  32  4  rate, 36 channels, 40 bits   the output format
 //  44  4  path bytes        at most kSampleCacheMaxText
 //  48  4  decoder bytes     at most kSampleCacheMaxText
-//  52  4  data bytes        1..0x7FFFFFFF, whole frames
+//  52  4  data bytes        whole frames; the entry at most kSampleCacheMostBytes
 //  56  8  checksum          sample_cache_checksum of bytes 0..55, the two
 //                           texts and the data, in that order
 // An entry whose key differs (stale), whose length is not the header plus
@@ -40,6 +40,8 @@ constexpr uint32_t kSampleCacheMaxText = 4096;
 // The folder is kept below this many bytes of entries; the least recently
 // used go first.
 constexpr uint64_t kSampleCacheLimit = 1ull << 30;
+// The largest entry file: what the engine's 32-bit sizes can read back.
+constexpr uint64_t kSampleCacheMostBytes = 0x7FFFFFFF;
 
 // What an entry must match to be used.
 struct SampleCacheKey {
@@ -82,10 +84,12 @@ int sample_cache_read(const std::string& path, const SampleCacheKey& key, uint8_
                       uint32_t* size);
 
 // Writes the key's entry to path whole (temporary file, then rename); then
-// keeps the folder under kSampleCacheLimit. Returns 1 when the entry is in
-// place; any failure leaves no file behind and is otherwise silent.
+// keeps the folder under limit. An entry larger than limit (or than
+// kSampleCacheMostBytes) is not written: it would only push out every other
+// entry and then itself. Returns 1 when the entry is in place; any failure
+// leaves no file behind and is otherwise silent.
 int sample_cache_write(const std::string& path, const SampleCacheKey& key, const uint8_t* data,
-                       uint32_t size);
+                       uint32_t size, uint64_t limit = kSampleCacheLimit);
 
 // Removes the least recently used entries of folder until the rest take at
 // most limit bytes, and temporary files a crashed writer left (an hour old).

@@ -5,6 +5,8 @@
 // touches an entry the other may be using.
 #include "midi/take_queue.h"
 
+#include "midi/take_writer.h"
+
 std::atomic<int> take_recording{0};
 std::atomic<uint32_t> take_dropped{0};
 
@@ -24,6 +26,8 @@ TakeQueue queues[kTakeInputs];
 
 void take_queue_push(int slot, double seconds, uint32_t message, const MidiFrameTime* time) {
   if (slot < 0 || slot >= kTakeInputs || !take_recording.load(std::memory_order_relaxed)) return;
+  // What the file would leave out (the clock, active sensing) takes no room.
+  if (!take_keeps(message)) return;
   TakeQueue& q = queues[slot];
   uint32_t w = q.written.load(std::memory_order_relaxed);
   if (w - q.read.load(std::memory_order_acquire) >= kTakeQueueSize) {

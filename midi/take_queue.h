@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The hand-over of a take from the MIDI inputs to the main loop: one bounded
-// lock-free queue per input, filled by midi_input_handler with every short
-// message as it arrives and emptied by the main loop, which writes the file.
+// lock-free queue per input, filled by midi_input_handler with every message
+// a take keeps as it arrives and emptied by the main loop, which writes the
+// file.
 // A MIDI thread never waits here: a full queue drops the message and counts it.
 #pragma once
 #include <atomic>
@@ -35,7 +36,9 @@ extern std::atomic<uint32_t> take_dropped;
 
 // MIDI thread of input `slot` (one caller per slot at a time): queues the
 // message, with its place on the server's clock when it has one, when a
-// take runs. Never blocks; a full queue counts a drop.
+// take runs and its file would keep the message (take_keeps), so a
+// keyboard's active sensing fills neither the queue nor the take. Never
+// blocks; a full queue counts a drop.
 void take_queue_push(int slot, double seconds, uint32_t message, const MidiFrameTime* time);
 // Main thread: moves up to `most` waiting messages of input `slot` into
 // `out` in arrival order; returns how many.

@@ -3,8 +3,10 @@
 // paced by the monotonic clock, calls the engine's fill once per block and
 // records the blocks into recording.wav (at most ten minutes; the header is
 // brought up to date after every block, so the file is a valid WAV file at
-// any moment). Only device_index -1 is accepted: the engine's last attempt,
-// after the real devices failed.
+// any moment). An earlier recording is never written over: each opening of
+// the device takes the first free name of recording.wav, recording-2.wav,
+// recording-3.wav, ... Only device_index -1 is accepted: the engine's last
+// attempt, after the real devices failed.
 // The recording goes to the folder that the environment variable
 // QD_RECORDING_FOLDER names (the program sets it to the user's data folder),
 // else to the folder this plug-in was loaded from: a test that loads a copy
@@ -19,6 +21,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +32,8 @@
 
 constexpr int kMaxSeconds = 600;
 constexpr int kHeaderBytes = 44;
+// Names tried for a new recording before the device gives up on a file.
+constexpr int kMostRecordings = 10000;
 // A thread that fell this many blocks behind (a stalled machine) starts
 // pacing afresh instead of catching up in a burst.
 constexpr int kMaxLagBlocks = 8;
@@ -40,6 +45,7 @@ static uint8_t* block = nullptr;
 static int file = -1;
 static uint32_t data_bytes = 0;
 static uint32_t max_data_bytes = 0;
+static char file_name[32] = "";
 static std::thread* pacer = nullptr;
 static std::atomic<int> running{0};
 // Set by the pacing thread when a write fails; cleared by PLUG_INIT.
@@ -105,13 +111,30 @@ static void recording_folder(char* out, size_t size) {
   else std::snprintf(out, size, "./");
 }
 
+// Creates the first free recording file in folder (ending in "/"); its name
+// goes to file_name. Made exclusively, so no earlier recording, nor a file
+// another program makes at the same moment, is ever truncated.
+static int open_new_recording(const char* folder) {
+  char path[4096 + 32];
+  for (int n = 1; n <= kMostRecordings; n++) {
+    if (n == 1)
+      std::snprintf(file_name, sizeof(file_name), "recording.wav");
+    else
+      std::snprintf(file_name, sizeof(file_name), "recording-%d.wav", n);
+    std::snprintf(path, sizeof(path), "%s%s", folder, file_name);
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
 static void record_block(void) {
   if (file < 0) return;
   uint32_t bytes = static_cast<uint32_t>(record->buffersize);
   if (data_bytes >= max_data_bytes) return;
   if (bytes > max_data_bytes - data_bytes) bytes = max_data_bytes - data_bytes;
   if (!write_all(file, block, bytes, kHeaderBytes + static_cast<off_t>(data_bytes))) {
-    std::snprintf(error_text, sizeof(error_text), "recording.wav: write failed");
+    std::snprintf(error_text, sizeof(error_text), "%s: write failed", file_name);
     write_failed.store(1);
     close(file);
     file = -1;
@@ -192,18 +215,17 @@ FBS_EXPORT int32_t FBS_CALL PLUG_INIT(FbsPlugRecord* rec) {
   data_bytes = 0;
   uint64_t cap = static_cast<uint64_t>(rec->rate) * kMaxSeconds * rec->framesize;
   max_data_bytes = static_cast<uint32_t>(cap);
-  char path[4096 + 32];
-  recording_folder(path, 4096);
-  std::strcat(path, "recording.wav");
-  file = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  char folder[4096];
+  recording_folder(folder, sizeof(folder));
+  file = open_new_recording(folder);
   // Without a writable folder the device still paces the engine.
   if (file < 0 || !write_header()) {
-    std::snprintf(error_text, sizeof(error_text), "recording.wav could not be written");
+    std::snprintf(error_text, sizeof(error_text), "%s could not be written", file_name);
     if (file >= 0) close(file);
     file = -1;
   }
   std::snprintf(rec->name, sizeof(rec->name), "WAV file output");
-  std::snprintf(rec->device, sizeof(rec->device), "%s", file >= 0 ? "recording.wav" : "none");
+  std::snprintf(rec->device, sizeof(rec->device), "%s", file >= 0 ? file_name : "none");
   return 1;
 }
 

@@ -1,16 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Where the program's files live: the portable and the installed layout
-// chosen from the executable's folder, the XDG folders with and without
-// their variables, the user's sample sets over the shipped ones, the thumbnail
-// presets, and the user's folders made at start with a notice for each that
-// cannot be written.
+// chosen from the executable's folder (and a copy in a folder not the user's
+// to write), the XDG folders with and without their variables, the scratch
+// folder (a runtime folder that is not private is passed over; those of
+// crashed runs are removed), the user's sample sets over the shipped ones,
+// the thumbnail presets, and the user's folders made at start with a notice
+// for each that cannot be written.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -86,13 +90,24 @@ TEST_F(Layouts, PortableWhenTheProgramFolderHoldsSoundsElseInstalled) {
   std::string prefix = folder("usr");
   std::string home = folder("home");
   std::string runtime = folder("runtime");
+  chmod(runtime.c_str(), 0700);
+  // Runtime folders passed over for a private one: others may enter it, or
+  // (as root, who can make one of another user's) it is not the user's own,
+  // as a `sudo -E` run leaves it.
+  std::string open_runtime = folder("open_runtime");
+  chmod(open_runtime.c_str(), 0755);
+  std::string theirs = folder("theirs/quillon_darvo");
+  chmod((root_ / "theirs").c_str(), 0700);
+  bool root = geteuid() == 0 && chown(theirs.c_str(), 65534, 65534) == 0;
+  if (!root) std::cout << "not root: no folders of another user are tried\n";
   folder("usr/share/quillon_darvo/sounds");
   std::string bin = folder("usr/bin");
   struct Case {
     const char* what;
     std::vector<std::pair<const char*, std::string>> env;
     std::string config, data, cache, scratch;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {"defaults below the home folder", {{"HOME", home}},
        home + ".config/", home + ".local/share/", home + ".cache/", ""},
       {"the variables", {{"HOME", home}, {"XDG_CONFIG_HOME", runtime + "c"}, {"XDG_DATA_HOME", runtime + "d/"},
@@ -101,7 +116,12 @@ TEST_F(Layouts, PortableWhenTheProgramFolderHoldsSoundsElseInstalled) {
       {"relative variables are ignored", {{"HOME", home}, {"XDG_CONFIG_HOME", "rel"}, {"XDG_DATA_HOME", "rel"},
                                           {"XDG_CACHE_HOME", ""}, {"XDG_RUNTIME_DIR", "run"}},
        home + ".config/", home + ".local/share/", home + ".cache/", ""},
+      {"a runtime folder others may enter", {{"HOME", home}, {"XDG_RUNTIME_DIR", open_runtime}},
+       home + ".config/", home + ".local/share/", home + ".cache/", ""},
   };
+  if (root)
+    cases.push_back({"a runtime folder of another user", {{"HOME", home}, {"XDG_RUNTIME_DIR", root_.string() + "/theirs"}},
+                     home + ".config/", home + ".local/share/", home + ".cache/", ""});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     for (const char* v : kVariables) unsetenv(v);
@@ -123,8 +143,9 @@ TEST_F(Layouts, PortableWhenTheProgramFolderHoldsSoundsElseInstalled) {
     if (!c.scratch.empty()) {
       EXPECT_EQ(scratch, c.scratch + "quillon_darvo/");
     } else {
-      // A private folder of the user's own, gone at the end when empty.
-      ASSERT_EQ(scratch.rfind(root_.string() + "/quillon_darvo.", 0), 0u) << scratch;
+      // A private folder of the user's own, named after the process, gone
+      // at the end.
+      ASSERT_EQ(scratch.rfind(root_.string() + "/quillon_darvo." + std::to_string(getpid()) + ".", 0), 0u) << scratch;
       struct stat st;
       ASSERT_EQ(stat(scratch.c_str(), &st), 0);
       EXPECT_EQ(st.st_mode & 0777, 0700u);
@@ -140,15 +161,42 @@ TEST_F(Layouts, PortableWhenTheProgramFolderHoldsSoundsElseInstalled) {
   std::string lonely = folder("opt/bin");
   std::string error = choose_layout(lonely);
   EXPECT_NE(error.find(root_.string() + "/opt/share/quillon_darvo/sounds/"), std::string::npos) << error;
-  // A program folder with sounds/ that cannot be written is an installed one.
-  if (geteuid() != 0) {
-    std::string shared = folder("ro");
-    folder("ro/sounds");
-    chmod(shared.c_str(), 0555);
-    choose_layout(shared);
+  // A copy with sounds/ in a folder its owner cannot write (root's write
+  // bypass notwithstanding) reads its data there and keeps the user's files
+  // in the XDG folders; as root, so does a copy of another user's.
+  std::string shared = folder("ro");
+  folder("ro/sounds");
+  std::string others = folder("others");
+  folder("others/sounds");
+  chmod(shared.c_str(), 0555);
+  for (const std::string& copy : {shared, others}) {
+    if (copy == others && (!root || chown(others.c_str(), 65534, 65534) != 0)) continue;
+    SCOPED_TRACE(copy);
+    ASSERT_EQ(choose_layout(copy), "");
     EXPECT_TRUE(installed_layout());
-    chmod(shared.c_str(), 0755);
+    EXPECT_EQ(data_folder(), copy);
+    EXPECT_EQ(plugin_folder(), copy);
+    EXPECT_EQ(config_folder(), home + ".config/quillon_darvo/");
+    EXPECT_EQ(cache_folder(), home + ".cache/quillon_darvo/");
   }
+  chmod(shared.c_str(), 0755);
+}
+
+// At start, the private scratch folders of processes that no longer run (a
+// crash) go with what they hold; one whose process runs stays.
+TEST_F(Layouts, ScratchFoldersOfEndedProcessesAreRemovedAtStart) {
+  pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  ASSERT_GT(ended, 0);
+  waitpid(ended, nullptr, 0);
+  setenv("TMPDIR", root_.c_str(), 1);
+  std::string stale = folder("quillon_darvo." + std::to_string(ended) + ".aBcDeF");
+  std::string running = folder("quillon_darvo." + std::to_string(getppid()) + ".gHiJkL");
+  for (const std::string& f : {stale, running}) chmod(f.c_str(), 0700);
+  touch(stale + "tmpfilemp31.wav");
+  remove_stale_scratch_folders();
+  EXPECT_FALSE(fs::exists(stale));
+  EXPECT_TRUE(fs::exists(running));
 }
 
 TEST_F(Layouts, TheUsersSetsOverrideAndAddToTheShippedOnesByNumber) {
@@ -182,6 +230,7 @@ TEST_F(Layouts, UserFoldersAreMadeAtStartAndAnUnwritableOneIsNamed) {
   std::string home = folder("home");
   setenv("HOME", home.c_str(), 1);
   setenv("XDG_RUNTIME_DIR", folder("runtime").c_str(), 1);
+  chmod((root_ / "runtime").c_str(), 0700);
   folder("usr/share/quillon_darvo/sounds");
   ASSERT_EQ(choose_layout(folder("usr/bin")), "");
   dialog_clear_history();

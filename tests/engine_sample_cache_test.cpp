@@ -214,7 +214,7 @@ TEST_F(SampleCache, FolderThatCannotBeWrittenMeansDecodingAsWithout) {
 }
 
 // The least recently used entries go first; a temporary file of a writer
-// that died goes after an hour.
+// that died goes after an hour; an entry over the bound is not written.
 TEST_F(SampleCache, FolderIsKeptWithinItsBoundLeastRecentlyUsedFirst) {
   std::vector<uint8_t> data(4000, 1);
   auto key = [](int n) {
@@ -246,6 +246,14 @@ TEST_F(SampleCache, FolderIsKeptWithinItsBoundLeastRecentlyUsedFirst) {
   EXPECT_TRUE(fs::exists(paths[3]));
   EXPECT_FALSE(fs::exists(dead));
   EXPECT_TRUE(fs::exists(young)) << "a writer may still be at it";
+
+  // An entry larger than the bound is not kept, and pushes out nothing.
+  std::vector<uint8_t> big(3 * data.size(), 1);
+  std::string big_path = sample_cache_entry(cache, key(9));
+  EXPECT_EQ(sample_cache_write(big_path, key(9), big.data(), (uint32_t)big.size(), 2 * entry_bytes), 0);
+  EXPECT_FALSE(fs::exists(big_path));
+  EXPECT_TRUE(fs::exists(paths[0]));
+  EXPECT_TRUE(fs::exists(paths[3]));
 }
 
 // The live program and a render at once: one writes the entry over and over,

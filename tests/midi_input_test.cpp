@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/clock.h"
+#include "midi/take_queue.h"
 #include "midi_test_support.h"
 
 using namespace midi_test;
@@ -250,6 +251,21 @@ TEST_F(MidiInput, MalformedMessagesAreIgnored) {
   midi_input_handler(1, 0x3C4, 0, msg(0x90, 60, 100), 0);  // not a short message
   EXPECT_EQ(0, voice_count.load());
   EXPECT_EQ(0, queued_note_offs());
+}
+
+// A take queues only what its file keeps: a keyboard's active sensing and
+// clock fill neither its queue nor its count of dropped messages.
+TEST_F(MidiInput, TakeQueuesOnlyWhatTheTakeKeeps) {
+  TakeEvent out[4];
+  while (take_queue_drain(0, out, 4) > 0) {}
+  take_dropped.store(0);
+  take_recording.store(1);
+  for (uint32_t i = 0; i < 2 * kTakeQueueSize; i++) deliver_at(2000.0 + i * 0.3, msg(i % 2 ? 0xFE : 0xF8));
+  deliver_at(20000.0, msg(0x90, 60, 100));
+  take_recording.store(0);
+  ASSERT_EQ(take_queue_drain(0, out, 4), 1);
+  EXPECT_EQ(out[0].message, msg(0x90, 60, 100));
+  EXPECT_EQ(take_dropped.load(), 0u);
 }
 
 // ---- rate gate and guard ----

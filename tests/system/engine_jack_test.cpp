@@ -182,10 +182,15 @@ TEST_F(EngineOutput, FileDeviceThatCannotWriteReportsItsDeviceLost) {
   EXPECT_EQ(FBS_GET_PLUGLOST(), 1);
   EXPECT_STREQ(FBS_GET_PLUGERROR(), "recording.wav: write failed");
   setrlimit(RLIMIT_FSIZE, &old_limit);
-  // Opened again, the device records afresh.
+  // Opened again, the device records afresh into a new file and keeps the
+  // recording it made before.
   ASSERT_EQ(FBS_INIT(44100, 2, 3, 2048, -1), 1) << FBS_GET_PLUGERROR();
   EXPECT_EQ(FBS_GET_PLUGLOST(), 0);
+  EXPECT_STREQ(FBS_GET_PLUGDEVICE(), "recording-2.wav");
   EXPECT_EQ(FBS_EXIT(), 1);
+  std::vector<uint8_t> first = read_file(dir + "recording.wav");
+  ASSERT_EQ(first.size(), 44u + 20 * 8192);
+  EXPECT_EQ(le32(first, 40), 20u * 8192);
   std::filesystem::remove_all(dir);
 }
 
