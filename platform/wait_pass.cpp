@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The pass the waits for the user run.
+#include "platform/wait_pass.h"
+
+#include "core/shared_state.h"
+
+namespace {
+
+void (*installed_pass)() = nullptr;
+
+}  // namespace
+
+void set_wait_pass(void (*pass)()) { installed_pass = pass; }
+
+void run_wait_pass() {
+  if (installed_pass) installed_pass();
+}
+
+bool quit_asked() { return quit_signal.load() != 0; }
