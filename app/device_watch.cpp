@@ -7,7 +7,6 @@
 #include "app/screen.h"
 #include "core/clock.h"
 #include "core/settings_values.h"
-#include "core/shared_state.h"
 #include "midi/port_watch.h"
 #include "platform/wait_pass.h"
 

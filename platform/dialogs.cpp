@@ -21,6 +21,7 @@
 #include <deque>
 #include <iostream>
 
+#include "core/shared_state.h"
 #include "core/text_file.h"
 #include "core/text_number.h"
 #include "platform/process.h"
@@ -92,10 +93,10 @@ std::string unix_lines(const std::string& text) {
 // when the program is asked to end, while the display's own box holds the
 // main thread until it is answered.
 int show_box(const std::string& text, const std::string& title, bool with_cancel) {
-  if (quit_asked()) return 0;  // the program ends: no box, as if closed
+  if (quit_signal.load()) return 0;  // the program ends: no box, as if closed
   std::string shown = unix_lines(text);
   int pressed = zenity_box(shown, title, with_cancel);
-  if (quit_asked()) return 0;
+  if (quit_signal.load()) return 0;
   const WindowDisplayTable* display = win_display();
   if (pressed < 0 && display)
     pressed = display->message_box(win_native_handle(), shown.c_str(), title.c_str(), with_cancel);
@@ -125,7 +126,7 @@ std::string find_in_path(const char* program) {
 // closed unanswered).
 std::string run_capture(const std::string& program, const std::vector<std::string>& args, int* status) {
   *status = -1;
-  if (quit_asked()) return "";
+  if (quit_signal.load()) return "";
   int fds[2];
   if (pipe(fds) != 0) return "";
   std::vector<char*> argv;
@@ -149,7 +150,7 @@ std::string run_capture(const std::string& program, const std::vector<std::strin
   bool reading = true;
   int wstatus = 0;
   for (;;) {
-    if (quit_asked()) {
+    if (quit_signal.load()) {
       kill(pid, SIGKILL);
       while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
       close(fds[0]);
@@ -314,7 +315,7 @@ std::string console_read_line() {
   std::string line;
   for (;;) {
     // A quit signal gives up the line, as the close button does.
-    if (quit_asked()) break;
+    if (quit_signal.load()) break;
     std::string key = win_poll_typed_key();
     if (key.empty()) {
       // Nobody types into the headless window: an empty queue ends the line.

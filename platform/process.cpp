@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Process set-up: the working folder, the scheduling priority and the check
-// for a usable display. Threads: main thread, at start-up.
+// for a usable display, and the quit signals. Threads: main thread, at
+// start-up; the quit signals' handler on whichever thread takes them.
 #include "platform/process.h"
 
 #include <signal.h>

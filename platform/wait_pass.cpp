@@ -2,8 +2,6 @@
 // The pass the waits for the user run.
 #include "platform/wait_pass.h"
 
-#include "core/shared_state.h"
-
 namespace {
 
 void (*installed_pass)() = nullptr;
@@ -15,5 +13,3 @@ void set_wait_pass(void (*pass)()) { installed_pass = pass; }
 void run_wait_pass() {
   if (installed_pass) installed_pass();
 }
-
-bool quit_asked() { return quit_signal.load() != 0; }

@@ -4,7 +4,8 @@
 // program, the key loop and the presets menu). The program installs its
 // watch over the audio output and the MIDI ports here, so a device that
 // comes back while a box or an editor is open plays at once; this layer
-// cannot call the program itself.
+// cannot call the program itself. The waits also end at once when a quit
+// signal arrived (quit_signal, core/shared_state.h).
 //
 // Threads: main thread only.
 #pragma once
@@ -13,7 +14,3 @@
 void set_wait_pass(void (*pass)());
 // One pass of what is installed.
 void run_wait_pass();
-
-// True once a quit signal arrived (core/shared_state.h quit_signal): the
-// waits end at once and answer as if cancelled.
-bool quit_asked();
