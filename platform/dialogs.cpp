@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The program's dialogs: notice and confirm boxes (the display back end's
-// message boxes, else zenity), the file dialog (zenity, or a file-name prompt
+// The program's dialogs: notice and confirm boxes (zenity, else the display
+// back end's message boxes), the file dialog (zenity, or a file-name prompt
 // in the window), and the console line input of the value prompts. Threads: main thread only.
 #include "platform/dialogs.h"
 #include "platform/dialogs_headless.h"
