@@ -71,6 +71,8 @@ int main(int argc, char** argv) {
     print_version("quillon_darvo");
     return 0;
   }
+  // Before the display starts: SDL leaves a handler that is there alone.
+  process_catch_quit_signals();
   apply_output_options(options);
   std::string error = set_up_program_folders();
   if (!error.empty()) {

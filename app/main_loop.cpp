@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up, the engine / sample / port restart cycles, the key loop with its
-// command table and prompts, and shutdown.
+// command table and prompts, and shutdown (also after a quit signal).
 #include "app/main_loop.h"
 
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
+#include "app/device_watch.h"
 #include "app/editor_host.h"
 #include "app/function_keys.h"
 #include "app/key_display.h"
@@ -24,6 +26,7 @@
 #include "app/screen.h"
 #include "app/settings.h"
 #include "app/take.h"
+#include "core/bounded_call.h"
 #include "core/clock.h"
 #include "core/paths.h"
 #include "core/shared_state.h"
@@ -105,7 +108,7 @@ void fatal_notice(const std::string& text) {
   print_line(text);
   win_present();
   FBS_GET_KEYCODE();
-  while (FBS_GET_KEYCODE() == 0) win_sleep_ms(100);
+  while (FBS_GET_KEYCODE() == 0 && quit_signal.load() == 0) win_sleep_ms(100);
 }
 
 // A fatal start-up error: its notice, and a second one when there is a second
@@ -201,18 +204,7 @@ void port_cycle() {
   draw_status_screen();
   key_text.clear();
   last_key_code = 0;
-}
-
-// The MIDI ports that come and go: each event on a line of row 7, and the
-// port numbers that changed count as the ones last opened.
-void watch_ports() {
-  std::vector<std::string> lines = watch_midi_ports(program_clock());
-  for (const std::string& line : lines) show_status_line(7, line);
-  if (lines.empty()) return;
-  applied_midi.midi_in_port = midi_in_port;
-  applied_midi.midi_in2_port = midi_in2_port;
-  applied_midi.midi_in3_port = midi_in3_port;
-  applied_midi.thru_port = thru_port.load();
+  set_devices_watched(true);
 }
 
 // One pass of the key loop: waits up to 1 s for a key while serving the
@@ -225,7 +217,7 @@ void key_loop_pass() {
   double deadline = win_timer() + 1.0;
   for (;;) {
     double now = win_timer();
-    if (!(now < deadline && now > deadline - 99.0 && last_key_code == 0)) break;
+    if (!(now < deadline && now > deadline - 99.0 && last_key_code == 0) || quit_signal.load()) break;
     last_key_code = FBS_GET_KEYCODE();
     display_keys_down();
     now = win_timer();
@@ -238,10 +230,7 @@ void key_loop_pass() {
     if (!message.empty()) notice(message, "notice");
     serve_note_off_queue();
     take_serve();
-    // The output first: a device whose server went away closes before the
-    // port watch may open a client.
-    watch_output(program_clock());
-    watch_ports();
+    watch_devices(true);
 
     int x = -1, y = -1, wheel = 0, buttons = 0;
     if (!win_mouse(&x, &y, &wheel, &buttons)) {
@@ -264,6 +253,12 @@ void key_loop_pass() {
     }
     function_key_notes(&last_key_code);
     display_keys_up();
+  }
+  if (quit_signal.load()) {
+    // A quit signal ends the loop as the close button does.
+    last_key_code = kKeyClose;
+    key_text.clear();
+    return;
   }
   display_keys_down();
   function_key_notes(&last_key_code);
@@ -329,6 +324,25 @@ int program_end() {
   destroy_pictures();
   destroy_key_markers();
   return 0;
+}
+
+// The end after SIGTERM or SIGINT, within 2 s whatever the devices do: the
+// settings are written first; then a helper thread closes the ports and the
+// output, waited for at most kCloseWaitSeconds, since a JACK server that
+// went away at the same moment may hold a close in libjack for good. One
+// left behind there is not waited for: the process ends around it.
+int end_after_quit_signal() {
+  int status = program_end();
+  if (run_at_most(kCloseWaitSeconds, [] {
+        close_midi_ports();
+        stop_engine();
+      }))
+    return status;
+  std::fputs("quillon_darvo: a device did not close within a second; ending without it\n", stderr);
+  win_close();
+  remove_private_scratch_folder();
+  std::fflush(nullptr);
+  std::_Exit(status);
 }
 
 }  // namespace
@@ -655,6 +669,7 @@ int run_main_loop() {
   read_desktop_size();
   install_key_source();
   install_editor_host();
+  install_device_watch();
   fbs_set_text_sink(engine_text_line);
   set_sample_pass_fatal(sample_pass_fatal);
   build_window();
@@ -672,6 +687,8 @@ int run_main_loop() {
     }
     port_cycle();
     while (!key_ends_key_loop(last_key_code, key_text)) key_loop_pass();
+    set_devices_watched(false);
+    if (quit_signal.load()) return end_after_quit_signal();
 
     int code = last_key_code;
     bool key_was_m = code == 'm' || code == 'M';

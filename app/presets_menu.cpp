@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include "app/device_watch.h"
 #include "app/main_loop.h"
 #include "app/screen.h"
 #include "app/settings.h"
@@ -49,8 +50,9 @@ void presets_menu() {
   win_locate(8, 4);
   win_print("other keys => exit");
   key_text.clear();
-  while (key_text.empty()) {
+  while (key_text.empty() && !quit_signal.load()) {
     win_sleep_ms(100);
+    watch_devices(false);
     key_text = win_poll_key();
     if (key_text == "s" || key_text == "S") {
       save_preset();

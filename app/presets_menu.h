@@ -8,6 +8,7 @@
 
 // The menu: "[L]load     [S]save", any other key leaves. Ends with key_text
 // " " after a save, "reload" after a load, else the key that closed it.
+// The device watch runs while it waits; a quit signal leaves it.
 void presets_menu();
 // Save preset and Load preset dialog, as the menu's S and L run them.
 void save_preset();

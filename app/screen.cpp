@@ -30,6 +30,9 @@ int clamp_position(int v, int desktop, int size) {
   return clamp_int(v, 1, hi);
 }
 
+// Set while an editor, a prompt or a box covers the status screen.
+bool status_lines_hidden = false;
+
 void print_at(int row, int column, const std::string& text) {
   win_locate(row, column);
   win_print(text);
@@ -58,12 +61,16 @@ void print_line(const std::string& text) {
   std::fflush(stdout);
 }
 
+void hide_status_lines(bool hide) { status_lines_hidden = hide; }
+
 void show_status_line(int row, const std::string& text) {
-  constexpr int kColumns = kTextAreaWidth / 8;
-  std::string cell = text.substr(0, kColumns);
-  cell.resize(kColumns, ' ');
-  win_color(kTextForeground, kTextBackground);
-  print_at(row, 1, cell);
+  if (!status_lines_hidden) {
+    constexpr int kColumns = kTextAreaWidth / 8;
+    std::string cell = text.substr(0, kColumns);
+    cell.resize(kColumns, ' ');
+    win_color(kTextForeground, kTextBackground);
+    print_at(row, 1, cell);
+  }
   if (text.empty()) return;
   std::fputs((text + "\n").c_str(), stdout);
   std::fflush(stdout);

@@ -59,8 +59,10 @@ void print_line(const std::string& text);
 
 // A line of the status screen's own at `row`, column 1: the text cut to the
 // text area's width, the rest of the row blank, in the normal colours; the
-// whole text also goes to standard output. "" only blanks the row.
+// whole text also goes to standard output. "" only blanks the row. While
+// another screen is shown (hide_status_lines(true)) only the output gets it.
 void show_status_line(int row, const std::string& text);
+void hide_status_lines(bool hide);
 
 // The full view's hint ("rightclick mouse => show/hide"), or blanks.
 void show_hint(bool clear);

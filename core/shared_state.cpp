@@ -6,6 +6,8 @@
 #include <cstring>
 
 std::atomic<int> input_active{0};
+std::atomic<int> quit_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may store only lock-free atomics");
 std::atomic<double> auxvar{0.0};
 
 std::atomic<float> target_level{1.7f};

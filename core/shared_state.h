@@ -22,6 +22,13 @@ struct InputActiveScope {
   ~InputActiveScope() { input_active.store(was); }
 };
 
+// Set once SIGTERM or SIGINT arrives (platform/process.h): every loop that
+// waits (the key loop, the editors, the prompts, the boxes, the presets
+// menu) ends, and the program ends with its settings written. Written by the
+// signal handler on whichever thread takes the signal, read by the main
+// thread.
+extern std::atomic<int> quit_signal;
+
 // Auxiliary display value shown by the main loop as "auxvar=" when its
 // magnitude is above 0.00001: the MIDI threads count the messages their
 // guard gave up on. Written by the MIDI threads and the editors, read by the

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The program's dialogs: notice and confirm boxes (the display back end's
-// message boxes, else zenity), the file dialog (zenity, or a file-name prompt
+// The program's dialogs: notice and confirm boxes (zenity, else the display
+// back end's message boxes), the file dialog (zenity, or a file-name prompt
 // in the window), and the console line input of the value prompts. Threads: main thread only.
 #include "platform/dialogs.h"
 #include "platform/dialogs_headless.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,9 +21,11 @@
 #include <deque>
 #include <iostream>
 
+#include "core/shared_state.h"
 #include "core/text_file.h"
 #include "core/text_number.h"
 #include "platform/process.h"
+#include "platform/wait_pass.h"
 #include "platform/window_backend.h"
 #include "platform/window.h"
 
@@ -34,6 +38,7 @@ std::vector<DialogRecord> history;
 constexpr size_t kFilterListMax = 200;  // longest filter list the dialog takes
 constexpr size_t kTitleMax = 32;        // longest file dialog title
 constexpr size_t kLineMax = 255;        // longest console line
+constexpr int kWaitPassMs = 50;         // the wait pass's period while a box is open
 
 std::string next_answer(const std::string& fallback) {
   if (scripted_answers.empty()) return fallback;
@@ -83,12 +88,18 @@ std::string unix_lines(const std::string& text) {
   return out;
 }
 
-// A box by whichever means the desktop has; -1 when none.
+// A box by whichever means the desktop has; -1 when none. zenity comes
+// first: its box is a process of its own, which the wait for it can close
+// when the program is asked to end, while the display's own box holds the
+// main thread until it is answered.
 int show_box(const std::string& text, const std::string& title, bool with_cancel) {
+  if (quit_signal.load()) return 0;  // the program ends: no box, as if closed
   std::string shown = unix_lines(text);
+  int pressed = zenity_box(shown, title, with_cancel);
+  if (quit_signal.load()) return 0;
   const WindowDisplayTable* display = win_display();
-  int pressed = display ? display->message_box(win_native_handle(), shown.c_str(), title.c_str(), with_cancel) : -1;
-  if (pressed < 0) pressed = zenity_box(shown, title, with_cancel);
+  if (pressed < 0 && display)
+    pressed = display->message_box(win_native_handle(), shown.c_str(), title.c_str(), with_cancel);
   return pressed;
 }
 
@@ -110,9 +121,12 @@ std::string find_in_path(const char* program) {
 
 // Runs a program with the given arguments (no shell, so names and patterns
 // pass unchanged) and gives its standard output; *status is its exit status,
-// -1 when it could not be run.
+// -1 when it could not be run. While it runs the wait pass runs every
+// kWaitPassMs; a quit signal kills and reaps it (status -1, as a box
+// closed unanswered).
 std::string run_capture(const std::string& program, const std::vector<std::string>& args, int* status) {
   *status = -1;
+  if (quit_signal.load()) return "";
   int fds[2];
   if (pipe(fds) != 0) return "";
   std::vector<char*> argv;
@@ -133,15 +147,32 @@ std::string run_capture(const std::string& program, const std::vector<std::strin
   close(fds[1]);
   std::string out;
   char buf[4096];
+  bool reading = true;
+  int wstatus = 0;
   for (;;) {
-    ssize_t n = read(fds[0], buf, sizeof buf);
-    if (n > 0) { out.append(buf, (size_t)n); continue; }
-    if (n < 0 && errno == EINTR) continue;
-    break;
+    if (quit_signal.load()) {
+      kill(pid, SIGKILL);
+      while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
+      close(fds[0]);
+      return "";
+    }
+    pollfd ready = {fds[0], POLLIN, 0};
+    if (poll(reading ? &ready : nullptr, reading ? 1 : 0, kWaitPassMs) > 0) {
+      ssize_t n = read(fds[0], buf, sizeof buf);
+      if (n > 0) out.append(buf, (size_t)n);
+      if (n == 0 || (n < 0 && errno != EINTR)) reading = false;
+      continue;
+    }
+    pid_t ended = waitpid(pid, &wstatus, WNOHANG);
+    if (ended == pid || (ended < 0 && errno != EINTR)) break;
+    run_wait_pass();
+  }
+  // What it wrote before it ended.
+  for (ssize_t n; reading && (n = read(fds[0], buf, sizeof buf)) != 0;) {
+    if (n > 0) out.append(buf, (size_t)n);
+    else if (errno != EINTR) break;
   }
   close(fds[0]);
-  int wstatus = 0;
-  while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {}
   if (WIFEXITED(wstatus)) *status = WEXITSTATUS(wstatus);
   return out;
 }
@@ -283,11 +314,14 @@ std::string console_read_line() {
   }
   std::string line;
   for (;;) {
+    // A quit signal gives up the line, as the close button does.
+    if (quit_signal.load()) break;
     std::string key = win_poll_typed_key();
     if (key.empty()) {
       // Nobody types into the headless window: an empty queue ends the line.
       if (win_is_headless()) break;
       win_sleep_ms(10);
+      run_wait_pass();
       continue;
     }
     if (key == "\r") break;

@@ -2,9 +2,12 @@
 // The program's dialogs: the notice box, the OK/Cancel box, the file dialog,
 // and the console line input that the value prompts read from the window.
 //
-// Notice and confirm use the display's message boxes over the window (zenity
-// where it has none); the file dialog runs zenity, or, without zenity, asks
-// for the file name in the window.
+// Notice and confirm run zenity (the display's own message box where there
+// is no zenity); the file dialog runs zenity, or, without zenity, asks for
+// the file name in the window. While a zenity box or a line input waits,
+// the wait pass (platform/wait_pass.h) runs; a quit signal closes the box
+// (its process killed and reaped) or gives up the line, and answers as a
+// box closed unanswered: a confirm "no", a file dialog "".
 // With no display at all a notice goes to standard error and a confirm
 // answers "no". Under the headless window back end the answers come from
 // dialog_script_answer() and nothing is shown.

@@ -11,6 +11,7 @@
 #include "core/shared_state.h"
 #include "core/text_file.h"
 #include "platform/dialogs.h"
+#include "platform/wait_pass.h"
 #include "platform/window.h"
 
 namespace {
@@ -32,6 +33,7 @@ void run_editor(const EditorScreen& screen) {
   for (;;) {
     std::string key;
     if (screen.pass) screen.pass(&key);
+    if (quit_signal.load()) break;  // the program ends: leave as any other key would
     if (!key.empty()) {
       bool own = key.size() == 1 && screen.command &&
                  screen.command(static_cast<char>(tolower(static_cast<unsigned char>(key[0]))));
@@ -79,13 +81,14 @@ void editor_wait(double seconds, int max_sleep_ms, bool key_marks) {
   double deadline = program_clock() + seconds;
   for (;;) {
     double now = program_clock();
-    if (!(now < deadline && now > deadline - 99.0)) break;
+    if (!(now < deadline && now > deadline - 99.0) || quit_signal.load()) break;
     double due = host.next_note_off_due ? host.next_note_off_due() : now;
     double ms = (due - now) * 1000.0;
     if (!(ms >= 5.0)) ms = 5.0;  // a due time that is no number waits the least
     if (ms > max_sleep_ms) ms = max_sleep_ms;
     editor_sleep_ms(static_cast<int>(std::floor(ms)));
     if (host.serve_note_offs) host.serve_note_offs();
+    run_wait_pass();
     if (key_marks) {
       editor_show_keys_down();
       editor_show_keys_up();

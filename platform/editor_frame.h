@@ -59,6 +59,7 @@ const EditorKeyRow* editor_key_row();
 // the editor's own (given in lower case) and returns true, or returns false
 // for any other key, which leaves the editor; `after_command` runs at the end
 // of every pass that goes on; `close` once on leaving. Null parts are skipped.
+// A quit signal leaves the editor after the pass it arrives in.
 struct EditorScreen {
   void (*open)();
   void (*pass)(std::string* key);
@@ -93,8 +94,9 @@ int editor_last_y();
 // Waits `seconds` while serving the note-off queue: until the program clock
 // passes the deadline (or runs more than 99 s back from it) it sleeps
 // (next note-off due - now) x 1000 ms clamped to 5..max_sleep_ms, rounded
-// down, then serves the queue; with key_marks it then draws the keys that
-// went down and up.
+// down, then serves the queue and runs the wait pass (platform/wait_pass.h:
+// the program's watch over its devices); with key_marks it then draws the
+// keys that went down and up. A quit signal ends the wait.
 void editor_wait(double seconds, int max_sleep_ms, bool key_marks = false);
 
 // The key display's marks of the keys that went down / up since the last call.

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <thread>
 
+#include "core/bounded_call.h"
+
 // A client with its one port; what both directions share. `alive` is
 // cleared on the client's notification thread when the server shuts it down.
 struct JackMidiPort {
@@ -145,12 +147,16 @@ bool jack_midi_out_send(JackMidiOut* out, const uint8_t* bytes, size_t count, co
   return true;
 }
 
+// Closing the client joins its threads; only then what they use goes, so a
+// close abandoned after kCloseWaitSeconds (its server went away at that
+// moment) frees it whenever it returns, on its own thread.
 void jack_midi_out_close(JackMidiOut* out) {
   if (!out) return;
-  // Closing the client joins its process thread; only then the queue goes.
-  if (out->client) jack_client_close(out->client);
-  if (out->queue) jack_ringbuffer_free(out->queue);
-  delete out;
+  run_at_most(kCloseWaitSeconds, [out] {
+    if (out->client) jack_client_close(out->client);
+    if (out->queue) jack_ringbuffer_free(out->queue);
+    delete out;
+  });
 }
 
 JackMidiIn* jack_midi_in_open(const char* client_name, const char* port_name, const char* source,
@@ -167,8 +173,10 @@ JackMidiIn* jack_midi_in_open(const char* client_name, const char* port_name, co
 
 void jack_midi_in_close(JackMidiIn* in) {
   if (!in) return;
-  if (in->client) jack_client_close(in->client);
-  delete in;
+  run_at_most(kCloseWaitSeconds, [in] {
+    if (in->client) jack_client_close(in->client);
+    delete in;
+  });
 }
 
 bool jack_midi_in_alive(const JackMidiIn* in) { return in && in->alive.load(); }

@@ -3,7 +3,10 @@
 // JACK. Closing a port closes its client without unregistering the port
 // first, and frees its buffers only once the client's threads are stopped:
 // unregistering races the client's notification thread walking its port
-// list, and a freed queue could still be read by a late process cycle.
+// list, and a freed queue could still be read by a late process cycle. A
+// close that has not returned within a second (its server went away at that
+// moment) is abandoned: the caller goes on, and the buffers are freed when
+// the close returns, if ever.
 #pragma once
 
 #include <cstddef>
@@ -40,7 +43,8 @@ typedef void (*JackMidiReceive)(const uint8_t* bytes, size_t count, const MidiFr
 JackMidiIn* jack_midi_in_open(const char* client_name, const char* port_name, const char* source,
                               JackMidiReceive receive, void* user);
 
-// Returns once no call of `receive` runs or follows. The client's thread is
+// Returns once no call of `receive` runs or follows (or after a second, when
+// the close is abandoned with its server gone). The client's thread is
 // stopped wherever it stands, so `receive` should already have nothing left
 // to do (no lock held, nothing allocated) when this is called.
 void jack_midi_in_close(JackMidiIn* in);

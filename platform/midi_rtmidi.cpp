@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/bounded_call.h"
 #include "core/text_number.h"
 #include "platform/midi_backend.h"
 #include "platform/jack_midi_ports.h"
@@ -151,7 +152,7 @@ void list_ports(std::vector<std::string>* inputs, std::vector<std::string>* outp
     for (const char** p = ports; p && *p; p++) names->push_back(*p);
     if (ports) jack_free(ports);
   }
-  jack_client_close(client);
+  run_at_most(kCloseWaitSeconds, [client] { jack_client_close(client); });
 }
 
 std::vector<std::string> list_ports(bool for_inputs) {

@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Process set-up: the working folder, the scheduling priority and the check
-// for a usable display. Threads: main thread, at start-up.
+// for a usable display, and the quit signals. Threads: main thread, at
+// start-up; the quit signals' handler on whichever thread takes them.
 #include "platform/process.h"
 
+#include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 
+#include "core/shared_state.h"
 #include "platform/window_backend.h"
 
 std::string process_exe_folder() {
@@ -25,6 +28,22 @@ std::string process_exe_folder() {
 bool process_enter_exe_folder() {
   std::string folder = process_exe_folder();
   return folder != "./" && chdir(folder.c_str()) == 0;
+}
+
+namespace {
+
+// Async-signal-safe: one store to a lock-free atomic.
+void quit_signalled(int) { quit_signal.store(1); }
+
+}  // namespace
+
+void process_catch_quit_signals() {
+  struct sigaction action = {};
+  action.sa_handler = quit_signalled;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;  // the waits poll the flag; no call needs interrupting
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
 }
 
 void process_raise_priority() {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/bounded_call.h"
 #include "engine/plug_record.h"
 
 namespace {
@@ -187,12 +188,19 @@ bool jack_output_start(std::string* why) {
   return true;
 }
 
+// A deactivation or close that has not returned within kCloseWaitSeconds
+// (its server went away at that moment) is abandoned: the client is
+// forgotten and the program goes on. A server that no longer runs cycles
+// calls no fill meanwhile. A client whose deactivation was abandoned is
+// not closed as well: libjack would then work on it from two threads.
 void jack_output_stop() {
-  if (client) jack_deactivate(client);
+  jack_client_t* c = client;
+  if (c && !run_at_most(kCloseWaitSeconds, [c] { jack_deactivate(c); })) client = nullptr;
 }
 
 void jack_output_close() {
-  if (client) jack_client_close(client);  // joins the client's threads
+  jack_client_t* c = client;
+  if (c) run_at_most(kCloseWaitSeconds, [c] { jack_client_close(c); });  // joins the client's threads
   client = nullptr;
   channels = 0;
   record = nullptr;

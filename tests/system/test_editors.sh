@@ -163,8 +163,11 @@ scenario_equalizer_recording() {
   after=$(recorded_blocks)
   xdotool mouseup 1
   hold 0.5
+  # Keys typed while the editor closes are dropped: Escape waits for the screen.
+  local draws
+  draws=$(grep -cF "[P]presets  [M]midi" "$work/out.txt")
   send_key q
-  hold 0.5
+  expect_text "[P]presets  [M]midi" "$((draws + 1))"
   send_last_key Escape
   expect_exit 0
   expect_line quillon_darvo.ini 2067 "893"

@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The watch over the devices, once for every loop that waits.
+#include "app/device_watch.h"
+
+#include "app/main_loop.h"
+#include "app/output_watch.h"
+#include "app/screen.h"
+#include "core/clock.h"
+#include "core/settings_values.h"
+#include "midi/port_watch.h"
+#include "platform/wait_pass.h"
+
+namespace {
+
+bool watched = false;
+bool watching = false;  // a notice the watch shows runs the wait pass again
+
+void watch_behind_other_screen() { watch_devices(false); }
+
+}  // namespace
+
+void set_devices_watched(bool on) { watched = on; }
+
+void watch_devices(bool status_screen) {
+  if (!watched || watching) return;
+  watching = true;
+  hide_status_lines(!status_screen);
+  watch_output(program_clock());
+  // The ports that come and go: each event on a line of row 7, and the port
+  // numbers that changed count as the ones last opened.
+  std::vector<std::string> lines = watch_midi_ports(program_clock());
+  for (const std::string& line : lines) show_status_line(7, line);
+  if (!lines.empty()) {
+    applied_midi.midi_in_port = midi_in_port;
+    applied_midi.midi_in2_port = midi_in2_port;
+    applied_midi.midi_in3_port = midi_in3_port;
+    applied_midi.thru_port = thru_port.load();
+  }
+  hide_status_lines(false);
+  watching = false;
+}
+
+void install_device_watch() { set_wait_pass(watch_behind_other_screen); }
