@@ -4,6 +4,7 @@
 
 #include "app/instrument_setup.h"
 #include "app/screen.h"
+#include "core/jack_clients.h"
 #include "core/shared_state.h"
 #include "effects/autovol.h"
 #include "effects/master_chain.h"
@@ -21,11 +22,6 @@ bool lost = false;
 double next_try = 0.0;  // program clock of the next attempt while lost
 int shown_frames = 0;   // the frames of the "plugout=" line shown last
 constexpr double kRetrySeconds = 2.0;
-// The first attempt waits this long, so that every MIDI port of a JACK
-// server that went away has told of it and is closed before the output
-// opens a client again (libjack frees what is left of the old server's
-// clients when a new one opens).
-constexpr double kFirstTrySeconds = 0.5;
 
 // The command kept while the output is lost.
 bool waiting = false;
@@ -86,9 +82,12 @@ void watch_output(double now) {
     voice_pedal_release();
     silence_all_voices();
     show_status_line(2, output_status_line());
-    next_try = now + kFirstTrySeconds;
+    next_try = now;
   }
   if (now < next_try && now > next_try - 99.0) return;
+  // A JACK server that went away: the first attempt once the MIDI ports of
+  // it have closed too, since no client may open before.
+  if (!jack_clients_may_open(&qd_jack_clients)) return;
   next_try = now + kRetrySeconds;
   if (!start_output(retry_attempts, retry_frames)) return;
   lost = false;

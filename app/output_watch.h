@@ -29,8 +29,9 @@ void output_started(int attempt, int frames);
 // Once per pass of the key loop's wait, at program clock `now`. When the
 // plug-in reports its device lost: every note ends (the pedal's too) and the
 // key dots go, the lost line shows at row 2 and on standard output, and the
-// output is tried again at once and then every 2 s with the start's
-// arguments. When it opens: the "plugout=" line replaces the lost line and
+// output is tried again at once (on JACK: as soon as every client of ours
+// of the server that went away is closed, core/jack_clients.h) and then
+// every 2 s with the start's arguments. When it opens: the "plugout=" line replaces the lost line and
 // playing goes on with the sounds, effects and samples as they were; when
 // it opens at another rate than the samples were made for, the set is
 // loaded again (the command "reload"). While the output runs, a period its

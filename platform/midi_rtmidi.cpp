@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/jack_clients.h"
 #include "core/text_number.h"
 #include "platform/midi_backend.h"
 #include "platform/jack_midi_ports.h"
@@ -130,7 +131,8 @@ JackMidiIn* live_jack_input() {
 // device order, for one or both directions. On JACK an open input's client
 // asks the server (the program lists about once a second while it runs);
 // without one, a client that never activates lists them: it joins no graph,
-// so closing it waits for no cycle and stops no thread mid-cycle.
+// so closing it waits for no cycle and stops no thread mid-cycle. Like every
+// client of ours it opens only when core/jack_clients.h allows.
 void list_ports(std::vector<std::string>* inputs, std::vector<std::string>* outputs) {
   if (!on_jack()) {
     if (inputs) rt_port_names(make_rt_in(), inputs);
@@ -142,8 +144,12 @@ void list_ports(std::vector<std::string>* inputs, std::vector<std::string>* outp
     if (outputs) *outputs = jack_midi_port_names(in, jack_flags(false));
     return;
   }
+  if (!jack_client_opening(&qd_jack_clients)) return;
   jack_client_t* client = jack_client_open(client_named("list").c_str(), JackNoStartServer, nullptr);
-  if (!client) return;
+  if (!client) {
+    jack_client_closed(&qd_jack_clients);
+    return;
+  }
   for (bool for_inputs : {true, false}) {
     std::vector<std::string>* names = for_inputs ? inputs : outputs;
     if (!names) continue;
@@ -152,6 +158,7 @@ void list_ports(std::vector<std::string>* inputs, std::vector<std::string>* outp
     if (ports) jack_free(ports);
   }
   jack_client_close(client);
+  jack_client_closed(&qd_jack_clients);
 }
 
 std::vector<std::string> list_ports(bool for_inputs) {
