@@ -29,6 +29,10 @@ struct JackClients {
   // The number of the last server that went away, 0 for none. Written on
   // the notification thread of the client that heard it.
   std::atomic<unsigned> gone{0};
+  // The audio output's client (a jack_client_t*) while it is open, null
+  // otherwise: the MIDI ports are listed through it rather than through a
+  // client opened for a moment each time. Main thread.
+  std::atomic<void*> lister{nullptr};
 };
 
 // The program's count (core/jack_clients.cpp), exported from the program.
@@ -54,6 +58,12 @@ inline void jack_client_closed(JackClients* c) { c->open.fetch_sub(1); }
 // A client of server `generation` heard that it went away (its shutdown
 // callback, on its notification thread).
 inline void jack_server_gone(JackClients* c, unsigned generation) { c->gone.store(generation); }
+
+// The client to list the ports through, or null when there is none or its
+// server went away. Main thread.
+inline void* jack_clients_lister(const JackClients* c) {
+  return c->gone.load() == c->generation.load() ? nullptr : c->lister.load();
+}
 
 // False once any client of ours heard that server `generation` went away:
 // every client of it is then only good for closing. Any thread.

@@ -127,12 +127,29 @@ JackMidiIn* live_jack_input() {
   return nullptr;
 }
 
+// The server's MIDI ports for one or both directions, asked through `client`.
+void names_through(jack_client_t* client, std::vector<std::string>* inputs, std::vector<std::string>* outputs) {
+  for (bool for_inputs : {true, false}) {
+    std::vector<std::string>* names = for_inputs ? inputs : outputs;
+    if (!names) continue;
+    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, jack_flags(for_inputs));
+    for (const char** p = ports; p && *p; p++) names->push_back(*p);
+    if (ports) jack_free(ports);
+  }
+}
+
 // The system's MIDI ports that our inputs (or outputs) can connect to, in
-// device order, for one or both directions. On JACK an open input's client
-// asks the server (the program lists about once a second while it runs);
-// without one, a client that never activates lists them: it joins no graph,
-// so closing it waits for no cycle and stops no thread mid-cycle. Like every
-// client of ours it opens only when core/jack_clients.h allows.
+// device order, for one or both directions. On JACK a client of ours that
+// is open anyway asks the server (the program lists about once a second
+// while it runs): an open input's, else the audio output's. Without one, a
+// client that never activates lists them: it joins no graph, so closing it
+// waits for no cycle and stops no thread mid-cycle. Like every client of
+// ours it opens only when core/jack_clients.h allows. Opening such clients
+// again and again is avoided: JACK's client library in a process with
+// several clients (a patchbay, a test rig) keeps, for a client that it
+// learnt of as one of its clients opened, the wake-up word under that
+// client's number after it closes, and its next client given that number
+// never runs, which holds up the whole server's graph.
 void list_ports(std::vector<std::string>* inputs, std::vector<std::string>* outputs) {
   if (!on_jack()) {
     if (inputs) rt_port_names(make_rt_in(), inputs);
@@ -144,19 +161,17 @@ void list_ports(std::vector<std::string>* inputs, std::vector<std::string>* outp
     if (outputs) *outputs = jack_midi_port_names(in, jack_flags(false));
     return;
   }
+  if (void* output = jack_clients_lister(&qd_jack_clients)) {
+    names_through(static_cast<jack_client_t*>(output), inputs, outputs);
+    return;
+  }
   if (!jack_client_opening(&qd_jack_clients)) return;
   jack_client_t* client = jack_client_open(client_named("list").c_str(), JackNoStartServer, nullptr);
   if (!client) {
     jack_client_closed(&qd_jack_clients);
     return;
   }
-  for (bool for_inputs : {true, false}) {
-    std::vector<std::string>* names = for_inputs ? inputs : outputs;
-    if (!names) continue;
-    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, jack_flags(for_inputs));
-    for (const char** p = ports; p && *p; p++) names->push_back(*p);
-    if (ports) jack_free(ports);
-  }
+  names_through(client, inputs, outputs);
   jack_client_close(client);
   jack_client_closed(&qd_jack_clients);
 }

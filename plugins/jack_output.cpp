@@ -158,6 +158,7 @@ bool jack_output_open(FbsPlugRecord* rec, const char* client_name, const JackCon
     return false;
   }
   jack_on_info_shutdown(client, server_shut_us_down, nullptr);
+  clients()->lister.store(client);
   server_period.store(period);
   opened_rate = rate;
   server_rate.store(rate);
@@ -217,6 +218,7 @@ void jack_output_stop() {
 
 void jack_output_close() {
   if (client) {
+    if (clients()->lister.load() == client) clients()->lister.store(nullptr);
     jack_client_close(client);  // joins the client's threads
     jack_client_closed(clients());
   }
