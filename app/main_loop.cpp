@@ -207,7 +207,9 @@ void port_cycle() {
 // The MIDI ports that come and go: each event on a line of row 7, and the
 // port numbers that changed count as the ones last opened.
 void watch_ports() {
-  std::vector<std::string> lines = watch_midi_ports(program_clock());
+  // While a lost JACK output is not back, the ports wait for its client
+  // rather than open one of their own to list the new server's ports.
+  std::vector<std::string> lines = watch_midi_ports(program_clock(), !output_waits_for_jack());
   for (const std::string& line : lines) show_status_line(7, line);
   if (lines.empty()) return;
   applied_midi.midi_in_port = midi_in_port;

@@ -19,6 +19,7 @@ int retry_attempts = kOutputAttempts;
 int retry_frames = 1024;
 
 bool lost = false;
+bool on_jack = false;   // the output in use (or lost) plays through JACK
 double next_try = 0.0;  // program clock of the next attempt while lost
 int shown_frames = 0;   // the frames of the "plugout=" line shown last
 constexpr double kRetrySeconds = 2.0;
@@ -39,6 +40,13 @@ bool needs_samples(int code, const std::string& text) {
   }
   // Sample passes, also when an extended key stands for their letter.
   return text.size() == 1 && std::string("xXyYsSzZ").find(text[0]) != std::string::npos;
+}
+
+// The output runs (again): what the watch keeps of it.
+void output_running() {
+  lost = false;
+  shown_frames = FBS_GET_PLUGFRAMES();
+  on_jack = plugout_line().rfind("plugout=JACK output", 0) == 0;
 }
 
 }  // namespace
@@ -64,8 +72,7 @@ std::string plugout_line() {
 void output_started(int attempt, int frames) {
   retry_attempts = attempt;
   retry_frames = frames;
-  lost = false;
-  shown_frames = FBS_GET_PLUGFRAMES();
+  output_running();
 }
 
 void watch_output(double now) {
@@ -90,8 +97,7 @@ void watch_output(double now) {
   if (!jack_clients_may_open(&qd_jack_clients)) return;
   next_try = now + kRetrySeconds;
   if (!start_output(retry_attempts, retry_frames)) return;
-  lost = false;
-  shown_frames = FBS_GET_PLUGFRAMES();
+  output_running();
   read_block_factor();
   restart_level_analysis(now);
   show_status_line(2, plugout_line());
@@ -104,6 +110,8 @@ void watch_output(double now) {
 }
 
 bool output_lost() { return lost; }
+
+bool output_waits_for_jack() { return lost && on_jack; }
 
 std::string output_status_line() { return lost ? "audio output lost, retrying every 2 s" : ""; }
 

@@ -39,6 +39,9 @@ void output_started(int attempt, int frames);
 // takes the new block size.
 void watch_output(double now);
 bool output_lost();
+// True while a JACK output is lost: its server went away or changed, and the
+// output's client, through which the MIDI ports are listed, is not back yet.
+bool output_waits_for_jack();
 // The line the status screen shows at row 2: the lost line, or "".
 std::string output_status_line();
 

@@ -56,7 +56,7 @@ void found_input(int slot, int port, std::vector<std::string>* lines) {
 
 }  // namespace
 
-std::vector<std::string> watch_midi_ports(double now) {
+std::vector<std::string> watch_midi_ports(double now, bool may_list) {
   std::vector<std::string> lines;
   // A port whose server went away closes at once, before anything opens a
   // client on a server started since.
@@ -68,7 +68,7 @@ std::vector<std::string> watch_midi_ports(double now) {
   if (thru && !midi_out_alive(thru)) lose_thru(&lines);
   // Nothing is listed or opened while a client of a JACK server that went
   // away is still open (the audio output's, until its watch closes it).
-  if (!jack_clients_may_open(&qd_jack_clients)) return lines;
+  if (!may_list || !jack_clients_may_open(&qd_jack_clients)) return lines;
 
   unsigned changes = midi_ports_changes();
   if (changes != changes_seen) {
