@@ -241,9 +241,9 @@ void key_loop_pass() {
     if (!message.empty()) notice(message, "notice");
     serve_note_off_queue();
     take_serve();
-    // The output first: when a JACK server went away, its client and the
-    // ports' clients all close in this pass, and the port watch may list
-    // again at once (core/jack_clients.h).
+    // The output first: when a JACK server went away, its client closes
+    // here and the ports' clients in the port watch, in this pass; nothing
+    // opens before all have (core/jack_clients.h).
     watch_output(program_clock());
     watch_ports();
 

@@ -46,7 +46,8 @@ bool needs_samples(int code, const std::string& text) {
 void output_running() {
   lost = false;
   shown_frames = FBS_GET_PLUGFRAMES();
-  on_jack = plugout_line().rfind("plugout=JACK output", 0) == 0;
+  const char* name = FBS_GET_PLUGNAME();
+  on_jack = name && std::string(name) == "JACK output";
 }
 
 }  // namespace

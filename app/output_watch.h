@@ -31,8 +31,8 @@ void output_started(int attempt, int frames);
 // key dots go, the lost line shows at row 2 and on standard output, and the
 // output is tried again at once (on JACK: as soon as every client of ours
 // of the server that went away is closed, core/jack_clients.h) and then
-// every 2 s with the start's arguments. When it opens: the "plugout=" line replaces the lost line and
-// playing goes on with the sounds, effects and samples as they were; when
+// every 2 s with the start's arguments. When it opens: the "plugout=" line
+// replaces the lost line and playing goes on with the sounds, effects and samples as they were; when
 // it opens at another rate than the samples were made for, the set is
 // loaded again (the command "reload"). While the output runs, a period its
 // server changed shows on a new "plugout=" line, and the level analysis

@@ -67,7 +67,8 @@ std::vector<std::string> watch_midi_ports(double now, bool may_list) {
   int thru = thru_handle.load();
   if (thru && !midi_out_alive(thru)) lose_thru(&lines);
   // Nothing is listed or opened while a client of a JACK server that went
-  // away is still open (the audio output's, until its watch closes it).
+  // away is still open (the audio output's, until its watch closes it), nor
+  // while the caller waits for the output's client to list through.
   if (!may_list || !jack_clients_may_open(&qd_jack_clients)) return lines;
 
   unsigned changes = midi_ports_changes();

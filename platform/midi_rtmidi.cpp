@@ -144,12 +144,12 @@ void names_through(jack_client_t* client, std::vector<std::string>* inputs, std:
 // while it runs): an open input's, else the audio output's. Without one, a
 // client that never activates lists them: it joins no graph, so closing it
 // waits for no cycle and stops no thread mid-cycle. Like every client of
-// ours it opens only when core/jack_clients.h allows. Opening such clients
-// again and again is avoided: JACK's client library in a process with
-// several clients (a patchbay, a test rig) keeps, for a client that it
-// learnt of as one of its clients opened, the wake-up word under that
-// client's number after it closes, and its next client given that number
-// never runs, which holds up the whole server's graph.
+// ours it opens only when core/jack_clients.h allows. Such short-lived
+// clients are best avoided: in a process with several JACK clients (a test
+// rig, a patchbay), JACK's client library keeps the wake-up word of a
+// client it learnt of while one of its own opened; the next client of that
+// process given the same number after ours closed never runs, and the
+// server's graph, waiting for it, holds up every request to the server.
 void list_ports(std::vector<std::string>* inputs, std::vector<std::string>* outputs) {
   if (!on_jack()) {
     if (inputs) rt_port_names(make_rt_in(), inputs);
