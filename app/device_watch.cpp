@@ -25,10 +25,15 @@ void watch_devices(bool status_screen) {
   if (!watched || watching) return;
   watching = true;
   hide_status_lines(!status_screen);
+  // The output first: when a JACK server went away, its client closes here
+  // and the ports' clients in the port watch, in this pass; nothing opens
+  // before all have (core/jack_clients.h).
   watch_output(program_clock());
   // The ports that come and go: each event on a line of row 7, and the port
-  // numbers that changed count as the ones last opened.
-  std::vector<std::string> lines = watch_midi_ports(program_clock());
+  // numbers that changed count as the ones last opened. While a lost JACK
+  // output is not back, the ports wait for its client rather than open one
+  // of their own to list the new server's ports.
+  std::vector<std::string> lines = watch_midi_ports(program_clock(), !output_waits_for_jack());
   for (const std::string& line : lines) show_status_line(7, line);
   if (!lines.empty()) {
     applied_midi.midi_in_port = midi_in_port;

@@ -4,6 +4,7 @@
 
 #include "app/instrument_setup.h"
 #include "app/screen.h"
+#include "core/jack_clients.h"
 #include "core/shared_state.h"
 #include "effects/autovol.h"
 #include "effects/master_chain.h"
@@ -18,14 +19,10 @@ int retry_attempts = kOutputAttempts;
 int retry_frames = 1024;
 
 bool lost = false;
+bool on_jack = false;   // the output in use (or lost) plays through JACK
 double next_try = 0.0;  // program clock of the next attempt while lost
 int shown_frames = 0;   // the frames of the "plugout=" line shown last
 constexpr double kRetrySeconds = 2.0;
-// The first attempt waits this long, so that every MIDI port of a JACK
-// server that went away has told of it and is closed before the output
-// opens a client again (libjack frees what is left of the old server's
-// clients when a new one opens).
-constexpr double kFirstTrySeconds = 0.5;
 
 // The command kept while the output is lost.
 bool waiting = false;
@@ -43,6 +40,14 @@ bool needs_samples(int code, const std::string& text) {
   }
   // Sample passes, also when an extended key stands for their letter.
   return text.size() == 1 && std::string("xXyYsSzZ").find(text[0]) != std::string::npos;
+}
+
+// The output runs (again): what the watch keeps of it.
+void output_running() {
+  lost = false;
+  shown_frames = FBS_GET_PLUGFRAMES();
+  const char* name = FBS_GET_PLUGNAME();
+  on_jack = name && std::string(name) == "JACK output";
 }
 
 }  // namespace
@@ -68,8 +73,7 @@ std::string plugout_line() {
 void output_started(int attempt, int frames) {
   retry_attempts = attempt;
   retry_frames = frames;
-  lost = false;
-  shown_frames = FBS_GET_PLUGFRAMES();
+  output_running();
 }
 
 void watch_output(double now) {
@@ -86,13 +90,15 @@ void watch_output(double now) {
     voice_pedal_release();
     silence_all_voices();
     show_status_line(2, output_status_line());
-    next_try = now + kFirstTrySeconds;
+    next_try = now;
   }
   if (now < next_try && now > next_try - 99.0) return;
+  // A JACK server that went away: the first attempt once the MIDI ports of
+  // it have closed too, since no client may open before.
+  if (!jack_clients_may_open(&qd_jack_clients)) return;
   next_try = now + kRetrySeconds;
   if (!start_output(retry_attempts, retry_frames)) return;
-  lost = false;
-  shown_frames = FBS_GET_PLUGFRAMES();
+  output_running();
   read_block_factor();
   restart_level_analysis(now);
   show_status_line(2, plugout_line());
@@ -105,6 +111,8 @@ void watch_output(double now) {
 }
 
 bool output_lost() { return lost; }
+
+bool output_waits_for_jack() { return lost && on_jack; }
 
 std::string output_status_line() { return lost ? "audio output lost, retrying every 2 s" : ""; }
 

@@ -29,15 +29,19 @@ void output_started(int attempt, int frames);
 // Once per pass of the key loop's wait, at program clock `now`. When the
 // plug-in reports its device lost: every note ends (the pedal's too) and the
 // key dots go, the lost line shows at row 2 and on standard output, and the
-// output is tried again at once and then every 2 s with the start's
-// arguments. When it opens: the "plugout=" line replaces the lost line and
-// playing goes on with the sounds, effects and samples as they were; when
+// output is tried again at once (on JACK: as soon as every client of ours
+// of the server that went away is closed, core/jack_clients.h) and then
+// every 2 s with the start's arguments. When it opens: the "plugout=" line
+// replaces the lost line and playing goes on with the sounds, effects and samples as they were; when
 // it opens at another rate than the samples were made for, the set is
 // loaded again (the command "reload"). While the output runs, a period its
 // server changed shows on a new "plugout=" line, and the level analysis
 // takes the new block size.
 void watch_output(double now);
 bool output_lost();
+// True while a JACK output is lost: its server went away or changed, and the
+// output's client, through which the MIDI ports are listed, is not back yet.
+bool output_waits_for_jack();
 // The line the status screen shows at row 2: the lost line, or "".
 std::string output_status_line();
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "core/jack_clients.h"
 #include "core/settings_values.h"
 #include "midi/midi_input.h"
 #include "platform/midi_io.h"
@@ -18,12 +19,6 @@ constexpr double kChangeSeconds = 0.05;
 constexpr double kSecondLookSeconds = 0.25;
 double next_list = 0.0;
 bool second_look = false;
-// After a port whose server went away, nothing is listed or opened for a
-// while: every other client of that server (the audio output's too) must
-// tell of it and close first, since libjack frees what is left of them by
-// itself when a new client opens.
-constexpr double kServerGoneSeconds = 0.5;
-double quiet_until = 0.0;
 unsigned changes_seen = 0;
 
 // The last port lost: its line and its slot (0..2, or -1 for the thru port).
@@ -61,7 +56,7 @@ void found_input(int slot, int port, std::vector<std::string>* lines) {
 
 }  // namespace
 
-std::vector<std::string> watch_midi_ports(double now) {
+std::vector<std::string> watch_midi_ports(double now, bool may_list) {
   std::vector<std::string> lines;
   // A port whose server went away closes at once, before anything opens a
   // client on a server started since.
@@ -71,8 +66,10 @@ std::vector<std::string> watch_midi_ports(double now) {
   }
   int thru = thru_handle.load();
   if (thru && !midi_out_alive(thru)) lose_thru(&lines);
-  if (!lines.empty()) quiet_until = now + kServerGoneSeconds;
-  if (now < quiet_until && now > quiet_until - 99.0) return lines;
+  // Nothing is listed or opened while a client of a JACK server that went
+  // away is still open (the audio output's, until its watch closes it), nor
+  // while the caller waits for the output's client to list through.
+  if (!may_list || !jack_clients_may_open(&qd_jack_clients)) return lines;
 
   unsigned changes = midi_ports_changes();
   if (changes != changes_seen) {
@@ -123,6 +120,5 @@ std::string midi_ports_status_line() {
 
 void reset_midi_port_watch() {
   next_list = 0.0;
-  quiet_until = 0.0;
   lost_line.clear();
 }

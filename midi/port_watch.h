@@ -19,8 +19,10 @@
 
 // Once per pass of the key loop, at program clock `now`. Returns one line for
 // each port lost or found ("MIDI input 2 lost: <name>", "MIDI thru found:
-// <name>"), none when nothing changed.
-std::vector<std::string> watch_midi_ports(double now);
+// <name>"), none when nothing changed. With `may_list` false it only closes
+// the ports whose server went away (the caller waits for the audio output's
+// JACK client, through which the ports are listed).
+std::vector<std::string> watch_midi_ports(double now, bool may_list = true);
 
 // The last "lost" line while a port it names is still missing, else "".
 std::string midi_ports_status_line();

@@ -11,13 +11,15 @@
 #include <thread>
 
 #include "core/bounded_call.h"
+#include "core/jack_clients.h"
 
-// A client with its one port; what both directions share. `alive` is
-// cleared on the client's notification thread when the server shuts it down.
+// A client with its one port; what both directions share. `generation`:
+// its server's number in the process's count of clients (core/jack_clients.h),
+// 0 while it is not counted.
 struct JackMidiPort {
   jack_client_t* client = nullptr;
   jack_port_t* port = nullptr;
-  std::atomic<bool> alive{true};
+  unsigned generation = 0;
 };
 
 struct JackMidiOut : JackMidiPort {
@@ -49,20 +51,31 @@ constexpr double kConnectWaitSeconds = 1.0;
 
 std::atomic<unsigned> changes{0};
 
-// Notifications, on the client's notification thread: a count and a flag.
+// Notifications, on the client's notification thread: a count, and the
+// server's end in the count of clients.
 void port_registered(jack_port_id_t, int, void*) { changes.fetch_add(1); }
 void ports_connected(jack_port_id_t, jack_port_id_t, int, void*) { changes.fetch_add(1); }
 void server_gone(void* arg) {
-  static_cast<JackMidiPort*>(arg)->alive.store(false);
+  jack_server_gone(&qd_jack_clients, static_cast<JackMidiPort*>(arg)->generation);
   changes.fetch_add(1);
+}
+
+bool port_alive(const JackMidiPort* p) { return p && jack_client_alive(&qd_jack_clients, p->generation); }
+
+void close_client(JackMidiPort* p) {
+  if (p->client) jack_client_close(p->client);
+  if (p->generation) jack_client_closed(&qd_jack_clients);
 }
 
 // Opens the client and its port, runs `process` (given `arg`) on its cycles
 // and, when `other` is set, connects the port with that JACK port (in the
 // direction `flags` gives) and waits until the graph the server runs holds
 // the connection. False when any step fails; the caller closes what opened.
+// Opens nothing while a client of a server that went away is still open.
 bool open_port(JackMidiPort* p, const char* client_name, const char* port_name, unsigned long flags,
                JackProcessCallback process, void* arg, const char* other) {
+  p->generation = jack_client_opening(&qd_jack_clients);
+  if (!p->generation) return false;
   p->client = jack_client_open(client_name, JackNoStartServer, nullptr);
   if (!p->client) return false;
   p->port = jack_port_register(p->client, port_name, JACK_DEFAULT_MIDI_TYPE, flags, 0);
@@ -153,7 +166,7 @@ bool jack_midi_out_send(JackMidiOut* out, const uint8_t* bytes, size_t count, co
 void jack_midi_out_close(JackMidiOut* out) {
   if (!out) return;
   run_at_most(kCloseWaitSeconds, [out] {
-    if (out->client) jack_client_close(out->client);
+    close_client(out);
     if (out->queue) jack_ringbuffer_free(out->queue);
     delete out;
   });
@@ -174,13 +187,13 @@ JackMidiIn* jack_midi_in_open(const char* client_name, const char* port_name, co
 void jack_midi_in_close(JackMidiIn* in) {
   if (!in) return;
   run_at_most(kCloseWaitSeconds, [in] {
-    if (in->client) jack_client_close(in->client);
+    close_client(in);
     delete in;
   });
 }
 
-bool jack_midi_in_alive(const JackMidiIn* in) { return in && in->alive.load(); }
-bool jack_midi_out_alive(const JackMidiOut* out) { return out && out->alive.load(); }
+bool jack_midi_in_alive(const JackMidiIn* in) { return port_alive(in); }
+bool jack_midi_out_alive(const JackMidiOut* out) { return port_alive(out); }
 
 std::vector<std::string> jack_midi_port_names(JackMidiIn* in, unsigned long port_flags) {
   std::vector<std::string> names;

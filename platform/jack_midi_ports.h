@@ -21,7 +21,8 @@ struct JackMidiIn;
 
 // Opens client `client_name` with output port `port_name` and, when `target`
 // is set, connects it to that JACK port, returning once the server's graph
-// runs the connection (at most a second). Null when the server refuses.
+// runs the connection (at most a second). Null when the server refuses, and
+// while a client of a server that went away is still open (core/jack_clients.h).
 JackMidiOut* jack_midi_out_open(const char* client_name, const char* port_name, const char* target);
 
 // Queues one message; false when the queue is full. One sender at a time.
@@ -49,9 +50,9 @@ JackMidiIn* jack_midi_in_open(const char* client_name, const char* port_name, co
 // to do (no lock held, nothing allocated) when this is called.
 void jack_midi_in_close(JackMidiIn* in);
 
-// False once the JACK server has shut the port's client down (the server
-// stopped or dropped the client): the port carries nothing any more and is
-// only good for closing. Any thread.
+// False once a client of ours heard that the port's server went away, or
+// dropped that client (core/jack_clients.h): the port carries nothing any
+// more and is only good for closing. Any thread.
 bool jack_midi_in_alive(const JackMidiIn* in);
 bool jack_midi_out_alive(const JackMidiOut* out);
 

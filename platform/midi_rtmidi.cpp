@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/bounded_call.h"
+#include "core/jack_clients.h"
 #include "core/text_number.h"
 #include "platform/midi_backend.h"
 #include "platform/jack_midi_ports.h"
@@ -127,11 +128,29 @@ JackMidiIn* live_jack_input() {
   return nullptr;
 }
 
+// The server's MIDI ports for one or both directions, asked through `client`.
+void names_through(jack_client_t* client, std::vector<std::string>* inputs, std::vector<std::string>* outputs) {
+  for (bool for_inputs : {true, false}) {
+    std::vector<std::string>* names = for_inputs ? inputs : outputs;
+    if (!names) continue;
+    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, jack_flags(for_inputs));
+    for (const char** p = ports; p && *p; p++) names->push_back(*p);
+    if (ports) jack_free(ports);
+  }
+}
+
 // The system's MIDI ports that our inputs (or outputs) can connect to, in
-// device order, for one or both directions. On JACK an open input's client
-// asks the server (the program lists about once a second while it runs);
-// without one, a client that never activates lists them: it joins no graph,
-// so closing it waits for no cycle and stops no thread mid-cycle.
+// device order, for one or both directions. On JACK a client of ours that
+// is open anyway asks the server (the program lists about once a second
+// while it runs): an open input's, else the audio output's. Without one, a
+// client that never activates lists them: it joins no graph, so closing it
+// waits for no cycle and stops no thread mid-cycle. Like every client of
+// ours it opens only when core/jack_clients.h allows. Such short-lived
+// clients are best avoided: in a process with several JACK clients (a test
+// rig, a patchbay), JACK's client library keeps the wake-up word of a
+// client it learnt of while one of its own opened; the next client of that
+// process given the same number after ours closed never runs, and the
+// server's graph, waiting for it, holds up every request to the server.
 void list_ports(std::vector<std::string>* inputs, std::vector<std::string>* outputs) {
   if (!on_jack()) {
     if (inputs) rt_port_names(make_rt_in(), inputs);
@@ -143,16 +162,22 @@ void list_ports(std::vector<std::string>* inputs, std::vector<std::string>* outp
     if (outputs) *outputs = jack_midi_port_names(in, jack_flags(false));
     return;
   }
-  jack_client_t* client = jack_client_open(client_named("list").c_str(), JackNoStartServer, nullptr);
-  if (!client) return;
-  for (bool for_inputs : {true, false}) {
-    std::vector<std::string>* names = for_inputs ? inputs : outputs;
-    if (!names) continue;
-    const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, jack_flags(for_inputs));
-    for (const char** p = ports; p && *p; p++) names->push_back(*p);
-    if (ports) jack_free(ports);
+  if (void* output = jack_clients_lister(&qd_jack_clients)) {
+    names_through(static_cast<jack_client_t*>(output), inputs, outputs);
+    return;
   }
-  run_at_most(kCloseWaitSeconds, [client] { jack_client_close(client); });
+  if (!jack_client_opening(&qd_jack_clients)) return;
+  jack_client_t* client = jack_client_open(client_named("list").c_str(), JackNoStartServer, nullptr);
+  if (!client) {
+    jack_client_closed(&qd_jack_clients);
+    return;
+  }
+  names_through(client, inputs, outputs);
+  // Counted closed only once the close returned (core/jack_clients.h).
+  run_at_most(kCloseWaitSeconds, [client] {
+    jack_client_close(client);
+    jack_client_closed(&qd_jack_clients);
+  });
 }
 
 std::vector<std::string> list_ports(bool for_inputs) {

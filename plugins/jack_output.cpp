@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "plugins/jack_output.h"
 
+#include <dlfcn.h>
 #include <jack/jack.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "core/bounded_call.h"
+#include "core/jack_clients.h"
 #include "engine/plug_record.h"
 
 namespace {
@@ -27,8 +29,9 @@ int block_frames = 0;        // its capacity: the period the client opened with
 std::atomic<int64_t>* cycle_clock = nullptr;
 JackConnect connect_how;       // where the ports go when the client starts
 std::string playback_client;  // the physical device whose playback ports we feed
-// Set on the client's notification thread when the server shuts it down.
-std::atomic<bool> gone{false};
+// The client's server's number in the count of clients (core/jack_clients.h),
+// 0 while no client is counted. Main thread.
+unsigned generation = 0;
 // The server's period, noted by the buffer-size callback; the main thread
 // brings the record's frames up to it (jack_output_sync_period).
 std::atomic<int> server_period{0};
@@ -43,7 +46,29 @@ int64_t now_ns() {
       .count();
 }
 
-void server_shut_us_down(jack_status_t, const char*, void*) { gone.store(true); }
+// The program's count of JACK clients, found by name, so that the output's
+// client and the MIDI ports' order their opens by one count; a host without
+// one leaves the output a count of its own.
+JackClients* clients() {
+  static JackClients own;
+  static JackClients* found = static_cast<JackClients*>(dlsym(RTLD_DEFAULT, "qd_jack_clients"));
+  return found ? found : &own;
+}
+
+void server_shut_us_down(jack_status_t, const char*, void*) { jack_server_gone(clients(), generation); }
+
+// Every client of the output opens here: only when the count allows, and
+// counted.
+jack_client_t* open_client(const char* client_name) {
+  generation = jack_client_opening(clients());
+  if (!generation) return nullptr;
+  jack_client_t* opened = jack_client_open(client_name, JackNoStartServer, nullptr);
+  if (!opened) {
+    jack_client_closed(clients());
+    generation = 0;
+  }
+  return opened;
+}
 
 int period_changed(jack_nframes_t frames, void*) {
   server_period.store((int)frames);
@@ -101,9 +126,9 @@ bool jack_output_open(FbsPlugRecord* rec, const char* client_name, const JackCon
     *why = "too many channels";
     return false;
   }
-  client = jack_client_open(client_name, JackNoStartServer, nullptr);
+  client = open_client(client_name);
   if (!client) {
-    *why = "no server runs";
+    *why = jack_clients_may_open(clients()) ? "no server runs" : "a client of a server that went away is still open";
     return false;
   }
   const int rate = (int)jack_get_sample_rate(client);
@@ -134,7 +159,7 @@ bool jack_output_open(FbsPlugRecord* rec, const char* client_name, const JackCon
     return false;
   }
   jack_on_info_shutdown(client, server_shut_us_down, nullptr);
-  gone.store(false);
+  clients()->lister.store(client);
   server_period.store(period);
   opened_rate = rate;
   server_rate.store(rate);
@@ -199,16 +224,25 @@ void jack_output_stop() {
 }
 
 void jack_output_close() {
-  jack_client_t* c = client;
-  if (c) run_at_most(kCloseWaitSeconds, [c] { jack_client_close(c); });  // joins the client's threads
+  if (client) {
+    if (clients()->lister.load() == client) clients()->lister.store(nullptr);
+    // Joins the client's threads; counted closed only once that returned.
+    jack_client_t* c = client;
+    auto* count = clients();
+    run_at_most(kCloseWaitSeconds, [c, count] {
+      jack_client_close(c);
+      jack_client_closed(count);
+    });
+  }
   client = nullptr;
+  generation = 0;
   channels = 0;
   record = nullptr;
 }
 
 bool jack_output_offered(const char* client_name, const JackConnect& how) {
   if (client) return true;
-  client = jack_client_open(client_name, JackNoStartServer, nullptr);
+  client = open_client(client_name);
   if (!client) return false;
   bool offered = !needs_playback(how) || !playback_ports().empty();
   jack_output_close();
@@ -217,7 +251,7 @@ bool jack_output_offered(const char* client_name, const JackConnect& how) {
 
 bool jack_output_is_open() { return client != nullptr; }
 
-bool jack_output_gone() { return gone.load(); }
+bool jack_output_gone() { return client != nullptr && !jack_client_alive(clients(), generation); }
 
 bool jack_output_rate_changed() { return client != nullptr && server_rate.load() != opened_rate; }
 

@@ -42,7 +42,8 @@ bool jack_output_offered(const char* client_name, const JackConnect& how);
 // buffers: 1). `last_block` gets the steady-clock nanoseconds of every cycle.
 // False, with `why` set, when no server runs, its rate is outside
 // kJackMinRate..kJackMaxRate, or `how` connects to physical playback ports
-// and it has none.
+// and it has none; also while a client of ours of a server that went away
+// is still open (core/jack_clients.h, which counts the output's client).
 bool jack_output_open(FbsPlugRecord* rec, const char* client_name, const JackConnect& how,
                       std::atomic<int64_t>* last_block, std::string* why);
 // Activates the client and connects its ports as the open's `how` says;
@@ -53,7 +54,7 @@ bool jack_output_start(std::string* why);
 void jack_output_stop();
 void jack_output_close();
 bool jack_output_is_open();
-// True once the server has shut the client down.
+// True once a client of ours heard that the client's server went away.
 bool jack_output_gone();
 // True once the server runs at another rate than the client opened at (a
 // PipeWire graph moved to another rate): the engine's waves are made for

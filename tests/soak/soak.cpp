@@ -40,6 +40,7 @@ constexpr const char* kPlayer = "qd_soak_player";
 constexpr const char* kListener = "qd_soak_listener";
 constexpr double kSilentAfter = 1.5;  // the output is silent this long after the last note-off
 constexpr long kMaxGrowthKb = 5 * 1024;
+constexpr double kBackWithin = 2.0;  // the output and the player's port, after the server is started again
 
 int failures = 0;
 void fail(const std::string& what) {
@@ -194,7 +195,8 @@ struct Soak {
   }
 
   // The JACK server goes (kill -9) under the playing program and comes back;
-  // the program's output and its input must follow by themselves.
+  // the program's output and its input must follow by themselves, each
+  // within kBackWithin of the server's start.
   void restart_jack(std::vector<double>* output_back, std::vector<double>* input_back) {
     player.set_open(false);
     close_listener();
@@ -210,6 +212,7 @@ struct Soak {
     }
     if (!open_listener()) fail("the listener did not open again");
     player.set_open(true);
+    double up = now_s() - started;
     if (wait_output("plugout=JACK output", from, 20.0))
       output_back->push_back(now_s() - started);
     else
@@ -218,6 +221,12 @@ struct Soak {
       input_back->push_back(now_s() - started);
     else
       fail("the player's port was not found again after the JACK server came back");
+    if (output_back->empty() || input_back->empty()) return;
+    std::printf("restart %zu: server up in %.2f s, output back in %.2f s, player found again in %.2f s\n",
+                output_back->size(), up, output_back->back(), input_back->back());
+    std::fflush(stdout);
+    if (output_back->back() > kBackWithin || input_back->back() > kBackWithin)
+      fail("a restart took more than " + std::to_string(kBackWithin).substr(0, 3) + " s");
   }
 
   // The text of `cells` cells of a row from a column, as the window shows

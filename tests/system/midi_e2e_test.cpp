@@ -1513,12 +1513,14 @@ TEST_F(MidiEndToEnd, JackServerKilledUnderAPlayingProgramAndStartedAgainPlaysOnA
   // The keyboard and the listener went with the server; all come back.
   close_ports();
   sleep_s(1.0);
+  double started = now_s();
   ASSERT_NO_FATAL_FAILURE(start_jack(server));
   ASSERT_NO_FATAL_FAILURE(open_ports());
   ASSERT_NE(wait_for_output("plugout=JACK output", lost, 15.0), std::string::npos)
       << "the output did not come back";
   ASSERT_NE(wait_for_output("MIDI input 1 found: qd_e2e_keyboard:keys", lost, 10.0), std::string::npos)
       << "the keyboard was not found again";
+  EXPECT_LT(now_s() - started, 2.0) << "the output and the keyboard came back late after the server did";
 
   JackCapture capture;
   ASSERT_TRUE(capture.open("quillon_darvo")) << "cannot record the program's output";
