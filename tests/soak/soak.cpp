@@ -60,12 +60,6 @@ std::string read_text(const std::string& path) {
   return s.str();
 }
 
-size_t count_of(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
-  return n;
-}
-
 long resident_kb(pid_t pid) {
   std::string status = read_text("/proc/" + std::to_string(pid) + "/status");
   size_t at = status.find("VmRSS:");

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -84,4 +85,21 @@ inline void stop_child(pid_t* pid) {
     wait_exit(*pid, 5.0);
   }
   *pid = 0;
+}
+
+// Polls `done` every 20 ms up to `seconds`; whether it came true.
+inline bool poll_until(double seconds, const std::function<bool()>& done) {
+  double deadline = now_s() + seconds;
+  while (!done()) {
+    if (now_s() > deadline) return false;
+    sleep_s(0.02);
+  }
+  return true;
+}
+
+// How many times `what` stands in `text`.
+inline size_t count_of(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+  return n;
 }

@@ -36,6 +36,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/jack_capture.h"
 #include "tests/support/jack_log.h"
+#include "tests/support/program_rig.h"
 
 namespace {
 
@@ -53,16 +54,6 @@ struct ServerRow {
 };
 
 constexpr int kKey = 67;  // G4
-
-// Polls `done` every 20 ms up to `seconds`.
-bool poll_until(double seconds, const std::function<bool()>& done) {
-  double deadline = now_s() + seconds;
-  while (!done()) {
-    if (now_s() > deadline) return false;
-    sleep_s(0.02);
-  }
-  return true;
-}
 
 // The ports `port` is connected to, as `jack_lsp -c` lists them (each port
 // on a line of its own, its connections indented below it).
@@ -87,22 +78,9 @@ class JackServers : public ::testing::Test {
   JackCapture recorder;
 
   void SetUp() override {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display ($DISPLAY)";
-    for (const char* p : {"jackd", "jack_lsp", "jack_bufsize"})
-      if (!have_program(p)) GTEST_SKIP() << "needs " << p;
-    if (access("/dev/snd/seq", F_OK) == 0) GTEST_SKIP() << "MIDI goes through the ALSA sequencer here";
-    ASSERT_EQ(access((std::string(QD_RUN_DIR) + "sounds/piano1_60.wav").c_str(), R_OK), 0)
-        << "no sample sets in the run folder: run scripts/make-assets";
-    for (const char* name : {"jack_set_error_function", "jack_set_info_function"})
-      if (auto set = (void (*)(void (*)(const char*)))dlsym(RTLD_DEFAULT, name)) set([](const char*) {});
-    char folder[] = "/tmp/qd_jack_servers.XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    work = folder;
-    run = work + "/run/";
-    int status = 1;
-    shell("cp -r '" + std::string(QD_RUN_DIR) + ".' '" + run + "'", &status);
-    ASSERT_EQ(status, 0);
-    shell("rm -f '" + run + "'quillon_darvo*.ini");
+    std::string missing = program_rig_missing({"jackd", "jack_lsp", "jack_bufsize"});
+    if (!missing.empty()) GTEST_SKIP() << missing;
+    ASSERT_EQ(copy_run_folder(QD_RUN_DIR, "qd_jack_servers", &work, &run), "");
     // WAV set 1, the keyboard as input 1, no thru port and no reverb tail;
     // the default (nearest) family, whose pitch must not follow the period.
     set_default_settings();

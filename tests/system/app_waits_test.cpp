@@ -26,26 +26,11 @@
 #include "tests/support/audio_check.h"
 #include "tests/support/child_process.h"
 #include "tests/support/jack_capture.h"
+#include "tests/support/program_rig.h"
 
 namespace {
 
 using audiocheck::read_file;
-
-// Polls `done` every 50 ms up to `seconds`.
-bool poll_until(double seconds, const std::function<bool()>& done) {
-  double deadline = now_s() + seconds;
-  while (!done()) {
-    if (now_s() > deadline) return false;
-    sleep_s(0.05);
-  }
-  return true;
-}
-
-size_t count_of(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
-  return n;
-}
 
 class Waits : public ::testing::Test {
  protected:
@@ -55,22 +40,9 @@ class Waits : public ::testing::Test {
   JackCapture recorder;
 
   void SetUp() override {
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs a display ($DISPLAY)";
-    for (const char* p : {"jackd", "jack_lsp", "xdotool", "zenity"})
-      if (!have_program(p)) GTEST_SKIP() << "needs " << p;
-    if (access("/dev/snd/seq", F_OK) == 0) GTEST_SKIP() << "MIDI goes through the ALSA sequencer here";
-    ASSERT_EQ(access((std::string(QD_RUN_DIR) + "sounds/piano1_60.wav").c_str(), R_OK), 0)
-        << "no sample sets in the run folder: run scripts/make-assets";
-    for (const char* name : {"jack_set_error_function", "jack_set_info_function"})
-      if (auto set = (void (*)(void (*)(const char*)))dlsym(RTLD_DEFAULT, name)) set([](const char*) {});
-    char folder[] = "/tmp/qd_waits.XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    work = folder;
-    run = work + "/run/";
-    int status = 1;
-    shell("cp -r '" + std::string(QD_RUN_DIR) + ".' '" + run + "'", &status);
-    ASSERT_EQ(status, 0);
-    shell("rm -f '" + run + "'quillon_darvo*.ini");
+    std::string missing = program_rig_missing({"jackd", "jack_lsp", "xdotool", "zenity"});
+    if (!missing.empty()) GTEST_SKIP() << missing;
+    ASSERT_EQ(copy_run_folder(QD_RUN_DIR, "qd_waits", &work, &run), "");
     server = "qd_waits_" + std::to_string(getpid());
     setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
