@@ -5,6 +5,7 @@
 #include "app/main_loop.h"
 #include "app/output_watch.h"
 #include "app/screen.h"
+#include "app/session.h"
 #include "core/clock.h"
 #include "core/settings_values.h"
 #include "midi/port_watch.h"
@@ -25,6 +26,7 @@ void watch_devices(bool status_screen) {
   if (!watched || watching) return;
   watching = true;
   hide_status_lines(!status_screen);
+  serve_session();
   // The output first: when a JACK server went away, its client closes here
   // and the ports' clients in the port watch, in this pass; nothing opens
   // before all have (core/jack_clients.h).

@@ -10,6 +10,7 @@
 #include "app/command_line.h"
 #include "app/main_loop.h"
 #include "app/program_folders.h"
+#include "app/session.h"
 #include "core/paths.h"
 #include "platform/midi_rtmidi.h"
 #include "platform/process.h"
@@ -73,6 +74,9 @@ int main(int argc, char** argv) {
   }
   // Before the display starts: SDL leaves a handler that is there alone.
   process_catch_quit_signals();
+  // Under a session manager: its folder and client id, before anything opens.
+  int session_end = join_session("quillon_darvo", &options.jack_name);
+  if (session_end >= 0) return session_end;
   apply_output_options(options);
   std::string error = set_up_program_folders();
   if (!error.empty()) {

@@ -24,6 +24,7 @@
 #include "app/program_folders.h"
 #include "app/sample_sets.h"
 #include "app/screen.h"
+#include "app/session.h"
 #include "app/settings.h"
 #include "app/take.h"
 #include "core/bounded_call.h"
@@ -314,13 +315,13 @@ void save_settings_file(const char* name) {
 
 int program_end() {
   take_end();
-  int x = 0, y = 0;
-  win_get_position(&x, &y);
-  window_x = full_view_shown ? x - kTextAreaWidth / 2 + kFullWidth / 2 : x;
-  window_y = y;
-  save_settings_file("quillon_darvo.ini");
-  win_sleep_ms(100);
-  save_settings_file("quillon_darvo_backup.ini");
+  store_window_position();
+  // In a session only the manager's save writes them.
+  if (!in_session()) {
+    save_settings_file("quillon_darvo.ini");
+    win_sleep_ms(100);
+    save_settings_file("quillon_darvo_backup.ini");
+  }
   destroy_pictures();
   destroy_key_markers();
   return 0;

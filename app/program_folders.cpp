@@ -23,7 +23,7 @@ std::string set_up_program_folders() {
   make_folders(cache_folder());
   fbs_set_sample_cache(cache_folder().c_str());
   // Read by the file device when the engine starts it; no other thread runs yet.
-  setenv("QD_RECORDING_FOLDER", user_data_folder().c_str(), 1);
+  setenv("QD_RECORDING_FOLDER", recording_folder().c_str(), 1);
   return "";
 }
 

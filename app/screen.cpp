@@ -76,6 +76,13 @@ void show_status_line(int row, const std::string& text) {
   std::fflush(stdout);
 }
 
+void store_window_position() {
+  int x = 0, y = 0;
+  win_get_position(&x, &y);
+  window_x = full_view_shown ? x - kTextAreaWidth / 2 + kFullWidth / 2 : x;
+  window_y = y;
+}
+
 void build_window() {
   win_sleep_ms(300);
   forget_hovered_thumbnail();  // the new window shows no hover frame

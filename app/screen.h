@@ -34,6 +34,9 @@ void read_desktop_size();
 // window_y; the full view also gets its pictures (loaded the first time).
 // Leaves the text area cleared with the cursor at row 1.
 void build_window();
+// Takes the window's place on the desktop into `window_x` / `window_y`, as
+// the settings keep it (the compact view's place when the full view shows).
+void store_window_position();
 // Reopens the window as the prompt window (344 x 293) for the M and set
 // prompts, normal colours, cleared.
 void open_prompt_window();

@@ -103,7 +103,7 @@ void finish(bool at_exit) {
   events = std::vector<TakeEvent>();
   if (bytes.empty()) return;  // nothing was played: no file
 
-  std::string folder = user_data_folder() + "save/takes/";
+  std::string folder = takes_folder();
   std::string name = make_folders(folder) ? free_name(folder) : "";
   if (name.empty() || !replace_file(folder + name, std::string(bytes.begin(), bytes.end()))) {
     tell("error can't save the take in " + folder + " !", at_exit);

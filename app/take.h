@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Takes: W starts keeping what is played, W again writes it as a MIDI file
-// to save/takes/take-YYYYMMDD-HHMMSS.mid in the user's data folder. A take
+// to take-YYYYMMDD-HHMMSS.mid in the takes folder (core/paths.h). A take
 // holds every channel message of the MIDI inputs as it arrived (untransposed),
 // and the notes played with the mouse and the function keys, timed by the
 // program clock. The file appears only when complete; a take with no message

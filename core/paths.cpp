@@ -22,6 +22,7 @@ constexpr const char* kName = "quillon_darvo";
 bool installed = false;
 std::string data, plugins, config, user_data, scratch, user_sounds, runtime;
 std::string cache = "cache/";
+std::string session;
 bool scratch_is_private = false;
 
 bool is_folder(const std::string& path) {
@@ -96,12 +97,16 @@ std::string installed_folder(const std::string& exe_folder, const char* from_bin
 
 std::string data_folder() { return data; }
 std::string plugin_folder() { return plugins; }
-std::string config_folder() { return config; }
+std::string config_folder() { return session.empty() ? config : session; }
 std::string user_data_folder() { return user_data; }
 std::string cache_folder() { return cache; }
 std::string user_sounds_folder() { return user_sounds; }
 std::string shipped_sounds_folder() { return data + "sounds/"; }
 bool installed_layout() { return installed; }
+std::string takes_folder() { return session.empty() ? user_data + "save/takes/" : session + "takes/"; }
+std::string recording_folder() { return session.empty() ? user_data : session; }
+void use_session_folder(const std::string& folder) { session = with_slash(folder); }
+std::string session_folder() { return session; }
 
 std::string scratch_folder() {
   if (!installed || !scratch.empty()) return scratch;

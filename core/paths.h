@@ -27,11 +27,15 @@
 std::string data_folder();
 // The output plug-ins.
 std::string plugin_folder();
-// The settings file and its backup.
+// The settings file and its backup (the session's folder in a session).
 std::string config_folder();
-// The user's own files: save/, save/user/, save/takes/, sounds/ (sets the
-// user adds), recording.wav.
+// The user's own files: save/, save/user/, sounds/ (sets the user adds),
+// and outside a session save/takes/ and recording.wav.
 std::string user_data_folder();
+// The takes: save/takes/ of the user's folder, or takes/ of the session's.
+std::string takes_folder();
+// The file device's recording.wav: the user's folder, or the session's.
+std::string recording_folder();
 // Decoded samples kept between runs.
 std::string cache_folder();
 // Short-lived scratch files (the MP3 loader's). Installed, the folder is made
@@ -44,6 +48,14 @@ std::string scratch_folder();
 // where the program's folder is the user's) and the shipped ones.
 std::string user_sounds_folder();
 std::string shipped_sounds_folder();
+
+// A session manager's folder (ending in "/"; "" leaves the session) for
+// the state that belongs to one session: the settings file and its backup,
+// the takes and the recording. Presets, feature files and sample sets stay
+// in the user's folders, shared by all sessions. Kept when the layout is
+// chosen, before or after.
+void use_session_folder(const std::string& folder);
+std::string session_folder();
 
 // Chooses the layout for an executable in exe_folder (ending in "/").
 // Returns an empty text, or the error of an installed program whose data

@@ -40,6 +40,8 @@ constexpr size_t kTitleMax = 32;        // longest file dialog title
 constexpr size_t kLineMax = 255;        // longest console line
 constexpr int kWaitPassMs = 50;         // the wait pass's period while a box is open
 
+void (*notice_sink)(const std::string& text) = nullptr;
+
 std::string next_answer(const std::string& fallback) {
   if (scripted_answers.empty()) return fallback;
   std::string a = scripted_answers.front();
@@ -247,9 +249,15 @@ void notice(const std::string& text, const std::string& title) {
   for (char& c : line) if (c == '\r' || c == '\n') c = ' ';
   std::printf("%s: %s\n", title.c_str(), line.c_str());
   std::fflush(stdout);
+  if (notice_sink) {
+    notice_sink(text);
+    return;
+  }
   if (display_usable() && show_box(text, title, false) >= 0) return;
   std::fprintf(stderr, "%s: %s\n", title.c_str(), unix_lines(text).c_str());
 }
+
+void set_notice_sink(void (*sink)(const std::string& text)) { notice_sink = sink; }
 
 std::string confirm(const std::string& text, const std::string& title) {
   if (win_is_headless()) {

@@ -20,6 +20,10 @@
 // A message box with an OK button. Every notice of the program uses the
 // title "notice".
 void notice(const std::string& text, const std::string& title = "notice");
+// While a sink is set, a notice goes to it instead of a box (its line on
+// standard output stays): a program started by a session manager shows no
+// box at start. Null (the default) shows boxes again.
+void set_notice_sink(void (*sink)(const std::string& text));
 
 // A message box with OK and Cancel: "yes" for OK, "no" otherwise. When the
 // desktop can show no box at all, the question is asked on the window's
