@@ -51,8 +51,10 @@ void notice_without_box(const std::string& text) {
     if (c == '\r' || c == '\n') c = ' ';
   tell(line);
   start_notice = line;
+  // Its line on standard output is the notice's own.
   if (win_is_open()) {
-    print_line(line);
+    if (win_cursor_column() != 1) win_print("", true);
+    win_print(line, true);
     win_present();
   }
 }
