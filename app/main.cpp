@@ -37,7 +37,9 @@ void print_help() {
       "  sample sets, pictures, factory presets  %s\n"
       "  settings (quillon_darvo.ini)            %s\n"
       "  saves, presets, recording.wav           %s\n"
-      "  sample sets of your own                 %s\n",
+      "  sample sets of your own                 %s\n"
+      "Under a session manager (NSM_URL set) the settings, the takes and\n"
+      "recording.wav go to the session's folder.\n",
       data_folder().c_str(), config_folder().c_str(), user_data_folder().c_str(),
       (installed_layout() ? user_sounds_folder() : shipped_sounds_folder()).c_str());
 }
