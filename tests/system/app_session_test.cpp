@@ -4,7 +4,8 @@
 // (dummy driver) and the display ($DISPLAY, Xvfb): the announce, the open
 // into a new folder, the ports named after the client id, no box at start,
 // save, is_dirty after a key command, SIGTERM keeping the saved state, and a
-// second start from the folder coming back with it. Then a malformed
+// second start from the folder coming back with it, playing on when the
+// manager goes away. Then a malformed
 // NSM_URL, a manager that never answers, and an open into a folder that
 // cannot be made. Needs jackd, jack_lsp, xdotool and the run folder's sets.
 #include <gtest/gtest.h>
@@ -46,9 +47,12 @@ struct Manager {
       return 0;
     }, this);
   }
-  ~Manager() {
+  ~Manager() { go_away(); }
+  void go_away() {
     if (client) lo_address_free(client);
-    lo_server_free(server);
+    if (server) lo_server_free(server);
+    client = nullptr;
+    server = nullptr;
   }
   std::string url() { return "osc.udp://127.0.0.1:" + std::to_string(lo_server_get_port(server)) + "/"; }
   // Waits up to `seconds` for a message starting with `start`; the message or "".
@@ -161,6 +165,15 @@ TEST_F(Session, OpensSavesTracksChangesAndComesBackFromItsFolder) {
   manager.send("/nsm/client/save");
   EXPECT_NE(manager.wait_for("/reply /nsm/client/save|", 5.0), "");
   EXPECT_EQ(saved_equalizer(), 1) << "the second start did not come back with the saved setting";
+
+  // The manager goes away: the program plays on and ends as usual.
+  manager.go_away();
+  key("g");
+  EXPECT_EQ(wait_exit(program, 1.5), -1);
+  key("Escape");
+  EXPECT_EQ(wait_exit(program, 10.0), 0);
+  program = 0;
+  EXPECT_EQ(saved_equalizer(), 1) << "Esc wrote the settings";
 }
 
 TEST_F(Session, MalformedUrlSilentManagerAndAnUnmakeableFolder) {
