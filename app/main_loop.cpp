@@ -104,10 +104,16 @@ void discard_waiting_keys() {
 }
 
 // One fatal notice: the text on a line of its own, then one waiting key is
-// discarded and the keyboard polled every 100 ms until a key arrives.
+// discarded and the keyboard polled every 100 ms until a key arrives (in a
+// session the text goes to standard error instead of the wait).
 void fatal_notice(const std::string& text) {
   print_line(text);
   win_present();
+  // Under a session manager nothing waits for a key: the manager shows the end.
+  if (in_session()) {
+    std::fprintf(stderr, "quillon_darvo: %s\n", text.c_str());
+    return;
+  }
   FBS_GET_KEYCODE();
   while (FBS_GET_KEYCODE() == 0 && quit_signal.load() == 0) win_sleep_ms(100);
 }
