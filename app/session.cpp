@@ -100,6 +100,7 @@ void save_session() {
   store_window_position();
   std::string text = format_settings();
   std::string folder = session_folder();
+  make_folders(folder);  // in case it was removed while the program ran
   bool saved = write_settings((folder + kSettingsName).c_str());
   // The backup as at the program's end; the settings file is what counts.
   if (saved) write_settings((folder + kBackupName).c_str());
