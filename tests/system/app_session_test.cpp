@@ -151,7 +151,9 @@ TEST_F(Session, OpensSavesTracksChangesAndComesBackFromItsFolder) {
   EXPECT_NE(manager.wait_for("/nsm/client/is_dirty", 5.0), "");
 
   kill(program, SIGTERM);
+  double sent = now_s();
   EXPECT_EQ(wait_exit(program, 2.0), 0) << "not ended within 2 s of SIGTERM";
+  std::printf("ended %.0f ms after SIGTERM\n", (now_s() - sent) * 1000);
   program = 0;
   EXPECT_EQ(saved_equalizer(), 1) << "the end wrote the settings";
   EXPECT_NE(access((run + "quillon_darvo.ini").c_str(), F_OK), 0) << "the user's settings were written";
