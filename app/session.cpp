@@ -134,8 +134,13 @@ int join_session(const std::string& executable_name, std::string* jack_name) {
     tell(std::string("NSM_URL '") + url + "' is " + error + "; running without a session manager");
     return -1;
   }
-  osc_send("/nsm/server/announce", {osc_text("Quillon Darvo"), osc_text(":dirty:"), osc_text(executable_name),
-                                    osc_int(1), osc_int(2), osc_int(static_cast<int>(getpid()))});
+  if (!osc_send("/nsm/server/announce", {osc_text("Quillon Darvo"), osc_text(":dirty:"), osc_text(executable_name),
+                                         osc_int(1), osc_int(2), osc_int(static_cast<int>(getpid()))})) {
+    // A host name that does not resolve, say.
+    tell(std::string("cannot send to the session manager at ") + url + "; running without it");
+    osc_close();
+    return -1;
+  }
   bool announced = false;
   double deadline = steady_seconds() + kAnswerWaitSeconds;
   while (steady_seconds() < deadline) {
