@@ -15,6 +15,7 @@
 #include "app/function_keys.h"
 #include "app/key_display.h"
 #include "app/level_meter.h"
+#include "app/loop_request.h"
 #include "app/master_level_slider.h"
 #include "app/mouse_handler.h"
 #include "app/mouse_keyboard.h"
@@ -50,7 +51,6 @@
 
 extern char** environ;
 
-int reload_request = 0;
 std::string key_text;
 int last_key_code = 0;
 std::string base_title;
@@ -118,6 +118,10 @@ int fatal_start_up_error(const std::string& text, const std::string& second_noti
   if (!second_notice.empty()) fatal_notice(second_notice);
   return 1;
 }
+
+// A set change asked for, acted on once the output plays (until then it
+// waits, as the keys that need the samples do).
+bool set_change_due() { return set_change_requested() && !output_lost(); }
 
 // The line shown while a set loads.
 void show_loading_line() {
@@ -218,6 +222,7 @@ void key_loop_pass() {
   for (;;) {
     double now = win_timer();
     if (!(now < deadline && now > deadline - 99.0 && last_key_code == 0) || quit_signal.load()) break;
+    if (set_change_due()) break;  // a preset or the set prompt asked for a set
     last_key_code = FBS_GET_KEYCODE();
     display_keys_down();
     now = win_timer();
@@ -240,7 +245,7 @@ void key_loop_pass() {
     if (x != mouse_x || y != mouse_y || buttons == 1) {
       mouse_x = x;
       mouse_y = y;
-      mouse_handler(x, y, buttons, &deadline);
+      mouse_step(x, y, buttons);
     }
     if (buttons == 1) master_level_slider(x, y, buttons);
     if (full_view_shown) mouse_keyboard(x, y, buttons);
@@ -281,8 +286,6 @@ void key_loop_pass() {
   if (!key_text.empty()) {
     run_command();
     discard_waiting_keys();
-    // A preset loaded while the output is lost: its set waits for the output.
-    if (keep_while_output_lost(0, key_text)) key_text.clear();
   }
   if (voice_count.load() > 60 && FBS_GET_PLAYINGSOUNDS() == 0) silence_all_voices();
   win_color(kTextForeground, kTextBackground);
@@ -291,12 +294,12 @@ void key_loop_pass() {
 }
 
 // Tears the sounds down before a set change, an engine restart or the end.
-void tear_down_sounds() {
+void tear_down_sounds(bool reload) {
   FBS_DISABLE_MASTERCALLBACK();
   silence_all_voices();
   win_sleep_ms(700);
   voices_detach();
-  if (!(reload_request && piano_sound == loaded_sound)) {
+  if (!(reload && piano_sound == loaded_sound)) {
     for (int w = 0; w < kSamplesPerSet; w++) FBS_DESTROY_WAVE(&wave[w]);
     // Without waves the next sample cycle must load, even when it falls back
     // to the set that was loaded (an incomplete set from a preset becomes 0).
@@ -356,8 +359,7 @@ std::string key_text_for_code(int code) {
   return std::string(1, c);
 }
 
-bool key_ends_key_loop(int code, const std::string& text) {
-  if (text == "reload") return true;
+bool key_ends_key_loop(int code) {
   switch (code) {
     case kKeySpace: case kKeyEsc: case kKeyClose:
     case 'b': case 'B': case 'n': case 'N': case 'm': case 'M':
@@ -410,7 +412,6 @@ void run_command() {
   switch (c) {
     case 'p':
       presets_menu();
-      if (key_text != "reload") key_text.clear();
       build_window();
       draw_status_screen();
       break;
@@ -532,6 +533,12 @@ void run_command() {
       open_help();
       key_text.clear();
       break;
+    case 'b':
+      request_set(previous_sample_set(piano_sound));
+      break;
+    case 'n':
+      request_set(next_sample_set(piano_sound));
+      break;
     case 'w':
       if (take_running())
         take_end();
@@ -541,6 +548,7 @@ void run_command() {
       key_text.clear();
       break;
     default:
+      if (c >= '0' && c <= '9') request_set(digit_sample_set(c - '0'));
       break;
   }
 }
@@ -628,19 +636,17 @@ void midi_settings_prompt() {
   input_active = 0;
 }
 
-void select_set_after_key_loop(int code, const std::string& text) {
-  if (code == 'b' || code == 'B') {
-    piano_sound = previous_sample_set(piano_sound);
-    reload_request = 1;
-  } else if (code == 'n' || code == 'N') {
-    piano_sound = next_sample_set(piano_sound);
-    reload_request = 1;
-  } else if (code >= '0' && code <= '9') {
-    piano_sound = digit_sample_set(code - '0');
-    reload_request = 1;
-  } else if (text == "reload") {
-    reload_request = 1;
-  }
+void mouse_step(int x, int y, int buttons) {
+  MouseClicks clicks = mouse_handler(x, y, buttons);
+  if (clicks.thumbnail_slot >= 0) load_thumbnail_preset(clicks.thumbnail_bank, clicks.thumbnail_slot);
+  if (clicks.set_name) set_prompt();
+  serve_window_request();
+}
+
+void serve_window_request() {
+  if (!take_window_rebuild_request()) return;
+  build_window();
+  draw_status_screen();
 }
 
 NextCycle plan_after_midi_prompt(const MidiValues& current, MidiValues* applied, int buffer_size_now,
@@ -686,13 +692,17 @@ int run_main_loop() {
       if (sample_cycle() != 0) return 1;
     }
     port_cycle();
-    while (!key_ends_key_loop(last_key_code, key_text)) key_loop_pass();
+    while (!key_ends_key_loop(last_key_code) && !set_change_due()) key_loop_pass();
     set_devices_watched(false);
     if (quit_signal.load()) return end_after_quit_signal();
 
     int code = last_key_code;
     bool key_was_m = code == 'm' || code == 'M';
-    select_set_after_key_loop(code, key_text);
+    bool end_key = code == kKeySpace || code == kKeyEsc || code == kKeyClose;
+    // After M a set change asked for meanwhile waits for the next key loop.
+    int set = key_was_m || end_key ? -1 : take_set_request(piano_sound);
+    bool reload = set >= 0;
+    if (reload) piano_sound = set;
     close_midi_ports();
     if (key_was_m &&
         plan_after_midi_prompt(current_midi_values(), &applied_midi, buffer_size, &applied_buffer_size) ==
@@ -701,10 +711,9 @@ int run_main_loop() {
       next = kPortCycle;
       continue;
     }
-    tear_down_sounds();
-    next = plan_after_teardown(reload_request != 0, key_was_m, buffer_size, applied_buffer_size);
+    tear_down_sounds(reload);
+    next = plan_after_teardown(reload, key_was_m, buffer_size, applied_buffer_size);
     if (next == kSampleCycle) {
-      reload_request = 0;
       win_sleep_ms(400);
       continue;
     }

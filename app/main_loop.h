@@ -11,9 +11,7 @@
 
 // ---- Run-time state of the main loop ----
 
-// Set when the sample set is to be changed or reloaded.
-extern int reload_request;
-// Command text of the last key: "", one character, or "reload".
+// Command text of the last key typed: "" or one character.
 extern std::string key_text;
 // Last key code of the key loop: 0 none, 1..255 a character, 256 + second
 // byte for an extended key (363 is the close button).
@@ -64,8 +62,8 @@ void install_key_source();
 std::string key_text_for_code(int code);
 
 // True when the key loop ends after this key: Space, Esc, close button, B, N,
-// M, a digit, or the command text "reload".
-bool key_ends_key_loop(int code, const std::string& text);
+// M or a digit. A set change asked for (app/loop_request.h) ends it too.
+bool key_ends_key_loop(int code);
 
 // Note-off delay after the D prompt's answer n (milliseconds): 0 keeps the
 // old value, anything else is n / 1000 clamped to 0.05..1.0 seconds.
@@ -78,16 +76,20 @@ int prompt_whole_answer(int n, int last, int lo, int hi);
 int prompt_line_answer(const std::string& line, int last, int lo, int hi);
 
 // Runs the command of key_text (command table). Commands compare key_text
-// with their lower- and upper-case letter.
+// with their lower- and upper-case letter. B, N and a digit ask for their
+// set (app/loop_request.h); the main loop loads it once the key loop ends.
 void run_command();
 
 // The D prompt (note-off delay) and the M prompts (MIDI and audio settings).
 void note_off_delay_prompt();
 void midi_settings_prompt();
 
-// After the key loop: set selection for B, N, digits and "reload" (sets
-// piano_sound and reload_request).
-void select_set_after_key_loop(int code, const std::string& text);
+// The main loop's mouse step: the handler of the status screen and the
+// thumbnails, then what their clicks ask for (a thumbnail's preset, the set
+// prompt), the mouse keyboard, and a window rebuild asked for.
+void mouse_step(int x, int y, int buttons);
+// Rebuilds the window and redraws the status screen when a widget asked.
+void serve_window_request();
 
 // Where the main loop goes after the key loop has ended and the MIDI ports
 // are closed.

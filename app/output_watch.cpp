@@ -3,6 +3,7 @@
 #include "app/output_watch.h"
 
 #include "app/instrument_setup.h"
+#include "app/loop_request.h"
 #include "app/screen.h"
 #include "core/jack_clients.h"
 #include "core/shared_state.h"
@@ -30,7 +31,6 @@ int waiting_code = 0;
 std::string waiting_text;
 
 bool needs_samples(int code, const std::string& text) {
-  if (text == "reload") return true;
   if (code >= '0' && code <= '9') return true;
   switch (code) {
     case 'b': case 'B': case 'n': case 'N': case 'm': case 'M':
@@ -106,7 +106,7 @@ void watch_output(double now) {
   // the set loaded again, and the effects set up for the new rate.
   if (FBS_GET_PLUGRATE() != plug_rate.load()) {
     loaded_sound = -1;
-    post_pending_key("reload");
+    request_reload();
   }
 }
 

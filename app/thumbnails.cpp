@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/presets_menu.h"
+#include "app/loop_request.h"
 #include "app/screen.h"
 #include "app/settings.h"
 #include "core/paths.h"
@@ -68,7 +68,7 @@ void clear_thumbnail_marks() { preset_factory_mark = preset_user_mark = 0; }
 
 void forget_hovered_thumbnail() { hovered_thumbnail_x = 0; }
 
-void thumbnail_mouse(int x, int y, int buttons, double* deadline) {
+int thumbnail_mouse(int x, int y, int buttons) {
   int bank = preset_bank == 1 ? 1 : 0;
   int slot = slot_at(x, y);
   int hovered = slot < 0 ? 0 : kThumbnailX[slot];
@@ -78,12 +78,12 @@ void thumbnail_mouse(int x, int y, int buttons, double* deadline) {
     frame(bank_mark(bank), bank_frame(bank));
     hovered_thumbnail_x = hovered;
   }
-  if (buttons != 1 || slot < 0) return;
+  if (buttons != 1 || slot < 0) return -1;
   frame(bank_mark(bank), kNoFrame);
   bank_mark(bank) = hovered;
   bank_mark(1 - bank) = 0;
   frame(hovered, bank_frame(bank));
-  if (load_thumbnail_preset(bank, slot)) *deadline = 0;
+  return slot;
 }
 
 void draw_help_label() {
@@ -105,8 +105,7 @@ void bank_arrows(int x, int y, int buttons) {
   if (buttons == 1 && (on_left || on_right)) {
     preset_bank = preset_bank == 1 ? 0 : 1;
     win_sleep_ms(150);
-    build_window();
-    draw_status_screen();
+    request_window_rebuild();
   }
 }
 
