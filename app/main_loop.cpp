@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Start-up, the engine / sample / port restart cycles, the key loop with its
-// command table and prompts, and shutdown (also after a quit signal).
+// Start-up, the engine / sample / port restart cycles, the key loop's wait
+// and its step, and shutdown (also after a quit signal).
 #include "app/main_loop.h"
-
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdio>
@@ -14,6 +11,7 @@
 #include "app/editor_host.h"
 #include "app/function_keys.h"
 #include "app/key_display.h"
+#include "app/key_commands.h"
 #include "app/level_meter.h"
 #include "app/loop_request.h"
 #include "app/master_level_slider.h"
@@ -22,25 +20,17 @@
 #include "app/output_watch.h"
 #include "app/piano_picture.h"
 #include "app/presets_menu.h"
-#include "app/program_folders.h"
 #include "app/sample_sets.h"
+#include "app/program_folders.h"
 #include "app/screen.h"
 #include "app/settings.h"
 #include "app/take.h"
 #include "core/bounded_call.h"
 #include "core/clock.h"
-#include "core/paths.h"
 #include "core/shared_state.h"
 #include "core/text_number.h"
-#include "effects/autovol.h"
-#include "effects/equalizer.h"
-#include "effects/keyrev.h"
-#include "effects/keytone.h"
 #include "effects/sample_pass.h"
-#include "effects/master_chain.h"
-#include "effects/reverb.h"
 #include "engine/fbs.h"
-#include "engine/wav_text.h"
 #include "midi/keyvol_editor.h"
 #include "midi/midi_input.h"
 #include "midi/port_watch.h"
@@ -49,16 +39,16 @@
 #include "platform/process.h"
 #include "platform/window.h"
 
-extern char** environ;
-
-std::string key_text;
-int last_key_code = 0;
 std::string base_title;
 MidiValues applied_midi = {0, 0, 0, 0, 0, 0};
 int applied_buffer_size = 0;
 
 int white_key_number[kWhiteKeys];
 int white_key_index[kWhiteKeyIndexSize];
+
+// Last key code of the key loop: 0 none, 1..255 a character, 256 + second
+// byte for an extended key (363 is the close button).
+int last_key_code = 0;
 
 // Key codes of the key loop (FBS_GET_KEYCODE).
 enum : int {
@@ -129,18 +119,13 @@ void show_loading_line() {
   win_present();
 }
 
-// ---- Help ----
+// ---- The command kept while the output is lost ----
 
-void open_help() {
-  // The help viewer is the desktop's own. The shell returns at once; the
-  // file's name reaches xdg-open as an argument, never as shell text.
-  std::string readme = data_folder() + "readme.txt";
-  const char* argv[] = {"sh", "-c", "xdg-open \"$1\" >/dev/null 2>&1 &", "sh", readme.c_str(), nullptr};
-  pid_t pid;
-  if (posix_spawnp(&pid, "sh", nullptr, nullptr, const_cast<char* const*>(argv), environ) == 0) {
-    waitpid(pid, nullptr, 0);
-  }
-}
+// One command that needs the engine's samples waits while the output is
+// lost (the last one wins) and runs once it is back.
+bool command_kept = false;
+int kept_code = 0;
+std::string kept_text;
 
 // ---- The cycles ----
 
@@ -206,7 +191,6 @@ void port_cycle() {
     if (base_title.size() > 100) base_title.resize(100);
   }
   draw_status_screen();
-  key_text.clear();
   last_key_code = 0;
   set_devices_watched(true);
 }
@@ -262,7 +246,6 @@ void key_loop_pass() {
   if (quit_signal.load()) {
     // A quit signal ends the loop as the close button does.
     last_key_code = kKeyClose;
-    key_text.clear();
     return;
   }
   display_keys_down();
@@ -270,21 +253,27 @@ void key_loop_pass() {
   draw_level_meter();
   display_keys_up();
 
-  key_text = key_text_for_code(last_key_code);
+  std::string key_text = key_text_for_code(last_key_code);
   double aux = auxvar.load();
   if (std::fabs(aux) > 0.00001) {
     win_locate(4, win_cursor_column());
     win_print("auxvar=" + win_format_double(aux) + " ", true);
   }
-  if (key_text.empty()) key_text = take_pending_key();
-  if (keep_while_output_lost(last_key_code, key_text)) {
+  if (key_text.empty()) key_text = take_pending_key();  // I and O from a keyboard
+  const KeyCommand* command = find_key_command(key_text);
+  if (command && output_lost() && key_waits_for_output(*command, last_key_code)) {
+    command_kept = true;
+    kept_code = last_key_code;
+    kept_text = key_text;
     last_key_code = 0;
     key_text.clear();
-  } else if (last_key_code == 0 && key_text.empty()) {
-    take_waiting_command(&last_key_code, &key_text);
+  } else if (last_key_code == 0 && key_text.empty() && command_kept && !output_lost()) {
+    command_kept = false;
+    last_key_code = kept_code;
+    key_text = kept_text;
   }
   if (!key_text.empty()) {
-    run_command();
+    run_command(key_text);
     discard_waiting_keys();
   }
   if (voice_count.load() > 60 && FBS_GET_PLAYINGSOUNDS() == 0) silence_all_voices();
@@ -359,39 +348,6 @@ std::string key_text_for_code(int code) {
   return std::string(1, c);
 }
 
-bool key_ends_key_loop(int code) {
-  switch (code) {
-    case kKeySpace: case kKeyEsc: case kKeyClose:
-    case 'b': case 'B': case 'n': case 'N': case 'm': case 'M':
-      return true;
-    default:
-      return code >= '0' && code <= '9';
-  }
-}
-
-double note_off_delay_answer(int n, double old_delay) {
-  if (n == 0) return old_delay;
-  double d = n / 1000.0;
-  return d < 0.05 ? 0.05 : (d > 1.0 ? 1.0 : d);
-}
-
-int prompt_whole_answer(int n, int last, int lo, int hi) {
-  if (n == 0) return last;
-  if (hi < lo) return lo;
-  return clamp_int(n, lo, hi);
-}
-
-int prompt_line_answer(const std::string& line, int last, int lo, int hi) {
-  if (line.empty()) return last;
-  if (hi < lo) return lo;
-  double v = finite_leading_number(line);
-  if (std::isnan(v)) v = 0.0;
-  v = std::nearbyint(v);  // halves to even
-  if (v < lo) return lo;
-  if (v > hi) return hi;
-  return static_cast<int>(v);
-}
-
 void fill_white_key_tables() {
   static const int kSteps[7] = {2, 1, 2, 2, 1, 2, 2};  // 9, 11, 12, 14, 16, 17, 19, 21, ...
   for (int k = 0; k < kWhiteKeyIndexSize; k++) white_key_index[k] = -1;
@@ -405,235 +361,18 @@ void fill_white_key_tables() {
 
 void install_key_source() { fbs_set_key_source(window_key_source); }
 
-void run_command() {
-  if (key_text.size() != 1) return;
-  char c = key_text[0];
-  if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  switch (c) {
-    case 'p':
-      presets_menu();
+void run_command(const std::string& text) {
+  switch (run_key_command(text)) {
+    case AfterCommand::kRebuild:
       build_window();
       draw_status_screen();
       break;
-    case 'i':
-      type_offset = std::min(13, type_offset.load() + 1);
-      build_speed_table(type_offset);
-      silence_all_voices();
+    case AfterCommand::kRedraw:
       draw_status_screen();
       break;
-    case 'o':
-      type_offset = std::max(-1, type_offset.load() - 1);
-      build_speed_table(type_offset);
-      silence_all_voices();
-      draw_status_screen();
-      break;
-    case 'k':
-      keyvol_on = keyvol_on.load() == 1 ? 0 : 1;
-      key_text.clear();
-      draw_status_screen();
-      break;
-    case 'x':
-      keytone_mode = (keytone_mode + 1) % 3;
-      win_locate(9, 21);
-      win_print("[X]...      ");
-      win_present();
-      keytone_pass();
-      key_text.clear();
-      draw_status_screen();
-      break;
-    case 'y':
-      keyrev_on = keyrev_on == 1 ? 0 : 1;
-      win_locate(8, 1);
-      win_print("[Y]...      ");
-      win_present();
-      keyreverb_pass();
-      key_text.clear();
-      draw_status_screen();
-      break;
-    case 'e':
-      if (keyvol_on.load() == 1) {
-        keyvol_editor();
-        draw_status_screen();
-      }
-      key_text.clear();
-      break;
-    case 's':
-      if (keytone_mode >= 1) {
-        keytone_editor();
-        draw_status_screen();
-      }
-      key_text.clear();
-      break;
-    case 'z':
-      if (keyrev_on == 1) {
-        keyrev_editor();
-        draw_status_screen();
-      }
-      key_text.clear();
-      break;
-    case 'd':
-      note_off_delay_prompt();
-      draw_status_screen();
-      key_text.clear();
-      break;
-    case 'a':
-      autovol_mode = (autovol_mode.load() + 1) % 6;
-      if (autovol_mode.load() == 1) {
-        restart_autovol_state(win_timer());
-        restart_velocity_average();
-      }
-      update_effect_routing();
-      draw_status_screen();
-      key_text.clear();
-      break;
-    case 'r':
-      reverb_mode = (reverb_mode.load() + 1) % 4;
-      setup_reverb();
-      update_effect_routing();
-      draw_status_screen();
-      key_text.clear();
-      break;
-    case 't':
-      if (reverb_mode.load() == 3 || reverb_mode.load() == 2) {
-        reverb_editor(reverb_mode.load());
-        setup_reverb();
-        draw_status_screen();
-      }
-      key_text.clear();
-      break;
-    case 'g':
-      equalizer_on = (equalizer_on.load() + 1) % 2;
-      update_effect_routing();
-      draw_status_screen();
-      key_text.clear();
-      break;
-    case 'f':
-      if (equalizer_on.load() == 1) {
-        equalizer_editor();
-        draw_status_screen();
-      }
-      key_text.clear();
-      break;
-    case 'q':
-      resample_mode = (resample_mode + 1) % 3;
-      FBS_SET_RESAMPLEMODE(resample_mode);
-      draw_status_screen();
-      key_text.clear();
-      break;
-    case 'v':
-      velo_mode = (velo_mode + 1) % 4;
-      build_velocity_curve(loaded_sound, velo_mode);
-      draw_status_screen();
-      key_text.clear();
-      break;
-    case 'm':
-      midi_settings_prompt();
-      break;
-    case 'h':
-      open_help();
-      key_text.clear();
-      break;
-    case 'b':
-      request_set(previous_sample_set(piano_sound));
-      break;
-    case 'n':
-      request_set(next_sample_set(piano_sound));
-      break;
-    case 'w':
-      if (take_running())
-        take_end();
-      else
-        take_start();
-      draw_status_screen();
-      key_text.clear();
-      break;
-    default:
-      if (c >= '0' && c <= '9') request_set(digit_sample_set(c - '0'));
+    case AfterCommand::kNothing:
       break;
   }
-}
-
-void note_off_delay_prompt() {
-  win_clear();
-  win_locate(2, 1);
-  win_print("delay on noteoff: enter a value (50..1000)", true);
-  win_print("     initial=80   last=" + win_format_double(note_off_delay.load() * 1000.0) + " ms", true);
-  input_active = 1;
-  int n = console_read_int();
-  input_active = 0;
-  note_off_delay = note_off_delay_answer(n, note_off_delay.load());
-}
-
-void midi_settings_prompt() {
-  input_active = 1;
-  open_prompt_window();
-  win_locate(2, 1);
-  const char* status = FBS_GET_PLUGERROR();
-  win_print(status ? status : "", true);
-
-  int inputs = midi_input_devices.load();
-  for (int i = 1; i <= inputs; i++) win_print(win_format_int(i) + "." + input_name(i), true);
-  win_print("midi input port : enter a value (1.." + win_format_int(inputs) + ")", true);
-  win_print("     initial=1   last=" + win_format_int(midi_in_port), true);
-  win_print("", true);
-  midi_in_port = prompt_whole_answer(console_read_int(), midi_in_port, 1, inputs);
-  win_print("", true);
-
-  win_print("midi input2 port : enter a value (0.." + win_format_int(inputs) + ")", true);
-  win_print("     0=none   last=" + win_format_int(midi_in2_port), true);
-  win_print("", true);
-  midi_in2_port = prompt_line_answer(console_read_line(), midi_in2_port, 0, inputs);
-  win_print("", true);
-
-  win_print("midi input3 port : enter a value (0.." + win_format_int(inputs) + ")", true);
-  win_print("     0=none   last=" + win_format_int(midi_in3_port), true);
-  win_print("", true);
-  midi_in3_port = prompt_line_answer(console_read_line(), midi_in3_port, 0, inputs);
-  win_print("", true);
-
-  int outputs = midi_output_devices.load();
-  for (int i = 1; i <= outputs; i++) win_print(win_format_int(i) + "." + output_name(i), true);
-  win_print("midiout(thru) port : enter a value (0.." + win_format_int(outputs) + ")", true);
-  win_print("     0=none   last=" + win_format_int(thru_port.load()), true);
-  win_print("", true);
-  thru_port = prompt_line_answer(console_read_line(), thru_port.load(), 0, outputs);
-  // The ports chosen are remembered by name too (none: no name).
-  int* ports[kMidiInputs] = {&midi_in_port, &midi_in2_port, &midi_in3_port};
-  for (int slot = 0; slot < kMidiInputs; slot++)
-    midi_in_port_name[slot] = *ports[slot] > 0 ? input_name(*ports[slot]) : "";
-  thru_port_name = thru_port.load() > 0 ? output_name(thru_port.load()) : "";
-  win_print("", true);
-  win_print("", true);
-
-  win_print("buffer size : enter a value (" + win_format_int(100) + "..2048)", true);
-  win_print("     initial=1024   last=" + win_format_int(buffer_size), true);
-  win_print("", true);
-  buffer_size = prompt_whole_answer(console_read_int(), buffer_size, 100, 2048);
-  win_print("", true);
-  win_print("", true);
-
-  win_print("transpose : enter a value (-12..+12)", true);
-  win_print("     initial=0   last=" + win_format_int(transpose.load()), true);
-  win_print("", true);
-  transpose = prompt_line_answer(console_read_line(), transpose.load(), -12, 12);
-  win_print("", true);
-  win_print("", true);
-
-  win_print("autovolmidi : enter a value (0..127)", true);
-  win_print("     0=none   last=" + win_format_int(autovolmidi.load()), true);
-  win_print("", true);
-  std::string line = console_read_line();
-  if (!line.empty()) {
-    autovolmidi = prompt_line_answer(line, autovolmidi.load(), 0, 127);
-    double now = win_timer();
-    analysis_ref_time = now + 1.2;
-    analysis_now_time = now;
-    restart_velocity_average();
-  }
-
-  build_window();
-  draw_status_screen();
-  input_active = 0;
 }
 
 void mouse_step(int x, int y, int buttons) {

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The program's control flow on the main thread: start-up, the three restart
-// cycles (engine, sample set, MIDI ports), the key loop with its command
-// table and prompts, and shutdown with the settings written twice.
+// cycles (engine, sample set, MIDI ports), the key loop (its wait, then the
+// key's command from app/key_commands.h and the requests of
+// app/loop_request.h), and shutdown with the settings written twice. The
+// main loop alone rebuilds the window and redraws the status screen after
+// input.
 //
 // Threads: everything here belongs to the main thread.
 #pragma once
@@ -11,11 +14,6 @@
 
 // ---- Run-time state of the main loop ----
 
-// Command text of the last key typed: "" or one character.
-extern std::string key_text;
-// Last key code of the key loop: 0 none, 1..255 a character, 256 + second
-// byte for an extended key (363 is the close button).
-extern int last_key_code;
 // The window's own title as read once at start; the title shown is
 // base_title, four blanks and preset_name.
 extern std::string base_title;
@@ -61,32 +59,13 @@ void install_key_source();
 // of its second byte).
 std::string key_text_for_code(int code);
 
-// True when the key loop ends after this key: Space, Esc, close button, B, N,
-// M or a digit. A set change asked for (app/loop_request.h) ends it too.
-bool key_ends_key_loop(int code);
-
-// Note-off delay after the D prompt's answer n (milliseconds): 0 keeps the
-// old value, anything else is n / 1000 clamped to 0.05..1.0 seconds.
-double note_off_delay_answer(int n, double old_delay);
-
-// M prompt answers. A whole-number answer (0 keeps `last`) clamped to lo..hi,
-// and a line answer (empty keeps `last`, else its value rounded) clamped to
-// lo..hi. When hi < lo the result is lo.
-int prompt_whole_answer(int n, int last, int lo, int hi);
-int prompt_line_answer(const std::string& line, int last, int lo, int hi);
-
-// Runs the command of key_text (command table). Commands compare key_text
-// with their lower- and upper-case letter. B, N and a digit ask for their
-// set (app/loop_request.h); the main loop loads it once the key loop ends.
-void run_command();
-
-// The D prompt (note-off delay) and the M prompts (MIDI and audio settings).
-void note_off_delay_prompt();
-void midi_settings_prompt();
+// Runs the command of a key's text (app/key_commands.h) and redraws what
+// it asks for.
+void run_command(const std::string& text);
 
 // The main loop's mouse step: the handler of the status screen and the
 // thumbnails, then what their clicks ask for (a thumbnail's preset, the set
-// prompt), the mouse keyboard, and a window rebuild asked for.
+// prompt), and a window rebuild asked for.
 void mouse_step(int x, int y, int buttons);
 // Rebuilds the window and redraws the status screen when a widget asked.
 void serve_window_request();

@@ -25,23 +25,6 @@ double next_try = 0.0;  // program clock of the next attempt while lost
 int shown_frames = 0;   // the frames of the "plugout=" line shown last
 constexpr double kRetrySeconds = 2.0;
 
-// The command kept while the output is lost.
-bool waiting = false;
-int waiting_code = 0;
-std::string waiting_text;
-
-bool needs_samples(int code, const std::string& text) {
-  if (code >= '0' && code <= '9') return true;
-  switch (code) {
-    case 'b': case 'B': case 'n': case 'N': case 'm': case 'M':
-      return true;
-    default:
-      break;
-  }
-  // Sample passes, also when an extended key stands for their letter.
-  return text.size() == 1 && std::string("xXyYsSzZ").find(text[0]) != std::string::npos;
-}
-
 // The output runs (again): what the watch keeps of it.
 void output_running() {
   lost = false;
@@ -115,19 +98,3 @@ bool output_lost() { return lost; }
 bool output_waits_for_jack() { return lost && on_jack; }
 
 std::string output_status_line() { return lost ? "audio output lost, retrying every 2 s" : ""; }
-
-bool keep_while_output_lost(int code, const std::string& text) {
-  if (!lost || !needs_samples(code, text)) return false;
-  waiting = true;
-  waiting_code = code;
-  waiting_text = text;
-  return true;
-}
-
-bool take_waiting_command(int* code, std::string* text) {
-  if (lost || !waiting) return false;
-  waiting = false;
-  *code = waiting_code;
-  *text = waiting_text;
-  return true;
-}

@@ -45,12 +45,3 @@ bool output_lost();
 bool output_waits_for_jack();
 // The line the status screen shows at row 2: the lost line, or "".
 std::string output_status_line();
-
-// While the output is lost, a command that needs the engine's samples (a set
-// change, the M prompts, a sample pass: B, N, digits, M, X, Y, S, Z) is kept
-// instead of run: returns true and keeps it (the last one wins).
-// take_waiting_command hands it out once the output is back. A set change
-// asked for meanwhile (app/loop_request.h) waits apart from it, and the main
-// loop acts on it too once the output is back.
-bool keep_while_output_lost(int code, const std::string& text);
-bool take_waiting_command(int* code, std::string* text);

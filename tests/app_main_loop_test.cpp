@@ -11,6 +11,7 @@
 
 #include "app/main_loop.h"
 #include "app/function_keys.h"
+#include "app/key_commands.h"
 #include "app/loop_request.h"
 #include "app/screen.h"
 #include "app/settings.h"
@@ -34,8 +35,6 @@ class MainLoop : public ::testing::Test {
     while (!win_poll_key().empty()) {
     }
     set_default_settings();
-    key_text.clear();
-    last_key_code = 0;
     cancel_set_request();
     take_window_rebuild_request();
     full_view_shown = 0;
@@ -49,8 +48,7 @@ class MainLoop : public ::testing::Test {
   // Runs each character of `keys` as the command of one key.
   void commands(const std::string& keys) {
     for (char c : keys) {
-      key_text = std::string(1, c);
-      run_command();
+      run_command(std::string(1, c));
     }
   }
 };
@@ -109,17 +107,13 @@ TEST_F(MainLoop, KeysThatEndTheKeyLoop) {
 
 TEST_F(MainLoop, CommandsTakeBothCases) {
   keyvol_on = 0;
-  key_text = "k";
-  run_command();
+  run_command("k");
   EXPECT_EQ(keyvol_on.load(), 1);
-  EXPECT_EQ(key_text, "");
-  key_text = "K";
-  run_command();
+  run_command("K");
   EXPECT_EQ(keyvol_on.load(), 0);
 
   velo_mode = 3;
-  key_text = "V";
-  run_command();
+  run_command("V");
   EXPECT_EQ(velo_mode, 0);
 }
 
