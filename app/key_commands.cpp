@@ -341,3 +341,19 @@ void midi_settings_prompt() {
     restart_velocity_average();
   }
 }
+
+bool set_prompt() {
+  InputActiveScope typing;
+  open_prompt_window();
+  win_locate(2, 1);
+  for (int s = 0; s < kSetCount; s++) win_print(set_prompt_line(s), true);
+  win_print("", true);
+  win_print("piano sound : enter a value (0..14)", true);
+  win_print("     initial=0   last=" + win_format_int(piano_sound.load()), true);
+  win_print("", true);
+  std::string line = console_read_line();
+  int chosen = set_prompt_answer(line.c_str(), piano_sound.load());
+  if (chosen >= 0) request_set(chosen);
+  request_window_rebuild();
+  return chosen >= 0;
+}

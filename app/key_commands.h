@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The key commands of the key loop, one table entry a command: its keys,
 // whether the key loop ends after it, whether it waits while the output is
-// lost, and its handler. Also the D prompt (note-off delay) and the M
-// prompts (MIDI and audio settings), which go through one prompt helper.
+// lost, and its handler. Also the D prompt (note-off delay), the M prompts
+// (MIDI and audio settings), which go through one prompt helper, and the
+// set prompt that a click on the set name opens.
 //
 // To add a command: one entry in kKeyCommands (key_commands.cpp) and its
 // handler, which returns what the main loop is to redraw. To add an M
@@ -53,3 +54,11 @@ int prompt_line_answer(const std::string& line, int last, int lo, int hi);
 // The D prompt (note-off delay) and the M prompts (MIDI and audio settings).
 void note_off_delay_prompt();
 void midi_settings_prompt();
+
+// The "piano sound" prompt, opened by a click on the set name in the full
+// view: lists the sets and reads a number in the prompt window. A new
+// complete set is asked for (request_set, app/loop_request.h) and the result
+// is true. Either way the window is to be rebuilt (request_window_rebuild).
+// Main thread.
+bool set_prompt();
+

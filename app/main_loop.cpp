@@ -39,12 +39,8 @@
 #include "platform/process.h"
 #include "platform/window.h"
 
-std::string base_title;
-MidiValues applied_midi = {0, 0, 0, 0, 0, 0};
 int applied_buffer_size = 0;
 
-int white_key_number[kWhiteKeys];
-int white_key_index[kWhiteKeyIndexSize];
 
 // Last key code of the key loop: 0 none, 1..255 a character, 256 + second
 // byte for an extended key (363 is the close button).
@@ -56,12 +52,6 @@ enum : int {
   kKeyEsc = 27,
   kKeyClose = 256 + 107,  // the window's close button
 };
-
-bool operator==(const MidiValues& a, const MidiValues& b) {
-  return a.midi_in_port == b.midi_in_port && a.midi_in2_port == b.midi_in2_port &&
-         a.thru_port == b.thru_port && a.transpose == b.transpose &&
-         a.midi_in3_port == b.midi_in3_port && a.autovolmidi == b.autovolmidi;
-}
 
 namespace {
 
@@ -186,10 +176,7 @@ void port_cycle() {
   reset_midi_port_watch();
   fill_white_key_tables();
   load_key_picture_and_geometry();
-  if (base_title.empty()) {
-    base_title = trim_blanks(win_get_title(), " ");
-    if (base_title.size() > 100) base_title.resize(100);
-  }
+  read_base_title();
   draw_status_screen();
   last_key_code = 0;
   set_devices_watched(true);
@@ -346,17 +333,6 @@ std::string key_text_for_code(int code) {
   char c = static_cast<char>(code & 0xFF);
   if (c == '\0') return "";
   return std::string(1, c);
-}
-
-void fill_white_key_tables() {
-  static const int kSteps[7] = {2, 1, 2, 2, 1, 2, 2};  // 9, 11, 12, 14, 16, 17, 19, 21, ...
-  for (int k = 0; k < kWhiteKeyIndexSize; k++) white_key_index[k] = -1;
-  int key = 9;
-  for (int b = 0; b < kWhiteKeys; b++) {
-    white_key_number[b] = key;
-    if (key < kWhiteKeyIndexSize) white_key_index[key] = b;
-    key += kSteps[b % 7];
-  }
 }
 
 void install_key_source() { fbs_set_key_source(window_key_source); }

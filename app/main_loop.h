@@ -10,36 +10,15 @@
 #pragma once
 #include <string>
 
+#include "app/device_watch.h"
 #include "app/instrument_setup.h"
 
 // ---- Run-time state of the main loop ----
 
-// The window's own title as read once at start; the title shown is
-// base_title, four blanks and preset_name.
-extern std::string base_title;
+// ---- Run-time state of the main loop ----
 
-// The six MIDI values as they were when the ports were last opened.
-struct MidiValues {
-  int midi_in_port;
-  int midi_in2_port;
-  int thru_port;
-  int transpose;
-  int midi_in3_port;
-  int autovolmidi;
-};
-bool operator==(const MidiValues& a, const MidiValues& b);
-extern MidiValues applied_midi;
 // buffer_size with which the engine was last started; -1 forces a restart.
 extern int applied_buffer_size;
-
-// White keys: white_key_number[b] is the key number of white key b (0..69,
-// 9, 11, 12, 14, ...); white_key_index[k] is b for a white key number k
-// (0..120) and -1 for a black key or one outside the table.
-constexpr int kWhiteKeys = 70;
-constexpr int kWhiteKeyIndexSize = 121;
-extern int white_key_number[kWhiteKeys];
-extern int white_key_index[kWhiteKeyIndexSize];
-void fill_white_key_tables();
 
 // ---- The program ----
 

@@ -6,7 +6,7 @@
 
 #include "app/instrument_setup.h"
 #include "app/sample_sets.h"
-#include "app/screen.h"
+#include "app/text_area.h"
 #include "app/thumbnails.h"
 #include "platform/window.h"
 

@@ -3,8 +3,8 @@
 #include "app/mouse_keyboard.h"
 
 #include "app/piano_picture.h"
-#include "app/screen.h"
 #include "app/take.h"
+#include "app/text_area.h"
 #include "midi/voices.h"
 #include "platform/window.h"
 

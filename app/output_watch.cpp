@@ -4,7 +4,7 @@
 
 #include "app/instrument_setup.h"
 #include "app/loop_request.h"
-#include "app/screen.h"
+#include "app/text_area.h"
 #include "core/jack_clients.h"
 #include "core/shared_state.h"
 #include "effects/autovol.h"

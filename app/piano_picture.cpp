@@ -4,11 +4,12 @@
 
 #include <cmath>
 
-#include "app/main_loop.h"
-#include "app/screen.h"
+#include "app/text_area.h"
 #include "core/paths.h"
 #include "platform/window.h"
 
+int white_key_number[kWhiteKeys];
+int white_key_index[kWhiteKeyIndexSize];
 int key_dot_x[128];
 int key_dot_y[128];
 
@@ -41,6 +42,17 @@ void copy_key_square(int key, const WinImage* picture) {
 }
 
 }  // namespace
+
+void fill_white_key_tables() {
+  static const int kSteps[7] = {2, 1, 2, 2, 1, 2, 2};  // 9, 11, 12, 14, 16, 17, 19, 21, ...
+  for (int k = 0; k < kWhiteKeyIndexSize; k++) white_key_index[k] = -1;
+  int key = 9;
+  for (int b = 0; b < kWhiteKeys; b++) {
+    white_key_number[b] = key;
+    if (key < kWhiteKeyIndexSize) white_key_index[key] = b;
+    key += kSteps[b % 7];
+  }
+}
 
 bool is_black_key(int key) {
   return key >= 0 && key < kWhiteKeyIndexSize && white_key_index[key] < 0;

@@ -6,8 +6,6 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/loop_request.h"
-#include "app/screen.h"
 #include "app/settings.h"
 #include "core/files.h"
 #include "core/text_number.h"
@@ -145,20 +143,4 @@ int set_prompt_answer(const char* answer, int piano_sound, const SoundFolders& f
   int v = (int)std::nearbyint(value);
   if (v == piano_sound || !sample_set_complete(v, folders)) return -1;
   return v;
-}
-
-bool set_prompt() {
-  InputActiveScope typing;
-  open_prompt_window();
-  win_locate(2, 1);
-  for (int s = 0; s < kSetCount; s++) win_print(set_prompt_line(s), true);
-  win_print("", true);
-  win_print("piano sound : enter a value (0..14)", true);
-  win_print("     initial=0   last=" + win_format_int(piano_sound.load()), true);
-  win_print("", true);
-  std::string line = console_read_line();
-  int chosen = set_prompt_answer(line.c_str(), piano_sound.load());
-  if (chosen >= 0) request_set(chosen);
-  request_window_rebuild();
-  return chosen >= 0;
 }

@@ -82,10 +82,3 @@ std::string set_prompt_line(int set, const SoundFolders& folders = program_sound
 // else -1 (also for an empty answer): nothing changes.
 int set_prompt_answer(const char* answer, int piano_sound,
                       const SoundFolders& folders = program_sound_folders());
-
-// The "piano sound" prompt, opened by a click on the set name in the full
-// view: lists the sets and reads a number in the prompt window. A new
-// complete set is asked for (request_set, app/loop_request.h) and the result
-// is true. Either way the window is to be rebuilt (request_window_rebuild).
-// Main thread.
-bool set_prompt();

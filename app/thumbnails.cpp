@@ -5,8 +5,8 @@
 #include <string>
 
 #include "app/loop_request.h"
-#include "app/screen.h"
 #include "app/settings.h"
+#include "app/text_area.h"
 #include "core/paths.h"
 #include "platform/window.h"
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/main_loop.h"
+#include "app/piano_picture.h"
 #include "app/function_keys.h"
 #include "app/key_commands.h"
 #include "app/loop_request.h"

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/loop_request.h"
+#include "app/key_commands.h"
 #include "app/main_loop.h"
 #include "app/sample_sets.h"
 #include "app/screen.h"
