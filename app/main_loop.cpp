@@ -192,12 +192,12 @@ void key_loop_pass() {
   double deadline = win_timer() + 1.0;
   for (;;) {
     double now = win_timer();
-    if (!(now < deadline && now > deadline - 99.0 && last_key_code == 0) || quit_signal.load()) break;
+    if (!before_deadline(now, deadline) || last_key_code != 0 || quit_signal.load()) break;
     if (set_change_due()) break;  // a preset or the set prompt asked for a set
     last_key_code = FBS_GET_KEYCODE();
     display_keys_down();
     now = win_timer();
-    if (now >= meter_time + 0.1 || now < meter_time - 99.0) {
+    if (now >= meter_time + 0.1 || clock_went_back(now, meter_time)) {
       draw_level_meter();
       meter_time = now;
     }

@@ -5,6 +5,7 @@
 #include "app/instrument_setup.h"
 #include "app/loop_request.h"
 #include "app/text_area.h"
+#include "core/clock.h"
 #include "core/jack_clients.h"
 #include "core/shared_state.h"
 #include "effects/autovol.h"
@@ -75,7 +76,7 @@ void watch_output(double now) {
     show_status_line(2, output_status_line());
     next_try = now;
   }
-  if (now < next_try && now > next_try - 99.0) return;
+  if (before_deadline(now, next_try)) return;
   // A JACK server that went away: the first attempt once the MIDI ports of
   // it have closed too, since no client may open before.
   if (!jack_clients_may_open(&qd_jack_clients)) return;

@@ -81,7 +81,7 @@ void editor_wait(double seconds, int max_sleep_ms, bool key_marks) {
   double deadline = program_clock() + seconds;
   for (;;) {
     double now = program_clock();
-    if (!(now < deadline && now > deadline - 99.0) || quit_signal.load()) break;
+    if (!before_deadline(now, deadline) || quit_signal.load()) break;
     double due = host.next_note_off_due ? host.next_note_off_due() : now;
     double ms = (due - now) * 1000.0;
     if (!(ms >= 5.0)) ms = 5.0;  // a due time that is no number waits the least
