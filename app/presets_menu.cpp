@@ -2,40 +2,13 @@
 // The presets menu and the preset flows.
 #include "app/presets_menu.h"
 
-#include <sys/stat.h>
-
 #include "app/device_watch.h"
 #include "app/loop_request.h"
 #include "app/screen.h"
 #include "app/settings.h"
-#include "core/paths.h"
 #include "core/shared_state.h"
-#include "platform/dialogs.h"
+#include "platform/editor_frame.h"
 #include "platform/window.h"
-
-namespace {
-
-bool regular_file(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// The file dialog in the user's "save" folder, and its name checked as
-// check_preset_name() does: true for a good name; a name with another
-// extension is shown as "bad name ". A name given relative to the dialog's
-// folder is made whole.
-bool ask_preset_name(const char* title, std::string* name) {
-  std::string folder = user_data_folder() + "save/";
-  make_folders(folder);
-  std::string chosen = file_dialog(title, folder + "*.preset");
-  int checked = check_preset_name(chosen, *name);
-  if (checked < 0) notice("bad name " + *name, "notice");
-  if (checked != 1) return false;
-  if ((*name)[0] != '/') *name = folder + *name;
-  return true;
-}
-
-}  // namespace
 
 std::string presets_menu() {
   // Like a prompt, the menu holds the main thread: the note-off queue is not
@@ -64,29 +37,16 @@ std::string presets_menu() {
   return "";
 }
 
+// The presets go through the editors' file flow: the same dialog in the
+// save folder, name checks, confirmation and notices.
 bool save_preset() {
-  std::string name;
-  if (!ask_preset_name("save preset", &name)) return false;
-  if (confirm("save in " + name + " ?", "save preset") != "yes") return false;
-  // A preset that could not be written is reported; the menu stays open.
-  if (!save_preset_file(name.c_str())) {
-    notice("not saved :" + name, "notice");
+  if (!editor_save_file("preset", ".preset", [](const std::string& path) { return save_preset_file(path.c_str()); }))
     return false;
-  }
-  notice("preset saved as " + name, "notice");
   show_window_title();
   return true;
 }
 
-bool load_preset_dialog() {
-  std::string name;
-  if (!ask_preset_name("load preset", &name)) return false;
-  if (!regular_file(name)) {
-    notice("not found :" + name, "notice");
-    return false;
-  }
-  return confirm("load " + name + " ?", "load preset") == "yes" && load_preset(name);
-}
+bool load_preset_dialog() { return editor_load_file("preset", ".preset", load_preset); }
 
 bool load_preset(const std::string& path) {
   if (!load_preset_file(path.c_str())) return false;

@@ -146,16 +146,18 @@ std::string ask_file_name(const std::string& title, const std::string& extension
 
 }  // namespace
 
-void editor_save_file(const std::string& feature, const std::string& extension,
+bool editor_save_file(const std::string& feature, const std::string& extension,
                       const std::function<bool(const std::string& path)>& write) {
   std::string title = "save " + feature;
   std::string name = ask_file_name(title, extension);
-  if (name.empty()) return;
-  if (confirm("save in " + name + " ?", title) != "yes") return;
-  if (write(name))
-    notice(feature + " saved as " + name, "notice");
-  else
+  if (name.empty()) return false;
+  if (confirm("save in " + name + " ?", title) != "yes") return false;
+  if (!write(name)) {
     notice("not saved :" + name, "notice");
+    return false;
+  }
+  notice(feature + " saved as " + name, "notice");
+  return true;
 }
 
 bool editor_load_file(const std::string& feature, const std::string& extension,

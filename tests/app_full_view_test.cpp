@@ -451,9 +451,10 @@ TEST_F(FullView, PresetsMenuRefusesBadNamesAndMissingFiles) {
   PictureFolder folder;
   open_full_view();
   std::string save = folder.path("save").string();
-  dialog_script_answer("notes.txt");  // S: a name with another extension
-  dialog_script_answer("absent");     // L: no such preset
-  dialog_script_answer("kept");       // S: answered "no"
+  // The dialogs answer whole paths, as the file dialogs do.
+  dialog_script_answer("notes.txt");         // S: a name with another extension
+  dialog_script_answer(save + "/absent");    // L: no such preset
+  dialog_script_answer(save + "/kept");      // S: answered "no"
   dialog_script_answer("no");
   dialog_script_answer("");           // L: dialog cancelled
   for (const char* key : {"s", "L", "S", "l", "q"}) win_push_key(key);
@@ -479,7 +480,7 @@ TEST_F(FullView, SavedPresetLoadsBackThroughTheMenu) {
   reverb_mode = 3;
   window_x = 222;
   midi_in_port = 2;
-  dialog_script_answer("mine");
+  dialog_script_answer(folder.path("save/mine").string());
   dialog_script_answer("yes");
   win_push_key("S");
   EXPECT_EQ(presets_menu(), "");  // a save closes the menu
