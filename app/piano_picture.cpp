@@ -34,11 +34,10 @@ double white_dot_x(int b) { return kPianoLeft + (b + 0.5) * kWhiteSpan / kWhiteK
 // Copies the square around a key's dot from a picture onto the screen.
 void copy_key_square(int key, const WinImage* picture) {
   if (key < kFirstPianoKey || key > kLastPianoKey || picture == nullptr) return;
-  allow_whole_window();
+  WholeWindowScope whole;
   win_put_image_part(key_dot_x[key] - kDotRadius, key_dot_y[key] - kDotRadius + kPianoTop, picture,
                      key_dot_x[key] - kDotRadius, key_dot_y[key] - kDotRadius, 2 * kDotRadius + 1,
                      2 * kDotRadius + 1);
-  restrict_to_text_area();
 }
 
 }  // namespace
@@ -103,9 +102,8 @@ void load_key_picture_and_geometry() {
 
 void draw_piano_picture() {
   if (clean_picture == nullptr) return;
-  allow_whole_window();
+  WholeWindowScope whole;
   win_put_image(0, kPianoTop, clean_picture);
-  restrict_to_text_area();
 }
 
 void mark_key_down(int key) { copy_key_square(key, dotted_picture); }

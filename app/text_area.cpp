@@ -48,11 +48,10 @@ void show_status_line(int row, const std::string& text) {
 
 void show_hint(bool clear) {
   if (!full_view_shown) return;
-  allow_whole_window();
+  WholeWindowScope whole;
   win_color(kTextForeground, 0x000000);
   win_locate(12, 57);
   win_print(clear ? std::string(30, ' ') : std::string("rightclick mouse => show/hide"));
-  restrict_to_text_area();
 }
 
 WinImage* load_picture(const char* path, int width, int height) {
