@@ -10,8 +10,9 @@
 #include "app/device_watch.h"
 #include "app/editor_host.h"
 #include "app/function_keys.h"
-#include "app/key_display.h"
 #include "app/key_commands.h"
+#include "app/key_display.h"
+#include "app/key_source.h"
 #include "app/level_meter.h"
 #include "app/loop_request.h"
 #include "app/master_level_slider.h"
@@ -20,15 +21,14 @@
 #include "app/output_watch.h"
 #include "app/piano_picture.h"
 #include "app/presets_menu.h"
-#include "app/sample_sets.h"
+#include "app/program_end.h"
 #include "app/program_folders.h"
+#include "app/sample_sets.h"
 #include "app/screen.h"
 #include "app/settings.h"
 #include "app/take.h"
-#include "core/bounded_call.h"
 #include "core/clock.h"
 #include "core/shared_state.h"
-#include "core/text_number.h"
 #include "effects/sample_pass.h"
 #include "engine/fbs.h"
 #include "midi/keyvol_editor.h"
@@ -41,6 +41,7 @@
 
 int applied_buffer_size = 0;
 
+namespace {
 
 // Last key code of the key loop: 0 none, 1..255 a character, 256 + second
 // byte for an extended key (363 is the close button).
@@ -53,51 +54,15 @@ enum : int {
   kKeyClose = 256 + 107,  // the window's close button
 };
 
-namespace {
-
 MidiValues current_midi_values() {
   return {midi_in_port, midi_in2_port, thru_port.load(), transpose.load(), midi_in3_port,
           autovolmidi.load()};
 }
 
-// ---- Keyboard as the engine's key source ----
-
-// The rest of the last window key code: an extended key is handed out as 255
-// and then its scan code.
-std::string key_source_rest;
-
-int window_key_source() {
-  if (key_source_rest.empty()) key_source_rest = win_poll_key();
-  if (key_source_rest.empty()) return 0;
-  unsigned char c = static_cast<unsigned char>(key_source_rest[0]);
-  key_source_rest.erase(0, 1);
-  return c;
-}
 
 void engine_text_line(const char* line) { print_line(line ? line : ""); }
 
-// Reads and discards every key still waiting.
-void discard_waiting_keys() {
-  while (FBS_GET_KEYCODE() != 0) {
-  }
-}
 
-// One fatal notice: the text on a line of its own, then one waiting key is
-// discarded and the keyboard polled every 100 ms until a key arrives.
-void fatal_notice(const std::string& text) {
-  print_line(text);
-  win_present();
-  FBS_GET_KEYCODE();
-  while (FBS_GET_KEYCODE() == 0 && quit_signal.load() == 0) win_sleep_ms(100);
-}
-
-// A fatal start-up error: its notice, and a second one when there is a second
-// text, each waiting for its own key. Returns the process status 1.
-int fatal_start_up_error(const std::string& text, const std::string& second_notice = "") {
-  fatal_notice(text);
-  if (!second_notice.empty()) fatal_notice(second_notice);
-  return 1;
-}
 
 // A set change asked for, acted on once the output plays (until then it
 // waits, as the keys that need the samples do).
@@ -138,21 +103,7 @@ int engine_cycle() {
   return 0;
 }
 
-void stop_engine() {
-  FBS_DISABLE_MASTERCALLBACK();
-  FBS_STOP();
-  FBS_EXIT();
-}
 
-// The sample pass could not make its buffers (the key tone or the key
-// reverb switched on for the first time): the fatal notice, then the end.
-[[noreturn]] void sample_pass_fatal(const std::string& text) {
-  fatal_notice(text);
-  close_midi_ports();
-  stop_engine();
-  win_close();
-  std::exit(1);
-}
 
 // Sample cycle: the instrument's set-up for the set (loaded when it changed),
 // then the key markers and the key-volume undo history. Returns 0, or 1 after
@@ -283,59 +234,13 @@ void tear_down_sounds(bool reload) {
   }
 }
 
-// Writes the settings into the settings folder. A file that cannot be
-// written gets a notice; the one there before stays whole.
-void save_settings_file(const char* name) {
-  std::string path = config_folder() + name;
-  make_folders(config_folder());
-  if (!write_settings(path.c_str())) notice("not saved :" + path, "notice");
-}
 
-int program_end() {
-  take_end();
-  int x = 0, y = 0;
-  win_get_position(&x, &y);
-  window_x = full_view_shown ? x - kTextAreaWidth / 2 + kFullWidth / 2 : x;
-  window_y = y;
-  save_settings_file("quillon_darvo.ini");
-  win_sleep_ms(100);
-  save_settings_file("quillon_darvo_backup.ini");
-  destroy_pictures();
-  destroy_key_markers();
-  return 0;
-}
-
-// The end after SIGTERM or SIGINT, within 2 s whatever the devices do: the
-// settings are written first; then a helper thread closes the ports and the
-// output, waited for at most kCloseWaitSeconds, since a JACK server that
-// went away at the same moment may hold a close in libjack for good. One
-// left behind there is not waited for: the process ends around it.
-int end_after_quit_signal() {
-  int status = program_end();
-  if (run_at_most(kCloseWaitSeconds, [] {
-        close_midi_ports();
-        stop_engine();
-      }))
-    return status;
-  std::fputs("quillon_darvo: a device did not close within a second; ending without it\n", stderr);
-  win_close();
-  remove_private_scratch_folder();
-  std::fflush(nullptr);
-  std::_Exit(status);
-}
 
 }  // namespace
 
 // ---- Pieces ----
 
-std::string key_text_for_code(int code) {
-  if (code == 0 || code == kKeyClose) return "";
-  char c = static_cast<char>(code & 0xFF);
-  if (c == '\0') return "";
-  return std::string(1, c);
-}
 
-void install_key_source() { fbs_set_key_source(window_key_source); }
 
 void run_command(const std::string& text) {
   switch (run_key_command(text)) {

@@ -26,17 +26,7 @@ extern int applied_buffer_size;
 // after a normal end, 1 after a fatal start-up error.
 int run_main_loop();
 
-// Installs the window's keyboard as the engine's key source, so that
-// FBS_GET_KEYCODE reads the window (an extended key arrives as 255 and then
-// its scan code).
-void install_key_source();
-
 // ---- Pieces of the loop, separately callable ----
-
-// Command text of a key code: "" for 0 and the close button (363), else the
-// character of the code's low byte (an extended key stands for the character
-// of its second byte).
-std::string key_text_for_code(int code);
 
 // Runs the command of a key's text (app/key_commands.h) and redraws what
 // it asks for.

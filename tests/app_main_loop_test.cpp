@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "app/key_source.h"
 #include "app/main_loop.h"
 #include "app/piano_picture.h"
 #include "app/function_keys.h"
