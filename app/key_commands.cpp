@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "app/instrument_setup.h"
+#include "app/key_source.h"
 #include "app/loop_request.h"
 #include "app/presets_menu.h"
 #include "app/sample_sets.h"
@@ -215,6 +216,11 @@ const KeyCommand kKeyCommands[] = {
 };
 // clang-format on
 
+// The command kept while the output is lost.
+bool command_kept = false;
+int kept_code = 0;
+std::string kept_text;
+
 // ---- The M prompts' helper ----
 
 // One question of the M prompts.
@@ -264,6 +270,25 @@ bool key_ends_key_loop(int code) {
 bool key_waits_for_output(const KeyCommand& command, int code) {
   // An extended key never stands for a key that ends the loop (see above).
   return command.waits_for_output && (code < kExtendedKey || !command.ends_key_loop);
+}
+
+std::string take_key_command(int* code, bool output_lost) {
+  std::string text = key_text_for_code(*code);
+  if (text.empty()) text = take_pending_key();
+  const KeyCommand* command = find_key_command(text);
+  if (command && output_lost && key_waits_for_output(*command, *code)) {
+    command_kept = true;
+    kept_code = *code;
+    kept_text = text;
+    *code = 0;
+    return "";
+  }
+  if (*code == 0 && text.empty() && command_kept && !output_lost) {
+    command_kept = false;
+    *code = kept_code;
+    text = kept_text;
+  }
+  return text;
 }
 
 AfterCommand run_key_command(const std::string& text) {

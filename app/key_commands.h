@@ -36,6 +36,14 @@ bool key_ends_key_loop(int code);
 // (B, N, M, a digit, and the sample passes X, Y, S, Z, also as extended keys).
 bool key_waits_for_output(const KeyCommand& command, int code);
 
+// The command text after the key loop's wait, for key code *code: the
+// key's (key_text_for_code), else the MIDI keyboard's I or O (the mailbox
+// of core/shared_state.h). While the output is lost a command that needs the
+// samples is kept (the last one wins; *code becomes 0 and the text "") and
+// handed out, with its code, in the first pass without a key once the
+// output is back.
+std::string take_key_command(int* code, bool output_lost);
+
 // Runs the command of the text's key; returns what to redraw.
 AfterCommand run_key_command(const std::string& text);
 

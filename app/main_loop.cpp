@@ -74,14 +74,6 @@ void show_loading_line() {
   win_present();
 }
 
-// ---- The command kept while the output is lost ----
-
-// One command that needs the engine's samples waits while the output is
-// lost (the last one wins) and runs once it is back.
-bool command_kept = false;
-int kept_code = 0;
-std::string kept_text;
-
 // ---- The cycles ----
 
 // Engine cycle: starts the engine (three attempts) and shows its output.
@@ -133,12 +125,54 @@ void port_cycle() {
   set_devices_watched(true);
 }
 
-// One pass of the key loop: waits up to 1 s for a key while serving the
-// note-off queue, the mouse and the displays, then runs the command.
-void key_loop_pass() {
-  static int mouse_x = -1, mouse_y = -1;
+// The services of one turn of the wait: the level meter (ten times a
+// second), a sleep until the next note-off is due, a MIDI thread's notice,
+// the note-off queue, the take and the device watch.
+void serve_while_waiting() {
   static double meter_time = 0.0;
+  double now = win_timer();
+  if (now >= meter_time + 0.1 || clock_went_back(now, meter_time)) {
+    draw_level_meter();
+    meter_time = now;
+  }
+  win_sleep_ms(note_off_sleep_ms(program_clock()));  // the clock of the note-off queue
+  std::string message = take_pending_message();
+  if (!message.empty()) notice(message, "notice");
+  serve_note_off_queue();
+  take_serve();
+  watch_devices(true);
+}
 
+// The mouse in one turn of the wait: its step when it moved or the left
+// button is down, the master-level slider, the mouse keyboard, and the right
+// button, which switches the view.
+void serve_mouse() {
+  static int mouse_x = -1, mouse_y = -1;
+  int x = -1, y = -1, wheel = 0, buttons = 0;
+  if (!win_mouse(&x, &y, &wheel, &buttons)) {
+    buttons = 0;
+    x = -1;
+  }
+  if (x != mouse_x || y != mouse_y || buttons == 1) {
+    mouse_x = x;
+    mouse_y = y;
+    mouse_step(x, y, buttons);
+  }
+  if (buttons == 1) master_level_slider(x, y, buttons);
+  if (full_view_shown) mouse_keyboard(x, y, buttons);
+  if (buttons == 2) {
+    full_view = full_view.load() == 0 ? 1 : 0;  // any other value shows the full view too
+    build_window();
+    draw_status_screen();
+    win_sleep_ms(500);
+    mouse_x = mouse_y = -1;  // forget the state: the next turn sees a change
+  }
+}
+
+// One pass of the key loop: waits up to 1 s for a key (or a set change
+// asked for) while serving the queues, the devices and the mouse, then runs
+// the key's command.
+void key_loop_pass() {
   last_key_code = FBS_GET_KEYCODE();
   double deadline = win_timer() + 1.0;
   for (;;) {
@@ -147,37 +181,8 @@ void key_loop_pass() {
     if (set_change_due()) break;  // a preset or the set prompt asked for a set
     last_key_code = FBS_GET_KEYCODE();
     display_keys_down();
-    now = win_timer();
-    if (now >= meter_time + 0.1 || clock_went_back(now, meter_time)) {
-      draw_level_meter();
-      meter_time = now;
-    }
-    win_sleep_ms(note_off_sleep_ms(program_clock()));  // the clock of the note-off queue
-    std::string message = take_pending_message();
-    if (!message.empty()) notice(message, "notice");
-    serve_note_off_queue();
-    take_serve();
-    watch_devices(true);
-
-    int x = -1, y = -1, wheel = 0, buttons = 0;
-    if (!win_mouse(&x, &y, &wheel, &buttons)) {
-      buttons = 0;
-      x = -1;
-    }
-    if (x != mouse_x || y != mouse_y || buttons == 1) {
-      mouse_x = x;
-      mouse_y = y;
-      mouse_step(x, y, buttons);
-    }
-    if (buttons == 1) master_level_slider(x, y, buttons);
-    if (full_view_shown) mouse_keyboard(x, y, buttons);
-    if (buttons == 2) {
-      full_view = full_view.load() == 0 ? 1 : 0;  // any other value shows the full view too
-      build_window();
-      draw_status_screen();
-      win_sleep_ms(500);
-      mouse_x = mouse_y = -1;  // forget the state: the next pass sees a change
-    }
+    serve_while_waiting();
+    serve_mouse();
     function_key_notes(&last_key_code);
     display_keys_up();
   }
@@ -191,29 +196,17 @@ void key_loop_pass() {
   draw_level_meter();
   display_keys_up();
 
-  std::string key_text = key_text_for_code(last_key_code);
   double aux = auxvar.load();
   if (std::fabs(aux) > 0.00001) {
     win_locate(4, win_cursor_column());
     win_print("auxvar=" + win_format_double(aux) + " ", true);
   }
-  if (key_text.empty()) key_text = take_pending_key();  // I and O from a keyboard
-  const KeyCommand* command = find_key_command(key_text);
-  if (command && output_lost() && key_waits_for_output(*command, last_key_code)) {
-    command_kept = true;
-    kept_code = last_key_code;
-    kept_text = key_text;
-    last_key_code = 0;
-    key_text.clear();
-  } else if (last_key_code == 0 && key_text.empty() && command_kept && !output_lost()) {
-    command_kept = false;
-    last_key_code = kept_code;
-    key_text = kept_text;
-  }
+  std::string key_text = take_key_command(&last_key_code, output_lost());
   if (!key_text.empty()) {
     run_command(key_text);
     discard_waiting_keys();
   }
+  // A sweep for voices the engine no longer plays.
   if (voice_count.load() > 60 && FBS_GET_PLAYINGSOUNDS() == 0) silence_all_voices();
   win_color(kTextForeground, kTextBackground);
   win_locate(5, 11);

@@ -119,6 +119,28 @@ TEST_F(MainLoop, CommandsTakeBothCases) {
   EXPECT_EQ(velo_mode, 0);
 }
 
+TEST_F(MainLoop, ACommandThatNeedsTheSamplesWaitsForTheOutput) {
+  // While the output is lost a command that needs the samples is kept (the
+  // last one wins) and handed out in the first pass without a key once the
+  // output plays; the others run at once, the keyboard's I and O too.
+  post_pending_key("i");
+  struct Step {
+    int code;
+    bool lost;
+    int code_after;
+    const char* text;
+  } steps[] = {{0, true, 0, "i"},         {'a', true, 'a', "a"},  {'x', true, 0, ""},
+               {'B', true, 0, ""},        {256 + 'S', true, 0, ""},  // Delete stands for S
+               {'N', true, 0, ""},        {256 + 'M', true, 256 + 'M', "M"},  // never ends the loop
+               {0, true, 0, ""},          {'k', false, 'k', "k"}, {0, false, 'N', "N"},
+               {0, false, 0, ""}};
+  for (const Step& s : steps) {
+    int code = s.code;
+    EXPECT_EQ(take_key_command(&code, s.lost), s.text) << s.code;
+    EXPECT_EQ(code, s.code_after) << s.code;
+  }
+}
+
 TEST_F(MainLoop, TypeOffsetStaysWithinItsRange) {
   type_offset = 12;
   commands("iii");
