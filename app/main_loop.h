@@ -15,8 +15,6 @@
 
 // ---- Run-time state of the main loop ----
 
-// ---- Run-time state of the main loop ----
-
 // buffer_size with which the engine was last started; -1 forces a restart.
 extern int applied_buffer_size;
 
