@@ -2,14 +2,21 @@
 // The watch over the devices, once for every loop that waits.
 #include "app/device_watch.h"
 
-#include "app/main_loop.h"
 #include "app/output_watch.h"
-#include "app/screen.h"
 #include "app/session.h"
+#include "app/text_area.h"
 #include "core/clock.h"
 #include "core/settings_values.h"
 #include "midi/port_watch.h"
 #include "platform/wait_pass.h"
+
+MidiValues applied_midi = {0, 0, 0, 0, 0, 0};
+
+bool operator==(const MidiValues& a, const MidiValues& b) {
+  return a.midi_in_port == b.midi_in_port && a.midi_in2_port == b.midi_in2_port &&
+         a.thru_port == b.thru_port && a.transpose == b.transpose &&
+         a.midi_in3_port == b.midi_in3_port && a.autovolmidi == b.autovolmidi;
+}
 
 namespace {
 

@@ -7,6 +7,20 @@
 // Threads: main thread only.
 #pragma once
 
+// The six MIDI values as they were when the ports were last opened. The
+// port cycle sets them, the M key compares with them, and the watch takes
+// the port numbers that changed under it.
+struct MidiValues {
+  int midi_in_port;
+  int midi_in2_port;
+  int thru_port;
+  int transpose;
+  int midi_in3_port;
+  int autovolmidi;
+};
+bool operator==(const MidiValues& a, const MidiValues& b);
+extern MidiValues applied_midi;
+
 // The watch runs from the end of the port cycle (ports open, engine
 // started) until the key loop ends: it opens and closes ports itself, which
 // the cycles around it do too.

@@ -4,8 +4,8 @@
 
 #include "app/key_display.h"
 #include "app/mouse_keyboard.h"
-#include "app/screen.h"
 #include "app/take.h"
+#include "app/text_area.h"
 #include "midi/voices.h"
 #include "platform/editor_frame.h"
 

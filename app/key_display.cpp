@@ -3,7 +3,7 @@
 #include "app/key_display.h"
 
 #include "app/piano_picture.h"
-#include "app/screen.h"
+#include "app/text_area.h"
 #include "core/shared_state.h"
 #include "midi/voices.h"
 #include "platform/editor_frame.h"

@@ -4,8 +4,8 @@
 
 #include <cmath>
 
-#include "app/screen.h"
 #include "app/settings.h"
+#include "app/text_area.h"
 #include "platform/window.h"
 
 void master_level_slider(int x, int y, int buttons) {

@@ -3,8 +3,8 @@
 #include "app/mouse_keyboard.h"
 
 #include "app/piano_picture.h"
-#include "app/screen.h"
 #include "app/take.h"
+#include "app/text_area.h"
 #include "midi/voices.h"
 #include "platform/window.h"
 
@@ -24,9 +24,10 @@ void mouse_keyboard(int x, int y, int buttons) {
   if (buttons == 1 && held_key < 0 && x > kPianoLeft && x < right_end && y > 160 && y < 230) {
     int key = piano_key_at(x, y >= kWhiteRowTop);
     if (key >= 0) {
-      allow_whole_window();
-      win_circle(key_dot_x[key], is_black_key(key) ? 190 : 220, 5, 0xFF0000, true);
-      restrict_to_text_area();
+      {
+        WholeWindowScope whole;
+        win_circle(key_dot_x[key], is_black_key(key) ? 190 : 220, 5, 0xFF0000, true);
+      }
       voice_note_on(kMouseChannel, key, 127);
       take_screen_note(kMouseChannel, key, 127);
       held_key = key;

@@ -3,7 +3,9 @@
 #include "app/output_watch.h"
 
 #include "app/instrument_setup.h"
-#include "app/screen.h"
+#include "app/loop_request.h"
+#include "app/text_area.h"
+#include "core/clock.h"
 #include "core/jack_clients.h"
 #include "core/shared_state.h"
 #include "effects/autovol.h"
@@ -23,24 +25,6 @@ bool on_jack = false;   // the output in use (or lost) plays through JACK
 double next_try = 0.0;  // program clock of the next attempt while lost
 int shown_frames = 0;   // the frames of the "plugout=" line shown last
 constexpr double kRetrySeconds = 2.0;
-
-// The command kept while the output is lost.
-bool waiting = false;
-int waiting_code = 0;
-std::string waiting_text;
-
-bool needs_samples(int code, const std::string& text) {
-  if (text == "reload") return true;
-  if (code >= '0' && code <= '9') return true;
-  switch (code) {
-    case 'b': case 'B': case 'n': case 'N': case 'm': case 'M':
-      return true;
-    default:
-      break;
-  }
-  // Sample passes, also when an extended key stands for their letter.
-  return text.size() == 1 && std::string("xXyYsSzZ").find(text[0]) != std::string::npos;
-}
 
 // The output runs (again): what the watch keeps of it.
 void output_running() {
@@ -92,7 +76,7 @@ void watch_output(double now) {
     show_status_line(2, output_status_line());
     next_try = now;
   }
-  if (now < next_try && now > next_try - 99.0) return;
+  if (before_deadline(now, next_try)) return;
   // A JACK server that went away: the first attempt once the MIDI ports of
   // it have closed too, since no client may open before.
   if (!jack_clients_may_open(&qd_jack_clients)) return;
@@ -106,7 +90,7 @@ void watch_output(double now) {
   // the set loaded again, and the effects set up for the new rate.
   if (FBS_GET_PLUGRATE() != plug_rate.load()) {
     loaded_sound = -1;
-    post_pending_key("reload");
+    request_reload();
   }
 }
 
@@ -115,19 +99,3 @@ bool output_lost() { return lost; }
 bool output_waits_for_jack() { return lost && on_jack; }
 
 std::string output_status_line() { return lost ? "audio output lost, retrying every 2 s" : ""; }
-
-bool keep_while_output_lost(int code, const std::string& text) {
-  if (!lost || !needs_samples(code, text)) return false;
-  waiting = true;
-  waiting_code = code;
-  waiting_text = text;
-  return true;
-}
-
-bool take_waiting_command(int* code, std::string* text) {
-  if (lost || !waiting) return false;
-  waiting = false;
-  *code = waiting_code;
-  *text = waiting_text;
-  return true;
-}

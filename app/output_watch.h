@@ -34,7 +34,8 @@ void output_started(int attempt, int frames);
 // every 2 s with the start's arguments. When it opens: the "plugout=" line
 // replaces the lost line and playing goes on with the sounds, effects and samples as they were; when
 // it opens at another rate than the samples were made for, the set is
-// loaded again (the command "reload"). While the output runs, a period its
+// loaded again (request_reload, app/loop_request.h, which no MIDI message
+// can overwrite). While the output runs, a period its
 // server changed shows on a new "plugout=" line, and the level analysis
 // takes the new block size.
 void watch_output(double now);
@@ -44,10 +45,3 @@ bool output_lost();
 bool output_waits_for_jack();
 // The line the status screen shows at row 2: the lost line, or "".
 std::string output_status_line();
-
-// While the output is lost, a command that needs the engine's samples (a set
-// change or reload, the M prompts, a sample pass: B, N, digits, "reload",
-// M, X, Y, S, Z) is kept instead of run: returns true and keeps it (the last
-// one wins). take_waiting_command hands it out once the output is back.
-bool keep_while_output_lost(int code, const std::string& text);
-bool take_waiting_command(int* code, std::string* text);

@@ -4,11 +4,12 @@
 
 #include <cmath>
 
-#include "app/main_loop.h"
-#include "app/screen.h"
+#include "app/text_area.h"
 #include "core/paths.h"
 #include "platform/window.h"
 
+int white_key_number[kWhiteKeys];
+int white_key_index[kWhiteKeyIndexSize];
 int key_dot_x[128];
 int key_dot_y[128];
 
@@ -33,14 +34,24 @@ double white_dot_x(int b) { return kPianoLeft + (b + 0.5) * kWhiteSpan / kWhiteK
 // Copies the square around a key's dot from a picture onto the screen.
 void copy_key_square(int key, const WinImage* picture) {
   if (key < kFirstPianoKey || key > kLastPianoKey || picture == nullptr) return;
-  allow_whole_window();
+  WholeWindowScope whole;
   win_put_image_part(key_dot_x[key] - kDotRadius, key_dot_y[key] - kDotRadius + kPianoTop, picture,
                      key_dot_x[key] - kDotRadius, key_dot_y[key] - kDotRadius, 2 * kDotRadius + 1,
                      2 * kDotRadius + 1);
-  restrict_to_text_area();
 }
 
 }  // namespace
+
+void fill_white_key_tables() {
+  static const int kSteps[7] = {2, 1, 2, 2, 1, 2, 2};  // 9, 11, 12, 14, 16, 17, 19, 21, ...
+  for (int k = 0; k < kWhiteKeyIndexSize; k++) white_key_index[k] = -1;
+  int key = 9;
+  for (int b = 0; b < kWhiteKeys; b++) {
+    white_key_number[b] = key;
+    if (key < kWhiteKeyIndexSize) white_key_index[key] = b;
+    key += kSteps[b % 7];
+  }
+}
 
 bool is_black_key(int key) {
   return key >= 0 && key < kWhiteKeyIndexSize && white_key_index[key] < 0;
@@ -91,9 +102,8 @@ void load_key_picture_and_geometry() {
 
 void draw_piano_picture() {
   if (clean_picture == nullptr) return;
-  allow_whole_window();
+  WholeWindowScope whole;
   win_put_image(0, kPianoTop, clean_picture);
-  restrict_to_text_area();
 }
 
 void mark_key_down(int key) { copy_key_square(key, dotted_picture); }

@@ -6,6 +6,15 @@
 // Threads: main thread only.
 #pragma once
 
+// White keys: white_key_number[b] is the key number of white key b (0..69,
+// 9, 11, 12, 14, ...); white_key_index[k] is b for a white key number k
+// (0..120) and -1 for a black key or one outside the table.
+constexpr int kWhiteKeys = 70;
+constexpr int kWhiteKeyIndexSize = 121;
+extern int white_key_number[kWhiteKeys];
+extern int white_key_index[kWhiteKeyIndexSize];
+void fill_white_key_tables();
+
 constexpr int kPianoTop = 94;  // the picture's top row in the full view
 constexpr int kPianoWidth = 700;
 constexpr int kPianoHeight = 148;

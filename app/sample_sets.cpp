@@ -6,8 +6,6 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/main_loop.h"
-#include "app/screen.h"
 #include "app/settings.h"
 #include "core/files.h"
 #include "core/text_number.h"
@@ -137,35 +135,12 @@ std::string set_prompt_line(int set, const SoundFolders& folders) {
   return " " + s + " ->";
 }
 
-int set_prompt_answer(const char* answer, int* piano_sound, const SoundFolders& folders) {
-  if (answer == nullptr || piano_sound == nullptr || answer[0] == 0) return 0;
+int set_prompt_answer(const char* answer, int piano_sound, const SoundFolders& folders) {
+  if (answer == nullptr || answer[0] == 0) return -1;
   double value = finite_leading_number(answer);
   // Sets outside 0..14 are never complete, so a far-off number changes nothing.
-  if (value < -1 || value > kSetCount) return 0;
+  if (value < -1 || value > kSetCount) return -1;
   int v = (int)std::nearbyint(value);
-  if (v == *piano_sound || !sample_set_complete(v, folders)) return 0;
-  *piano_sound = v + 1;
-  return 1;
-}
-
-int set_prompt() {
-  input_active = 1;
-  open_prompt_window();
-  win_locate(2, 1);
-  for (int s = 0; s < kSetCount; s++) win_print(set_prompt_line(s), true);
-  win_print("", true);
-  win_print("piano sound : enter a value (0..14)", true);
-  win_print("     initial=0   last=" + win_format_int(piano_sound.load()), true);
-  win_print("", true);
-  std::string line = console_read_line();
-  int chosen = piano_sound.load();
-  int queued = set_prompt_answer(line.c_str(), &chosen);
-  if (queued) {
-    piano_sound = chosen;
-    last_key_code = 'b';  // the main loop's B step selects previous_sample_set(v + 1) = v
-  }
-  build_window();
-  draw_status_screen();
-  input_active = 0;
-  return queued;
+  if (v == piano_sound || !sample_set_complete(v, folders)) return -1;
+  return v;
 }

@@ -77,18 +77,8 @@ void build_velocity_curve(int loaded_set, int velo_mode);
 // " s -> pianos" for a complete set, " s ->" for an incomplete one.
 std::string set_prompt_line(int set, const SoundFolders& folders = program_sound_folders());
 
-// Applies the answer typed at the set prompt. An empty answer changes nothing
-// (returns 0). Otherwise its leading number is rounded; when it names a
-// complete set other than *piano_sound, *piano_sound becomes that set + 1
-// and the result is 1: the caller queues the B key, whose previous-set step
-// then lands on the chosen set and reloads.
-int set_prompt_answer(const char* answer, int* piano_sound,
+// Applies the answer typed at the set prompt. Its leading number is
+// rounded; the result is that set when it is complete and not `piano_sound`,
+// else -1 (also for an empty answer): nothing changes.
+int set_prompt_answer(const char* answer, int piano_sound,
                       const SoundFolders& folders = program_sound_folders());
-
-// The "piano sound" prompt, opened by a click on the set name in the full
-// view: lists the sets, reads a number in the prompt window, and on a new
-// complete set sets piano_sound to it + 1 and last_key_code to 'b' and
-// returns 1; the caller then ends the main loop's wait at once so that its
-// B step loads the set. Rebuilds the window and the status screen
-// afterwards. Main thread.
-int set_prompt();

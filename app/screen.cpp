@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/main_loop.h"
+#include "app/instrument_setup.h"
 #include "app/master_level_slider.h"
 #include "app/output_watch.h"
 #include "app/piano_picture.h"
@@ -16,7 +16,7 @@
 #include "midi/port_watch.h"
 #include "platform/window.h"
 
-int full_view_shown = 0;
+std::string base_title;
 int desktop_width = 1280;
 int desktop_height = 1024;
 
@@ -30,9 +30,6 @@ int clamp_position(int v, int desktop, int size) {
   return clamp_int(v, 1, hi);
 }
 
-// Set while an editor, a prompt or a box covers the status screen.
-bool status_lines_hidden = false;
-
 void print_at(int row, int column, const std::string& text) {
   win_locate(row, column);
   win_print(text);
@@ -40,40 +37,10 @@ void print_at(int row, int column, const std::string& text) {
 
 }  // namespace
 
-void restrict_to_text_area() {
-  win_set_clip(0, 0, kTextAreaWidth, kTextAreaHeight);
-  win_color(kTextForeground, kTextBackground);
-}
-
-void allow_whole_window() { win_reset_clip(); }
-
 void read_desktop_size() {
   WinScreenInfo info = win_screen_info();
   desktop_width = info.desktop_width;
   desktop_height = info.desktop_height;
-}
-
-void print_line(const std::string& text) {
-  if (win_cursor_column() != 1) win_print("", true);  // a line of its own
-  win_print(text, true);
-  std::fputs(text.c_str(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
-
-void hide_status_lines(bool hide) { status_lines_hidden = hide; }
-
-void show_status_line(int row, const std::string& text) {
-  if (!status_lines_hidden) {
-    constexpr int kColumns = kTextAreaWidth / 8;
-    std::string cell = text.substr(0, kColumns);
-    cell.resize(kColumns, ' ');
-    win_color(kTextForeground, kTextBackground);
-    print_at(row, 1, cell);
-  }
-  if (text.empty()) return;
-  std::fputs((text + "\n").c_str(), stdout);
-  std::fflush(stdout);
 }
 
 void store_window_position() {
@@ -117,6 +84,12 @@ void open_prompt_window() {
   win_set_position(window_x, y);
   win_color(kTextForeground, kTextBackground);
   win_clear();
+}
+
+void read_base_title() {
+  if (!base_title.empty()) return;
+  base_title = trim_blanks(win_get_title(), " ");
+  if (base_title.size() > 100) base_title.resize(100);
 }
 
 void show_window_title() { win_set_title((base_title + "    " + preset_name).c_str()); }
@@ -178,22 +151,6 @@ std::string status_screen_text() {
     if (!line.empty()) text += line + "\n";
   }
   return text;
-}
-
-void show_hint(bool clear) {
-  if (!full_view_shown) return;
-  allow_whole_window();
-  win_color(kTextForeground, 0x000000);
-  win_locate(12, 57);
-  win_print(clear ? std::string(30, ' ') : std::string("rightclick mouse => show/hide"));
-  restrict_to_text_area();
-}
-
-WinImage* load_picture(const char* path, int width, int height) {
-  WinImage* image = win_image_create(width, height);
-  int w = 0, h = 0;
-  if (image && win_bmp_size(path, &w, &h) && w == width && h == height) win_image_load_bmp(image, path);
-  return image;
 }
 
 void destroy_pictures() {

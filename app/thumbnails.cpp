@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "app/presets_menu.h"
-#include "app/screen.h"
+#include "app/loop_request.h"
 #include "app/settings.h"
+#include "app/text_area.h"
 #include "core/paths.h"
 #include "platform/window.h"
 
@@ -27,9 +27,8 @@ unsigned bank_frame(int bank) { return bank == 0 ? kFactoryFrame : kUserFrame; }
 // The outline from (x - 1, 7) to (x + 64, 75) around the slot at x.
 void frame(int x, unsigned color) {
   if (x == 0) return;
-  allow_whole_window();
+  WholeWindowScope whole;
   win_line(x - 1, kThumbnailTop - 1, x + kThumbnailWidth, kThumbnailTop + kThumbnailHeight, color, kWinBox);
-  restrict_to_text_area();
 }
 
 // Slot index under the mouse, -1 when none.
@@ -53,9 +52,10 @@ void load_thumbnails() {
 
 void draw_thumbnail_row() {
   int bank = preset_bank == 1 ? 1 : 0;
-  allow_whole_window();
-  for (int s = 0; s < kThumbnailSlots; s++) win_put_image(kThumbnailX[s], kThumbnailTop, thumbnail[bank][s]);
-  restrict_to_text_area();
+  {
+    WholeWindowScope whole;
+    for (int s = 0; s < kThumbnailSlots; s++) win_put_image(kThumbnailX[s], kThumbnailTop, thumbnail[bank][s]);
+  }
   for (int b = 0; b < 2; b++) {
     bank_mark(b) = 0;
     for (int s = 0; s < kThumbnailSlots; s++)
@@ -68,7 +68,7 @@ void clear_thumbnail_marks() { preset_factory_mark = preset_user_mark = 0; }
 
 void forget_hovered_thumbnail() { hovered_thumbnail_x = 0; }
 
-void thumbnail_mouse(int x, int y, int buttons, double* deadline) {
+int thumbnail_mouse(int x, int y, int buttons) {
   int bank = preset_bank == 1 ? 1 : 0;
   int slot = slot_at(x, y);
   int hovered = slot < 0 ? 0 : kThumbnailX[slot];
@@ -78,18 +78,17 @@ void thumbnail_mouse(int x, int y, int buttons, double* deadline) {
     frame(bank_mark(bank), bank_frame(bank));
     hovered_thumbnail_x = hovered;
   }
-  if (buttons != 1 || slot < 0) return;
+  if (buttons != 1 || slot < 0) return -1;
   frame(bank_mark(bank), kNoFrame);
   bank_mark(bank) = hovered;
   bank_mark(1 - bank) = 0;
   frame(hovered, bank_frame(bank));
-  if (load_thumbnail_preset(bank, slot)) *deadline = 0;
+  return slot;
 }
 
 void draw_help_label() {
-  allow_whole_window();
+  WholeWindowScope whole;
   win_draw_string(351, 85, "[H]help", 0x00C800);
-  restrict_to_text_area();
 }
 
 void bank_arrows(int x, int y, int buttons) {
@@ -98,15 +97,15 @@ void bank_arrows(int x, int y, int buttons) {
   bool on_left = near && on_row && x >= kLeftArrowX && x <= kRightArrowX;
   bool on_right = near && on_row && x > kRightArrowX && x <= kRightArrowX + 8;
   auto color = [&](bool under) -> unsigned { return !near ? 0x000000 : under ? 0xFA0000 : 0x00FF00; };
-  allow_whole_window();
-  win_draw_string(kLeftArrowX, kArrowTop, "<", color(on_left));
-  win_draw_string(kRightArrowX, kArrowTop, ">", color(on_right));
-  restrict_to_text_area();
+  {
+    WholeWindowScope whole;
+    win_draw_string(kLeftArrowX, kArrowTop, "<", color(on_left));
+    win_draw_string(kRightArrowX, kArrowTop, ">", color(on_right));
+  }
   if (buttons == 1 && (on_left || on_right)) {
     preset_bank = preset_bank == 1 ? 0 : 1;
     win_sleep_ms(150);
-    build_window();
-    draw_status_screen();
+    request_window_rebuild();
   }
 }
 

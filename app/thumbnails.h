@@ -34,13 +34,13 @@ void clear_thumbnail_marks();
 void forget_hovered_thumbnail();
 
 // Mouse over the thumbnails: the hover frame follows the mouse; a left click
-// selects the slot and loads its preset (sets *deadline to 0 when the main
-// loop is to reload).
-void thumbnail_mouse(int x, int y, int buttons, double* deadline);
+// selects the slot and returns it (the main loop loads its preset), else -1.
+int thumbnail_mouse(int x, int y, int buttons);
 // "[H]help" at (351, 85).
 void draw_help_label();
 // "<" and ">" at (418, 85) and (426, 85), shown while the mouse is near; a
-// left click on either switches the bank and rebuilds the window.
+// left click on either switches the bank and asks for the window to be
+// rebuilt (app/loop_request.h).
 void bank_arrows(int x, int y, int buttons);
 
 void destroy_thumbnails();

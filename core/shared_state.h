@@ -35,9 +35,10 @@ extern std::atomic<int> quit_signal;
 // main thread.
 extern std::atomic<double> auxvar;
 
-// pending_key: a command text ("i", "o", "reload", ...) queued by another
-// thread (MIDI threads, a mouse click) for the main loop. Posting replaces
-// what is queued; taking clears it. Never blocks; safe from any thread.
+// pending_key: a key's command text ("i", "o") queued by a MIDI thread for
+// the main loop. Posting replaces what is queued; taking clears it. Never
+// blocks; safe from any thread. The main thread's own requests (a reload, a
+// set change) go through app/loop_request.h, where no key replaces them.
 void post_pending_key(const char* text);
 std::string take_pending_key();
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "core/clock.h"
 #include "core/settings_values.h"
 #include "effects/master_chain.h"
 
@@ -73,7 +74,7 @@ void level_analysis(double now) {
   // The time since the previous analysis sets how fast env_level may fall;
   // a reference far ahead of the clock means the clock was reset.
   double ref = std::max(analysis_ref_time.load(), analysis_now_time.load());
-  if (ref > now + 99.0) ref = now;
+  if (clock_went_back(now, ref)) ref = now;
   analysis_ref_time.store(ref);
   analysis_now_time.store(now);
   release_weight = now > ref + 0.001 ? (float)std::max(10.0, 60.0 / (now - ref)) : 7.0f;

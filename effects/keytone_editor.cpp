@@ -60,7 +60,7 @@ void editor_pass(std::string* key) {
   double now = program_clock();
   // A key typed meanwhile goes first; the application follows a pass later.
   if (keytone_changed && key->empty() &&
-      (now > last_application + kApplyAfter || now < last_application - 99.0))
+      (now > last_application + kApplyAfter || clock_went_back(now, last_application)))
     *key = "A";
 }
 

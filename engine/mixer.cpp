@@ -121,50 +121,6 @@ static void shape_block(const FbsSound& s, uint8_t* block, float volume, int32_t
           s.right_gain.load(std::memory_order_relaxed), bytes);
 }
 
-// Applies a slot's ramps to the block just rendered (null when the sound is
-// muted): first the crossfade, whose falling waveform is rendered into
-// scratch, then the ramped end, which ends the sound after its last frame.
-// Returns the block the slot adds, or null.
-static uint8_t* apply_ramps(const FbsSound& s, FbsMotion& r, uint8_t* block, uint8_t* scratch,
-                            uint8_t* begin, uint8_t* wave_end, uint8_t* start, uint8_t* end,
-                            float speed, int32_t size, int32_t channels, uint8_t** play,
-                            uint32_t* phase, int32_t* loops, int family) {
-  const int32_t framesize = 2 * channels;
-  const int32_t frames = size / framesize;
-  if (r.tail_left > 0) {
-    int32_t m = std::min(frames, r.tail_left);
-    if (block) {
-      resume_position(&r.tail_play, &r.tail_phase, &r.tail_loops, begin, wave_end, start, end,
-                      speed);
-      if (r.tail_loops >= 1) {
-        play_into(scratch, begin, start, &r.tail_play, &r.tail_phase, end, &r.tail_loops, speed,
-                  m * framesize, family);
-        shape_block(s, scratch, r.tail_volume, channels, m * framesize);
-      } else {
-        ZERO(scratch, m * framesize);
-      }
-      kernels()->xfade16(block, scratch, r.tail_left, r.tail_step, channels, (size_t)m);
-    }
-    r.tail_left -= m;
-  }
-  if (r.fade_step > 0) {
-    int32_t m = std::min(frames, r.fade_left);
-    if (block && m > 0) kernels()->fade16(block, r.fade_left, r.fade_step, channels, (size_t)m);
-    r.fade_left -= m;
-    if (r.fade_left == 0) {
-      // The ramp is over: the sound ends as one whose position reached its end.
-      *loops = 0;
-      *play = start;
-      *phase = 0;
-      if (block && m == 0)
-        block = nullptr;
-      else if (block && m < frames)
-        ZERO(block + m * framesize, (frames - m) * framesize);
-    }
-  }
-  return block;
-}
-
 // The timed requests of a slot as the mixer last read them.
 struct TimedRequests {
   uint32_t start_id, start_at, end_id, end_at;
@@ -207,13 +163,56 @@ struct SlotBlock {
   int family;
 };
 
+// Applies the slot's ramps to the `frames` frames just rendered into block
+// (null when the sound is muted): first the crossfade, whose falling
+// waveform is rendered into the slot's scratch, then the ramped end, which
+// ends the sound after its last frame. Returns the block the slot adds, or
+// null.
+static uint8_t* apply_ramps(SlotBlock& b, uint8_t* block, int32_t frames) {
+  FbsMotion& r = b.m;
+  const int32_t framesize = b.framesize;
+  if (r.tail_left > 0) {
+    int32_t m = std::min(frames, r.tail_left);
+    if (block) {
+      resume_position(&r.tail_play, &r.tail_phase, &r.tail_loops, b.begin, b.wave_end, b.start, b.end,
+                      b.speed);
+      if (r.tail_loops >= 1) {
+        play_into(b.scratch, b.begin, b.start, &r.tail_play, &r.tail_phase, b.end, &r.tail_loops, b.speed,
+                  m * framesize, b.family);
+        shape_block(*b.s, b.scratch, r.tail_volume, b.channels, m * framesize);
+      } else {
+        ZERO(b.scratch, m * framesize);
+      }
+      kernels()->xfade16(block, b.scratch, r.tail_left, r.tail_step, b.channels, (size_t)m);
+    }
+    r.tail_left -= m;
+  }
+  if (r.fade_step > 0) {
+    int32_t m = std::min(frames, r.fade_left);
+    if (block && m > 0) kernels()->fade16(block, r.fade_left, r.fade_step, b.channels, (size_t)m);
+    r.fade_left -= m;
+    if (r.fade_left == 0) {
+      // The ramp is over: the sound ends as one whose position reached its end.
+      r.loops = 0;
+      r.play = b.start;
+      r.phase = 0;
+      if (block && m == 0)
+        block = nullptr;
+      else if (block && m < frames)
+        ZERO(block + m * framesize, (frames - m) * framesize);
+    }
+  }
+  return block;
+}
+
 // Renders frames [from, to) of the block (or, muted, only advances over
 // them); a part where nothing is heard is zeroed. True when something of it
 // is heard.
 static bool render_part(SlotBlock& b, int32_t from, int32_t to) {
   if (to <= from) return false;
   FbsMotion& m = b.m;
-  int32_t bytes = (to - from) * b.framesize;
+  const int32_t frames = to - from;
+  int32_t bytes = frames * b.framesize;
   uint8_t* dest = b.mix ? b.mix + from * b.framesize : nullptr;
   uint8_t* heard = nullptr;
   if (m.loops >= 1) {
@@ -233,8 +232,7 @@ static bool render_part(SlotBlock& b, int32_t from, int32_t to) {
       play_into(nullptr, b.begin, b.start, &m.play, &m.phase, b.end, &m.loops, b.speed, bytes, b.family);
     }
     if (m.fade_step > 0 || m.tail_left > 0)
-      heard = apply_ramps(*b.s, m, heard, b.scratch, b.begin, b.wave_end, b.start, b.end, b.speed,
-                          bytes, b.channels, &m.play, &m.phase, &m.loops, b.family);
+      heard = apply_ramps(b, heard, frames);
   }
   if (m.loops < 1) m.fade_left = m.fade_step = m.tail_left = 0;
   if (!heard && dest) ZERO(dest, bytes);

@@ -158,7 +158,7 @@ void editor_pass(std::string* key) {
 
   editor_show_keys_down();
   double now = program_clock();
-  if (now < last_move_time - 99.0) last_move_time = now;  // the clock went back
+  if (clock_went_back(now, last_move_time)) last_move_time = now;
   bool idle = now > last_move_time + kIdleSeconds;
   if (keyvol_editor_open && idle) {
     draw_key_row();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "core/clock.h"
 #include "core/jack_clients.h"
 #include "core/settings_values.h"
 #include "midi/midi_input.h"
@@ -77,7 +78,7 @@ std::vector<std::string> watch_midi_ports(double now, bool may_list) {
     next_list = std::min(next_list, now + kChangeSeconds);
     second_look = true;
   }
-  if (now < next_list && now > next_list - 99.0) return lines;
+  if (before_deadline(now, next_list)) return lines;
   next_list = now + (second_look ? kSecondLookSeconds : kListSeconds);
   second_look = false;
   rescan_midi_ports();

@@ -81,7 +81,7 @@ void editor_wait(double seconds, int max_sleep_ms, bool key_marks) {
   double deadline = program_clock() + seconds;
   for (;;) {
     double now = program_clock();
-    if (!(now < deadline && now > deadline - 99.0) || quit_signal.load()) break;
+    if (!before_deadline(now, deadline) || quit_signal.load()) break;
     double due = host.next_note_off_due ? host.next_note_off_due() : now;
     double ms = (due - now) * 1000.0;
     if (!(ms >= 5.0)) ms = 5.0;  // a due time that is no number waits the least
@@ -146,16 +146,18 @@ std::string ask_file_name(const std::string& title, const std::string& extension
 
 }  // namespace
 
-void editor_save_file(const std::string& feature, const std::string& extension,
+bool editor_save_file(const std::string& feature, const std::string& extension,
                       const std::function<bool(const std::string& path)>& write) {
   std::string title = "save " + feature;
   std::string name = ask_file_name(title, extension);
-  if (name.empty()) return;
-  if (confirm("save in " + name + " ?", title) != "yes") return;
-  if (write(name))
-    notice(feature + " saved as " + name, "notice");
-  else
+  if (name.empty()) return false;
+  if (confirm("save in " + name + " ?", title) != "yes") return false;
+  if (!write(name)) {
     notice("not saved :" + name, "notice");
+    return false;
+  }
+  notice(feature + " saved as " + name, "notice");
+  return true;
 }
 
 bool editor_load_file(const std::string& feature, const std::string& extension,

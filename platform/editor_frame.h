@@ -127,8 +127,9 @@ void editor_sleep_ms(int milliseconds);
 // then Confirm "save in " +
 // name + " ?" and only "yes" writes; after the write the notice
 // feature + " saved as " + name (or "not saved :" + name when the file could
-// not be written: the old file, if any, is then unchanged).
-void editor_save_file(const std::string& feature, const std::string& extension,
+// not be written: the old file, if any, is then unchanged). Returns true
+// when the file was written.
+bool editor_save_file(const std::string& feature, const std::string& extension,
                       const std::function<bool(const std::string& path)>& write);
 // Load: the same dialog titled "load " + feature and the same name checks;
 // a missing file gives the notice "not found :" + name; Confirm "load " +

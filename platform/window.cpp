@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The portable part of the window layer: the framebuffer and what is drawn
-// into it (text cells, lines, boxes, circles, images), number formatting,
-// the key queue and the headless back end's scripted input. A display back
-// end (window_backend.h) only presents the framebuffer and turns events into
-// input; pictures are read by bmp.cpp.
+// into it (text cells, lines, boxes, circles, images), number formatting
+// and the key queue. A display back end (window_backend.h: the real one in
+// window_sdl.cpp, the headless one in window_headless.cpp) only presents the
+// framebuffer and turns events into input; pictures are read by bmp.cpp.
 #include "platform/window.h"
 
 #include <algorithm>
@@ -17,7 +17,6 @@
 
 #include "core/clock.h"
 #include "platform/window_backend.h"
-#include "platform/window_headless.h"
 
 namespace {
 
@@ -48,12 +47,13 @@ constexpr size_t kTitleMax = 127;
 std::deque<DisplayKey> key_queue;
 int wheel_position = 0;
 
-// Headless back end state.
-int headless_desktop_w = 1280, headless_desktop_h = 1024, headless_depth = 24;
-int headless_pos_x = 100, headless_pos_y = 100;
-bool headless_keys_down[256] = {};
-bool headless_mouse_present = false;
-int headless_mouse_x = 0, headless_mouse_y = 0, headless_mouse_buttons = 0;
+// The window's position as last set: what it reports when its back end
+// keeps none (the headless one) or there is no back end.
+int kept_x = 100, kept_y = 100;
+
+// The back end in use: the headless one while selected, else the installed
+// one (null: none).
+const WindowDisplayTable* active_display() { return headless ? win_headless_display() : display; }
 
 // A surface to draw on: the window (with its clip rectangle) or an image.
 struct Target {
@@ -181,8 +181,8 @@ void next_line() {
 }
 
 void pump_input() {
-  if (!headless && real_window) {
-    bool expose = display->pump(&key_queue, &wheel_position);
+  if (real_window) {
+    bool expose = active_display()->pump(&key_queue, &wheel_position);
     if (expose) framebuffer_dirty = true;
   }
   if (framebuffer_dirty) win_present();
@@ -251,10 +251,11 @@ void win_install_display(const WindowDisplayTable* table) {
 const WindowDisplayTable* win_display() { return display; }
 
 WinScreenInfo win_screen_info() {
-  WinScreenInfo info{headless_desktop_w, headless_desktop_h, headless_depth, 0, 0};
-  if (!headless && display) {
-    int w, h, d;
-    if (display->desktop_info(&w, &h, &d)) { info.desktop_width = w; info.desktop_height = h; info.depth = d; }
+  WinScreenInfo info{1280, 1024, 24, 0, 0};
+  const WindowDisplayTable* d = active_display();
+  if (d) {
+    int w, h, depth;
+    if (d->desktop_info(&w, &h, &depth)) { info.desktop_width = w; info.desktop_height = h; info.depth = depth; }
   }
   if (window_open) { info.window_width = fb_width; info.window_height = fb_height; }
   return info;
@@ -275,18 +276,15 @@ bool win_open(int width, int height) {
   background = 0x000000;
   win_reset_clip();
   window_open = true;
-  bool ok = true;
-  if (!headless) {
-    real_window = display && display->open(width, height, title.c_str());
-    ok = real_window;
-  }
+  const WindowDisplayTable* d = active_display();
+  real_window = d && d->open(width, height, title.c_str());
   framebuffer_dirty = true;
   win_present();
-  return ok;
+  return real_window;
 }
 
 void win_close() {
-  if (real_window) display->close();
+  if (real_window) active_display()->close();
   real_window = false;
   window_open = false;
   framebuffer.clear();
@@ -305,28 +303,28 @@ int win_text_rows() { return text_rows; }
 void win_set_title(const char* text) {
   title = text ? text : "";
   if (title.size() > kTitleMax) title.resize(kTitleMax);
-  if (real_window) display->set_title(title.c_str());
+  if (real_window) active_display()->set_title(title.c_str());
 }
 
 std::string win_get_title() { return title; }
 
 void win_get_position(int* x, int* y) {
-  int px = headless_pos_x, py = headless_pos_y;
-  if (real_window) display->get_position(&px, &py);
+  int px = kept_x, py = kept_y;
+  if (real_window) active_display()->get_position(&px, &py);
   if (x) *x = px;
   if (y) *y = py;
 }
 
 void win_set_position(int x, int y) {
-  headless_pos_x = x;
-  headless_pos_y = y;
-  if (real_window) display->set_position(x, y);
+  kept_x = x;
+  kept_y = y;
+  if (real_window) active_display()->set_position(x, y);
 }
 
-void* win_native_handle() { return real_window ? display->handle() : nullptr; }
+void* win_native_handle() { return real_window ? active_display()->handle() : nullptr; }
 
 void win_present() {
-  if (real_window && !framebuffer.empty()) display->present(framebuffer.data(), fb_width, fb_height);
+  if (real_window && !framebuffer.empty()) active_display()->present(framebuffer.data(), fb_width, fb_height);
   framebuffer_dirty = false;
 }
 
@@ -555,21 +553,19 @@ void win_push_key(const std::string& code, bool repeat) {
 
 bool win_key_down(int scan_code) {
   if (scan_code < 0 || scan_code > 255) return false;
-  if (headless) return headless_keys_down[scan_code];
   pump_input();
-  return real_window && display->key_down(scan_code);
+  // The headless back end's held keys need no window: a test may hold them
+  // while none is open.
+  const WindowDisplayTable* d = active_display();
+  return d && (real_window || headless) && d->key_down(scan_code);
 }
 
 bool win_mouse(int* x, int* y, int* wheel, int* buttons) {
   int mx = -1, my = -1, mb = -1;
   bool ok = false;
-  if (headless) {
-    ok = window_open && headless_mouse_present && headless_mouse_x >= 0 && headless_mouse_y >= 0 &&
-         headless_mouse_x < fb_width && headless_mouse_y < fb_height;
-    if (ok) { mx = headless_mouse_x; my = headless_mouse_y; mb = headless_mouse_buttons; }
-  } else if (real_window) {
+  if (real_window) {
     pump_input();
-    ok = display->mouse(&mx, &my, &mb) && mx >= 0 && my >= 0 && mx < fb_width && my < fb_height;
+    ok = active_display()->mouse(&mx, &my, &mb) && mx >= 0 && my >= 0 && mx < fb_width && my < fb_height;
   }
   if (x) *x = ok ? mx : -1;
   if (y) *y = ok ? my : -1;
@@ -583,26 +579,3 @@ void win_sleep_ms(int milliseconds) {
 }
 
 double win_timer() { return steady_seconds(); }
-
-// ---------------------------------------------------------------------------
-// Headless scripting
-
-void win_headless_set_desktop(int width, int height, int depth) {
-  headless_desktop_w = width;
-  headless_desktop_h = height;
-  headless_depth = depth;
-}
-
-void win_headless_set_key_down(int scan_code, bool down) {
-  if (scan_code >= 0 && scan_code <= 255) headless_keys_down[scan_code] = down;
-}
-
-void win_headless_set_mouse(int x, int y, int wheel, int buttons) {
-  headless_mouse_present = true;
-  headless_mouse_x = x;
-  headless_mouse_y = y;
-  wheel_position = wheel;
-  headless_mouse_buttons = buttons;
-}
-
-void win_headless_remove_mouse() { headless_mouse_present = false; }

@@ -50,6 +50,10 @@ struct WindowDisplayTable {
   bool (*video_available)();
 };
 
+// The headless back end's table (window_headless.cpp), which
+// win_use_headless(true) puts in place of the installed one.
+const WindowDisplayTable* win_headless_display();
+
 // Installs the display back end (null: none); a window open on the old one
 // is closed. The installed one, or null.
 void win_install_display(const WindowDisplayTable* table);

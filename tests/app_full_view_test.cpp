@@ -16,6 +16,7 @@
 #include "app/function_keys.h"
 #include "app/key_display.h"
 #include "app/level_meter.h"
+#include "app/loop_request.h"
 #include "app/main_loop.h"
 #include "app/master_level_slider.h"
 #include "app/mouse_handler.h"
@@ -90,7 +91,7 @@ class FullView : public ::testing::Test {
     for (int scan = 0; scan < 256; scan++) win_headless_set_key_down(scan, false);
     win_headless_set_mouse(-1, -1, 0, 0);
     fill_white_key_tables();
-    key_text.clear();
+    cancel_set_request();
     base_title = "quillon_darvo";
     loaded_sound = 0;
   }
@@ -113,12 +114,9 @@ class FullView : public ::testing::Test {
   // The main loop's mouse step: the handler, then the mouse keyboard.
   void move_mouse(int x, int y, int buttons) {
     win_headless_set_mouse(x, y, 0, buttons);
-    double deadline = 1.0;
-    mouse_handler(x, y, buttons, &deadline);
+    mouse_step(x, y, buttons);
     if (full_view_shown) mouse_keyboard(x, y, buttons);
-    last_deadline = deadline;
   }
-  double last_deadline = 1.0;
 
   void type_keys(const std::string& keys) {
     for (char c : keys) win_push_key(std::string(1, c));
@@ -273,9 +271,8 @@ TEST_F(FullView, ThumbnailClickLoadsItsPresetAndAsksForAReload) {
   preset_bank = 0;
   open_full_view();
   move_mouse(425, 30, 1);
-  EXPECT_EQ(last_deadline, 0.0);
-  EXPECT_EQ(take_pending_key(), "reload");
   EXPECT_EQ(piano_sound.load(), 3);
+  EXPECT_EQ(take_set_request(piano_sound), 3);  // the preset's set, loaded again
   EXPECT_EQ(reverb_mode.load(), 2);
   EXPECT_EQ(full_view.load(), 1);
   EXPECT_EQ(preset_name, "granpiano2.preset");
@@ -287,8 +284,7 @@ TEST_F(FullView, ThumbnailClickLoadsItsPresetAndAsksForAReload) {
   preset_bank = 1;
   open_full_view();
   move_mouse(355, 30, 1);
-  EXPECT_EQ(last_deadline, 1.0);
-  EXPECT_EQ(take_pending_key(), "");
+  EXPECT_FALSE(set_change_requested());
   EXPECT_EQ(preset_user_mark, 350);
   EXPECT_EQ(preset_factory_mark, 0);
   EXPECT_EQ(preset_bank, 1);
@@ -332,12 +328,10 @@ TEST_F(FullView, SetNameLightsUnderTheMouseAndItsClickOpensTheSetPrompt) {
   EXPECT_EQ(win_read_pixel(128, 16), kTextBackground);
 
   type_keys("2\r");
-  last_key_code = 0;
   piano_sound = 0;
   move_mouse(130, 12, 1);
-  EXPECT_EQ(last_deadline, 0.0);
-  EXPECT_EQ(last_key_code, 'b');  // the main loop's B step then selects set 2
-  EXPECT_EQ(piano_sound.load(), 3);
+  EXPECT_EQ(piano_sound.load(), 0);
+  EXPECT_EQ(take_set_request(piano_sound), 2);  // the main loop then loads set 2
   EXPECT_EQ(input_active.load(), 0);
   EXPECT_EQ(win_width(), kFullWidth);  // rebuilt after the prompt window
   EXPECT_NE(status_screen_text().find("[P]presets  [M]midi"), std::string::npos);
@@ -457,14 +451,14 @@ TEST_F(FullView, PresetsMenuRefusesBadNamesAndMissingFiles) {
   PictureFolder folder;
   open_full_view();
   std::string save = folder.path("save").string();
-  dialog_script_answer("notes.txt");  // S: a name with another extension
-  dialog_script_answer("absent");     // L: no such preset
-  dialog_script_answer("kept");       // S: answered "no"
+  // The dialogs answer whole paths, as the file dialogs do.
+  dialog_script_answer("notes.txt");         // S: a name with another extension
+  dialog_script_answer(save + "/absent");    // L: no such preset
+  dialog_script_answer(save + "/kept");      // S: answered "no"
   dialog_script_answer("no");
   dialog_script_answer("");           // L: dialog cancelled
   for (const char* key : {"s", "L", "S", "l", "q"}) win_push_key(key);
-  presets_menu();
-  EXPECT_EQ(key_text, "q");
+  EXPECT_EQ(presets_menu(), "q");
   EXPECT_EQ(notices(), (std::vector<std::string>{"bad name notes.txt", "not found :" + save + "/absent.preset"}));
   EXPECT_FALSE(fs::exists(folder.path("save/kept.preset")));
   EXPECT_EQ(input_active.load(), 0);
@@ -486,11 +480,11 @@ TEST_F(FullView, SavedPresetLoadsBackThroughTheMenu) {
   reverb_mode = 3;
   window_x = 222;
   midi_in_port = 2;
-  dialog_script_answer("mine");
+  dialog_script_answer(folder.path("save/mine").string());
   dialog_script_answer("yes");
   win_push_key("S");
-  presets_menu();
-  EXPECT_EQ(key_text, " ");
+  EXPECT_EQ(presets_menu(), "");  // a save closes the menu
+  EXPECT_FALSE(set_change_requested());
   EXPECT_EQ(notices(), std::vector<std::string>{"preset saved as " + path});
   EXPECT_EQ(dialog_history()[1].text, "save in " + path + " ?");
   EXPECT_EQ(win_get_title(), "quillon_darvo    mine.preset");
@@ -506,8 +500,8 @@ TEST_F(FullView, SavedPresetLoadsBackThroughTheMenu) {
   dialog_script_answer(path);
   dialog_script_answer("yes");
   win_push_key("l");
-  presets_menu();
-  EXPECT_EQ(key_text, "reload");
+  EXPECT_EQ(presets_menu(), "");
+  EXPECT_EQ(take_set_request(piano_sound), piano_sound.load());  // a reload
   EXPECT_EQ(dialog_history()[1].text, "load " + path + " ?");
   EXPECT_EQ(reverb_mode.load(), 3);
   EXPECT_EQ(window_x, 222);
@@ -524,15 +518,15 @@ TEST_F(FullView, PresetThatIsNoSettingsFileLoadsAsDefaults) {
   }
   reverb_mode = 2;
   EXPECT_TRUE(load_preset("save/text.preset"));
-  EXPECT_EQ(key_text, "reload");
+  EXPECT_TRUE(set_change_requested());
   EXPECT_EQ(piano_sound.load(), 0);
   EXPECT_EQ(window_x, 0);
   EXPECT_EQ(reverb_mode.load(), 0);
   EXPECT_FLOAT_EQ(keyvol_table[0][0].load(), 127.0f);
   EXPECT_EQ(preset_name, "text.preset");
-  key_text.clear();
+  cancel_set_request();
   EXPECT_FALSE(load_preset("save/none.preset"));
-  EXPECT_EQ(key_text, "");
+  EXPECT_FALSE(set_change_requested());
 }
 
 // ---- pictures that are missing or broken ----

@@ -9,8 +9,12 @@
 #include <filesystem>
 #include <string>
 
+#include "app/key_source.h"
 #include "app/main_loop.h"
+#include "app/piano_picture.h"
 #include "app/function_keys.h"
+#include "app/key_commands.h"
+#include "app/loop_request.h"
 #include "app/screen.h"
 #include "app/settings.h"
 #include "core/clock.h"
@@ -33,9 +37,8 @@ class MainLoop : public ::testing::Test {
     while (!win_poll_key().empty()) {
     }
     set_default_settings();
-    key_text.clear();
-    last_key_code = 0;
-    reload_request = 0;
+    cancel_set_request();
+    take_window_rebuild_request();
     full_view_shown = 0;
   }
   void TearDown() override { win_close(); }
@@ -47,8 +50,7 @@ class MainLoop : public ::testing::Test {
   // Runs each character of `keys` as the command of one key.
   void commands(const std::string& keys) {
     for (char c : keys) {
-      key_text = std::string(1, c);
-      run_command();
+      run_command(std::string(1, c));
     }
   }
 };
@@ -100,26 +102,43 @@ TEST_F(MainLoop, ExtendedKeyReachesTheLoopAs256PlusScanCode) {
 
 TEST_F(MainLoop, KeysThatEndTheKeyLoop) {
   for (int code : std::initializer_list<int>{32, 27, 363, 'b', 'B', 'n', 'N', 'm', 'M', '0', '5', '9'})
-    EXPECT_TRUE(key_ends_key_loop(code, key_text_for_code(code))) << code;
+    EXPECT_TRUE(key_ends_key_loop(code)) << code;
   for (int code : std::initializer_list<int>{0, 'a', 'h', 'x', '/', ':', 256 + 'b', 256 + 'M', 256 + '0'})
-    EXPECT_FALSE(key_ends_key_loop(code, key_text_for_code(code))) << code;
-  EXPECT_TRUE(key_ends_key_loop(0, "reload"));
+    EXPECT_FALSE(key_ends_key_loop(code)) << code;
 }
 
 TEST_F(MainLoop, CommandsTakeBothCases) {
   keyvol_on = 0;
-  key_text = "k";
-  run_command();
+  run_command("k");
   EXPECT_EQ(keyvol_on.load(), 1);
-  EXPECT_EQ(key_text, "");
-  key_text = "K";
-  run_command();
+  run_command("K");
   EXPECT_EQ(keyvol_on.load(), 0);
 
   velo_mode = 3;
-  key_text = "V";
-  run_command();
+  run_command("V");
   EXPECT_EQ(velo_mode, 0);
+}
+
+TEST_F(MainLoop, ACommandThatNeedsTheSamplesWaitsForTheOutput) {
+  // While the output is lost a command that needs the samples is kept (the
+  // last one wins) and handed out in the first pass without a key once the
+  // output plays; the others run at once, the keyboard's I and O too.
+  post_pending_key("i");
+  struct Step {
+    int code;
+    bool lost;
+    int code_after;
+    const char* text;
+  } steps[] = {{0, true, 0, "i"},         {'a', true, 'a', "a"},  {'x', true, 0, ""},
+               {'B', true, 0, ""},        {256 + 'S', true, 0, ""},  // Delete stands for S
+               {'N', true, 0, ""},        {256 + 'M', true, 256 + 'M', "M"},  // never ends the loop
+               {0, true, 0, ""},          {'k', false, 'k', "k"}, {0, false, 'N', "N"},
+               {0, false, 0, ""}};
+  for (const Step& s : steps) {
+    int code = s.code;
+    EXPECT_EQ(take_key_command(&code, s.lost), s.text) << s.code;
+    EXPECT_EQ(code, s.code_after) << s.code;
+  }
 }
 
 TEST_F(MainLoop, TypeOffsetStaysWithinItsRange) {
@@ -180,38 +199,34 @@ TEST_F(MainLoop, FunctionKeysAndKeyRepeatsAreNoCommands) {
 
 TEST_F(MainLoop, DigitsBAndNSelectCompleteSets) {
   SetFolder folder({3, 4});
-  select_set_after_key_loop('5', "5");
-  EXPECT_EQ(piano_sound.load(), 4);
-  EXPECT_EQ(reload_request, 1);
-  select_set_after_key_loop('3', "3");
-  EXPECT_EQ(piano_sound.load(), 3);
-  select_set_after_key_loop('2', "2");
-  EXPECT_EQ(piano_sound.load(), 0);
-  select_set_after_key_loop('0', "0");
-  EXPECT_EQ(piano_sound.load(), 0);
-  select_set_after_key_loop('b', "b");  // from 0 back to the highest
-  EXPECT_EQ(piano_sound.load(), 4);
-  select_set_after_key_loop('N', "N");  // past the last, round to 0
-  EXPECT_EQ(piano_sound.load(), 0);
-  select_set_after_key_loop('n', "n");
-  EXPECT_EQ(piano_sound.load(), 3);
-
-  reload_request = 0;
+  // Each key asks for its set; the main loop switches once the key loop ends.
+  struct Case {
+    char key;
+    int from, set;
+  } cases[] = {{'5', 0, 4}, {'3', 4, 3}, {'2', 3, 0}, {'0', 0, 0},
+               {'b', 0, 4},  // from 0 back to the highest
+               {'N', 4, 0},  // past the last, round to 0
+               {'n', 0, 3}};
+  for (const Case& c : cases) {
+    piano_sound = c.from;
+    commands(std::string(1, c.key));
+    EXPECT_EQ(piano_sound.load(), c.from) << c.key;
+    EXPECT_EQ(take_set_request(piano_sound), c.set) << c.key;
+  }
+  // A reload asks for the set as it is; keys that are no set key ask nothing.
   piano_sound = 3;
-  select_set_after_key_loop(0, "reload");
-  EXPECT_EQ(reload_request, 1);
-  EXPECT_EQ(piano_sound.load(), 3);
-  reload_request = 0;
-  select_set_after_key_loop(27, "");
-  EXPECT_EQ(reload_request, 0);
+  request_reload();
+  EXPECT_EQ(take_set_request(piano_sound), 3);
+  commands("\x1b ak");
+  EXPECT_FALSE(set_change_requested());
 }
 
 TEST_F(MainLoop, WithOnlySetZeroEveryKeySelectsIt) {
   SetFolder folder({});
-  for (int code : std::initializer_list<int>{'b', 'N', '0', '5', '9'}) {
+  for (char key : std::string("bN059")) {
     piano_sound = 0;
-    select_set_after_key_loop(code, key_text_for_code(code));
-    EXPECT_EQ(piano_sound.load(), 0) << char(code);
+    commands(std::string(1, key));
+    EXPECT_EQ(take_set_request(piano_sound), 0) << key;
   }
 }
 
@@ -377,6 +392,8 @@ TEST_F(MainLoop, StatusScreenShowsPortsSetAndTranspose) {
 #include "platform/midi_io.h"
 #include "platform/midi_loopback.h"
 #include "tests/plugins/plug_test_api.h"
+#include "app/output_watch.h"
+#include "effects/master_chain.h"
 
 namespace {
 
@@ -598,7 +615,7 @@ double reload_incomplete_set_clock() {
     // As a preset naming a set that is not on disk would: the set changes
     // and the main loop is asked to reload.
     piano_sound = 3;
-    post_pending_key("reload");
+    request_reload();
     script_time = now;
     script_stage = 1;
   } else if (script_stage == 1 && now > script_time + 1.2) {
@@ -799,7 +816,7 @@ double vanished_set_clock() {
     // a preset naming set 1 would ask): the kept waves give way to set 0's.
     vanished_set_wave_before = wave[0];
     for (int n = 12; n <= 108; n += 12) fs::remove("sounds/piano1_" + std::to_string(n) + ".wav");
-    post_pending_key("reload");
+    request_reload();
     script_time = now;
     script_stage = 1;
   } else if (script_stage == 1 && now > script_time + 1.2) {
@@ -1001,7 +1018,7 @@ TEST_F(MainLoopScript, LostOutputIsSilencedRetriedEveryTwoSecondsAndFoundAgain) 
                            {0.3, {}, device_goes_away},
                            // A preset's reload while the output is lost waits
                            // for it: the set cannot load without a device.
-                           {0.3, {}, [] { post_pending_key("reload"); }},
+                           {0.3, {}, request_reload},
                            {4.3, {}, device_comes_back},
                            {2.5, {}, nullptr}});
   std::vector<std::string> log = plugtest::take_log();
@@ -1028,6 +1045,32 @@ TEST_F(MainLoopScript, LostOutputIsSilencedRetriedEveryTwoSecondsAndFoundAgain) 
   }
   EXPECT_GE(attempts, 1 + 3);  // the start, the loss, every 2 s over 4.3 s, the return
   EXPECT_LE(attempts, 1 + 4 + 1);  // and the reload's sample cycle starts no engine
+}
+
+// The output back at another rate than the samples were made for asks for
+// the set to be loaded again. A controller 14 or 15 on channel 16 (the I and
+// O keys from a keyboard, which a MIDI thread posts as a key) that arrives
+// before the main loop acts on it no longer replaces that reload.
+TEST_F(MainLoopRun, ReloadAfterARateMoveOutlivesAControllerKey) {
+  ProgramFolder folder(true);
+  plugtest::Copy device = plugtest::open_copy(folder.plug("plug-rtaudio.so"));
+  ASSERT_TRUE(device.set);
+  ASSERT_EQ(start_output(1, 1024), 1);
+  output_started(1, 1024);
+  plug_rate = 48000;  // the set was loaded for a 48 kHz server
+  loaded_sound = 0;
+  device.set("lost", 1);
+  watch_output(10.0);  // lost, and opened again at once (at 44.1 kHz)
+  device.set("lost", 0);
+  watch_output(10.1);
+  EXPECT_FALSE(output_lost());
+  post_pending_key("i");  // controller 14 on channel 16
+  EXPECT_EQ(take_pending_key(), "i");
+  EXPECT_EQ(take_set_request(piano_sound), piano_sound.load());
+  EXPECT_EQ(loaded_sound, -1);  // the waves are loaded anew, not kept
+  FBS_STOP();
+  FBS_EXIT();
+  plug_rate = 44100;
 }
 
 // A lost display ends the process from inside the window library (exit):

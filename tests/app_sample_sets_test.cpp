@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/loop_request.h"
+#include "app/key_commands.h"
 #include "app/main_loop.h"
 #include "app/sample_sets.h"
 #include "app/screen.h"
@@ -127,23 +129,16 @@ TEST_F(SoundsFolder, SetPromptListsAndChoosesOnlyCompleteSets) {
   EXPECT_EQ(set_prompt_line(3, dir), " 3 ->");
   EXPECT_EQ(set_prompt_line(5, dir), " 5 -> piano5");
 
-  int piano_sound = 0;
-  EXPECT_EQ(set_prompt_answer("", &piano_sound, dir), 0);
-  EXPECT_EQ(set_prompt_answer("3", &piano_sound, dir), 0);  // incomplete
-  EXPECT_EQ(set_prompt_answer("0", &piano_sound, dir), 0);  // already selected
-  EXPECT_EQ(set_prompt_answer("99", &piano_sound, dir), 0);  // no such set
-  EXPECT_EQ(set_prompt_answer("five", &piano_sound, dir), 0); // reads as 0, already selected
-  EXPECT_EQ(piano_sound, 0);
-  EXPECT_EQ(set_prompt_answer("4.6", &piano_sound, dir), 1);  // rounds to 5
-  EXPECT_EQ(piano_sound, 6);
-  // The queued B key then lands on the chosen set.
-  EXPECT_EQ(previous_sample_set(piano_sound, dir), 5);
-  piano_sound = 5;
-  EXPECT_EQ(set_prompt_answer(" 0", &piano_sound, dir), 1);
-  EXPECT_EQ(previous_sample_set(piano_sound, dir), 0);
+  EXPECT_EQ(set_prompt_answer("", 0, dir), -1);
+  EXPECT_EQ(set_prompt_answer("3", 0, dir), -1);  // incomplete
+  EXPECT_EQ(set_prompt_answer("0", 0, dir), -1);  // already selected
+  EXPECT_EQ(set_prompt_answer("99", 0, dir), -1);  // no such set
+  EXPECT_EQ(set_prompt_answer("five", 0, dir), -1); // reads as 0, already selected
+  EXPECT_EQ(set_prompt_answer("4.6", 0, dir), 5);  // rounds to 5
+  EXPECT_EQ(set_prompt_answer(" 0", 5, dir), 0);
 }
 
-TEST_F(SoundsFolder, SetPromptInTheWindowQueuesTheBKeyForANewSet) {
+TEST_F(SoundsFolder, SetPromptInTheWindowAsksForANewSet) {
   ASSERT_EQ(mkdir((dir + "sounds").c_str(), 0755), 0);
   for (int w = 0; w < kSamplesPerSet; w++) {
     touch("sounds/piano5_" + std::to_string(sample_number(w)) + ".mp3");
@@ -159,16 +154,16 @@ TEST_F(SoundsFolder, SetPromptInTheWindowQueuesTheBKeyForANewSet) {
 
   struct Case {
     const char* typed;
-    int piano_sound, key_code;
-  } cases[] = {{"3\r", 0, 0}, {"\r", 0, 0}, {"5\r", 6, 'b'}};
+    int requested;  // the set asked for, -1 for none
+  } cases[] = {{"3\r", -1}, {"\r", -1}, {"5\r", 5}};
   for (const Case& c : cases) {
     piano_sound = 0;
-    last_key_code = 0;
     for (const char* p = c.typed; *p; p++) win_push_key(std::string(1, *p));
-    EXPECT_EQ(set_prompt(), c.key_code == 'b' ? 1 : 0) << c.typed;
-    EXPECT_EQ(piano_sound.load(), c.piano_sound) << c.typed;
-    EXPECT_EQ(last_key_code, c.key_code) << c.typed;
+    EXPECT_EQ(set_prompt(), c.requested >= 0) << c.typed;
+    EXPECT_EQ(piano_sound.load(), 0) << c.typed;  // the main loop switches
+    EXPECT_EQ(take_set_request(piano_sound), c.requested) << c.typed;
     EXPECT_EQ(input_active.load(), 0);
+    serve_window_request();  // as the main loop's mouse step does
   }
   EXPECT_EQ(win_row_text(3).substr(0, 16), "[B]prev [N]next ");  // status screen redrawn
   win_close();

@@ -91,8 +91,7 @@ class Chain : public ::testing::Test {
 
   void keys(const std::string& letters) {
     for (char c : letters) {
-      key_text = std::string(1, c);
-      run_command();
+      run_command(std::string(1, c));
     }
   }
 };

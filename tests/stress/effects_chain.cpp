@@ -85,8 +85,7 @@ TEST(EffectsChainStress, SettingsChangeWhileTheChainRunsAndTheKeyboardPlays) {
   auto start = std::chrono::steady_clock::now();
   int passes = 0;
   while ((since(start) < kRunSeconds || blocks.load() < 300 || passes < 100) && since(start) < 60.0) {
-    key_text = std::string(1, "arg"[passes % 3]);
-    run_command();
+    run_command(std::string(1, "arg"[passes % 3]));
     master_level = 0.02f + (float)(random() % 99) / 100.0f;
     reverb3_params = {(float)(random() % 70) / 100.0f, 0.3f, (float)(10 + random() % 990), 300.0f};
     setup_reverb();
