@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <vector>
 
 #include "import/sf2_file.h"
 
@@ -13,6 +15,10 @@ struct Sf2Source {
   Sf2File file;
   int preset = -1;
   int bank = 0, program = 0;
+  // The samples each key starts at `voices_velocity`, found once.
+  int voices_velocity = -1;
+  std::vector<std::vector<Sf2Voice>> voices;
+  std::vector<size_t> crossings;
   // One synthesiser at a time, at the rate of the sample it plays.
   fluid_settings_t* settings = nullptr;
   fluid_synth_t* synth = nullptr;
@@ -24,6 +30,23 @@ namespace {
 // The synthesiser's rates.
 constexpr double kLowestRate = 8000, kHighestRate = 96000;
 constexpr int kBlock = 4096;
+// More samples started by one key is no piano's layering (and more than the
+// synthesiser plays at once).
+constexpr size_t kMostVoices = 256;
+// The instrument zones the synthesiser may look through for one key: more
+// would keep it busy for minutes on a crafted file of a few kilobytes.
+constexpr size_t kMostCrossings = 1 << 22;
+// How much faster than recorded a sample may play (five octaves up), and
+// how much slower: the note's frames come from `ratio` times as many.
+constexpr double kMostRatio = 32, kLeastRatio = 1.0 / 1024;
+
+const std::vector<Sf2Voice>& voices_of(Sf2Source* s, int key, int velocity) {
+  if (s->voices_velocity != velocity) {
+    s->voices = sf2_key_voices(s->file, s->preset, velocity, kMostVoices, &s->crossings);
+    s->voices_velocity = velocity;
+  }
+  return s->voices[key];
+}
 
 void drop_synth(Sf2Source* s) {
   if (s->synth) delete_fluid_synth(s->synth);
@@ -86,13 +109,17 @@ void close_sf2_source(Sf2Source* s) {
 }
 
 bool sf2_source_has_key(Sf2Source* s, int key, int velocity) {
-  return !sf2_voices(s->file, s->preset, key, velocity).empty();
+  return !voices_of(s, key, velocity).empty();
 }
 
 bool sf2_source_note(Sf2Source* s, int play_key, int target_key, int velocity, size_t frames, SourceNote* note,
                      std::string* error) {
-  std::vector<Sf2Voice> voices = sf2_voices(s->file, s->preset, play_key, velocity);
+  const std::vector<Sf2Voice>& voices = voices_of(s, play_key, velocity);
   if (voices.empty()) return *error = "no zone for key " + std::to_string(play_key), false;
+  if (voices.size() > kMostVoices || s->crossings[play_key] > kMostCrossings)
+    return *error = "key " + std::to_string(play_key) + " starts more than " + std::to_string(kMostVoices) +
+                    " samples or crosses more than " + std::to_string(kMostCrossings) + " zones",
+           false;
   // The loudest sample leads; the others (a quieter layer, the other side
   // of a stereo pair) are played against it.
   const Sf2Voice lead = *std::min_element(voices.begin(), voices.end(), [](const Sf2Voice& a, const Sf2Voice& b) {
@@ -119,6 +146,12 @@ bool sf2_source_note(Sf2Source* s, int play_key, int target_key, int velocity, s
   // lead sample's pitch to the target key's.
   const double cents = (double)lead.scale * (target_key - lead.root) + lead.tune;
   const double ratio = rate / kSetRate * std::pow(2.0, cents / 1200.0);
+  if (!(ratio <= kMostRatio && ratio >= kLeastRatio)) {
+    char text[160];
+    std::snprintf(text, sizeof text, "key %d would play sample %s %g times as fast as recorded (%g..%g)", target_key,
+                  sample.name.c_str(), ratio, kLeastRatio, kMostRatio);
+    return *error = text, false;
+  }
   const size_t wanted = (size_t)std::ceil(frames * ratio) + kBlock;
   std::vector<float> l, r;
   l.reserve(wanted);
