@@ -154,7 +154,7 @@ bool sfz_source_has_key(SfzSource* s, int key, int velocity) {
 bool sfz_source_note(SfzSource* s, int play_key, int target_key, int velocity, size_t frames, SourceNote* note,
                      std::string* error) {
   // More is no piano's layering, and each costs a pass over the note.
-  constexpr size_t kMostRegions = 256;
+  constexpr size_t kMostRegions = 32;
   // How much faster than recorded a sample may play (five octaves up), and
   // how much slower: the note's frames come from `ratio` times as many.
   constexpr double kMostRatio = 32, kLeastRatio = 1.0 / 1024;
