@@ -210,6 +210,7 @@ bool parse_sfz(const std::string& source, std::vector<SfzRegion>* regions, std::
     size_t line = 1;
     for (size_t k = 0; k < at && k < n; k++) line += text[k] == '\n';
     *error = "line " + std::to_string(line) + ": " + what;
+    regions->clear();
     return false;
   };
   std::map<std::string, std::string> defines;
