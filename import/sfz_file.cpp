@@ -12,6 +12,9 @@ namespace {
 // A #define'd value, or a name or value once they are put in, longer than
 // this is no instrument's (and stops definitions that double themselves).
 constexpr size_t kLongestValue = 4096;
+// All that the #defines add to a file, together: past it a small file would
+// take more memory than a large one may.
+constexpr size_t kMostPutIn = 16 << 20;
 
 // Comments ("//" to the line's end, "/* */") become blanks; lines stay where
 // they were.
@@ -176,9 +179,10 @@ bool apply(const std::string& name, const std::string& v, SfzRegion* r, std::str
 }
 
 // The text with every $NAME replaced by its definition; false when a name
-// is not defined or the text grows past kLongestValue.
+// is not defined, the text grows past kLongestValue, or what definitions
+// added (counted in *added) past kMostPutIn.
 bool put_in(const std::map<std::string, std::string>& defines, const std::string& text, std::string* out,
-            std::string* why) {
+            size_t* added, std::string* why) {
   if (text.find('$') == std::string::npos) return *out = text, true;
   out->clear();
   for (size_t i = 0; i < text.size();) {
@@ -192,7 +196,9 @@ bool put_in(const std::map<std::string, std::string>& defines, const std::string
     auto found = defines.find(name);
     if (found == defines.end()) return *why = name + " is not defined", false;
     out->append(found->second);
+    *added += found->second.size();
     if (out->size() > kLongestValue) return *why = "is too long once " + name + " is put in", false;
+    if (*added > kMostPutIn) return *why = "the #defines add more than 16 MB to the file", false;
     i = e;
   }
   return true;
@@ -214,6 +220,7 @@ bool parse_sfz(const std::string& source, std::vector<SfzRegion>* regions, std::
     return false;
   };
   std::map<std::string, std::string> defines;
+  size_t added = 0;
   std::string default_path;
   // Each header's opcodes are given to a region of its own as they are read,
   // the levels below it starting from it; a region starts from its group's.
@@ -263,7 +270,7 @@ bool parse_sfz(const std::string& source, std::vector<SfzRegion>* regions, std::
       for (size_t k = 1; k < name.size(); k++) good = good && (std::isalnum((unsigned char)name[k]) || name[k] == '_');
       if (!good) return fail(start, "#define needs a $NAME and a value");
       std::string value, why;
-      if (!put_in(defines, trimmed(line.substr(b)), &value, &why)) return fail(start, "#define " + name + ": " + why);
+      if (!put_in(defines, trimmed(line.substr(b)), &value, &added, &why)) return fail(start, "#define " + name + ": " + why);
       defines[name] = value;
     } else {
       // name=value; a value runs to the line's end, a header, or the blank
@@ -293,8 +300,8 @@ bool parse_sfz(const std::string& source, std::vector<SfzRegion>* regions, std::
       }
       std::string name, value, why;
       i = e;
-      if (!put_in(defines, text.substr(at, name_end - at), &name, &why) ||
-          !put_in(defines, text.substr(name_end + 1, value_end - name_end - 1), &value, &why))
+      if (!put_in(defines, text.substr(at, name_end - at), &name, &added, &why) ||
+          !put_in(defines, text.substr(name_end + 1, value_end - name_end - 1), &value, &added, &why))
         return fail(at, why);
       if (level == kControl) {
         if (name == "default_path") default_path = value;
