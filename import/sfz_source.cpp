@@ -40,6 +40,7 @@ struct SfzSource {
   std::vector<SfzRegion> regions;
   std::map<std::string, Sample> samples;  // read once, by path
   size_t kept_bytes = 0;
+  int64_t work_left = kMostRenderWork;
   // The keys some region starts at `covered_velocity`, found once.
   int covered_velocity = -1;
   bool covered[128] = {};
@@ -155,9 +156,6 @@ bool sfz_source_note(SfzSource* s, int play_key, int target_key, int velocity, s
                      std::string* error) {
   // More is no piano's layering, and each costs a pass over the note.
   constexpr size_t kMostRegions = 32;
-  // How much faster than recorded a sample may play (five octaves up), and
-  // how much slower: the note's frames come from `ratio` times as many.
-  constexpr double kMostRatio = 32, kLeastRatio = 1.0 / 1024;
   std::vector<const SfzRegion*> regions = sfz_regions(s->regions, play_key, velocity);
   if (regions.empty()) return *error = "no region for key " + std::to_string(play_key), false;
   if (regions.size() > kMostRegions)
@@ -190,18 +188,14 @@ bool sfz_source_note(SfzSource* s, int play_key, int target_key, int velocity, s
                                                                    : r->keycenter;
     const double cents = (double)r->keytrack * (target_key - center) + 100.0 * r->transpose + r->tune;
     const double ratio = sample.rate / kSetRate * std::pow(2.0, cents / 1200.0);
-    if (!(ratio <= kMostRatio && ratio >= kLeastRatio)) {
-      char text[160];
-      std::snprintf(text, sizeof text, "key %d would play sample %s %g times as fast as recorded (%g..%g)", target_key,
-                    name.c_str(), ratio, kLeastRatio, kMostRatio);
-      return *error = text, false;
-    }
+    if (!ratio_allowed(ratio, target_key, name, error)) return false;
     const int64_t count = (int64_t)sample.left.size();
     const int64_t first = std::min(r->offset, count);
     const int64_t last = r->end >= 0 ? std::min(r->end + 1, count) : count;  // "end" is the last frame played
     if (last <= first) continue;
     const float gain = (float)std::pow(10.0, r->volume / 20.0);
     const int64_t wanted = (int64_t)std::ceil((double)frames * ratio) + 16;
+    if (!spend_render_work(&s->work_left, wanted, target_key, error)) return false;
     // The region's frames, its loop repeated as long as the key is held.
     // The opcode names the loop's last frame; the file's loop ends one past.
     const bool loops = r->loop_mode_set ? r->loop_mode == kSfzLoopContinuous : sample.loop_start >= 0;

@@ -70,8 +70,9 @@ struct Sf2Zone {
 
 // One preset (bank 0, program 0) over one instrument whose zones each play
 // a sine sample of their own. With `copies` > 1 the preset names the
-// instrument that often and the instrument has the last zone that often more.
-std::string sf2_bytes(const std::vector<Sf2Zone>& zones, int copies = 1) {
+// instrument that often and the instrument has the last zone that often more
+// or, with `own`, each of those zones is an instrument of its own.
+std::string sf2_bytes(const std::vector<Sf2Zone>& zones, int copies = 1, bool own = false) {
   std::string smpl, shdr, igen, ibag;
   uint32_t at = 0;
   for (int c = 1; c < copies; c++) {
@@ -99,11 +100,13 @@ std::string sf2_bytes(const std::vector<Sf2Zone>& zones, int copies = 1) {
   phdr += name20("EOP");
   put(phdr, 0, 2), put(phdr, 0, 2);
   put(phdr, (uint32_t)copies, 2), put(phdr, 0, 12);
-  std::string pbag, pgen, inst = name20("Sines");
+  std::string pbag, pgen, inst;
+  for (int c = 0; own && c + 1 < copies; c++) inst += name20("i"), put(inst, (uint32_t)c, 2);
+  inst += name20("Sines");
   for (int c = 0; c <= copies; c++) put(pbag, (uint32_t)c, 2), put(pbag, 0, 2);
-  for (int c = 0; c < copies; c++) put(pgen, 41, 2), put(pgen, 0, 2);
+  for (int c = 0; c < copies; c++) put(pgen, 41, 2), put(pgen, own ? (uint32_t)c : 0, 2);
   put(pgen, 0, 4);
-  put(inst, 0, 2);
+  put(inst, own ? (uint32_t)copies - 1 : 0, 2);
   inst += name20("EOI");
   put(inst, (uint32_t)(zones.size() + copies - 1), 2);
   std::string mod(10, '\0'), bag0(4, '\0');
@@ -282,6 +285,7 @@ TEST_F(MakeSet, CraftedInputsAreRefusedAtOnceOrMadeAsMeant) {
   write_file(work + "root0.sfz", "<region> sample=samples/looped.wav pitch_keycenter=0 loop_mode=loop_continuous");
   write_file(work + "root0.sf2", sf2_bytes({{0, 127, 0, kRate, key_hz(0), 0.5}}));
   write_file(work + "zones.sf2", sf2_bytes({{0, 127, 60, kRate, key_hz(60), 0.5}}, 3000));
+  write_file(work + "insts.sf2", sf2_bytes({{0, 127, 60, kRate, key_hz(60), 0.5}}, 9000, true));
   std::string tokens(4 << 20, ' ');  // 2 M words, none an opcode
   for (size_t i = 0; i < tokens.size(); i += 2) tokens[i] = 'x';
   write_file(work + "tokens.sfz", tokens);
@@ -289,6 +293,9 @@ TEST_F(MakeSet, CraftedInputsAreRefusedAtOnceOrMadeAsMeant) {
   for (int i = 0; i < 30000; i++) groups += " tune=0";
   for (int i = 0; i < 30000; i++) groups += "\n<region> sample=samples/mid.wav";
   write_file(work + "groups.sfz", groups);
+  std::string work_sfz;  // 32 layers of a looped sample, pitched up: more to render than any piano
+  for (int i = 0; i < 32; i++) work_sfz += "<region> sample=samples/looped.wav pitch_keycenter=24 loop_mode=loop_continuous\n";
+  write_file(work + "work.sfz", work_sfz);
   write_file(work + "value.sfz", "<region> sample=samples/mid.wav\n<region> sample=samples/mid.wav lovel=abc");
   write_file(in + "up.sfz", "<region> sample=../samples/mid.wav");
   write_file(in + "absolute.sfz", "<region> sample=" + work + "samples/mid.wav");
@@ -312,8 +319,10 @@ TEST_F(MakeSet, CraftedInputsAreRefusedAtOnceOrMadeAsMeant) {
       {"root0.sfz 3", 1, "root0.sfz: key 72 would play sample samples/looped.wav 64 times as fast"},
       {"root0.sf2 3", 1, "root0.sf2: key 72 would play sample s0 64 times as fast"},
       {"zones.sf2 3", 1, "zones.sf2: key 0 starts more than 256 samples"},
+      {"insts.sf2 3", 1, "insts.sf2: has more preset zones (9001) times instruments (9001) than the synthesiser"},
       {"tokens.sfz 3", 1, "tokens.sfz: is not an SFZ instrument (no region with a sample)"},
       {"groups.sfz 3", 1, "groups.sfz: key 0 starts more than 32 regions"},
+      {"work.sfz 3", 1, "work.sfz: key 48 takes the set past 134217728 sample frames to render"},
       {"value.sfz 3", 1, "value.sfz: line 2: lovel=abc is not a whole number in 0..127"},
       {"inst/up.sfz 3", 1, "up.sfz: sample ../samples/mid.wav lies outside the instrument's folder"},
       {"inst/absolute.sfz 3", 1, "samples/mid.wav lies outside the instrument's folder"},
