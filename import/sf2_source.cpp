@@ -148,30 +148,53 @@ bool sf2_source_note(Sf2Source* s, int play_key, int target_key, int velocity, s
   const double d = 100.0 * (lead.root - f) - lead.tune - lead.scale * (play_key - f);
   double pitch[128];
   for (int k = 0; k < 128; k++) pitch[k] = 100.0 * k + d;
-  fluid_synth_activate_key_tuning(s->synth, 0, 0, "lead sample", pitch, 0);
-  fluid_synth_activate_tuning(s->synth, 0, 0, 0, 0);
 
+  // Plays the key for as long as the note needs `ratio` times its frames,
+  // tuned or at the font's own pitch; false with the reason when the ratio
+  // or the work is past its bound.
+  std::vector<float> l, r;
+  auto play = [&](bool tuned, double ratio) {
+    if (!ratio_allowed(ratio, target_key, sample.name, error)) return false;
+    const size_t wanted = (size_t)std::ceil(frames * ratio) + kBlock;
+    // Every voice is rendered for every frame.
+    if (!spend_render_work(&s->work_left, (int64_t)(wanted * voices.size()), target_key, error)) return false;
+    if (tuned) {
+      fluid_synth_activate_key_tuning(s->synth, 0, 0, "lead sample", pitch, 0);
+      fluid_synth_activate_tuning(s->synth, 0, 0, 0, 0);
+    }
+    l.clear();
+    r.clear();
+    l.reserve(wanted);
+    r.reserve(wanted);
+    fluid_synth_noteon(s->synth, 0, play_key, velocity);
+    float bl[kBlock], br[kBlock];
+    while (l.size() < wanted && fluid_synth_get_active_voice_count(s->synth) > 0) {
+      fluid_synth_write_float(s->synth, kBlock, bl, 0, 1, br, 0, 1);
+      l.insert(l.end(), bl, bl + kBlock);
+      r.insert(r.end(), br, br + kBlock);
+    }
+    fluid_synth_all_sounds_off(s->synth, 0);
+    fluid_synth_write_float(s->synth, kBlock, bl, 0, 1, br, 0, 1);
+    if (tuned) fluid_synth_deactivate_tuning(s->synth, 0, 0);
+    return true;
+  };
+  auto silent = [&]() {
+    for (size_t i = 0; i < l.size(); i++)
+      if (l[i] != 0 || r[i] != 0) return false;
+    return true;
+  };
   // Input frames per output frame, from the synthesiser's rate and the
   // lead sample's pitch to the target key's.
-  const double cents = (double)lead.scale * (target_key - lead.root) + lead.tune;
-  const double ratio = rate / kSetRate * std::pow(2.0, cents / 1200.0);
-  if (!ratio_allowed(ratio, target_key, sample.name, error)) return false;
-  const size_t wanted = (size_t)std::ceil(frames * ratio) + kBlock;
-  // Every voice is rendered for every frame.
-  if (!spend_render_work(&s->work_left, (int64_t)(wanted * voices.size()), target_key, error)) return false;
-  std::vector<float> l, r;
-  l.reserve(wanted);
-  r.reserve(wanted);
-  fluid_synth_noteon(s->synth, 0, play_key, velocity);
-  float bl[kBlock], br[kBlock];
-  while (l.size() < wanted && fluid_synth_get_active_voice_count(s->synth) > 0) {
-    fluid_synth_write_float(s->synth, kBlock, bl, 0, 1, br, 0, 1);
-    l.insert(l.end(), bl, bl + kBlock);
-    r.insert(r.end(), br, br + kBlock);
+  double ratio = rate / kSetRate * std::pow(2.0, ((double)lead.scale * (target_key - lead.root) + lead.tune) / 1200.0);
+  if (!play(true, ratio)) return false;
+  if (silent()) {
+    // The synthesiser drops a voice whose loop is a few frames long (10 in
+    // a small General MIDI bank's top samples) when it steps through it at
+    // the sample's own speed, though it plays the key: then it plays the
+    // key at the font's pitch, and the converter moves it from there.
+    ratio = rate / kSetRate * std::pow(2.0, (double)lead.scale * (target_key - play_key) / 1200.0);
+    if (!play(false, ratio)) return false;
   }
-  fluid_synth_all_sounds_off(s->synth, 0);
-  fluid_synth_write_float(s->synth, kBlock, bl, 0, 1, br, 0, 1);
-  fluid_synth_deactivate_tuning(s->synth, 0, 0);
 
   note->left.assign(frames, 0.0f);
   note->right.assign(frames, 0.0f);
