@@ -22,10 +22,10 @@ struct SourceNote {
 // `ratio` times as many of the sample's, which the render holds at once.
 constexpr double kMostRatio = 32, kLeastRatio = 1.0 / 1024;
 // The sample frames a source may render for one set, all notes and all
-// their samples or voices together: a piano's nine notes take a few tens of
-// millions; more is a crafted file that would keep the maker busy for
-// minutes.
-constexpr int64_t kMostRenderWork = 128 << 20;
+// their samples or voices together: the pianos of Debian's soundfonts take
+// under 32 million (each program 0..7, velocities 100 and 127); a crafted
+// file may ask for minutes' worth.
+constexpr int64_t kMostRenderWork = 64 << 20;
 
 // False with the reason when `target_key` would play `sample` at `ratio`.
 bool ratio_allowed(double ratio, int target_key, const std::string& sample, std::string* error);
