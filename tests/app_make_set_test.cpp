@@ -296,6 +296,12 @@ TEST_F(MakeSet, CraftedInputsAreRefusedAtOnceOrMadeAsMeant) {
   std::string work_sfz;  // 32 layers of a looped sample, pitched up: more to render than any piano
   for (int i = 0; i < 32; i++) work_sfz += "<region> sample=samples/looped.wav pitch_keycenter=24 loop_mode=loop_continuous\n";
   write_file(work + "work.sfz", work_sfz);
+  // Definitions that double themselves, and one of 4000 bytes put in 800 000 times.
+  std::string doubled = "#define $A aa\n", grown = "#define $X " + std::string(4000, 'y') + "\n";
+  for (int i = 0; i < 40; i++) doubled += "#define $A $A$A\n";
+  for (int i = 0; i < 800000; i++) grown += "<region>sample=$X\n";
+  write_file(work + "double.sfz", doubled + "<region> sample=$A\n");
+  write_file(work + "grown.sfz", grown);
   write_file(work + "value.sfz", "<region> sample=samples/mid.wav\n<region> sample=samples/mid.wav lovel=abc");
   write_file(in + "up.sfz", "<region> sample=../samples/mid.wav");
   write_file(in + "absolute.sfz", "<region> sample=" + work + "samples/mid.wav");
@@ -323,6 +329,8 @@ TEST_F(MakeSet, CraftedInputsAreRefusedAtOnceOrMadeAsMeant) {
       {"tokens.sfz 3", 1, "tokens.sfz: is not an SFZ instrument (no region with a sample)"},
       {"groups.sfz 3", 1, "groups.sfz: key 0 starts more than 32 regions"},
       {"work.sfz 3", 1, "work.sfz: key 36 takes the set past 67108864 sample frames to render"},
+      {"double.sfz 3", 1, "double.sfz: line 13: #define $A: is too long once $A is put in"},
+      {"grown.sfz 3", 1, "grown.sfz: line 4196: the #defines add more than 16 MB to the file"},
       {"value.sfz 3", 1, "value.sfz: line 2: lovel=abc is not a whole number in 0..127"},
       {"inst/up.sfz 3", 1, "up.sfz: sample ../samples/mid.wav lies outside the instrument's folder"},
       {"inst/absolute.sfz 3", 1, "samples/mid.wav lies outside the instrument's folder"},
