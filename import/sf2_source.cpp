@@ -136,7 +136,6 @@ bool sf2_source_note(Sf2Source* s, int play_key, int target_key, int velocity, s
   });
   const Sf2Sample& sample = s->file.samples[lead.sample];
   const double rate = std::clamp((double)sample.rate, kLowestRate, kHighestRate);
-  if (!synth_at(s, rate, error)) return false;
 
   // Tuning every key by d cents moves the played key to the lead sample's
   // own pitch. The synthesiser places a key at
@@ -158,6 +157,8 @@ bool sf2_source_note(Sf2Source* s, int play_key, int target_key, int velocity, s
     const size_t wanted = (size_t)std::ceil(frames * ratio) + kBlock;
     // Every voice is rendered for every frame.
     if (!spend_render_work(&s->work_left, (int64_t)(wanted * voices.size()), target_key, error)) return false;
+    // Loaded only for a note within the bounds.
+    if (!synth_at(s, rate, error)) return false;
     if (tuned) {
       fluid_synth_activate_key_tuning(s->synth, 0, 0, "lead sample", pitch, 0);
       fluid_synth_activate_tuning(s->synth, 0, 0, 0, 0);
