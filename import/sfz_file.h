@@ -32,7 +32,8 @@ struct SfzRegion {
 // read, or lies outside its range, is an error: false with a one-line
 // reason that names the line. Key values may be numbers or note names
 // (c4 = 60, c#4 or db4 = 61). "#define $NAME value" lines are honoured
-// in the names and values after them; "#include" is refused.
+// in the names and values after them; "#include" is refused (the caller
+// puts the files in first: import/sfz_source.h).
 bool parse_sfz(const std::string& text, std::vector<SfzRegion>* regions, std::string* error);
 
 // The regions that `key` at `velocity` starts, in the file's order.

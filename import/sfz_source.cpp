@@ -100,24 +100,63 @@ bool inside(const std::string& path, const std::string& real_folder) {
 
 }  // namespace
 
-SfzSource* open_sfz_source(const std::string& path, bool allow_outside, std::string* error) {
+namespace {
+
+// A file's text, up to one byte past `most`; false when it cannot be read.
+bool read_text(const std::string& path, size_t most, std::string* text) {
   FILE* in = open_regular_file(path.c_str());
-  if (!in) return *error = "cannot be read", nullptr;
-  std::string text;
+  if (!in) return false;
   char buf[65536];
   size_t got;
-  while (text.size() <= kLargestSfz && (got = std::fread(buf, 1, sizeof buf, in)) > 0) text.append(buf, got);
+  text->clear();
+  while (text->size() <= most && (got = std::fread(buf, 1, sizeof buf, in)) > 0) text->append(buf, got);
   std::fclose(in);
+  return true;
+}
+
+// Appends `text` to *out with each line `#include "FILE"` replaced by
+// FILE's text, its own #includes put in too. FILE is relative to the
+// instrument's folder and must lie inside it unless allow_outside. False
+// with the reason; *includes counts the files put in.
+bool put_in_includes(const SfzSource* s, const std::string& text, int depth, int* includes, std::string* out,
+                     std::string* error) {
+  // Deeper or more is a loop of files including each other.
+  constexpr int kDeepest = 8, kMostIncludes = 1024;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    end = end == std::string::npos ? text.size() : end + 1;
+    const size_t b = text.find_first_not_of(" \t", at);
+    if (b < end && text.compare(b, 8, "#include") == 0) {
+      const size_t q1 = text.find('"', b + 8), q2 = q1 < end ? text.find('"', q1 + 1) : std::string::npos;
+      if (q2 >= end) return *error = "#include needs a \"FILE\"", false;
+      std::string name = text.substr(q1 + 1, q2 - q1 - 1);
+      std::replace(name.begin(), name.end(), '\\', '/');
+      const bool absolute = !name.empty() && name[0] == '/';
+      const std::string path = absolute ? name : s->folder + name;
+      if (depth >= kDeepest || ++*includes > kMostIncludes)
+        return *error = "#include " + name + ": files include each other too often", false;
+      if (!s->allow_outside && (absolute || (regular_file_exists(path) && !inside(path, s->real_folder))))
+        return *error = "#include " + name + " lies outside the instrument's folder (--allow-outside allows it)", false;
+      std::string included;
+      if (!read_text(path, kLargestSfz, &included)) return *error = "#include " + name + " cannot be read", false;
+      if (!put_in_includes(s, included, depth + 1, includes, out, error)) return false;
+      out->push_back('\n');
+    } else {
+      out->append(text, at, end - at);
+    }
+    if (out->size() > kLargestSfz) return *error = "is not an SFZ instrument (too large with its #includes)", false;
+    at = end;
+  }
+  return true;
+}
+
+}  // namespace
+
+SfzSource* open_sfz_source(const std::string& path, bool allow_outside, std::string* error) {
+  std::string text;
+  if (!read_text(path, kLargestSfz, &text)) return *error = "cannot be read", nullptr;
   if (text.size() > kLargestSfz) return *error = "is not an SFZ instrument (too large)", nullptr;
   SfzSource* s = new SfzSource;
-  if (!parse_sfz(text, &s->regions, error)) {
-    delete s;
-    return nullptr;
-  }
-  if (s->regions.empty()) {
-    delete s;
-    return *error = "is not an SFZ instrument (no region with a sample)", nullptr;
-  }
   const size_t slash = path.rfind('/');
   s->folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   char* real = realpath(s->folder.empty() ? "." : s->folder.c_str(), nullptr);
@@ -129,6 +168,18 @@ SfzSource* open_sfz_source(const std::string& path, bool allow_outside, std::str
   std::free(real);
   if (s->real_folder.back() != '/') s->real_folder += '/';
   s->allow_outside = allow_outside;
+  // The files it includes put in, then read as one text (a line number in
+  // a reason counts the lines put in).
+  std::string whole;
+  int includes = 0;
+  if (!put_in_includes(s, text, 0, &includes, &whole, error) || !parse_sfz(whole, &s->regions, error)) {
+    delete s;
+    return nullptr;
+  }
+  if (s->regions.empty()) {
+    delete s;
+    return *error = "is not an SFZ instrument (no region with a sample)", nullptr;
+  }
   return s;
 }
 

@@ -313,6 +313,13 @@ TEST_F(MakeSet, CraftedInputsAreRefusedAtOnceOrMadeAsMeant) {
              "\xEF\xBB\xBF<control> default_path=samples/\n#define $SOFT 1\n"
              "<region> sample=loud.wav hikey=-1\n<region> sample=loud.wav lovel=$SOFT hivel=$SOFT\n"
              "<region> sample=mid.wav volume=-20\n");
+  // Included files: one inside (its sample relative to the instrument's
+  // folder), one outside, one that includes itself.
+  ASSERT_EQ(std::system(("mkdir -p '" + work + "parts'").c_str()), 0);
+  write_file(work + "parts/keys.sfz", "<region> sample=samples/mid.wav\n");
+  write_file(work + "include.sfz", "<control> // the keys:\n  #include \"parts/keys.sfz\"\n");
+  write_file(in + "include.sfz", "#include \"../parts/keys.sfz\"\n");
+  write_file(work + "self.sfz", "#include \"self.sfz\"\n#include \"self.sfz\"\n");
   write_file(work + "short.sfz", "<region> sample=samples/mid.wav lokey=0 hikey=100");
   write_file(work + "loop.sfz", "<region> sample=samples/looped.wav loop_mode=loop_continuous");
   write_file(work + "sines.sf2", sf2_bytes({{0, 127, 60, kRate, key_hz(60), 0.5}}));
@@ -335,10 +342,13 @@ TEST_F(MakeSet, CraftedInputsAreRefusedAtOnceOrMadeAsMeant) {
       {"inst/up.sfz 3", 1, "up.sfz: sample ../samples/mid.wav lies outside the instrument's folder"},
       {"inst/absolute.sfz 3", 1, "samples/mid.wav lies outside the instrument's folder"},
       {"inst/link.sfz 3", 1, "link.sfz: sample link.wav lies outside the instrument's folder"},
+      {"inst/include.sfz 3", 1, "#include ../parts/keys.sfz lies outside the instrument's folder"},
+      {"self.sfz 3", 1, "self.sfz: #include self.sfz: files include each other too often"},
       {"sines.sf2 -1", 1, "'-1' is not a set number (0..14)"},
       {"sines.sf2 ' 1'", 1, "' 1' is not a set number (0..14)"},
       {"sines.sf2 +1", 1, "'+1' is not a set number (0..14)"},
       {"inst/up.sfz 3 --allow-outside", 0, "piano3_60.wav: key 60 from ../samples/mid.wav (root 60)"},
+      {"include.sfz 3", 0, "piano3_60.wav: key 60 from samples/mid.wav (root 60)"},
       {"layers.sfz 3", 0, "piano3_60.wav: key 60 from samples/mid.wav (root 60)"},
       {"short.sfz 3", 0,
        "piano3_108.wav: key 108 from samples/mid.wav (root 60, pitched +48), played by key 100: the source has no key "
