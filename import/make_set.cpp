@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "import/make_set.h"
 
-#include <algorithm>
-#include <cmath>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -164,7 +164,7 @@ bool render_key(PianoSource* source, int w, int velocity, SourceNote* note, std:
 }  // namespace
 
 std::string make_sample_set(const MakeSetRequest& request, FILE* out, bool bar) {
-  std::vector<std::string> names(request.names, request.names + kSamplesPerSet), others, removed;
+  std::vector<std::string> names(request.names, request.names + kSamplesPerSet), others;
   for (const std::string& other : request.others)
     if (!other.empty()) others.push_back(other);
   // A run killed while it replaced the set is put right first, whatever

@@ -39,7 +39,7 @@ constexpr size_t kMostVoices = 256;
 constexpr size_t kMostCrossings = 1 << 22;
 // The synthesiser looks each preset zone's instrument up among those it
 // has loaded: preset zones x instruments steps, which real fonts keep under
-// half a million and a crafted one of 1.3 MB takes to 900 million (15 s).
+// half a million and a crafted one of 1.3 MB takes to 900 million (17 s).
 constexpr size_t kMostZoneLookups = 64 << 20;
 
 const std::vector<Sf2Voice>& voices_of(Sf2Source* s, int key, int velocity) {
