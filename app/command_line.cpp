@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 void print_version(const char* program) {
   std::printf(
@@ -114,17 +116,48 @@ int parse_render_arguments(int argc, char** argv, RenderOptions* options) {
                       &options->wav_path);
 }
 
-// A whole number within lo..hi, as the whole argument.
+// A whole number within lo..hi, as the whole argument: digits only (no
+// blank, no sign).
 static bool whole_number(const char* text, int lo, int hi, int* value) {
-  char* end = nullptr;
-  long n = std::strtol(text, &end, 10);
-  if (end == text || *end != 0 || n < lo || n > hi) return false;
+  if (!*text || std::strlen(text) > 9 || std::strspn(text, "0123456789") != std::strlen(text)) return false;
+  const long n = std::strtol(text, nullptr, 10);
+  if (n < lo || n > hi) return false;
   *value = (int)n;
   return true;
 }
 
+// The arguments with every operand after a "--", so that an operand that
+// looks like an option ("-1" as SET) is read as one. `valued` are the long
+// options that take the next argument as their value.
+static std::vector<char*> operands_last(int argc, char** argv, const std::vector<std::string>& valued) {
+  std::vector<char*> options{argv[0]}, operands;
+  bool rest = false;
+  for (int i = 1; i < argc; i++) {
+    const std::string a = argv[i];
+    if (rest || a.size() < 2 || a[0] != '-' || (a[1] >= '0' && a[1] <= '9')) {
+      operands.push_back(argv[i]);
+    } else if (a == "--") {
+      rest = true;
+    } else {
+      options.push_back(argv[i]);
+      // --program 5, or --prog 5 (a long option may be shortened).
+      if (a.compare(0, 2, "--") == 0 && a.size() > 2 && a.find('=') == std::string::npos && i + 1 < argc)
+        for (const std::string& v : valued)
+          if (v.compare(0, a.size() - 2, a, 2, std::string::npos) == 0) {
+            options.push_back(argv[++i]);
+            break;
+          }
+    }
+  }
+  static char dashes[] = "--";
+  options.push_back(dashes);
+  options.insert(options.end(), operands.begin(), operands.end());
+  options.push_back(nullptr);
+  return options;
+}
+
 int parse_make_set_options(int argc, char** argv, MakeSetOptions* options) {
-  enum { kProgram = 256, kBank, kVelocity, kMp3, kInto };
+  enum { kProgram = 256, kBank, kVelocity, kMp3, kInto, kAllowOutside };
   static const option kLong[] = {{"help", no_argument, nullptr, 'h'},
                                  {"version", no_argument, nullptr, 'V'},
                                  {"program", required_argument, nullptr, kProgram},
@@ -132,8 +165,12 @@ int parse_make_set_options(int argc, char** argv, MakeSetOptions* options) {
                                  {"velocity", required_argument, nullptr, kVelocity},
                                  {"mp3", no_argument, nullptr, kMp3},
                                  {"into", required_argument, nullptr, kInto},
+                                 {"allow-outside", no_argument, nullptr, kAllowOutside},
                                  {nullptr, 0, nullptr, 0}};
   const char* program = "quillon_make_set";
+  std::vector<char*> args = operands_last(argc, argv, {"program", "bank", "velocity", "into"});
+  argc = (int)args.size() - 1;
+  argv = args.data();
   optind = 0;  // a fresh scan, also for a second call in one process
   opterr = 0;
   for (;;) {
@@ -155,6 +192,7 @@ int parse_make_set_options(int argc, char** argv, MakeSetOptions* options) {
           return usage_error(program, std::string("--velocity '") + optarg + "' is not a velocity (1..127)");
         break;
       case kMp3: options->mp3 = true; break;
+      case kAllowOutside: options->allow_outside = true; break;
       case kInto:
         if (!*optarg) return usage_error(program, "option '--into' needs a folder");
         options->into = optarg;

@@ -42,8 +42,9 @@ int parse_instrument_options(int argc, char** argv, InstrumentOptions* options);
 int parse_render_arguments(int argc, char** argv, RenderOptions* options);
 
 // What quillon_make_set was started with: `SOURCE SET [--program N]
-// [--bank N] [--velocity V] [--mp3] [--into FOLDER]`. SET is kept as given:
-// one outside 0..14 is bad input (status 1), not a usage error.
+// [--bank N] [--velocity V] [--mp3] [--into FOLDER] [--allow-outside]`.
+// SET is kept as given (also "-1"): one outside 0..14 is bad input
+// (status 1), not a usage error.
 struct MakeSetOptions {
   bool help = false;
   bool version = false;
@@ -54,6 +55,7 @@ struct MakeSetOptions {
   int velocity = 100;   // 1..127
   bool mp3 = false;
   std::string into;     // empty: the user's sounds folder
+  bool allow_outside = false;  // SFZ samples may lie outside the .sfz file's folder
 };
 
 // Reads quillon_make_set's arguments. Returns -1 when the program should go

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // quillon_make_set SOURCE SET [--program N] [--bank N] [--velocity V] [--mp3]
-// [--into FOLDER]: makes the nine files of a piano sample set from a
+// [--into FOLDER] [--allow-outside]: makes the nine files of a piano sample set from a
 // SoundFont or an SFZ instrument (see import/make_set.h).
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <new>
 #include <string>
 
 #include "app/command_line.h"
@@ -30,26 +32,29 @@ void print_help() {
       "  --velocity V   the velocity the notes are played at (1..127, default 100)\n"
       "  --mp3          MP3 files instead of WAV\n"
       "  --into FOLDER  the folder for the files (default %s)\n"
+      "  --allow-outside  an SFZ's samples may lie outside its folder (by absolute\n"
+      "                 paths, \"../\" or links); without it such a sample is refused\n"
       "  -h, --help     this text\n"
       "  -V, --version  the version and the licence\n"
+      "A key the source leaves silent or plays no note for is made from the\n"
+      "nearest key that sounds; its line says so. The earlier set is replaced\n"
+      "as a whole, or not at all.\n"
       "Exit status: 0 made, 1 bad input (nothing written), 2 a usage error.\n",
       (installed_layout() ? user_sounds_folder() : shipped_sounds_folder()).c_str());
 }
 
-// SET as given, when it is a set number.
+// SET as given, when it is a set number: one or two digits, nothing else.
 bool set_number(const std::string& text, int* set) {
-  char* end = nullptr;
-  long n = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != 0 || n < 0 || n > 14) return false;
-  *set = (int)n;
+  if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const int n = std::atoi(text.c_str());
+  if (n > 14) return false;
+  *set = n;
   return true;
 }
 
 std::string file_part(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int make_set(int argc, char** argv, bool bar) {
   MakeSetOptions options;
   int usage = parse_make_set_options(argc, argv, &options);
   if (usage >= 0) return usage;
@@ -75,6 +80,7 @@ int main(int argc, char** argv) {
   request.program = options.program;
   request.velocity = options.velocity;
   request.mp3 = options.mp3;
+  request.allow_outside = options.allow_outside;
   std::string folder = options.into;
   if (folder.empty()) folder = installed_layout() ? user_sounds_folder() : shipped_sounds_folder();
   if (folder.back() != '/') folder += '/';
@@ -85,11 +91,31 @@ int main(int argc, char** argv) {
     request.names[w] = options.mp3 ? mp3 : wav;
     request.others[w] = options.mp3 ? wav : mp3;
   }
-  std::string error = make_sample_set(request, stdout, isatty(STDOUT_FILENO) == 1);
+  std::string error = make_sample_set(request, stdout, bar);
   if (!error.empty()) {
+    if (bar) std::fputs("\r\033[K", stdout);  // the progress bar's line
+    std::fflush(stdout);
     std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
     return 1;
   }
   std::printf("set %d: %d samples in %s\n", set, kSamplesPerSet, folder.c_str());
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool bar = isatty(STDOUT_FILENO) == 1;
+  try {
+    return make_set(argc, argv, bar);
+  } catch (const std::exception& e) {
+    // Out of memory, most likely: a source that asks for more than this
+    // machine has. The earlier set is whole (a replacement cut short is
+    // put back by the next run).
+    if (bar) std::fputs("\r\033[K", stdout);
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s\n", kProgram,
+                 dynamic_cast<const std::bad_alloc*>(&e) ? "out of memory; the earlier set is kept" : e.what());
+    return 1;
+  }
 }

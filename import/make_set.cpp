@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "import/make_set.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -9,6 +12,7 @@
 #include "core/paths.h"
 #include "import/piano_source.h"
 #include "import/set_files.h"
+#include "import/set_replace.h"
 
 namespace {
 
@@ -87,6 +91,11 @@ std::vector<int16_t> pcm_of(const SourceNote& n, double gain) {
   return pcm;
 }
 
+bool folder_exists(const std::string& folder) {
+  struct stat st;
+  return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // What the line of one file says about where its note comes from.
 std::string origin(const SourceNote& n, int key, bool lowest) {
   std::string text = "key " + std::to_string(key);
@@ -107,64 +116,101 @@ void progress(FILE* out, bool bar, int done, const std::string& line) {
   std::fflush(out);
 }
 
+// The keys to play for `key`, nearest first: the key itself, then outward,
+// the one nearer the middle of the keyboard first.
+std::vector<int> keys_near(int key) {
+  std::vector<int> keys{key};
+  for (int d = 1; d < 128; d++)
+    for (int k : {key > 60 ? key - d : key + d, key > 60 ? key + d : key - d})
+      if (k >= 0 && k < 128) keys.push_back(k);
+  return keys;
+}
+
+// Renders the note for sample w into *note: the key itself, or where the
+// source leaves it silent or plays no note there, the nearest key that
+// sounds, moved to the key's pitch. *why says which stood in and why. False
+// with the reason when no key near it sounds or the source cannot play it.
+bool render_key(PianoSource* source, int w, int velocity, SourceNote* note, std::string* why, std::string* error) {
+  // Silent keys tried before giving up; each costs one note's render.
+  constexpr int kMostSilent = 8;
+  const int key = sample_number(w);
+  std::vector<int> keys = keys_near(key);
+  // Sample 12 lies below most pianos: it comes from their lowest sample.
+  if (w == 0) {
+    const int lowest = source_lowest_key(source, velocity);
+    if (lowest >= 0) keys.insert(keys.begin(), lowest);
+  }
+  bool own_silent = false;
+  int silent = 0;
+  for (int play : keys) {
+    if (!source_has_key(source, play, velocity)) continue;
+    if (!source_note(source, play, key, velocity, kRenderFrames, note, error)) return false;
+    if (peak_of(*note) > 0) {
+      why->clear();
+      if (play != key && !(w == 0 && play == keys[0]))
+        *why = ", played by key " + std::to_string(play) + ": the source " +
+               (own_silent ? "is silent at key " + std::to_string(key)
+                           : "has no key " + std::to_string(key)) +
+               " at velocity " + std::to_string(velocity);
+      return true;
+    }
+    own_silent = own_silent || play == key;
+    if (++silent >= kMostSilent) break;
+  }
+  *error = "no key near " + std::to_string(key) + " sounds at velocity " + std::to_string(velocity);
+  return false;
+}
+
 }  // namespace
 
 std::string make_sample_set(const MakeSetRequest& request, FILE* out, bool bar) {
+  std::vector<std::string> names(request.names, request.names + kSamplesPerSet), others;
+  for (const std::string& other : request.others)
+    if (!other.empty()) others.push_back(other);
+  // A run killed while it replaced the set is put right first, whatever
+  // this one does.
   std::string error;
-  PianoSource* source = open_piano_source(request.source, request.bank, request.program, &error);
+  if (folder_exists(request.folder) &&
+      (!recover_set_files(request.folder, names[0], names, &error) ||
+       (!others.empty() && !recover_set_files(request.folder, others[0], others, &error))))
+    return error;
+  PianoSource* source =
+      open_piano_source(request.source, request.bank, request.program, request.allow_outside, &error);
   if (!source) return request.source + ": " + error;
   std::vector<SourceNote> notes(kSamplesPerSet);
   std::vector<std::string> lines(kSamplesPerSet);
   progress(out, bar, 0, "");
   for (int w = 0; w < kSamplesPerSet && error.empty(); w++) {
     const int key = sample_number(w);
-    // Sample 12 lies below most pianos: it comes from their lowest sample.
-    const int play = w == 0 ? source_lowest_key(source, request.velocity) : key;
-    if (play < 0 || !source_has_key(source, play, request.velocity)) {
-      error = request.source + ": no region for key " + std::to_string(key) + " at velocity " +
-              std::to_string(request.velocity);
-      break;
-    }
-    if (!source_note(source, play, key, request.velocity, kRenderFrames, &notes[w], &error)) {
+    std::string why;
+    if (!render_key(source, w, request.velocity, &notes[w], &why, &error)) {
       error = request.source + ": " + error;
-      break;
-    }
-    if (peak_of(notes[w]) <= 0) {
-      error = request.source + ": key " + std::to_string(key) + " is silent at velocity " +
-              std::to_string(request.velocity);
       break;
     }
     trim(&notes[w]);
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, ", %.1f s", (double)notes[w].left.size() / kSetRate);
-    lines[w] = request.names[w] + ": " + origin(notes[w], key, w == 0) + seconds;
+    lines[w] = request.names[w] + ": " + origin(notes[w], key, w == 0) + why + seconds;
     progress(out, bar, w + 1, lines[w]);
   }
   close_piano_source(source);
-  if (!error.empty()) {
-    if (bar) progress(out, false, kSamplesPerSet, "");
-    return error;
-  }
+  if (!error.empty()) return error;
   const double gain = set_gain(notes);
   if (gain <= 0) return request.source + ": the notes are silent";
 
-  // Every file under a temporary name first; the set changes only when all
-  // nine are complete.
+  // Every file under a temporary name first; the set changes as a whole
+  // only when all nine are complete.
   if (!make_folders(request.folder)) return "cannot make the folder " + request.folder;
-  std::vector<std::string> parts;
   for (int w = 0; w < kSamplesPerSet && error.empty(); w++) {
-    const std::string part = request.folder + request.names[w] + ".part";
+    const std::string part = request.folder + new_file_name(request.names[w]);
     std::vector<int16_t> pcm = pcm_of(notes[w], gain);
-    if (request.mp3 ? write_mp3_file(part, pcm) : write_wav_file(part, pcm)) parts.push_back(part);
-    else error = "cannot write " + part;
+    if (!(request.mp3 ? write_mp3_file(part, pcm) : write_wav_file(part, pcm))) error = "cannot write " + part;
   }
-  for (int w = 0; w < (int)parts.size() && error.empty(); w++)
-    if (std::rename(parts[w].c_str(), (request.folder + request.names[w]).c_str()) != 0)
-      error = "cannot write " + request.folder + request.names[w];
-  for (const std::string& part : parts) std::remove(part.c_str());
-  if (!error.empty()) return error;
+  if (!error.empty()) {
+    for (const std::string& name : names) unlink((request.folder + new_file_name(name)).c_str());
+    return error;
+  }
   // The other form would be found first (MP3) or left behind (WAV).
-  for (const std::string& other : request.others)
-    if (!other.empty()) std::remove((request.folder + other).c_str());
+  if (!replace_set_files(request.folder, names, others, &error)) return error;
   return "";
 }

@@ -11,10 +11,10 @@ struct PianoSource {
   SfzSource* sfz = nullptr;
 };
 
-PianoSource* open_piano_source(const std::string& path, int bank, int program, std::string* error) {
+PianoSource* open_piano_source(const std::string& path, int bank, int program, bool allow_outside, std::string* error) {
   PianoSource* s = new PianoSource;
   const bool sfz = path.size() >= 4 && strcasecmp(path.c_str() + path.size() - 4, ".sfz") == 0;
-  if (sfz) s->sfz = open_sfz_source(path, error);
+  if (sfz) s->sfz = open_sfz_source(path, allow_outside, error);
   else s->sf2 = open_sf2_source(path, bank, program, error);
   if (!s->sf2 && !s->sfz) {
     if (!sfz && error->compare(0, 18, "is not a SoundFont") == 0)

@@ -12,7 +12,7 @@ struct PianoSource;
 // Opens a SoundFont on (bank, program), or an SFZ instrument (bank and
 // program unused). Null with a one-line reason in *error for a file that is
 // neither, or a program the SoundFont does not have.
-PianoSource* open_piano_source(const std::string& path, int bank, int program, std::string* error);
+PianoSource* open_piano_source(const std::string& path, int bank, int program, bool allow_outside, std::string* error);
 void close_piano_source(PianoSource* source);
 
 // Whether the source sounds `key` at `velocity`.

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "import/set_files.h"
 
+#include <fcntl.h>
 #include <lame/lame.h>
 #include <unistd.h>
 
@@ -15,14 +16,22 @@ void put(std::vector<uint8_t>& b, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; i++) b.push_back((uint8_t)(v >> (8 * i)));
 }
 
+// A new file only: one already there, or a link planted at its name, is
+// refused rather than written through.
 bool write_all(const std::string& path, const std::vector<uint8_t>& head, const void* body, size_t body_bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  FILE* f = fdopen(fd, "wb");
+  if (!f) {
+    close(fd);
+    unlink(path.c_str());
+    return false;
+  }
   bool ok = std::fwrite(head.data(), 1, head.size(), f) == head.size() &&
             (body_bytes == 0 || std::fwrite(body, 1, body_bytes, f) == body_bytes) && std::fflush(f) == 0 &&
             fsync(fileno(f)) == 0;
   ok = std::fclose(f) == 0 && ok;
-  if (!ok) std::remove(path.c_str());
+  if (!ok) unlink(path.c_str());
   return ok;
 }
 
@@ -43,8 +52,11 @@ bool write_wav_file(const std::string& path, const std::vector<int16_t>& pcm) {
   put(h, 16, 2);
   h.insert(h.end(), {'d', 'a', 't', 'a'});
   put(h, bytes, 4);
-  // The samples are little-endian, as this machine's.
-  return write_all(path, h, pcm.data(), bytes);
+  // The samples little-endian, whatever this machine's order.
+  std::vector<uint8_t> body;
+  body.reserve(bytes);
+  for (int16_t s : pcm) put(body, (uint16_t)s, 2);
+  return write_all(path, h, body.data(), bytes);
 }
 
 bool write_mp3_file(const std::string& path, const std::vector<int16_t>& pcm) {

@@ -2,7 +2,8 @@
 // The two forms of a sample file: 16-bit stereo WAV at 44.1 kHz, and MP3
 // (192 kbit/s with the encoder's information frame, from which the engine's
 // loader drops the encoder's delay and padding). Each is written completely
-// and flushed to the disk, or not at all (the file removed).
+// and flushed to the disk, or not at all (the file removed). The path must
+// be new: a file or link already at it is refused, never written through.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -4,6 +4,7 @@
 #include "import/sf2_file.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -150,11 +151,24 @@ bool read_sf2(const std::string& path, Sf2File* font, std::string* error) {
   if (std::fread(head, 1, 12, f.get()) != 12 || std::memcmp(head, "RIFF", 4) != 0 ||
       std::memcmp(head + 8, "sfbk", 4) != 0)
     return *error = "is not a SoundFont", false;
-  // The top-level lists: INFO, sdta (the samples, skipped) and pdta.
+  // The top-level lists: INFO, sdta (the samples, skipped) and pdta. A
+  // list of odd size is followed by a pad byte, which some writers of
+  // compressed fonts leave out: where the padded position holds no list
+  // and the unpadded one does, that is where the next one starts.
+  if (std::fseek(f.get(), 0, SEEK_END) != 0) return *error = "cannot be read", false;
+  const long file_size = std::ftell(f.get());
+  long pos = 12;
+  auto list_at = [&](long at) {
+    uint8_t id[4];
+    return at + 8 <= file_size && std::fseek(f.get(), at, SEEK_SET) == 0 && std::fread(id, 1, 4, f.get()) == 4 &&
+           std::memcmp(id, "LIST", 4) == 0;
+  };
   for (;;) {
     uint8_t chunk[12];
-    if (std::fread(chunk, 1, 8, f.get()) != 8) return *error = "is not a SoundFont (no preset data)", false;
+    if (std::fseek(f.get(), pos, SEEK_SET) != 0 || std::fread(chunk, 1, 8, f.get()) != 8)
+      return *error = "is not a SoundFont (no preset data)", false;
     const uint32_t body = le32(chunk + 4);
+    if ((long)body > file_size - pos - 8) return *error = "is not a SoundFont (cut short)", false;
     bool list = std::memcmp(chunk, "LIST", 4) == 0;
     if (list && body >= 4 && std::fread(chunk + 8, 1, 4, f.get()) == 4 && std::memcmp(chunk + 8, "pdta", 4) == 0) {
       // The preset data of a large font is a few hundred kilobytes.
@@ -166,8 +180,8 @@ bool read_sf2(const std::string& path, Sf2File* font, std::string* error) {
       if (!parse_sf2_pdta(pdta.data(), pdta.size(), font, &why)) return *error = "is not a SoundFont (" + why + ")", false;
       return true;
     }
-    const long skip = (long)body + (body & 1) - (list && body >= 4 ? 4 : 0);
-    if (std::fseek(f.get(), skip, SEEK_CUR) != 0) return *error = "is not a SoundFont (cut short)", false;
+    const long next = pos + 8 + (long)body;
+    pos = (body & 1) && !list_at(next + 1) && list_at(next) ? next : next + (long)(body & 1);
   }
 }
 
@@ -177,51 +191,105 @@ int sf2_find_preset(const Sf2File& font, int bank, int program) {
   return -1;
 }
 
-std::vector<Sf2Voice> sf2_voices(const Sf2File& font, int preset, int key, int velocity) {
-  std::vector<Sf2Voice> voices;
-  if (preset < 0 || preset + 1 >= (int)font.presets.size()) return voices;
-  const auto& pz = font.preset_zones;
-  const auto& iz = font.instrument_zones;
-  const auto& pgen = font.preset_generators;
-  const auto& igen = font.instrument_generators;
-  ZoneValues preset_global, zone;
-  clear_values(&preset_global);
-  for (uint32_t z = font.presets[preset].first_zone; z < font.presets[preset + 1].first_zone; z++) {
-    if (is_global(pgen, pz[z], pz[z + 1], kGenInstrument)) {
-      if (z == font.presets[preset].first_zone) add_generators(pgen, pz[z], pz[z + 1], &preset_global);
+namespace {
+
+// One zone with its global zone's generators under it.
+struct Zone {
+  ZoneValues values;
+  int lokey, hikey;
+};
+
+Zone make_zone(const ZoneValues& values) {
+  Zone z{values, 0, 127};
+  if (values.set[kGenKeyRange]) {
+    const uint16_t r = (uint16_t)values.value[kGenKeyRange];
+    z.lokey = r & 0xFF;
+    z.hikey = std::min(r >> 8, 127);
+  }
+  return z;
+}
+
+// The zones of one preset or instrument that name what they play (an
+// instrument or a sample) and hold `velocity`, each over the global zone.
+std::vector<Zone> zones_of(const std::vector<uint32_t>& bags, const std::vector<Sf2Generator>& gens, uint32_t first,
+                           uint32_t end, uint16_t names, int velocity) {
+  std::vector<Zone> zones;
+  ZoneValues global, local;
+  clear_values(&global);
+  for (uint32_t z = first; z < end; z++) {
+    if (is_global(gens, bags[z], bags[z + 1], names)) {
+      if (z == first) add_generators(gens, bags[z], bags[z + 1], &global);
       continue;
     }
-    zone = preset_global;
-    add_generators(pgen, pz[z], pz[z + 1], &zone);
-    const int inst = (uint16_t)zone.value[kGenInstrument];
-    if (!in_range(zone, kGenKeyRange, key) || !in_range(zone, kGenVelRange, velocity) ||
-        inst + 1 >= (int)font.instruments.size())
-      continue;
-    ZoneValues inst_global, local;
-    clear_values(&inst_global);
-    for (uint32_t y = font.instruments[inst].first_zone; y < font.instruments[inst + 1].first_zone; y++) {
-      if (is_global(igen, iz[y], iz[y + 1], kGenSampleId)) {
-        if (y == font.instruments[inst].first_zone) add_generators(igen, iz[y], iz[y + 1], &inst_global);
-        continue;
+    local = global;
+    add_generators(gens, bags[z], bags[z + 1], &local);
+    if (in_range(local, kGenVelRange, velocity)) zones.push_back(make_zone(local));
+  }
+  return zones;
+}
+
+}  // namespace
+
+std::vector<std::vector<Sf2Voice>> sf2_key_voices(const Sf2File& font, int preset, int velocity, size_t most,
+                                                  std::vector<size_t>* crossings) {
+  std::vector<std::vector<Sf2Voice>> voices(128);
+  if (crossings) crossings->assign(128, 0);
+  if (preset < 0 || preset + 1 >= (int)font.presets.size()) return voices;
+  const std::vector<Zone> preset_zones =
+      zones_of(font.preset_zones, font.preset_generators, font.presets[preset].first_zone,
+               font.presets[preset + 1].first_zone, kGenInstrument, velocity);
+  // Each instrument the preset names: its zones at the velocity, and for
+  // each key the ones that hold it. Made once, however often it is named.
+  struct Instrument {
+    std::vector<Zone> zones;
+    uint32_t key_start[129];     // the zones that hold key k: of_key[key_start[k] .. key_start[k + 1])
+    std::vector<uint32_t> of_key;
+    size_t count = 0;  // all its zones
+  };
+  std::vector<std::unique_ptr<Instrument>> instruments(font.instruments.size());
+  for (const Zone& pz : preset_zones) {
+    const int inst = (uint16_t)pz.values.value[kGenInstrument];
+    if (inst + 1 >= (int)font.instruments.size() || instruments[inst]) continue;
+    auto made = std::make_unique<Instrument>();
+    const uint32_t first = font.instruments[inst].first_zone, end = font.instruments[inst + 1].first_zone;
+    made->zones = zones_of(font.instrument_zones, font.instrument_generators, first, end, kGenSampleId, velocity);
+    made->count = end - first;
+    uint32_t counted[129] = {};
+    for (const Zone& z : made->zones)
+      for (int key = z.lokey; key <= z.hikey; key++) counted[key + 1]++;
+    made->key_start[0] = 0;
+    for (int k = 0; k < 128; k++) made->key_start[k + 1] = made->key_start[k] + counted[k + 1];
+    made->of_key.resize(made->key_start[128]);
+    uint32_t at[128];
+    std::copy(made->key_start, made->key_start + 128, at);
+    for (uint32_t z = 0; z < made->zones.size(); z++)
+      for (int key = made->zones[z].lokey; key <= made->zones[z].hikey; key++) made->of_key[at[key]++] = z;
+    instruments[inst] = std::move(made);
+  }
+  for (const Zone& pz : preset_zones) {
+    const int inst = (uint16_t)pz.values.value[kGenInstrument];
+    if (inst + 1 >= (int)font.instruments.size()) continue;
+    const Instrument& in = *instruments[inst];
+    for (int key = pz.lokey; key <= pz.hikey; key++) {
+      if (crossings) (*crossings)[key] += in.count;
+      for (uint32_t i = in.key_start[key]; i < in.key_start[key + 1] && voices[key].size() <= most; i++) {
+        const uint32_t z = in.of_key[i];
+        const ZoneValues& local = in.zones[z].values;
+        const int sample = (uint16_t)local.value[kGenSampleId];
+        if (sample >= (int)font.samples.size()) continue;
+        // Preset generators add to the instrument's.
+        auto both = [&](uint16_t oper, int fallback) {
+          return value_or(local, oper, fallback) + value_or(pz.values, oper, 0);
+        };
+        const int root_key = value_or(local, kGenRootKey, -1);
+        Sf2Voice v;
+        v.sample = sample;
+        v.root = root_key >= 0 && root_key <= 127 ? root_key : font.samples[sample].root;
+        v.scale = both(kGenScaleTuning, 100);
+        v.tune = both(kGenCoarseTune, 0) * 100 + both(kGenFineTune, 0) + font.samples[sample].correction;
+        v.attenuation = both(kGenAttenuation, 0);
+        voices[key].push_back(v);
       }
-      local = inst_global;
-      add_generators(igen, iz[y], iz[y + 1], &local);
-      const int sample = (uint16_t)local.value[kGenSampleId];
-      if (!in_range(local, kGenKeyRange, key) || !in_range(local, kGenVelRange, velocity) ||
-          sample >= (int)font.samples.size())
-        continue;
-      // Preset generators add to the instrument's.
-      auto both = [&](uint16_t oper, int fallback) {
-        return value_or(local, oper, fallback) + value_or(zone, oper, 0);
-      };
-      const int root_key = value_or(local, kGenRootKey, -1);
-      Sf2Voice v;
-      v.sample = sample;
-      v.root = root_key >= 0 && root_key <= 127 ? root_key : font.samples[sample].root;
-      v.scale = both(kGenScaleTuning, 100);
-      v.tune = both(kGenCoarseTune, 0) * 100 + both(kGenFineTune, 0) + font.samples[sample].correction;
-      v.attenuation = both(kGenAttenuation, 0);
-      voices.push_back(v);
     }
   }
   return voices;

@@ -65,6 +65,11 @@ struct Sf2Voice {
   int attenuation;  // centibels, instrument and preset added
 };
 
-// The samples that `key` at `velocity` starts on a preset, in the file's
-// order; empty when no zone holds the key and the velocity.
-std::vector<Sf2Voice> sf2_voices(const Sf2File& font, int preset, int key, int velocity);
+// The samples that each key 0..127 at `velocity` starts on a preset, in the
+// file's order; a key that no zone holds has none. A key that starts more
+// than `most` keeps `most` + 1 and no more; `*crossings` (when not null)
+// gets, for each key, how many instrument zones a player looks through for
+// it (the sum of the zone counts of the instruments its preset zones name).
+// One pass over the zones and keys, whatever the file.
+std::vector<std::vector<Sf2Voice>> sf2_key_voices(const Sf2File& font, int preset, int velocity, size_t most,
+                                                  std::vector<size_t>* crossings);

@@ -4,8 +4,25 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 
 #include "engine/kernels_resample.h"
+
+bool ratio_allowed(double ratio, int target_key, const std::string& sample, std::string* error) {
+  if (ratio <= kMostRatio && ratio >= kLeastRatio) return true;
+  char text[200];
+  std::snprintf(text, sizeof text, "key %d would play sample %.80s %g times as fast as recorded (%g..%g)", target_key,
+                sample.c_str(), ratio, kLeastRatio, kMostRatio);
+  *error = text;
+  return false;
+}
+
+bool spend_render_work(int64_t* left, int64_t cost, int key, std::string* error) {
+  if (cost <= *left) return *left -= cost, true;
+  *error = "key " + std::to_string(key) + " takes the set past " + std::to_string(kMostRenderWork) +
+           " sample frames to render (a piano takes far fewer)";
+  return false;
+}
 
 void add_pitched(const float* l, const float* r, size_t n, double ratio, size_t frames, float* out_l,
                  float* out_r) {

@@ -3,6 +3,7 @@
 // sound to another pitch and rate with the engine's band-limited converter.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,22 @@ struct SourceNote {
   std::string sample;  // the sample that leads it
   int root = 0;        // the key that sample was recorded at
 };
+
+// How much faster than recorded a sample may play (five octaves up, or a
+// 96 kHz sample over two), and how much slower: a note's frames come from
+// `ratio` times as many of the sample's, which the render holds at once.
+constexpr double kMostRatio = 32, kLeastRatio = 1.0 / 1024;
+// The sample frames a source may render for one set, all notes and all
+// their samples or voices together: the pianos of Debian's soundfonts take
+// under 32 million (each program 0..7, velocities 100 and 127); a crafted
+// file may ask for minutes' worth.
+constexpr int64_t kMostRenderWork = 64 << 20;
+
+// False with the reason when `target_key` would play `sample` at `ratio`.
+bool ratio_allowed(double ratio, int target_key, const std::string& sample, std::string* error);
+// Takes `cost` sample frames from *left; false with the reason when fewer
+// are left.
+bool spend_render_work(int64_t* left, int64_t cost, int key, std::string* error);
 
 // Adds `frames` outputs of the stereo sound l, r (n frames) played `ratio`
 // times faster (input frames per output frame, > 0) into out_l and out_r,

@@ -22,9 +22,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const int presets = (int)font.presets.size() - 1;
   for (int p = 0; p < presets && p < 8; p++)
-    for (int key = 0; key < 128; key += 7)
-      for (int velocity : {1, 64, 127})
-        for (const Sf2Voice& v : sf2_voices(font, p, key, velocity))
+    for (int velocity : {1, 64, 127}) {
+      const std::vector<std::vector<Sf2Voice>> keys = sf2_key_voices(font, p, velocity, 16, nullptr);
+      if (keys.size() != 128) abort();
+      for (const std::vector<Sf2Voice>& voices : keys) {
+        if (voices.size() > 17) abort();
+        for (const Sf2Voice& v : voices)
           if (v.sample < 0 || v.sample >= (int)font.samples.size() || v.root < 0 || v.root > 127) abort();
+      }
+    }
   return 0;
 }
