@@ -54,7 +54,7 @@ int reload_request = 0;
 std::string key_text;
 int last_key_code = 0;
 std::string base_title;
-MidiValues applied_midi = {0, 0, 0, 0, 0, 0};
+MidiValues applied_midi = {0, 0, 0, 0, 0, 0, 0};
 int applied_buffer_size = 0;
 
 int white_key_number[kWhiteKeys];
@@ -70,14 +70,15 @@ enum : int {
 bool operator==(const MidiValues& a, const MidiValues& b) {
   return a.midi_in_port == b.midi_in_port && a.midi_in2_port == b.midi_in2_port &&
          a.thru_port == b.thru_port && a.transpose == b.transpose &&
-         a.midi_in3_port == b.midi_in3_port && a.autovolmidi == b.autovolmidi;
+         a.midi_in3_port == b.midi_in3_port && a.autovolmidi == b.autovolmidi &&
+         a.pedal_mode == b.pedal_mode;
 }
 
 namespace {
 
 MidiValues current_midi_values() {
   return {midi_in_port, midi_in2_port, thru_port.load(), transpose.load(), midi_in3_port,
-          autovolmidi.load()};
+          autovolmidi.load(), pedal_mode.load()};
 }
 
 // ---- Keyboard as the engine's key source ----
@@ -556,6 +557,16 @@ void note_off_delay_prompt() {
   note_off_delay = note_off_delay_answer(n, note_off_delay.load());
 }
 
+// The last of the M prompts: how the pedals play (midi/pedals.h).
+static void pedal_mode_prompt() {
+  win_print("", true);
+  win_print("", true);
+  win_print("pedals: 0 = switch (only 127 holds), 1 = piano (half-pedal, sostenuto, soft)", true);
+  win_print("     initial=0   last=" + win_format_int(pedal_mode.load()), true);
+  win_print("", true);
+  pedal_mode = prompt_line_answer(console_read_line(), pedal_mode.load(), 0, 1);
+}
+
 void midi_settings_prompt() {
   input_active = 1;
   open_prompt_window();
@@ -622,6 +633,7 @@ void midi_settings_prompt() {
     analysis_now_time = now;
     restart_velocity_average();
   }
+  pedal_mode_prompt();
 
   build_window();
   draw_status_screen();

@@ -30,6 +30,7 @@ struct MidiValues {
   int transpose;
   int midi_in3_port;
   int autovolmidi;
+  int pedal_mode;
 };
 bool operator==(const MidiValues& a, const MidiValues& b);
 extern MidiValues applied_midi;
@@ -93,7 +94,7 @@ void select_set_after_key_loop(int code, const std::string& text);
 // are closed.
 enum NextCycle { kEngineCycle, kSampleCycle, kPortCycle, kProgramEnd };
 
-// The M key's decision before the sounds are torn down: with all six MIDI
+// The M key's decision before the sounds are torn down: with all seven MIDI
 // values unchanged the engine restarts (applied_buffer_size becomes -1);
 // otherwise applied_midi takes the new values. Returns kPortCycle when only
 // the ports are to be reopened (buffer size unchanged), else kEngineCycle

@@ -187,6 +187,12 @@ struct FbsSound {
   std::atomic<uint32_t> end_at;
   std::atomic<int32_t> end_ramp;
   std::atomic<uint32_t> ended_id;
+  // Damping (FBS_SET_SOUNDDAMPING): the gain a frame multiplies the sound by,
+  // 1 for none; written by any thread, read by the mixer once a block. The
+  // gain reached so far, 1 undamped: written only by the mixer, which sets
+  // it back to 1 when the sound is started again.
+  std::atomic<float> damp_rate;
+  std::atomic<float> damp_gain;
 };
 extern FbsSound fbs_sounds[kFbsMaxSounds];
 extern std::atomic<int32_t> fbs_sound_count;

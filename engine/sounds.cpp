@@ -242,6 +242,8 @@ static int setup_slot(int32_t slot, int32_t wave) {
   s.callback_enabled.store(0);
   s.speed.store(1.0f);
   s.volume.store(1.0f);
+  s.damp_rate.store(1.0f);
+  s.damp_gain.store(1.0f);
   s.paused.store(0);
   s.muted.store(0);
   store_pan(s, 0.0f);
@@ -396,6 +398,16 @@ extern "C" int32_t FBS_CALL FBS_SET_SOUNDSPEED(int32_t sound, float speed) {
 extern "C" int32_t FBS_CALL FBS_SET_SOUNDVOLUME(int32_t sound, float volume) {
   if (!fbs_sound_valid(sound)) return 0;
   fbs_sounds[sound].volume.store(limit_volume(volume));
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_SET_SOUNDDAMPING(int32_t sound, float seconds) {
+  if (!fbs_sound_valid(sound)) return 0;
+  int32_t rate = fbs_out_rate();
+  float step = 1.0f;
+  // 60 dB in `seconds`: 10^(-3 / frames) a frame.
+  if (seconds > 0.0f && rate > 0) step = (float)std::pow(10.0, -3.0 / ((double)seconds * rate));
+  fbs_sounds[sound].damp_rate.store(step, std::memory_order_relaxed);
   return 1;
 }
 

@@ -13,6 +13,7 @@
 #include "core/shared_state.h"
 #include "engine/fbs.h"
 #include "midi/midi_input.h"
+#include "midi/pedals.h"
 
 std::mutex voice_mutex;
 
@@ -92,10 +93,13 @@ void note_end_locked(int k, int ch, int64_t at) {
   if (w < 0 || ch == 9 || ch < 0 || ch > 15) return;
   for (int j = 1; j <= kSoundsPerSample; j++) {
     if (voice_key[w][j] == k && voice_channel[w][j] == ch) {
-      if (pedal_down.load())
+      if (sostenuto_holds_locked(k, ch)) break;
+      if (pedal_down.load()) {
         held_by_pedal[k][ch] = 1;
-      else
+        damp_held_sound_locked(sound[w][j]);
+      } else {
         release_voice(w, j, at);
+      }
       break;
     }
   }
@@ -159,6 +163,7 @@ void note_on_locked(int64_t at) {
   // From the sample's first frame. A sound still heard, the restarted key
   // or a released one still ramping down, crossfades into it.
   if (!restart) FBS_SET_SOUNDSPEED(sound[w][j], speed_table[k].load());
+  FBS_SET_SOUNDDAMPING(sound[w][j], 0.0f);  // a pedal's damping of the last note goes
   if (at == kAtOnce)
     FBS_PLAY_SOUND_RAMPED(sound[w][j], 1, declick_frames());
   else
@@ -178,6 +183,8 @@ int64_t delayed_frame(int64_t at) {
   return (uint32_t)(at + std::llround(note_off_delay.load() * FBS_GET_PLUGRATE()));
 }
 
+void queue_note_off_locked(int k, int ch, int64_t at);
+
 void note_off_locked(int64_t at) {
   int ch = current_channel;
   int k = current_key;
@@ -188,6 +195,16 @@ void note_off_locked(int64_t at) {
     note_end_locked(k, ch, at);
     return;
   }
+  queue_note_off_locked(k, ch, at);
+  note_count[k][ch] -= 1;
+  if (note_count[k][ch] <= 0) {
+    note_count[k][ch] = 0;
+    // Later than a note-on stamped in the same clock tick.
+    queue_time[queue_write] += 0.000001;
+  }
+}
+
+void queue_note_off_locked(int k, int ch, int64_t at) {
   int next = next_queue_index(queue_write);
   if (next == queue_read) {
     // Full ring: the oldest note-off is served now rather than overwritten,
@@ -202,12 +219,6 @@ void note_off_locked(int64_t at) {
   queue_key[queue_write] = k;
   queue_channel[queue_write] = ch;
   queue_frame[queue_write] = at;
-  note_count[k][ch] -= 1;
-  if (note_count[k][ch] <= 0) {
-    note_count[k][ch] = 0;
-    // Later than a note-on stamped in the same clock tick.
-    queue_time[queue_write] += 0.000001;
-  }
 }
 
 void all_notes_off_locked(int64_t at) {
@@ -217,10 +228,12 @@ void all_notes_off_locked(int64_t at) {
     for (int j = 1; j <= kSoundsPerSample; j++) {
       int k = voice_key[w][j];
       if (k > 0 && voice_channel[w][j] == ch) {
-        if (pedal_down.load())
+        if (pedal_down.load()) {
           held_by_pedal[k][ch] = 1;
-        else
+          damp_held_sound_locked(sound[w][j]);
+        } else {
           release_voice(w, j, at);
+        }
       }
     }
   }
@@ -299,6 +312,16 @@ void voice_pedal_release(int64_t at) {
     }
   }
   after_release(true);
+}
+
+void voice_release_after_delay_locked(int key, int channel, int64_t at) {
+  if (key < 0 || key >= kKeyCount || channel < 0 || channel >= kMidiChannels) return;
+  if (input_active.load() == 1) {
+    note_end_locked(key, channel, at);
+    return;
+  }
+  queue_note_off_locked(key, channel, at);
+  queue_time[queue_write] += 0.000001;
 }
 
 void voice_all_notes_off(int channel, int64_t at) {
