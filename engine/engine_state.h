@@ -188,9 +188,9 @@ struct FbsSound {
   std::atomic<int32_t> end_ramp;
   std::atomic<uint32_t> ended_id;
   // Damping (FBS_SET_SOUNDDAMPING): the gain a frame multiplies the sound by,
-  // 1 for none; written by any thread, read by the mixer once a block. The
-  // gain reached so far, 1 undamped: written only by the mixer, which sets
-  // it back to 1 when the sound is started again.
+  // 1 for none; written by any thread (back to 1 by every start asked for),
+  // read by the mixer once a block. The gain reached so far, 1 undamped:
+  // written only by the mixer, which puts it back to 1 when it plays a start.
   std::atomic<float> damp_rate;
   std::atomic<float> damp_gain;
 };

@@ -151,8 +151,9 @@ FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDVOLUME(int32_t sound, float volume);
 // Damping: from the next block the sound falls 60 dB every `seconds`, on
 // top of its volume, as a gain that moves every frame; a new value changes
 // how fast it falls from where it stands, so the level never steps. 0 or
-// less: it falls no further and keeps the level reached. Starting the sound
-// again plays it undamped from full level (the damping asked for stays). A
+// less: it falls no further and keeps the level reached. Asking for a start
+// (FBS_PLAY_SOUND, FBS_PLAY_SOUND_RAMPED, FBS_PLAY_SOUND_AT) ends the
+// damping, and the start plays from full level. A
 // sound damped below what 16 bits can hold (-96 dB) ends as one whose
 // position reached its end. Any thread.
 FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDDAMPING(int32_t sound, float seconds);

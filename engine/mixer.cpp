@@ -246,7 +246,7 @@ static bool render_part(SlotBlock& b, int32_t from, int32_t to) {
       resume_position(&m.play, &m.phase, &m.loops, b.begin, b.wave_end, b.start, b.end, b.speed);
   }
   if (m.loops >= 1) {
-    // Damping: a sound started again (never heard since) is undamped.
+    // Damping: a sound started again (not heard since) has its full gain.
     float damp_rate = b.s->damp_rate.load(std::memory_order_relaxed);
     float damp_gain = b.s->damp_gain.load(std::memory_order_relaxed);
     if (m.heard_volume < 0.0f && damp_gain != 1.0f) {

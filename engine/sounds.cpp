@@ -76,6 +76,9 @@ static void cancel_ramps(FbsSound& s) {
   drop_timed(s);
 }
 
+// A start asked for ends the damping (FBS_SET_SOUNDDAMPING).
+static void undamp(FbsSound& s) { s.damp_rate.store(1.0f, std::memory_order_relaxed); }
+
 // ---- Waves ----
 
 int fbs_wave_valid(int32_t wave) {
@@ -294,6 +297,7 @@ extern "C" int32_t FBS_CALL FBS_PLAY_SOUND(int32_t sound, int32_t loops) {
   cancel_ramps(s);
   s.heard_volume.store(-1.0f);
   guard_leave(s);
+  undamp(s);
   return 1;
 }
 
@@ -323,6 +327,7 @@ extern "C" int32_t FBS_CALL FBS_PLAY_SOUND_RAMPED(int32_t sound, int32_t loops, 
   if (!fbs_sound_valid(sound)) return 0;
   FbsSound& s = fbs_sounds[sound];
   frames = limit_ramp(frames);
+  undamp(s);
   guard_enter(s);
   drop_timed(s);
   FbsMotion m = fbs_read_motion(s);
@@ -341,6 +346,7 @@ extern "C" int32_t FBS_CALL FBS_PLAY_SOUND_AT(int32_t sound, int32_t loops, int3
   if (!fbs_sound_valid(sound)) return 0;
   FbsSound& s = fbs_sounds[sound];
   frames = limit_ramp(frames);
+  undamp(s);
   timed_enter(s);
   // An end waiting for a frame from this one on belongs to what this start
   // replaces; one before it still comes first.

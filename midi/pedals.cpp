@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
-#include <mutex>
 
 #include "core/settings_values.h"
 #include "engine/fbs.h"
@@ -35,15 +34,10 @@ std::atomic<int> soft_down{0};
 
 bool pedals_on() { return pedal_mode.load() == 1; }
 
-// The sustain moved: depth 0 lets its notes go as today's pedal does; else
-// the notes it holds take the new depth's damping.
-void sustain_moved(double depth, int64_t at) {
-  if (depth <= 0.0) {
-    voice_pedal_release(at);
-    return;
-  }
-  std::lock_guard<std::mutex> lock(voice_mutex);
-  depth_now = depth;
+// The sustain moved to a value whose depth is above 0: the notes it holds
+// take the new depth's damping (voice_mutex held).
+void sustain_moved_locked(int value, int64_t) {
+  depth_now = sustain_depth(value);
   pedal_down.store(1);
   for (int w = 0; w < kSampleWaves; w++) {
     for (int j = 1; j <= kSoundsPerSample; j++) {
@@ -55,8 +49,9 @@ void sustain_moved(double depth, int64_t at) {
   }
 }
 
-void sostenuto_moved(bool down, int64_t at) {
-  std::lock_guard<std::mutex> lock(voice_mutex);
+// The sostenuto went down (1) or up (0) (voice_mutex held).
+void sostenuto_moved_locked(int value, int64_t at) {
+  bool down = value != 0;
   if (down == sostenuto_down) return;
   sostenuto_down = down;
   if (down) {
@@ -72,6 +67,13 @@ void sostenuto_moved(bool down, int64_t at) {
   }
   std::memset(sostenuto_caught, 0, sizeof sostenuto_caught);
   std::memset(sostenuto_held, 0, sizeof sostenuto_held);
+}
+
+void forget_locked(int, int64_t) {
+  sostenuto_down = false;
+  std::memset(sostenuto_caught, 0, sizeof sostenuto_caught);
+  std::memset(sostenuto_held, 0, sizeof sostenuto_held);
+  depth_now = 0.0;
 }
 
 }  // namespace
@@ -96,20 +98,22 @@ int soft_velocity(int velocity) {
 bool piano_pedal(int controller, int value, int64_t at) {
   if (!pedals_on()) return false;
   switch (controller) {
-    case kSustain: sustain_moved(sustain_depth(value), at); return true;
-    case kSostenuto: sostenuto_moved(value >= 64, at); return true;
+    case kSustain:
+      // Depth 0 lets the notes go as the switch pedal does.
+      if (sustain_depth(value) <= 0.0)
+        voice_pedal_release(at);
+      else
+        run_with_voices(sustain_moved_locked, value, at);
+      return true;
+    case kSostenuto: run_with_voices(sostenuto_moved_locked, value >= 64, at); return true;
     case kSoft: soft_down.store(value >= 64); return true;
     default: return false;
   }
 }
 
 void forget_piano_pedals() {
-  std::lock_guard<std::mutex> lock(voice_mutex);
-  sostenuto_down = false;
-  std::memset(sostenuto_caught, 0, sizeof sostenuto_caught);
-  std::memset(sostenuto_held, 0, sizeof sostenuto_held);
   soft_down.store(0);
-  depth_now = 0.0;
+  run_with_voices(forget_locked, 0, kAtOnce);
 }
 
 bool sostenuto_holds_locked(int key, int channel) {

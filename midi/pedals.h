@@ -18,7 +18,8 @@
 // their key is down again). The soft pedal plays a note struck while it is
 // down at 0.7 of its velocity.
 //
-// Entry points take voice_mutex; the *_locked hooks expect it held.
+// Entry points take voice_mutex (through run_with_voices and the voices'
+// own entry points); the *_locked hooks expect it held.
 #pragma once
 #include <cstdint>
 

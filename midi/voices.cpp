@@ -163,7 +163,6 @@ void note_on_locked(int64_t at) {
   // From the sample's first frame. A sound still heard, the restarted key
   // or a released one still ramping down, crossfades into it.
   if (!restart) FBS_SET_SOUNDSPEED(sound[w][j], speed_table[k].load());
-  FBS_SET_SOUNDDAMPING(sound[w][j], 0.0f);  // a pedal's damping of the last note goes
   if (at == kAtOnce)
     FBS_PLAY_SOUND_RAMPED(sound[w][j], 1, declick_frames());
   else
@@ -183,8 +182,6 @@ int64_t delayed_frame(int64_t at) {
   return (uint32_t)(at + std::llround(note_off_delay.load() * FBS_GET_PLUGRATE()));
 }
 
-void queue_note_off_locked(int k, int ch, int64_t at);
-
 void note_off_locked(int64_t at) {
   int ch = current_channel;
   int k = current_key;
@@ -195,16 +192,6 @@ void note_off_locked(int64_t at) {
     note_end_locked(k, ch, at);
     return;
   }
-  queue_note_off_locked(k, ch, at);
-  note_count[k][ch] -= 1;
-  if (note_count[k][ch] <= 0) {
-    note_count[k][ch] = 0;
-    // Later than a note-on stamped in the same clock tick.
-    queue_time[queue_write] += 0.000001;
-  }
-}
-
-void queue_note_off_locked(int k, int ch, int64_t at) {
   int next = next_queue_index(queue_write);
   if (next == queue_read) {
     // Full ring: the oldest note-off is served now rather than overwritten,
@@ -219,6 +206,12 @@ void queue_note_off_locked(int k, int ch, int64_t at) {
   queue_key[queue_write] = k;
   queue_channel[queue_write] = ch;
   queue_frame[queue_write] = at;
+  note_count[k][ch] -= 1;
+  if (note_count[k][ch] <= 0) {
+    note_count[k][ch] = 0;
+    // Later than a note-on stamped in the same clock tick.
+    queue_time[queue_write] += 0.000001;
+  }
 }
 
 void all_notes_off_locked(int64_t at) {
@@ -314,14 +307,18 @@ void voice_pedal_release(int64_t at) {
   after_release(true);
 }
 
+void run_with_voices(void (*step)(int value, int64_t at), int value, int64_t at) {
+  VoiceLock lock(voice_mutex);
+  step(value, at);
+}
+
 void voice_release_after_delay_locked(int key, int channel, int64_t at) {
-  if (key < 0 || key >= kKeyCount || channel < 0 || channel >= kMidiChannels) return;
-  if (input_active.load() == 1) {
-    note_end_locked(key, channel, at);
-    return;
-  }
-  queue_note_off_locked(key, channel, at);
-  queue_time[queue_write] += 0.000001;
+  if (key < 0 || key >= kKeyCount || channel < 0 || channel >= kMidiChannels || note_count[key][channel] > 0) return;
+  // The note-off of a key down once more.
+  note_count[key][channel] = 1;
+  current_channel = channel;
+  current_key = key;
+  note_off_locked(at);
 }
 
 void voice_all_notes_off(int channel, int64_t at) {
