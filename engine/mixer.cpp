@@ -125,23 +125,45 @@ static void shape_block(const FbsSound& s, uint8_t* block, float volume, int32_t
 // (2^-16): it ends.
 constexpr float kDampedSilent = 1.0f / 65536.0f;
 
-// The sound's volume times a damping gain that starts at `gain` and is
+// Scales the block's frames by a gain that starts at `gain` and is
 // multiplied by `rate` every frame, with saturation; returns the gain after
 // the last frame. On a null block only the gain moves.
-static float scale_damped(uint8_t* block, float volume, float gain, float rate, int32_t channels,
-                          int32_t frames) {
+static float scale_damped(uint8_t* block, float gain, float rate, int32_t channels, int32_t frames) {
   int16_t* p = reinterpret_cast<int16_t*>(block);
   for (int32_t f = 0; f < frames; f++) {
     if (p) {
-      float g = volume * gain;
       for (int32_t c = 0; c < channels; c++, p++) {
-        long x = std::lrint((float)*p * g);
+        long x = std::lrint((float)*p * gain);
         *p = (int16_t)std::max(-32768L, std::min(32767L, x));
       }
     }
     gain *= rate;
   }
   return gain;
+}
+
+// A sound's damping (FBS_SET_SOUNDDAMPING) over the part of a block just
+// rendered into `block` (null when nothing of it is heard). A sound started
+// again (`fresh`: not heard before this part) starts from its full gain; one
+// damped out of hearing ends as one whose position reached its end.
+static void damp_part(FbsSound& s, FbsMotion& m, bool fresh, uint8_t* block, uint8_t* start,
+                      int32_t channels, int32_t frames) {
+  float rate = s.damp_rate.load(std::memory_order_relaxed);
+  float gain = s.damp_gain.load(std::memory_order_relaxed);
+  if (fresh && gain != 1.0f) {
+    gain = 1.0f;
+    s.damp_gain.store(1.0f, std::memory_order_relaxed);
+  }
+  if (rate == 1.0f && gain == 1.0f) return;
+  gain = scale_damped(block, gain, rate, channels, frames);
+  s.damp_gain.store(gain, std::memory_order_relaxed);
+  // A restart's tail carries on at the level last heard.
+  if (block) m.heard_volume *= gain;
+  if (gain < kDampedSilent && m.loops >= 1) {
+    m.loops = 0;
+    m.play = start;
+    m.phase = 0;
+  }
 }
 
 // Applies a slot's ramps to the block just rendered (null when the sound is
@@ -246,43 +268,20 @@ static bool render_part(SlotBlock& b, int32_t from, int32_t to) {
       resume_position(&m.play, &m.phase, &m.loops, b.begin, b.wave_end, b.start, b.end, b.speed);
   }
   if (m.loops >= 1) {
-    // Damping: a sound started again (not heard since) has its full gain.
-    float damp_rate = b.s->damp_rate.load(std::memory_order_relaxed);
-    float damp_gain = b.s->damp_gain.load(std::memory_order_relaxed);
-    if (m.heard_volume < 0.0f && damp_gain != 1.0f) {
-      damp_gain = 1.0f;
-      b.s->damp_gain.store(1.0f, std::memory_order_relaxed);
-    }
-    bool damped = damp_rate != 1.0f || damp_gain != 1.0f;
+    const bool fresh = m.heard_volume < 0.0f;
     if (!b.muted) {
       play_into(dest, b.begin, b.start, &m.play, &m.phase, b.end, &m.loops, b.speed, bytes, b.family);
       float volume = b.s->volume.load(std::memory_order_relaxed);
-      if (damped) {
-        damp_gain = scale_damped(dest, volume, damp_gain, damp_rate, b.channels, to - from);
-        shape_block(*b.s, dest, 1.0f, b.channels, bytes);
-        // A restart's tail carries on at the level last heard.
-        m.heard_volume = volume * damp_gain;
-      } else {
-        shape_block(*b.s, dest, volume, b.channels, bytes);
-        m.heard_volume = volume;
-      }
+      shape_block(*b.s, dest, volume, b.channels, bytes);
+      m.heard_volume = volume;
       heard = dest;
     } else {
       play_into(nullptr, b.begin, b.start, &m.play, &m.phase, b.end, &m.loops, b.speed, bytes, b.family);
-      if (damped) damp_gain = scale_damped(nullptr, 1.0f, damp_gain, damp_rate, b.channels, to - from);
     }
+    damp_part(*b.s, m, fresh, heard, b.start, b.channels, to - from);
     if (m.fade_step > 0 || m.tail_left > 0)
       heard = apply_ramps(*b.s, m, heard, b.scratch, b.begin, b.wave_end, b.start, b.end, b.speed,
                           bytes, b.channels, &m.play, &m.phase, &m.loops, b.family);
-    if (damped) {
-      b.s->damp_gain.store(damp_gain, std::memory_order_relaxed);
-      if (damp_gain < kDampedSilent && m.loops >= 1) {
-        // Damped out of hearing: it ends as one whose position reached its end.
-        m.loops = 0;
-        m.play = b.start;
-        m.phase = 0;
-      }
-    }
   }
   if (m.loops < 1) m.fade_left = m.fade_step = m.tail_left = 0;
   if (!heard && dest) ZERO(dest, bytes);
