@@ -187,10 +187,13 @@ struct FbsSound {
   std::atomic<uint32_t> end_at;
   std::atomic<int32_t> end_ramp;
   std::atomic<uint32_t> ended_id;
-  // Damping (FBS_SET_SOUNDDAMPING): the gain a frame multiplies the sound by,
-  // 1 for none; written by any thread (back to 1 by every start asked for),
-  // read by the mixer once a block. The gain reached so far, 1 undamped:
-  // written only by the mixer, which puts it back to 1 when it plays a start.
+  // Damping (FBS_SET_SOUNDDAMPING, FBS_SET_SOUNDDAMPING_AT). damp_next: a
+  // change waiting for its frame, the new per-frame gain's float bits above
+  // the output clock's frame, 0 for none; stored by any thread, taken by the
+  // mixer (compare-and-swap to 0) on its frame, and dropped by a start asked
+  // for. The mixer's own: the per-frame gain in force (1 none) and the gain
+  // reached so far (1 undamped), both back to 1 when it plays a start.
+  std::atomic<uint64_t> damp_next;
   std::atomic<float> damp_rate;
   std::atomic<float> damp_gain;
 };

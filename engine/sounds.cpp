@@ -76,8 +76,9 @@ static void cancel_ramps(FbsSound& s) {
   drop_timed(s);
 }
 
-// A start asked for ends the damping (FBS_SET_SOUNDDAMPING).
-static void undamp(FbsSound& s) { s.damp_rate.store(1.0f, std::memory_order_relaxed); }
+// A start asked for drops a damping change still waiting (the mixer plays
+// the start undamped).
+static void undamp(FbsSound& s) { s.damp_next.store(0); }
 
 // ---- Waves ----
 
@@ -245,6 +246,7 @@ static int setup_slot(int32_t slot, int32_t wave) {
   s.callback_enabled.store(0);
   s.speed.store(1.0f);
   s.volume.store(1.0f);
+  s.damp_next.store(0);
   s.damp_rate.store(1.0f);
   s.damp_gain.store(1.0f);
   s.paused.store(0);
@@ -407,14 +409,21 @@ extern "C" int32_t FBS_CALL FBS_SET_SOUNDVOLUME(int32_t sound, float volume) {
   return 1;
 }
 
-extern "C" int32_t FBS_CALL FBS_SET_SOUNDDAMPING(int32_t sound, float seconds) {
+extern "C" int32_t FBS_CALL FBS_SET_SOUNDDAMPING_AT(int32_t sound, float seconds, uint32_t at) {
   if (!fbs_sound_valid(sound)) return 0;
   int32_t rate = fbs_out_rate();
   float step = 1.0f;
   // 60 dB in `seconds`: 10^(-3 / frames) a frame.
   if (seconds > 0.0f && rate > 0) step = (float)std::pow(10.0, -3.0 / ((double)seconds * rate));
-  fbs_sounds[sound].damp_rate.store(step, std::memory_order_relaxed);
+  uint32_t bits;
+  std::memcpy(&bits, &step, sizeof bits);
+  fbs_sounds[sound].damp_next.store((uint64_t)bits << 32 | at);
   return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_SET_SOUNDDAMPING(int32_t sound, float seconds) {
+  // The first frame of the block mixed last is past for every block to come.
+  return FBS_SET_SOUNDDAMPING_AT(sound, seconds, fbs_block_clock.load());
 }
 
 extern "C" int32_t FBS_CALL FBS_SET_SOUNDPAN(int32_t sound, float pan) {

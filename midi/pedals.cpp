@@ -36,7 +36,7 @@ bool pedals_on() { return pedal_mode.load() == 1; }
 
 // The sustain moved to a value whose depth is above 0: the notes it holds
 // take the new depth's damping (voice_mutex held).
-void sustain_moved_locked(int value, int64_t) {
+void sustain_moved_locked(int value, int64_t at) {
   depth_now = sustain_depth(value);
   pedal_down.store(1);
   for (int w = 0; w < kSampleWaves; w++) {
@@ -44,7 +44,7 @@ void sustain_moved_locked(int value, int64_t) {
       int k = voice_key[w][j];
       int ch = voice_channel[w][j];
       if (k > 0 && k < kKeyCount && ch >= 0 && ch < kMidiChannels && held_by_pedal[k][ch] == 1)
-        damp_held_sound_locked(sound[w][j]);
+        damp_held_sound_locked(sound[w][j], at);
     }
   }
 }
@@ -122,7 +122,11 @@ bool sostenuto_holds_locked(int key, int channel) {
   return true;
 }
 
-void damp_held_sound_locked(int sound_handle) {
+void damp_held_sound_locked(int sound_handle, int64_t at) {
   if (!pedals_on()) return;
-  FBS_SET_SOUNDDAMPING(sound_handle, (float)damping_seconds(depth_now));
+  float seconds = (float)damping_seconds(depth_now);
+  if (at == kAtOnce)
+    FBS_SET_SOUNDDAMPING(sound_handle, seconds);
+  else
+    FBS_SET_SOUNDDAMPING_AT(sound_handle, seconds, (uint32_t)at);
 }

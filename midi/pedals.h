@@ -45,5 +45,6 @@ void forget_piano_pedals();
 // A note whose key came up: true when the sostenuto holds it (it is then
 // marked and ends when the sostenuto comes up).
 bool sostenuto_holds_locked(int key, int channel);
-// A note the sustain now holds: damped for the pedal's depth.
-void damp_held_sound_locked(int sound);
+// A note the sustain now holds: damped for the pedal's depth from frame
+// `at` (kAtOnce: from the next block).
+void damp_held_sound_locked(int sound, int64_t at);

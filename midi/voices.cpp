@@ -96,7 +96,7 @@ void note_end_locked(int k, int ch, int64_t at) {
       if (sostenuto_holds_locked(k, ch)) break;
       if (pedal_down.load()) {
         held_by_pedal[k][ch] = 1;
-        damp_held_sound_locked(sound[w][j]);
+        damp_held_sound_locked(sound[w][j], at);
       } else {
         release_voice(w, j, at);
       }
@@ -223,7 +223,7 @@ void all_notes_off_locked(int64_t at) {
       if (k > 0 && voice_channel[w][j] == ch) {
         if (pedal_down.load()) {
           held_by_pedal[k][ch] = 1;
-          damp_held_sound_locked(sound[w][j]);
+          damp_held_sound_locked(sound[w][j], at);
         } else {
           release_voice(w, j, at);
         }
