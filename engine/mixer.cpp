@@ -155,8 +155,11 @@ static void damp_part(FbsSound& s, FbsMotion& m, bool fresh, uint8_t* block, uin
   float rate = fresh ? 1.0f : s.damp_rate.load(std::memory_order_relaxed);
   float gain = fresh ? 1.0f : s.damp_gain.load(std::memory_order_relaxed);
   const uint64_t next = s.damp_next.load(std::memory_order_acquire);
+  const bool at_once = (next >> 63) != 0;
   int32_t cut = to;
-  if (next != 0) {
+  if (at_once) {
+    cut = from;
+  } else if (next != 0) {
     int32_t at = block_offset((uint32_t)next, fbs_block_clock.load(std::memory_order_relaxed), fbs_out_rate());
     if (at < to) cut = std::max(at, from);
   }
@@ -171,7 +174,7 @@ static void damp_part(FbsSound& s, FbsMotion& m, bool fresh, uint8_t* block, uin
   gain = scale_damped(block, gain, rate, channels, cut - from);
   uint64_t taken = next;
   if (cut < to && s.damp_next.compare_exchange_strong(taken, 0)) {
-    uint32_t bits = (uint32_t)(next >> 32);
+    uint32_t bits = (uint32_t)(next >> 32) & 0x7FFFFFFFu;
     std::memcpy(&rate, &bits, sizeof rate);
   }
   gain = scale_damped(block ? block + (cut - from) * framesize : nullptr, gain, rate, channels, to - cut);

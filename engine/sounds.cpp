@@ -409,7 +409,10 @@ extern "C" int32_t FBS_CALL FBS_SET_SOUNDVOLUME(int32_t sound, float volume) {
   return 1;
 }
 
-extern "C" int32_t FBS_CALL FBS_SET_SOUNDDAMPING_AT(int32_t sound, float seconds, uint32_t at) {
+// A damping change for the mixer (damp_next): the per-frame gain's float
+// bits above the frame, the sign bit of the gain (always positive) set for
+// a change at once.
+static int32_t ask_damping(int32_t sound, float seconds, uint32_t at, bool at_once) {
   if (!fbs_sound_valid(sound)) return 0;
   int32_t rate = fbs_out_rate();
   float step = 1.0f;
@@ -417,13 +420,17 @@ extern "C" int32_t FBS_CALL FBS_SET_SOUNDDAMPING_AT(int32_t sound, float seconds
   if (seconds > 0.0f && rate > 0) step = (float)std::pow(10.0, -3.0 / ((double)seconds * rate));
   uint32_t bits;
   std::memcpy(&bits, &step, sizeof bits);
+  if (at_once) bits |= 0x80000000u;
   fbs_sounds[sound].damp_next.store((uint64_t)bits << 32 | at);
   return 1;
 }
 
 extern "C" int32_t FBS_CALL FBS_SET_SOUNDDAMPING(int32_t sound, float seconds) {
-  // The first frame of the block mixed last is past for every block to come.
-  return FBS_SET_SOUNDDAMPING_AT(sound, seconds, fbs_block_clock.load());
+  return ask_damping(sound, seconds, 0, true);
+}
+
+extern "C" int32_t FBS_CALL FBS_SET_SOUNDDAMPING_AT(int32_t sound, float seconds, uint32_t at) {
+  return ask_damping(sound, seconds, at, false);
 }
 
 extern "C" int32_t FBS_CALL FBS_SET_SOUNDPAN(int32_t sound, float pan) {

@@ -314,7 +314,7 @@ void run_with_voices(void (*step)(int value, int64_t at), int value, int64_t at)
 
 void voice_release_after_delay_locked(int key, int channel, int64_t at) {
   if (key < 0 || key >= kKeyCount || channel < 0 || channel >= kMidiChannels || note_count[key][channel] > 0) return;
-  // The note-off of a key down once more.
+  // The ordinary note-off path, which takes back one note-on.
   note_count[key][channel] = 1;
   current_channel = channel;
   current_key = key;
