@@ -71,6 +71,14 @@ TEST_F(Pedals, DeeperSustainDampsLessAndMovesWithoutAStep) {
   play(msg(0x80, 60, 0));
   pedal(64, 100);
   wait_delay();
+  // A move heard on a frame damps from that frame.
+  plug_fill(1);
+  uint32_t clock = 0;
+  ASSERT_TRUE(FBS_GET_PLUGCLOCK(&clock));
+  midi_dispatch(msg(0xB0, 64, 40), now, (int64_t)(clock + 1024 + 300));
+  plug_fill(1);
+  EXPECT_EQ(plug_block()[2 * 299], plug_block()[0]);
+  EXPECT_LT(plug_block()[2 * 1023], plug_block()[2 * 301] - 20);
   for (int value : {60, 26, 127, 40, 90}) {
     pedal(64, value);
     plug_fill(1);
