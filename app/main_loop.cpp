@@ -42,6 +42,7 @@
 #include "engine/wav_text.h"
 #include "midi/keyvol_editor.h"
 #include "midi/midi_input.h"
+#include "midi/pedals.h"
 #include "midi/port_watch.h"
 #include "midi/voices.h"
 #include "platform/dialogs.h"
@@ -564,7 +565,10 @@ static void pedal_mode_prompt() {
   win_print("pedals: 0 = switch (only 127 holds), 1 = piano (half-pedal, sostenuto, soft)", true);
   win_print("     initial=0   last=" + win_format_int(pedal_mode.load()), true);
   win_print("", true);
-  pedal_mode = prompt_line_answer(console_read_line(), pedal_mode.load(), 0, 1);
+  int before = pedal_mode.load();
+  pedal_mode = prompt_line_answer(console_read_line(), before, 0, 1);
+  // Pedals the new mode does not play must not stay down.
+  if (pedal_mode.load() != before) piano_pedals_up();
 }
 
 void midi_settings_prompt() {

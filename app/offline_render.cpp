@@ -289,7 +289,7 @@ int render_midi_file(const RenderOptions& options) {
     close(fd);
   }
   read_settings(settings.c_str());
-  forget_piano_pedals();  // a render begins with every pedal up
+  piano_pedals_up();  // a render begins with every pedal up
   WavOutput& out = wav_file;
   if (!out.open(options.wav_path, &error)) return fail(error);
   set_sample_pass_fatal(sample_pass_fatal);

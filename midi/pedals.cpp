@@ -69,13 +69,6 @@ void sostenuto_moved_locked(int value, int64_t at) {
   std::memset(sostenuto_held, 0, sizeof sostenuto_held);
 }
 
-void forget_locked(int, int64_t) {
-  sostenuto_down = false;
-  std::memset(sostenuto_caught, 0, sizeof sostenuto_caught);
-  std::memset(sostenuto_held, 0, sizeof sostenuto_held);
-  depth_now = 0.0;
-}
-
 }  // namespace
 
 double sustain_depth(int value) {
@@ -111,9 +104,9 @@ bool piano_pedal(int controller, int value, int64_t at) {
   }
 }
 
-void forget_piano_pedals() {
+void piano_pedals_up() {
   soft_down.store(0);
-  run_with_voices(forget_locked, 0, kAtOnce);
+  run_with_voices(sostenuto_moved_locked, 0, kAtOnce);
 }
 
 bool sostenuto_holds_locked(int key, int channel) {

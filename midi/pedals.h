@@ -36,10 +36,10 @@ int soft_velocity(int velocity);
 // for none). True when the controller was a pedal's and was played; false
 // in mode 0 and for other controllers.
 bool piano_pedal(int controller, int value, int64_t at);
-// Every pedal of mode 1 up at once, with nothing released: the sostenuto's
-// notes are forgotten and the soft pedal is up. For a new start (tests, the
-// offline render).
-void forget_piano_pedals();
+// The sostenuto and the soft pedal up, whatever the mode: the sostenuto's
+// notes end as when it comes up. For a change of pedal mode (the sustain is
+// let up by the ports' closing) and a render's start.
+void piano_pedals_up();
 
 // ---- Hooks of the voices (voice_mutex held) ----
 // A note whose key came up: true when the sostenuto holds it (it is then

@@ -20,10 +20,10 @@ class Pedals : public ::testing::Test {
   static void TearDownTestSuite() { FBS_EXIT(); }
   void SetUp() override {
     ASSERT_TRUE(engine_ok) << "engine with the test plug-in did not start";
+    piano_pedals_up();
     reset_midi_state();
     stop_all_sounds();
     pedal_mode.store(1);
-    forget_piano_pedals();
   }
   void TearDown() override { pedal_mode.store(0); }
   // Messages 10 ms apart, past the rate gate.
