@@ -137,6 +137,11 @@ def main():
     raw100, _ = r.render([cc(0.0, 64, 100), on(0.01, 60), off(0.5, 60)], end, 0)
     raw0, _ = r.render([cc(0.0, 64, 0), on(0.01, 60), off(0.5, 60)], end, 0)
     print("mode 0, sustain 100 releases as 0: %s" % ("identical" if raw100 == raw0 else "DIFFERENT"))
+    switch = [on(0.01, 60), on(0.02, 64), cc(0.3, 64, 127), off(0.5, 60), off(0.6, 64), on(0.9, 67),
+              cc(1.2, 64, 0), off(1.3, 67), cc(1.5, 64, 127), on(1.6, 72), off(1.7, 72), cc(2.5, 64, 0)]
+    a, _ = r.render(switch, end, 0)
+    b, _ = r.render(switch, end, 1)
+    print("a switch pedal (0 and 127) in mode 1 against mode 0: %s" % ("identical" if a == b else "DIFFERENT"))
     if old:
         mine, _ = r.render(moves, end, 0)
         theirs, _ = r.render(moves, end, 0, old)
