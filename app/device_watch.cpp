@@ -10,12 +10,13 @@
 #include "midi/port_watch.h"
 #include "platform/wait_pass.h"
 
-MidiValues applied_midi = {0, 0, 0, 0, 0, 0};
+MidiValues applied_midi = {0, 0, 0, 0, 0, 0, 0};
 
 bool operator==(const MidiValues& a, const MidiValues& b) {
   return a.midi_in_port == b.midi_in_port && a.midi_in2_port == b.midi_in2_port &&
          a.thru_port == b.thru_port && a.transpose == b.transpose &&
-         a.midi_in3_port == b.midi_in3_port && a.autovolmidi == b.autovolmidi;
+         a.midi_in3_port == b.midi_in3_port && a.autovolmidi == b.autovolmidi &&
+         a.pedal_mode == b.pedal_mode;
 }
 
 namespace {

@@ -7,7 +7,7 @@
 // Threads: main thread only.
 #pragma once
 
-// The six MIDI values as they were when the ports were last opened. The
+// The seven MIDI values as they were when the ports were last opened. The
 // port cycle sets them, the M key compares with them, and the watch takes
 // the port numbers that changed under it.
 struct MidiValues {
@@ -17,6 +17,7 @@ struct MidiValues {
   int transpose;
   int midi_in3_port;
   int autovolmidi;
+  int pedal_mode;
 };
 bool operator==(const MidiValues& a, const MidiValues& b);
 extern MidiValues applied_midi;

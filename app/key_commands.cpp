@@ -31,6 +31,7 @@
 #include "engine/fbs.h"
 #include "midi/keyvol_editor.h"
 #include "midi/midi_input.h"
+#include "midi/pedals.h"
 #include "midi/voices.h"
 #include "platform/dialogs.h"
 #include "platform/window.h"
@@ -229,6 +230,7 @@ struct Question {
   const char* hint;  // "initial=1" or "0=none"
   int lo, hi;
   bool whole;  // a whole number (0 keeps the last value), else a line (empty keeps it)
+  const char* text = nullptr;  // the question's own line, in place of "NAME : enter a value (RANGE)"
 };
 
 // Asks one question: the question with its range, the hint with the last
@@ -236,7 +238,7 @@ struct Question {
 // lines. Returns the value; *answered tells whether a line was typed.
 int ask_value(const Question& q, int last, int blank_lines, bool* answered = nullptr) {
   std::string range = win_format_int(q.lo) + ".." + (q.lo < 0 && q.hi > 0 ? "+" : "") + win_format_int(q.hi);
-  win_print(std::string(q.name) + " : enter a value (" + range + ")", true);
+  win_print(q.text ? std::string(q.text) : std::string(q.name) + " : enter a value (" + range + ")", true);
   win_print(std::string("     ") + q.hint + "   last=" + win_format_int(last), true);
   win_print("", true);
   int value;
@@ -357,7 +359,7 @@ void midi_settings_prompt() {
   transpose = ask_value({"transpose", "initial=0", -12, 12, false}, transpose.load(), 2);
 
   bool answered = false;
-  int level = ask_value({"autovolmidi", "0=none", 0, 127, false}, autovolmidi.load(), 0, &answered);
+  int level = ask_value({"autovolmidi", "0=none", 0, 127, false}, autovolmidi.load(), 2, &answered);
   if (answered) {
     autovolmidi = level;
     double now = win_timer();
@@ -365,6 +367,13 @@ void midi_settings_prompt() {
     analysis_now_time = now;
     restart_velocity_average();
   }
+
+  int pedals_before = pedal_mode.load();
+  pedal_mode = ask_value({"pedals", "initial=0", 0, 1, false,
+                          "pedals: 0 = switch (only 127 holds), 1 = piano (half-pedal, sostenuto, soft)"},
+                         pedals_before, 0);
+  // Pedals the new mode does not play must not stay down.
+  if (pedal_mode.load() != pedals_before) piano_pedals_up();
 }
 
 bool set_prompt() {

@@ -57,7 +57,7 @@ enum : int {
 
 MidiValues current_midi_values() {
   return {midi_in_port, midi_in2_port, thru_port.load(), transpose.load(), midi_in3_port,
-          autovolmidi.load()};
+          autovolmidi.load(), pedal_mode.load()};
 }
 
 

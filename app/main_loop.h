@@ -41,7 +41,7 @@ void serve_window_request();
 // are closed.
 enum NextCycle { kEngineCycle, kSampleCycle, kPortCycle, kProgramEnd };
 
-// The M key's decision before the sounds are torn down: with all six MIDI
+// The M key's decision before the sounds are torn down: with all seven MIDI
 // values unchanged the engine restarts (applied_buffer_size becomes -1);
 // otherwise applied_midi takes the new values. Returns kPortCycle when only
 // the ports are to be reopened (buffer size unchanged), else kEngineCycle

@@ -34,6 +34,7 @@
 #include "engine/wav_text.h"
 #include "midi/midi_file.h"
 #include "midi/midi_input.h"
+#include "midi/pedals.h"
 #include "midi/voices.h"
 
 namespace {
@@ -288,6 +289,7 @@ int render_midi_file(const RenderOptions& options) {
     close(fd);
   }
   read_settings(settings.c_str());
+  piano_pedals_up();  // a render begins with every pedal up
   WavOutput& out = wav_file;
   if (!out.open(options.wav_path, &error)) return fail(error);
   set_sample_pass_fatal(sample_pass_fatal);

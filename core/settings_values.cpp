@@ -38,6 +38,7 @@ int preset_bank = 0;
 std::string midi_in_port_name[kMidiInputs];
 std::string thru_port_name;
 int resample_mode = 0;
+std::atomic<int> pedal_mode{0};
 
 int preset_factory_mark = 0;
 int preset_user_mark = 0;
@@ -106,4 +107,5 @@ void set_default_settings()
   midi_in3_port = 0;
   for (auto& name : midi_in_port_name) name.clear();
   thru_port_name.clear();
+  pedal_mode = 0;
 }

@@ -140,6 +140,15 @@ extern std::string thru_port_name;
 // Main thread only: the engine keeps its own copy for the mixer.
 extern int resample_mode;
 
+// ---- Line 2103 (line 2102 is the velocity layers') ---------------------------------
+
+// How the pedals play (line 2103): 0 a switch (default): controller 64 holds
+// at 127 only and 66 and 67 do nothing; 1 piano pedals: a continuous
+// sustain with half-pedalling, the sostenuto (66) and the soft pedal (67),
+// midi/pedals.h. A machine value: a preset load keeps it. The reader clamps
+// to 0..1. Read by the MIDI threads.
+extern std::atomic<int> pedal_mode;
+
 // Selection marks of the thumbnail row: the x of the marked factory slot and
 // of the marked user slot, 0 for none. Not stored in the file: kept by the
 // screen code while the full view is shown (0 in the compact view); the
@@ -152,6 +161,6 @@ extern int preset_user_mark;
 // Every setting above to its default (also the program image's start values).
 void set_default_settings();
 // Every default but the machine's own values (`full_view`, the MIDI ports
-// and their names, `buffer_size`, `thru_port`, `transpose`), which a preset
+// and their names, `buffer_size`, `thru_port`, `transpose`, `pedal_mode`), which a preset
 // load leaves alone.
 void set_default_sound_settings();

@@ -187,6 +187,16 @@ struct FbsSound {
   std::atomic<uint32_t> end_at;
   std::atomic<int32_t> end_ramp;
   std::atomic<uint32_t> ended_id;
+  // Damping (FBS_SET_SOUNDDAMPING, FBS_SET_SOUNDDAMPING_AT). damp_next: a
+  // change waiting for its frame, the new per-frame gain's float bits above
+  // the output clock's frame (the gain's sign bit set: at once), 0 for none;
+  // stored by any thread, taken by the mixer (compare-and-swap to 0) on its
+  // frame, and dropped by a start asked for. The mixer's own: the per-frame
+  // gain in force (1 none) and the gain reached so far (1 undamped), both
+  // back to 1 when it plays a start.
+  std::atomic<uint64_t> damp_next;
+  std::atomic<float> damp_rate;
+  std::atomic<float> damp_gain;
 };
 extern FbsSound fbs_sounds[kFbsMaxSounds];
 extern std::atomic<int32_t> fbs_sound_count;

@@ -148,6 +148,18 @@ FBS_EXPORT int32_t FBS_CALL FBS_END_SOUND_AT(int32_t sound, int32_t frames, uint
 FBS_EXPORT int32_t FBS_CALL FBS_DESTROY_SOUND(int32_t* sound);
 FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDSPEED(int32_t sound, float speed);
 FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDVOLUME(int32_t sound, float volume);
+// Damping: from the next block the sound falls 60 dB every `seconds`, on
+// top of its volume, as a gain that moves every frame; a new value changes
+// how fast it falls from where it stands, so the level never steps. 0 or
+// less: it falls no further and keeps the level reached. A start asked for
+// (FBS_PLAY_SOUND, FBS_PLAY_SOUND_RAMPED, FBS_PLAY_SOUND_AT) drops a change
+// still waiting, and the mixer plays the start undamped from full level. A
+// sound damped below what 16 bits can hold (-96 dB) ends as one whose
+// position reached its end. Any thread.
+FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDDAMPING(int32_t sound, float seconds);
+// The same from frame `at` of the output clock, placed as FBS_PLAY_SOUND_AT
+// places a start; it replaces a change still waiting.
+FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDDAMPING_AT(int32_t sound, float seconds, uint32_t at);
 FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDPAN(int32_t sound, float pan);
 FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDLOOPS(int32_t sound, int32_t loops);
 FBS_EXPORT int32_t FBS_CALL FBS_SET_SOUNDMUTED(int32_t sound, int32_t muted);

@@ -5,6 +5,7 @@
 // hands the block to the master callback. It never allocates, locks or waits.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 #include "engine/engine_state.h"
@@ -121,6 +122,73 @@ static void shape_block(const FbsSound& s, uint8_t* block, float volume, int32_t
           s.right_gain.load(std::memory_order_relaxed), bytes);
 }
 
+// Below this a damped sound is under half a step of 16 bits at full volume
+// (2^-16): it ends.
+constexpr float kDampedSilent = 1.0f / 65536.0f;
+
+// Scales the block's frames by a gain that starts at `gain` and is
+// multiplied by `rate` every frame, with saturation; returns the gain after
+// the last frame. On a null block only the gain moves.
+static float scale_damped(uint8_t* block, float gain, float rate, int32_t channels, int32_t frames) {
+  int16_t* p = reinterpret_cast<int16_t*>(block);
+  for (int32_t f = 0; f < frames; f++) {
+    if (p) {
+      for (int32_t c = 0; c < channels; c++, p++) {
+        long x = std::lrint((float)*p * gain);
+        *p = (int16_t)std::max(-32768L, std::min(32767L, x));
+      }
+    }
+    gain *= rate;
+  }
+  return gain;
+}
+
+static int32_t block_offset(uint32_t at, uint32_t clock, int32_t most_ahead);
+
+// A sound's damping (FBS_SET_SOUNDDAMPING) over frames [from, to) of the
+// block, just rendered into `block` (null when nothing of them is heard). A
+// sound started again (`fresh`: not heard before this part) starts undamped
+// at full gain; a change waiting for a frame of the part takes effect there;
+// a sound damped out of hearing ends as one whose position reached its end.
+static void damp_part(FbsSound& s, FbsMotion& m, bool fresh, uint8_t* block, uint8_t* start,
+                      int32_t channels, int32_t from, int32_t to) {
+  float rate = fresh ? 1.0f : s.damp_rate.load(std::memory_order_relaxed);
+  float gain = fresh ? 1.0f : s.damp_gain.load(std::memory_order_relaxed);
+  const uint64_t next = s.damp_next.load(std::memory_order_acquire);
+  const bool at_once = (next >> 63) != 0;
+  int32_t cut = to;
+  if (at_once) {
+    cut = from;
+  } else if (next != 0) {
+    int32_t at = block_offset((uint32_t)next, fbs_block_clock.load(std::memory_order_relaxed), fbs_out_rate());
+    if (at < to) cut = std::max(at, from);
+  }
+  if (rate == 1.0f && gain == 1.0f && cut == to) {
+    if (fresh) {
+      s.damp_rate.store(1.0f, std::memory_order_relaxed);
+      s.damp_gain.store(1.0f, std::memory_order_relaxed);
+    }
+    return;
+  }
+  const int32_t framesize = 2 * channels;
+  gain = scale_damped(block, gain, rate, channels, cut - from);
+  uint64_t taken = next;
+  if (cut < to && s.damp_next.compare_exchange_strong(taken, 0)) {
+    uint32_t bits = (uint32_t)(next >> 32) & 0x7FFFFFFFu;
+    std::memcpy(&rate, &bits, sizeof rate);
+  }
+  gain = scale_damped(block ? block + (cut - from) * framesize : nullptr, gain, rate, channels, to - cut);
+  s.damp_rate.store(rate, std::memory_order_relaxed);
+  s.damp_gain.store(gain, std::memory_order_relaxed);
+  // A restart's tail carries on at the level last heard.
+  if (block) m.heard_volume *= gain;
+  if (gain < kDampedSilent && m.loops >= 1) {
+    m.loops = 0;
+    m.play = start;
+    m.phase = 0;
+  }
+}
+
 // The timed requests of a slot as the mixer last read them.
 struct TimedRequests {
   uint32_t start_id, start_at, end_id, end_at;
@@ -222,6 +290,7 @@ static bool render_part(SlotBlock& b, int32_t from, int32_t to) {
       resume_position(&m.play, &m.phase, &m.loops, b.begin, b.wave_end, b.start, b.end, b.speed);
   }
   if (m.loops >= 1) {
+    const bool fresh = m.heard_volume < 0.0f;
     if (!b.muted) {
       play_into(dest, b.begin, b.start, &m.play, &m.phase, b.end, &m.loops, b.speed, bytes, b.family);
       float volume = b.s->volume.load(std::memory_order_relaxed);
@@ -231,6 +300,7 @@ static bool render_part(SlotBlock& b, int32_t from, int32_t to) {
     } else {
       play_into(nullptr, b.begin, b.start, &m.play, &m.phase, b.end, &m.loops, b.speed, bytes, b.family);
     }
+    damp_part(*b.s, m, fresh, heard, b.start, b.channels, from, to);
     if (m.fade_step > 0 || m.tail_left > 0)
       heard = apply_ramps(b, heard, frames);
   }

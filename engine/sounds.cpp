@@ -76,6 +76,10 @@ static void cancel_ramps(FbsSound& s) {
   drop_timed(s);
 }
 
+// A start asked for drops a damping change still waiting (the mixer plays
+// the start undamped).
+static void undamp(FbsSound& s) { s.damp_next.store(0); }
+
 // ---- Waves ----
 
 int fbs_wave_valid(int32_t wave) {
@@ -242,6 +246,9 @@ static int setup_slot(int32_t slot, int32_t wave) {
   s.callback_enabled.store(0);
   s.speed.store(1.0f);
   s.volume.store(1.0f);
+  s.damp_next.store(0);
+  s.damp_rate.store(1.0f);
+  s.damp_gain.store(1.0f);
   s.paused.store(0);
   s.muted.store(0);
   store_pan(s, 0.0f);
@@ -292,6 +299,7 @@ extern "C" int32_t FBS_CALL FBS_PLAY_SOUND(int32_t sound, int32_t loops) {
   cancel_ramps(s);
   s.heard_volume.store(-1.0f);
   guard_leave(s);
+  undamp(s);
   return 1;
 }
 
@@ -321,6 +329,7 @@ extern "C" int32_t FBS_CALL FBS_PLAY_SOUND_RAMPED(int32_t sound, int32_t loops, 
   if (!fbs_sound_valid(sound)) return 0;
   FbsSound& s = fbs_sounds[sound];
   frames = limit_ramp(frames);
+  undamp(s);
   guard_enter(s);
   drop_timed(s);
   FbsMotion m = fbs_read_motion(s);
@@ -339,6 +348,7 @@ extern "C" int32_t FBS_CALL FBS_PLAY_SOUND_AT(int32_t sound, int32_t loops, int3
   if (!fbs_sound_valid(sound)) return 0;
   FbsSound& s = fbs_sounds[sound];
   frames = limit_ramp(frames);
+  undamp(s);
   timed_enter(s);
   // An end waiting for a frame from this one on belongs to what this start
   // replaces; one before it still comes first.
@@ -397,6 +407,30 @@ extern "C" int32_t FBS_CALL FBS_SET_SOUNDVOLUME(int32_t sound, float volume) {
   if (!fbs_sound_valid(sound)) return 0;
   fbs_sounds[sound].volume.store(limit_volume(volume));
   return 1;
+}
+
+// A damping change for the mixer (damp_next): the per-frame gain's float
+// bits above the frame, the sign bit of the gain (always positive) set for
+// a change at once.
+static int32_t ask_damping(int32_t sound, float seconds, uint32_t at, bool at_once) {
+  if (!fbs_sound_valid(sound)) return 0;
+  int32_t rate = fbs_out_rate();
+  float step = 1.0f;
+  // 60 dB in `seconds`: 10^(-3 / frames) a frame.
+  if (seconds > 0.0f && rate > 0) step = (float)std::pow(10.0, -3.0 / ((double)seconds * rate));
+  uint32_t bits;
+  std::memcpy(&bits, &step, sizeof bits);
+  if (at_once) bits |= 0x80000000u;
+  fbs_sounds[sound].damp_next.store((uint64_t)bits << 32 | at);
+  return 1;
+}
+
+extern "C" int32_t FBS_CALL FBS_SET_SOUNDDAMPING(int32_t sound, float seconds) {
+  return ask_damping(sound, seconds, 0, true);
+}
+
+extern "C" int32_t FBS_CALL FBS_SET_SOUNDDAMPING_AT(int32_t sound, float seconds, uint32_t at) {
+  return ask_damping(sound, seconds, at, false);
 }
 
 extern "C" int32_t FBS_CALL FBS_SET_SOUNDPAN(int32_t sound, float pan) {

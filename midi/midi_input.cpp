@@ -16,6 +16,7 @@
 #include "core/shared_state.h"
 #include "core/text_number.h"
 #include "engine/fbs.h"
+#include "midi/pedals.h"
 #include "midi/take_queue.h"
 #include "midi/voices.h"
 #include "platform/dialogs.h"
@@ -68,10 +69,14 @@ std::string thru_open_name;
 std::atomic<int> thru_closed_on_loop{0};
 
 // What each input holds down, for the release when it goes: per channel the
-// keys whose last message was a note-on, and the channel whose sustain pedal
-// it holds down (-1 none). Under handler_guard.
+// keys whose last message was a note-on, and per pedal (sustain, sostenuto,
+// soft) the channel on which it holds it down (-1 none). The sustain holds
+// at 127 in pedal mode 0, at any value but 0 in mode 1; the other two hold
+// from 64 on in mode 1 only. Under handler_guard.
+constexpr int kPedals = 3;
+const int kPedalControllers[kPedals] = {64, 66, 67};
 uint8_t held_keys[kMidiInputs][16][128];
-int held_pedal[kMidiInputs] = {-1, -1, -1};
+int held_pedal[kMidiInputs][kPedals] = {{-1, -1, -1}, {-1, -1, -1}, {-1, -1, -1}};
 
 void track_held(int slot, uint32_t message) {
   if (slot < 0 || slot >= kMidiInputs) return;
@@ -80,16 +85,22 @@ void track_held(int slot, uint32_t message) {
   switch (status >> 4) {
     case 0x8: held_keys[slot][channel][data1] = 0; break;
     case 0x9: held_keys[slot][channel][data1] = data2 > 0; break;
-    case 0xB:
-      if (data1 == 64) held_pedal[slot] = data2 == 127 ? channel : -1;
+    case 0xB: {
+      bool piano = pedal_mode.load() == 1;
+      for (int p = 0; p < kPedals; p++) {
+        if (data1 != kPedalControllers[p] || (p > 0 && !piano)) continue;
+        bool holds = p == 0 ? (piano ? data2 > 0 : data2 == 127) : data2 >= 64;
+        held_pedal[slot][p] = holds ? channel : -1;
+      }
       break;
+    }
     default: break;
   }
 }
 
 void forget_held(int slot) {
   std::memset(held_keys[slot], 0, sizeof held_keys[slot]);
-  held_pedal[slot] = -1;
+  for (int& channel : held_pedal[slot]) channel = -1;
 }
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -402,7 +413,8 @@ void close_input_releasing(int slot) {
   for (int channel = 0; channel < 16; channel++)
     for (int key = 0; key < 128; key++)
       if (held_keys[slot][channel][key]) short_message(0x80 | channel | key << 8, now, kAtOnce);
-  if (held_pedal[slot] >= 0) short_message(0xB0 | held_pedal[slot] | 64 << 8, now, kAtOnce);
+  for (int p = 0; p < kPedals; p++)
+    if (held_pedal[slot][p] >= 0) short_message(0xB0 | held_pedal[slot][p] | kPedalControllers[p] << 8, now, kAtOnce);
   forget_held(slot);
 }
 
@@ -425,9 +437,10 @@ void midi_dispatch(uint32_t message, double now, int64_t at) {
       if (data2 == 0)
         voice_note_off(channel, transposed_key(data1), at);
       else
-        voice_note_on(channel, transposed_key(data1), data2, at);
+        voice_note_on(channel, transposed_key(data1), soft_velocity(data2), at);
       break;
     case 0xB:
+      if (piano_pedal(data1, data2, at)) break;
       if (data1 == 64) {
         if (data2 == 127)
           pedal_down.store(1);

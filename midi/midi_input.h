@@ -14,7 +14,8 @@
 extern std::atomic<int> channel_volume[16];
 // Factor from the largest channel volume to voice_divisor (1.2, set at start).
 extern std::atomic<float> voice_divisor_factor;
-// Sustain pedal, 1 while controller 64 is at 127. Written by the MIDI thread.
+// Sustain pedal, 1 while controller 64 is at 127 (in pedal mode 1: while
+// its depth is above 0, midi/pedals.h). Written by the MIDI thread.
 extern std::atomic<int> pedal_down;
 
 // The handler's guard: held while one message is dispatched (thru, loop

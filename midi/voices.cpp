@@ -13,6 +13,7 @@
 #include "core/shared_state.h"
 #include "engine/fbs.h"
 #include "midi/midi_input.h"
+#include "midi/pedals.h"
 
 std::mutex voice_mutex;
 
@@ -92,10 +93,13 @@ void note_end_locked(int k, int ch, int64_t at) {
   if (w < 0 || ch == 9 || ch < 0 || ch > 15) return;
   for (int j = 1; j <= kSoundsPerSample; j++) {
     if (voice_key[w][j] == k && voice_channel[w][j] == ch) {
-      if (pedal_down.load())
+      if (sostenuto_holds_locked(k, ch)) break;
+      if (pedal_down.load()) {
         held_by_pedal[k][ch] = 1;
-      else
+        damp_held_sound_locked(sound[w][j], at);
+      } else {
         release_voice(w, j, at);
+      }
       break;
     }
   }
@@ -217,10 +221,12 @@ void all_notes_off_locked(int64_t at) {
     for (int j = 1; j <= kSoundsPerSample; j++) {
       int k = voice_key[w][j];
       if (k > 0 && voice_channel[w][j] == ch) {
-        if (pedal_down.load())
+        if (pedal_down.load()) {
           held_by_pedal[k][ch] = 1;
-        else
+          damp_held_sound_locked(sound[w][j], at);
+        } else {
           release_voice(w, j, at);
+        }
       }
     }
   }
@@ -299,6 +305,20 @@ void voice_pedal_release(int64_t at) {
     }
   }
   after_release(true);
+}
+
+void run_with_voices(void (*step)(int value, int64_t at), int value, int64_t at) {
+  VoiceLock lock(voice_mutex);
+  step(value, at);
+}
+
+void voice_release_after_delay_locked(int key, int channel, int64_t at) {
+  if (key < 0 || key >= kKeyCount || channel < 0 || channel >= kMidiChannels || note_count[key][channel] > 0) return;
+  // The ordinary note-off path, which takes back one note-on.
+  note_count[key][channel] = 1;
+  current_channel = channel;
+  current_key = key;
+  note_off_locked(at);
 }
 
 void voice_all_notes_off(int channel, int64_t at) {

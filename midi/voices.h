@@ -111,6 +111,13 @@ void voice_note_off(int channel, int key, int64_t at = kAtOnce);
 void voice_note_end(int key, int channel);
 // Pedal went up on frame `at`: releases every voice the pedal held.
 void voice_pedal_release(int64_t at = kAtOnce);
+// The pedals' way into the voice state (midi/pedals.h): runs step(value,
+// at) holding voice_mutex.
+void run_with_voices(void (*step)(int value, int64_t at), int value, int64_t at);
+// With voice_mutex held: the note of a key that is up ends as if the key had
+// come up now, on frame `at` (after the note-off delay, unless a pedal holds
+// it then or its key is down again). Nothing for a key that is down.
+void voice_release_after_delay_locked(int key, int channel, int64_t at);
 // Releases (or marks as held while the pedal is down) every voice of a
 // channel, on frame `at`.
 void voice_all_notes_off(int channel, int64_t at = kAtOnce);

@@ -283,7 +283,8 @@ TEST_F(MainLoop, MidiPromptWithEnterEverywhereChangesNothing) {
   buffer_size = 512;
   transpose = -3;
   autovolmidi = 40;
-  type("\r\r\r\r\r\r\r");
+  pedal_mode = 1;
+  type("\r\r\r\r\r\r\r\r");
   midi_settings_prompt();
   EXPECT_EQ(midi_in_port, 2);
   EXPECT_EQ(midi_in2_port, 1);
@@ -292,13 +293,14 @@ TEST_F(MainLoop, MidiPromptWithEnterEverywhereChangesNothing) {
   EXPECT_EQ(buffer_size, 512);
   EXPECT_EQ(transpose.load(), -3);
   EXPECT_EQ(autovolmidi.load(), 40);
+  EXPECT_EQ(pedal_mode.load(), 1);
   EXPECT_EQ(input_active.load(), 0);
 }
 
 TEST_F(MainLoop, MidiPromptClampsEveryAnswer) {
   midi_input_devices = 2;
   midi_output_devices = 1;
-  type("9\r7\r0\r5\r50\r+20\r300\r");
+  type("9\r7\r0\r5\r50\r+20\r300\r4\r");
   midi_settings_prompt();
   EXPECT_EQ(midi_in_port, 2);
   EXPECT_EQ(midi_in2_port, 2);
@@ -307,14 +309,16 @@ TEST_F(MainLoop, MidiPromptClampsEveryAnswer) {
   EXPECT_EQ(buffer_size, 100);
   EXPECT_EQ(transpose.load(), 12);
   EXPECT_EQ(autovolmidi.load(), 127);
+  EXPECT_EQ(pedal_mode.load(), 1);
 
-  type("\r\r\r\r5000\r\r\r");
+  type("\r\r\r\r5000\r\r\r-1\r");
   midi_settings_prompt();
   EXPECT_EQ(buffer_size, 2048);
+  EXPECT_EQ(pedal_mode.load(), 0);
 }
 
 TEST_F(MainLoop, MidiPromptRestartsTheEngineOrReopensThePorts) {
-  MidiValues applied = {1, 0, 0, 0, 0, 0};
+  MidiValues applied = {1, 0, 0, 0, 0, 0, 0};
   int applied_buffer = 1024;
 
   // Every prompt confirmed unchanged: a fresh engine (and a sample reload).
@@ -696,7 +700,7 @@ class MainLoopScript : public MainLoopRun {
   }
 };
 
-const std::vector<std::string> kSevenEnters = {"\r", "\r", "\r", "\r", "\r", "\r", "\r"};
+const std::vector<std::string> kEightEnters = {"\r", "\r", "\r", "\r", "\r", "\r", "\r", "\r"};
 
 std::vector<std::string> keys_then(std::vector<std::string> keys, const std::vector<std::string>& more) {
   keys.insert(keys.end(), more.begin(), more.end());
@@ -715,7 +719,7 @@ TEST_F(MainLoopScript, BWithOnlySetZeroKeepsTheWavesAndRemakesTheSounds) {
 
 TEST_F(MainLoopScript, MWithEnterEverywhereRestartsTheEngineAndReloads) {
   ProgramFolder folder(true);
-  EXPECT_EQ(run_script({{0.0, keys_then({"m"}, kSevenEnters)}}), 0) << out;
+  EXPECT_EQ(run_script({{0.0, keys_then({"m"}, kEightEnters)}}), 0) << out;
   EXPECT_EQ(count_of(out, "plugout="), 2u) << out;
   EXPECT_EQ(count_of(out, "loading sound files..."), 2u) << out;
 }
@@ -726,7 +730,7 @@ TEST_F(MainLoopScript, MChangingOnlyTheThruPortReopensThePorts) {
   midi_loop_add_input("keys");
   int thru = midi_loop_add_output("thru out");
   // Inputs 1, 2, 3 kept; thru port 1; buffer size, transpose, autovolmidi kept.
-  EXPECT_EQ(run_script({{0.0, {"m", "\r", "\r", "\r", "1", "\r", "\r", "\r", "\r"}}}), 0) << out;
+  EXPECT_EQ(run_script({{0.0, {"m", "\r", "\r", "\r", "1", "\r", "\r", "\r", "\r", "\r"}}}), 0) << out;
   EXPECT_EQ(count_of(out, "plugout="), 1u) << out;
   EXPECT_EQ(count_of(out, "loading sound files..."), 1u) << out;
   EXPECT_EQ(count_of(out, "MIDI input port("), 3u) << out;  // start, after the prompt, after the reopening
@@ -740,7 +744,7 @@ TEST_F(MainLoopScript, MChangingOnlyTheThruPortReopensThePorts) {
 
 TEST_F(MainLoopScript, MChangingTheBufferSizeRestartsTheEngine) {
   ProgramFolder folder(true);
-  EXPECT_EQ(run_script({{0.0, {"m", "\r", "\r", "\r", "\r", "5", "1", "2", "\r", "\r", "\r"}}}), 0) << out;
+  EXPECT_EQ(run_script({{0.0, {"m", "\r", "\r", "\r", "\r", "5", "1", "2", "\r", "\r", "\r", "\r"}}}), 0) << out;
   EXPECT_EQ(count_of(out, "plugout="), 2u) << out;
   EXPECT_EQ(count_of(out, "loading sound files..."), 2u) << out;
   EXPECT_EQ(read_lines(folder.path("quillon_darvo.ini"))[2087], " 512");

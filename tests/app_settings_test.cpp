@@ -134,7 +134,7 @@ void expect_row(int row, float value, int from = 0, int to = kKeyvolKeys)
 
 }  // namespace
 
-TEST(SettingsFile, DefaultsWriteAs2101CrLfLinesWithEndMarkAt2054)
+TEST(SettingsFile, DefaultsWriteAs2103CrLfLinesWithEndMarkAt2054)
 {
   TempDir dir;
   std::string path = dir.file("quillon_darvo.ini");
@@ -165,6 +165,7 @@ TEST(SettingsFile, DefaultsWriteAs2101CrLfLinesWithEndMarkAt2054)
   EXPECT_EQ(lines[2096], "");         // first MIDI input's name
   EXPECT_EQ(lines[2099], "");         // thru port's name
   EXPECT_EQ(lines[2100], " 0");       // resample_mode
+  EXPECT_EQ(lines[2102], " 0");       // pedal_mode
 
   disturb_settings();
   read_settings(path.c_str());
@@ -351,6 +352,20 @@ TEST(SettingsReader, ClampsDelayAndMasterLevel)
   EXPECT_EQ(resample_mode, 2);
   read_with_line(2101, "-1");
   EXPECT_EQ(resample_mode, 0);
+
+  // The pedal mode is line 2103, past the velocity layers' line 2102; a file
+  // that ends before it (from before the pedals) gives the switch.
+  read_with_line(2102, "1");
+  EXPECT_EQ(pedal_mode, 0);
+  for (auto c : {std::make_pair("1", 1), std::make_pair("7", 1), std::make_pair("-3", 0), std::make_pair("x", 0)}) {
+    read_with_line(2103, c.first);
+    EXPECT_EQ(pedal_mode, c.second) << c.first;
+  }
+  auto lines = default_lines();
+  lines.resize(2101);
+  pedal_mode = 1;
+  read_text(join(lines, "\r\n"));
+  EXPECT_EQ(pedal_mode, 0);
 }
 
 TEST(SettingsReader, LeadingNumberConversion)
@@ -550,6 +565,7 @@ TEST(Presets, LoadKeepsPortsBufferTransposeAndView)
   autovolmidi = 90;
   preset_bank = 1;
   resample_mode = 1;
+  pedal_mode = 1;
   midi_in_port_name[0] = "saved:in";
   thru_port_name = "saved:thru";
   ASSERT_TRUE(save_preset_file(path.c_str()));
@@ -578,6 +594,7 @@ TEST(Presets, LoadKeepsPortsBufferTransposeAndView)
   EXPECT_EQ(midi_in_port_name[0], "here:in");
   EXPECT_EQ(thru_port_name, "");
   EXPECT_EQ(resample_mode, 1);
+  EXPECT_EQ(pedal_mode, 0);  // the machine's, like the ports
   EXPECT_EQ(preset_name, "soft.preset");
 }
 

@@ -74,7 +74,7 @@ scenario_start_keys_exit() {
   local loads
   loads=$(grep -cF 'loading sound files...' "$work/out.txt")
   send_key m
-  answer_with_enter 7
+  answer_with_enter 8
   expect_text "plugout=" 2
   expect_text "loading sound files..." $((loads + 1))
   # Drawn at start, after B, when the prompts close and after the restart.
