@@ -26,6 +26,7 @@
 #include "app/screen.h"
 #include "app/settings.h"
 #include "app/take.h"
+#include "app/velocity_layers.h"
 #include "core/bounded_call.h"
 #include "core/clock.h"
 #include "core/paths.h"
@@ -298,6 +299,7 @@ void tear_down_sounds() {
   voices_detach();
   if (!(reload_request && piano_sound == loaded_sound)) {
     for (int w = 0; w < kSamplesPerSet; w++) FBS_DESTROY_WAVE(&wave[w]);
+    drop_layer_waves();
     // Without waves the next sample cycle must load, even when it falls back
     // to the set that was loaded (an incomplete set from a preset becomes 0).
     loaded_sound = -1;
@@ -530,6 +532,15 @@ void run_command() {
       break;
     case 'h':
       open_help();
+      key_text.clear();
+      break;
+    case 'l':
+      // Velocity layers on or off; loading a set's layers reloads the set.
+      if (toggle_velocity_layers(loaded_sound)) {
+        key_text = "reload";
+        break;
+      }
+      draw_status_screen();
       key_text.clear();
       break;
     case 'w':

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The reader and writer of the 2101-line settings format (settings file,
+// The reader and writer of the 2102-line settings format (settings file,
 // backup and presets).
 #include "app/settings.h"
 
@@ -133,6 +133,8 @@ static void read_all(LineReader& r, bool keep_machine)
   read_port_name(r, line, thru_port_name, keep_machine);
   read_int_value(r, line, resample_mode);
   resample_mode = std::clamp(resample_mode, 0, 2);
+  read_int_value(r, line, velocity_layers);
+  velocity_layers = std::clamp(velocity_layers.load(), 0, 1);
 }
 
 static void read_settings_file(FILE* f, bool keep_machine)
@@ -243,6 +245,7 @@ std::string format_settings()
   for (const auto& port : midi_in_port_name) put_name(out, port);
   put_name(out, thru_port_name);
   put_int(out, resample_mode);
+  put_int(out, velocity_layers);
   return out;
 }
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The settings file: the 2101-line text file that stores the settings (the
+// The settings file: the 2102-line text file that stores the settings (the
 // settings file, its backup and every preset share this layout), and the
 // preset files. The settings themselves, with their defaults and ranges, are
 // core/settings_values.h. Main thread only.
@@ -9,7 +9,7 @@
 
 #include "core/settings_values.h"
 
-constexpr int kSettingsLines = 2101;   // lines of a settings file or preset
+constexpr int kSettingsLines = 2102;   // lines of a settings file or preset
 constexpr int kFinlistLine = 2054;     // 1-based line of the end mark "finlist"
 constexpr int kPresetNameMax = 100;    // characters of `preset_name` kept by the reader
 constexpr int kPortNameMax = 255;      // characters of a MIDI port name kept by the reader
@@ -23,7 +23,7 @@ void read_settings(const char* path);
 // The same from a text already in memory (size bytes, need not end in a newline).
 void read_settings_from_text(const char* text, size_t size);
 
-// The 2101 lines of the current settings, CR LF ended. Settles `preset_bank`
+// The 2102 lines of the current settings, CR LF ended. Settles `preset_bank`
 // first, as the writer does.
 std::string format_settings();
 // Write all settings to path. The text goes to a temporary file in the same

@@ -140,6 +140,13 @@ extern std::string thru_port_name;
 // Main thread only: the engine keeps its own copy for the mixer.
 extern int resample_mode;
 
+// ---- Line 2102 -----------------------------------------------------------------------
+
+// 1 (default): a set with louder layers (sounds/layers.txt) plays them by
+// velocity; 0: the set alone. Read by the MIDI threads at note-on; the main
+// thread loads the layers at the set's load.
+extern std::atomic<int> velocity_layers;
+
 // Selection marks of the thumbnail row: the x of the marked factory slot and
 // of the marked user slot, 0 for none. Not stored in the file: kept by the
 // screen code while the full view is shown (0 in the compact view); the

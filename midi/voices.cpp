@@ -13,6 +13,7 @@
 #include "core/shared_state.h"
 #include "engine/fbs.h"
 #include "midi/midi_input.h"
+#include "midi/voice_layers.h"
 
 std::mutex voice_mutex;
 
@@ -68,6 +69,7 @@ void release_voice(int w, int j, int64_t at) {
     FBS_END_SOUND_RAMPED(sound[w][j], declick_frames());
   else
     FBS_END_SOUND_AT(sound[w][j], declick_frames(), (uint32_t)at);
+  end_voice_layers(w, j, at, declick_frames());
   if (k >= 0 && k < kKeyCount && ch >= 0 && ch < kMidiChannels) {
     note_count[k][ch] = 0;
     held_by_pedal[k][ch] = 0;
@@ -154,15 +156,21 @@ void note_on_locked(int64_t at) {
     level = r / 127.0f;
   }
   level = std::min(level, 2.0f);
-  FBS_SET_SOUNDVOLUME(sound[w][j], level);
-
-  // From the sample's first frame. A sound still heard, the restarted key
-  // or a released one still ramping down, crossfades into it.
-  if (!restart) FBS_SET_SOUNDSPEED(sound[w][j], speed_table[k].load());
-  if (at == kAtOnce)
-    FBS_PLAY_SOUND_RAMPED(sound[w][j], 1, declick_frames());
-  else
-    FBS_PLAY_SOUND_AT(sound[w][j], 1, declick_frames(), (uint32_t)at);
+  if (voice_layers_playing()) {
+    play_voice_layers(w, j, k, v, level, at, declick_frames());
+  } else {
+    FBS_SET_SOUNDVOLUME(sound[w][j], level);
+    // From the sample's first frame. A sound still heard, the restarted key
+    // or a released one still ramping down, crossfades into it.
+    if (!restart) FBS_SET_SOUNDSPEED(sound[w][j], speed_table[k].load());
+    if (at == kAtOnce)
+      FBS_PLAY_SOUND_RAMPED(sound[w][j], 1, declick_frames());
+    else
+      FBS_PLAY_SOUND_AT(sound[w][j], 1, declick_frames(), (uint32_t)at);
+    // A louder layer an earlier note of this voice left sounding (layers
+    // since switched off) ends with the restart.
+    if (restart) end_voice_layers(w, j, at, declick_frames());
+  }
 
   note_count[k][ch] += 1;
   held_by_pedal[k][ch] = 0;
@@ -247,6 +255,7 @@ bool voices_attach(const int waves[kSampleWaves], int* failed_wave, int* failed_
 }
 
 void voices_detach() {
+  voice_layers_detach();
   for (int w = 0; w < kSampleWaves; w++)
     for (int j = 1; j <= kSoundsPerSample; j++) FBS_DESTROY_SOUND(&sound[w][j]);
 }

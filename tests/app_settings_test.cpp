@@ -134,7 +134,7 @@ void expect_row(int row, float value, int from = 0, int to = kKeyvolKeys)
 
 }  // namespace
 
-TEST(SettingsFile, DefaultsWriteAs2101CrLfLinesWithEndMarkAt2054)
+TEST(SettingsFile, DefaultsWriteAs2102CrLfLinesWithEndMarkAt2054)
 {
   TempDir dir;
   std::string path = dir.file("quillon_darvo.ini");
@@ -351,6 +351,10 @@ TEST(SettingsReader, ClampsDelayAndMasterLevel)
   EXPECT_EQ(resample_mode, 2);
   read_with_line(2101, "-1");
   EXPECT_EQ(resample_mode, 0);
+  read_with_line(2102, "0");
+  EXPECT_EQ(velocity_layers.load(), 0);
+  read_with_line(2102, "7");
+  EXPECT_EQ(velocity_layers.load(), 1);
 }
 
 TEST(SettingsReader, LeadingNumberConversion)

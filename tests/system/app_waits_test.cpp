@@ -99,7 +99,7 @@ class Waits : public ::testing::Test {
   // The settings file the program wrote at its end, whole.
   std::string settings_written() {
     std::string text = read_file(run + "quillon_darvo.ini");
-    return count_of(text, "\n") == 2101 ? text : "";
+    return count_of(text, "\n") == 2102 ? text : "";
   }
 };
 

@@ -172,7 +172,7 @@ hold_on
 send_last_key Escape
 expect_exit 0
 settings="$home/.config/quillon_darvo/quillon_darvo.ini"
-[ "$(wc -l <"$settings")" -eq 2101 ] || fail "no settings file in ~/.config/quillon_darvo"
+[ "$(wc -l <"$settings")" -eq 2102 ] || fail "no settings file in ~/.config/quillon_darvo"
 [ -f "$home/.config/quillon_darvo/quillon_darvo_backup.ini" ] || fail "no settings backup"
 [ "$(tr -d '\r' <"$settings" | sed -n 2095p)" = mine.preset ] || fail "the settings do not name the saved preset"
 if grep -q '^plugout=WAV file output' "$work/out.txt"; then

@@ -140,7 +140,7 @@ expect_settings_file() {
   [ -f "$work/$1" ] || fail "$1 not written"
   local lines
   lines=$(wc -l <"$work/$1")
-  [ "$lines" -eq 2101 ] || fail "$1 has $lines lines, expected 2101"
+  [ "$lines" -eq 2102 ] || fail "$1 has $lines lines, expected 2102"
   [ "$(sed -n 2054p "$work/$1" | tr -d '\r')" = finlist ] || fail "$1: line 2054 is not finlist"
 }
 
