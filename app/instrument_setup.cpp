@@ -58,7 +58,7 @@ std::string set_up_sample_set(const SoundFolders& folders, double now, void (*lo
     if (!failure.empty()) return failure;
     copy_unfiltered_samples(wave);
   }
-  set_up_layers(loaded_sound, folders);
+  set_up_layers(loaded_sound, wave, folders);
   keytone_pass();
 
   int failed_wave = 0, failed_sound = 0;

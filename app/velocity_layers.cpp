@@ -2,6 +2,8 @@
 // layers.txt, the chains of louder sets, and their waves while loaded.
 #include "app/velocity_layers.h"
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -168,13 +170,14 @@ void drop_layer_waves() {
   loaded_layers = LayerChain();
 }
 
-void set_up_layers(int base, const SoundFolders& folders) {
+void set_up_layers(int base, const int base_waves[kSamplesPerSet], const SoundFolders& folders) {
   LayerChain want;
   want.sets[0] = base;
   if (velocity_layers.load() == 1) want = layer_chain(base, folders);
   bool same = want.count == loaded_layers.count;
   for (int l = 0; l < want.count && same; l++) same = want.sets[l] == loaded_layers.sets[l];
   if (same) {
+    want.match = loaded_layers.match;
     loaded_layers = want;  // the zones may have changed
     return;
   }
@@ -189,12 +192,60 @@ void set_up_layers(int base, const SoundFolders& folders) {
     }
     copy_unfiltered_layer(l, layer_waves[l - 1]);
   }
+  int waves[kLayersMost][kSamplesPerSet];
+  for (int w = 0; w < kSamplesPerSet; w++) waves[0][w] = base_waves[w];
+  for (int l = 1; l < kLayersMost; l++)
+    for (int w = 0; w < kSamplesPerSet; w++) waves[l][w] = layer_waves[l - 1][w];
+  want.match = measure_layers(waves, want.count);
   loaded_layers = want;
+}
+
+namespace {
+
+// The first 300 ms of a wave's values, or none.
+bool wave_start(int wave, const int16_t** data, long* count) {
+  void* begin = nullptr;
+  void* end = nullptr;
+  int32_t channels = 0;
+  if (wave < 0 || !FBS_GET_WAVEPOINTERS(wave, &begin, &end, &channels) || channels < 1) return false;
+  long values = (long)((char*)end - (char*)begin) / 2;
+  long wanted = (long)(0.3 * FBS_GET_PLUGRATE()) * channels;
+  *data = (const int16_t*)begin;
+  *count = values < wanted ? values : wanted;
+  return *count > 0;
+}
+
+}  // namespace
+
+LayerMatch measure_layers(const int (*waves)[kSamplesPerSet], int count) {
+  LayerMatch match = unmatched_layers();
+  for (int l = 1; l < count && l < kLayersMost; l++) {
+    for (int w = 0; w < kSamplesPerSet; w++) {
+      const int16_t* soft = nullptr;
+      const int16_t* loud = nullptr;
+      long n_soft = 0, n_loud = 0;
+      match.gain[l][w] = match.gain[l - 1][w];
+      if (!wave_start(waves[l - 1][w], &soft, &n_soft) || !wave_start(waves[l][w], &loud, &n_loud)) continue;
+      long n = n_soft < n_loud ? n_soft : n_loud;
+      double ss = 0, ll = 0, sl = 0;
+      for (long i = 0; i < n; i++) {
+        ss += (double)soft[i] * soft[i];
+        ll += (double)loud[i] * loud[i];
+        sl += (double)soft[i] * loud[i];
+      }
+      if (ss <= 0 || ll <= 0) continue;
+      match.gain[l][w] = (float)(match.gain[l - 1][w] * std::sqrt(ss / ll));
+      // Held within -0.5..1, where the scale of layer_factors stays finite.
+      double c = sl / std::sqrt(ss * ll);
+      match.coherence[l - 1][w] = (float)(c < -0.5 ? -0.5 : (c > 1 ? 1 : c));
+    }
+  }
+  return match;
 }
 
 std::string attach_layer_sounds() {
   int failed_layer = 0, failed_wave = 0, failed_sound = 0;
-  if (voice_layers_attach(layer_waves, loaded_layers.zones, loaded_layers.count - 1, &failed_layer,
+  if (voice_layers_attach(layer_waves, loaded_layers.zones, loaded_layers.match, loaded_layers.count - 1, &failed_layer,
                           &failed_wave, &failed_sound))
     return "";
   return "error create sound " + std::to_string(failed_layer) + "," + std::to_string(failed_wave) + "," +

@@ -43,6 +43,8 @@ struct LayerChain {
   int count = 1;
   int sets[kLayersMost] = {-1, -1, -1, -1};
   LayerZone zones[kLayersMost - 1] = {};
+  // Filled when the layers are loaded (measure_layers).
+  LayerMatch match = unmatched_layers();
 };
 
 // The chain of `set` in the folders: its loud layer, that layer's loud
@@ -64,12 +66,18 @@ extern LayerChain loaded_layers;
 // Waves of the louder layers, layer_waves[l - 1] for layer l; -1 when none.
 extern int layer_waves[kLayersMost - 1][kSamplesPerSet];
 
-// After the set `base` is loaded, before the sample pass: loads the louder
+// After the set `base` is loaded into base_waves, before the sample pass
+// (the layers are measured against it as loaded): loads the louder
 // layers of its chain when velocity_layers is 1 and they are not loaded yet
 // (only the set when it is 0), drops the ones no longer wanted and hands
 // the rows to the sample pass. A layer that does not load is named on
 // standard error and the chain ends below it; the set plays on.
-void set_up_layers(int base, const SoundFolders& folders);
+void set_up_layers(int base, const int base_waves[kSamplesPerSet], const SoundFolders& folders);
+// How the first 300 ms of layer l's wave w compare with layer l - 1's
+// (waves[l], -1 for none), as the gains and coherences of LayerMatch: the
+// waves as loaded, before the sample pass. A silent or missing wave keeps
+// gain 1 and coherence 0.
+LayerMatch measure_layers(const int (*waves)[kSamplesPerSet], int count);
 // Makes the sounds of the layers loaded (midi/voice_layers.h), after
 // voices_attach. Returns an empty text or "error create sound l,w,j".
 std::string attach_layer_sounds();

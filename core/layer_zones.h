@@ -7,6 +7,7 @@
 // weights, since two recordings of one note are not in phase and equal
 // amplitudes would dip by about 3 dB in the middle.
 #pragma once
+#include "core/key_samples.h"
 
 // Layers a note can choose from: the set itself and up to three louder ones.
 constexpr int kLayersMost = 4;
@@ -33,3 +34,23 @@ struct LayerMix {
 // between layers i and i + 1, and no zone starts before the one below it
 // ends). With no zone: layer 0 alone.
 LayerMix layer_mix(int velocity, const LayerZone* zones, int zone_count);
+
+// How the layers of a set compare, wave by wave (octave by octave), over
+// the first 300 ms of their samples: gain[l][w] brings layer l to the level
+// of the set itself (gain[0][w] is 1), and coherence[l - 1][w] is how alike
+// layers l - 1 and l are there (the correlation of their samples, 0 for
+// recordings out of phase, near 1 for ones in phase). Recordings of one
+// piano started at their onsets are largely in phase, and two of them at
+// cosine and sine weights would rise by up to 3 dB in the middle of a zone.
+struct LayerMatch {
+  float gain[kLayersMost][kSamplesPerSet];
+  float coherence[kLayersMost - 1][kSamplesPerSet];
+};
+// Gains 1 and coherence 0: the weights alone.
+LayerMatch unmatched_layers();
+
+// The volume factors of the mix's two layers for wave w: each weight times
+// its layer's gain, both scaled so that the sum of the two keeps the power
+// of one layer alone at its coherence. A layer playing alone gets its gain.
+// `high_factor` is 0 when mix.high is -1.
+void layer_factors(const LayerMix& mix, const LayerMatch& match, int w, float* low_factor, float* high_factor);

@@ -9,6 +9,7 @@
 
 int voice_layer_count = 1;
 LayerZone voice_layer_zones[kLayersMost - 1];
+LayerMatch voice_layer_match = unmatched_layers();
 int layer_sound[kLayersMost - 1][kSampleWaves][kSoundsPerSample + 1];
 
 namespace {
@@ -24,11 +25,12 @@ void end_sound(int s, int64_t at, int declick) {
 
 }  // namespace
 
-bool voice_layers_attach(const int (*loud_waves)[kSampleWaves], const LayerZone* zones, int loud_count,
-                         int* failed_layer, int* failed_wave, int* failed_sound) {
+bool voice_layers_attach(const int (*loud_waves)[kSampleWaves], const LayerZone* zones, const LayerMatch& match,
+                         int loud_count, int* failed_layer, int* failed_wave, int* failed_sound) {
   if (loud_count < 0) loud_count = 0;
   if (loud_count > kLayersMost - 1) loud_count = kLayersMost - 1;
   voice_layer_count = 1;
+  voice_layer_match = match;
   // Every handle -1 first, so a detach after a failure destroys only sounds made.
   for (auto& layer : layer_sound)
     for (auto& row : layer)
@@ -62,15 +64,18 @@ bool voice_layers_playing() { return voice_layer_count > 1 && velocity_layers.lo
 
 void play_voice_layers(int w, int j, int key, int velocity, float level, int64_t at, int declick) {
   LayerMix mix = layer_mix(velocity, voice_layer_zones, voice_layer_count - 1);
+  float low_factor = 0, high_factor = 0;
+  layer_factors(mix, voice_layer_match, w, &low_factor, &high_factor);
   float speed = speed_table[key].load();
   for (int l = 0; l < voice_layer_count; l++) {
     float weight = l == mix.low ? mix.low_weight : (l == mix.high ? mix.high_weight : 0.0f);
+    float factor = l == mix.low ? low_factor : high_factor;
     int s = voice_sound(l, w, j);
     if (weight < kLayerSilentWeight) {
       end_sound(s, at, declick);
       continue;
     }
-    FBS_SET_SOUNDVOLUME(s, level * weight);
+    FBS_SET_SOUNDVOLUME(s, level * factor);
     FBS_SET_SOUNDSPEED(s, speed);
     if (at == kAtOnce)
       FBS_PLAY_SOUND_RAMPED(s, 1, declick);

@@ -19,15 +19,18 @@
 extern int voice_layer_count;
 // Zone l - 1 lies between layer l - 1 and layer l.
 extern LayerZone voice_layer_zones[kLayersMost - 1];
+// How the loaded layers compare, wave by wave.
+extern LayerMatch voice_layer_match;
 extern int layer_sound[kLayersMost - 1][kSampleWaves][kSoundsPerSample + 1];
 
 // Makes the 24 sounds of each wave of `loud_count` louder layers
-// (loud_waves[l - 1] for layer l) with their zones. Returns false with the
+// (loud_waves[l - 1] for layer l) with their zones and how they compare.
+// Returns false with the
 // layer, wave and sound that could not be made; the sounds made stay and
 // voice_layers_detach destroys them. Main thread, MIDI inputs closed, after
 // voices_attach.
-bool voice_layers_attach(const int (*loud_waves)[kSampleWaves], const LayerZone* zones, int loud_count,
-                         int* failed_layer, int* failed_wave, int* failed_sound);
+bool voice_layers_attach(const int (*loud_waves)[kSampleWaves], const LayerZone* zones, const LayerMatch& match,
+                         int loud_count, int* failed_layer, int* failed_wave, int* failed_sound);
 // Destroys the louder layers' sounds; the set plays alone again.
 void voice_layers_detach();
 
@@ -36,7 +39,8 @@ void voice_layers_detach();
 bool voice_layers_playing();
 
 // Starts (or restarts, crossfading) voice [w][j] for `key` at `velocity`:
-// each layer the velocity plays gets the note's `level` times its weight,
+// each layer the velocity plays gets the note's `level` times its factor
+// (layer_factors),
 // the speed of the key and a start on frame `at` (kAtOnce: the next block);
 // a layer it does not play is ended, in case an earlier note left it
 // sounding. Under voice_mutex.
