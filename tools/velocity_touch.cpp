@@ -8,6 +8,8 @@
 // the checks of each key, and exits 1 when one fails.
 //
 // usage: velocity_touch SOUNDS_FOLDER [SET] [--table]
+//        velocity_touch --settings FILE 0|1   (writes the default settings
+//        with velocity layers off or on, for quillon_render --settings)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +57,12 @@ int main(int argc, char** argv) {
   if (argc < 2) {
     std::fprintf(stderr, "usage: velocity_touch SOUNDS_FOLDER [SET] [--table]\n");
     return 2;
+  }
+  if (std::strcmp(argv[1], "--settings") == 0 && argc == 4) {
+    // The default settings with velocity_layers as given, for quillon_render.
+    set_default_settings();
+    velocity_layers = std::atoi(argv[3]);
+    return write_settings(argv[2]) ? 0 : 1;
   }
   std::string folder = argv[1];
   if (folder.back() != '/') folder += '/';
