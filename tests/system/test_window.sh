@@ -93,8 +93,22 @@ scenario_start_keys_exit() {
   expect_text "[B]prev [N]next $(prefix_of 0)  / [I][O]type=" 4
   screenshot after_midi_prompt
 
+  # L: set 0 without its loud layer, then with it again (loaded anew); the
+  # setting is saved off.
+  local layered=0
+  if [ "$(prefix_of 0)" != piano ]; then
+    layered=1
+    send_key l
+    expect_text "[B]prev [N]next piano  / [I][O]type=" 1
+    send_key l
+    expect_text "[B]prev [N]next $(prefix_of 0)  / [I][O]type=" 5
+    send_key l
+    expect_text "[B]prev [N]next piano  / [I][O]type=" 2
+  fi
+
   send_last_key Escape
   expect_exit 0
+  [ "$layered" = 0 ] || expect_line quillon_darvo.ini 2102 " 0"
   expect_settings_file quillon_darvo.ini
   expect_settings_file quillon_darvo_backup.ini
   # Ended in the full view: the compact view's position is stored, unchanged.
