@@ -14,6 +14,9 @@ int layer_sound[kLayersMost - 1][kSampleWaves][kSoundsPerSample + 1];
 
 namespace {
 
+// The engine's mixing limit before the layers raised it; 0 while not raised.
+int32_t mixed_before_layers = 0;
+
 int voice_sound(int layer, int w, int j) { return layer == 0 ? sound[w][j] : layer_sound[layer - 1][w][j]; }
 
 void end_sound(int s, int64_t at, int declick) {
@@ -50,6 +53,14 @@ bool voice_layers_attach(const int (*loud_waves)[kSampleWaves], const LayerZone*
     }
   }
   voice_layer_count = 1 + loud_count;
+  // A note plays up to two sounds: the mixer must take twice as many as
+  // without layers, or the sounds beyond its limit would sit out.
+  if (loud_count > 0 && mixed_before_layers == 0) {
+    int32_t mixed = 0;
+    FBS_GET_MAXCHANNELS(&mixed);
+    mixed_before_layers = mixed > 0 ? mixed : 1;
+    FBS_SET_MAXCHANNELS(2 * mixed_before_layers);
+  }
   return true;
 }
 
@@ -58,6 +69,8 @@ void voice_layers_detach() {
     for (int w = 0; w < kSampleWaves; w++)
       for (int j = 1; j <= kSoundsPerSample; j++) FBS_DESTROY_SOUND(&layer_sound[l][w][j]);
   voice_layer_count = 1;
+  if (mixed_before_layers > 0) FBS_SET_MAXCHANNELS(mixed_before_layers);
+  mixed_before_layers = 0;
 }
 
 bool voice_layers_playing() { return voice_layer_count > 1 && velocity_layers.load() == 1; }

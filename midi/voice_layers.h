@@ -27,8 +27,9 @@ extern int layer_sound[kLayersMost - 1][kSampleWaves][kSoundsPerSample + 1];
 // (loud_waves[l - 1] for layer l) with their zones and how they compare.
 // Returns false with the
 // layer, wave and sound that could not be made; the sounds made stay and
-// voice_layers_detach destroys them. Main thread, MIDI inputs closed, after
-// voices_attach.
+// voice_layers_detach destroys them. With a louder layer the engine mixes
+// twice as many sounds at once (FBS_SET_MAXCHANNELS, at most 256) until
+// the detach. Main thread, MIDI inputs closed, after voices_attach.
 bool voice_layers_attach(const int (*loud_waves)[kSampleWaves], const LayerZone* zones, const LayerMatch& match,
                          int loud_count, int* failed_layer, int* failed_wave, int* failed_sound);
 // Destroys the louder layers' sounds; the set plays alone again.
