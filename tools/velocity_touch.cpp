@@ -78,21 +78,25 @@ int main(int argc, char** argv) {
   const LayerZone zone = chain.zones[0];
   std::printf("set %d, loud layer %d, zone %d..%d\n", set, loud, zone.from, zone.to);
 
-  // Load times: a fresh cache folder, then the same folder again.
+  // Load times: each first with a fresh cache folder, then from the folder
+  // the pair's load filled.
   char cache[] = "/tmp/velocity_touch_XXXXXX";
-  if (!mkdtemp(cache)) return 1;
+  char cache2[] = "/tmp/velocity_touch_XXXXXX";
+  if (!mkdtemp(cache) || !mkdtemp(cache2)) return 1;
   fbs_set_sample_cache(cache);
   double cold_single = start(folders, set, 0);
   offline_stop();
+  fbs_set_sample_cache(cache2);
   double cold_pair = start(folders, set, 1);
   offline_stop();
   double warm_single = start(folders, set, 0);
   offline_stop();
   double warm_pair = start(folders, set, 1);
   offline_stop();
-  std::printf("load: cold %.2f s alone, %.2f s with its layer (the layer's files cold); warm %.2f s alone, %.2f s "
-              "with its layer (x%.2f)\n",
-              cold_single, cold_pair, warm_single, warm_pair, warm_pair / warm_single);
+  std::printf("load: cold %.2f s alone, %.2f s with its layer (x%.2f); warm %.2f s alone, %.2f s with its layer "
+              "(x%.2f)\n",
+              cold_single, cold_pair, cold_pair / cold_single, warm_single, warm_pair, warm_pair / warm_single);
+  std::system((std::string("rm -rf ") + cache + " " + cache2).c_str());
 
   const int keys[3] = {36, 60, 84};
   static Curve curves[3];
