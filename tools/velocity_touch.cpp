@@ -92,6 +92,11 @@ int main(int argc, char** argv) {
   double warm_single = start(folders, set, 0);
   offline_stop();
   double warm_pair = start(folders, set, 1);
+  std::printf("loud layer against the set, waves 0..8: gain");
+  for (int w = 0; w < kSamplesPerSet; w++) std::printf(" %.2f", loaded_layers.match.gain[1][w]);
+  std::printf(", coherence");
+  for (int w = 0; w < kSamplesPerSet; w++) std::printf(" %.2f", loaded_layers.match.coherence[0][w]);
+  std::printf("\n");
   offline_stop();
   std::printf("load: cold %.2f s alone, %.2f s with its layer (x%.2f); warm %.2f s alone, %.2f s with its layer "
               "(x%.2f)\n",
