@@ -32,6 +32,9 @@ bool voice_layers_attach(const int (*loud_waves)[kSampleWaves], const LayerZone*
                          int loud_count, int* failed_layer, int* failed_wave, int* failed_sound) {
   if (loud_count < 0) loud_count = 0;
   if (loud_count > kLayersMost - 1) loud_count = kLayersMost - 1;
+  // The inputs are closed, but the lock orders these writes before any
+  // voice operation that follows.
+  std::lock_guard<std::mutex> lock(voice_mutex);
   voice_layer_count = 1;
   voice_layer_match = match;
   // Every handle -1 first, so a detach after a failure destroys only sounds made.
@@ -65,6 +68,7 @@ bool voice_layers_attach(const int (*loud_waves)[kSampleWaves], const LayerZone*
 }
 
 void voice_layers_detach() {
+  std::lock_guard<std::mutex> lock(voice_mutex);
   for (int l = 0; l + 1 < voice_layer_count; l++)
     for (int w = 0; w < kSampleWaves; w++)
       for (int j = 1; j <= kSoundsPerSample; j++) FBS_DESTROY_SOUND(&layer_sound[l][w][j]);
