@@ -157,7 +157,7 @@ static std::vector<char*> operands_last(int argc, char** argv, const std::vector
 }
 
 int parse_make_set_options(int argc, char** argv, MakeSetOptions* options) {
-  enum { kProgram = 256, kBank, kVelocity, kMp3, kInto, kAllowOutside };
+  enum { kProgram = 256, kBank, kVelocity, kMp3, kInto, kAllowOutside, kLayerOf, kZone };
   static const option kLong[] = {{"help", no_argument, nullptr, 'h'},
                                  {"version", no_argument, nullptr, 'V'},
                                  {"program", required_argument, nullptr, kProgram},
@@ -166,9 +166,11 @@ int parse_make_set_options(int argc, char** argv, MakeSetOptions* options) {
                                  {"mp3", no_argument, nullptr, kMp3},
                                  {"into", required_argument, nullptr, kInto},
                                  {"allow-outside", no_argument, nullptr, kAllowOutside},
+                                 {"layer-of", required_argument, nullptr, kLayerOf},
+                                 {"zone", required_argument, nullptr, kZone},
                                  {nullptr, 0, nullptr, 0}};
   const char* program = "quillon_make_set";
-  std::vector<char*> args = operands_last(argc, argv, {"program", "bank", "velocity", "into"});
+  std::vector<char*> args = operands_last(argc, argv, {"program", "bank", "velocity", "into", "layer-of", "zone"});
   argc = (int)args.size() - 1;
   argv = args.data();
   optind = 0;  // a fresh scan, also for a second call in one process
@@ -197,9 +199,25 @@ int parse_make_set_options(int argc, char** argv, MakeSetOptions* options) {
         if (!*optarg) return usage_error(program, "option '--into' needs a folder");
         options->into = optarg;
         break;
+      case kLayerOf:
+        if (!whole_number(optarg, 0, 14, &options->layer_of))
+          return usage_error(program, std::string("--layer-of '") + optarg + "' is not a set number (0..14)");
+        break;
+      case kZone: {
+        std::string zone = optarg;
+        size_t comma = zone.find(',');
+        if (comma == std::string::npos || !whole_number(zone.substr(0, comma).c_str(), 0, 127, &options->zone_from) ||
+            !whole_number(zone.substr(comma + 1).c_str(), 0, 127, &options->zone_to) ||
+            options->zone_from > options->zone_to)
+          return usage_error(program, std::string("--zone '") + optarg +
+                                          "' is not FROM,TO with 0 <= FROM <= TO <= 127");
+        break;
+      }
       default: return usage_error(program, getopt_fault(c, argv));
     }
   }
   if (options->help || options->version) return -1;
+  if ((options->layer_of >= 0) != (options->zone_from >= 0))
+    return usage_error(program, "--layer-of and --zone go together");
   return two_operands(program, argc, argv, "needs a SOURCE and a SET", &options->source, &options->set);
 }

@@ -42,9 +42,9 @@ int parse_instrument_options(int argc, char** argv, InstrumentOptions* options);
 int parse_render_arguments(int argc, char** argv, RenderOptions* options);
 
 // What quillon_make_set was started with: `SOURCE SET [--program N]
-// [--bank N] [--velocity V] [--mp3] [--into FOLDER] [--allow-outside]`.
-// SET is kept as given (also "-1"): one outside 0..14 is bad input
-// (status 1), not a usage error.
+// [--bank N] [--velocity V] [--mp3] [--into FOLDER] [--allow-outside]
+// [--layer-of BASE --zone FROM,TO]`. SET is kept as given (also "-1"): one
+// outside 0..14 is bad input (status 1), not a usage error.
 struct MakeSetOptions {
   bool help = false;
   bool version = false;
@@ -56,6 +56,11 @@ struct MakeSetOptions {
   bool mp3 = false;
   std::string into;     // empty: the user's sounds folder
   bool allow_outside = false;  // SFZ samples may lie outside the .sfz file's folder
+  // --layer-of BASE --zone FROM,TO (both or neither): the set made is the
+  // loud layer of BASE over velocities FROM..TO. -1 without.
+  int layer_of = -1;    // 0..14
+  int zone_from = -1;   // 0 <= FROM <= TO <= 127
+  int zone_to = -1;
 };
 
 // Reads quillon_make_set's arguments. Returns -1 when the program should go

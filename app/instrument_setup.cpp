@@ -4,6 +4,7 @@
 #include "app/instrument_setup.h"
 
 #include "app/sample_sets.h"
+#include "app/velocity_layers.h"
 #include "core/settings_ranges.h"
 #include "core/text_number.h"
 #include "effects/autovol.h"
@@ -50,17 +51,21 @@ std::string set_up_sample_set(const SoundFolders& folders, double now, void (*lo
     // has since become incomplete and set 0 is loaded instead.
     for (int w = 0; w < kSamplesPerSet; w++)
       if (wave[w] >= 0) FBS_DESTROY_WAVE(&wave[w]);
+    drop_layer_waves();
     loaded_sound = piano_sound;
     if (loading) loading();
     std::string failure = load_sample_set(loaded_sound, wave, folders);
     if (!failure.empty()) return failure;
     copy_unfiltered_samples(wave);
   }
+  set_up_layers(loaded_sound, wave, folders);
   keytone_pass();
 
   int failed_wave = 0, failed_sound = 0;
   if (!voices_attach(wave, &failed_wave, &failed_sound))
     return "error create sound " + std::to_string(failed_wave) + "," + std::to_string(failed_sound);
+  std::string layer_failure = attach_layer_sounds();
+  if (!layer_failure.empty()) return layer_failure;
 
   build_speed_table(type_offset);
   FBS_SET_RESAMPLEMODE(resample_mode);

@@ -38,7 +38,8 @@ void install_effects();
 // effects; piano_sound falls back to set 0 when it is not complete in
 // `folders`; when it differs from loaded_sound the waves held are destroyed,
 // `loading` runs (when given) and the set is loaded with its unfiltered
-// copy; then the key tone pass, the sounds (voices_attach), the speed table
+// copy, and its louder layers as velocity_layers asks (app/velocity_layers.h);
+// then the key tone pass, the sounds (voices_attach), the speed table
 // and the resampling family (resample_mode), the velocity curve, the level
 // analysis restarted at `now`, the master callback and the effect routing.
 // Returns an empty text, or the fatal text of a set that cannot be loaded or

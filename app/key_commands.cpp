@@ -17,6 +17,7 @@
 #include "app/screen.h"
 #include "app/settings.h"
 #include "app/take.h"
+#include "app/velocity_layers.h"
 #include "core/paths.h"
 #include "core/settings_ranges.h"
 #include "core/shared_state.h"
@@ -170,6 +171,14 @@ AfterCommand open_help(char) {
   return AfterCommand::kNothing;
 }
 
+// Velocity layers on or off; a set whose layers are not loaded yet loads
+// again with them.
+AfterCommand switch_velocity_layers(char) {
+  if (!toggle_velocity_layers(loaded_sound)) return AfterCommand::kRedraw;
+  request_reload();
+  return AfterCommand::kNothing;
+}
+
 AfterCommand start_or_end_take(char) {
   if (take_running())
     take_end();
@@ -210,6 +219,7 @@ const KeyCommand kKeyCommands[] = {
     {"qQ",           false, false, switch_resample},
     {"vV",           false, false, switch_velocity_curve},
     {"hH",           false, false, open_help},
+    {"lL",           false, true,  switch_velocity_layers},
     {"wW",           false, false, start_or_end_take},
     {"mM",           true,  true,  midi_prompts},
     {"bBnN0123456789", true, true, select_set},

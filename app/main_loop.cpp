@@ -28,6 +28,7 @@
 #include "app/session.h"
 #include "app/settings.h"
 #include "app/take.h"
+#include "app/velocity_layers.h"
 #include "core/clock.h"
 #include "core/shared_state.h"
 #include "effects/sample_pass.h"
@@ -222,6 +223,7 @@ void tear_down_sounds(bool reload) {
   voices_detach();
   if (!(reload && piano_sound == loaded_sound)) {
     for (int w = 0; w < kSamplesPerSet; w++) FBS_DESTROY_WAVE(&wave[w]);
+    drop_layer_waves();
     // Without waves the next sample cycle must load, even when it falls back
     // to the set that was loaded (an incomplete set from a preset becomes 0).
     loaded_sound = -1;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // quillon_make_set SOURCE SET [--program N] [--bank N] [--velocity V] [--mp3]
-// [--into FOLDER] [--allow-outside]: makes the nine files of a piano sample set from a
+// [--into FOLDER] [--allow-outside] [--layer-of BASE --zone FROM,TO]: makes the nine
+// files of a piano sample set from a
 // SoundFont or an SFZ instrument (see import/make_set.h).
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 
 #include "app/command_line.h"
 #include "app/sample_sets.h"
+#include "app/velocity_layers.h"
 #include "core/paths.h"
 #include "import/make_set.h"
 #include "platform/process.h"
@@ -34,6 +36,10 @@ void print_help() {
       "  --into FOLDER  the folder for the files (default %s)\n"
       "  --allow-outside  an SFZ's samples may lie outside its folder (by absolute\n"
       "                 paths, \"../\" or links); without it such a sample is refused\n"
+      "  --layer-of BASE --zone FROM,TO\n"
+      "                 declare the set the loud layer of set BASE in the folder's\n"
+      "                 layers.txt: up to velocity FROM BASE plays alone, from TO\n"
+      "                 this set, in between both, crossfaded (0 <= FROM <= TO <= 127)\n"
       "  -h, --help     this text\n"
       "  -V, --version  the version and the licence\n"
       "A key the source leaves silent or plays no note for is made from the\n"
@@ -74,6 +80,10 @@ int make_set(int argc, char** argv, bool bar) {
     std::fprintf(stderr, "%s: '%s' is not a set number (0..14)\n", kProgram, options.set.c_str());
     return 1;
   }
+  if (options.layer_of == set) {
+    std::fprintf(stderr, "%s: set %d cannot be its own loud layer\n", kProgram, set);
+    return 2;
+  }
   MakeSetRequest request;
   request.source = options.source;
   request.bank = options.bank;
@@ -99,6 +109,15 @@ int make_set(int argc, char** argv, bool bar) {
     return 1;
   }
   std::printf("set %d: %d samples in %s\n", set, kSamplesPerSet, folder.c_str());
+  if (options.layer_of >= 0) {
+    error = declare_loud_layer(folder, options.layer_of, set, options.zone_from, options.zone_to);
+    if (!error.empty()) {
+      std::fprintf(stderr, "%s: %s\n", kProgram, error.c_str());
+      return 1;
+    }
+    std::printf("set %d: the loud layer of set %d over velocities %d..%d (%s%s)\n", set, options.layer_of,
+                options.zone_from, options.zone_to, folder.c_str(), kLayersFileName);
+  }
   return 0;
 }
 

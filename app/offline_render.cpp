@@ -25,6 +25,7 @@
 #include "app/instrument_setup.h"
 #include "app/sample_sets.h"
 #include "app/settings.h"
+#include "app/velocity_layers.h"
 #include "core/clock.h"
 #include "core/files.h"
 #include "core/paths.h"
@@ -265,6 +266,7 @@ void offline_stop() {
   silence_all_voices();
   voices_detach();
   for (int w = 0; w < kSamplesPerSet; w++) FBS_DESTROY_WAVE(&wave[w]);
+  drop_layer_waves();
   loaded_sound = -1;  // a start after this one loads the set again
   FBS_EXIT();
   fbs_set_inprocess_plugin(nullptr);

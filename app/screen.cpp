@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "app/take.h"
 #include "app/thumbnails.h"
+#include "app/velocity_layers.h"
 #include "core/text_number.h"
 #include "midi/port_watch.h"
 #include "platform/window.h"
@@ -103,7 +104,7 @@ void draw_status_screen() {
   if (midi_in2_port > 0) ports += "(" + win_format_int(midi_in2_port) + ")";
   if (midi_in3_port > 0) ports += "(" + win_format_int(midi_in3_port) + ")";
   print_at(1, 1, ports);
-  print_at(3, 1, "[B]prev [N]next " + sample_set_prefix(loaded_sound < 0 ? 0 : loaded_sound) +
+  print_at(3, 1, "[B]prev [N]next " + layered_set_name(loaded_sound < 0 ? 0 : loaded_sound) +
                      "  / [I][O]type=" + win_format_int(6 - type_offset.load()));
   int t = transpose.load();
   if (t > 0) print_at(1, 27, "transp+" + win_format_int(t));

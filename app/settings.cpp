@@ -133,8 +133,8 @@ static void read_all(LineReader& r, bool keep_machine)
   read_port_name(r, line, thru_port_name, keep_machine);
   read_int_value(r, line, resample_mode);
   resample_mode = std::clamp(resample_mode, 0, 2);
-  // Line 2102 belongs to the velocity layers; it is passed over here.
-  if (line_reader_more(r)) line_reader_next(r, line);
+  read_int_value(r, line, velocity_layers);
+  velocity_layers = std::clamp(velocity_layers.load(), 0, 1);
   read_machine_int(r, line, pedal_mode, keep_machine, 0, 1);
 }
 
@@ -246,7 +246,7 @@ std::string format_settings()
   for (const auto& port : midi_in_port_name) put_name(out, port);
   put_name(out, thru_port_name);
   put_int(out, resample_mode);
-  put_int(out, 0);  // line 2102, the velocity layers'
+  put_int(out, velocity_layers);
   put_int(out, pedal_mode);
   return out;
 }

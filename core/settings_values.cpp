@@ -38,6 +38,7 @@ int preset_bank = 0;
 std::string midi_in_port_name[kMidiInputs];
 std::string thru_port_name;
 int resample_mode = 0;
+std::atomic<int> velocity_layers{1};
 std::atomic<int> pedal_mode{0};
 
 int preset_factory_mark = 0;
@@ -93,6 +94,7 @@ void set_default_sound_settings()
   preset_name.clear();
   preset_bank = 0;
   resample_mode = 0;
+  velocity_layers = 1;
 }
 
 void set_default_settings()

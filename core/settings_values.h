@@ -140,7 +140,14 @@ extern std::string thru_port_name;
 // Main thread only: the engine keeps its own copy for the mixer.
 extern int resample_mode;
 
-// ---- Line 2103 (line 2102 is the velocity layers') ---------------------------------
+// ---- Line 2102 -----------------------------------------------------------------------
+
+// 1 (default): a set with louder layers (sounds/layers.txt) plays them by
+// velocity; 0: the set alone. Read by the MIDI threads at note-on; the main
+// thread loads the layers at the set's load.
+extern std::atomic<int> velocity_layers;
+
+// ---- Line 2103 -----------------------------------------------------------------------
 
 // How the pedals play (line 2103): 0 a switch (default): controller 64 holds
 // at 127 only and 66 and 67 do nothing; 1 piano pedals: a continuous

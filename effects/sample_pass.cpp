@@ -38,15 +38,28 @@ int pass_row_values() {
 
 namespace {
 
-// The waves of the last copy, the ones every pass rewrites.
-int pass_waves[kSamplesPerSet] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
+// The waves of the last copies, the ones every pass rewrites, one a row
+// (-1: none).
+struct PassWaves {
+  int row[kPassRows];
+  PassWaves() {
+    for (int& w : row) w = -1;
+  }
+} pass_waves_of;
+int* const pass_waves = pass_waves_of.row;
 
-// Work put off while the buffers are not made. copy_pending: the unfiltered
-// copy of pass_waves is still to be taken, and the waves hold their loaded
-// values. tone_copy_pending: the last key tone pass ran with the key tone
-// off, so tone_buffer's rows are to be the unfiltered rows.
-bool copy_pending = false;
+// Work put off while the buffers are not made. copy_pending[r]: the
+// unfiltered copy of row r is still to be taken, and its wave holds its
+// loaded values. tone_copy_pending: the last key tone pass ran with the key
+// tone off, so tone_buffer's rows are to be the unfiltered rows.
+bool copy_pending[kPassRows] = {};
 bool tone_copy_pending = false;
+
+bool any_copy_pending() {
+  for (bool pending : copy_pending)
+    if (pending) return true;
+  return false;
+}
 
 [[noreturn]] void default_fatal(const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
@@ -134,11 +147,13 @@ void write_back(int w, int16_t* data, int n) {
 void make_unfiltered() {
   if (unfiltered_samples == nullptr)
     unfiltered_samples = static_cast<int16_t(*)[kPassRowValues + 1]>(make_buffer(kUnfilteredBytes));
-  if (!copy_pending) return;
-  copy_pending = false;
-  // Only the part of each row a pass reads: the rest of it stays untouched.
+  // Only the part of each row a pass reads: the rest of it stays untouched,
+  // and so do the rows of layers not loaded.
   const long row = pass_row_values();
-  for (int w = 0; w < kSamplesPerSet; w++) {
+  for (int w = 0; w < kPassRows; w++) {
+    if (!copy_pending[w]) continue;
+    copy_pending[w] = false;
+    if (w >= kSamplesPerSet && pass_waves[w] < 0) continue;
     std::memset(unfiltered_samples[w], 0, static_cast<size_t>(row + 1) * sizeof(int16_t));
     PassTarget t;
     long values = 0;
@@ -155,7 +170,7 @@ void make_buffers() {
     tone_buffer = static_cast<float(*)[kPassRowValues]>(make_buffer(kToneBufferBytes));
   if (!tone_copy_pending) return;
   tone_copy_pending = false;
-  for (int w = 0; w < kSamplesPerSet; w++) {
+  for (int w = 0; w < kPassRows; w++) {
     PassTarget t;
     if (pass_target(w, &t)) copy_row(unfiltered_samples[w], tone_buffer[w], t.n);
   }
@@ -170,7 +185,7 @@ void clamp_in_place(int16_t* data, int n) {
 #endif
   for (int j = 0; j < n; j++) {
     if (data[j] != -32768) continue;
-    if (copy_pending) make_unfiltered();
+    if (any_copy_pending()) make_unfiltered();
     store_sample(data + j, -32767);
   }
 #ifdef QD_TSAN_BUILD
@@ -184,15 +199,20 @@ void set_sample_pass_fatal(void (*fatal)(const std::string& text)) {
   pass_fatal = fatal != nullptr ? fatal : default_fatal;
 }
 
-void copy_unfiltered_samples(const int waves[kSamplesPerSet]) {
-  for (int w = 0; w < kSamplesPerSet; w++) pass_waves[w] = waves[w];
-  copy_pending = true;
+void copy_unfiltered_samples(const int waves[kSamplesPerSet]) { copy_unfiltered_layer(0, waves); }
+
+void copy_unfiltered_layer(int layer, const int waves[kSamplesPerSet]) {
+  if (layer < 0 || layer >= kLayersMost) return;
+  for (int w = 0; w < kSamplesPerSet; w++) {
+    pass_waves[layer * kSamplesPerSet + w] = waves[w];
+    copy_pending[layer * kSamplesPerSet + w] = true;
+  }
   if (unfiltered_samples != nullptr) make_unfiltered();
 }
 
 int pass_length(int w) {
   PassTarget t;
-  return w >= 0 && w < kSamplesPerSet && pass_target(w, &t) ? t.n : 0;
+  return w >= 0 && w < kPassRows && pass_target(w, &t) ? t.n : 0;
 }
 
 void keytone_pass() {
@@ -200,9 +220,10 @@ void keytone_pass() {
   bool buffers = keytone_mode > 0 || keyrev_on == 1 || tone_buffer != nullptr;
   if (buffers) make_buffers();
   tone_copy_pending = !buffers;
-  for (int w = kSamplesPerSet - 1; w >= 0; w--) {
-    keytone_setup(w);
+  for (int w = kPassRows - 1; w >= 0; w--) {
     PassTarget t;
+    if (w >= kSamplesPerSet && !pass_target(w, &t)) continue;  // a layer not loaded
+    keytone_setup(w % kSamplesPerSet);
     if (!buffers || !pass_target(w, &t)) continue;
     const int16_t* in = unfiltered_samples[w];
     float* out = tone_buffer[w];
@@ -225,9 +246,10 @@ void keytone_pass() {
 void keyreverb_pass() {
   InputActiveScope busy;  // the queue is not served: note-offs end at once
   if (keyrev_on == 1) make_buffers();
-  for (int w = kSamplesPerSet - 1; w >= 0; w--) {
-    keyreverb_setup(w);
+  for (int w = kPassRows - 1; w >= 0; w--) {
     PassTarget t;
+    if (w >= kSamplesPerSet && !pass_target(w, &t)) continue;  // a layer not loaded
+    keyreverb_setup(w % kSamplesPerSet);
     if (!pass_target(w, &t)) continue;
     if (tone_buffer != nullptr)
       write_back(w, t.data, t.n);

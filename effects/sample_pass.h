@@ -13,31 +13,37 @@
 // life; until then a pass with both stages off works on the waves alone,
 // with the same result. Their rows have room for 16 s at the highest output
 // rate, and a pass works on 16 s at the output rate: only the pages it
-// touches take memory (about 72 MB at 44100 Hz, 78 MB at 48000 Hz).
+// touches take memory (about 72 MB at 44100 Hz, 78 MB at 48000 Hz, for
+// each layer of the set loaded).
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "core/key_samples.h"
+#include "core/layer_zones.h"
 #include "effects/master_chain.h"
 
 constexpr int kPassValues = 1411200;    // 16 s of 44100 Hz stereo, in values
 constexpr int kPassMonoValues = kPassValues / 2;
 constexpr int kPassRowValues = 16 * kEffectRateMax * 2;  // 16 s of stereo at the highest rate
+// Rows of the buffers: nine per layer of the loaded set, layer l's wave w
+// in row l x 9 + w (core/layer_zones.h). Rows of layers not loaded take no
+// memory.
+constexpr int kPassRows = kSamplesPerSet * kLayersMost;
 
 // Values of stereo output a pass works on: 16 s at plug_rate (kPassValues
 // at 44100 Hz), an even count.
 int pass_row_values();
 
 // The waves as loaded, before any key tone or key reverb: row w holds the
-// first (up to) pass_row_values() values of wave w, the next one 0. Null
-// until made.
+// first (up to) pass_row_values() values of wave w, the next one 0 (rows of
+// a louder layer from 9 on, as kPassRows says). Null until made.
 extern int16_t (*unfiltered_samples)[kPassRowValues + 1];
 // The key tone stage's output, the key reverb stage's input. Null until made.
 extern float (*tone_buffer)[kPassRowValues];
-constexpr size_t kUnfilteredBytes = sizeof(int16_t) * kSamplesPerSet * (kPassRowValues + 1);
-constexpr size_t kToneBufferBytes = sizeof(float) * kSamplesPerSet * kPassRowValues;
+constexpr size_t kUnfilteredBytes = sizeof(int16_t) * kPassRows * (kPassRowValues + 1);
+constexpr size_t kToneBufferBytes = sizeof(float) * kPassRows * kPassRowValues;
 
 // Shows the text of a failure to make the buffers and ends the process with
 // status 1; never returns. The default writes the text to standard error.
@@ -49,18 +55,23 @@ void set_sample_pass_fatal(void (*fatal)(const std::string& text));
 // are made, else when a pass makes them (until then nothing but the pass may
 // write these waves). Called after each set load.
 void copy_unfiltered_samples(const int waves[kSamplesPerSet]);
+// The same for the nine waves of louder layer `layer` (1..kLayersMost - 1)
+// of the loaded set, all -1 when it has none; the other rows keep theirs.
+// Called when the layers loaded change.
+void copy_unfiltered_layer(int layer, const int waves[kSamplesPerSet]);
 
 // Values of wave w the pass works on: pass_row_values() for stereo output
 // (1411200 at 44100 Hz), half that for mono, at most the wave's length; 0
 // when the wave is not there.
 int pass_length(int wave);
 
-// The key tone stage for all nine waves (8 down to 0), then keyreverb_pass.
+// The key tone stage for all nine waves (8 down to 0) of every layer
+// loaded (the louder first), then keyreverb_pass.
 // After every set load, on [X], and from the key tone editor.
 void keytone_pass();
 
 // The key reverb stage (when keyrev_on is 1) and the write-back for all nine
-// waves, from tone_buffer. After keytone_pass, on [Y], and from the key
+// waves of every layer loaded, from tone_buffer. After keytone_pass, on [Y], and from the key
 // reverb editor. The first pass_length(w) values of every wave are rewritten
 // even with both stages off (-32768 then becomes -32767).
 void keyreverb_pass();

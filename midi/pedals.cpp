@@ -11,6 +11,7 @@
 #include "core/settings_values.h"
 #include "engine/fbs.h"
 #include "midi/midi_input.h"
+#include "midi/voice_layers.h"
 #include "midi/voices.h"
 
 namespace {
@@ -44,7 +45,7 @@ void sustain_moved_locked(int value, int64_t at) {
       int k = voice_key[w][j];
       int ch = voice_channel[w][j];
       if (k > 0 && k < kKeyCount && ch >= 0 && ch < kMidiChannels && held_by_pedal[k][ch] == 1)
-        damp_held_sound_locked(sound[w][j], at);
+        damp_held_voice_locked(w, j, at);
     }
   }
 }
@@ -115,11 +116,16 @@ bool sostenuto_holds_locked(int key, int channel) {
   return true;
 }
 
-void damp_held_sound_locked(int sound_handle, int64_t at) {
+void damp_held_voice_locked(int w, int j, int64_t at) {
   if (!pedals_on()) return;
   float seconds = (float)damping_seconds(depth_now);
-  if (at == kAtOnce)
-    FBS_SET_SOUNDDAMPING(sound_handle, seconds);
-  else
-    FBS_SET_SOUNDDAMPING_AT(sound_handle, seconds, (uint32_t)at);
+  // The note's louder layers fade with it.
+  for (int l = 0; l < voice_layer_count; l++) {
+    int handle = l == 0 ? sound[w][j] : layer_sound[l - 1][w][j];
+    if (handle < 0) continue;
+    if (at == kAtOnce)
+      FBS_SET_SOUNDDAMPING(handle, seconds);
+    else
+      FBS_SET_SOUNDDAMPING_AT(handle, seconds, (uint32_t)at);
+  }
 }

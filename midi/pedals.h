@@ -45,6 +45,7 @@ void piano_pedals_up();
 // A note whose key came up: true when the sostenuto holds it (it is then
 // marked and ends when the sostenuto comes up).
 bool sostenuto_holds_locked(int key, int channel);
-// A note the sustain now holds: damped for the pedal's depth from frame
+// A note the sustain now holds: its sounds (its louder layers too) damped
+// for the pedal's depth from frame
 // `at` (kAtOnce: from the next block).
-void damp_held_sound_locked(int sound, int64_t at);
+void damp_held_voice_locked(int w, int j, int64_t at);

@@ -14,6 +14,7 @@
 #include "engine/fbs.h"
 #include "midi/midi_input.h"
 #include "midi/pedals.h"
+#include "midi/voice_layers.h"
 
 std::mutex voice_mutex;
 
@@ -69,6 +70,7 @@ void release_voice(int w, int j, int64_t at) {
     FBS_END_SOUND_RAMPED(sound[w][j], declick_frames());
   else
     FBS_END_SOUND_AT(sound[w][j], declick_frames(), (uint32_t)at);
+  end_voice_layers(w, j, at, declick_frames());
   if (k >= 0 && k < kKeyCount && ch >= 0 && ch < kMidiChannels) {
     note_count[k][ch] = 0;
     held_by_pedal[k][ch] = 0;
@@ -96,7 +98,7 @@ void note_end_locked(int k, int ch, int64_t at) {
       if (sostenuto_holds_locked(k, ch)) break;
       if (pedal_down.load()) {
         held_by_pedal[k][ch] = 1;
-        damp_held_sound_locked(sound[w][j], at);
+        damp_held_voice_locked(w, j, at);
       } else {
         release_voice(w, j, at);
       }
@@ -158,15 +160,21 @@ void note_on_locked(int64_t at) {
     level = r / 127.0f;
   }
   level = std::min(level, 2.0f);
-  FBS_SET_SOUNDVOLUME(sound[w][j], level);
-
-  // From the sample's first frame. A sound still heard, the restarted key
-  // or a released one still ramping down, crossfades into it.
-  if (!restart) FBS_SET_SOUNDSPEED(sound[w][j], speed_table[k].load());
-  if (at == kAtOnce)
-    FBS_PLAY_SOUND_RAMPED(sound[w][j], 1, declick_frames());
-  else
-    FBS_PLAY_SOUND_AT(sound[w][j], 1, declick_frames(), (uint32_t)at);
+  if (voice_layers_playing()) {
+    play_voice_layers(w, j, k, v, level, at, declick_frames());
+  } else {
+    FBS_SET_SOUNDVOLUME(sound[w][j], level);
+    // From the sample's first frame. A sound still heard, the restarted key
+    // or a released one still ramping down, crossfades into it.
+    if (!restart) FBS_SET_SOUNDSPEED(sound[w][j], speed_table[k].load());
+    if (at == kAtOnce)
+      FBS_PLAY_SOUND_RAMPED(sound[w][j], 1, declick_frames());
+    else
+      FBS_PLAY_SOUND_AT(sound[w][j], 1, declick_frames(), (uint32_t)at);
+    // A louder layer an earlier note of this voice left sounding (layers
+    // since switched off) ends with the restart.
+    if (restart) end_voice_layers(w, j, at, declick_frames());
+  }
 
   note_count[k][ch] += 1;
   held_by_pedal[k][ch] = 0;
@@ -223,7 +231,7 @@ void all_notes_off_locked(int64_t at) {
       if (k > 0 && voice_channel[w][j] == ch) {
         if (pedal_down.load()) {
           held_by_pedal[k][ch] = 1;
-          damp_held_sound_locked(sound[w][j], at);
+          damp_held_voice_locked(w, j, at);
         } else {
           release_voice(w, j, at);
         }
@@ -253,6 +261,7 @@ bool voices_attach(const int waves[kSampleWaves], int* failed_wave, int* failed_
 }
 
 void voices_detach() {
+  voice_layers_detach();
   for (int w = 0; w < kSampleWaves; w++)
     for (int j = 1; j <= kSoundsPerSample; j++) FBS_DESTROY_SOUND(&sound[w][j]);
 }

@@ -165,6 +165,7 @@ TEST(SettingsFile, DefaultsWriteAs2103CrLfLinesWithEndMarkAt2054)
   EXPECT_EQ(lines[2096], "");         // first MIDI input's name
   EXPECT_EQ(lines[2099], "");         // thru port's name
   EXPECT_EQ(lines[2100], " 0");       // resample_mode
+  EXPECT_EQ(lines[2101], " 1");       // velocity_layers
   EXPECT_EQ(lines[2102], " 0");       // pedal_mode
 
   disturb_settings();
@@ -352,6 +353,10 @@ TEST(SettingsReader, ClampsDelayAndMasterLevel)
   EXPECT_EQ(resample_mode, 2);
   read_with_line(2101, "-1");
   EXPECT_EQ(resample_mode, 0);
+  read_with_line(2102, "0");
+  EXPECT_EQ(velocity_layers.load(), 0);
+  read_with_line(2102, "7");
+  EXPECT_EQ(velocity_layers.load(), 1);
 
   // The pedal mode is line 2103, past the velocity layers' line 2102; a file
   // that ends before it (from before the pedals) gives the switch.

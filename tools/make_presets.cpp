@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the five factory presets shown as thumbnails in the full view:
-// granpiano, granpiano1, granpiano2, upright and epiano (".preset" files in
+// granpiano, granpiano1, granpiano2, upright and epiano, and grandlayers,
+// the layered grand for the P menu (".preset" files in
 // the settings format, written by the program's own settings writer). Each
 // starts from the defaults and changes the sample set, the effects and the
 // velocity response. The sets are those that scripts/make-assets makes:
-// 0 grand piano soft, 1 bright grand, 3 honky-tonk upright, 4 electric
+// 0 grand piano soft (with 5 as its loud layer), 1 bright grand, 3 honky-tonk upright, 4 electric
 // piano, 5 grand piano loud.
 //
 // usage: make_presets OUT_DIR
@@ -18,9 +19,11 @@ struct FactoryPreset {
   void (*apply)();
 };
 
-// The soft grand, medium touch, a light room and gentle compression.
+// The grand with its loud layer (sets 0 and 5), medium touch, a light room
+// and gentle compression.
 static void granpiano() {
   piano_sound = 0;
+  velocity_layers = 1;
   velo_mode = 2;
   autovol_mode = 2;
   reverb_mode = 1;
@@ -83,9 +86,20 @@ static void epiano() {
   eq_bands.highg = 0.9f;
 }
 
+// The layered grand for the widest touch: the full square-law curve
+// reaches the loud layer's whole brightness, with reverb 2 and no
+// compression to flatten it. Not a thumbnail: loaded with P.
+static void grandlayers() {
+  piano_sound = 0;
+  velocity_layers = 1;
+  velo_mode = 3;
+  autovol_mode = 0;
+  reverb_mode = 2;
+}
+
 static const FactoryPreset kPresets[] = {
     {"granpiano", granpiano}, {"granpiano1", granpiano1}, {"granpiano2", granpiano2},
-    {"upright", upright},     {"epiano", epiano},
+    {"upright", upright},     {"epiano", epiano},         {"grandlayers", grandlayers},
 };
 
 int main(int argc, char** argv) {

@@ -23,7 +23,19 @@ next_set_after_zero() {
   echo 0
 }
 
-prefix_of() { if [ "$1" -eq 0 ]; then echo piano; else echo "piano$1"; fi; }
+# A set's name on the status screen: "piano" for set 0, "piano+5" when
+# sounds/layers.txt gives it set 5 as its loud layer (velocity layers are on
+# by default).
+prefix_of() {
+  if [ "$1" -ne 0 ]; then echo "piano$1"; return; fi
+  local loud
+  loud=$(awk '$1 == "0" && NF >= 4 { print $2; exit }' "$work/sounds/layers.txt" 2>/dev/null || true)
+  if [ -n "$loud" ] && { [ -f "$work/sounds/piano${loud}_60.mp3" ] || [ -f "$work/sounds/piano${loud}_60.wav" ]; }; then
+    echo "piano+$loud"
+  else
+    echo piano
+  fi
+}
 
 # ---- scenarios ----
 
@@ -49,7 +61,7 @@ scenario_start_keys_exit() {
   fi
 
   expect_text "loading sound files..."
-  expect_text "[B]prev [N]next piano  / [I][O]type="
+  expect_text "[B]prev [N]next $(prefix_of 0)  / [I][O]type="
   expect_text "[P]presets  [M]midi"
   screenshot key_loop
 
@@ -62,11 +74,11 @@ scenario_start_keys_exit() {
     screenshot set_$next
     send_key b
     expect_text "loading sound files..." 3
-    expect_text "[B]prev [N]next piano  / [I][O]type=" 2
+    expect_text "[B]prev [N]next $(prefix_of 0)  / [I][O]type=" 2
   else
     # Only set 0: N keeps the loaded waves and only remakes the sounds.
     send_key n
-    expect_text "[B]prev [N]next piano  / [I][O]type=" 2
+    expect_text "[B]prev [N]next $(prefix_of 0)  / [I][O]type=" 2
     [ "$(grep -cF 'loading sound files...' "$work/out.txt")" -eq 1 ] || fail "set 0 was loaded again"
   fi
 
@@ -78,11 +90,25 @@ scenario_start_keys_exit() {
   expect_text "plugout=" 2
   expect_text "loading sound files..." $((loads + 1))
   # Drawn at start, after B, when the prompts close and after the restart.
-  expect_text "[B]prev [N]next piano  / [I][O]type=" 4
+  expect_text "[B]prev [N]next $(prefix_of 0)  / [I][O]type=" 4
   screenshot after_midi_prompt
+
+  # L: set 0 without its loud layer, then with it again (loaded anew); the
+  # setting is saved off.
+  local layered=0
+  if [ "$(prefix_of 0)" != piano ]; then
+    layered=1
+    send_key l
+    expect_text "[B]prev [N]next piano  / [I][O]type=" 1
+    send_key l
+    expect_text "[B]prev [N]next $(prefix_of 0)  / [I][O]type=" 5
+    send_key l
+    expect_text "[B]prev [N]next piano  / [I][O]type=" 2
+  fi
 
   send_last_key Escape
   expect_exit 0
+  [ "$layered" = 0 ] || expect_line quillon_darvo.ini 2102 " 0"
   expect_settings_file quillon_darvo.ini
   expect_settings_file quillon_darvo_backup.ini
   # Ended in the full view: the compact view's position is stored, unchanged.
@@ -122,7 +148,7 @@ scenario_file_device() {
   rm -f "$work"/plug-rtaudio.so
   start_program
   expect_text "plugout=WAV file output /recording.wav / 44100 3*2048"
-  expect_text "[B]prev [N]next piano  / [I][O]type="
+  expect_text "[B]prev [N]next $(prefix_of 0)  / [I][O]type="
   wait_window
   send_last_key Escape
   expect_exit 0
@@ -138,7 +164,7 @@ scenario_device_plugin_fails() {
   copy_run_folder
   JACK_DEFAULT_SERVER=qd_no_such_server_$$ start_program
   expect_text "plugout=WAV file output /recording.wav / 44100 3*2048"
-  expect_text "[B]prev [N]next piano  / [I][O]type="
+  expect_text "[B]prev [N]next $(prefix_of 0)  / [I][O]type="
   wait_window
   send_last_key Escape
   expect_exit 0
