@@ -69,6 +69,27 @@ float autovol_step(float x, int mode) {
   return x;
 }
 
+void autovol_block(const int16_t* in, float* out, int n, int mode) {
+  constexpr auto relaxed = std::memory_order_relaxed;
+  // The peak of the values themselves, whole numbers, in integers.
+  int peak = 0;
+  for (int i = 0; i < n; i++) {
+    int size = in[i] < 0 ? -in[i] : in[i];
+    peak = size > peak ? size : peak;
+  }
+  if (peak > peak_hold.load(relaxed)) peak_hold.store(peak, relaxed);
+  const float gain = auto_gain.load(relaxed);
+  for (int i = 0; i < n; i++) out[i] = (float)in[i] * gain;
+  if (mode < 2) return;
+  const float t = comp_threshold, r = comp_ratio, makeup = comp_makeup;
+  for (int i = 0; i < n; i++) {
+    float x = out[i];
+    x = x > t ? x - (x - t) * r : x;
+    x = x < -t ? x - (x + t) * r : x;
+    out[i] = x * makeup;
+  }
+}
+
 void level_analysis(double now) {
   // The time since the previous analysis sets how fast env_level may fall;
   // a reference far ahead of the clock means the clock was reset.

@@ -3,9 +3,12 @@
 // the key reverb stage and the write-back into the engine's waves.
 #include "effects/sample_pass.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "core/settings_values.h"
 #include "core/shared_state.h"
@@ -86,25 +89,48 @@ bool pass_target(int w, PassTarget* t, long* whole_length = nullptr) {
   return true;
 }
 
-// The key tone stage over one row: stereo rows alternate set L and set R.
-// The sets are worked on as local copies so they stay in registers.
+// The key tone stage over one row: stereo rows alternate set L and set R,
+// both run at once (see ThreeBandPair); mono rows, and a last value of an
+// odd stereo row, go through set L alone.
 template <int N>
-void filter_row(const int16_t* in, float* out, int n, bool stereo) {
-  ThreeBandFilter left = keytone_left, right = keytone_right;
+void filter_row(KeyToneWave& k, const int16_t* in, float* out, int n, bool stereo) {
   int j = 0;
   if (stereo) {
+    ThreeBandPair p = three_band_pair(k.left, k.right);
+    const ThreeBandLanes low = {k.left.low_gain, k.right.low_gain, 0.0f, 0.0f};
+    const ThreeBandLanes mid = {k.left.mid_gain, k.right.mid_gain, 0.0f, 0.0f};
+    const ThreeBandLanes high = {k.left.high_gain, k.right.high_gain, 0.0f, 0.0f};
     for (; j + 1 < n; j += 2) {
-      out[j] = keytone_step<N>(left, in[j]);
-      out[j + 1] = keytone_step<N>(right, in[j + 1]);
+      const float l = in[j], r = in[j + 1];
+      ThreeBandPairBands b = three_band_split_pair<N>(p, ThreeBandLanes{l, r, l, r});
+      ThreeBandLanes y = b.low * low + b.mid * mid + b.high * high;
+      out[j] = y[0];
+      out[j + 1] = y[1];
     }
+    three_band_unpair(p, k.left, k.right);
   }
-  for (; j < n; j++) out[j] = keytone_step<N>(left, in[j]);  // mono, or a last even index
-  keytone_left = left;
-  keytone_right = right;
+  ThreeBandFilter left = k.left;  // a local copy stays in registers
+  for (; j < n; j++) out[j] = keytone_step<N>(left, in[j]);
+  k.left = left;
 }
 
 void copy_row(const int16_t* in, float* out, int n) {
   for (int j = 0; j < n; j++) out[j] = in[j];
+}
+
+void tone_row(KeyToneWave& k, const int16_t* in, float* out, int n, bool stereo) {
+  if (keytone_mode <= 0) {
+    copy_row(in, out, n);
+    return;
+  }
+  switch (k.order) {
+    case 1: filter_row<1>(k, in, out, n, stereo); break;
+    case 2: filter_row<2>(k, in, out, n, stereo); break;
+    case 3: filter_row<3>(k, in, out, n, stereo); break;
+    case 4: filter_row<4>(k, in, out, n, stereo); break;
+    case 5: filter_row<5>(k, in, out, n, stereo); break;
+    default: copy_row(in, out, n); break;  // an order outside 1..5 passes values through
+  }
 }
 
 // Stores one value into a wave the mixer thread may be playing right now.
@@ -115,15 +141,32 @@ void copy_row(const int16_t* in, float* out, int n) {
 // ThreadSanitizer is told to ignore these stores (write_back).
 inline void store_sample(int16_t* at, int16_t v) { __atomic_store_n(at, v, __ATOMIC_RELAXED); }
 
-void write_back(int w, int16_t* data, int n) {
+// The pass works on up to this many workers at once, each with its own key
+// reverb line (untouched lines take no memory).
+constexpr int kPassWorkers = 4;
+float pass_lines[kPassWorkers][kEchoLineSize];
+
+// Values a write-back converts in one go.
+constexpr int kWriteRun = 2048;
+
+void write_back(int w, int16_t* data, int n, const KeyReverbWave& k, float* line) {
   const float* in = tone_buffer[w];
+  float echoed[kWriteRun];
+  int16_t values[kWriteRun];
+  int pos = 0;
+  if (keyrev_on == 1) keyreverb_start(k, line, &pos);
 #ifdef QD_TSAN_BUILD
   AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
 #endif
-  if (keyrev_on == 1) {
-    for (int j = 0; j < n; j++) store_sample(data + j, clamp_to_sample(keyreverb_step(in[j])));
-  } else {
-    for (int j = 0; j < n; j++) store_sample(data + j, clamp_to_sample(in[j]));
+  for (int at = 0; at < n; at += kWriteRun) {
+    const int len = n - at < kWriteRun ? n - at : kWriteRun;
+    const float* from = in + at;
+    if (keyrev_on == 1) {
+      keyreverb_run(k, line, &pos, from, echoed, len);
+      from = echoed;
+    }
+    clamp_to_samples(from, values, len);
+    for (int j = 0; j < len; j++) store_sample(data + at + j, values[j]);
   }
 #ifdef QD_TSAN_BUILD
   AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
@@ -168,10 +211,17 @@ void clamp_in_place(int16_t* data, int n) {
 #ifdef QD_TSAN_BUILD
   AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
 #endif
-  for (int j = 0; j < n; j++) {
-    if (data[j] != -32768) continue;
-    if (copy_pending) make_unfiltered();
-    store_sample(data + j, -32767);
+  constexpr int kLook = 256;  // values looked at in one vectorised go
+  for (int at = 0; at < n; at += kLook) {
+    const int len = n - at < kLook ? n - at : kLook;
+    int found = 0;
+    for (int j = 0; j < len; j++) found |= data[at + j] == -32768;
+    if (found == 0) continue;
+    for (int j = at; j < at + len; j++) {
+      if (data[j] != -32768) continue;
+      if (copy_pending) make_unfiltered();
+      store_sample(data + j, -32767);
+    }
   }
 #ifdef QD_TSAN_BUILD
   AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
@@ -195,43 +245,79 @@ int pass_length(int w) {
   return w >= 0 && w < kSamplesPerSet && pass_target(w, &t) ? t.n : 0;
 }
 
+namespace {
+
+// One pass over the waves present: with `tone`, the key tone stage into
+// tone_buffer first; then the key reverb stage and the write-back. The
+// waves are shared out among up to kPassWorkers threads (the main thread
+// one of them), each wave to one worker; a wave's arithmetic is the same
+// whichever runs it. The settings, the targets and the buffers are all
+// taken on the main thread before the workers start.
+void run_pass(bool tone) {
+  struct Job {
+    int wave;
+    PassTarget target;
+    KeyToneWave tone;
+    KeyReverbWave reverb;
+  };
+  Job jobs[kSamplesPerSet];
+  int count = 0;
+  for (int w = kSamplesPerSet - 1; w >= 0; w--) {
+    Job& job = jobs[count];
+    if (!pass_target(w, &job.target)) continue;
+    job.wave = w;
+    if (tone) job.tone = keytone_setup(w);
+    if (keyrev_on == 1) job.reverb = keyreverb_setup(w);
+    count++;
+  }
+  std::atomic<int> next{0};
+  auto work = [&](int worker) {
+    for (int i = next.fetch_add(1); i < count; i = next.fetch_add(1)) {
+      Job& job = jobs[i];
+      if (tone)
+        tone_row(job.tone, unfiltered_samples[job.wave], tone_buffer[job.wave], job.target.n, job.target.stereo);
+      write_back(job.wave, job.target.data, job.target.n, job.reverb, pass_lines[worker]);
+    }
+  };
+  unsigned cores = std::thread::hardware_concurrency();
+  int workers = cores < 1 ? 1 : (cores > (unsigned)kPassWorkers ? kPassWorkers : (int)cores);
+  if (workers > count) workers = count;
+  std::thread helpers[kPassWorkers - 1];
+  int started = 0;
+  for (; started < workers - 1; started++) {
+    try {
+      helpers[started] = std::thread(work, started + 1);
+    } catch (const std::system_error&) {
+      break;  // no thread to be had: the others take its waves
+    }
+  }
+  work(0);
+  for (int t = 0; t < started; t++) helpers[t].join();
+}
+
+}  // namespace
+
 void keytone_pass() {
   InputActiveScope busy;  // the queue is not served: note-offs end at once
   bool buffers = keytone_mode > 0 || keyrev_on == 1 || tone_buffer != nullptr;
   if (buffers) make_buffers();
   tone_copy_pending = !buffers;
-  for (int w = kSamplesPerSet - 1; w >= 0; w--) {
-    keytone_setup(w);
-    PassTarget t;
-    if (!buffers || !pass_target(w, &t)) continue;
-    const int16_t* in = unfiltered_samples[w];
-    float* out = tone_buffer[w];
-    if (keytone_mode <= 0) {
-      copy_row(in, out, t.n);
-      continue;
-    }
-    switch (keytone_order) {
-      case 1: filter_row<1>(in, out, t.n, t.stereo); break;
-      case 2: filter_row<2>(in, out, t.n, t.stereo); break;
-      case 3: filter_row<3>(in, out, t.n, t.stereo); break;
-      case 4: filter_row<4>(in, out, t.n, t.stereo); break;
-      case 5: filter_row<5>(in, out, t.n, t.stereo); break;
-      default: copy_row(in, out, t.n); break;  // an order outside 1..5 passes values through
-    }
+  if (buffers) {
+    run_pass(true);
+  } else {
+    keyreverb_pass();
   }
-  keyreverb_pass();
 }
 
 void keyreverb_pass() {
   InputActiveScope busy;  // the queue is not served: note-offs end at once
   if (keyrev_on == 1) make_buffers();
+  if (tone_buffer != nullptr) {
+    run_pass(false);
+    return;
+  }
   for (int w = kSamplesPerSet - 1; w >= 0; w--) {
-    keyreverb_setup(w);
     PassTarget t;
-    if (!pass_target(w, &t)) continue;
-    if (tone_buffer != nullptr)
-      write_back(w, t.data, t.n);
-    else
-      clamp_in_place(t.data, t.n);
+    if (pass_target(w, &t)) clamp_in_place(t.data, t.n);
   }
 }

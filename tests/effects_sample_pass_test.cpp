@@ -238,11 +238,9 @@ TEST_F(SamplePass, KeyToneSplitsFollowTheOctaveOfTheWave) {
   EXPECT_FLOAT_EQ(keytone_scale(8), 7.2f);
   EXPECT_FLOAT_EQ(keytone_scale(0), 0.028125f);
   auto coef = [](double hz) { return (float)(2.0 * std::sin(3.1416 * hz / 44100.0)); };
-  keytone_setup(8);
-  EXPECT_FLOAT_EQ(keytone_left.low_coef, coef(1440.0));  // lowf 200 x 7.2
-  keytone_setup(0);
-  EXPECT_FLOAT_EQ(keytone_left.low_coef, coef(5.625));
-  EXPECT_FLOAT_EQ(keytone_right.low_coef, coef(5.625));
+  EXPECT_FLOAT_EQ(keytone_setup(8).left.low_coef, coef(1440.0));  // lowf 200 x 7.2
+  EXPECT_FLOAT_EQ(keytone_setup(0).left.low_coef, coef(5.625));
+  EXPECT_FLOAT_EQ(keytone_setup(0).right.low_coef, coef(5.625));
 
   // highf 8000 reaches the limit 12971 Hz (44100 / 3.4) from wave 6 (14400 Hz) up,
   // where the high band takes the mid gain; lowf 4499 from wave 7 (16196 Hz) up.
@@ -250,26 +248,26 @@ TEST_F(SamplePass, KeyToneSplitsFollowTheOctaveOfTheWave) {
   keytone_bands.midg = 0.5f;
   for (int w = 0; w < kSamplesPerSet; w++) {
     SCOPED_TRACE("wave " + std::to_string(w));
-    keytone_setup(w);
+    ThreeBandFilter left = keytone_setup(w).left;
     bool high_limited = w >= 6, low_limited = w >= 7;
     float s = keytone_scale(w);
-    EXPECT_FLOAT_EQ(keytone_left.high_coef, high_limited ? coef(12971.0) : coef(8000.0 * s));
-    EXPECT_FLOAT_EQ(keytone_left.high_gain, high_limited ? 0.5f : 1.2f);
-    EXPECT_FLOAT_EQ(keytone_left.low_coef, low_limited ? coef(12971.0) : coef(4499.0 * s));
-    EXPECT_FLOAT_EQ(keytone_left.low_gain, low_limited ? 0.5f : 2.0f);
+    EXPECT_FLOAT_EQ(left.high_coef, high_limited ? coef(12971.0) : coef(8000.0 * s));
+    EXPECT_FLOAT_EQ(left.high_gain, high_limited ? 0.5f : 1.2f);
+    EXPECT_FLOAT_EQ(left.low_coef, low_limited ? coef(12971.0) : coef(4499.0 * s));
+    EXPECT_FLOAT_EQ(left.low_gain, low_limited ? 0.5f : 2.0f);
   }
 }
 
 TEST_F(SamplePass, KeyToneModeTwoInvertsTheOuterBands) {
   keytone_mode = 2;
-  keytone_setup(2);
-  EXPECT_FLOAT_EQ(keytone_left.low_gain, -1.64f);
-  EXPECT_FLOAT_EQ(keytone_left.mid_gain, 0.82f);
-  EXPECT_FLOAT_EQ(keytone_left.high_gain, -0.984f);
-  EXPECT_FLOAT_EQ(keytone_right.high_gain, -0.984f);
-  keytone_setup(7);  // the high band at its limit takes the mid gain, unscaled
-  EXPECT_FLOAT_EQ(keytone_left.high_gain, 1.0f);
-  EXPECT_FLOAT_EQ(keytone_left.low_gain, -1.64f);
+  KeyToneWave k = keytone_setup(2);
+  EXPECT_FLOAT_EQ(k.left.low_gain, -1.64f);
+  EXPECT_FLOAT_EQ(k.left.mid_gain, 0.82f);
+  EXPECT_FLOAT_EQ(k.left.high_gain, -0.984f);
+  EXPECT_FLOAT_EQ(k.right.high_gain, -0.984f);
+  k = keytone_setup(7);  // the high band at its limit takes the mid gain, unscaled
+  EXPECT_FLOAT_EQ(k.left.high_gain, 1.0f);
+  EXPECT_FLOAT_EQ(k.left.low_gain, -1.64f);
 }
 
 TEST_F(SamplePass, KeyToneFirstOrderFiltersLikeItsBands) {
@@ -321,8 +319,7 @@ TEST_F(SamplePass, KeyReverbTapDistancesFollowTheWave) {
     SCOPED_TRACE(std::to_string(c.ms) + " ms, wave " + std::to_string(c.wave));
     plug_channels = c.channels;
     keyrev_params.Treverb1 = c.ms;
-    keyreverb_setup(c.wave);
-    EXPECT_EQ(keyreverb_delay1, c.distance);
+    EXPECT_EQ(keyreverb_setup(c.wave).delay1, c.distance);
   }
   EXPECT_FLOAT_EQ(keyreverb_scale(4), 1.0f);
   EXPECT_NEAR(keyreverb_scale(0), 2.5198421, 1e-6);
