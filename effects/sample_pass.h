@@ -4,16 +4,19 @@
 // filters it into tone_buffer, the key reverb stage adds the echoes, and the
 // result is written back, clamped to +-32767, into the engine's own wave data.
 //
-// Threads: everything here runs on the main thread. The mixer thread may be
-// playing the waves while a pass rewrites them (see store_sample in
-// sample_pass.cpp, and core/threads.md).
+// Threads: everything here is called on the main thread, which a pass holds
+// until it has ended; a pass shares the waves out among worker threads of
+// its own (up to kPassWorkers, the main thread one of them). The mixer
+// thread may be playing the waves while a pass rewrites them (see
+// store_sample in sample_pass.cpp, and core/threads.md).
 //
 // The two buffers are made at the first pass that needs them, when the key
 // tone or the key reverb is first switched on, and kept for the program's
 // life; until then a pass with both stages off works on the waves alone,
 // with the same result. Their rows have room for 16 s at the highest output
 // rate, and a pass works on 16 s at the output rate: only the pages it
-// touches take memory (about 72 MB at 44100 Hz, 78 MB at 48000 Hz).
+// touches take memory (about 72 MB at 44100 Hz, 78 MB at 48000 Hz, some
+// 10 MB more where the system gives the buffers huge pages).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -38,6 +41,13 @@ extern int16_t (*unfiltered_samples)[kPassRowValues + 1];
 extern float (*tone_buffer)[kPassRowValues];
 constexpr size_t kUnfilteredBytes = sizeof(int16_t) * kSamplesPerSet * (kPassRowValues + 1);
 constexpr size_t kToneBufferBytes = sizeof(float) * kSamplesPerSet * kPassRowValues;
+
+// Threads a pass works on at most, each with its own key reverb line.
+constexpr int kPassWorkers = 4;
+// The threads a pass works on: 1 to kPassWorkers, or 0 (the default) for one
+// per core up to kPassWorkers. The result is the same for any number. Main
+// thread.
+void set_sample_pass_workers(int workers);
 
 // Shows the text of a failure to make the buffers and ends the process with
 // status 1; never returns. The default writes the text to standard error.
