@@ -71,12 +71,12 @@ void BM_UnfilteredCopy(benchmark::State& s) {
   run(s, 0, 1, 0, [] { copy_unfiltered_samples(waves); });
 }
 
-BENCHMARK(BM_PassKeyToneOrder5AndKeyReverb)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PassKeyToneOrder5Only)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PassKeyToneOrder1Only)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PassBothStagesOff)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_KeyReverbPassAlone)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_UnfilteredCopy)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PassKeyToneOrder5AndKeyReverb)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_PassKeyToneOrder5Only)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_PassKeyToneOrder1Only)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_PassBothStagesOff)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_KeyReverbPassAlone)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(BM_UnfilteredCopy)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 }  // namespace
 

@@ -124,18 +124,70 @@ void copy_row(const int16_t* in, float* out, int n) {
   for (int j = 0; j < n; j++) out[j] = in[j];
 }
 
-void tone_row(KeyToneWave& k, const int16_t* in, float* out, int n, bool stereo) {
-  if (keytone_mode <= 0) {
-    copy_row(in, out, n);
+// Two stereo rows at once, over the first n values of both (n even): the
+// two filters' chains of dependent operations are independent, so in one
+// loop the processor runs them side by side. Each row's values are those
+// filter_row gives it.
+template <int N>
+void filter_two_rows(KeyToneWave& a, const int16_t* in_a, float* out_a, KeyToneWave& b, const int16_t* in_b,
+                     float* out_b, int n) {
+  ThreeBandPair pa = three_band_pair(a.left, a.right), pb = three_band_pair(b.left, b.right);
+  const ThreeBandLanes low_a = {a.left.low_gain, a.right.low_gain, 0.0f, 0.0f};
+  const ThreeBandLanes mid_a = {a.left.mid_gain, a.right.mid_gain, 0.0f, 0.0f};
+  const ThreeBandLanes high_a = {a.left.high_gain, a.right.high_gain, 0.0f, 0.0f};
+  const ThreeBandLanes low_b = {b.left.low_gain, b.right.low_gain, 0.0f, 0.0f};
+  const ThreeBandLanes mid_b = {b.left.mid_gain, b.right.mid_gain, 0.0f, 0.0f};
+  const ThreeBandLanes high_b = {b.left.high_gain, b.right.high_gain, 0.0f, 0.0f};
+  for (int j = 0; j + 1 < n; j += 2) {
+    const float la = in_a[j], ra = in_a[j + 1], lb = in_b[j], rb = in_b[j + 1];
+    ThreeBandPairBands x = three_band_split_pair<N>(pa, ThreeBandLanes{la, ra, la, ra});
+    ThreeBandPairBands y = three_band_split_pair<N>(pb, ThreeBandLanes{lb, rb, lb, rb});
+    ThreeBandLanes ya = x.low * low_a + x.mid * mid_a + x.high * high_a;
+    ThreeBandLanes yb = y.low * low_b + y.mid * mid_b + y.high * high_b;
+    out_a[j] = ya[0];
+    out_a[j + 1] = ya[1];
+    out_b[j] = yb[0];
+    out_b[j + 1] = yb[1];
+  }
+  three_band_unpair(pa, a.left, a.right);
+  three_band_unpair(pb, b.left, b.right);
+}
+
+// One wave's row of the key tone stage.
+struct ToneRow {
+  KeyToneWave* filter;
+  const int16_t* in;
+  float* out;
+  int n;
+  bool stereo;
+};
+
+template <int N>
+void filter_rows(ToneRow a, ToneRow* b) {
+  if (b != nullptr && a.stereo && b->stereo) {
+    const int both = (a.n < b->n ? a.n : b->n) & ~1;
+    filter_two_rows<N>(*a.filter, a.in, a.out, *b->filter, b->in, b->out, both);
+    filter_row<N>(*a.filter, a.in + both, a.out + both, a.n - both, true);
+    filter_row<N>(*b->filter, b->in + both, b->out + both, b->n - both, true);
     return;
   }
-  switch (k.order) {
-    case 1: filter_row<1>(k, in, out, n, stereo); break;
-    case 2: filter_row<2>(k, in, out, n, stereo); break;
-    case 3: filter_row<3>(k, in, out, n, stereo); break;
-    case 4: filter_row<4>(k, in, out, n, stereo); break;
-    case 5: filter_row<5>(k, in, out, n, stereo); break;
-    default: copy_row(in, out, n); break;  // an order outside 1..5 passes values through
+  filter_row<N>(*a.filter, a.in, a.out, a.n, a.stereo);
+  if (b != nullptr) filter_row<N>(*b->filter, b->in, b->out, b->n, b->stereo);
+}
+
+// The key tone stage over row a and, when b is not null, row b.
+void tone_rows(ToneRow a, ToneRow* b) {
+  const int order = keytone_mode <= 0 ? 0 : a.filter->order;  // the same for every wave of a pass
+  switch (order) {
+    case 1: filter_rows<1>(a, b); break;
+    case 2: filter_rows<2>(a, b); break;
+    case 3: filter_rows<3>(a, b); break;
+    case 4: filter_rows<4>(a, b); break;
+    case 5: filter_rows<5>(a, b); break;
+    default:  // key tone off, or an order outside 1..5: values pass through
+      copy_row(a.in, a.out, a.n);
+      if (b != nullptr) copy_row(b->in, b->out, b->n);
+      break;
   }
 }
 
@@ -188,12 +240,11 @@ void make_unfiltered() {
   // Only the part of each row a pass reads: the rest of it stays untouched.
   const long row = pass_row_values();
   for (int w = 0; w < kSamplesPerSet; w++) {
-    std::memset(unfiltered_samples[w], 0, static_cast<size_t>(row + 1) * sizeof(int16_t));
     PassTarget t;
     long values = 0;
-    if (!pass_target(w, &t, &values)) continue;
-    long m = values < row ? values : row;
-    std::memcpy(unfiltered_samples[w], t.data, static_cast<size_t>(m) * sizeof(int16_t));
+    long m = pass_target(w, &t, &values) ? (values < row ? values : row) : 0;
+    if (m > 0) std::memcpy(unfiltered_samples[w], t.data, static_cast<size_t>(m) * sizeof(int16_t));
+    std::memset(unfiltered_samples[w] + m, 0, static_cast<size_t>(row + 1 - m) * sizeof(int16_t));
   }
 }
 
@@ -280,13 +331,22 @@ void run_pass(bool tone) {
     if (keyrev_on == 1) job.reverb = keyreverb_setup(w);
     count++;
   }
+  // A worker takes the waves two by two (see filter_two_rows).
+  const int units = (count + 1) / 2;
   std::atomic<int> next{0};
   auto work = [&](int worker) {
-    for (int i = next.fetch_add(1); i < count; i = next.fetch_add(1)) {
-      Job& job = jobs[i];
-      if (tone)
-        tone_row(job.tone, unfiltered_samples[job.wave], tone_buffer[job.wave], job.target.n, job.target.stereo);
-      write_back(job.wave, job.target.data, job.target.n, job.reverb, pass_lines[worker]);
+    for (int u = next.fetch_add(1); u < units; u = next.fetch_add(1)) {
+      Job* first = &jobs[2 * u];
+      Job* second = 2 * u + 1 < count ? &jobs[2 * u + 1] : nullptr;
+      if (tone) {
+        auto row = [](Job& j) {
+          return ToneRow{&j.tone, unfiltered_samples[j.wave], tone_buffer[j.wave], j.target.n, j.target.stereo};
+        };
+        ToneRow b = second != nullptr ? row(*second) : ToneRow{};
+        tone_rows(row(*first), second != nullptr ? &b : nullptr);
+      }
+      for (Job* job : {first, second})
+        if (job != nullptr) write_back(job->wave, job->target.data, job->target.n, job->reverb, pass_lines[worker]);
     }
   };
   int workers = pass_workers_asked;
@@ -294,7 +354,7 @@ void run_pass(bool tone) {
     unsigned cores = std::thread::hardware_concurrency();
     workers = cores < 1 ? 1 : (cores > (unsigned)kPassWorkers ? kPassWorkers : (int)cores);
   }
-  if (workers > count) workers = count;
+  if (workers > units) workers = units;
   std::thread helpers[kPassWorkers - 1];
   int started = 0;
   for (; started < workers - 1; started++) {
