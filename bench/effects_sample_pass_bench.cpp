@@ -3,7 +3,9 @@
 // folder, scripts/make-assets first; noise when it is missing): key tone
 // order 5 plus key reverb, key tone only, both stages off, the key reverb
 // pass alone ([Y]), and the unfiltered copy taken after a load. Counters give
-// the nanoseconds per value and the memory of the pass buffers.
+// the nanoseconds per value and the memory of the pass buffers. The CPU
+// column is the time of all the pass's threads; the real time is what the
+// main thread waits.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>

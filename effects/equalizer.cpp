@@ -34,7 +34,8 @@ std::atomic<unsigned> eq_reset_requests{0};
 unsigned eq_resets_done = 0;
 
 // Set L: mono output and the left channel; set R: the right channel. Their
-// coefficients are copied in from the atomics for every value.
+// coefficients are copied in from the atomics once per block (for every
+// value in equalizer_step).
 ThreeBandFilter eq_state[2];
 
 // 2 x sin(3.1416 x f / rate), in that order, with f kept within the

@@ -24,7 +24,7 @@ KeyReverbWave keyreverb_setup(int wave);
 // The echoes of one wave's row, run by run: keyreverb_start makes `line`
 // (the caller's own, kEchoLineSize values) silent for the row and sets *pos,
 // then each keyreverb_run takes the next n values of the row from `in` to
-// `out` (apart from each other), as keyreverb_step would one by one on a
+// `out` (apart from each other), as echo_line_step would one by one on a
 // line all silent at the start. The values pass unchanged when the output
 // has no channels. Any thread, each with its own line.
 void keyreverb_start(const KeyReverbWave& k, float* line, int* pos);

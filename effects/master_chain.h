@@ -9,7 +9,7 @@
 
 // Output format, read once after the engine has started. Written by the main
 // thread before the callback is installed; the mixer thread reads plug_bits
-// (every block), plug_channels (every value) and plug_rate (every block
+// (every block), plug_channels (every block) and plug_rate (every block
 // under automatic volume), the main thread all three.
 extern std::atomic<int> plug_bits;
 extern std::atomic<int> plug_rate;
