@@ -52,6 +52,9 @@ int pass_waves[kSamplesPerSet] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
 // off, so tone_buffer's rows are to be the unfiltered rows.
 bool copy_pending = false;
 bool tone_copy_pending = false;
+// The waves hold their loaded values (-32768 perhaps made -32767): since the
+// last load, no pass has written anything else into them.
+bool waves_as_loaded = false;
 
 [[noreturn]] void default_fatal(const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
@@ -298,6 +301,7 @@ void set_sample_pass_fatal(void (*fatal)(const std::string& text)) {
 void copy_unfiltered_samples(const int waves[kSamplesPerSet]) {
   for (int w = 0; w < kSamplesPerSet; w++) pass_waves[w] = waves[w];
   copy_pending = true;
+  waves_as_loaded = true;
   if (unfiltered_samples != nullptr) make_unfiltered();
 }
 
@@ -368,29 +372,41 @@ void run_pass(bool tone) {
   for (int t = 0; t < started; t++) helpers[t].join();
 }
 
-}  // namespace
-
-void keytone_pass() {
-  InputActiveScope busy;  // the queue is not served: note-offs end at once
-  bool buffers = keytone_mode > 0 || keyrev_on == 1 || tone_buffer != nullptr;
-  if (buffers) make_buffers();
-  tone_copy_pending = !buffers;
-  if (buffers) {
-    run_pass(true);
-  } else {
-    keyreverb_pass();
-  }
-}
-
-void keyreverb_pass() {
-  InputActiveScope busy;  // the queue is not served: note-offs end at once
-  if (keyrev_on == 1) make_buffers();
-  if (tone_buffer != nullptr) {
-    run_pass(false);
-    return;
-  }
+// The write-back of a pass whose result is the loaded values, on waves that
+// hold them.
+void clamp_all_in_place() {
   for (int w = kSamplesPerSet - 1; w >= 0; w--) {
     PassTarget t;
     if (pass_target(w, &t)) clamp_in_place(t.data, t.n);
   }
+}
+
+}  // namespace
+
+void keytone_pass() {
+  InputActiveScope busy;  // the queue is not served: note-offs end at once
+  // Both stages off: the result is the loaded values. Waves that hold them
+  // already only lose -32768, and the key tone rows are copied when next
+  // needed.
+  if (keytone_mode <= 0 && keyrev_on != 1 && (tone_buffer == nullptr || waves_as_loaded)) {
+    tone_copy_pending = true;
+    clamp_all_in_place();
+    return;
+  }
+  make_buffers();
+  tone_copy_pending = false;
+  run_pass(true);
+  waves_as_loaded = false;
+}
+
+void keyreverb_pass() {
+  InputActiveScope busy;  // the queue is not served: note-offs end at once
+  const bool as_loaded = keyrev_on != 1 && (tone_buffer == nullptr || tone_copy_pending);
+  if (as_loaded && (tone_buffer == nullptr || waves_as_loaded)) {
+    clamp_all_in_place();
+    return;
+  }
+  make_buffers();
+  run_pass(false);
+  waves_as_loaded = false;
 }

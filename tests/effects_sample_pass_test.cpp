@@ -501,6 +501,19 @@ TEST_F(SamplePass, WorkersGiveTheValueByValueResultWhateverTheirNumber) {
             << " expected, " << *miss.second << " written";
       }
     }
+    // Then both stages off give the loaded values back, and the key reverb
+    // alone ([Y]) echoes them.
+    for (int step = 0; step < 2; step++) {
+      SCOPED_TRACE(step == 0 ? "both stages off" : "key reverb alone");
+      keytone_mode = 0;
+      keyrev_on = step;
+      step == 0 ? keytone_pass() : keyreverb_pass();
+      for (int w = 0; w < kSamplesPerSet; w++) {
+        if (waves[w] < 0) continue;
+        std::vector<int16_t> want = wave_value_by_value(unfiltered_samples[w], pass_length(w), w, channels == 2);
+        ASSERT_TRUE(std::equal(want.begin(), want.end(), data[w])) << "wave " << w;
+      }
+    }
     set_sample_pass_workers(0);
   }
 }
