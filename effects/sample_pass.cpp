@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -62,17 +63,25 @@ bool waves_as_loaded = false;
 }
 void (*pass_fatal)(const std::string& text) = default_fatal;
 
-// A buffer of `bytes` zeroed bytes, or the fatal notice. Untouched pages of
-// it take no memory. The pass touches tens of megabytes at once, which in
-// pages of 4 KiB costs more kernel time than the pass's own arithmetic: the
-// buffer asks for huge pages (2 MiB) where the system gives them.
-void* make_buffer(size_t bytes) {
+// A buffer of `bytes` zeroed bytes in rows of `row_bytes`, or the fatal
+// notice. Untouched pages of it take no memory. A pass touches tens of
+// megabytes at once, which in pages of 4 KiB costs more kernel time than
+// the pass's own arithmetic: the whole huge pages (2 MiB) inside the first
+// `used_bytes` of each row (what a pass at the present rate touches) are
+// asked for as such, where the system gives them, and nothing outside, so
+// the memory taken stays what the pass touches.
+void* make_buffer(size_t bytes, size_t row_bytes, size_t used_bytes) {
   void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (block == MAP_FAILED) block = nullptr;
-  if (block) madvise(block, bytes, MADV_HUGEPAGE);
-  if (block == nullptr) {
+  if (block == MAP_FAILED) {
     pass_fatal("not enough memory for the sample pass");
     std::exit(1);  // a handler that returned
+  }
+  constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+  for (size_t at = 0; at + row_bytes <= bytes; at += row_bytes) {
+    const uintptr_t row = reinterpret_cast<uintptr_t>(block) + at;
+    const uintptr_t from = (row + kHugePage - 1) & ~(kHugePage - 1);
+    const uintptr_t to = (row + used_bytes) & ~(kHugePage - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
   }
   return block;
 }
@@ -237,7 +246,8 @@ void write_back(int w, int16_t* data, int n, const KeyReverbWave& k, float* line
 // The unfiltered copy, made and taken now if it was put off.
 void make_unfiltered() {
   if (unfiltered_samples == nullptr)
-    unfiltered_samples = static_cast<int16_t(*)[kPassRowValues + 1]>(make_buffer(kUnfilteredBytes));
+    unfiltered_samples = static_cast<int16_t(*)[kPassRowValues + 1]>(
+        make_buffer(kUnfilteredBytes, sizeof unfiltered_samples[0], pass_row_values() * sizeof(int16_t)));
   if (!copy_pending) return;
   copy_pending = false;
   // Only the part of each row a pass reads: the rest of it stays untouched.
@@ -255,7 +265,8 @@ void make_unfiltered() {
 void make_buffers() {
   make_unfiltered();
   if (tone_buffer == nullptr)
-    tone_buffer = static_cast<float(*)[kPassRowValues]>(make_buffer(kToneBufferBytes));
+    tone_buffer = static_cast<float(*)[kPassRowValues]>(
+        make_buffer(kToneBufferBytes, sizeof tone_buffer[0], pass_row_values() * sizeof(float)));
   if (!tone_copy_pending) return;
   tone_copy_pending = false;
   for (int w = 0; w < kSamplesPerSet; w++) {

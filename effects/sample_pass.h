@@ -15,8 +15,7 @@
 // life; until then a pass with both stages off works on the waves alone,
 // with the same result. Their rows have room for 16 s at the highest output
 // rate, and a pass works on 16 s at the output rate: only the pages it
-// touches take memory (about 72 MB at 44100 Hz, 78 MB at 48000 Hz, some
-// 10 MB more where the system gives the buffers huge pages).
+// touches take memory (about 72 MB at 44100 Hz, 78 MB at 48000 Hz).
 #pragma once
 #include <cstddef>
 #include <cstdint>
