@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The sample pass: the unfiltered copy, the key tone stage into tone_buffer,
-// the key reverb stage and the write-back into the engine's waves.
+// The sample pass: the unfiltered copy, the key tone stage, the key reverb
+// stage and the write-back into the engine's waves, run by run.
 #include "effects/sample_pass.h"
 
 #include <sys/mman.h>
@@ -34,7 +34,6 @@ extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
 #endif
 
 int16_t (*unfiltered_samples)[kPassRowValues + 1] = nullptr;
-float (*tone_buffer)[kPassRowValues] = nullptr;
 
 int pass_row_values() {
   int rate = plug_rate.load();
@@ -47,12 +46,15 @@ namespace {
 // The waves of the last copy, the ones every pass rewrites.
 int pass_waves[kSamplesPerSet] = {-1, -1, -1, -1, -1, -1, -1, -1, -1};
 
-// Work put off while the buffers are not made. copy_pending: the unfiltered
-// copy of pass_waves is still to be taken, and the waves hold their loaded
-// values. tone_copy_pending: the last key tone pass ran with the key tone
-// off, so tone_buffer's rows are to be the unfiltered rows.
+// Work put off while the unfiltered copy is not made: the copy of
+// pass_waves is still to be taken, and the waves hold their loaded values.
 bool copy_pending = false;
-bool tone_copy_pending = false;
+// The key tone of the last key tone pass: keytone_mode then (0 or less: the
+// rows pass unfiltered) and each wave's filter as it started. Every later
+// pass filters the unfiltered rows from these again, so the key reverb pass
+// alone gives what it would give on that pass's result.
+int tone_mode = 0;
+KeyToneWave tone_filters[kSamplesPerSet];
 // The waves hold their loaded values (-32768 perhaps made -32767): since the
 // last load, no pass has written anything else into them.
 bool waves_as_loaded = false;
@@ -189,7 +191,7 @@ void filter_rows(ToneRow a, ToneRow* b) {
 
 // The key tone stage over row a and, when b is not null, row b.
 void tone_rows(ToneRow a, ToneRow* b) {
-  const int order = keytone_mode <= 0 ? 0 : a.filter->order;  // the same for every wave of a pass
+  const int order = tone_mode <= 0 ? 0 : a.filter->order;  // the same for every wave of a pass
   switch (order) {
     case 1: filter_rows<1>(a, b); break;
     case 2: filter_rows<2>(a, b); break;
@@ -211,36 +213,70 @@ void tone_rows(ToneRow a, ToneRow* b) {
 // ThreadSanitizer is told to ignore these stores (write_back).
 inline void store_sample(int16_t* at, int16_t v) { __atomic_store_n(at, v, __ATOMIC_RELAXED); }
 
-// Each worker's own key reverb line (untouched lines take no memory).
-float pass_lines[kPassWorkers][kEchoLineSize];
+// Each worker's own key reverb lines, one for each of the two waves it works
+// on at a time (untouched lines take no memory).
+float pass_lines[kPassWorkers][2][kEchoLineSize];
 // Workers asked for: 0 for one per core.
 int pass_workers_asked = 0;
 
 // Values a write-back converts in one go.
 constexpr int kWriteRun = 2048;
 
-void write_back(int w, int16_t* data, int n, const KeyReverbWave& k, float* line) {
-  const float* in = tone_buffer[w];
-  float echoed[kWriteRun];
-  int16_t values[kWriteRun];
-  int pos = 0;
-  if (keyrev_on == 1) keyreverb_start(k, line, &pos);
+// One wave of a pass: its row, its key tone filter (a working copy of the
+// one the pass started from), its key reverb taps and line.
+struct PassWave {
+  int wave;
+  int16_t* data;
+  int n;
+  bool stereo;
+  KeyToneWave tone;
+  KeyReverbWave reverb;
+  float* line;
+  int pos;
+};
+
+// Values of a row the pass works on in one go, through every stage.
+constexpr int kPassRun = 2048;
+
+// The key reverb and the write-back of `len` key tone values from `at` on.
+void write_back(PassWave& p, int at, const float* tone, int len) {
+  float echoed[kPassRun];
+  int16_t values[kPassRun];
+  if (keyrev_on == 1) {
+    keyreverb_run(p.reverb, p.line, &p.pos, tone, echoed, len);
+    tone = echoed;
+  }
+  clamp_to_samples(tone, values, len);
 #ifdef QD_TSAN_BUILD
   AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
 #endif
-  for (int at = 0; at < n; at += kWriteRun) {
-    const int len = n - at < kWriteRun ? n - at : kWriteRun;
-    const float* from = in + at;
-    if (keyrev_on == 1) {
-      keyreverb_run(k, line, &pos, from, echoed, len);
-      from = echoed;
-    }
-    clamp_to_samples(from, values, len);
-    for (int j = 0; j < len; j++) store_sample(data + at + j, values[j]);
-  }
+  for (int j = 0; j < len; j++) store_sample(p.data + at + j, values[j]);
 #ifdef QD_TSAN_BUILD
   AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
 #endif
+}
+
+// Waves a and (when not null) b through every stage, run by run.
+void pass_waves_run(PassWave& a, PassWave* b) {
+  float tone_a[kPassRun], tone_b[kPassRun];
+  for (PassWave* p : {&a, b})
+    if (p != nullptr && keyrev_on == 1) keyreverb_start(p->reverb, p->line, &p->pos);
+  const int longest = b != nullptr && b->n > a.n ? b->n : a.n;
+  for (int at = 0; at < longest; at += kPassRun) {
+    auto run_of = [at](const PassWave& p) { return p.n - at < kPassRun ? (p.n - at > 0 ? p.n - at : 0) : kPassRun; };
+    auto row = [at](PassWave& p, float* out, int len) {
+      return ToneRow{&p.tone, unfiltered_samples[p.wave] + at, out, len, p.stereo};
+    };
+    const int len_a = run_of(a), len_b = b != nullptr ? run_of(*b) : 0;
+    ToneRow second = len_b > 0 ? row(*b, tone_b, len_b) : ToneRow{};
+    if (len_a > 0) {
+      tone_rows(row(a, tone_a, len_a), len_b > 0 ? &second : nullptr);
+      write_back(a, at, tone_a, len_a);
+    } else if (len_b > 0) {
+      tone_rows(second, nullptr);
+    }
+    if (len_b > 0) write_back(*b, at, tone_b, len_b);
+  }
 }
 
 // The unfiltered copy, made and taken now if it was put off.
@@ -258,20 +294,6 @@ void make_unfiltered() {
     long m = pass_target(w, &t, &values) ? (values < row ? values : row) : 0;
     if (m > 0) std::memcpy(unfiltered_samples[w], t.data, static_cast<size_t>(m) * sizeof(int16_t));
     std::memset(unfiltered_samples[w] + m, 0, static_cast<size_t>(row + 1 - m) * sizeof(int16_t));
-  }
-}
-
-// Both buffers, tone_buffer holding what the last key tone pass left there.
-void make_buffers() {
-  make_unfiltered();
-  if (tone_buffer == nullptr)
-    tone_buffer = static_cast<float(*)[kPassRowValues]>(
-        make_buffer(kToneBufferBytes, sizeof tone_buffer[0], pass_row_values() * sizeof(float)));
-  if (!tone_copy_pending) return;
-  tone_copy_pending = false;
-  for (int w = 0; w < kSamplesPerSet; w++) {
-    PassTarget t;
-    if (pass_target(w, &t)) copy_row(unfiltered_samples[w], tone_buffer[w], t.n);
   }
 }
 
@@ -323,45 +345,36 @@ int pass_length(int w) {
 
 namespace {
 
-// One pass over the waves present: with `tone`, the key tone stage into
-// tone_buffer first; then the key reverb stage and the write-back. The
-// waves are shared out among up to kPassWorkers threads (the main thread
-// one of them), each wave to one worker; a wave's arithmetic is the same
-// whichever runs it. The settings, the targets and the buffers are all
-// taken on the main thread before the workers start.
-void run_pass(bool tone) {
-  struct Job {
-    int wave;
-    PassTarget target;
-    KeyToneWave tone;
-    KeyReverbWave reverb;
-  };
-  Job jobs[kSamplesPerSet];
+// One pass over the waves present: the key tone of the last key tone pass,
+// the key reverb stage and the write-back. The waves are shared out among up
+// to kPassWorkers threads (the main thread one of them), each wave to one
+// worker; a wave's arithmetic is the same whichever runs it. The settings,
+// the targets and the copy are all taken on the main thread before the
+// workers start.
+void run_pass() {
+  PassWave waves[kSamplesPerSet];
   int count = 0;
   for (int w = kSamplesPerSet - 1; w >= 0; w--) {
-    Job& job = jobs[count];
-    if (!pass_target(w, &job.target)) continue;
-    job.wave = w;
-    if (tone) job.tone = keytone_setup(w);
-    if (keyrev_on == 1) job.reverb = keyreverb_setup(w);
-    count++;
+    PassTarget t;
+    if (!pass_target(w, &t)) continue;
+    PassWave& p = waves[count++];
+    p.wave = w;
+    p.data = t.data;
+    p.n = t.n;
+    p.stereo = t.stereo;
+    p.tone = tone_filters[w];
+    if (keyrev_on == 1) p.reverb = keyreverb_setup(w);
   }
   // A worker takes the waves two by two (see filter_two_rows).
   const int units = (count + 1) / 2;
   std::atomic<int> next{0};
   auto work = [&](int worker) {
     for (int u = next.fetch_add(1); u < units; u = next.fetch_add(1)) {
-      Job* first = &jobs[2 * u];
-      Job* second = 2 * u + 1 < count ? &jobs[2 * u + 1] : nullptr;
-      if (tone) {
-        auto row = [](Job& j) {
-          return ToneRow{&j.tone, unfiltered_samples[j.wave], tone_buffer[j.wave], j.target.n, j.target.stereo};
-        };
-        ToneRow b = second != nullptr ? row(*second) : ToneRow{};
-        tone_rows(row(*first), second != nullptr ? &b : nullptr);
-      }
-      for (Job* job : {first, second})
-        if (job != nullptr) write_back(job->wave, job->target.data, job->target.n, job->reverb, pass_lines[worker]);
+      PassWave& a = waves[2 * u];
+      PassWave* b = 2 * u + 1 < count ? &waves[2 * u + 1] : nullptr;
+      a.line = pass_lines[worker][0];
+      if (b != nullptr) b->line = pass_lines[worker][1];
+      pass_waves_run(a, b);
     }
   };
   int workers = pass_workers_asked;
@@ -396,28 +409,26 @@ void clamp_all_in_place() {
 
 void keytone_pass() {
   InputActiveScope busy;  // the queue is not served: note-offs end at once
+  tone_mode = keytone_mode;
+  for (int w = kSamplesPerSet - 1; w >= 0; w--) tone_filters[w] = keytone_setup(w);
   // Both stages off: the result is the loaded values. Waves that hold them
-  // already only lose -32768, and the key tone rows are copied when next
-  // needed.
-  if (keytone_mode <= 0 && keyrev_on != 1 && (tone_buffer == nullptr || waves_as_loaded)) {
-    tone_copy_pending = true;
+  // already only lose -32768.
+  if (keytone_mode <= 0 && keyrev_on != 1 && (unfiltered_samples == nullptr || waves_as_loaded)) {
     clamp_all_in_place();
     return;
   }
-  make_buffers();
-  tone_copy_pending = false;
-  run_pass(true);
+  make_unfiltered();
+  run_pass();
   waves_as_loaded = false;
 }
 
 void keyreverb_pass() {
   InputActiveScope busy;  // the queue is not served: note-offs end at once
-  const bool as_loaded = keyrev_on != 1 && (tone_buffer == nullptr || tone_copy_pending);
-  if (as_loaded && (tone_buffer == nullptr || waves_as_loaded)) {
+  if (keyrev_on != 1 && tone_mode <= 0 && (unfiltered_samples == nullptr || waves_as_loaded)) {
     clamp_all_in_place();
     return;
   }
-  make_buffers();
-  run_pass(false);
+  make_unfiltered();
+  run_pass();
   waves_as_loaded = false;
 }
