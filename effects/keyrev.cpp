@@ -20,17 +20,21 @@ KeyReverbWave keyreverb_setup(int wave) {
   k.channels = channels;
   k.delay1 = echo_tap_distance(p.Treverb1 * d, rate, channels);
   k.delay2 = echo_tap_distance(p.Treverb2 * d, rate, channels);
+  constexpr int kRingStep = 4096;  // a whole number of these, for long runs
+  const int longest = (k.delay1 > k.delay2 ? k.delay1 : k.delay2) + 1;
+  k.ring = (longest / kRingStep + 2) * kRingStep;
+  if (k.ring > kEchoLineSize) k.ring = kEchoLineSize;
   return k;
 }
 
 void keyreverb_start(const KeyReverbWave& k, float* line, int* pos) {
   *pos = 0;
-  // Until the row has gone once round the line, the taps read nothing but
+  // Until the row has gone once round the ring, the taps read nothing but
   // its last longest distance + 1 values before they are written: silence
   // there is a line all silent to the row.
   const int longest = (k.delay1 > k.delay2 ? k.delay1 : k.delay2) + 1;
-  const int from = longest > 0 && longest < kEchoLineSize ? kEchoLineSize - longest : 0;
-  std::memset(line + from, 0, sizeof(float) * static_cast<size_t>(kEchoLineSize - from));
+  const int from = longest > 0 && longest < k.ring ? k.ring - longest : 0;
+  std::memset(line + from, 0, sizeof(float) * static_cast<size_t>(k.ring - from));
 }
 
 void keyreverb_run(const KeyReverbWave& k, float* line, int* pos, const float* in, float* out, int n) {
@@ -38,6 +42,6 @@ void keyreverb_run(const KeyReverbWave& k, float* line, int* pos, const float* i
     std::memcpy(out, in, sizeof(float) * static_cast<size_t>(n));
     return;
   }
-  echo_line_block(line, *pos, k.delay1, k.gain1, k.delay2, k.gain2, in, out, n);
+  echo_line_block(line, k.ring, *pos, k.delay1, k.gain1, k.delay2, k.gain2, in, out, n);
 }
 

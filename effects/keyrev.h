@@ -12,6 +12,10 @@ struct KeyReverbWave {
   int delay1 = kEchoMinDistance;  // tap distances in values, 2..echo_max_distance(rate)
   int delay2 = kEchoMinDistance;
   int channels = 0;         // plug_channels when set up; 0 or less: no echoes
+  // Values of the line the wave's echoes go round in: more than the longer
+  // distance, so the taps read what they would in the whole line, and no
+  // more, so a line of short echoes stays in the processor's caches.
+  int ring = kEchoLineSize;
 };
 
 // Delay scale of wave i: 2^((4 - i) / 3), 1 for wave 4, longer below it.

@@ -96,7 +96,7 @@ void reverb_block(const float* in, float* out, int n) {
   serve_clear_request();
   const Taps t = read_taps();
   const int start = reverb_pos;
-  if (echo_line_block(reverb_buffer, reverb_pos, t.delay1, t.gain1, t.delay2, t.gain2, in, out, n)) return;
+  if (echo_line_block(reverb_buffer, kEchoLineSize, reverb_pos, t.delay1, t.gain1, t.delay2, t.gain2, in, out, n)) return;
   // A value no longer finite: the block again value by value from where it
   // started, which reads what it read before (no run reads where it writes)
   // and starts the line silent where that value is.
