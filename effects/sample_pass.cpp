@@ -219,9 +219,6 @@ float pass_lines[kPassWorkers][2][kEchoLineSize];
 // Workers asked for: 0 for one per core.
 int pass_workers_asked = 0;
 
-// Values a write-back converts in one go.
-constexpr int kWriteRun = 2048;
-
 // One wave of a pass: its row, its key tone filter (a working copy of the
 // one the pass started from), its key reverb taps and line.
 struct PassWave {
@@ -257,7 +254,7 @@ void write_back(PassWave& p, int at, const float* tone, int len) {
 }
 
 // Waves a and (when not null) b through every stage, run by run.
-void pass_waves_run(PassWave& a, PassWave* b) {
+void run_waves(PassWave& a, PassWave* b) {
   float tone_a[kPassRun], tone_b[kPassRun];
   for (PassWave* p : {&a, b})
     if (p != nullptr && keyrev_on == 1) keyreverb_start(p->reverb, p->line, &p->pos);
@@ -374,7 +371,7 @@ void run_pass() {
       PassWave* b = 2 * u + 1 < count ? &waves[2 * u + 1] : nullptr;
       a.line = pass_lines[worker][0];
       if (b != nullptr) b->line = pass_lines[worker][1];
-      pass_waves_run(a, b);
+      run_waves(a, b);
     }
   };
   int workers = pass_workers_asked;
