@@ -111,13 +111,12 @@ inline ThreeBandPairBands three_band_split_pair(ThreeBandPair& p, ThreeBandLanes
   p.stage[0] = p.stage[0] + ((x - p.stage[0]) + offset) * p.coef;
   for (int k = 1; k < N; k++) p.stage[k] = p.stage[k] + (p.stage[k - 1] - p.stage[k]) * p.coef;
   ThreeBandLanes d = x;
-  if (N > 1) {
+  if constexpr (N > 1) {
     d = p.delay[N - 2];
     for (int k = N - 2; k > 0; k--) p.delay[k] = p.delay[k - 1];
     p.delay[0] = x;
   }
-  typedef int LaneOrder __attribute__((vector_size(16)));
-  const ThreeBandLanes high_chain = __builtin_shuffle(p.stage[N - 1], LaneOrder{2, 3, 0, 1});
+  const ThreeBandLanes high_chain = __builtin_shufflevector(p.stage[N - 1], p.stage[N - 1], 2, 3, 0, 1);
   ThreeBandPairBands b;
   b.high = d - high_chain;
   b.mid = d - b.high - p.stage[N - 1];
