@@ -5,7 +5,8 @@
 // entries) and warm (filled before timing), loading set 1 (nine WAV files), a
 // whole set switch as the main loop does it (216 sounds and nine waves
 // destroyed, the next set loaded and its 216 sounds made; the loop's fixed
-// sleeps left out), resident memory with a set loaded, and the cheap per-key
+// sleeps left out), the same with the key tone and key reverb passes on
+// (CPU time of all threads), resident memory with a set loaded, and the cheap per-key
 // tables. The engine runs on the test plug-in, which never mixes here.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -17,6 +18,10 @@
 #include <utility>
 
 #include "app/sample_sets.h"
+#include "app/settings.h"
+#include "core/settings_values.h"
+#include "effects/master_chain.h"
+#include "effects/sample_pass.h"
 #include "engine/fbs.h"
 
 namespace {
@@ -165,6 +170,41 @@ void BM_SwitchSet(benchmark::State& state) {
 }
 // Switching between set 0 (MP3) and set 1 (WAV), or set 2 (MP3).
 BENCHMARK(BM_SwitchSet)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(6);
+
+// The same switch with the key tone (order 5) and the key reverb on: the
+// unfiltered copy and the sample pass after each load, as the main loop
+// runs them.
+void BM_SwitchSetWithPasses(benchmark::State& state) {
+  if (!ready(state)) return;
+  set_default_settings();
+  plug_rate = 44100;
+  plug_channels = 2;
+  keytone_mode = 1;
+  keytone_bands.order = 5;
+  keyrev_on = 1;
+  LoadedSet current;
+  if (!load_with_sounds(0, current)) {
+    state.SkipWithError("load failed");
+    return;
+  }
+  copy_unfiltered_samples(current.waves);
+  keytone_pass();  // the buffers made before timing
+  int next = (int)state.range(0);
+  int other = 0;
+  for (auto _ : state) {
+    unload(current);
+    std::swap(next, other);
+    if (!load_with_sounds(other, current)) {
+      state.SkipWithError("load failed");
+      return;
+    }
+    copy_unfiltered_samples(current.waves);
+    keytone_pass();
+  }
+  unload(current);
+  set_default_settings();
+}
+BENCHMARK(BM_SwitchSetWithPasses)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(6)->MeasureProcessCPUTime();
 
 // B/N and the digits look at up to 14 x 18 file names on disk.
 void BM_NextSet(benchmark::State& state) {

@@ -39,9 +39,10 @@ grep -qF "[P]presets  [M]midi" "$work/out.txt" || { echo "the program did not re
 sleep 2
 grep -E 'VmRSS|RssAnon|RssFile|RssShmem' "/proc/$pid/status"
 kb=$(awk '/VmRSS/ {print $2}' "/proc/$pid/status")
-# The sample pass's buffers (the unfiltered copy of the nine samples and the
-# key tone result, 16 s of stereo each) are made only when a pass needs them.
-pass_kb=$(((9 * 1411201 * 2 + 9 * 1411200 * 4) / 1024))
+# The sample pass's buffer (the unfiltered copy of the nine samples, 16 s of
+# stereo each) is made only when a pass needs it; each pass worker adds its
+# key reverb lines, sized to the echoes (at most 2 x 3.3 MB).
+pass_kb=$(((9 * 1411201 * 2) / 1024))
 state=$([ $passes = 1 ] && echo "on: the sample pass buffers are made" || echo "off: the sample pass buffers are not made")
 echo "resident: $((kb / 1024)) MB with the key tone and key reverb $state ($((pass_kb / 1024)) MB); target 160 MB"
 grep -ciE 'libGL|libLLVM|swrast' "/proc/$pid/maps" | sed 's/^/GL or LLVM mappings: /'

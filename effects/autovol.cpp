@@ -4,6 +4,7 @@
 #include "effects/autovol.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/clock.h"
 #include "core/settings_values.h"
@@ -68,6 +69,40 @@ float autovol_step(float x, int mode) {
     x = x * comp_makeup;
   }
   return x;
+}
+
+void autovol_block(const int16_t* in, float* out, int n, int mode) {
+  constexpr auto relaxed = std::memory_order_relaxed;
+  // The peak of the values themselves, whole numbers, in integers.
+  int peak = 0;
+  for (int i = 0; i < n; i++) {
+    int size = in[i] < 0 ? -in[i] : in[i];
+    peak = size > peak ? size : peak;
+  }
+  if (peak > peak_hold.load(relaxed)) peak_hold.store(peak, relaxed);
+  const float gain = auto_gain.load(relaxed);
+  for (int i = 0; i < n; i++) out[i] = (float)in[i] * gain;
+  if (mode < 2) return;
+  const float t = comp_threshold, r = comp_ratio, makeup = comp_makeup;
+  // Four values at a time: both sides of each choice are computed and one
+  // kept, which is what the value-by-value branches give.
+  typedef float Four __attribute__((vector_size(16)));
+  const Four t4 = {t, t, t, t}, r4 = {r, r, r, r}, makeup4 = {makeup, makeup, makeup, makeup};
+  int i = 0;
+  for (; i + 4 <= n; i += 4) {
+    Four x;
+    std::memcpy(&x, out + i, sizeof x);
+    x = x > t4 ? x - (x - t4) * r4 : x;
+    x = x < -t4 ? x - (x + t4) * r4 : x;
+    x = x * makeup4;
+    std::memcpy(out + i, &x, sizeof x);
+  }
+  for (; i < n; i++) {
+    float x = out[i];
+    if (x > t) x = x - (x - t) * r;
+    if (x < -t) x = x - (x + t) * r;
+    out[i] = x * makeup;
+  }
 }
 
 void level_analysis(double now) {

@@ -45,6 +45,10 @@ void restart_autovol_state(double now);
 // Mixer thread.
 float autovol_step(float x, int mode);
 
+// n values of a block through autovol_step(value, mode), from `in` to
+// `out`, with the gain and the compressor read once. Mixer thread.
+void autovol_block(const int16_t* in, float* out, int n, int mode);
+
 // One analysis at program-clock time `now`, run by the chain every
 // analysis_frames(plug_rate) frames while automatic volume is on. Mixer thread.
 void level_analysis(double now);

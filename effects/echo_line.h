@@ -4,8 +4,10 @@
 // scaled by its gain, and is written back into the line. The line holds
 // interleaved values of all channels, one position per value.
 #pragma once
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 
 // The longest tap distance: 191996 values at 44100 Hz (2.18 s of stereo),
 // the same time at any other rate up to 192000 Hz, which the line holds.
@@ -42,4 +44,45 @@ inline float echo_line_step(float* line, int& pos, int distance1, float gain1, i
   line[pos] = y;
   if (++pos == kEchoLineSize) pos = 0;
   return y;
+}
+
+// n values through the line from `in` to `out`, the same values n calls of
+// echo_line_step give, in runs that neither tap reads into (a run is at most
+// the shorter distance + 1 long) and that wrap nowhere, so each run is a
+// plain loop the compiler vectorises. The line holds `size` values, more
+// than the longer distance (kEchoLineSize for a line that any distance may
+// read; a shorter one, silent at the start, gives the same values for
+// distances below its size). in and out may be the same. Returns false when
+// a value written was no finite number.
+inline bool echo_line_block(float* line, int size, int& pos, int distance1, float gain1, int distance2,
+                            float gain2, const float* in, float* out, int n) {
+  constexpr int kRun = 256;
+  const int shortest = (distance1 < distance2 ? distance1 : distance2) + 1;
+  int not_finite = 0;
+  for (int j = 0; j < n;) {
+    int i1 = pos - distance1 - 1;
+    if (i1 < 0) i1 += size;
+    int i2 = pos - distance2 - 1;
+    if (i2 < 0) i2 += size;
+    int len = n - j;
+    for (int limit : {kRun, shortest, size - pos, size - i1, size - i2})
+      len = len < limit ? len : limit;
+    if (len < 1) len = 1;  // a distance below 2, which the clamp never gives: value by value
+    const float* tap1 = line + i1;
+    const float* tap2 = line + i2;
+    const float* x = in + j;
+    float y[kRun];
+    for (int k = 0; k < len; k++) y[k] = tap1[k] * gain1 + x[k] + tap2[k] * gain2 + kEchoOffset;
+    float* written = line + pos;
+    float* to = out + j;
+    for (int k = 0; k < len; k++) {
+      written[k] = y[k];
+      to[k] = y[k];
+      not_finite |= !(std::fabs(y[k]) <= FLT_MAX);
+    }
+    pos += len;
+    if (pos == size) pos = 0;
+    j += len;
+  }
+  return not_finite == 0;
 }

@@ -7,7 +7,7 @@
 // The coefficients of the two split chains, 2 x sin(3.1416 x f / rate), and
 // the copies of the three band gains the step uses (a gain change is heard
 // from the next compute_eq_coefficients). Written by the main thread, read
-// afresh by the mixer thread for every value.
+// by the mixer thread once per block.
 extern std::atomic<float> eq_low_coef;
 extern std::atomic<float> eq_high_coef;
 extern std::atomic<float> eq_low_gain;
@@ -34,6 +34,10 @@ void compute_eq_coefficients();
 // state, odd values the right one; mono output uses the left state only.
 // Mixer thread.
 float equalizer_step(float x, int sample_index);
+
+// n values from `in` to `out`, the first at an even place of the block: what
+// n calls of equalizer_step give, with the settings read once. Mixer thread.
+void equalizer_block(const float* in, float* out, int n);
 
 // The equalizer editor ([F], while equalizer_on is 1). Main thread.
 void equalizer_editor();

@@ -5,29 +5,34 @@
 #pragma once
 #include "effects/echo_line.h"
 
-// Working state of the wave being processed. Main thread, meaningful for one
-// wave of one pass. The line is the key reverb's own, not the output reverb's.
-extern float keyreverb_line[kEchoLineSize];
-extern int keyreverb_pos;
-extern float keyreverb_gain1;     // kreverb1
-extern float keyreverb_gain2;     // (1 - kreverb1) x kreverb2
-extern int keyreverb_delay1;      // tap distances in values, 2..echo_max_distance(rate)
-extern int keyreverb_delay2;
-extern int keyreverb_channels;    // plug_channels when set up; 0 or less: no echoes
+// The taps of one wave.
+struct KeyReverbWave {
+  float gain1 = 0.0f;       // kreverb1
+  float gain2 = 0.0f;       // (1 - kreverb1) x kreverb2
+  int delay1 = kEchoMinDistance;  // tap distances in values, 2..echo_max_distance(rate)
+  int delay2 = kEchoMinDistance;
+  int channels = 0;         // plug_channels when set up; 0 or less: no echoes
+  // Values of the line the wave's echoes go round in: more than the longer
+  // distance, so the taps read what they would in the whole line, and no
+  // more, so a line of short echoes stays in the processor's caches.
+  int ring = kEchoLineSize;
+};
 
 // Delay scale of wave i: 2^((4 - i) / 3), 1 for wave 4, longer below it.
 float keyreverb_scale(int wave);
 
-// Clears the line and derives the gains and tap distances of wave i from
-// keyrev_params and the output format (plug_rate, plug_channels). Main thread.
-void keyreverb_setup(int wave);
+// The gains and tap distances of wave i from keyrev_params and the output
+// format (plug_rate, plug_channels). Main thread.
+KeyReverbWave keyreverb_setup(int wave);
 
-// One value through the line; the value unchanged when the output has no channels.
-inline float keyreverb_step(float x) {
-  if (keyreverb_channels <= 0) return x;
-  return echo_line_step(keyreverb_line, keyreverb_pos, keyreverb_delay1, keyreverb_gain1,
-                        keyreverb_delay2, keyreverb_gain2, x);
-}
+// The echoes of one wave's row, run by run: keyreverb_start makes `line`
+// (the caller's own, kEchoLineSize values) silent for the row and sets *pos,
+// then each keyreverb_run takes the next n values of the row from `in` to
+// `out` (apart from each other), as echo_line_step would one by one on a
+// line all silent at the start. The values pass unchanged when the output
+// has no channels. Any thread, each with its own line.
+void keyreverb_start(const KeyReverbWave& k, float* line, int* pos);
+void keyreverb_run(const KeyReverbWave& k, float* line, int* pos, const float* in, float* out, int n);
 
 // The key reverb editor ([Z], while keyrev_on is 1). Main thread.
 void keyrev_editor();

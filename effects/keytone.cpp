@@ -10,10 +10,6 @@
 #include "effects/three_band_bound.h"
 #include "engine/fbs.h"
 
-ThreeBandFilter keytone_left;
-ThreeBandFilter keytone_right;
-int keytone_order = 1;
-
 namespace {
 
 // Gain factor of every band in mode 2, whose outer bands change sign.
@@ -25,8 +21,9 @@ constexpr double kRateToLimit = 3.4;
 
 float keytone_scale(int wave) { return 0.9f * std::pow(2.0f, static_cast<float>(wave - 5)); }
 
-void keytone_setup(int wave) {
-  if (wave < 0 || wave >= kSamplesPerSet) return;
+KeyToneWave keytone_setup(int wave) {
+  KeyToneWave k;
+  if (wave < 0 || wave >= kSamplesPerSet) return k;
   int rate = FBS_GET_PLUGRATE();
   rate = rate < kEffectRateMin ? kEffectRateMin : (rate > kEffectRateMax ? kEffectRateMax : rate);
   float r = static_cast<float>(rate);
@@ -35,7 +32,7 @@ void keytone_setup(int wave) {
   float high_split = static_cast<float>(keytone_bands.highf.load()) * s;
   float lowg = keytone_bands.lowg.load(), midg = keytone_bands.midg.load(), highg = keytone_bands.highg.load();
 
-  ThreeBandFilter& f = keytone_left;
+  ThreeBandFilter& f = k.left;
   f.low_coef = three_band_coef(low_split / r);
   f.high_coef = three_band_coef(high_split / r);
   f.low_gain = lowg;
@@ -55,10 +52,11 @@ void keytone_setup(int wave) {
     f.high_coef = three_band_coef(limit / r);
     f.high_gain = midg;
   }
-  keytone_order = keytone_bands.order.load();
+  k.order = keytone_bands.order.load();
   // The same bound as the equalizer's: within 1 dB of the largest gain.
-  three_band_bound(f, keytone_order);
+  three_band_bound(f, k.order);
   three_band_clear(f);
-  keytone_right = f;
+  k.right = f;
+  return k;
 }
 

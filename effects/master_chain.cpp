@@ -1,9 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The master effect chain: every value of a mixed block passes automatic
 // gain, reverb, equalizer and master level in single precision, in that
-// order, and is clipped and rounded back. Each setting is read afresh for
-// every value, so a change made by another thread is heard from the next one.
+// order, and is clipped and rounded back. The stages work on runs of the
+// block, each in a loop of its own, and read their settings once per block
+// (a change made by another thread is heard from the next block); every
+// value still sees the arithmetic of the value-by-value chain kept beside
+// it, in the same order, so the two give the same output bit for bit.
 #include "effects/master_chain.h"
+
+#include <utility>
 
 #include "core/clock.h"
 #include "core/settings_values.h"
@@ -28,7 +33,65 @@ void update_effect_routing() {
   FBS_SET_MASTERVOLUME(autovol >= 1 ? 1.0f : 0.95f);
 }
 
+namespace {
+
+// Every analysis_frames(plug_rate) frames under automatic volume, the level
+// analysis.
+void count_analysis_frames(int32_t frames) {
+  constexpr auto relaxed = std::memory_order_relaxed;
+  if (autovol_mode.load(relaxed) < 1) return;
+  int64_t passed = (int64_t)frames_since_analysis.load(relaxed) + frames;
+  if (passed > analysis_frames(plug_rate.load(relaxed))) {
+    frames_since_analysis.store(0, relaxed);
+    level_analysis(program_clock());
+  } else {
+    frames_since_analysis.store((int)passed, relaxed);
+  }
+}
+
+// Values the stages work on in one go: small enough to stay in the first
+// level cache, even, so every run starts at an even place of the block.
+constexpr int kChainRun = 1024;
+// The run between two stages. Mixer thread.
+float chain_values[2][kChainRun];
+
+}  // namespace
+
 extern "C" void FBS_CALL master_callback(int16_t* block, int32_t channels, int32_t frames) {
+  constexpr auto relaxed = std::memory_order_relaxed;
+  if (block == nullptr || channels < 1 || frames < 1) return;
+  int64_t n = (int64_t)channels * frames;
+  if (n > kChainMaxValues) n = kChainMaxValues;
+  if (plug_bits.load(relaxed) != 16) return;
+  const int autovol = autovol_mode.load(relaxed);
+  const bool reverb = reverb_mode.load(relaxed) >= 1;
+  const bool equalizer = equalizer_on.load(relaxed) == 1;
+  const float level = master_level.load(relaxed);
+  for (int at = 0; at < (int)n; at += kChainRun) {
+    const int len = (int)n - at < kChainRun ? (int)n - at : kChainRun;
+    int16_t* values = block + at;
+    float* work = chain_values[0];
+    float* next = chain_values[1];
+    if (autovol >= 1) {
+      autovol_block(values, work, len, autovol);
+    } else {
+      for (int i = 0; i < len; i++) work[i] = values[i];
+    }
+    if (reverb) {
+      reverb_block(work, next, len);
+      std::swap(work, next);
+    }
+    if (equalizer) {
+      equalizer_block(work, next, len);
+      std::swap(work, next);
+    }
+    for (int i = 0; i < len; i++) work[i] = work[i] * level;
+    clamp_to_samples(work, values, len);  // -32767..32767, ties to even
+  }
+  count_analysis_frames(frames);
+}
+
+extern "C" void FBS_CALL master_callback_plain(int16_t* block, int32_t channels, int32_t frames) {
   constexpr auto relaxed = std::memory_order_relaxed;
   if (block == nullptr || channels < 1 || frames < 1) return;
   int64_t n = (int64_t)channels * frames;
@@ -43,13 +106,5 @@ extern "C" void FBS_CALL master_callback(int16_t* block, int32_t channels, int32
     work_sample = work_sample * master_level.load(relaxed);
     block[sample_index] = clamp_to_sample(work_sample);  // -32767..32767, ties to even
   }
-  if (autovol_mode.load(relaxed) >= 1) {
-    int64_t passed = (int64_t)frames_since_analysis.load(relaxed) + frames;
-    if (passed > analysis_frames(plug_rate.load(relaxed))) {
-      frames_since_analysis.store(0, relaxed);
-      level_analysis(program_clock());
-    } else {
-      frames_since_analysis.store((int)passed, relaxed);
-    }
-  }
+  count_analysis_frames(frames);
 }

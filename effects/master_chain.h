@@ -9,7 +9,7 @@
 
 // Output format, read once after the engine has started. Written by the main
 // thread before the callback is installed; the mixer thread reads plug_bits
-// (every block), plug_channels (every value) and plug_rate (every block
+// (every block), plug_channels (every block) and plug_rate (every block
 // under automatic volume), the main thread all three.
 extern std::atomic<int> plug_bits;
 extern std::atomic<int> plug_rate;
@@ -39,7 +39,11 @@ void update_effect_routing();
 // The chain run on every mixed block, in place (frames x channels 16-bit
 // values, interleaved): per value automatic gain and compression, reverb,
 // equalizer and master_level, then the clip to -32767..32767; every
-// analysis_frames(plug_rate) frames the level analysis. A block is left
-// untouched when the output is not 16-bit. Registered with FBS_SET_MASTERCALLBACK at every
-// sample cycle. Mixer thread: it never allocates, locks or waits.
+// analysis_frames(plug_rate) frames the level analysis. The settings are
+// read once per block. A block is left untouched when the output is not
+// 16-bit. Registered with FBS_SET_MASTERCALLBACK at every sample cycle.
+// Mixer thread: it never allocates, locks or waits.
 extern "C" void FBS_CALL master_callback(int16_t* block, int32_t channels, int32_t frames);
+// The same chain value by value, each setting read afresh for every value:
+// the plain twin the block chain is checked and measured against.
+extern "C" void FBS_CALL master_callback_plain(int16_t* block, int32_t channels, int32_t frames);

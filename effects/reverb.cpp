@@ -48,16 +48,28 @@ void setup_reverb() {
   reverb_delay2.store(echo_tap_distance(p.Treverb2, rate, channels));
 }
 
-float reverb_step(float x) {
-  if (plug_channels.load(std::memory_order_relaxed) < 1) return x;
+namespace {
+
+void serve_clear_request() {
   unsigned requests = reverb_clear_requests.load(std::memory_order_relaxed);
   if (requests != reverb_clears_done) {
     for (float& v : reverb_buffer) v = 0.0f;
     reverb_clears_done = requests;
   }
-  float y = echo_line_step(reverb_buffer, reverb_pos, reverb_delay1.load(std::memory_order_relaxed),
-                           reverb_gain1.load(std::memory_order_relaxed), reverb_delay2.load(std::memory_order_relaxed),
-                           reverb_gain2.load(std::memory_order_relaxed), x);
+}
+
+struct Taps {
+  int delay1, delay2;
+  float gain1, gain2;
+};
+Taps read_taps() {
+  constexpr auto relaxed = std::memory_order_relaxed;
+  return {reverb_delay1.load(relaxed), reverb_delay2.load(relaxed), reverb_gain1.load(relaxed),
+          reverb_gain2.load(relaxed)};
+}
+
+float step(const Taps& t, float x) {
+  float y = echo_line_step(reverb_buffer, reverb_pos, t.delay1, t.gain1, t.delay2, t.gain2, x);
   // A value that is no longer a finite number would come round again and
   // again: the line starts silent (the write position stays).
   if (!std::isfinite(y)) {
@@ -66,4 +78,28 @@ float reverb_step(float x) {
     return 0.0f;
   }
   return y;
+}
+
+}  // namespace
+
+float reverb_step(float x) {
+  if (plug_channels.load(std::memory_order_relaxed) < 1) return x;
+  serve_clear_request();
+  return step(read_taps(), x);
+}
+
+void reverb_block(const float* in, float* out, int n) {
+  if (plug_channels.load(std::memory_order_relaxed) < 1) {
+    for (int i = 0; i < n; i++) out[i] = in[i];
+    return;
+  }
+  serve_clear_request();
+  const Taps t = read_taps();
+  const int start = reverb_pos;
+  if (echo_line_block(reverb_buffer, kEchoLineSize, reverb_pos, t.delay1, t.gain1, t.delay2, t.gain2, in, out, n)) return;
+  // A value no longer finite: the block again value by value from where it
+  // started, which reads what it read before (no run reads where it writes)
+  // and starts the line silent where that value is.
+  reverb_pos = start;
+  for (int i = 0; i < n; i++) out[i] = step(t, in[i]);
 }

@@ -6,8 +6,8 @@
 
 #include "core/settings_ranges.h"  // clamp_reverb_params, the start-up's clamp of a set
 
-// The two taps in use. Written by setup_reverb on the main thread, read
-// afresh by the mixer thread for every value.
+// The two taps in use. Written by setup_reverb on the main thread, read by
+// the mixer thread once per block.
 extern std::atomic<float> reverb_gain1;
 extern std::atomic<float> reverb_gain2;
 extern std::atomic<int> reverb_delay1;   // values back from the write position, 2..echo_max_distance(rate)
@@ -23,6 +23,10 @@ void setup_reverb();
 // chain's new value. Should that be no finite number, the line starts silent
 // and the value is 0. Mixer thread.
 float reverb_step(float x);
+
+// n values from `in` to `out` (apart from each other): what n calls of
+// reverb_step give, with the taps read once. Mixer thread.
+void reverb_block(const float* in, float* out, int n);
 
 // The reverb editors: which = 2 edits the reverb2 parameters, 3 the reverb3
 // ones. Main thread.

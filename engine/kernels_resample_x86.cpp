@@ -248,6 +248,23 @@ QD_AVX2 void slice32_avx2(void* dest, const uint8_t* src, uint32_t acc, int32_t 
   const __m256i by = _mm256_set1_epi32((int)(8 * st));
   __m256i a = lanes_avx2(acc, st);
   size_t i = 0;
+  // Forward at less than two units a step, eight outputs come from the 16
+  // units from the first one's: two loads and two in-register permutes
+  // instead of a gather, while those 16 units lie within the run's units.
+  if (dstep >= 0 && dstep < (2 << 16) && count >= 8) {
+    const uint32_t last = (acc + (uint32_t)(count - 1) * st) >> 16;
+    const __m256i seven = _mm256_set1_epi32(7);
+    for (; i + 8 <= count && (acc >> 16) + 15 <= last; i += 8, acc += 8 * st, a = _mm256_add_epi32(a, by)) {
+      const uint32_t first = acc >> 16;
+      const __m256i at = _mm256_sub_epi32(_mm256_srli_epi32(a, 16), _mm256_set1_epi32((int)first));
+      const __m256i low = _mm256_loadu_si256((const __m256i*)(src + 4 * first));
+      const __m256i high = _mm256_loadu_si256((const __m256i*)(src + 4 * first + 32));
+      const __m256i from_high = _mm256_cmpgt_epi32(at, seven);
+      _mm256_storeu_si256((__m256i*)(d + 4 * i),
+                          _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(low, at),
+                                             _mm256_permutevar8x32_epi32(high, at), from_high));
+    }
+  }
   for (; i + 8 <= count; i += 8, acc += 8 * st, a = _mm256_add_epi32(a, by))
     _mm256_storeu_si256((__m256i*)(d + 4 * i),
                         _mm256_i32gather_epi32((const int*)src, _mm256_srli_epi32(a, 16), 4));

@@ -100,17 +100,17 @@ TEST_F(ThreeBandBound, KeyToneStaysWithinOneDecibelOfItsLargestGainInBothModes) 
               // The band gains as the mode and the held splits make them,
               // seen with no filter to run.
               keytone_bands.order = 0;
-              keytone_setup(wave);
-              double largest = std::max({std::fabs(keytone_left.low_gain), std::fabs(keytone_left.mid_gain),
-                                         std::fabs(keytone_left.high_gain)});
+              ThreeBandFilter seen = keytone_setup(wave).left;
+              double largest = std::max({std::fabs(seen.low_gain), std::fabs(seen.mid_gain),
+                                         std::fabs(seen.high_gain)});
               keytone_bands.order = order;
-              keytone_setup(wave);
-              double measured = largest_gain([order](float x, int) {
+              ThreeBandFilter left = keytone_setup(wave).left;
+              double measured = largest_gain([order, &left](float x, int) {
                 switch (order) {
-                  case 1: return keytone_step<1>(keytone_left, x);
-                  case 2: return keytone_step<2>(keytone_left, x);
-                  case 4: return keytone_step<4>(keytone_left, x);
-                  default: return keytone_step<5>(keytone_left, x);
+                  case 1: return keytone_step<1>(left, x);
+                  case 2: return keytone_step<2>(left, x);
+                  case 4: return keytone_step<4>(left, x);
+                  default: return keytone_step<5>(left, x);
                 }
               });
               double db = overshoot_db(measured, largest);

@@ -32,8 +32,11 @@ struct PassWaves {
     for (int& w : waves) w = -1;
   }
   void destroy() {
-    for (int& w : waves)
-      if (w >= 0) FBS_DESTROY_WAVE(&w);
+    for (int w = 0; w < kSamplesPerSet; w++) {
+      if (waves[w] >= 0) FBS_DESTROY_WAVE(&waves[w]);
+      data[w] = nullptr;
+      values[w] = 0;
+    }
   }
   // Wave w with `count` values from fill(j).
   void make(int w, int count, const std::function<int16_t(int)>& fill) {

@@ -139,7 +139,7 @@ TEST_F(Session, OpensSavesTracksChangesAndComesBackFromItsFolder) {
 
   manager.send("/nsm/client/save");
   EXPECT_NE(manager.wait_for("/reply /nsm/client/save|", 5.0), "");
-  EXPECT_EQ(count_of(read_file(session + "/quillon_darvo.ini"), "\n"), 2101u);
+  EXPECT_EQ(count_of(read_file(session + "/quillon_darvo.ini"), "\n"), (size_t)kSettingsLines);
   EXPECT_EQ(saved_equalizer(), 0);
   EXPECT_EQ(manager.wait_for("/nsm/client/is_dirty", 1.5), "") << "dirty without a change";
   key("g");  // the equalizer on
@@ -192,7 +192,7 @@ TEST_F(Session, MalformedUrlSilentManagerAndAnUnmakeableFolder) {
     kill(program, SIGTERM);
     EXPECT_EQ(wait_exit(program, 2.0), 0);
     program = 0;
-    EXPECT_EQ(count_of(read_file(run + "quillon_darvo.ini"), "\n"), 2101u) << "not saved as outside a session";
+    EXPECT_EQ(count_of(read_file(run + "quillon_darvo.ini"), "\n"), (size_t)kSettingsLines) << "not saved as outside a session";
     shell("rm -f '" + run + "'quillon_darvo*.ini");
   }
   // An open into a folder below a file: the manager's error, the end.
