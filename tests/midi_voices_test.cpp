@@ -164,7 +164,7 @@ TEST_F(Voices, ReleasedNoteStopsAfterTheDelay) {
   fake_now.store(21.079);
   serve_note_off_queue();
   EXPECT_EQ(1, voice_count.load());
-  EXPECT_NEAR(21.080001, next_due_time.load(), 1e-9);
+  EXPECT_NEAR(21.08, next_due_time.load(), 1e-9);
   EXPECT_EQ(5, note_off_sleep_ms(21.079));
   fake_now.store(21.0801);
   serve_note_off_queue();
