@@ -4,8 +4,12 @@
 // reads inside the line.
 //
 // The line belongs to the mixer thread. setup_reverb, on the main thread,
-// only asks for it to be cleared: the step clears it before its next value,
-// so no value of the line is ever written by two threads.
+// only asks for it to be cleared: from the step's next value on, what the
+// line held before reads as silence, so no value of the line is ever written
+// by two threads. A clear costs the step nothing at once: until the line has
+// been written round once, each tap that would read a value from before the
+// clear zeroes that one value first (3.3 MB zeroed in one step would take a
+// period of its own).
 #include "effects/reverb.h"
 
 #include <cmath>
@@ -30,6 +34,17 @@ unsigned reverb_clears_done = 0;
 
 float reverb_buffer[kEchoLineSize];
 int reverb_pos = 0;
+// Values written since the line was last cleared, up to its size.
+int reverb_fresh = kEchoLineSize;
+
+// The value a tap `distance` behind the write position reads, zeroed first
+// when it was written before the clear.
+void forget_if_stale(int distance) {
+  if (distance + 1 <= reverb_fresh) return;
+  int i = reverb_pos - distance - 1;
+  if (i < 0) i += kEchoLineSize;
+  reverb_buffer[i] = 0.0f;
+}
 
 }  // namespace
 
@@ -52,16 +67,23 @@ float reverb_step(float x) {
   if (plug_channels.load(std::memory_order_relaxed) < 1) return x;
   unsigned requests = reverb_clear_requests.load(std::memory_order_relaxed);
   if (requests != reverb_clears_done) {
-    for (float& v : reverb_buffer) v = 0.0f;
+    reverb_fresh = 0;
     reverb_clears_done = requests;
   }
-  float y = echo_line_step(reverb_buffer, reverb_pos, reverb_delay1.load(std::memory_order_relaxed),
-                           reverb_gain1.load(std::memory_order_relaxed), reverb_delay2.load(std::memory_order_relaxed),
-                           reverb_gain2.load(std::memory_order_relaxed), x);
+  const int distance1 = reverb_delay1.load(std::memory_order_relaxed);
+  const int distance2 = reverb_delay2.load(std::memory_order_relaxed);
+  if (reverb_fresh < kEchoLineSize) {
+    forget_if_stale(distance1);
+    forget_if_stale(distance2);
+    reverb_fresh++;
+  }
+  float y = echo_line_step(reverb_buffer, reverb_pos, distance1, reverb_gain1.load(std::memory_order_relaxed),
+                           distance2, reverb_gain2.load(std::memory_order_relaxed), x);
   // A value that is no longer a finite number would come round again and
   // again: the line starts silent (the write position stays).
   if (!std::isfinite(y)) {
-    for (float& v : reverb_buffer) v = 0.0f;
+    reverb_buffer[reverb_pos == 0 ? kEchoLineSize - 1 : reverb_pos - 1] = 0.0f;
+    reverb_fresh = 0;
     effect_state_resets.fetch_add(1u, std::memory_order_relaxed);
     return 0.0f;
   }

@@ -25,6 +25,28 @@ inline int late_clients(const std::string& path) {
   return n;
 }
 
+// Lines of the log at `path`, from line `from` on, that report a late client
+// whose name begins with `prefix` ("quillon_darvo": the output's client and
+// our MIDI ports' clients); 0 when it cannot be read.
+inline int late_clients_named(const std::string& path, const std::string& prefix, int from = 0) {
+  std::ifstream in(path);
+  std::string line;
+  const std::string mark = "JackEngine::XRun: client = " + prefix;
+  int n = 0;
+  for (int i = 0; std::getline(in, line); i++)
+    if (i >= from && line.find(mark) != std::string::npos) n++;
+  return n;
+}
+
+// Lines in the log at `path`; 0 when it cannot be read.
+inline int lines_of(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  int n = 0;
+  while (std::getline(in, line)) n++;
+  return n;
+}
+
 // Lines of the log at `path` that report a cycle of the dummy driver itself
 // as late ("JackTimedDriver::Process XRun"): the driver then starts its
 // timing afresh, and the server's frame clock falls behind the wall clock
