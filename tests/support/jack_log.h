@@ -38,6 +38,14 @@ inline int late_clients_named(const std::string& path, const std::string& prefix
   return n;
 }
 
+// Whether late clients from line `from` on are a fault of ours: a client of
+// ours ("quillon_darvo...") was late while no other client was (where the
+// others are late too, the machine stalled them all).
+inline bool only_ours_late(const std::string& path, int from) {
+  const int ours = late_clients_named(path, "quillon_darvo", from);
+  return ours > 0 && late_clients_named(path, "", from) == ours;
+}
+
 // Lines in the log at `path`; 0 when it cannot be read.
 inline int lines_of(const std::string& path) {
   std::ifstream in(path);
