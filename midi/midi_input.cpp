@@ -383,6 +383,12 @@ void close_midi_ports() {
     }
     open_names[i].clear();
   }
+  // What the inputs left unplayed goes with them: the voices are silenced
+  // and their sounds may be made anew before the ports open again.
+  {
+    std::lock_guard<std::mutex> guard(handler_guard);
+    for (WaitingRing& ring : waiting) ring.read.store(ring.written.load(std::memory_order_acquire));
+  }
   close_thru();
   thru_open_name.clear();
 }
