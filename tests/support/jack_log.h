@@ -39,10 +39,10 @@ inline int late_clients_named(const std::string& path, const std::string& prefix
 }
 
 // Whether late clients from line `from` on are a fault of ours: a client of
-// ours ("quillon_darvo...") was late while no other client was (where the
-// others are late too, the machine stalled them all).
-inline bool only_ours_late(const std::string& path, int from) {
-  const int ours = late_clients_named(path, "quillon_darvo", from);
+// ours (named from `ours_prefix`) was late while no other client was (where
+// the others are late too, the machine stalled them all).
+inline bool only_ours_late(const std::string& path, int from, const std::string& ours_prefix = "quillon_darvo") {
+  const int ours = late_clients_named(path, ours_prefix, from);
   return ours > 0 && late_clients_named(path, "", from) == ours;
 }
 
