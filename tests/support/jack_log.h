@@ -58,13 +58,13 @@ inline int lines_of(const std::string& path) {
 // Lines of the log at `path` that report a cycle of the dummy driver itself
 // as late ("JackTimedDriver::Process XRun"): the driver then starts its
 // timing afresh, and the server's frame clock falls behind the wall clock
-// by the time lost. 0 when it cannot be read.
-inline int clock_slips(const std::string& path) {
+// by the time lost. From line `from` on; 0 when it cannot be read.
+inline int clock_slips(const std::string& path, int from = 0) {
   std::ifstream in(path);
   std::string line;
   int n = 0;
-  while (std::getline(in, line))
-    if (line.find("JackTimedDriver::Process XRun") != std::string::npos) n++;
+  for (int i = 0; std::getline(in, line); i++)
+    if (i >= from && line.find("JackTimedDriver::Process XRun") != std::string::npos) n++;
   return n;
 }
 
