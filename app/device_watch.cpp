@@ -7,6 +7,7 @@
 #include "app/text_area.h"
 #include "core/clock.h"
 #include "core/settings_values.h"
+#include "midi/midi_input.h"
 #include "midi/port_watch.h"
 #include "platform/wait_pass.h"
 
@@ -31,6 +32,9 @@ void watch_behind_other_screen() { watch_devices(false); }
 void set_devices_watched(bool on) { watched = on; }
 
 void watch_devices(bool status_screen) {
+  // What the MIDI threads left to the main thread: a loop to close, and
+  // messages that found the voices busy.
+  serve_midi_on_main_thread();
   if (!watched || watching) return;
   watching = true;
   hide_status_lines(!status_screen);

@@ -37,7 +37,7 @@ void install_effects() {
   compute_eq_coefficients();
 }
 
-std::string set_up_sample_set(const SoundFolders& folders, double now, void (*loading)()) {
+std::string set_up_sample_set(const SoundFolders& folders, double now, void (*loading)(int loaded, int total)) {
   // The effects first: the sample pass below uses the output format and the
   // clamped key reverb parameters.
   read_output_format();
@@ -53,8 +53,8 @@ std::string set_up_sample_set(const SoundFolders& folders, double now, void (*lo
       if (wave[w] >= 0) FBS_DESTROY_WAVE(&wave[w]);
     drop_layer_waves();
     loaded_sound = piano_sound;
-    if (loading) loading();
-    std::string failure = load_sample_set(loaded_sound, wave, folders);
+    if (loading) loading(0, kSamplesPerSet);
+    std::string failure = load_sample_set(loaded_sound, wave, folders, loading);
     if (!failure.empty()) return failure;
     copy_unfiltered_samples(wave);
   }

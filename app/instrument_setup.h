@@ -37,11 +37,12 @@ void install_effects();
 // The sample cycle, with the engine running: the output format and the
 // effects; piano_sound falls back to set 0 when it is not complete in
 // `folders`; when it differs from loaded_sound the waves held are destroyed,
-// `loading` runs (when given) and the set is loaded with its unfiltered
-// copy, and its louder layers as velocity_layers asks (app/velocity_layers.h);
-// then the key tone pass, the sounds (voices_attach), the speed table
+// `loading` is told (when given) how many of the set's samples are in, from
+// 0 on, as the set is loaded with its unfiltered copy, and its louder layers
+// as velocity_layers asks (app/velocity_layers.h); then the key tone pass,
+// the sounds (voices_attach), the speed table
 // and the resampling family (resample_mode), the velocity curve, the level
 // analysis restarted at `now`, the master callback and the effect routing.
 // Returns an empty text, or the fatal text of a set that cannot be loaded or
 // of "error create sound w,j"; the caller shows it and stops the engine.
-std::string set_up_sample_set(const SoundFolders& folders, double now, void (*loading)());
+std::string set_up_sample_set(const SoundFolders& folders, double now, void (*loading)(int loaded, int total));

@@ -3,6 +3,7 @@
 // and its step, and shutdown (also after a quit signal).
 #include "app/main_loop.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -70,9 +71,31 @@ void engine_text_line(const char* line) { print_line(line ? line : ""); }
 // waits, as the keys that need the samples do).
 bool set_change_due() { return set_change_requested() && !output_lost(); }
 
-// The line shown while a set loads.
-void show_loading_line() {
-  print_line("loading sound files...");
+// The line shown while a set loads; the keys play once it is in (a first
+// load at a new rate converts every sample). The line then tells how many
+// samples are in and, at the pace so far, about how long the rest takes.
+void show_loading_line(int loaded, int total) {
+  static double started = 0.0;
+  static int row = 1;
+  if (loaded == 0) {
+    started = win_timer();
+    print_line("loading sound files...");
+    row = std::max(1, win_cursor_row() - 1);
+  } else {
+    const double spent = win_timer() - started;
+    char text[96];
+    if (loaded < total)
+      std::snprintf(text, sizeof text, "loading sound files... %d/%d, %.1f s left", loaded, total,
+                    spent / loaded * (total - loaded));
+    else
+      std::snprintf(text, sizeof text, "loading sound files... %d/%d, %.1f s", loaded, total, spent);
+    std::string line = text;
+    line.resize(40, ' ');  // over the longer text before
+    const int at_row = win_cursor_row(), at_column = win_cursor_column();
+    win_locate(row, 1);
+    win_print(line);
+    win_locate(at_row, at_column);
+  }
   win_present();
 }
 

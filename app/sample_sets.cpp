@@ -76,7 +76,8 @@ int digit_sample_set(int digit, const SoundFolders& folders) {
   return previous_sample_set(digit + 1, folders);
 }
 
-std::string load_sample_set(int set, int waves[kSamplesPerSet], const SoundFolders& folders) {
+std::string load_sample_set(int set, int waves[kSamplesPerSet], const SoundFolders& folders,
+                            void (*progress)(int loaded, int total)) {
   const std::string folder = sample_set_folder(set, folders);
   for (int w = 0; w < kSamplesPerSet; w++) waves[w] = -1;
   std::string failure;
@@ -89,6 +90,7 @@ std::string load_sample_set(int set, int waves[kSamplesPerSet], const SoundFolde
       std::string wav = sample_wav_name(set, n, folder);
       if (FBS_LOAD_WAVFILE(wav.c_str(), &waves[w]) != 1) failure = "error loading wav " + wav;
     }
+    if (progress && failure.empty()) progress(w + 1, kSamplesPerSet);
   }
   if (!failure.empty()) {
     // Leave nothing half loaded behind: the caller ends the program, but a

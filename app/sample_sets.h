@@ -59,10 +59,12 @@ int digit_sample_set(int digit, const SoundFolders& folders = program_sound_fold
 // WAV loaders (MP3 form preferred). Returns an empty text on success, or the
 // fatal text "error loading mp3 " / "error loading wav " followed by the file
 // name; the caller shows it and ends the program. On failure the waves loaded
-// so far are destroyed and every handle is -1. Main thread only; the engine
-// must be running (FBS_INIT).
+// so far are destroyed and every handle is -1. `progress`, when given, is
+// told after each sample how many of them are in. Main thread only; the
+// engine must be running (FBS_INIT).
 std::string load_sample_set(int set, int waves[kSamplesPerSet],
-                            const SoundFolders& folders = program_sound_folders());
+                            const SoundFolders& folders = program_sound_folders(),
+                            void (*progress)(int loaded, int total) = nullptr);
 
 // Curve constant of a set prefix: "piano" 0.71, "piano1" 0.72, "piano2" 0.7,
 // "piano3" 0.74, "piano4" 0.75, "piano5" 0.79, "piano6" 0.7, "piano7" 0.5,

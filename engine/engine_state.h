@@ -159,10 +159,11 @@ struct FbsSound {
   // weights and steps: kernel_table.h). A ramped end: fade_step > 0, and the
   // sound ends after fade_left more frames. A crossfaded restart: the
   // waveform the sound played before goes on from tail_play, at the volume
-  // it was heard with, fading out over tail_left frames while the restarted
-  // one fades in. heard_volume: the volume of the last block rendered since
-  // the sound was (re)started, -1 before one was; only a heard sound gets a
-  // tail.
+  // and the speed it was heard with (tail_volume, tail_speed), fading out
+  // over tail_left frames while the restarted one fades in. heard_volume,
+  // heard_speed: the volume and speed of the last block rendered since the
+  // sound was (re)started, volume -1 before one was; only a heard sound gets
+  // a tail.
   std::atomic<int32_t> fade_left;
   std::atomic<int32_t> fade_step;
   std::atomic<uint8_t*> tail_play;
@@ -172,6 +173,8 @@ struct FbsSound {
   std::atomic<int32_t> tail_step;
   std::atomic<float> tail_volume;
   std::atomic<float> heard_volume;
+  std::atomic<float> tail_speed;
+  std::atomic<float> heard_speed;
   // A start and an end at frames of the output clock (FBS_PLAY_SOUND_AT,
   // FBS_END_SOUND_AT), waiting for the block that covers them. Entry points
   // write them while `timed_guard` is odd; the mixer only reads them. A
@@ -183,6 +186,11 @@ struct FbsSound {
   std::atomic<uint32_t> start_at;
   std::atomic<int32_t> start_loops;
   std::atomic<int32_t> start_ramp;
+  // The volume and speed the waiting start plays with from its frame (a
+  // negative volume, a zero speed: the sound's own); the sound keeps its
+  // own until then, and the mixer stores these with the position.
+  std::atomic<float> start_volume;
+  std::atomic<float> start_speed;
   std::atomic<uint32_t> end_id;
   std::atomic<uint32_t> end_at;
   std::atomic<int32_t> end_ramp;

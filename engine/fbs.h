@@ -134,11 +134,14 @@ FBS_EXPORT int32_t FBS_CALL FBS_PLAY_SOUND_RAMPED(int32_t sound, int32_t loops, 
 // that covers it. A frame already past, or more than a second ahead (a
 // clock that is not the output's), starts it at the next block. The start
 // replaces one still waiting, and drops an end waiting for a frame from
-// `at` on. Until then the sound goes on as it was. Any call that starts,
-// ends or moves the sound at once drops what waits. Returns 0 for an
-// invalid sound.
+// `at` on. Until then the sound goes on as it was, with its own volume and
+// speed; from the start's frame it plays with `volume` and `speed` (a
+// negative volume, a zero speed: the sound's own), which the sound then
+// keeps, and what it played before fades out with its own. Any call that
+// starts, ends or moves the sound at once drops what waits. Returns 0 for
+// an invalid sound.
 FBS_EXPORT int32_t FBS_CALL FBS_PLAY_SOUND_AT(int32_t sound, int32_t loops, int32_t frames,
-                                              uint32_t at);
+                                              uint32_t at, float volume, float speed);
 // FBS_END_SOUND_RAMPED at frame `at`, placed as FBS_PLAY_SOUND_AT places a
 // start. An end asked for while a start waits ends what that start begins,
 // on the start's frame at the earliest; an end already waiting for the same

@@ -193,6 +193,7 @@ static void damp_part(FbsSound& s, FbsMotion& m, bool fresh, uint8_t* block, uin
 struct TimedRequests {
   uint32_t start_id, start_at, end_id, end_at;
   int32_t start_loops, start_ramp, end_ramp;
+  float start_volume, start_speed;
 };
 
 // Reads a slot's requests while no entry point writes them, a bounded number
@@ -204,7 +205,8 @@ static TimedRequests read_requests(const FbsSound& s) {
     uint32_t g = s.timed_guard.load(std::memory_order_seq_cst);
     if (g & 1u) continue;
     TimedRequests r{s.start_id.load(), s.start_at.load(), s.end_id.load(), s.end_at.load(),
-                    s.start_loops.load(), s.start_ramp.load(), s.end_ramp.load()};
+                    s.start_loops.load(), s.start_ramp.load(), s.end_ramp.load(),
+                    s.start_volume.load(), s.start_speed.load()};
     if (s.timed_guard.load(std::memory_order_seq_cst) == g) return r;
   }
   return TimedRequests{};
@@ -225,7 +227,7 @@ struct SlotBlock {
   FbsSound* s;
   FbsMotion m;
   uint8_t *begin, *wave_end, *start, *end, *mix, *scratch;
-  float speed;
+  float speed, volume;
   bool muted;
   int32_t channels, framesize;
   int family;
@@ -242,10 +244,13 @@ static uint8_t* apply_ramps(SlotBlock& b, uint8_t* block, int32_t frames) {
   if (r.tail_left > 0) {
     int32_t m = std::min(frames, r.tail_left);
     if (block) {
+      // The falling waveform goes on at the speed it was heard with, which
+      // a sound taken over by another key no longer has.
+      const float tail_speed = r.tail_speed != 0.0f ? r.tail_speed : b.speed;
       resume_position(&r.tail_play, &r.tail_phase, &r.tail_loops, b.begin, b.wave_end, b.start, b.end,
-                      b.speed);
+                      tail_speed);
       if (r.tail_loops >= 1) {
-        play_into(b.scratch, b.begin, b.start, &r.tail_play, &r.tail_phase, b.end, &r.tail_loops, b.speed,
+        play_into(b.scratch, b.begin, b.start, &r.tail_play, &r.tail_phase, b.end, &r.tail_loops, tail_speed,
                   m * framesize, b.family);
         shape_block(*b.s, b.scratch, r.tail_volume, b.channels, m * framesize);
       } else {
@@ -293,9 +298,9 @@ static bool render_part(SlotBlock& b, int32_t from, int32_t to) {
     const bool fresh = m.heard_volume < 0.0f;
     if (!b.muted) {
       play_into(dest, b.begin, b.start, &m.play, &m.phase, b.end, &m.loops, b.speed, bytes, b.family);
-      float volume = b.s->volume.load(std::memory_order_relaxed);
-      shape_block(*b.s, dest, volume, b.channels, bytes);
-      m.heard_volume = volume;
+      shape_block(*b.s, dest, b.volume, b.channels, bytes);
+      m.heard_volume = b.volume;
+      m.heard_speed = b.speed;
       heard = dest;
     } else {
       play_into(nullptr, b.begin, b.start, &m.play, &m.phase, b.end, &m.loops, b.speed, bytes, b.family);
@@ -350,6 +355,7 @@ static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels, uint8_t
   uint8_t* mix = s.mix.load(std::memory_order_seq_cst);
   int32_t capacity = s.mix_capacity.load(std::memory_order_seq_cst);
   b.speed = s.speed.load(std::memory_order_relaxed);
+  b.volume = s.volume.load(std::memory_order_relaxed);
   b.muted = s.muted.load(std::memory_order_relaxed) != 0;
   b.channels = channels;
   b.framesize = 2 * channels;
@@ -393,13 +399,19 @@ static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels, uint8_t
   if (start_due) cuts[count++] = {start_cut, true};
   if (end_due && !end_first) cuts[count++] = {end_cut, false};
   bool heard = false;
+  bool started = false;
   int32_t at = 0;
   for (int i = 0; i < count; i++) {
     heard |= render_part(b, at, cuts[i].at);
     at = cuts[i].at;
     if (cuts[i].start) {
+      // The old sounding keeps its own volume and speed up to the cut and
+      // in its falling tail; the new one plays with the start's from here.
       fbs_motion_restart(&b.m, b.begin, r.start_loops, r.start_ramp, !b.muted);
       b.m.started_id = r.start_id;
+      if (r.start_volume >= 0.0f) b.volume = r.start_volume;
+      if (r.start_speed != 0.0f) b.speed = r.start_speed;
+      started = true;
     } else {
       fbs_motion_end(&b.m, r.end_ramp);
       b.m.ended_id = r.end_id;
@@ -409,6 +421,10 @@ static uint8_t* render_slot(FbsSound& s, int32_t size, int32_t channels, uint8_t
 
   if (s.moved.compare_exchange_strong(seen, seen + 1u, std::memory_order_acquire)) {
     fbs_write_motion(s, b.m);
+    if (started) {
+      s.volume.store(b.volume, std::memory_order_relaxed);
+      s.speed.store(b.speed, std::memory_order_relaxed);
+    }
     s.moved.store(seen + 2u, std::memory_order_release);
   }
   return heard && b.mix ? mix : nullptr;

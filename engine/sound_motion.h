@@ -20,6 +20,7 @@ struct FbsMotion {
   uint32_t tail_phase;
   int32_t tail_loops, tail_left, tail_step;
   float tail_volume, heard_volume;
+  float tail_speed, heard_speed;
   uint32_t started_id, ended_id;
 };
 
@@ -31,6 +32,7 @@ inline FbsMotion fbs_read_motion(const FbsSound& s) {
                    s.fade_left.load(o),  s.fade_step.load(o),  s.tail_play.load(o),
                    s.tail_phase.load(o), s.tail_loops.load(o), s.tail_left.load(o),
                    s.tail_step.load(o),  s.tail_volume.load(o), s.heard_volume.load(o),
+                   s.tail_speed.load(o), s.heard_speed.load(o),
                    s.started_id.load(o), s.ended_id.load(o)};
 }
 
@@ -49,14 +51,17 @@ inline void fbs_write_motion(FbsSound& s, const FbsMotion& m) {
   s.tail_step.store(m.tail_step, o);
   s.tail_volume.store(m.tail_volume, o);
   s.heard_volume.store(m.heard_volume, o);
+  s.tail_speed.store(m.tail_speed, o);
+  s.heard_speed.store(m.heard_speed, o);
   s.started_id.store(m.started_id, o);
   s.ended_id.store(m.ended_id, o);
 }
 
 // FBS_PLAY_SOUND_RAMPED on a motion: from the wave's first sample with
 // `loops` passes; a sound being heard (`audible`: playing, not paused or
-// muted) goes on fading out over `frames` frames at the volume it was heard
-// with, or over what is left of a ramped end, under the new start.
+// muted) goes on fading out over `frames` frames at the volume and the speed
+// it was heard with, or over what is left of a ramped end, under the new
+// start: a sound taken over by another key or level keeps its own tail.
 inline void fbs_motion_restart(FbsMotion* m, uint8_t* wave_begin, int32_t loops, int32_t frames,
                                bool audible) {
   int32_t tail_left = 0;
@@ -83,6 +88,7 @@ inline void fbs_motion_restart(FbsMotion* m, uint8_t* wave_begin, int32_t loops,
       m->tail_loops = m->loops;
       m->tail_step = (int32_t)(((int64_t)weight << 16) / tail_left);
       m->tail_volume = m->heard_volume;
+      m->tail_speed = m->heard_speed;
     } else {
       tail_left = 0;
     }

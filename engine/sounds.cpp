@@ -241,6 +241,8 @@ static int setup_slot(int32_t slot, int32_t wave) {
   s.wave_end.store(data_end);
   cancel_ramps(s);
   s.heard_volume.store(-1.0f);
+  s.heard_speed.store(1.0f);
+  s.tail_speed.store(1.0f);
   guard_leave(s);
   s.callback.store(nullptr);
   s.callback_enabled.store(0);
@@ -344,7 +346,7 @@ extern "C" int32_t FBS_CALL FBS_PLAY_SOUND_RAMPED(int32_t sound, int32_t loops, 
 static bool frame_before(uint32_t a, uint32_t b) { return (int32_t)(a - b) < 0; }
 
 extern "C" int32_t FBS_CALL FBS_PLAY_SOUND_AT(int32_t sound, int32_t loops, int32_t frames,
-                                              uint32_t at) {
+                                              uint32_t at, float volume, float speed) {
   if (!fbs_sound_valid(sound)) return 0;
   FbsSound& s = fbs_sounds[sound];
   frames = limit_ramp(frames);
@@ -357,6 +359,8 @@ extern "C" int32_t FBS_CALL FBS_PLAY_SOUND_AT(int32_t sound, int32_t loops, int3
   s.start_at.store(at);
   s.start_loops.store(loops < 1 ? 2147483647 : loops);
   s.start_ramp.store(frames);
+  s.start_volume.store(volume < 0.0f ? -1.0f : limit_volume(volume));
+  s.start_speed.store(speed == 0.0f || std::isnan(speed) ? 0.0f : limit_speed(speed));
   s.start_id.store(new_timed_id());
   timed_leave(s);
   fbs_timed_starts.fetch_add(1u, std::memory_order_release);

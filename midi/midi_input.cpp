@@ -4,8 +4,8 @@
 #include "midi/midi_input.h"
 
 #include <algorithm>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -56,9 +56,46 @@ std::string output_names[kMaxMidiDevices + 1];
 constexpr uint32_t kProbeMessage = 0x7FC9;
 constexpr uint32_t kProbeEndMessage = 0x00C9;
 
-// A message waits for the guard at most twelve times 3 ms.
-constexpr int kGuardWaits = 12;
-constexpr int kGuardWaitMs = 3;
+// What waits to be played, per input: a ring with one writer (the input's
+// thread) and one reader at a time (whoever holds handler_guard and the
+// voices). `order` is the message's place among all inputs' messages.
+struct Waiting {
+  uint32_t message;
+  double now;
+  int64_t at;
+  uint64_t order;
+};
+constexpr uint32_t kWaitingSize = 512;  // a power of two
+struct WaitingRing {
+  Waiting items[kWaitingSize];
+  std::atomic<uint32_t> written{0};  // by the input's thread
+  std::atomic<uint32_t> read{0};     // by the reader
+};
+WaitingRing waiting[kMidiInputs];
+std::atomic<uint64_t> arrival_order{0};
+
+bool waiting_push(int slot, const Waiting& item) {
+  WaitingRing& ring = waiting[slot];
+  uint32_t w = ring.written.load(std::memory_order_relaxed);
+  if (w - ring.read.load(std::memory_order_acquire) >= kWaitingSize) return false;
+  ring.items[w % kWaitingSize] = item;
+  ring.written.store(w + 1, std::memory_order_release);
+  return true;
+}
+
+bool nothing_waits() {
+  for (WaitingRing& ring : waiting)
+    if (ring.read.load(std::memory_order_relaxed) != ring.written.load(std::memory_order_acquire)) return false;
+  return true;
+}
+
+void play_waiting(bool may_wait);
+
+// A loop seen on a MIDI thread, for the main thread to act on: 0 none,
+// else which (kLoopSuspected, kLoopDetected).
+constexpr int kLoopSuspected = 1;
+constexpr int kLoopDetected = 2;
+std::atomic<int> loop_seen{0};
 
 // The names the inputs and the thru port have open, as listed when they
 // opened; "" when closed. Main thread.
@@ -174,8 +211,8 @@ int list_devices(int (*count)(), int (*name_of)(int, std::string*), std::string*
   return n;
 }
 
-// The thru port is closed from the MIDI thread when a loop shows; whoever
-// takes the handle first closes it. True for that one.
+// Whoever takes the handle first closes the thru port. True for that one.
+// Main thread (and the closing thread at the end).
 bool close_thru() {
   int handle = thru_handle.exchange(0);
   if (!handle) return false;
@@ -183,15 +220,15 @@ bool close_thru() {
   return true;
 }
 
-// A loop shows: the thru port closes for good (until the ports open again;
-// the mark comes first, so the port watch never sees it closed unmarked)
-// and the main loop is told.
-void close_thru_on_loop(const char* first_line) {
+// A loop shows: nothing more goes out on the thru port, which stays closed
+// until the ports open again (the mark comes first, so the port watch never
+// sees it closed unmarked), and the main thread is asked to close it and
+// say so (serve_midi_on_main_thread). Nothing else: this runs on a MIDI
+// thread, which never closes a port.
+void close_thru_on_loop(int which) {
   thru_closed_on_loop.store(1);
-  close_thru();
-  std::string text = first_line;
-  text += "\r" + output_name(thru_port.load()) + " closed";
-  post_pending_message(text.c_str());
+  int none = 0;
+  loop_seen.compare_exchange_strong(none, which);
 }
 
 // Key number after transposition, folded once each way into 1..125.
@@ -233,7 +270,7 @@ void short_message(uint32_t message, double now, int64_t at) {
   // Thru, with the loop suspicion: a sustained 500 messages a second for
   // about a second means the output feeds an input. A message with a frame
   // goes out one period after it, as it is heard: at its own offset.
-  if (thru_port.load() > 0) {
+  if (thru_port.load() > 0 && !thru_closed_on_loop.load()) {
     int handle = thru_handle.load();
     if (handle) {
       double credit = std::max(now - 1.0, std::min(now + 5.0, thru_credit_time + 0.002));
@@ -244,7 +281,7 @@ void short_message(uint32_t message, double now, int64_t at) {
         else
           midi_out_short_msg_at(handle, message, (uint32_t)at);
       } else {
-        close_thru_on_loop("midiout loop suspected");
+        close_thru_on_loop(kLoopSuspected);
       }
     }
   }
@@ -335,6 +372,7 @@ bool reopen_thru(int port) {
   thru_open_name = output_name(port);
   if (thru_port_name.empty()) thru_port_name = thru_open_name;
   thru_port.store(port);
+  loop_seen.store(0);
   thru_closed_on_loop.store(0);
   thru_handle.store(handle);
 
@@ -355,6 +393,12 @@ void close_midi_ports() {
       midi_in_close(handle);
     }
     open_names[i].clear();
+  }
+  // What the inputs left unplayed goes with them: the voices are silenced
+  // and their sounds may be made anew before the ports open again.
+  {
+    std::lock_guard<std::mutex> guard(handler_guard);
+    for (WaitingRing& ring : waiting) ring.read.store(ring.written.load(std::memory_order_acquire));
   }
   close_thru();
   thru_open_name.clear();
@@ -406,8 +450,10 @@ void close_input_releasing(int slot) {
     midi_in_close(handle);
   }
   open_names[slot].clear();
-  // Nothing of the input arrives any more: its keys come up and its pedal
-  // goes up, as if played, through the thru port and the voices.
+  // Nothing of the input arrives any more: what it sent is played first,
+  // then its keys come up and its pedal goes up, as if played, through the
+  // thru port and the voices.
+  play_waiting(true);
   std::lock_guard<std::mutex> guard(handler_guard);
   double now = program_clock();
   for (int channel = 0; channel < 16; channel++)
@@ -457,7 +503,7 @@ void midi_dispatch(uint32_t message, double now, int64_t at) {
       // while a thru port is chosen (with none, no probe was ever sent).
       if (data1 == 127 && thru_port.load() > 0 && std::abs(now - probe_time.load()) < 4.0) {
         thru_credit_time = now + 5.0;
-        close_thru_on_loop("warning midiout loop detected");
+        close_thru_on_loop(kLoopDetected);
       }
       break;
     default:
@@ -465,8 +511,68 @@ void midi_dispatch(uint32_t message, double now, int64_t at) {
   }
 }
 
+namespace {
+
+// Plays what the inputs' rings hold, oldest first across the inputs, with
+// handler_guard and the voices held (a thread that holds the voices already
+// holds them here too). `may_wait`: the caller may wait for them (the main
+// thread, a thread of the system's sequencer); a JACK process thread never
+// does: with either taken, what waits stays for the next message, the next
+// cycle or the main thread's pass, in its order and with its frame.
+void play_waiting(bool may_wait) {
+  if (nothing_waits()) return;
+  std::unique_lock<std::mutex> guard(handler_guard, std::defer_lock);
+  if (may_wait)
+    guard.lock();
+  else if (!guard.try_lock())
+    return;
+  VoiceTryLock tried;
+  if (!tried.owns() && !may_wait) return;
+  VoiceLock voices;  // takes nothing when tried holds them
+  for (;;) {
+    int first = -1;
+    uint64_t order = 0;
+    for (int slot = 0; slot < kMidiInputs; slot++) {
+      WaitingRing& ring = waiting[slot];
+      uint32_t r = ring.read.load(std::memory_order_relaxed);
+      if (r == ring.written.load(std::memory_order_acquire)) continue;
+      uint64_t o = ring.items[r % kWaitingSize].order;
+      if (first < 0 || o < order) {
+        first = slot;
+        order = o;
+      }
+    }
+    if (first < 0) return;
+    WaitingRing& ring = waiting[first];
+    uint32_t r = ring.read.load(std::memory_order_relaxed);
+    Waiting item = ring.items[r % kWaitingSize];
+    ring.read.store(r + 1, std::memory_order_release);
+    track_held(first, item.message);
+    short_message(item.message, item.now, item.at);
+  }
+}
+
+}  // namespace
+
+void serve_midi_on_main_thread() {
+  if (int which = loop_seen.exchange(0)) {
+    std::string text = which == kLoopDetected ? "warning midiout loop detected" : "midiout loop suspected";
+    text += "\r" + output_name(thru_port.load()) + " closed";
+    close_thru();
+    post_pending_message(text.c_str());
+  }
+  play_waiting(true);
+}
+
 void midi_input_handler(int handle, uint32_t kind, uintptr_t instance, uintptr_t param1, uintptr_t) {
+  // The end of a JACK cycle: what still waits is played if the locks are free.
+  if (kind == kMidiCycleEnd) {
+    play_waiting(false);
+    return;
+  }
+  if (kind != kMidiShortMessage) return;
   double now = program_clock();
+  int slot = instance < (uintptr_t)kMidiInputs ? (int)instance : 0;
   // A message with a place on the JACK server's clock is heard exactly one
   // period after it, on the output's frame of the same clock, wherever it
   // fell in its cycle and whichever client the server runs first: the
@@ -474,10 +580,10 @@ void midi_input_handler(int handle, uint32_t kind, uintptr_t instance, uintptr_t
   // message has arrived. Messages without a place are heard from the next
   // block.
   MidiFrameTime time;
-  bool timed = kind == kMidiShortMessage && midi_in_message_time(handle, &time);
+  bool timed = midi_in_message_time(handle, &time);
   int64_t at = timed && on_output_clock(time) ? (int64_t)(uint32_t)(time.frame + time.period) : kAtOnce;
-  // A take keeps what was played, before the gate and the guard decide.
-  if (kind == kMidiShortMessage) take_queue_push((int)instance, now, (uint32_t)param1, timed ? &time : nullptr);
+  // A take keeps what was played, before the gate decides.
+  take_queue_push(slot, now, (uint32_t)param1, timed ? &time : nullptr);
 
   // Rate gate: a burst of about 50 messages passes, then on average one per
   // 2 ms for all inputs together. A dropped message lets the next one pass.
@@ -492,18 +598,11 @@ void midi_input_handler(int handle, uint32_t kind, uintptr_t instance, uintptr_t
     }
   }
 
-  // Guard: the inputs' threads dispatch one message at a time. A message that
-  // cannot have the guard within the bound is dropped and counted.
-  std::unique_lock<std::mutex> guard(handler_guard, std::try_to_lock);
-  for (int i = 0; i < kGuardWaits && !guard.owns_lock(); i++) {
-    sleep_ms(kGuardWaitMs);
-    guard.try_lock();
-  }
-  if (!guard.owns_lock()) {
+  // The message waits in its input's ring and is played at once when the
+  // guard and the voices are free. A full ring drops it, counted in auxvar.
+  if (!waiting_push(slot, Waiting{(uint32_t)param1, now, at, arrival_order.fetch_add(1) + 1})) {
     add_auxvar();
     return;
   }
-  if (kind != kMidiShortMessage) return;
-  track_held((int)instance, (uint32_t)param1);
-  short_message((uint32_t)param1, now, at);
+  play_waiting(!timed);
 }

@@ -18,10 +18,11 @@ extern std::atomic<float> voice_divisor_factor;
 // its depth is above 0, midi/pedals.h). Written by the MIDI thread.
 extern std::atomic<int> pedal_down;
 
-// The handler's guard: held while one message is dispatched (thru, loop
-// detection, voices), so the threads of several inputs take turns. A
-// message tries for it up to 12 more times, 3 ms apart; past that it is
-// dropped and counted in auxvar.
+// The handler's guard: held while the waiting messages are played (thru,
+// loop detection, voices), so the threads of several inputs take turns. A
+// JACK process thread only tries for it (and for voice_mutex): a message
+// that finds either taken waits in its input's ring, in order and with its
+// frame, for the next message or cycle, or the main thread's pass.
 extern std::mutex handler_guard;
 
 // Handler timing, all in seconds of program_clock (core/clock.h).
@@ -72,8 +73,13 @@ extern bool no_input_at_open;
 // when they opened; "" when closed.
 std::string open_input_name(int slot);
 std::string open_thru_name();
-// True once a MIDI thread closed the thru port on a loop, until it opens again.
+// True once a MIDI thread saw a loop on the thru port (which the main thread
+// then closes), until it opens again.
 bool thru_closed_by_loop();
+// Main thread, once every pass of its wait: closes the thru port after a
+// MIDI thread saw a loop, and posts the message that says so; plays what
+// the inputs' rings still hold, waiting for the locks.
+void serve_midi_on_main_thread();
 // Looks at the system's ports again, both directions at once: the device
 // counts and names (input_name, output_name) follow, a gone device's name is "".
 void rescan_midi_ports();
@@ -104,6 +110,8 @@ void midi_dispatch(uint32_t message, double now, int64_t at = kAtOnce);
 
 // The input handler registered for every input; its instance value is the
 // input's slot (0..2), whose take queue (midi/take_queue.h) gets every short
-// message while a take runs.
+// message while a take runs. On JACK it runs on the input's process thread,
+// where it never waits: it also runs once at the end of every cycle
+// (kMidiCycleEnd) to play what still waits.
 void midi_input_handler(int handle, uint32_t kind, uintptr_t instance,
                         uintptr_t param1, uintptr_t param2);

@@ -92,12 +92,14 @@ void play_voice_layers(int w, int j, int key, int velocity, float level, int64_t
       end_sound(s, at, declick);
       continue;
     }
-    FBS_SET_SOUNDVOLUME(s, level * factor);
-    FBS_SET_SOUNDSPEED(s, speed);
-    if (at == kAtOnce)
+    // A start at a frame takes its level and speed with it (midi/voices.cpp).
+    if (at == kAtOnce) {
+      FBS_SET_SOUNDVOLUME(s, level * factor);
+      FBS_SET_SOUNDSPEED(s, speed);
       FBS_PLAY_SOUND_RAMPED(s, 1, declick);
-    else
-      FBS_PLAY_SOUND_AT(s, 1, declick, (uint32_t)at);
+    } else {
+      FBS_PLAY_SOUND_AT(s, 1, declick, (uint32_t)at, level * factor, speed);
+    }
   }
 }
 

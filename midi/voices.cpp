@@ -17,6 +17,32 @@
 #include "midi/voice_layers.h"
 
 std::mutex voice_mutex;
+thread_local bool voice_lock_here = false;
+
+VoiceLock::VoiceLock() : took_(!voice_lock_here) {
+  if (took_) {
+    voice_mutex.lock();
+    voice_lock_here = true;
+  }
+}
+
+VoiceLock::~VoiceLock() {
+  if (took_) {
+    voice_lock_here = false;
+    voice_mutex.unlock();
+  }
+}
+
+VoiceTryLock::VoiceTryLock() : owns_(!voice_lock_here && voice_mutex.try_lock()) {
+  if (owns_) voice_lock_here = true;
+}
+
+VoiceTryLock::~VoiceTryLock() {
+  if (owns_) {
+    voice_lock_here = false;
+    voice_mutex.unlock();
+  }
+}
 
 int sound[kSampleWaves][kSoundsPerSample + 1];
 void* sound_start[kSampleWaves][kSoundsPerSample + 1];
@@ -32,11 +58,17 @@ int current_velocity = 0;
 int note_count[kKeyCount][kMidiChannels];
 int held_by_pedal[kKeyCount][kMidiChannels];
 double note_on_time[kKeyCount][kMidiChannels];
+uint64_t note_on_order[kKeyCount][kMidiChannels];
+uint64_t voice_order = 0;
+int64_t ending_frame[kSampleWaves][kSoundsPerSample + 1];
+int ending_key[kSampleWaves][kSoundsPerSample + 1];
+int ending_channel[kSampleWaves][kSoundsPerSample + 1];
 
 int queue_key[kNoteOffQueueSize + 1];
 int queue_channel[kNoteOffQueueSize + 1];
 double queue_time[kNoteOffQueueSize + 1];
 int64_t queue_frame[kNoteOffQueueSize + 1];
+uint64_t queue_order[kNoteOffQueueSize + 1];
 int queue_write = 0;
 int queue_read = 0;
 std::atomic<double> next_due_time{0.0};
@@ -53,19 +85,34 @@ int clear_marks = 0;
 
 namespace {
 
-typedef std::lock_guard<std::mutex> VoiceLock;
-
 int next_queue_index(int i) { return i + 1 >= kNoteOffQueueSize ? 0 : i + 1; }
 
 // Frames of the de-click ramp at the output rate.
 int declick_frames() { return (int)(FBS_GET_PLUGRATE() * kDeclickSeconds); }
 
+// True while the end asked of sound [w][j] at a frame has not come yet: the
+// sound still plays what it played. False once the output's last block
+// began on or after that frame, and for a sound with no such end.
+bool end_waits(int w, int j) {
+  if (ending_frame[w][j] == kAtOnce) return false;
+  uint32_t block = 0;
+  if (!FBS_GET_PLUGCLOCK(&block)) return false;
+  if ((int32_t)((uint32_t)ending_frame[w][j] - block) > 0) return true;
+  ending_frame[w][j] = kAtOnce;
+  return false;
+}
+
 // Release of one sounding voice: the mixer ramps it down from frame `at`
-// and ends it.
+// and ends it. Until that frame the sound remembers whose end waits, so a
+// re-strike of the same key takes it back (and the start drops the end),
+// and another key takes it only when no other sound is free.
 void release_voice(int w, int j, int64_t at) {
   int k = voice_key[w][j];
   int ch = voice_channel[w][j];
   if (voice_count.load() > 0) voice_count.store(voice_count.load() - 1);
+  ending_frame[w][j] = at;
+  ending_key[w][j] = k;
+  ending_channel[w][j] = ch;
   if (at == kAtOnce)
     FBS_END_SOUND_RAMPED(sound[w][j], declick_frames());
   else
@@ -117,20 +164,30 @@ void note_on_locked(int64_t at) {
   int w = key_sample(k, type_offset.load());
   if (w < 0) return;
 
-  // The same key still sounding on this channel restarts; else a free sound;
-  // else the note is dropped (no stealing).
+  // The same key still sounding on this channel restarts, also one whose
+  // release waits for its frame; else a free sound whose sounding is over,
+  // else any free sound; else the note is dropped (no stealing).
   int j = 1;
-  bool restart = false;
   for (; j <= kSoundsPerSample; j++)
     if (voice_key[w][j] == k && voice_channel[w][j] == ch) break;
-  if (j <= kSoundsPerSample) {
-    restart = true;
-  } else {
-    for (j = 1; j <= kSoundsPerSample; j++)
-      if (voice_key[w][j] < 1) break;
-    if (j > kSoundsPerSample) return;
+  const bool restart = j <= kSoundsPerSample;
+  if (!restart) {
+    int own = 0, ended = 0, other = 0;
+    for (int i = 1; i <= kSoundsPerSample && !own; i++) {
+      if (voice_key[w][i] >= 1) continue;
+      if (!end_waits(w, i)) {
+        if (!ended) ended = i;
+      } else if (ending_key[w][i] == k && ending_channel[w][i] == ch) {
+        own = i;  // its own release still waits: taken back
+      } else if (!other) {
+        other = i;
+      }
+    }
+    j = own ? own : ended ? ended : other;
+    if (!j) return;
     voice_count.store(voice_count.load() + 1);
   }
+  ending_frame[w][j] = kAtOnce;
 
   float curve = velocity_curve[v].load();
   float volume = (float)channel_volume[ch].load();
@@ -160,17 +217,22 @@ void note_on_locked(int64_t at) {
     level = r / 127.0f;
   }
   level = std::min(level, 2.0f);
+  const float speed = speed_table[k].load();
+
   if (voice_layers_playing()) {
     play_voice_layers(w, j, k, v, level, at, declick_frames());
   } else {
-    FBS_SET_SOUNDVOLUME(sound[w][j], level);
     // From the sample's first frame. A sound still heard, the restarted key
-    // or a released one still ramping down, crossfades into it.
-    if (!restart) FBS_SET_SOUNDSPEED(sound[w][j], speed_table[k].load());
-    if (at == kAtOnce)
+    // or a released one still ramping down, crossfades into it, at its own
+    // level and speed. A start at a frame takes its level and speed with it:
+    // until that frame the sound plays on as it was.
+    if (at == kAtOnce) {
+      FBS_SET_SOUNDVOLUME(sound[w][j], level);
+      FBS_SET_SOUNDSPEED(sound[w][j], speed);
       FBS_PLAY_SOUND_RAMPED(sound[w][j], 1, declick_frames());
-    else
-      FBS_PLAY_SOUND_AT(sound[w][j], 1, declick_frames(), (uint32_t)at);
+    } else {
+      FBS_PLAY_SOUND_AT(sound[w][j], 1, declick_frames(), (uint32_t)at, level, speed);
+    }
     // A louder layer an earlier note of this voice left sounding (layers
     // since switched off) ends with the restart.
     if (restart) end_voice_layers(w, j, at, declick_frames());
@@ -181,6 +243,7 @@ void note_on_locked(int64_t at) {
   voice_key[w][j] = k;
   voice_channel[w][j] = ch;
   note_on_time[k][ch] = program_clock();
+  note_on_order[k][ch] = ++voice_order;
   if (keys_down_count < kKeyListSize) keys_down[keys_down_count++] = k;
 }
 
@@ -188,6 +251,16 @@ void note_on_locked(int64_t at) {
 int64_t delayed_frame(int64_t at) {
   if (at == kAtOnce) return kAtOnce;
   return (uint32_t)(at + std::llround(note_off_delay.load() * FBS_GET_PLUGRATE()));
+}
+
+// Queue entry i is served: it ends its note unless a note-on of that key
+// came after it (in the order the messages arrived, whatever their clock
+// values: a note-off and a note-on of one key on the same frame leave the
+// new note sounding).
+void end_queued(int i) {
+  int k = queue_key[i];
+  int ch = queue_channel[i];
+  if (queue_order[i] > note_on_order[k][ch]) note_end_locked(k, ch, delayed_frame(queue_frame[i]));
 }
 
 void note_off_locked(int64_t at) {
@@ -206,20 +279,16 @@ void note_off_locked(int64_t at) {
     // which would empty the ring and leave its notes sounding.
     int oldest = next_queue_index(queue_read);
     queue_read = oldest;
-    if (queue_time[oldest] > note_on_time[queue_key[oldest]][queue_channel[oldest]])
-      note_end_locked(queue_key[oldest], queue_channel[oldest], delayed_frame(queue_frame[oldest]));
+    end_queued(oldest);
   }
   queue_write = next;
   queue_time[queue_write] = program_clock();
   queue_key[queue_write] = k;
   queue_channel[queue_write] = ch;
   queue_frame[queue_write] = at;
+  queue_order[queue_write] = ++voice_order;
   note_count[k][ch] -= 1;
-  if (note_count[k][ch] <= 0) {
-    note_count[k][ch] = 0;
-    // Later than a note-on stamped in the same clock tick.
-    queue_time[queue_write] += 0.000001;
-  }
+  if (note_count[k][ch] <= 0) note_count[k][ch] = 0;
 }
 
 void all_notes_off_locked(int64_t at) {
@@ -267,11 +336,12 @@ void voices_detach() {
 }
 
 void free_all_voices() {
-  VoiceLock lock(voice_mutex);
+  VoiceLock lock;
   for (int w = 0; w < kSampleWaves; w++) {
     for (int j = 1; j <= kSoundsPerSample; j++) {
       voice_key[w][j] = -1;
       voice_channel[w][j] = -1;
+      ending_frame[w][j] = kAtOnce;
     }
   }
   for (int k = 0; k < kKeyCount; k++) {
@@ -284,7 +354,7 @@ void free_all_voices() {
 }
 
 void voice_note_on(int channel, int key, int velocity, int64_t at) {
-  VoiceLock lock(voice_mutex);
+  VoiceLock lock;
   current_channel = channel;
   current_key = key;
   current_velocity = velocity;
@@ -292,19 +362,19 @@ void voice_note_on(int channel, int key, int velocity, int64_t at) {
 }
 
 void voice_note_off(int channel, int key, int64_t at) {
-  VoiceLock lock(voice_mutex);
+  VoiceLock lock;
   current_channel = channel;
   current_key = key;
   note_off_locked(at);
 }
 
 void voice_note_end(int key, int channel) {
-  VoiceLock lock(voice_mutex);
+  VoiceLock lock;
   note_end_locked(key, channel, kAtOnce);
 }
 
 void voice_pedal_release(int64_t at) {
-  VoiceLock lock(voice_mutex);
+  VoiceLock lock;
   pedal_down.store(0);
   for (int w = 0; w < kSampleWaves; w++) {
     for (int j = 1; j <= kSoundsPerSample; j++) {
@@ -317,7 +387,7 @@ void voice_pedal_release(int64_t at) {
 }
 
 void run_with_voices(void (*step)(int value, int64_t at), int value, int64_t at) {
-  VoiceLock lock(voice_mutex);
+  VoiceLock lock;
   step(value, at);
 }
 
@@ -331,13 +401,13 @@ void voice_release_after_delay_locked(int key, int channel, int64_t at) {
 }
 
 void voice_all_notes_off(int channel, int64_t at) {
-  VoiceLock lock(voice_mutex);
+  VoiceLock lock;
   current_channel = channel;
   all_notes_off_locked(at);
 }
 
 void silence_all_voices() {
-  VoiceLock lock(voice_mutex);
+  VoiceLock lock;
   for (int ch = 0; ch < kMidiChannels; ch++) {
     current_channel = ch;
     all_notes_off_locked(kAtOnce);
@@ -345,7 +415,7 @@ void silence_all_voices() {
 }
 
 void serve_note_off_queue() {
-  VoiceLock lock(voice_mutex);
+  VoiceLock lock;
   double now = program_clock();
   double delay = note_off_delay.load();
   double next_due = now + 0.04;
@@ -353,20 +423,21 @@ void serve_note_off_queue() {
   while (i != queue_write) {
     i = next_queue_index(i);
     if (now < queue_time[i] - 99.0) {
-      // The clock went back: everything waiting is due and ends no note.
-      for (int e = 0; e <= kNoteOffQueueSize; e++) queue_time[e] = now - delay;
-      for (int k = 0; k < kKeyCount; k++)
-        for (int ch = 0; ch < kMidiChannels; ch++) note_on_time[k][ch] = now - delay;
+      // The clock went back: everything waiting is dropped and ends no note.
+      queue_read = queue_write;
+      break;
     }
+    // A release placed on a frame goes to the engine kReleaseLead ahead of
+    // its time, which holds it until that frame (a re-strike before then
+    // takes the sound back); one without a frame is served when due.
     double due = queue_time[i] + delay;
-    if (now < due) {
-      next_due = due;
+    double serve_at = queue_frame[i] == kAtOnce ? due : due - kReleaseLead;
+    if (now < serve_at) {
+      next_due = serve_at;
       break;
     }
     queue_read = i;
-    int k = queue_key[i];
-    int ch = queue_channel[i];
-    if (queue_time[i] > note_on_time[k][ch]) note_end_locked(k, ch, delayed_frame(queue_frame[i]));
+    end_queued(i);
   }
   next_due_time.store(next_due);
 }
@@ -378,18 +449,18 @@ int note_off_sleep_ms(double now) {
 }
 
 void restart_velocity_average() {
-  VoiceLock lock(voice_mutex);
+  VoiceLock lock;
   note_counter_mark = note_counter;
 }
 
 void clear_note_counters() {
-  VoiceLock lock(voice_mutex);
+  VoiceLock lock;
   note_counter = 0;
   note_counter_mark = 0;
 }
 
 int take_key_marks(int* down, int* down_count, int* up, int* up_count) {
-  VoiceLock lock(voice_mutex);
+  VoiceLock lock;
   int cleared = clear_marks;
   if (cleared) {
     clear_marks = 0;

@@ -2,8 +2,10 @@
 // Voices: which engine sound plays a key, how loud, the delayed release of
 // notes through the note-off queue, the sustain pedal and bulk silencing.
 //
-// Every operation below takes voice_mutex for its whole run; the MIDI thread
-// and the main thread both call them. Nothing here runs on the audio thread.
+// Every operation below takes voice_mutex for its whole run (VoiceLock), or
+// runs inside a VoiceTryLock its thread already holds; the MIDI inputs'
+// threads and the main thread call them. Nothing here runs on the audio
+// thread.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -30,6 +32,40 @@ constexpr int64_t kAtOnce = -1;
 // The one lock of the voice state: tables, queue, registers, key lists.
 extern std::mutex voice_mutex;
 
+// voice_mutex for one scope, waiting for it: the operations below take it
+// this way, unless their thread already holds it (then they take nothing).
+class VoiceLock {
+ public:
+  VoiceLock();
+  ~VoiceLock();
+  VoiceLock(const VoiceLock&) = delete;
+  VoiceLock& operator=(const VoiceLock&) = delete;
+
+ private:
+  bool took_;
+};
+
+// voice_mutex for one scope if it is free now, never waiting: the MIDI
+// inputs' threads hold it so while they play what their queues hold
+// (midi/midi_input.h), and the operations they call inside take nothing.
+class VoiceTryLock {
+ public:
+  VoiceTryLock();
+  ~VoiceTryLock();
+  VoiceTryLock(const VoiceTryLock&) = delete;
+  VoiceTryLock& operator=(const VoiceTryLock&) = delete;
+  bool owns() const { return owns_; }
+
+ private:
+  bool owns_;
+};
+
+// A release placed on a frame goes from the note-off queue to the engine
+// this long (seconds) before it is due, which holds it until its frame: more
+// than the main loop's longest sleep between two services (20 ms), so the
+// release lands on its frame at any period.
+constexpr double kReleaseLead = 0.03;
+
 // The sound table, indexed [w][j] with w = 0..8, j = 1..24 (entry 0 of
 // each row is unused). voices_attach fills sound, sound_start and sound_end
 // and voices_detach empties them, both while the MIDI inputs are closed.
@@ -55,6 +91,11 @@ extern int current_velocity;
 extern int note_count[kKeyCount][kMidiChannels];      // note-ons not yet matched by note-offs
 extern int held_by_pedal[kKeyCount][kMidiChannels];   // release held back by the sustain pedal
 extern double note_on_time[kKeyCount][kMidiChannels]; // time of the last note-on
+// Where the last note-on came in the order of all note-ons and note-offs
+// (voice_order counts them): a queued note-off ends its note only when it
+// came after it.
+extern uint64_t note_on_order[kKeyCount][kMidiChannels];
+extern uint64_t voice_order;
 
 // Note-off queue: a ring over entries 0..999 (entry 1000 only takes part in
 // the clock-reset rewrite). Under voice_mutex.
@@ -64,6 +105,7 @@ extern double queue_time[kNoteOffQueueSize + 1];
 // The frame the note-off was heard on, or kAtOnce: its release then falls
 // note_off_delay later on the output clock.
 extern int64_t queue_frame[kNoteOffQueueSize + 1];
+extern uint64_t queue_order[kNoteOffQueueSize + 1];  // the note-off's place in voice_order
 extern int queue_write;
 extern int queue_read;
 // When the queue service should run next (program clock seconds). Written by
@@ -123,8 +165,10 @@ void voice_release_after_delay_locked(int key, int channel, int64_t at);
 void voice_all_notes_off(int channel, int64_t at = kAtOnce);
 // All notes off on channels 0..15 in turn.
 void silence_all_voices();
-// Main thread: releases the queued notes whose delay has passed and sets
-// next_due_time.
+// Main thread: releases the queued notes whose delay has passed, and hands
+// those placed on a frame to the engine kReleaseLead before, and sets
+// next_due_time. A note-off ends its note only when no note-on of the key
+// came after it.
 void serve_note_off_queue();
 // Main loop sleep before the next service, in ms: (next_due_time - now) x
 // 1000 clamped to 5..20, rounded down.

@@ -137,6 +137,9 @@ int process_in(jack_nframes_t frames, void* arg) {
       in->receive(event.buffer, event.size, time, in->user);
     }
   }
+  // The cycle's end, with no bytes.
+  time.frame = cycle;
+  in->receive(nullptr, 0, time, in->user);
   return 0;
 }
 

@@ -35,7 +35,8 @@ bool jack_midi_out_send(JackMidiOut* out, const uint8_t* bytes, size_t count, co
 void jack_midi_out_close(JackMidiOut* out);
 
 // Called on the client's process thread with each event of a cycle and its
-// place on the server's clock.
+// place on the server's clock, then once with no bytes (count 0) at the
+// cycle's end.
 typedef void (*JackMidiReceive)(const uint8_t* bytes, size_t count, const MidiFrameTime& time,
                                 void* user);
 

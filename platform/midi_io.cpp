@@ -99,6 +99,11 @@ void stop_input(InputSlot* slot) {
 void midi_io_receive(int slot_index, const uint8_t* bytes, size_t count, const MidiFrameTime* time) {
   if (slot_index < 0 || slot_index >= kMaxOpenInputs) return;
   InputSlot* slot = &inputs[slot_index];
+  if (count == 0) {
+    // A port's cycle ended.
+    slot->handler(slot_index + 1, kMidiCycleEnd, slot->instance, 0, 0);
+    return;
+  }
   slot->timed = time != nullptr;
   if (time) slot->time = *time;
   EmitContext context{slot, slot_index + 1};

@@ -18,6 +18,9 @@
 // Message kind of a short message delivered to an input handler (one to three
 // bytes packed into param1: byte 0 status, byte 1 and 2 the data bytes).
 constexpr uint32_t kMidiShortMessage = 0x3C3;
+// The handler's kind at the end of each cycle of a port that has cycles (a
+// JACK port), messages or none, on the same thread: param1 and param2 are 0.
+constexpr uint32_t kMidiCycleEnd = 0x7C3;
 // The most devices of each direction the program lists.
 constexpr int kMaxMidiDevices = 30;
 

@@ -54,6 +54,8 @@ std::deque<std::vector<uint8_t>> slot_queue[kMaxOpenInputs];
 int output_device[kMaxOpenOutputs] = {-1, -1, -1, -1, -1, -1, -1, -1};
 std::thread delivery[kMaxOpenInputs];
 std::atomic<int> stop_request[kMaxOpenInputs];
+std::atomic<int> timed_delivery{0};
+std::atomic<uint32_t> timed_frame{0};
 
 std::string trim(const std::string& text) { return trim_blanks(text, " \t\r\n"); }
 
@@ -73,7 +75,13 @@ void loop_delivery(int slot) {
       queue.pop_front();
       loop_inputs[device].in_delivery++;
     }
-    midi_io_receive(slot, packet.data(), packet.size(), nullptr);
+    if (timed_delivery.load()) {
+      const MidiFrameTime time{timed_frame.fetch_add(64), 256, 44100};
+      midi_io_receive(slot, packet.data(), packet.size(), &time);
+      midi_io_receive(slot, nullptr, 0, &time);  // the cycle's end
+    } else {
+      midi_io_receive(slot, packet.data(), packet.size(), nullptr);
+    }
     {
       std::lock_guard<std::mutex> lock(loop_mutex);
       loop_inputs[device].in_delivery--;
@@ -258,6 +266,7 @@ const MidiBackendTable midi_loopback_backend = {
 // ---- scripting ----
 
 void midi_loop_reset() {
+  timed_delivery.store(0);
   for (int i = 0; i < kMaxOpenInputs; i++) {
     bool open;
     {
@@ -332,6 +341,8 @@ void midi_loop_unplug(int device) { set_unplugged(true, device, true); }
 void midi_loop_replug(int device) { set_unplugged(true, device, false); }
 void midi_loop_unplug_output(int device) { set_unplugged(false, device, true); }
 void midi_loop_replug_output(int device) { set_unplugged(false, device, false); }
+
+void midi_loop_set_timed(int on) { timed_delivery.store(on); }
 
 void midi_loop_refuse_start(int device, int refuse) {
   std::lock_guard<std::mutex> lock(loop_mutex);

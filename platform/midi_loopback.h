@@ -33,6 +33,10 @@ void midi_loop_replug_output(int device);
 // While set, starting input `device` fails (a driver that opens but will
 // not run).
 void midi_loop_refuse_start(int device, int refuse);
+// With `on`, every packet is delivered with a place on a made-up server
+// clock (64 frames on per packet, a period of 256) and followed by the end
+// of a cycle, as a JACK port delivers; midi_loop_reset turns it off.
+void midi_loop_set_timed(int on);
 // Waits until every queued byte has been delivered (or `timeout_s` passed).
 // Returns 1 when everything was delivered.
 int midi_loop_flush(double timeout_s);

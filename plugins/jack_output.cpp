@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "core/bounded_call.h"
@@ -23,7 +24,9 @@ constexpr int kMaxChannels = 64;
 jack_client_t* client = nullptr;
 jack_port_t* ports[kMaxChannels] = {};
 int channels = 0;
-FbsPlugRecord* record = nullptr;
+// The record the process thread fills; null from the close on, so that a
+// cycle of a client whose deactivation was given up on fills nothing.
+std::atomic<FbsPlugRecord*> record{nullptr};
 std::vector<int16_t> block;  // the engine's interleaved block
 int block_frames = 0;        // its capacity: the period the client opened with
 std::atomic<int64_t>* cycle_clock = nullptr;
@@ -91,18 +94,20 @@ std::vector<std::string> playback_ports() {
 
 // The process thread: the engine fills the period in blocks of at most
 // block_frames, each going out as one float buffer per channel.
-int process(jack_nframes_t frames, void*) {
+int process(jack_nframes_t frames, void* arg) {
+  jack_client_t* own = static_cast<jack_client_t*>(arg);
+  FbsPlugRecord* r = record.load(std::memory_order_acquire);
+  if (!r) return 0;
   cycle_clock->store(now_ns(), std::memory_order_relaxed);
   float* out[kMaxChannels];
   for (int c = 0; c < channels; c++) out[c] = static_cast<float*>(jack_port_get_buffer(ports[c], frames));
-  FbsPlugRecord* r = record;
   for (jack_nframes_t done = 0; done < frames;) {
     const jack_nframes_t n = std::min<jack_nframes_t>(frames - done, (jack_nframes_t)block_frames);
     r->block_bytes = (int32_t)n * r->framesize;
     r->buffer = block.data();
     // The server's frame clock, shared by all its clients: MIDI taken in by
     // another client is placed on it (engine/plug_record.h).
-    r->clock_frame = (int32_t)(jack_last_frame_time(client) + done);
+    r->clock_frame = (int32_t)(jack_last_frame_time(own) + done);
     r->fill(r);
     const int16_t* in = block.data();
     for (jack_nframes_t f = done; f < done + n; f++)
@@ -150,7 +155,7 @@ bool jack_output_open(FbsPlugRecord* rec, const char* client_name, const JackCon
     ports[c] = jack_port_register(client, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     if (!ports[c]) *why = "cannot register its ports";
   }
-  if (why->empty() && (jack_set_process_callback(client, process, nullptr) != 0 ||
+  if (why->empty() && (jack_set_process_callback(client, process, client) != 0 ||
                        jack_set_buffer_size_callback(client, period_changed, nullptr) != 0 ||
                        jack_set_sample_rate_callback(client, rate_changed, nullptr) != 0))
     *why = "cannot run a process callback";
@@ -165,7 +170,6 @@ bool jack_output_open(FbsPlugRecord* rec, const char* client_name, const JackCon
   server_rate.store(rate);
   cycle_clock = last_block;
   connect_how = how;
-  record = rec;
   rec->rate = rate;
   rec->frames = period;
   rec->buffers = 1;  // the server asks for one period at a time
@@ -175,6 +179,7 @@ bool jack_output_open(FbsPlugRecord* rec, const char* client_name, const JackCon
   rec->is_signed = 1;
   block_frames = period;
   block.assign((size_t)period * rec->channels, 0);
+  record.store(rec, std::memory_order_release);
   playback_client = playback.empty() ? "" : client_of(playback[0]);
   // The device: where the ports go.
   std::string device = !how.connect         ? "unconnected"
@@ -215,12 +220,30 @@ bool jack_output_start(std::string* why) {
 
 // A deactivation or close that has not returned within kCloseWaitSeconds
 // (its server went away at that moment) is abandoned: the client is
-// forgotten and the program goes on. A server that no longer runs cycles
-// calls no fill meanwhile. A client whose deactivation was abandoned is
-// not closed as well: libjack would then work on it from two threads.
+// forgotten and the program goes on; its cycles fill nothing from then on.
+// A client whose deactivation was abandoned is closed, and counted closed,
+// by the deactivation's own thread once the deactivation returns (never by
+// the main thread too: libjack would then work on it from two threads).
 void jack_output_stop() {
   jack_client_t* c = client;
-  if (c && !run_at_most(kCloseWaitSeconds, [c] { jack_deactivate(c); })) client = nullptr;
+  if (!c) return;
+  // 1: the deactivation returned; 2: the main thread gave up on it. Whoever
+  // comes second knows what the other did.
+  auto outcome = std::make_shared<std::atomic<int>>(0);
+  auto* count = clients();
+  bool back = run_at_most(kCloseWaitSeconds, [c, count, outcome] {
+    jack_deactivate(c);
+    if (outcome->exchange(1) == 2) {
+      jack_client_close(c);
+      jack_client_closed(count);
+    }
+  });
+  if (back || outcome->exchange(2) == 1) return;
+  if (clients()->lister.load() == c) clients()->lister.store(nullptr);
+  record.store(nullptr, std::memory_order_release);
+  client = nullptr;
+  generation = 0;
+  channels = 0;
 }
 
 void jack_output_close() {
@@ -234,10 +257,10 @@ void jack_output_close() {
       jack_client_closed(count);
     });
   }
+  record.store(nullptr, std::memory_order_release);
   client = nullptr;
   generation = 0;
   channels = 0;
-  record = nullptr;
 }
 
 bool jack_output_offered(const char* client_name, const JackConnect& how) {
@@ -257,5 +280,6 @@ bool jack_output_rate_changed() { return client != nullptr && server_rate.load()
 
 void jack_output_sync_period() {
   const int period = server_period.load();
-  if (record && period > 0) record->frames = period;
+  FbsPlugRecord* r = record.load();
+  if (r && period > 0) r->frames = period;
 }

@@ -148,6 +148,14 @@ TEST_F(OfflineRender, NotesSoundAtTheirTimesAndPitchesAndEndAfterTheDelayOrThePe
   EXPECT_EQ(audiocheck::read_file(work + "effects.wav"), audiocheck::read_file(work + "effects_again.wav"));
 }
 
+// A key struck again on the tick its note-off comes (as sequencers write
+// repeated notes) sounds on until its own note-off, in whichever order the
+// two stand in the file.
+TEST_F(OfflineRender, ARestrikeOnTheTickOfTheNoteOffSoundsOn) {
+  write("again.mid", write_midi_file(0, kTicks, {{on(0.5, 60), off(1.0, 60), on(1.0, 60), off(2.0, 60)}}));
+  check_note(render("again.mid", "again.wav"), 60, 0.5, 2.0 + kDelay, 2.0 + kDelay + kBlock, 10.0);
+}
+
 // Notes at ten random frames of a file, rendered from a set whose tones
 // start at full level on their first frame: each is heard from its own frame
 // on, wherever that falls in its block.

@@ -765,7 +765,7 @@ TEST_F(Mixer, TimedStartsAndEndsFallOnTheirFrames) {
     if (c.end_asked_first) {
       ASSERT_EQ(FBS_END_SOUND_AT(s, 0, clock + c.end_at), 1);
     }
-    ASSERT_EQ(FBS_PLAY_SOUND_AT(s, 1, 0, clock + c.start_at), 1);
+    ASSERT_EQ(FBS_PLAY_SOUND_AT(s, 1, 0, clock + c.start_at, -1.0f, 0.0f), 1);
     if (c.end_at != kNone && !c.end_asked_first) {
       ASSERT_EQ(FBS_END_SOUND_AT(s, 0, clock + c.end_at), 1);
     }

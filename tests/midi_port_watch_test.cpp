@@ -137,8 +137,10 @@ TEST_F(PortWatch, ThruPortComesBackWithItsProbeUnlessALoopClosedIt) {
   EXPECT_EQ(0x7FC9u, midi_loop_sent(module, sent));  // the loop probe, then program 0
   EXPECT_EQ(0x00C9u, midi_loop_sent(module, sent + 1));
 
-  // The probe comes back: a loop. The watch leaves that port closed.
+  // The probe comes back: a loop, which the main thread closes. The watch
+  // leaves that port closed.
   midi_dispatch(msg(0xC9, 127), program_clock());
+  serve_midi_on_main_thread();
   ASSERT_EQ(0, thru_handle.load());
   take_pending_message();
   EXPECT_TRUE(watch_midi_ports(program_clock() + 2.0).empty());

@@ -58,6 +58,27 @@ TEST_F(Voices, RestartOfASoundingKeyReusesItsSound) {
   EXPECT_EQ(out[2 * 1023], new_level);
 }
 
+// A loud note struck again softly at a frame of the next block keeps its
+// own level up to that frame; from there it falls from that level while
+// the soft one fades in.
+TEST_F(Voices, TimedSoftRestrikeKeepsTheOldLevelUntilItsFrame) {
+  fake_now.store(12.0);
+  voice_note_on(0, 60, 127);
+  plug_fill(2);
+  const int16_t loud = plug_block()[0];
+  uint32_t block = 0;
+  ASSERT_TRUE(FBS_GET_PLUGCLOCK(&block));
+  constexpr int kCut = 356;
+  voice_note_on(0, 60, 20, block + 1024 + kCut);
+  plug_fill(1);
+  const int16_t* out = plug_block();
+  for (int f = 0; f < kCut; f++) ASSERT_EQ(out[2 * f], loud) << f;
+  for (int f = kCut + 1; f <= kCut + 132; f++) ASSERT_LE(out[2 * f], out[2 * f - 2]) << f;
+  const int16_t soft = out[2 * 1023];
+  EXPECT_LT(soft, loud / 2);
+  EXPECT_EQ(out[2 * (kCut + 140)], soft);
+}
+
 TEST_F(Voices, SameKeyOnTwoChannelsUsesTwoSounds) {
   voice_note_on(0, 60, 100);
   voice_note_on(3, 60, 100);
@@ -164,7 +185,7 @@ TEST_F(Voices, ReleasedNoteStopsAfterTheDelay) {
   fake_now.store(21.079);
   serve_note_off_queue();
   EXPECT_EQ(1, voice_count.load());
-  EXPECT_NEAR(21.080001, next_due_time.load(), 1e-9);
+  EXPECT_NEAR(21.08, next_due_time.load(), 1e-9);
   EXPECT_EQ(5, note_off_sleep_ms(21.079));
   fake_now.store(21.0801);
   serve_note_off_queue();

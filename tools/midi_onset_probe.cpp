@@ -5,7 +5,9 @@
 // sent event to the onset, one line per note and then the median, the
 // minimum, the maximum and the jitter (maximum - minimum), and the late
 // cycles the server reported while the notes were played (a run with any is
-// disturbed by the machine, not by the synthesizer).
+// disturbed by the machine, not by the synthesizer); then the same figures
+// for the releases, from each sent note-off to the last frame heard of its
+// note (the synthesizer's own release time is part of them).
 //
 //   midi_onset_probe --audio PORT [--midi PORT] [--notes N] [--key K]
 //                    [--velocity V] [--hold S] [--level L] [--wait S]
@@ -52,6 +54,8 @@ struct Probe {
   std::atomic<uint32_t> offset{0};   // where in the period the next note-on goes
   std::atomic<uint32_t> sent{0};     // frame of the note-on sent
   std::atomic<uint32_t> onset{0};    // frame of its onset
+  std::atomic<uint32_t> released{0};  // frame of the note-off sent
+  std::atomic<uint32_t> last_loud{0};  // the last frame above the level
   std::atomic<bool> release_due{false};
   std::atomic<uint32_t> quiet_frames{0};  // frames below the level, up to now
   std::atomic<uint32_t> cycles{0};
@@ -78,6 +82,7 @@ int process(jack_nframes_t frames, void*) {
     int32_t at = std::max<int32_t>(0, (int32_t)(p.sent.load() + p.hold_frames - cycle));
     uint8_t off[3] = {0x80, (uint8_t)p.key, 0};
     jack_midi_event_write(midi, (uint32_t)at, off, 3);
+    p.released.store(cycle + (uint32_t)at);
     p.release_due.store(false);
   }
   const float* audio = static_cast<const float*>(jack_port_get_buffer(p.in, frames));
@@ -89,6 +94,7 @@ int process(jack_nframes_t frames, void*) {
       p.phase.store(kHeard);
     }
     quiet = loud ? 0 : quiet + 1;
+    if (loud) p.last_loud.store(cycle + i);
   }
   p.quiet_frames.store(quiet);
   p.cycles.fetch_add(1);
@@ -188,7 +194,7 @@ int main(int argc, char** argv) {
   uint32_t cycles = probe.cycles.load();
   wait_for(2.0, [&] { return probe.cycles.load() > cycles + 8; });
 
-  std::vector<int32_t> latencies;
+  std::vector<int32_t> latencies, releases;
   const uint32_t late_before = probe.late_cycles.load();
   for (int i = 0; i < notes; i++) {
     // The period as the server runs it now, covered from its first frame to
@@ -212,6 +218,13 @@ int main(int argc, char** argv) {
     std::printf("note %d offset %u sent %u onset %u latency %d\n", i, offset, probe.sent.load(),
                 probe.onset.load(), latency);
     probe.phase.store(kIdle);
+    // Its release, once the note has fallen silent.
+    if (wait_for(10.0, [&] { return probe.quiet_frames.load() >= quiet_frames && !probe.release_due.load(); })) {
+      int32_t release = (int32_t)(probe.last_loud.load() + 1 - probe.released.load());
+      releases.push_back(release);
+      std::printf("note %d released %u silent from %u release %d\n", i, probe.released.load(),
+                  probe.last_loud.load() + 1, release);
+    }
   }
   const uint32_t period = jack_get_buffer_size(probe.client);
   const uint32_t late = probe.late_cycles.load() - late_before;
@@ -220,7 +233,12 @@ int main(int argc, char** argv) {
   std::vector<int32_t> sorted = latencies;
   std::sort(sorted.begin(), sorted.end());
   int32_t median = sorted[sorted.size() / 2];
-  std::printf("period %u rate %u notes %d heard %zu median %d min %d max %d jitter %d late %u\n", period, rate,
-              notes, latencies.size(), median, sorted.front(), sorted.back(), sorted.back() - sorted.front(), late);
+  std::sort(releases.begin(), releases.end());
+  if (releases.empty()) releases.push_back(0);
+  std::printf("period %u rate %u notes %d heard %zu median %d min %d max %d jitter %d late %u release median %d min %d "
+              "max %d jitter %d\n",
+              period, rate, notes, latencies.size(), median, sorted.front(), sorted.back(),
+              sorted.back() - sorted.front(), late, releases[releases.size() / 2], releases.front(), releases.back(),
+              releases.back() - releases.front());
   return (int)latencies.size() == notes ? 0 : 1;
 }

@@ -63,7 +63,8 @@ void control(int seed, int32_t wave, int* lost_stops) {
       case 8: FBS_SET_SOUNDPAUSED(s, rng() % 8 == 0 ? 1 : 0); break;
       case 9: FBS_END_SOUND_RAMPED(s, static_cast<int>(rng() % 600) - 100); break;
       case 10: FBS_PLAY_SOUND_RAMPED(s, 1 + static_cast<int>(rng() % 3), static_cast<int>(rng() % 600)); break;
-      case 11: FBS_PLAY_SOUND_AT(s, 1 + static_cast<int>(rng() % 3), static_cast<int>(rng() % 600), soon); break;
+      case 11: FBS_PLAY_SOUND_AT(s, 1 + static_cast<int>(rng() % 3), static_cast<int>(rng() % 600), soon,
+                                 static_cast<float>(rng() % 200) / 100.0f, 0.5f + static_cast<float>(rng() % 300) / 100.0f); break;
       case 12: FBS_END_SOUND_AT(s, static_cast<int>(rng() % 600), soon); break;
     }
     // Now and then: stop a playing sound, at once or with a ramp shorter

@@ -25,16 +25,46 @@ inline int late_clients(const std::string& path) {
   return n;
 }
 
-// Lines of the log at `path` that report a cycle of the dummy driver itself
-// as late ("JackTimedDriver::Process XRun"): the driver then starts its
-// timing afresh, and the server's frame clock falls behind the wall clock
-// by the time lost. 0 when it cannot be read.
-inline int clock_slips(const std::string& path) {
+// Lines of the log at `path`, from line `from` on, that report a late client
+// whose name begins with `prefix` ("quillon_darvo": the output's client and
+// our MIDI ports' clients); 0 when it cannot be read.
+inline int late_clients_named(const std::string& path, const std::string& prefix, int from = 0) {
+  std::ifstream in(path);
+  std::string line;
+  const std::string mark = "JackEngine::XRun: client = " + prefix;
+  int n = 0;
+  for (int i = 0; std::getline(in, line); i++)
+    if (i >= from && line.find(mark) != std::string::npos) n++;
+  return n;
+}
+
+// Whether late clients from line `from` on are a fault of ours: a client of
+// ours (named from `ours_prefix`) was late while no other client was (where
+// the others are late too, the machine stalled them all).
+inline bool only_ours_late(const std::string& path, int from, const std::string& ours_prefix = "quillon_darvo") {
+  const int ours = late_clients_named(path, ours_prefix, from);
+  return ours > 0 && late_clients_named(path, "", from) == ours;
+}
+
+// Lines in the log at `path`; 0 when it cannot be read.
+inline int lines_of(const std::string& path) {
   std::ifstream in(path);
   std::string line;
   int n = 0;
-  while (std::getline(in, line))
-    if (line.find("JackTimedDriver::Process XRun") != std::string::npos) n++;
+  while (std::getline(in, line)) n++;
+  return n;
+}
+
+// Lines of the log at `path` that report a cycle of the dummy driver itself
+// as late ("JackTimedDriver::Process XRun"): the driver then starts its
+// timing afresh, and the server's frame clock falls behind the wall clock
+// by the time lost. From line `from` on; 0 when it cannot be read.
+inline int clock_slips(const std::string& path, int from = 0) {
+  std::ifstream in(path);
+  std::string line;
+  int n = 0;
+  for (int i = 0; std::getline(in, line); i++)
+    if (i >= from && line.find("JackTimedDriver::Process XRun") != std::string::npos) n++;
   return n;
 }
 
