@@ -20,6 +20,12 @@ struct JackMidiPort {
   jack_client_t* client = nullptr;
   jack_port_t* port = nullptr;
   unsigned generation = 0;
+  // An input's port connected to the audio output's client (none on an
+  // output), whether that connection holds (its notification thread), and
+  // the output's publication last connected to (main thread).
+  jack_port_t* order = nullptr;
+  std::atomic<bool> ordered{false};
+  unsigned order_seen = 0;
 };
 
 struct JackMidiOut : JackMidiPort {
@@ -54,7 +60,11 @@ std::atomic<unsigned> changes{0};
 // Notifications, on the client's notification thread: a count, and the
 // server's end in the count of clients.
 void port_registered(jack_port_id_t, int, void*) { changes.fetch_add(1); }
-void ports_connected(jack_port_id_t, jack_port_id_t, int, void*) { changes.fetch_add(1); }
+void ports_connected(jack_port_id_t, jack_port_id_t, int, void* arg) {
+  JackMidiPort* p = static_cast<JackMidiPort*>(arg);
+  if (p->order) p->ordered.store(jack_port_connected(p->order) > 0);
+  changes.fetch_add(1);
+}
 void server_gone(void* arg) {
   jack_server_gone(&qd_jack_clients, static_cast<JackMidiPort*>(arg)->generation);
   changes.fetch_add(1);
@@ -80,9 +90,13 @@ bool open_port(JackMidiPort* p, const char* client_name, const char* port_name, 
   if (!p->client) return false;
   p->port = jack_port_register(p->client, port_name, JACK_DEFAULT_MIDI_TYPE, flags, 0);
   if (!p->port || jack_set_process_callback(p->client, process, arg) != 0) return false;
+  if (flags & JackPortIsInput) {
+    p->order = jack_port_register(p->client, "order", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    if (!p->order) return false;
+  }
   jack_on_shutdown(p->client, server_gone, p);
   jack_set_port_registration_callback(p->client, port_registered, nullptr);
-  jack_set_port_connect_callback(p->client, ports_connected, nullptr);
+  jack_set_port_connect_callback(p->client, ports_connected, p);
   if (jack_activate(p->client) != 0) return false;
   if (!other) return true;
   const char* ours = jack_port_name(p->port);
@@ -130,6 +144,10 @@ int process_in(jack_nframes_t frames, void* arg) {
   uint32_t count = jack_midi_get_event_count(buffer);
   MidiFrameTime time{jack_last_frame_time(in->client), frames, jack_get_sample_rate(in->client)};
   const uint32_t cycle = time.frame;
+  time.cycle = cycle;
+  time.ordered = in->ordered.load(std::memory_order_relaxed);
+  // Nothing flows on the order port; its buffer is cleared as the server asks.
+  if (void* order = jack_port_get_buffer(in->order, frames)) jack_midi_clear_buffer(order);
   for (uint32_t i = 0; i < count; i++) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, buffer, i) == 0 && event.size > 0) {
@@ -184,6 +202,7 @@ JackMidiIn* jack_midi_in_open(const char* client_name, const char* port_name, co
     jack_midi_in_close(in);
     return nullptr;
   }
+  jack_midi_in_keep_order(in);
   return in;
 }
 
@@ -196,6 +215,18 @@ void jack_midi_in_close(JackMidiIn* in) {
 }
 
 bool jack_midi_in_alive(const JackMidiIn* in) { return port_alive(in); }
+
+void jack_midi_in_keep_order(JackMidiIn* in) {
+  if (!port_alive(in) || !in->order) return;
+  const unsigned published = qd_jack_clients.order_published.load();
+  if (in->order_seen == published) return;
+  in->order_seen = published;
+  // Another server's output, or none: no such port, and the input keeps
+  // the one-period rule.
+  const char* target = qd_jack_clients.order_port.load();
+  if (target && !jack_port_connected_to(in->order, target))
+    jack_connect(in->client, jack_port_name(in->order), target);
+}
 bool jack_midi_out_alive(const JackMidiOut* out) { return port_alive(out); }
 
 std::vector<std::string> jack_midi_port_names(JackMidiIn* in, unsigned long port_flags) {

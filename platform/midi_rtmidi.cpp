@@ -351,6 +351,7 @@ void rt_out_close(int slot, int) {
 // alive, and the listing finds them gone.
 int rt_in_alive(int slot) {
   const InputPort& in = input_ports[slot];
+  if (in.jack) jack_midi_in_keep_order(in.jack);
   return in.jack ? jack_midi_in_alive(in.jack) : in.rt != nullptr;
 }
 
