@@ -273,23 +273,23 @@ bool on_output_clock(const MidiFrameTime& time) {
   return after <= kPeriodsAfterOutput * time.period;
 }
 
-// `at`: the frame the message is heard on, or kAtOnce; `thru_at` the frame
-// it goes out on through the thru port.
-void short_message(uint32_t message, double now, int64_t at, int64_t thru_at) {
+// `at`: the frame the message is heard on, or kAtOnce.
+void short_message(uint32_t message, double now, int64_t at) {
   // Thru, with the loop suspicion: a sustained 500 messages a second for
   // about a second means the output feeds an input. A message with a frame
-  // goes out one period after it, at its own offset: the thru port's client
-  // may run before the input's in a cycle.
+  // goes out on the frame it is heard on, at its own offset (a thru client
+  // the server ran before the input sends it one period later, at the same
+  // offset: platform/jack_midi_ports.cpp).
   if (thru_port.load() > 0 && !thru_closed_on_loop.load()) {
     int handle = thru_handle.load();
     if (handle) {
       double credit = std::max(now - 1.0, std::min(now + 5.0, thru_credit_time + 0.002));
       thru_credit_time = credit;
       if (now > credit) {
-        if (thru_at == kAtOnce)
+        if (at == kAtOnce)
           midi_out_short_msg(handle, message);
         else
-          midi_out_short_msg_at(handle, message, (uint32_t)thru_at);
+          midi_out_short_msg_at(handle, message, (uint32_t)at);
       } else {
         close_thru_on_loop(kLoopSuspected);
       }
@@ -468,9 +468,9 @@ void close_input_releasing(int slot) {
   double now = program_clock();
   for (int channel = 0; channel < 16; channel++)
     for (int key = 0; key < 128; key++)
-      if (held_keys[slot][channel][key]) short_message(0x80 | channel | key << 8, now, kAtOnce, kAtOnce);
+      if (held_keys[slot][channel][key]) short_message(0x80 | channel | key << 8, now, kAtOnce);
   for (int p = 0; p < kPedals; p++)
-    if (held_pedal[slot][p] >= 0) short_message(0xB0 | held_pedal[slot][p] | kPedalControllers[p] << 8, now, kAtOnce, kAtOnce);
+    if (held_pedal[slot][p] >= 0) short_message(0xB0 | held_pedal[slot][p] | kPedalControllers[p] << 8, now, kAtOnce);
   forget_held(slot);
 }
 
@@ -566,7 +566,7 @@ void play_waiting(bool may_wait, const MidiFrameTime* cycle) {
       at = item.late_at;
       frame_fallbacks.fetch_add(1, std::memory_order_relaxed);
     }
-    short_message(item.message, item.now, at, item.late_at);
+    short_message(item.message, item.now, at);
   }
 }
 
