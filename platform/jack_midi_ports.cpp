@@ -108,7 +108,7 @@ bool open_port(JackMidiPort* p, const char* client_name, const char* port_name, 
   p->port = jack_port_register(p->client, port_name, JACK_DEFAULT_MIDI_TYPE, flags, 0);
   if (!p->port || jack_set_process_callback(p->client, process, arg) != 0) return false;
   const bool input = flags & JackPortIsInput;
-  p->order = jack_port_register(p->client, "order", JACK_DEFAULT_MIDI_TYPE, input ? JackPortIsOutput : JackPortIsInput, 0);
+  p->order = jack_port_register(p->client, kOrderPort, JACK_DEFAULT_MIDI_TYPE, input ? JackPortIsOutput : JackPortIsInput, 0);
   if (!p->order) return false;
   jack_on_shutdown(p->client, server_gone, p);
   jack_set_port_registration_callback(p->client, port_registered, nullptr);
@@ -258,9 +258,16 @@ std::vector<std::string> jack_midi_port_names(JackMidiIn* in, unsigned long port
   std::vector<std::string> names;
   if (!jack_midi_in_alive(in)) return names;
   const char** ports = jack_get_ports(in->client, nullptr, JACK_DEFAULT_MIDI_TYPE, port_flags);
-  for (const char** p = ports; p && *p; p++) names.push_back(*p);
+  for (const char** p = ports; p && *p; p++)
+    if (!jack_midi_is_order_port(*p)) names.push_back(*p);
   if (ports) jack_free(ports);
   return names;
+}
+
+bool jack_midi_is_order_port(const std::string& name) {
+  const size_t colon = name.find(':');
+  const std::string port = colon == std::string::npos ? name : name.substr(colon + 1);
+  return port == kOrderPort || port == kOutputOrderPort;
 }
 
 unsigned jack_midi_changes() { return changes.load(); }
