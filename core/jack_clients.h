@@ -33,6 +33,14 @@ struct JackClients {
   // otherwise: the MIDI ports are listed through it rather than through a
   // client opened for a moment each time. Main thread.
   std::atomic<void*> lister{nullptr};
+  // The full name of the audio output's "midi order" port while its client
+  // is open, null otherwise, and a count moved each time it is published.
+  // Each JACK MIDI input client connects a port of its own to it, so that
+  // the server runs the input before the output in every cycle and a
+  // message can be heard on its own frame (midi/midi_input.cpp). Main
+  // thread.
+  std::atomic<const char*> order_port{nullptr};
+  std::atomic<unsigned> order_published{0};
 };
 
 // The program's count (core/jack_clients.cpp), exported from the program.

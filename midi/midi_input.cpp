@@ -59,11 +59,16 @@ constexpr uint32_t kProbeEndMessage = 0x00C9;
 // What waits to be played, per input: a ring with one writer (the input's
 // thread) and one reader at a time (whoever holds handler_guard and the
 // voices). `order` is the message's place among all inputs' messages.
+// `at`: the frame it is heard on when played in its own cycle by a thread
+// the server runs before the output (`cycle`), else `late_at`; the two are
+// the same for a message that never had its own frame.
 struct Waiting {
   uint32_t message;
   double now;
   int64_t at;
   uint64_t order;
+  int64_t late_at = kAtOnce;
+  uint32_t cycle = 0;
 };
 constexpr uint32_t kWaitingSize = 512;  // a power of two
 struct WaitingRing {
@@ -73,6 +78,9 @@ struct WaitingRing {
 };
 WaitingRing waiting[kMidiInputs];
 std::atomic<uint64_t> arrival_order{0};
+// Messages that had their own frame but were played after their cycle (the
+// voices were busy), so one period after it.
+std::atomic<uint64_t> frame_fallbacks{0};
 
 bool waiting_push(int slot, const Waiting& item) {
   WaitingRing& ring = waiting[slot];
@@ -89,7 +97,7 @@ bool nothing_waits() {
   return true;
 }
 
-void play_waiting(bool may_wait);
+void play_waiting(bool may_wait, const MidiFrameTime* cycle);
 
 // A loop seen on a MIDI thread, for the main thread to act on: 0 none,
 // else which (kLoopSuspected, kLoopDetected).
@@ -269,7 +277,9 @@ bool on_output_clock(const MidiFrameTime& time) {
 void short_message(uint32_t message, double now, int64_t at) {
   // Thru, with the loop suspicion: a sustained 500 messages a second for
   // about a second means the output feeds an input. A message with a frame
-  // goes out one period after it, as it is heard: at its own offset.
+  // goes out on the frame it is heard on, at its own offset (a thru client
+  // the server ran before the input sends it one period later, at the same
+  // offset: platform/jack_midi_ports.cpp).
   if (thru_port.load() > 0 && !thru_closed_on_loop.load()) {
     int handle = thru_handle.load();
     if (handle) {
@@ -453,7 +463,7 @@ void close_input_releasing(int slot) {
   // Nothing of the input arrives any more: what it sent is played first,
   // then its keys come up and its pedal goes up, as if played, through the
   // thru port and the voices.
-  play_waiting(true);
+  play_waiting(true, nullptr);
   std::lock_guard<std::mutex> guard(handler_guard);
   double now = program_clock();
   for (int channel = 0; channel < 16; channel++)
@@ -519,7 +529,10 @@ namespace {
 // thread, a thread of the system's sequencer); a JACK process thread never
 // does: with either taken, what waits stays for the next message, the next
 // cycle or the main thread's pass, in its order and with its frame.
-void play_waiting(bool may_wait) {
+// `cycle`: the caller's cycle when it is a JACK thread the server runs before
+// the output, null otherwise: only such a thread plays a message of its own
+// cycle on its own frame; any other play comes a period after it.
+void play_waiting(bool may_wait, const MidiFrameTime* cycle) {
   if (nothing_waits()) return;
   std::unique_lock<std::mutex> guard(handler_guard, std::defer_lock);
   if (may_wait)
@@ -548,7 +561,12 @@ void play_waiting(bool may_wait) {
     Waiting item = ring.items[r % kWaitingSize];
     ring.read.store(r + 1, std::memory_order_release);
     track_held(first, item.message);
-    short_message(item.message, item.now, item.at);
+    int64_t at = item.at;
+    if (at != item.late_at && !(cycle && cycle->cycle == item.cycle)) {
+      at = item.late_at;
+      frame_fallbacks.fetch_add(1, std::memory_order_relaxed);
+    }
+    short_message(item.message, item.now, at);
   }
 }
 
@@ -561,27 +579,36 @@ void serve_midi_on_main_thread() {
     close_thru();
     post_pending_message(text.c_str());
   }
-  play_waiting(true);
+  play_waiting(true, nullptr);
 }
+
+uint64_t midi_frame_fallbacks() { return frame_fallbacks.load(); }
 
 void midi_input_handler(int handle, uint32_t kind, uintptr_t instance, uintptr_t param1, uintptr_t) {
   // The end of a JACK cycle: what still waits is played if the locks are free.
   if (kind == kMidiCycleEnd) {
-    play_waiting(false);
+    MidiFrameTime time;
+    bool ordered = midi_in_message_time(handle, &time) && time.ordered;
+    play_waiting(false, ordered ? &time : nullptr);
     return;
   }
   if (kind != kMidiShortMessage) return;
   double now = program_clock();
   int slot = instance < (uintptr_t)kMidiInputs ? (int)instance : 0;
-  // A message with a place on the JACK server's clock is heard exactly one
-  // period after it, on the output's frame of the same clock, wherever it
-  // fell in its cycle and whichever client the server runs first: the
-  // output mixes a cycle's frames no earlier than that cycle, in which the
-  // message has arrived. Messages without a place are heard from the next
-  // block.
+  // A message with a place on the JACK server's clock is heard on its own
+  // frame when the server runs this input's client before the output's in
+  // every cycle and the message is played in its cycle: the output then
+  // mixes that cycle after it. Otherwise (no such order, or played later)
+  // it is heard exactly one period after it, on the output's frame of the
+  // same clock, wherever it fell in its cycle and whichever client the
+  // server runs first: the output mixes a cycle's frames no earlier than
+  // that cycle, in which the message has arrived. Messages without a place
+  // are heard from the next block.
   MidiFrameTime time;
   bool timed = midi_in_message_time(handle, &time);
-  int64_t at = timed && on_output_clock(time) ? (int64_t)(uint32_t)(time.frame + time.period) : kAtOnce;
+  bool placed = timed && on_output_clock(time);
+  int64_t late_at = placed ? (int64_t)(uint32_t)(time.frame + time.period) : kAtOnce;
+  int64_t at = placed && time.ordered ? (int64_t)time.frame : late_at;
   // A take keeps what was played, before the gate decides.
   take_queue_push(slot, now, (uint32_t)param1, timed ? &time : nullptr);
 
@@ -600,9 +627,9 @@ void midi_input_handler(int handle, uint32_t kind, uintptr_t instance, uintptr_t
 
   // The message waits in its input's ring and is played at once when the
   // guard and the voices are free. A full ring drops it, counted in auxvar.
-  if (!waiting_push(slot, Waiting{(uint32_t)param1, now, at, arrival_order.fetch_add(1) + 1})) {
+  if (!waiting_push(slot, Waiting{(uint32_t)param1, now, at, arrival_order.fetch_add(1) + 1, late_at, time.cycle})) {
     add_auxvar();
     return;
   }
-  play_waiting(!timed);
+  play_waiting(!timed, placed && time.ordered ? &time : nullptr);
 }

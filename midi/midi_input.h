@@ -80,6 +80,10 @@ bool thru_closed_by_loop();
 // MIDI thread saw a loop, and posts the message that says so; plays what
 // the inputs' rings still hold, waiting for the locks.
 void serve_midi_on_main_thread();
+// Messages from a JACK port that would have been heard on their own frame
+// but were played after their cycle (the voices were busy then), and so
+// one period after it. Any thread.
+uint64_t midi_frame_fallbacks();
 // Looks at the system's ports again, both directions at once: the device
 // counts and names (input_name, output_name) follow, a gone device's name is "".
 void rescan_midi_ports();

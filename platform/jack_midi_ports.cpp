@@ -5,6 +5,7 @@
 #include <jack/midiport.h>
 #include <jack/ringbuffer.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -20,6 +21,13 @@ struct JackMidiPort {
   jack_client_t* client = nullptr;
   jack_port_t* port = nullptr;
   unsigned generation = 0;
+  // An input's port connected to the audio output's client and to our MIDI
+  // outputs' (an output's own, which our inputs connect to), whether such a
+  // connection holds (its notification thread), and the audio output's
+  // publication last connected to (main thread).
+  jack_port_t* order = nullptr;
+  std::atomic<bool> ordered{false};
+  unsigned order_seen = 0;
 };
 
 struct JackMidiOut : JackMidiPort {
@@ -42,6 +50,22 @@ namespace {
 
 constexpr size_t kQueueBytes = 16384;
 
+// The open clients of each direction, main thread: every input's order port
+// goes to every output's, so that the server runs our inputs before our
+// outputs and a message passed on in its own cycle goes out in it.
+std::vector<JackMidiPort*> open_inputs, open_outputs;
+
+bool port_alive(const JackMidiPort* p) { return p && jack_client_alive(&qd_jack_clients, p->generation); }
+
+void order_before(JackMidiPort* in, JackMidiPort* out) {
+  if (in->order && out->order && port_alive(in) && port_alive(out))
+    jack_connect(in->client, jack_port_name(in->order), jack_port_name(out->order));
+}
+
+void forget(std::vector<JackMidiPort*>* list, JackMidiPort* p) {
+  list->erase(std::remove(list->begin(), list->end(), p), list->end());
+}
+
 // JACK adds a new connection to the graph it runs at the start of a later
 // cycle, after jack_connect has returned: a message sent in between goes out
 // on a port that is not connected yet and is lost (the thru port's first
@@ -54,13 +78,16 @@ std::atomic<unsigned> changes{0};
 // Notifications, on the client's notification thread: a count, and the
 // server's end in the count of clients.
 void port_registered(jack_port_id_t, int, void*) { changes.fetch_add(1); }
-void ports_connected(jack_port_id_t, jack_port_id_t, int, void*) { changes.fetch_add(1); }
+void ports_connected(jack_port_id_t, jack_port_id_t, int, void* arg) {
+  JackMidiPort* p = static_cast<JackMidiPort*>(arg);
+  if (p->order) p->ordered.store(jack_port_connected(p->order) > 0);
+  changes.fetch_add(1);
+}
 void server_gone(void* arg) {
   jack_server_gone(&qd_jack_clients, static_cast<JackMidiPort*>(arg)->generation);
   changes.fetch_add(1);
 }
 
-bool port_alive(const JackMidiPort* p) { return p && jack_client_alive(&qd_jack_clients, p->generation); }
 
 void close_client(JackMidiPort* p) {
   if (p->client) jack_client_close(p->client);
@@ -80,9 +107,12 @@ bool open_port(JackMidiPort* p, const char* client_name, const char* port_name, 
   if (!p->client) return false;
   p->port = jack_port_register(p->client, port_name, JACK_DEFAULT_MIDI_TYPE, flags, 0);
   if (!p->port || jack_set_process_callback(p->client, process, arg) != 0) return false;
+  const bool input = flags & JackPortIsInput;
+  p->order = jack_port_register(p->client, kOrderPort, JACK_DEFAULT_MIDI_TYPE, input ? JackPortIsOutput : JackPortIsInput, 0);
+  if (!p->order) return false;
   jack_on_shutdown(p->client, server_gone, p);
   jack_set_port_registration_callback(p->client, port_registered, nullptr);
-  jack_set_port_connect_callback(p->client, ports_connected, nullptr);
+  jack_set_port_connect_callback(p->client, ports_connected, p);
   if (jack_activate(p->client) != 0) return false;
   if (!other) return true;
   const char* ours = jack_port_name(p->port);
@@ -95,8 +125,10 @@ bool open_port(JackMidiPort* p, const char* client_name, const char* port_name, 
 }
 
 // The client's process thread: what is queued goes out in this cycle, each
-// message at its frame's offset (or at the start), in order; the first one
-// placed in a later cycle waits there with all behind it. No lock and no
+// message at its frame's offset, in order; the first one placed in a later
+// cycle waits there with all behind it. A frame of the cycle before (this
+// client ran before the input that passed it on) goes out one period after
+// it, at its own offset; one further back at the start. No lock and no
 // allocation, so stopping the thread anywhere leaves nothing held.
 int process_out(jack_nframes_t frames, void* arg) {
   JackMidiOut* out = static_cast<JackMidiOut*>(arg);
@@ -110,6 +142,7 @@ int process_out(jack_nframes_t frames, void* arg) {
   while (jack_ringbuffer_peek(out->queue, (char*)&head, sizeof head) == sizeof head &&
          jack_ringbuffer_read_space(out->queue) >= sizeof head + head.length) {
     int32_t offset = head.timed ? (int32_t)(head.frame - cycle) : 0;
+    if (offset < 0 && offset >= -(int32_t)frames) offset += (int32_t)frames;
     if (offset < 0 || offset > most_ahead) offset = 0;
     if (offset >= (int32_t)frames) break;
     if ((jack_nframes_t)offset > last) last = (jack_nframes_t)offset;
@@ -130,6 +163,10 @@ int process_in(jack_nframes_t frames, void* arg) {
   uint32_t count = jack_midi_get_event_count(buffer);
   MidiFrameTime time{jack_last_frame_time(in->client), frames, jack_get_sample_rate(in->client)};
   const uint32_t cycle = time.frame;
+  time.cycle = cycle;
+  time.ordered = in->ordered.load(std::memory_order_relaxed);
+  // Nothing flows on the order port; its buffer is cleared as the server asks.
+  if (void* order = jack_port_get_buffer(in->order, frames)) jack_midi_clear_buffer(order);
   for (uint32_t i = 0; i < count; i++) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, buffer, i) == 0 && event.size > 0) {
@@ -152,6 +189,8 @@ JackMidiOut* jack_midi_out_open(const char* client_name, const char* port_name, 
     jack_midi_out_close(out);
     return nullptr;
   }
+  for (JackMidiPort* in : open_inputs) order_before(in, out);
+  open_outputs.push_back(out);
   return out;
 }
 
@@ -168,6 +207,7 @@ bool jack_midi_out_send(JackMidiOut* out, const uint8_t* bytes, size_t count, co
 // moment) frees it whenever it returns, on its own thread.
 void jack_midi_out_close(JackMidiOut* out) {
   if (!out) return;
+  forget(&open_outputs, out);
   run_at_most(kCloseWaitSeconds, [out] {
     close_client(out);
     if (out->queue) jack_ringbuffer_free(out->queue);
@@ -184,11 +224,15 @@ JackMidiIn* jack_midi_in_open(const char* client_name, const char* port_name, co
     jack_midi_in_close(in);
     return nullptr;
   }
+  jack_midi_in_keep_order(in);
+  for (JackMidiPort* out : open_outputs) order_before(in, out);
+  open_inputs.push_back(in);
   return in;
 }
 
 void jack_midi_in_close(JackMidiIn* in) {
   if (!in) return;
+  forget(&open_inputs, in);
   run_at_most(kCloseWaitSeconds, [in] {
     close_client(in);
     delete in;
@@ -196,15 +240,34 @@ void jack_midi_in_close(JackMidiIn* in) {
 }
 
 bool jack_midi_in_alive(const JackMidiIn* in) { return port_alive(in); }
+
+void jack_midi_in_keep_order(JackMidiIn* in) {
+  if (!port_alive(in) || !in->order) return;
+  const unsigned published = qd_jack_clients.order_published.load();
+  if (in->order_seen == published) return;
+  in->order_seen = published;
+  // Another server's output, or none: no such port, and the input keeps
+  // the one-period rule.
+  const char* target = qd_jack_clients.order_port.load();
+  if (target && !jack_port_connected_to(in->order, target))
+    jack_connect(in->client, jack_port_name(in->order), target);
+}
 bool jack_midi_out_alive(const JackMidiOut* out) { return port_alive(out); }
 
 std::vector<std::string> jack_midi_port_names(JackMidiIn* in, unsigned long port_flags) {
   std::vector<std::string> names;
   if (!jack_midi_in_alive(in)) return names;
   const char** ports = jack_get_ports(in->client, nullptr, JACK_DEFAULT_MIDI_TYPE, port_flags);
-  for (const char** p = ports; p && *p; p++) names.push_back(*p);
+  for (const char** p = ports; p && *p; p++)
+    if (!jack_midi_is_order_port(*p)) names.push_back(*p);
   if (ports) jack_free(ports);
   return names;
+}
+
+bool jack_midi_is_order_port(const std::string& name) {
+  const size_t colon = name.find(':');
+  const std::string port = colon == std::string::npos ? name : name.substr(colon + 1);
+  return port == kOrderPort || port == kOutputOrderPort;
 }
 
 unsigned jack_midi_changes() { return changes.load(); }

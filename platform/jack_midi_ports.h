@@ -55,6 +55,16 @@ void jack_midi_in_close(JackMidiIn* in);
 // dropped that client (core/jack_clients.h): the port carries nothing any
 // more and is only good for closing. Any thread.
 bool jack_midi_in_alive(const JackMidiIn* in);
+// Main thread: connects the input's "order" port to the audio output's
+// client when that output has published its port since the last call
+// (core/jack_clients.h), so the server runs the input first in each cycle.
+void jack_midi_in_keep_order(JackMidiIn* in);
+// The ports that only order our clients in the server's cycle: an input's
+// and a MIDI output's "order", the audio output's "midi order". Nothing
+// flows on them; the port lists leave them out.
+constexpr const char* kOrderPort = "order";
+constexpr const char* kOutputOrderPort = "midi order";
+bool jack_midi_is_order_port(const std::string& name);
 bool jack_midi_out_alive(const JackMidiOut* out);
 
 // Full names of the server's MIDI ports with `port_flags` (JackPortIsOutput:

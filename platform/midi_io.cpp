@@ -100,7 +100,9 @@ void midi_io_receive(int slot_index, const uint8_t* bytes, size_t count, const M
   if (slot_index < 0 || slot_index >= kMaxOpenInputs) return;
   InputSlot* slot = &inputs[slot_index];
   if (count == 0) {
-    // A port's cycle ended.
+    // A port's cycle ended; the handler may ask which.
+    slot->timed = time != nullptr;
+    if (time) slot->time = *time;
     slot->handler(slot_index + 1, kMidiCycleEnd, slot->instance, 0, 0);
     return;
   }

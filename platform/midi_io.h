@@ -27,10 +27,15 @@ constexpr int kMaxMidiDevices = 30;
 // Where a message lies on its JACK server's frame clock: the first frame of
 // the cycle that carried it plus its offset in that cycle, the server's
 // period in that cycle, and its rate. The clock is 32 bits and wraps.
+// `cycle`: that cycle's first frame. `ordered`: the server runs the port's
+// client before the audio output's client in every cycle, so what is done
+// in this cycle is mixed in this cycle's block.
 struct MidiFrameTime {
   uint32_t frame;
   uint32_t period;
   uint32_t rate;
+  uint32_t cycle = 0;
+  bool ordered = false;
 };
 
 // Input handler: handle of the input, message kind, the instance value given

@@ -134,7 +134,8 @@ void names_through(jack_client_t* client, std::vector<std::string>* inputs, std:
     std::vector<std::string>* names = for_inputs ? inputs : outputs;
     if (!names) continue;
     const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, jack_flags(for_inputs));
-    for (const char** p = ports; p && *p; p++) names->push_back(*p);
+    for (const char** p = ports; p && *p; p++)
+      if (!jack_midi_is_order_port(*p)) names->push_back(*p);
     if (ports) jack_free(ports);
   }
 }
@@ -351,6 +352,7 @@ void rt_out_close(int slot, int) {
 // alive, and the listing finds them gone.
 int rt_in_alive(int slot) {
   const InputPort& in = input_ports[slot];
+  if (in.jack) jack_midi_in_keep_order(in.jack);
   return in.jack ? jack_midi_in_alive(in.jack) : in.rt != nullptr;
 }
 

@@ -24,6 +24,11 @@ constexpr int kMaxChannels = 64;
 jack_client_t* client = nullptr;
 jack_port_t* ports[kMaxChannels] = {};
 int channels = 0;
+// The MIDI port our JACK MIDI input clients feed: with that connection the
+// server runs them before this client in every cycle (core/jack_clients.h).
+// Nothing flows on it; its name lives in order_name while published.
+jack_port_t* order_in = nullptr;
+std::string order_name;
 // The record the process thread fills; null from the close on, so that a
 // cycle of a client whose deactivation was given up on fills nothing.
 std::atomic<FbsPlugRecord*> record{nullptr};
@@ -155,6 +160,10 @@ bool jack_output_open(FbsPlugRecord* rec, const char* client_name, const JackCon
     ports[c] = jack_port_register(client, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     if (!ports[c]) *why = "cannot register its ports";
   }
+  if (why->empty()) {
+    order_in = jack_port_register(client, "midi order", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+    if (!order_in) *why = "cannot register its ports";
+  }
   if (why->empty() && (jack_set_process_callback(client, process, client) != 0 ||
                        jack_set_buffer_size_callback(client, period_changed, nullptr) != 0 ||
                        jack_set_sample_rate_callback(client, rate_changed, nullptr) != 0))
@@ -190,11 +199,23 @@ bool jack_output_open(FbsPlugRecord* rec, const char* client_name, const JackCon
   return true;
 }
 
+// The order port is offered to the MIDI inputs only while the client runs.
+static void publish_order_port(bool on) {
+  if (on && order_in) {
+    order_name = jack_port_name(order_in);
+    clients()->order_port.store(order_name.c_str());
+  } else {
+    clients()->order_port.store(nullptr);
+  }
+  clients()->order_published.fetch_add(1);
+}
+
 bool jack_output_start(std::string* why) {
   if (!client || jack_activate(client) != 0) {
     *why = "cannot activate";
     return false;
   }
+  publish_order_port(true);
   if (!connect_how.connect) return true;
   // Channel c to the c-th target, as far as there are targets: the ones
   // named, else the playback ports of the first physical device.
@@ -227,6 +248,7 @@ bool jack_output_start(std::string* why) {
 void jack_output_stop() {
   jack_client_t* c = client;
   if (!c) return;
+  publish_order_port(false);
   // 1: the deactivation returned; 2: the main thread gave up on it. Whoever
   // comes second knows what the other did.
   auto outcome = std::make_shared<std::atomic<int>>(0);
@@ -248,6 +270,8 @@ void jack_output_stop() {
 
 void jack_output_close() {
   if (client) {
+    if (clients()->order_port.load()) publish_order_port(false);
+    order_in = nullptr;
     if (clients()->lister.load() == client) clients()->lister.store(nullptr);
     // Joins the client's threads; counted closed only once that returned.
     jack_client_t* c = client;

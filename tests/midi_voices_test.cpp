@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <future>
+#include <mutex>
 
 #include "midi_test_support.h"
+#include "platform/midi_backend.h"
+#include "platform/midi_loopback.h"
 
 using namespace midi_test;
 
@@ -325,3 +329,59 @@ TEST_F(Voices, KeyListsCollectAndDrain) {
 }
 
 }  // namespace
+
+// ---- frames of a JACK port on an output that is not the server's ----
+
+// A note-on from a port with frames, on the test plug-in (a file device's
+// clock, whose block is the period here): one period after its frame when
+// its client is not run before the output (the file device publishes no
+// order port), on its own frame when it is and the voices are free, and one
+// period after it, counted, when it is but the voices were busy in its cycle.
+TEST_F(Voices, AJackNoteLandsOnItsFrameOrOnePeriodAfterIt) {
+  ASSERT_EQ(1, midi_io_select_backend(MIDI_BACKEND_LOOPBACK));
+  midi_loop_reset();
+  midi_loop_add_input("keys");
+  midi_in_port = 1;
+  open_midi_inputs();
+  ASSERT_NE(0, midi_in_handle[0].load());
+  constexpr uint32_t kPeriod = 1024, kOffset = 300;
+  struct Case {
+    bool ordered, voices_busy;
+    uint32_t onset;  // in the next two blocks
+  } cases[] = {{false, false, kPeriod + kOffset}, {true, false, kOffset}, {true, true, kPeriod + kOffset}};
+  double now = 20.0;
+  for (const Case& c : cases) {
+    stop_all_sounds();
+    plug_fill(3);
+    uint32_t block = 0;
+    ASSERT_TRUE(FBS_GET_PLUGCLOCK(&block));
+    ASSERT_EQ(0, plug_block()[2 * (kPeriod - 1)]) << "not silent before the note";
+    fake_now.store(now += 1.0);
+    const uint64_t fallbacks = midi_frame_fallbacks();
+    // The message in the cycle whose frames the next block mixes.
+    MidiFrameTime time{block + kPeriod + kOffset, kPeriod, 44100, block + kPeriod, c.ordered};
+    uint8_t on[3] = {0x90, 60, 100};
+    std::unique_lock<std::mutex> voices(voice_mutex, std::defer_lock);
+    if (c.voices_busy) voices.lock();
+    std::async(std::launch::async, [&] { midi_io_receive(0, on, 3, &time); }).wait();
+    if (c.voices_busy) {
+      voices.unlock();
+      MidiFrameTime next = time;
+      next.cycle += kPeriod;  // played at the end of the next cycle
+      midi_io_receive(0, nullptr, 0, &next);
+    } else {
+      midi_io_receive(0, nullptr, 0, &time);
+    }
+    EXPECT_EQ(c.voices_busy ? 1u : 0u, midi_frame_fallbacks() - fallbacks);
+    std::vector<int16_t> heard;
+    for (int b = 0; b < 2; b++) {
+      plug_fill(1);
+      heard.insert(heard.end(), plug_block(), plug_block() + 2 * kPeriod);
+    }
+    uint32_t onset = 0;
+    while (onset < 2 * kPeriod && heard[2 * onset] == 0) onset++;
+    EXPECT_EQ(c.onset, onset) << "ordered " << c.ordered << ", voices busy " << c.voices_busy;
+  }
+  close_midi_ports();
+  midi_loop_reset();
+}

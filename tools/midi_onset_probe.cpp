@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Times a synthesizer on a JACK server: a client of the same server sends
-// note-ons at offsets spread over the period, finds each note's onset in the
-// synthesizer's audio, and prints, in frames of the server's clock from the
+// note-ons at offsets spread over the period, a second one finds each note's
+// onset in the synthesizer's audio (two clients: one client that both sent
+// and listened would close a loop in the graph, and the server would then
+// delay one of its edges by a period), and prints, in frames of the server's clock from the
 // sent event to the onset, one line per note and then the median, the
 // minimum, the maximum and the jitter (maximum - minimum), and the late
 // cycles the server reported while the notes were played (a run with any is
@@ -44,7 +46,8 @@ constexpr double kNoteTimeout = 2.0;    // the longest wait for an onset
 enum Phase { kIdle, kSend, kListen, kHeard };
 
 struct Probe {
-  jack_client_t* client = nullptr;
+  jack_client_t* client = nullptr;  // the source: "midi_onset_probe:keys"
+  jack_client_t* sink = nullptr;    // the listener: "midi_onset_probe_sink:in"
   jack_port_t* keys = nullptr;
   jack_port_t* in = nullptr;
   int key = 60, velocity = 100;
@@ -64,8 +67,8 @@ struct Probe {
 
 Probe probe;
 
-// Writes the note-on where asked, the note-off once it is due, and watches
-// the audio for the onset and for silence. No lock, no allocation.
+// The source's cycle: writes the note-on where asked and the note-off once it
+// is due. No lock, no allocation.
 int process(jack_nframes_t frames, void*) {
   Probe& p = probe;
   const uint32_t cycle = jack_last_frame_time(p.client);
@@ -85,6 +88,14 @@ int process(jack_nframes_t frames, void*) {
     p.released.store(cycle + (uint32_t)at);
     p.release_due.store(false);
   }
+  return 0;
+}
+
+// The sink's cycle, later in the same cycle of the server: watches the audio
+// for the onset and for silence.
+int listen(jack_nframes_t frames, void*) {
+  Probe& p = probe;
+  const uint32_t cycle = jack_last_frame_time(p.sink);
   const float* audio = static_cast<const float*>(jack_port_get_buffer(p.in, frames));
   uint32_t quiet = p.quiet_frames.load();
   for (jack_nframes_t i = 0; i < frames; i++) {
@@ -166,10 +177,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "midi_onset_probe: no JACK server runs\n");
     return 1;
   }
+  probe.sink = jack_client_open("midi_onset_probe_sink", JackNoStartServer, nullptr);
+  if (!probe.sink) {
+    std::fprintf(stderr, "midi_onset_probe: cannot open its second client\n");
+    return 1;
+  }
   probe.keys = jack_port_register(probe.client, "keys", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-  probe.in = jack_port_register(probe.client, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+  probe.in = jack_port_register(probe.sink, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
   if (!probe.keys || !probe.in || jack_set_process_callback(probe.client, process, nullptr) != 0 ||
-      jack_set_xrun_callback(probe.client, count_late_cycle, nullptr) != 0 || jack_activate(probe.client) != 0) {
+      jack_set_process_callback(probe.sink, listen, nullptr) != 0 ||
+      jack_set_xrun_callback(probe.client, count_late_cycle, nullptr) != 0 || jack_activate(probe.client) != 0 ||
+      jack_activate(probe.sink) != 0) {
     std::fprintf(stderr, "midi_onset_probe: cannot run a client\n");
     return 1;
   }
@@ -182,12 +200,13 @@ int main(int argc, char** argv) {
     if (!midi_port.empty() && !jack_port_connected(probe.keys) && port_exists(midi_port))
       jack_connect(probe.client, jack_port_name(probe.keys), midi_port.c_str());
     if (!jack_port_connected(probe.in) && port_exists(audio_port))
-      jack_connect(probe.client, audio_port.c_str(), jack_port_name(probe.in));
+      jack_connect(probe.sink, audio_port.c_str(), jack_port_name(probe.in));
     return jack_port_connected(probe.keys) > 0 && jack_port_connected(probe.in) > 0;
   });
   if (!connected) {
     std::fprintf(stderr, "midi_onset_probe: %s and %s not connected within %.0f s\n",
                  midi_port.empty() ? "midi_onset_probe:keys" : midi_port.c_str(), audio_port.c_str(), wait);
+    jack_client_close(probe.sink);
     jack_client_close(probe.client);
     return 1;
   }
@@ -228,6 +247,7 @@ int main(int argc, char** argv) {
   }
   const uint32_t period = jack_get_buffer_size(probe.client);
   const uint32_t late = probe.late_cycles.load() - late_before;
+  jack_client_close(probe.sink);
   jack_client_close(probe.client);
   if (latencies.empty()) return 1;
   std::vector<int32_t> sorted = latencies;
