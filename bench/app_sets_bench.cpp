@@ -149,31 +149,41 @@ BENCHMARK(BM_LoadSet)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5);
 
-void BM_SwitchSet(benchmark::State& state) {
-  if (!ready(state)) return;
+// Switches between set 0 and set state.range(0) for every iteration; with
+// `passes`, the unfiltered copy and the sample pass follow each load, as the
+// main loop runs them.
+void switch_sets(benchmark::State& state, bool passes) {
   LoadedSet current;
-  if (!load_with_sounds(0, current)) {
-    state.SkipWithError("load failed");
-    return;
-  }
+  auto load = [&](int set) {
+    if (!load_with_sounds(set, current)) {
+      state.SkipWithError("load failed");
+      return false;
+    }
+    if (passes) {
+      copy_unfiltered_samples(current.waves);
+      keytone_pass();
+    }
+    return true;
+  };
+  if (!load(0)) return;  // with passes, the buffers are made before timing
   int next = (int)state.range(0);
   int other = 0;
   for (auto _ : state) {
     unload(current);
     std::swap(next, other);
-    if (!load_with_sounds(other, current)) {
-      state.SkipWithError("load failed");
-      return;
-    }
+    if (!load(other)) return;
   }
   unload(current);
+}
+
+void BM_SwitchSet(benchmark::State& state) {
+  if (!ready(state)) return;
+  switch_sets(state, false);
 }
 // Switching between set 0 (MP3) and set 1 (WAV), or set 2 (MP3).
 BENCHMARK(BM_SwitchSet)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(6);
 
-// The same switch with the key tone (order 5) and the key reverb on: the
-// unfiltered copy and the sample pass after each load, as the main loop
-// runs them.
+// The same switch with the key tone (order 5) and the key reverb on.
 void BM_SwitchSetWithPasses(benchmark::State& state) {
   if (!ready(state)) return;
   set_default_settings();
@@ -182,26 +192,7 @@ void BM_SwitchSetWithPasses(benchmark::State& state) {
   keytone_mode = 1;
   keytone_bands.order = 5;
   keyrev_on = 1;
-  LoadedSet current;
-  if (!load_with_sounds(0, current)) {
-    state.SkipWithError("load failed");
-    return;
-  }
-  copy_unfiltered_samples(current.waves);
-  keytone_pass();  // the buffers made before timing
-  int next = (int)state.range(0);
-  int other = 0;
-  for (auto _ : state) {
-    unload(current);
-    std::swap(next, other);
-    if (!load_with_sounds(other, current)) {
-      state.SkipWithError("load failed");
-      return;
-    }
-    copy_unfiltered_samples(current.waves);
-    keytone_pass();
-  }
-  unload(current);
+  switch_sets(state, true);
   set_default_settings();
 }
 BENCHMARK(BM_SwitchSetWithPasses)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(6)->MeasureProcessCPUTime();
